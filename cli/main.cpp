@@ -1,0 +1,31 @@
+#include "cli/TombrelCommand.h"
+
+#include "foundation/QFBugReporter.h"
+#include "foundation/QFException.h"
+#include "foundation/QFLocalPaths.h"
+#include "foundation/QFLog.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+
+    // A terminal has no window for the bug reporter: name the report instead.
+    QFBugReporter::setReportOpener([&err](const QString &report) {
+        err << "tombrel: the previous run crashed; its report is " << report << "\n";
+        err.flush();
+    });
+    const QString crashBook = QFLocalPaths::prefsDirectory(true) + QStringLiteral("/com.quenfield.tombrel.plist");
+    QFBugReporter::startBugReporter(QStringLiteral("tombrel"), crashBook);
+    QFLog::createNewLog(QStringLiteral("tombrel"));
+
+    int status = 1;
+    const bool clean = QFException::guard("main", [&] { status = TombrelCommand(out, err).run(app.arguments().mid(1)); });
+    QFBugReporter::stopBugReporter(crashBook);
+    return clean ? status : 1;
+}

@@ -1,0 +1,27 @@
+find_package(GTest REQUIRED)
+
+# Declares one GoogleTest binary as one ctest test.
+#   qf_add_gtest(NAME foundation_tests SOURCES a.cpp b.cpp LIBS QF::foundation LABELS unit [DBUS] [OFFSCREEN])
+# DBUS runs the binary inside a private session bus; OFFSCREEN selects Qt's offscreen platform.
+# Every test gets its own temporary HOME and XDG folders from the test support library.
+function(qf_add_gtest)
+    cmake_parse_arguments(ARG "DBUS;OFFSCREEN" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+    add_executable(${ARG_NAME} ${ARG_SOURCES})
+    target_link_libraries(${ARG_NAME} PRIVATE ${ARG_LIBS} QF::testsupport GTest::gtest)
+    qf_set_warnings(${ARG_NAME})
+    set(cmd $<TARGET_FILE:${ARG_NAME}>)
+    if(ARG_DBUS)
+        set(cmd dbus-run-session -- ${cmd})
+        list(APPEND ARG_LABELS dbus)
+    endif()
+    add_test(NAME ${ARG_NAME} COMMAND ${cmd})
+    set(env "QF_TEST_FIXTURES=${CMAKE_SOURCE_DIR}/tests/fixtures" "QF_BUNDLE_DIR=${QF_BUNDLE_DIR}")
+    if(ARG_OFFSCREEN)
+        list(APPEND env "QT_QPA_PLATFORM=offscreen")
+        list(APPEND ARG_LABELS gui)
+    endif()
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 600)
+    endif()
+    set_tests_properties(${ARG_NAME} PROPERTIES LABELS "${ARG_LABELS}" ENVIRONMENT "${env}" TIMEOUT ${ARG_TIMEOUT})
+endfunction()

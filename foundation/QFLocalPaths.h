@@ -1,0 +1,74 @@
+#pragma once
+
+// Where the well-known folders are, for the user ("user" domain, flag true) or the machine ("local"
+// domain, flag false). When the process runs as root, user-domain folders are those of the user logged
+// in at the console, so privileged tools act on that user's files. A null string means "no such folder".
+
+#include "foundation/platform/QFConsoleUser.h"
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class QFLocalPaths final {
+public:
+    enum class Directory {
+        Applications,
+        AdminApplications,
+        Documents,
+        Library,
+        Caches,
+        ApplicationSupport,
+        Desktop,
+        Movies,
+        Documentation,
+        Preferences,
+        Logs,
+        LaunchAgents,
+    };
+
+    static QString pathForDirectory(Directory kind, bool forUserDomain);
+
+    static QString applicationDirectory(bool userDomain);
+    static QString adminApplicationDirectory(bool userDomain);
+    static QString documentDirectory(bool userDomain);
+    static QString libraryDirectory(bool userDomain);
+    static QString cacheDirectory(bool userDomain);
+    static QString appSupportDirectory(bool userDomain);
+    static QString prefsDirectory(bool userDomain);
+    static QString logDirectory(bool userDomain);
+    static QString launchAgentsDirectory(bool userDomain);
+    static QString systemLibraryDirectory();
+    static QString localDocumentationDirectory();
+    static QString movieDirectory();
+    static QString desktopDirectory();
+
+    static QString userDirectory();
+    static QString username();
+    static QString currentConsoleUser();
+    static QString trashDirectory();
+    static QString tempDirectory();
+    static QString darwinCacheDirectory();
+
+    static QString uuid();
+    static QString randomString(int count);
+    static QString tempFile();
+
+    static bool isPathSystemDirectory(const QString &path, bool exactMatch = false);
+    static bool isPathOnTimeMachineVolume(const QString &path);
+
+    // The root of the removable or mounted volume a path lies on (/media/USER/NAME, /run/media/USER/NAME,
+    // /mnt/NAME), or a null string when the path is not on one.
+    static QString volumeRootForPath(const QString &path);
+
+    static bool isRunningAsRoot();
+    // True when root's own folders are being redirected to the console user's.
+    static bool isActingForConsoleUser();
+
+    // Seams: who sits at the console (default: logind) and whether we count as root (default: the
+    // effective user id). Passing an empty function restores the default.
+    using ConsoleUserResolver = std::function<std::optional<QFConsoleUser>()>;
+    static void setConsoleUserResolver(ConsoleUserResolver resolver);
+    static void setRootOverride(std::optional<bool> isRoot);
+};
