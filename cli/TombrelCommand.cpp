@@ -1,48 +1,41 @@
 #include "cli/TombrelCommand.h"
 
-#include "foundation/QFLocalPaths.h"
-#include "foundation/QFLog.h"
-#include "foundation/QFBugReporter.h"
-#include "foundation/platform/QFPropertyList.h"
-
-#include <QJsonDocument>
-#include <QJsonObject>
-
-namespace {
-
-const char kUsage[] = "usage: tombrel COMMAND [options] [arguments]\n"
-                      "\n"
-                      "commands:\n"
-                      "  paths [--json]     the folders in use: storage root, preference file, caches, logs\n"
-                      "\n"
-                      "options:\n"
-                      "  --help             this text; COMMAND --help for one command\n"
-                      "  --version          the version of tombrel\n";
-
-const char kPathsUsage[] = "usage: tombrel paths [--json]\n"
-                           "Prints the folders in use: storage root, preference file, caches, logs.\n";
-
-QString preferenceFile()
+int CommandContext::usageError(const QString &message)
 {
-    return QFLocalPaths::prefsDirectory(true) + QStringLiteral("/com.quenfield.ProTombrel.plist");
+    err << "tombrel: " << message << "\n";
+    err.flush();
+    return 2;
 }
 
-QString storageRoot()
+int CommandContext::fail(const QString &message)
 {
-    const auto prefs = QFPropertyList::readDictionary(preferenceFile());
-    if (prefs) {
-        const QVariant stored = prefs->value(QStringLiteral("storagePath"));
-        if (stored.metaType().id() == QMetaType::QString && !stored.toString().isEmpty())
-            return stored.toString();
-    }
-    return QFLocalPaths::appSupportDirectory(true) + QStringLiteral("/Quenfield/Pro Tombrel/Projects");
+    err << "tombrel: " << message << "\n";
+    err.flush();
+    return 1;
 }
 
-} // namespace
+bool CommandContext::helpRequested(const QStringList &arguments, const char *usage)
+{
+    if (!arguments.contains(QStringLiteral("--help")))
+        return false;
+    out << usage;
+    out.flush();
+    return true;
+}
+
+const QList<CommandSpec> &TombrelCommand::commands()
+{
+    static const QList<CommandSpec> table = {
+        { "paths", "the folders in use: storage root, preference file, caches, logs",
+            "usage: tombrel paths [--json]\n"
+            "Prints the folders in use: storage root, preference file, caches, logs.\n",
+            commandPaths },
+    };
+    return table;
+}
 
 TombrelCommand::TombrelCommand(QTextStream &out, QTextStream &err)
-    : m_out(out)
-    , m_err(err)
+    : m_context(out, err)
 {
 }
 
@@ -51,30 +44,22 @@ QString TombrelCommand::version()
     return QStringLiteral(QF_VERSION);
 }
 
-int TombrelCommand::usageError(const QString &message)
-{
-    m_err << "tombrel: " << message << "\n";
-    m_err.flush();
-    return 2;
-}
-
-int TombrelCommand::fail(const QString &message)
-{
-    m_err << "tombrel: " << message << "\n";
-    m_err.flush();
-    return 1;
-}
-
 void TombrelCommand::printHelp()
 {
-    m_out << kUsage;
-    m_out.flush();
+    QTextStream &out = m_context.out;
+    out << "usage: tombrel COMMAND [options] [arguments]\n\ncommands:\n";
+    for (const CommandSpec &spec : commands())
+        out << "  " << QString::fromUtf8(spec.name).leftJustified(18) << spec.summary << "\n";
+    out << "\noptions:\n"
+           "  --help            this text; COMMAND --help for one command\n"
+           "  --version         the version of tombrel\n";
+    out.flush();
 }
 
 int TombrelCommand::run(const QStringList &arguments)
 {
     if (arguments.isEmpty())
-        return usageError(QStringLiteral("no command given; see tombrel --help"));
+        return m_context.usageError(QStringLiteral("no command given; see tombrel --help"));
     const QString command = arguments.first();
     const QStringList rest = arguments.mid(1);
     if (command == QLatin1String("--help") || command == QLatin1String("-h") || command == QLatin1String("help")) {
@@ -82,45 +67,16 @@ int TombrelCommand::run(const QStringList &arguments)
         return 0;
     }
     if (command == QLatin1String("--version")) {
-        m_out << "tombrel " << version() << "\n";
-        m_out.flush();
+        m_context.out << "tombrel " << version() << "\n";
+        m_context.out.flush();
         return 0;
     }
-    if (command == QLatin1String("paths"))
-        return commandPaths(rest);
-    return usageError(QStringLiteral("unknown command '%1'; see tombrel --help").arg(command));
-}
-
-int TombrelCommand::commandPaths(const QStringList &arguments)
-{
-    bool json = false;
-    for (const QString &arg : arguments) {
-        if (arg == QLatin1String("--help")) {
-            m_out << kPathsUsage;
-            m_out.flush();
-            return 0;
+    for (const CommandSpec &spec : commands()) {
+        if (command == QLatin1String(spec.name)) {
+            if (m_context.helpRequested(rest, spec.usage))
+                return 0;
+            return spec.run(m_context, rest);
         }
-        if (arg == QLatin1String("--json"))
-            json = true;
-        else
-            return usageError(QStringLiteral("paths: unexpected argument '%1'").arg(arg));
     }
-    const QList<QPair<QString, QString>> rows = {
-        { QStringLiteral("storage root"), storageRoot() },
-        { QStringLiteral("preference file"), preferenceFile() },
-        { QStringLiteral("caches"), QFLocalPaths::appSupportDirectory(true) + QStringLiteral("/Quenfield/Pro Tombrel/Caches") },
-        { QStringLiteral("logs"), QFLog::sharedController()->logFolder() },
-        { QStringLiteral("crash reports"), QFBugReporter::reportFolder() },
-    };
-    if (json) {
-        QJsonObject object;
-        for (const auto &row : rows)
-            object.insert(QString(row.first).replace(u' ', u'_'), row.second);
-        m_out << QJsonDocument(object).toJson(QJsonDocument::Indented);
-    } else {
-        for (const auto &row : rows)
-            m_out << QStringLiteral("%1  %2\n").arg(row.first + u':', -16).arg(row.second);
-    }
-    m_out.flush();
-    return 0;
+    return m_context.usageError(QStringLiteral("unknown command '%1'; see tombrel --help").arg(command));
 }

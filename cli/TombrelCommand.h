@@ -6,6 +6,34 @@
 #include <QStringList>
 #include <QTextStream>
 
+#include <functional>
+
+// What one command's handler works with.
+class CommandContext final {
+public:
+    CommandContext(QTextStream &out, QTextStream &err)
+        : out(out)
+        , err(err)
+    {
+    }
+    QTextStream &out;
+    QTextStream &err;
+
+    // "tombrel: MESSAGE" on standard error; return values are the exit statuses.
+    int usageError(const QString &message);
+    int fail(const QString &message);
+    // Whether --help was asked for; prints the usage text when it was.
+    bool helpRequested(const QStringList &arguments, const char *usage);
+};
+
+// One command of the table: its name, a one-line summary for --help, its usage text, its handler.
+struct CommandSpec {
+    const char *name;
+    const char *summary;
+    const char *usage;
+    std::function<int(CommandContext &, const QStringList &)> run;
+};
+
 class TombrelCommand final {
 public:
     TombrelCommand(QTextStream &out, QTextStream &err);
@@ -14,13 +42,13 @@ public:
     int run(const QStringList &arguments);
 
     static QString version();
+    static const QList<CommandSpec> &commands();
 
 private:
-    int usageError(const QString &message);
-    int fail(const QString &message);
-    int commandPaths(const QStringList &arguments);
     void printHelp();
 
-    QTextStream &m_out;
-    QTextStream &m_err;
+    CommandContext m_context;
 };
+
+// The commands, each in a file of its own (cli/Command*.cpp).
+int commandPaths(CommandContext &context, const QStringList &arguments);
