@@ -47,8 +47,8 @@ public:
     static bool registerApplicationWithLaunchServices(const QString &applicationPath);
 
     // Waits until the file has not been modified for 4 seconds. False when it is still being written
-    // after the longest wait (10 minutes): the caller should skip it for now.
-    static bool waitForFileWrites(const QString &path);
+    // after the longest wait (10 minutes by default): the caller should skip it for now.
+    static bool waitForFileWrites(const QString &path, int longestWaitSeconds = 600);
 
     // Seam: the mount table read by isDriveMountedForPath (default: /proc/self/mountinfo).
     static void setMountTableReader(std::function<QByteArray()> reader);

@@ -331,7 +331,11 @@ bool QFLocalPaths::isPathSystemDirectory(const QString &path, bool exactMatch)
     }
     folders << desktopDirectory() << movieDirectory() << userDirectory() << systemLibraryDirectory()
             << localDocumentationDirectory() << QStringLiteral("/home") << QStringLiteral("/media")
-            << QStringLiteral("/run/media") << QStringLiteral("/mnt") << QStringLiteral("/run");
+            << QStringLiteral("/run/media") << QStringLiteral("/mnt") << QStringLiteral("/run") << QStringLiteral("/usr")
+            << QStringLiteral("/var") << QStringLiteral("/etc") << QStringLiteral("/boot") << QStringLiteral("/proc")
+            << QStringLiteral("/sys") << QStringLiteral("/dev") << QStringLiteral("/bin") << QStringLiteral("/sbin")
+            << QStringLiteral("/lib") << QStringLiteral("/lib64") << QStringLiteral("/root") << QStringLiteral("/tmp")
+            << QStringLiteral("/srv");
     for (const QString &folder : std::as_const(folders)) {
         if (!folder.isEmpty() && p == folder)
             return true;

@@ -3,14 +3,31 @@
 // A fresh home for one test: HOME and every XDG folder point into a new temporary folder, the console
 // user is the current user with that home, and everything is restored afterwards.
 
+#include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <map>
 #include <optional>
+#include <ostream>
 #include <string>
+
+// Readable values in failure messages.
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QDateTime &date, std::ostream *os)
+{
+    *os << date.toString(Qt::ISODateWithMs).toStdString();
+}
+inline void PrintTo(const QByteArray &bytes, std::ostream *os)
+{
+    *os << '"' << bytes.toStdString() << '"';
+}
 
 class QFTempHome {
 public:

@@ -1,0 +1,210 @@
+#include "foundation/QFAuthorization.h"
+
+#include "foundation/QFLocalPaths.h"
+#include "foundation/QFLog.h"
+#include "foundation/QFTaskEx.h"
+#include "foundation/platform/QFSystemLog.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QUrl>
+
+namespace {
+
+const QString kRm = QStringLiteral("/bin/rm");
+const QString kMv = QStringLiteral("/bin/mv");
+const QString kCp = QStringLiteral("/bin/cp");
+const QString kMkdir = QStringLiteral("/bin/mkdir");
+
+bool hasGraphicalSession()
+{
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+bool existsNoFollow(const QString &path)
+{
+    return QFileInfo(path).exists() || QFileInfo(path).isSymLink();
+}
+
+} // namespace
+
+QFAuthorization::QFAuthorization()
+{
+    m_userDirectory = QFLocalPaths::userDirectory();
+}
+
+QFAuthorization *QFAuthorization::sharedController()
+{
+    static QFAuthorization *instance = new QFAuthorization();
+    return instance;
+}
+
+void QFAuthorization::setCommandRunner(CommandRunner runner)
+{
+    QMutexLocker lock(&m_lock);
+    m_runner = std::move(runner);
+}
+
+bool QFAuthorization::isAuthorized() const
+{
+    QMutexLocker lock(&m_lock);
+    return QFLocalPaths::isRunningAsRoot() || m_authorized;
+}
+
+bool QFAuthorization::authStart()
+{
+    if (isAuthorized())
+        return true;
+    if (!m_hasGUI) {
+        qfSystemLog(QStringLiteral("Unable to authorize"));
+        return false;
+    }
+    // pkexec asks for the password through the session's polkit agent, which needs a graphical session.
+    if (!hasGraphicalSession() || QStandardPaths::findExecutable(QStringLiteral("pkexec")).isEmpty()) {
+        qfSystemLog(QStringLiteral("Unable to authorize"));
+        return false;
+    }
+    QMutexLocker lock(&m_lock);
+    m_authorized = true;
+    return true;
+}
+
+void QFAuthorization::authEnd()
+{
+    QMutexLocker lock(&m_lock);
+    m_authorized = false;
+}
+
+int QFAuthorization::run(const QString &program, const QStringList &arguments, bool async)
+{
+    CommandRunner runner;
+    {
+        QMutexLocker lock(&m_lock);
+        runner = m_runner;
+    }
+    if (runner)
+        return runner(program, arguments, async);
+    if (async)
+        return QFTaskEx::runTaskAndReturn(program, arguments) ? 0 : 1;
+    int status = -1;
+    if (!QFTaskEx::runTask(program, arguments, &status))
+        return 1;
+    return status;
+}
+
+int QFAuthorization::authExecTask(const QString &toolPath, const QStringList &parameters, bool async)
+{
+    if (!QFileInfo::exists(toolPath)) {
+        qfSystemLog(qfFormat("Unable to execute task: path %@ doesn't exist", toolPath));
+        return -2;
+    }
+    if (QFLocalPaths::isRunningAsRoot()) {
+        run(toolPath, parameters, async);
+        return 0;
+    }
+    if (!authStart())
+        return -1;
+    const QString pkexec = QStandardPaths::findExecutable(QStringLiteral("pkexec"));
+    return run(pkexec, QStringList { toolPath } + parameters, async);
+}
+
+bool QFAuthorization::refuseSystemDirectory(const QString &path, const char *message) const
+{
+    if (!QFLocalPaths::isPathSystemDirectory(path, true))
+        return false;
+    qfSystemLog(qfFormat(message, path));
+    QFLog::appendLog(message, path);
+    return true;
+}
+
+bool QFAuthorization::authRemoveFile(const QString &path)
+{
+    if (path.isEmpty() || refuseSystemDirectory(path, "Unable to delete path %@ because it is a system directory."))
+        return false;
+    // "--" keeps a path that begins with a dash from being read as an option.
+    return authExecTask(kRm, { QStringLiteral("-Rdf"), QStringLiteral("--"), path }) == 0;
+}
+
+bool QFAuthorization::authMoveFile(const QString &source, const QString &destination)
+{
+    if (source.isEmpty()) {
+        qfSystemLog(QStringLiteral("Error in authMoveFile: old path is null"));
+        return false;
+    }
+    if (destination.isEmpty()) {
+        qfSystemLog(QStringLiteral("Error in authMoveFile: new path is null"));
+        return false;
+    }
+    if (refuseSystemDirectory(source, "Unable to move path %@ because it is a system directory.")
+        || refuseSystemDirectory(destination, "Unable to move path %@ because it is a system directory."))
+        return false;
+    if (!existsNoFollow(source))
+        return false;
+    return authExecTask(kMv, { QStringLiteral("-f"), QStringLiteral("--"), source, destination }) == 0;
+}
+
+bool QFAuthorization::authCopyFile(const QString &source, const QString &destination)
+{
+    if (source.isEmpty()) {
+        qfSystemLog(QStringLiteral("Error in authCopyFile: old path is null"));
+        return false;
+    }
+    if (destination.isEmpty()) {
+        qfSystemLog(QStringLiteral("Error in authCopyFile: new path is null"));
+        return false;
+    }
+    if (QFLocalPaths::isPathSystemDirectory(destination, true)) {
+        qfSystemLog(qfFormat("Unable to copy to path %@ because it is a system directory.", destination));
+        return false;
+    }
+    if (!existsNoFollow(source))
+        return false;
+    return authExecTask(kCp, { QStringLiteral("-f"), QStringLiteral("-p"), QStringLiteral("-R"), QStringLiteral("--"), source, destination }) == 0;
+}
+
+bool QFAuthorization::authCreateDir(const QString &path)
+{
+    if (path.isEmpty())
+        return false;
+    return authExecTask(kMkdir, { QStringLiteral("-p"), QStringLiteral("--"), path }) == 0;
+}
+
+bool QFAuthorization::authTrashFile(const QString &path, bool deleteOnRootAccount)
+{
+    if (path.isEmpty() || refuseSystemDirectory(path, "Unable to trash path %@ because it is a system directory."))
+        return false;
+    const QFileInfo item(path);
+    const bool root = QFLocalPaths::isRunningAsRoot();
+    if (root && m_userDirectory.isEmpty() && deleteOnRootAccount)
+        return authRemoveFile(path);
+
+    const QString trash = QFLocalPaths::trashDirectory();
+    if (trash.isEmpty())
+        return false;
+    QDir().mkpath(trash + QStringLiteral("/files"));
+    QDir().mkpath(trash + QStringLiteral("/info"));
+    QString name = item.fileName();
+    QString target = trash + QStringLiteral("/files/") + name;
+    if (existsNoFollow(target)) {
+        const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
+        const QString extension = item.suffix();
+        const QString base = extension.isEmpty() ? name : name.left(name.size() - extension.size() - 1);
+        name = extension.isEmpty() ? qfFormat("%@_%@", base, stamp) : qfFormat("%@_%@.%@", base, stamp, extension);
+        target = trash + QStringLiteral("/files/") + name;
+    }
+    // The Trash needs to know where the item came from to put it back.
+    QFile info(trash + QStringLiteral("/info/") + name + QStringLiteral(".trashinfo"));
+    if (info.open(QIODevice::WriteOnly)) {
+        info.write("[Trash Info]\nPath=" + QUrl::toPercentEncoding(item.absoluteFilePath(), "/") + "\nDeletionDate="
+            + QDateTime::currentDateTime().toString(Qt::ISODate).toUtf8() + "\n");
+        info.close();
+    }
+    if (!authMoveFile(path, target)) {
+        info.remove();
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,14 @@
+#pragma once
+
+// Copying and moving that never leave a partial destination: the copy is made under a hidden name in
+// the destination's folder and renamed into place only when complete, and never over an existing item.
+// Files are cloned (reflink) where the file system allows, else copied in the kernel; modes and
+// modification times are kept; folders (bundles) are copied whole, symbolic links as links.
+
+#include <QString>
+
+bool qfCopyItem(const QString &source, const QString &destination, QString *reason);
+// Renames without replacing an existing destination; across file systems, copies then removes.
+bool qfMoveItem(const QString &source, const QString &destination, QString *reason);
+// Claims a name: renames source to destination only if nothing is there yet.
+bool qfRenameNoReplace(const QString &source, const QString &destination, QString *reason);

@@ -1,0 +1,104 @@
+#include "foundation/QFAuthorization.h"
+
+#include "foundation/QFFileManager.h"
+#include "foundation/QFLocalPaths.h"
+#include "tests/support/QFTempHome.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Command {
+    QString program;
+    QStringList arguments;
+};
+
+class QFAuthorizationTest : public TempHomeTest {
+protected:
+    void SetUp() override
+    {
+        m_display = qgetenv("DISPLAY");
+        m_wayland = qgetenv("WAYLAND_DISPLAY");
+        qunsetenv("DISPLAY");
+        qunsetenv("WAYLAND_DISPLAY");
+        auth()->setCommandRunner([this](const QString &program, const QStringList &arguments, bool) {
+            commands.push_back({ program, arguments });
+            return 0;
+        });
+    }
+    void TearDown() override
+    {
+        auth()->setCommandRunner({});
+        auth()->authEnd();
+        if (!m_display.isEmpty())
+            qputenv("DISPLAY", m_display);
+        if (!m_wayland.isEmpty())
+            qputenv("WAYLAND_DISPLAY", m_wayland);
+    }
+    static QFAuthorization *auth() { return QFAuthorization::sharedController(); }
+
+    std::vector<Command> commands;
+    QByteArray m_display;
+    QByteArray m_wayland;
+};
+
+} // namespace
+
+TEST_F(QFAuthorizationTest, SystemFoldersAreRefusedBeforeAnythingRuns)
+{
+    QFLocalPaths::setRootOverride(true);
+    const QString targets[] = { home.path(), QStringLiteral("/etc"), QStringLiteral("/"), home.file(QStringLiteral(".local/share")),
+        QStringLiteral("/media"), QStringLiteral("/usr/local/share") };
+    for (const QString &target : targets) {
+        SCOPED_TRACE(qPrintable(target));
+        EXPECT_FALSE(auth()->authRemoveFile(target));
+        EXPECT_FALSE(auth()->authTrashFile(target, true));
+        EXPECT_FALSE(auth()->authMoveFile(target, home.file(QStringLiteral("x"))));
+    }
+    EXPECT_TRUE(commands.empty());
+}
+
+TEST_F(QFAuthorizationTest, WithoutAGraphicalSessionEveryFallbackFails)
+{
+    QFLocalPaths::setRootOverride(false);
+    const QString file = home.write(QStringLiteral("Desktop/a.prproj"), "x");
+    EXPECT_FALSE(auth()->authStart());
+    EXPECT_FALSE(auth()->authRemoveFile(file));
+    EXPECT_FALSE(auth()->authMoveFile(file, home.file(QStringLiteral("b"))));
+    EXPECT_FALSE(auth()->authCopyFile(file, home.file(QStringLiteral("b"))));
+    EXPECT_FALSE(auth()->authCreateDir(home.file(QStringLiteral("d"))));
+    EXPECT_EQ(auth()->authExecTask(QStringLiteral("/bin/rm"), { file }), -1);
+    EXPECT_EQ(auth()->authExecTask(home.file(QStringLiteral("no-such-tool")), {}), -2);
+    EXPECT_TRUE(commands.empty());
+    EXPECT_TRUE(QFileInfo::exists(file));
+}
+
+TEST_F(QFAuthorizationTest, CommandsKeepPathsAsSingleArguments)
+{
+    QFLocalPaths::setRootOverride(true);
+    const QString file = home.write(QStringLiteral("-odd name.fcp"), "x");
+    ASSERT_TRUE(auth()->authRemoveFile(file));
+    ASSERT_TRUE(auth()->authCopyFile(file, home.file(QStringLiteral("copy"))));
+    ASSERT_EQ(commands.size(), 2u);
+    EXPECT_EQ(commands[0].program, QStringLiteral("/bin/rm"));
+    EXPECT_EQ(commands[0].arguments, (QStringList { QStringLiteral("-Rdf"), QStringLiteral("--"), file }));
+    EXPECT_EQ(commands[1].program, QStringLiteral("/bin/cp"));
+    EXPECT_EQ(commands[1].arguments.last(), home.file(QStringLiteral("copy")));
+}
+
+TEST_F(QFAuthorizationTest, TrashingOverAnExistingNameAddsATimeStamp)
+{
+    QFLocalPaths::setRootOverride(true);
+    const QString file = home.write(QStringLiteral("Desktop/a.prproj"), "new");
+    home.write(QStringLiteral(".local/share/Trash/files/a.prproj"), "old");
+    ASSERT_TRUE(auth()->authTrashFile(file));
+    ASSERT_EQ(commands.size(), 1u);
+    EXPECT_EQ(commands[0].program, QStringLiteral("/bin/mv"));
+    const QString target = commands[0].arguments.last();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("/Trash/files/a_\\d{14}\\.prproj$")).match(target).hasMatch()) << qPrintable(target);
+    EXPECT_TRUE(QFileInfo::exists(home.file(QStringLiteral(".local/share/Trash/info/")) + QFileInfo(target).fileName() + QStringLiteral(".trashinfo")));
+}
