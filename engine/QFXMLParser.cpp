@@ -1,0 +1,413 @@
+#include "engine/QFXMLParser.h"
+
+#include "foundation/QFLog.h"
+
+#include <QByteArray>
+#include <QFile>
+
+#include <exception>
+#include <string>
+#include <unordered_map>
+
+namespace {
+
+// Every query of the engine is one of a few dozen fixed texts; compiling each once keeps a walk over a
+// large project from spending its time in the XPath parser.
+const pugi::xpath_query *compiledQuery(const QString &query, QString *error)
+{
+    thread_local std::unordered_map<std::string, std::unique_ptr<pugi::xpath_query>> cache;
+    const std::string text = query.toStdString();
+    const auto found = cache.find(text);
+    if (found != cache.end())
+        return found->second.get();
+    std::unique_ptr<pugi::xpath_query> compiled;
+    try {
+        compiled = std::make_unique<pugi::xpath_query>(text.c_str());
+    } catch (const pugi::xpath_exception &e) {
+        *error = QString::fromUtf8(e.what());
+        return nullptr;
+    } catch (const std::exception &e) {
+        *error = QString::fromUtf8(e.what());
+        return nullptr;
+    }
+    if (!*compiled) {
+        *error = QString::fromUtf8(compiled->result().description());
+        return nullptr;
+    }
+    if (cache.size() >= 256)
+        cache.clear();
+    return cache.emplace(text, std::move(compiled)).first->second.get();
+}
+
+// All results of a query in document order; false with error set when the query cannot be evaluated.
+bool evaluate(const QString &query, const pugi::xml_node &node, QList<pugi::xpath_node> &results, QString *error)
+{
+    if (!node)
+        return true;
+    const pugi::xpath_query *compiled = compiledQuery(query, error);
+    if (!compiled)
+        return false;
+    if (compiled->return_type() != pugi::xpath_type_node_set) {
+        *error = QStringLiteral("The expression does not evaluate to a node set");
+        return false;
+    }
+    try {
+        pugi::xpath_node_set set = compiled->evaluate_node_set(node);
+        set.sort();
+        results.reserve(qsizetype(set.size()));
+        for (const pugi::xpath_node &result : set)
+            results.append(result);
+    } catch (const std::exception &e) {
+        *error = QString::fromUtf8(e.what());
+        return false;
+    }
+    return true;
+}
+
+pugi::xpath_node firstResult(const QString &query, const pugi::xml_node &node)
+{
+    if (!node)
+        return {};
+    QString error;
+    const pugi::xpath_query *compiled = compiledQuery(QFXMLParser::escapeQueryString(query), &error);
+    if (!compiled || compiled->return_type() != pugi::xpath_type_node_set)
+        return {};
+    try {
+        return compiled->evaluate_node(node);
+    } catch (const std::exception &) {
+        return {};
+    }
+}
+
+bool isText(const pugi::xml_node &node)
+{
+    return node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata;
+}
+
+int deepestNesting(const pugi::xml_document &document)
+{
+    int depth = 0;
+    int deepest = 0;
+    pugi::xml_node node = document.first_child();
+    while (node) {
+        deepest = std::max(deepest, depth + 1);
+        if (node.first_child()) {
+            node = node.first_child();
+            ++depth;
+            continue;
+        }
+        while (node && !node.next_sibling()) {
+            node = node.parent();
+            --depth;
+        }
+        if (node)
+            node = node.next_sibling();
+    }
+    return deepest;
+}
+
+std::unique_ptr<pugi::xml_document> finishLoading(std::unique_ptr<pugi::xml_document> document,
+    const pugi::xml_parse_result &result, QString *error)
+{
+    if (!result) {
+        if (error) {
+            *error = qfFormat("%s at byte %lli", result.description(), static_cast<long long>(result.offset));
+        }
+        return nullptr;
+    }
+    if (!document->document_element()) {
+        if (error)
+            *error = QStringLiteral("No document element found");
+        return nullptr;
+    }
+    if (deepestNesting(*document) > QFXMLParser::kMaximumNesting) {
+        if (error)
+            *error = qfFormat("Elements nested deeper than %i levels", QFXMLParser::kMaximumNesting);
+        return nullptr;
+    }
+    return document;
+}
+
+} // namespace
+
+std::unique_ptr<pugi::xml_document> QFXMLParser::documentFromData(const QByteArray &data, QString *error)
+{
+    auto document = std::make_unique<pugi::xml_document>();
+    pugi::xml_parse_result result;
+    try {
+        result = document->load_buffer(data.constData(), size_t(data.size()), pugi::parse_default);
+    } catch (const std::exception &e) {
+        if (error)
+            *error = QString::fromUtf8(e.what());
+        return nullptr;
+    }
+    return finishLoading(std::move(document), result, error);
+}
+
+std::unique_ptr<pugi::xml_document> QFXMLParser::documentFromFile(const QString &path, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = file.errorString();
+        return nullptr;
+    }
+    if (file.isSequential())
+        return documentFromData(file.readAll(), error);
+
+    // Parsed in place in a buffer the document then owns, so a large project is held in memory once.
+    const qint64 size = file.size();
+    char *buffer = static_cast<char *>(pugi::get_memory_allocation_function()(size_t(std::max<qint64>(size, 1))));
+    if (!buffer) {
+        if (error)
+            *error = QStringLiteral("Out of memory");
+        return nullptr;
+    }
+    qint64 done = 0;
+    while (done < size) {
+        const qint64 n = file.read(buffer + done, size - done);
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    if (done != size) {
+        pugi::get_memory_deallocation_function()(buffer);
+        if (error)
+            *error = file.errorString().isEmpty() ? QStringLiteral("Short read") : file.errorString();
+        return nullptr;
+    }
+    auto document = std::make_unique<pugi::xml_document>();
+    pugi::xml_parse_result result;
+    try {
+        result = document->load_buffer_inplace_own(buffer, size_t(size), pugi::parse_default);
+    } catch (const std::exception &e) {
+        if (error)
+            *error = QString::fromUtf8(e.what());
+        return nullptr;
+    }
+    return finishLoading(std::move(document), result, error);
+}
+
+QString QFXMLParser::escapeQueryString(const QString &query)
+{
+    QString escaped;
+    escaped.reserve(query.size());
+    const qsizetype length = query.size();
+    for (qsizetype i = 0; i < length; ++i) {
+        const char16_t unit = query.at(i).unicode();
+        if (unit >= 160) {
+            escaped += qfFormat("&#%i;", int(unit));
+        } else if (unit == u'&') {
+            if (i < length - 4 && QStringView(query).mid(i, 5) == QLatin1String("&amp;"))
+                escaped += u'&';
+            else
+                escaped += QLatin1String("&amp;");
+        } else if (unit == 13) {
+            escaped += QLatin1String("&#13;");
+        } else if (unit <= 19) {
+            QFLog::appendLog("Stripped character %C", unit);
+        } else {
+            escaped += QChar(unit);
+        }
+    }
+    return escaped;
+}
+
+QStringList QFXMLParser::stringValuesForQuery(const QString &query, const pugi::xml_node &node)
+{
+    QList<pugi::xpath_node> results;
+    QString error;
+    if (!evaluate(escapeQueryString(query), node, results, &error))
+        return {};
+    QStringList values;
+    values.reserve(results.size());
+    for (const pugi::xpath_node &result : results)
+        values.append(stringValue(result));
+    return values;
+}
+
+QString QFXMLParser::stringValueForQuery(const QString &query, const pugi::xml_node &inElement)
+{
+    const pugi::xpath_node first = firstResult(query, inElement);
+    return first ? stringValue(first) : QString();
+}
+
+QList<pugi::xpath_node> QFXMLParser::nodesForQuery(const QString &query, const pugi::xml_node &inElement)
+{
+    QList<pugi::xpath_node> results;
+    QString error;
+    if (!evaluate(escapeQueryString(query), inElement, results, &error))
+        QFLog::appendLog("XML parsing error: %@", error);
+    return results;
+}
+
+pugi::xpath_node QFXMLParser::nodeForQuery(const QString &query, const pugi::xml_node &inElement)
+{
+    const QList<pugi::xpath_node> results = nodesForQuery(query, inElement);
+    return results.isEmpty() ? pugi::xpath_node() : results.first();
+}
+
+QString QFXMLParser::nameForNode(const pugi::xml_node &node, bool immediateChildOnly)
+{
+    QString text = stringValueForQuery(QStringLiteral("./name[1]/text()"), node);
+    if (text.isNull()) {
+        if (immediateChildOnly)
+            return {};
+        text = stringValueForQuery(QStringLiteral(".//name[1]/text()"), node);
+    }
+    if (text.isNull()) {
+        const pugi::xml_attribute id = node.attribute("id");
+        if (id)
+            text = QString::fromUtf8(id.value());
+    }
+    return text.isNull() ? text : percentUnescaped(text);
+}
+
+QString QFXMLParser::uuidForNode(const pugi::xml_node &node, bool immediateChildOnly)
+{
+    QString text = stringValueForQuery(QStringLiteral("./uuid[1]/text()"), node);
+    if (text.isNull() && !immediateChildOnly)
+        text = stringValueForQuery(QStringLiteral(".//uuid[1]/text()"), node);
+    return text.isNull() ? text : percentUnescaped(text);
+}
+
+QString QFXMLParser::idAttributeForNode(const pugi::xml_node &node)
+{
+    const QString text = stringValueForQuery(QStringLiteral("./@id[1]"), node);
+    return text.isNull() ? text : percentUnescaped(text);
+}
+
+pugi::xml_node QFXMLParser::node(const pugi::xml_node &node, const QString &parentWithName, const QStringList &limits)
+{
+    for (pugi::xml_node ancestor = node.parent(); ancestor; ancestor = ancestor.parent()) {
+        const QString ancestorName = name(ancestor);
+        if (ancestorName.isNull())
+            continue;
+        if (limits.contains(ancestorName))
+            return {};
+        if (ancestorName == parentWithName)
+            return ancestor;
+    }
+    return {};
+}
+
+pugi::xml_node QFXMLParser::nextSiblingForNode(const pugi::xml_node &node)
+{
+    for (pugi::xml_node current = node; current; current = current.parent()) {
+        if (const pugi::xml_node sibling = current.next_sibling())
+            return sibling;
+    }
+    return {};
+}
+
+pugi::xml_node QFXMLParser::nextNode(const pugi::xml_node &node)
+{
+    if (!node)
+        return {};
+    if (const pugi::xml_node child = node.first_child())
+        return child;
+    return nextSiblingForNode(node);
+}
+
+pugi::xml_node QFXMLParser::previousNode(const pugi::xml_node &node)
+{
+    if (!node)
+        return {};
+    pugi::xml_node previous = node.previous_sibling();
+    if (!previous)
+        return node.parent();
+    while (const pugi::xml_node last = previous.last_child())
+        previous = last;
+    return previous;
+}
+
+QString QFXMLParser::name(const pugi::xml_node &node)
+{
+    return node.type() == pugi::node_element ? QString::fromUtf8(node.name()) : QString();
+}
+
+QString QFXMLParser::stringValue(const pugi::xml_node &node)
+{
+    if (!node)
+        return {};
+    if (node.type() != pugi::node_element && node.type() != pugi::node_document)
+        return QString::fromUtf8(node.value());
+    std::string text;
+    // Depth first without recursion: documents may be very deep.
+    pugi::xml_node current = node.first_child();
+    while (current) {
+        if (isText(current))
+            text += current.value();
+        if (current.first_child()) {
+            current = current.first_child();
+            continue;
+        }
+        while (current && current != node && !current.next_sibling())
+            current = current.parent();
+        if (!current || current == node)
+            break;
+        current = current.next_sibling();
+    }
+    return QString::fromStdString(text);
+}
+
+QString QFXMLParser::stringValue(const pugi::xpath_node &node)
+{
+    if (node.attribute())
+        return QString::fromUtf8(node.attribute().value());
+    return stringValue(node.node());
+}
+
+QString QFXMLParser::xPath(const pugi::xml_node &node)
+{
+    QStringList steps;
+    for (pugi::xml_node current = node; current && current.type() != pugi::node_document; current = current.parent()) {
+        int position = 1;
+        if (current.type() == pugi::node_element) {
+            for (pugi::xml_node sibling = current.previous_sibling(current.name()); sibling;
+                 sibling = sibling.previous_sibling(current.name()))
+                ++position;
+            steps.prepend(qfFormat("%s[%i]", current.name(), position));
+        } else {
+            for (pugi::xml_node sibling = current.previous_sibling(); sibling; sibling = sibling.previous_sibling())
+                position += isText(sibling) ? 1 : 0;
+            steps.prepend(qfFormat("text()[%i]", position));
+        }
+    }
+    return u'/' + steps.join(u'/');
+}
+
+QString QFXMLParser::percentUnescaped(const QString &text)
+{
+    if (!text.contains(u'%'))
+        return text;
+    const auto hexValue = [](QChar c) -> int {
+        const char16_t u = c.unicode();
+        if (u >= u'0' && u <= u'9')
+            return u - u'0';
+        if (u >= u'a' && u <= u'f')
+            return u - u'a' + 10;
+        if (u >= u'A' && u <= u'F')
+            return u - u'A' + 10;
+        return -1;
+    };
+    QString result;
+    result.reserve(text.size());
+    const qsizetype length = text.size();
+    for (qsizetype i = 0; i < length; ++i) {
+        if (text.at(i) != u'%') {
+            result += text.at(i);
+            continue;
+        }
+        if (i + 2 >= length)
+            return text;
+        const int high = hexValue(text.at(i + 1));
+        const int low = hexValue(text.at(i + 2));
+        // Only ASCII may be escaped; an escaped byte of a longer UTF-8 sequence is not ASCII.
+        if (high < 0 || low < 0 || high >= 8)
+            return text;
+        result += QChar(char16_t(high * 16 + low));
+        i += 2;
+    }
+    return result;
+}
