@@ -5,12 +5,31 @@
 
 #include <pugixml.hpp>
 
+#include "engine/QFProject.h"
+
+#include <QDateTime>
+#include <QImage>
+#include <QMutex>
+#include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QVariantMap>
 
 #include <atomic>
 #include <functional>
 #include <optional>
+#include <set>
+
+// Why a copy was not made. The skip marker (domain QFProTombrelErrorDomain, code 0, no description)
+// marks a copy skipped by rule; it is never shown to the user.
+struct QFBackupError {
+    QString domain;
+    int code = 0;
+    QString description;
+
+    static QFBackupError skipMarker();
+    bool isSkipMarker() const;
+};
 
 class QFTombrelBackup {
 public:
@@ -49,7 +68,71 @@ public:
     QString typeOfNode(const pugi::xml_node &node) const;
     QString capitalizeFirstLetter(const QString &string) const;
 
+    // --- Backup creation ---------------------------------------------------------------------------
+    QList<QFProjectListEntry> projects() const;
+    // At least five digits: 7 → "00007".
+    static QString padNumber(qint64 number);
+    // "Cut.fcp" and "Cut.00007.fcp" both give "Cut".
+    static QString baseNameForPath(const QString &path);
+    // The number of a version file from its name ("Cut.00007.fcp" → 7).
+    static std::optional<qint64> versionNumberOfFile(const QString &name);
+    // Where change-list caches are kept.
+    static QString cachesFolder();
+
+    // Backs up one project into its Versions folder (toPath) as version withNumber (or the next free
+    // number). uuid: the sequence to export as XML, empty for the whole project. force: a backup the
+    // user asked for. partOfBatch: no notifications.
+    void backupProject(const QString &path, const QString &toPath, qint64 withNumber, const QString &uuid,
+        bool launchProj = false, bool force = false, bool partOfBatch = false);
+    // Copies the project file into the Versions folder; nothing on success, else the error (or the skip
+    // marker). createdPath receives the new version file.
+    std::optional<QFBackupError> backupProjectFile(const QString &path, const QString &toPath, qint64 withNumber,
+        QString *createdPath = nullptr);
+    // Versions directly below desiredNumber that have no XML companion.
+    qint64 backupGapForProject(const QString &project, const QString &destination, qint64 desiredNumber) const;
+    // Removes the newest version (with its companion and capture) when it equals the one before.
+    bool removeLastDuplicateForProject(const QString &versionsFolder);
+    void takeScreenshot(const QString &folder, const QString &filename, qint64 backupNumber);
+    static QImage scaleImageData(const QImage &image, const QSize &size);
+    static bool setXMLFileAssociation(const QString &path);
+    static QString annotationForFile(const QString &path);
+    static QString currentBundlePath();
+    void processProjects();
+    // Backs up every project (under the path prefix) whose file is newer than its last version, then
+    // prunes and refreshes the change-list caches.
+    void processProjectsInPath(const QString &prefix);
+
+    std::optional<QVariantMap> cacheForProject(const QString &projectFolder);
+    void uploadFileToCloud(const QString &path);
+
+    QDateTime lastAlertShown() const
+    {
+        QMutexLocker lock(&m_currentBackupsLock);
+        return m_lastAlertShown;
+    }
+    void setLastAlertShown(const QDateTime &date)
+    {
+        QMutexLocker lock(&m_currentBackupsLock);
+        m_lastAlertShown = date;
+    }
+
+    // --- Retention -----------------------------------------------------------------------------------
+    void manageBackups();
+    // removeType 1 deletes; anything else sends to the Trash.
+    void removeBackup(const QString &path, qint64 removeType, bool removeSynced = true);
+    bool removeEmptyFolder(const QString &path);
+    void removeSyncedFiles(const QStringList &paths);
+    // The indexes (0 oldest) a period of n versions keeps when k are to be kept.
+    static std::set<qint64> indexesToKeep(qint64 n, qint64 k);
+
 private:
+    bool claimCurrentBackup(const QString &source);
+    void releaseCurrentBackup(const QString &source);
+
+    mutable QMutex m_currentBackupsLock;
+    QSet<QString> m_currentBackups;
+    QDateTime m_lastAlertShown;
+
     class ChangeListWalk;
     QString changeString(const pugi::xml_node &node, const QString &nodeName, const QString &nodeValue,
         const pugi::xml_node &nodeParent, const QString &nodeParentName, const QString &oldValue,

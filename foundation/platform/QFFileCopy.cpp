@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <csignal>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -167,11 +168,17 @@ void removeTree(const QByteArray &path)
     }
 }
 
+// ".NAME.part-PID-RANDOM": the process id tells a copy under way from one whose writer died.
+QString hiddenName(const QString &folder, const QString &name)
+{
+    return folder + QStringLiteral("/.") + name + QStringLiteral(".part-") + QString::number(getpid()) + u'-'
+        + QString::number(QRandomGenerator::system()->generate64(), 36);
+}
+
 QString hiddenSibling(const QString &destination)
 {
     const QFileInfo info(destination);
-    return info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".part-")
-        + QString::number(QRandomGenerator::system()->generate64(), 36);
+    return hiddenName(info.absolutePath(), info.fileName());
 }
 
 } // namespace
@@ -233,5 +240,76 @@ bool qfMoveItem(const QString &source, const QString &destination, QString *reas
     if (!qfCopyItem(source, destination, reason))
         return false;
     removeTree(encode(source));
+    return true;
+}
+
+QString qfCopyToTemporary(const QString &source, const QString &folder, const QString &name, QString *reason)
+{
+    const QString temporary = hiddenName(folder, name);
+    if (!copyTree(encode(source), encode(temporary), reason)) {
+        removeTree(encode(temporary));
+        return {};
+    }
+    return temporary;
+}
+
+void qfDiscardItem(const QString &path)
+{
+    if (!path.isEmpty())
+        removeTree(encode(path));
+}
+
+int qfRemoveStaleCopies(const QString &folder)
+{
+    int removed = 0;
+    const QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        if (!entry.startsWith(u'.'))
+            continue;
+        const qsizetype at = entry.lastIndexOf(QLatin1String(".part-"));
+        if (at < 0)
+            continue;
+        bool ok = false;
+        const qint64 pid = entry.mid(at + 6).section(u'-', 0, 0).toLongLong(&ok);
+        if (!ok || pid <= 0)
+            continue;
+        if (::kill(pid_t(pid), 0) == 0 || errno == EPERM)
+            continue; // its writer still runs
+        removeTree(encode(folder + u'/' + entry));
+        ++removed;
+    }
+    return removed;
+}
+
+bool qfWriteFileAtomically(const QString &path, const QByteArray &data, QString *reason)
+{
+    const QString temporary = hiddenSibling(path);
+    const QByteArray native = encode(temporary);
+    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return fail(reason, QStringLiteral("cannot create"), native);
+    qsizetype done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            fail(reason, QStringLiteral("cannot write"), native);
+            ::close(fd);
+            ::unlink(native.constData());
+            return false;
+        }
+        done += n;
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        fail(reason, QStringLiteral("cannot write"), native);
+        ::unlink(native.constData());
+        return false;
+    }
+    if (::rename(native.constData(), encode(path).constData()) != 0) {
+        fail(reason, QStringLiteral("cannot write"), encode(path));
+        ::unlink(native.constData());
+        return false;
+    }
     return true;
 }

@@ -12,3 +12,13 @@ bool qfCopyItem(const QString &source, const QString &destination, QString *reas
 bool qfMoveItem(const QString &source, const QString &destination, QString *reason);
 // Claims a name: renames source to destination only if nothing is there yet.
 bool qfRenameNoReplace(const QString &source, const QString &destination, QString *reason);
+
+// Copies source to a hidden name (".NAME.part-PID-…") in folder and returns that path, or a null string.
+// The caller renames it into place (qfRenameNoReplace) or discards it (qfDiscardItem).
+QString qfCopyToTemporary(const QString &source, const QString &folder, const QString &name, QString *reason);
+// Removes a file or folder tree without following links.
+void qfDiscardItem(const QString &path);
+// Removes hidden copies left in a folder by programs that died while copying (their process is gone).
+int qfRemoveStaleCopies(const QString &folder);
+// Writes data under a hidden name and renames it over path, so path is always whole.
+bool qfWriteFileAtomically(const QString &path, const QByteArray &data, QString *reason);

@@ -1,0 +1,293 @@
+// Retention: thinning the versions of every project by the user's rules, and removing one version with
+// its companions and its place in the change-list cache.
+
+#include "engine/QFTombrelBackup.h"
+
+#include "engine/QFPreferenceSnapshot.h"
+#include "engine/QFProject.h"
+#include "foundation/QFFileManager.h"
+#include "foundation/QFLog.h"
+#include "foundation/platform/QFPropertyList.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+namespace {
+
+struct RetentionSettings {
+    qint64 manage, minLimitSet, minLimit, currentDayCount, currentLimitSet, currentLimit, deleteSet, deleteCount, oldType,
+        oldCount, oldLimitSet, oldLimit, removalType;
+    bool syncRemovals;
+
+    static RetentionSettings read()
+    {
+        const QFPreferenceSnapshot p = QFPreferenceSnapshot::read();
+        RetentionSettings s;
+        s.manage = p.integer(QStringLiteral("manageBackups"), 1);
+        s.minLimitSet = p.integer(QStringLiteral("backupManagementMinLimitSet"), 1);
+        s.minLimit = p.integer(QStringLiteral("backupManagementMinLimit"), 25);
+        s.currentDayCount = p.integer(QStringLiteral("currentDayCount"), 1);
+        s.currentLimitSet = p.integer(QStringLiteral("currentBackupLimitSet"), 0);
+        s.currentLimit = p.integer(QStringLiteral("currentBackupLimit"), 30);
+        s.deleteSet = p.integer(QStringLiteral("deleteBackupSet"), 1);
+        s.deleteCount = p.integer(QStringLiteral("deleteBackupCount"), 90);
+        s.oldType = p.integer(QStringLiteral("oldBackupType"), 0);
+        s.oldCount = std::max<qint64>(1, p.integer(QStringLiteral("oldBackupCount"), 1));
+        s.oldLimitSet = p.integer(QStringLiteral("oldBackupLimitSet"), 1);
+        s.oldLimit = p.integer(QStringLiteral("oldBackupLimit"), 30);
+        s.removalType = p.integer(QStringLiteral("removalType"), 0);
+        s.syncRemovals = p.integer(QStringLiteral("syncService"), 0) == 1
+            && (!p.contains(QStringLiteral("syncDeleteRemoteFiles")) || p.integer(QStringLiteral("syncDeleteRemoteFiles"), 1) == 1);
+        return s;
+    }
+};
+
+// Weeks as the calendar of the desktop counts them: starting on Sunday, week 1 holding January 1st.
+int weekOfYear(const QDate &date)
+{
+    const QDate first(date.year(), 1, 1);
+    const int firstWeekday = first.dayOfWeek() % 7; // Sunday 0 … Saturday 6
+    return (date.dayOfYear() - 1 + firstWeekday) / 7 + 1;
+}
+
+QString periodKey(const QDateTime &date, qint64 type)
+{
+    const QDate day = date.toLocalTime().date();
+    if (type == 2)
+        return day.toString(QStringLiteral("yyyy-MM"));
+    if (type == 1)
+        return day.toString(QStringLiteral("yyyy-")) + qfFormat("%li", long(weekOfYear(day)));
+    return day.toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+bool hasExtension(const QString &path, const char *extension)
+{
+    return QFileInfo(path).suffix().compare(QLatin1String(extension), Qt::CaseInsensitive) == 0;
+}
+
+QString withExtension(const QString &path, const QString &extension)
+{
+    const QFileInfo info(path);
+    const QString name = info.fileName();
+    const qsizetype dot = name.lastIndexOf(u'.');
+    const QString stem = dot > 0 ? name.left(dot) : name;
+    return info.absolutePath() + u'/' + stem + u'.' + extension;
+}
+
+QString stemOf(const QString &name)
+{
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return dot > 0 ? name.left(dot) : name;
+}
+
+} // namespace
+
+std::set<qint64> QFTombrelBackup::indexesToKeep(qint64 n, qint64 k)
+{
+    std::set<qint64> keep;
+    if (n <= 0)
+        return keep;
+    if (k <= 1) {
+        keep.insert(0);
+        return keep;
+    }
+    if (k == 2) {
+        keep.insert(0);
+        keep.insert(n - 1);
+        return keep;
+    }
+    keep.insert((n + 1) / 2);
+    qint64 y = n, s = 0, i = 0;
+    do {
+        keep.insert(y + s - 1);
+        if (i < k - 2 || k % 2 == 1)
+            keep.insert(s);
+        const qint64 step = y / 4;
+        s += step;
+        y -= 2 * step;
+        i += 2;
+    } while (i < k - 1);
+    return keep;
+}
+
+void QFTombrelBackup::manageBackups()
+{
+    const RetentionSettings settings = RetentionSettings::read();
+    if (settings.manage != 1)
+        return;
+    QFLog::appendLog("Starting backup management");
+    QStringList removed;
+    const QString root = QFProject::storageRootFromPreferences();
+    const QDateTime now = QDateTime::currentDateTime();
+    const auto remove = [&](const QString &path) {
+        removeBackup(path, settings.removalType, false);
+        removed << path;
+    };
+
+    const QStringList folders = QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString &folder : folders) {
+        const QString versions = root + qfFormat("/%@/Versions", folder);
+        if (!QFileInfo(versions).isDir())
+            continue;
+        QStringList names = QDir(versions).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        names.erase(std::remove_if(names.begin(), names.end(), [](const QString &n) { return n.startsWith(u'.'); }), names.end());
+        std::sort(names.begin(), names.end());
+        if (settings.minLimitSet == 1 && names.size() <= settings.minLimit)
+            continue;
+        if (names.isEmpty())
+            continue;
+        const QDateTime newest = QFileInfo(versions + u'/' + names.last()).lastModified();
+
+        QStringList current;
+        std::map<QString, QStringList> periods;
+        for (const QString &name : std::as_const(names)) {
+            const QString path = versions + u'/' + name;
+            if (hasExtension(name, "xml") && QFileInfo::exists(withExtension(path, QStringLiteral("fcp"))))
+                continue;
+            if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
+                continue; // went with a companion removed before it
+            const QDateTime date = QFileInfo(path).lastModified();
+            if (date.secsTo(newest) <= settings.currentDayCount * 86400) {
+                current << path;
+            } else if (settings.deleteSet == 1 && date.secsTo(now) > settings.deleteCount * 86400) {
+                remove(path);
+            } else {
+                periods[periodKey(date, settings.oldType)] << path;
+            }
+        }
+
+        if (settings.currentLimitSet == 1 && current.size() > settings.currentLimit) {
+            const qsizetype excess = current.size() - settings.currentLimit;
+            for (qsizetype i = 0; i < excess; ++i)
+                remove(current.at(i));
+        }
+
+        qint64 olderTotal = 0;
+        for (auto &[key, entries] : periods) {
+            const qint64 n = entries.size();
+            if (n > settings.oldCount) {
+                const std::set<qint64> keep = indexesToKeep(n, settings.oldCount);
+                for (qint64 i = n - 1; i >= 0; --i) {
+                    if (keep.count(i))
+                        continue;
+                    remove(entries.at(i));
+                    entries.removeAt(i);
+                }
+            }
+            olderTotal += entries.size();
+        }
+
+        if (settings.oldLimitSet == 1 && olderTotal > settings.oldLimit) {
+            qint64 excess = olderTotal - settings.oldLimit;
+            for (auto &[key, entries] : periods) {
+                for (const QString &path : std::as_const(entries)) {
+                    if (excess <= 0)
+                        break;
+                    remove(path);
+                    --excess;
+                }
+                if (excess <= 0)
+                    break;
+            }
+        }
+    }
+    if (!removed.isEmpty() && settings.syncRemovals)
+        removeSyncedFiles(removed);
+}
+
+void QFTombrelBackup::removeBackup(const QString &path, qint64 removeType, bool removeSynced)
+{
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
+        return;
+    QFLog::appendLog("Removing backup %@...", path);
+    const QString versions = info.absolutePath();
+    const QString projectFolder = QFileInfo(versions).absolutePath();
+    const QString name = info.fileName();
+
+    // Keep the cache telling, for the next version, what changed since the one before the removed one.
+    const QString cachePath = cachesFolder() + qfFormat("/%@.cache.plist", QFileInfo(projectFolder).fileName());
+    if (auto cache = QFPropertyList::readDictionary(cachePath)) {
+        const QVariant version = cache->take(QStringLiteral("version"));
+        if (cache->contains(name)) {
+            const QVariantMap entry = cache->value(name).toMap();
+            if (entry.value(QStringLiteral("type")).toString() == QLatin1String("xml")) {
+                QStringList keys = cache->keys();
+                std::sort(keys.begin(), keys.end());
+                const qsizetype u = keys.indexOf(name);
+                if (u == 0 && keys.size() > 1) {
+                    QVariantMap next = cache->value(keys.at(1)).toMap();
+                    next.insert(QStringLiteral("changelist"), QVariantList { QStringLiteral("(Base version)") });
+                    cache->insert(keys.at(1), next);
+                } else if (u > 0 && u + 1 < keys.size()) {
+                    const QVariantList lines = entry.value(QStringLiteral("changelist")).toList();
+                    const bool carry = !lines.isEmpty() && lines.first().metaType().id() == QMetaType::QString
+                        && lines.first().toString() != QLatin1String("No change")
+                        && lines.first().toString() != QLatin1String("No notable changes");
+                    if (carry) {
+                        QVariantMap next = cache->value(keys.at(u + 1)).toMap();
+                        QVariantList merged = next.value(QStringLiteral("changelist")).toList();
+                        merged += lines;
+                        next.insert(QStringLiteral("changelist"), merged);
+                        cache->insert(keys.at(u + 1), next);
+                    }
+                }
+            }
+            cache->remove(name);
+            if (version.isValid())
+                cache->insert(QStringLiteral("version"), version);
+            QFPropertyList::write(cachePath, *cache);
+        }
+    }
+
+    const auto discard = [removeType](const QString &target, bool first) {
+        if (removeType == 1) {
+            if (first)
+                QFLog::appendLog("Deleting file %@...", target);
+            else
+                QFLog::appendLog("Deleting %@...", target);
+            QFFileManager::removeFile(target, 10);
+        } else {
+            QFLog::appendLog("Sending %@ to trash...", target);
+            QFFileManager::trashFile(target, 10);
+        }
+    };
+    discard(path, true);
+
+    QStringList companions;
+    if (hasExtension(path, "xml"))
+        companions << withExtension(path, QStringLiteral("fcp"));
+    else if (hasExtension(path, "fcp"))
+        companions << withExtension(path, QStringLiteral("xml"));
+    companions << projectFolder + qfFormat("/Screenshots/%@.jpg", stemOf(name));
+    for (const QString &companion : std::as_const(companions)) {
+        if (QFileInfo::exists(companion))
+            discard(companion, false);
+    }
+    QFFileManager::removeFolderIfEmpty(versions);
+
+    if (removeSynced) {
+        const RetentionSettings settings = RetentionSettings::read();
+        if (settings.syncRemovals)
+            removeSyncedFiles({ path });
+    }
+}
+
+bool QFTombrelBackup::removeEmptyFolder(const QString &path)
+{
+    const QStringList entries = QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    if (entries.isEmpty() || (entries.size() == 1 && entries.first().startsWith(u'.')))
+        return QFFileManager::removeFile(path, false);
+    return false;
+}
+
+void QFTombrelBackup::removeSyncedFiles(const QStringList &paths)
+{
+    Q_UNUSED(paths) // remote copies are removed once syncing is set up
+}
