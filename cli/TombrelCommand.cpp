@@ -30,6 +30,14 @@ const QList<CommandSpec> &TombrelCommand::commands()
             "usage: tombrel paths [--json]\n"
             "Prints the folders in use: storage root, preference file, caches, logs.\n",
             commandPaths },
+        { "add", "registers project files",
+            "usage: tombrel add PATH...\n"
+            "Registers each project file with the version store. A file already registered is left as it is.\n",
+            commandAdd },
+        { "projects", "lists the projects",
+            "usage: tombrel projects [--json]\n"
+            "Lists the registered projects with their number of versions.\n",
+            commandProjects },
     };
     return table;
 }

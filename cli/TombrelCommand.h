@@ -52,3 +52,5 @@ private:
 
 // The commands, each in a file of its own (cli/Command*.cpp).
 int commandPaths(CommandContext &context, const QStringList &arguments);
+int commandAdd(CommandContext &context, const QStringList &arguments);
+int commandProjects(CommandContext &context, const QStringList &arguments);

@@ -1,0 +1,186 @@
+#include "cli/TombrelCommand.h"
+
+#include "engine/QFProject.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
+
+#include <algorithm>
+
+namespace {
+
+const QString kHelperService = QStringLiteral("com.quenfield.ProTombrelHelper");
+
+QString expandedAbsolutePath(const QString &path)
+{
+    QString expanded = path;
+    if (expanded == QLatin1String("~") || expanded.startsWith(QLatin1String("~/")))
+        expanded = QDir::homePath() + expanded.mid(1);
+    return QDir::cleanPath(QFileInfo(expanded).absoluteFilePath());
+}
+
+// The spellings under which a path may already be registered: as written and with links resolved.
+QSet<QString> pathKeys(const QString &path)
+{
+    const QString absolute = expandedAbsolutePath(path);
+    QSet<QString> keys { absolute };
+    const QString canonical = QFileInfo(absolute).canonicalFilePath();
+    if (!canonical.isEmpty())
+        keys.insert(canonical);
+    return keys;
+}
+
+// A running helper re-reads the project list at once; without one (or without a bus) there is no one to tell.
+void tellHelperConfigurationChanged()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !bus.interface() || !bus.interface()->isServiceRegistered(kHelperService).value())
+        return;
+    QDBusMessage call = QDBusMessage::createMethodCall(kHelperService, QStringLiteral("/"), kHelperService,
+        QStringLiteral("updateConfiguration"));
+    call.setAutoStartService(false);
+    bus.call(call, QDBus::Block, 30000);
+}
+
+// Version files in the project's Versions folder; an XML companion of a version file is not one.
+int versionCount(const QString &projectFolder)
+{
+    const QDir versions(projectFolder + QStringLiteral("/Versions"));
+    const QStringList names = versions.entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    int count = 0;
+    for (const QString &name : names) {
+        const QFileInfo info(versions.filePath(name));
+        if (info.suffix().compare(QLatin1String("xml"), Qt::CaseInsensitive) == 0
+            && QFileInfo::exists(versions.filePath(info.completeBaseName() + QStringLiteral(".fcp"))))
+            continue;
+        ++count;
+    }
+    return count;
+}
+
+QString typeName(qint64 type)
+{
+    return type == QFProject::FinalCutProProject ? QStringLiteral("fcp") : QStringLiteral("file");
+}
+
+} // namespace
+
+int commandAdd(CommandContext &context, const QStringList &arguments)
+{
+    QStringList paths;
+    for (const QString &arg : arguments) {
+        if (arg.startsWith(QLatin1String("--")))
+            return context.usageError(QStringLiteral("add: unknown option '%1'").arg(arg));
+        paths << arg;
+    }
+    if (paths.isEmpty())
+        return context.usageError(QStringLiteral("add: no project file given; see tombrel add --help"));
+    // Check them all first, so that a typo adds nothing.
+    for (const QString &path : paths) {
+        if (!QFileInfo::exists(expandedAbsolutePath(path)))
+            return context.fail(QStringLiteral("add: no such file: %1").arg(path));
+    }
+
+    QHash<QString, QString> registered;
+    for (const QFProjectListEntry &entry : QFProject::projectsInStorageRoot()) {
+        for (const QString &key : pathKeys(entry.path))
+            registered.insert(key, entry.projectID);
+    }
+
+    bool changed = false;
+    int status = 0;
+    for (const QString &path : paths) {
+        const QString absolute = expandedAbsolutePath(path);
+        const QSet<QString> keys = pathKeys(absolute);
+        const auto known = std::find_if(keys.cbegin(), keys.cend(), [&](const QString &key) { return registered.contains(key); });
+        if (known != keys.cend()) {
+            context.out << "already registered: " << absolute << " (" << registered.value(*known) << ")\n";
+            continue;
+        }
+        const QFProject project = QFProject::projectWithPath(absolute, std::nullopt);
+        const auto stored = QFProject::readProjectFolder(project.destinationPath());
+        if (!stored || stored->path != absolute) {
+            status = context.fail(QStringLiteral("add: cannot register %1 in %2").arg(absolute, project.destinationPath()));
+            continue;
+        }
+        for (const QString &key : keys)
+            registered.insert(key, project.projectID());
+        context.out << "added: " << absolute << " (" << project.projectID() << ")\n";
+        changed = true;
+    }
+    context.out.flush();
+    if (changed)
+        tellHelperConfigurationChanged();
+    return status;
+}
+
+int commandProjects(CommandContext &context, const QStringList &arguments)
+{
+    bool json = false;
+    for (const QString &arg : arguments) {
+        if (arg == QLatin1String("--json"))
+            json = true;
+        else
+            return context.usageError(QStringLiteral("projects: unexpected argument '%1'").arg(arg));
+    }
+
+    // Records are made without touching the store, so listing works on a read-only one.
+    QList<QFProject> projects;
+    for (const QFProjectListEntry &entry : QFProject::projectsInStorageRoot()) {
+        QFProject project = QFProject::recordWithPath(entry.path, entry.sequences, entry.projectID);
+        project.setSelectedUUID(entry.selectedUUID);
+        projects << project;
+    }
+    std::stable_sort(projects.begin(), projects.end(), QFProject::nameLessThan);
+
+    if (json) {
+        QJsonArray list;
+        for (const QFProject &project : projects) {
+            QJsonObject object { { QStringLiteral("friendlyName"), project.friendlyName() },
+                { QStringLiteral("projectPath"), project.projectPath() }, { QStringLiteral("projectID"), project.projectID() },
+                { QStringLiteral("type"), project.type() },
+                { QStringLiteral("versionCount"), versionCount(project.destinationPath()) } };
+            if (!project.selectedUUID().isEmpty())
+                object.insert(QStringLiteral("selectedUUID"), project.selectedUUID());
+            if (const auto sequences = project.sequences()) {
+                QJsonArray array;
+                for (const QFProjectSequence &sequence : *sequences)
+                    array.append(QJsonObject { { QStringLiteral("name"), sequence.name }, { QStringLiteral("uuid"), sequence.uuid } });
+                object.insert(QStringLiteral("sequences"), array);
+            }
+            list.append(object);
+        }
+        context.out << QJsonDocument(list).toJson(QJsonDocument::Indented);
+        context.out.flush();
+        return 0;
+    }
+
+    if (projects.isEmpty()) {
+        context.out << "no projects\n";
+        context.out.flush();
+        return 0;
+    }
+    qsizetype nameWidth = 4;
+    for (const QFProject &project : projects)
+        nameWidth = std::max(nameWidth, project.friendlyName().size());
+    // Padded by hand: names are the user's text and may hold anything, "%1" included.
+    const auto row = [&](const QString &name, const QString &type, const QString &count, const QString &id,
+                         const QString &path) {
+        context.out << name.leftJustified(nameWidth) << "  " << type.leftJustified(4) << "  " << count.rightJustified(8)
+                    << "  " << id.leftJustified(36) << "  " << path << "\n";
+    };
+    row(QStringLiteral("NAME"), QStringLiteral("TYPE"), QStringLiteral("VERSIONS"), QStringLiteral("ID"), QStringLiteral("PATH"));
+    for (const QFProject &project : projects) {
+        row(project.friendlyName(), typeName(project.type()), QString::number(versionCount(project.destinationPath())),
+            project.projectID(), project.projectPath());
+    }
+    context.out.flush();
+    return 0;
+}
