@@ -38,6 +38,29 @@ const QList<CommandSpec> &TombrelCommand::commands()
             "usage: tombrel projects [--json]\n"
             "Lists the registered projects with their number of versions.\n",
             commandProjects },
+        { "diff", "the change lines of NEW.xml against OLD.xml",
+            "usage: tombrel diff OLD.xml NEW.xml\n"
+            "Prints the change lines of NEW.xml against OLD.xml, one a line.\n",
+            commandDiff },
+        { "backup", "backs a project up now",
+            "usage: tombrel backup PROJECT [--uuid UUID]\n"
+            "Backs the project up now, as the application's back-up-now does, then applies the retention rules.\n"
+            "PROJECT is a project identifier, the path of the project file, or a display name.\n"
+            "--uuid UUID exports that sequence as the version's XML instead of the selected one.\n",
+            commandBackup },
+        { "scan", "backs up every changed project, then prunes",
+            "usage: tombrel scan [PATH-PREFIX]\n"
+            "Backs up every project whose file changed since its last version (only those under the prefix),\n"
+            "then applies the retention rules.\n",
+            commandScan },
+        { "prune", "applies the retention rules",
+            "usage: tombrel prune\n"
+            "Applies the retention rules of the preferences to every project.\n",
+            commandPrune },
+        { "versions", "lists a project's versions, newest first",
+            "usage: tombrel versions PROJECT [--json]\n"
+            "Lists the versions of a project, newest first, with number, date, size and note.\n",
+            commandVersions },
     };
     return table;
 }

@@ -54,3 +54,8 @@ private:
 int commandPaths(CommandContext &context, const QStringList &arguments);
 int commandAdd(CommandContext &context, const QStringList &arguments);
 int commandProjects(CommandContext &context, const QStringList &arguments);
+int commandDiff(CommandContext &context, const QStringList &arguments);
+int commandBackup(CommandContext &context, const QStringList &arguments);
+int commandScan(CommandContext &context, const QStringList &arguments);
+int commandPrune(CommandContext &context, const QStringList &arguments);
+int commandVersions(CommandContext &context, const QStringList &arguments);
