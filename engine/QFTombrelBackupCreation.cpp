@@ -365,7 +365,8 @@ void QFTombrelBackup::backupProject(const QString &path, const QString &toPath, 
         return;
     }
 
-    const auto error = backupProjectFile(project, toPath, withNumber);
+    QString created;
+    const auto error = backupProjectFile(project, toPath, withNumber, &created);
     if (error && error->isSkipMarker())
         return;
     const QString name = displayName(project);
@@ -386,6 +387,9 @@ void QFTombrelBackup::backupProject(const QString &path, const QString &toPath, 
 
     if (!QFProject::isFinalCutProProject(project))
         return;
+    // When the wanted number was taken, the companion belongs to the number the copy got; it must never
+    // replace the companion of an existing version.
+    const qint64 number = versionNumberOfFile(created).value_or(withNumber);
 
     qint64 xmlLimit = prefs.integer(QStringLiteral("xmlLimit"), 5);
     const qint64 removeDuplicates = prefs.integer(QStringLiteral("removeDuplicates"), 1);
@@ -403,7 +407,7 @@ void QFTombrelBackup::backupProject(const QString &path, const QString &toPath, 
     }
     if (force)
         rule = { 0, 0 };
-    if (rule.gap > 0 && backupGapForProject(project, toPath, withNumber) < rule.gap) {
+    if (rule.gap > 0 && backupGapForProject(project, toPath, number) < rule.gap) {
         QFLog::appendLog("Skipping XML backup - backup gap set to %li.", long(rule.gap));
         return;
     }
@@ -427,7 +431,7 @@ void QFTombrelBackup::backupProject(const QString &path, const QString &toPath, 
     }
     std::ostringstream pretty;
     document.save(pretty, "    ", pugi::format_indent, pugi::encoding_utf8);
-    const QString xmlPath = toPath + u'/' + qfFormat("%@.%@.xml", base, padNumber(withNumber));
+    const QString xmlPath = toPath + u'/' + qfFormat("%@.%@.xml", base, padNumber(number));
     QString reason;
     const std::string text = pretty.str();
     if (!qfWriteFileAtomically(xmlPath, QByteArray(text.data(), qsizetype(text.size())), &reason)) {

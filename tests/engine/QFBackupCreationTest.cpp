@@ -1,0 +1,338 @@
+#include "engine/QFTombrelBackup.h"
+
+#include "foundation/QFAppleEvents.h"
+#include "foundation/QFLog.h"
+#include "tests/support/QFTempHome.h"
+#include "tests/support/QFVersionStoreBuilder.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
+#include <QProcess>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using Builder = QFVersionStoreBuilder;
+
+// Stands in for the desktop's notification service and listens for the engine's signal.
+class BusRecorder : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    QStringList notifications;
+    int filesBackedUp = 0;
+
+public Q_SLOTS:
+    uint Notify(const QString &, uint, const QString &, const QString &summary, const QString &body, const QStringList &,
+        const QVariantMap &hints, int)
+    {
+        notifications << summary + QStringLiteral(" | ") + body + QStringLiteral(" | ")
+                + hints.value(QStringLiteral("x-quenfield-notification-name")).toString();
+        return uint(notifications.size());
+    }
+    void onFilesBackedUp() { ++filesBackedUp; }
+};
+
+namespace {
+
+const QString kLogName = QStringLiteral("BackupTest");
+
+class QFBackupCreationTest : public TempHomeTest {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "these tests need a private session bus";
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        ASSERT_TRUE(bus.registerService(QStringLiteral("org.freedesktop.Notifications")));
+        ASSERT_TRUE(bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &recorder, QDBusConnection::ExportAllSlots));
+        ASSERT_TRUE(bus.connect(QString(), QStringLiteral("/com/quenfield/ProTombrel"), QStringLiteral("com.quenfield.ProTombrel"),
+            QStringLiteral("QFProTombrelFilesBackedUp"), &recorder, SLOT(onFilesBackedUp())));
+        QFLog::createNewLog(kLogName);
+        qunsetenv("DISPLAY");
+        qunsetenv("WAYLAND_DISPLAY");
+    }
+    void TearDown() override
+    {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        bus.disconnect(QString(), QStringLiteral("/com/quenfield/ProTombrel"), QStringLiteral("com.quenfield.ProTombrel"),
+            QStringLiteral("QFProTombrelFilesBackedUp"), &recorder, SLOT(onFilesBackedUp()));
+        bus.unregisterObject(QStringLiteral("/org/freedesktop/Notifications"));
+        bus.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
+        if (m_editor.state() != QProcess::NotRunning) {
+            m_editor.terminate();
+            m_editor.waitForFinished(10000);
+        }
+        QFAppleEvents::setReplyTimeout(0);
+        QFLog::finishWriting();
+    }
+
+    // Everything posted on the bus so far has arrived once our own marker has.
+    void drainBus()
+    {
+        QDBusConnection::sessionBus().send(QDBusMessage::createSignal(QStringLiteral("/com/quenfield/ProTombrel"),
+            QStringLiteral("com.quenfield.ProTombrel"), QStringLiteral("QFProTombrelFilesBackedUp")));
+        const int before = m_marks++;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.filesBackedUp > before + m_engineSignals(); }, 10000));
+    }
+    std::function<int()> m_engineSignals = [] { return 0; };
+
+    QStringList logMessages() const
+    {
+        QFLog::finishWriting();
+        QFile file(home.file(QStringLiteral(".local/state/Quenfield/%1.1.log").arg(kLogName)));
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        QStringList messages;
+        for (const QString &line : QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts))
+            messages << line.section(QStringLiteral(" - "), 1);
+        return messages;
+    }
+
+    void startEditor(const QStringList &openProjects, const QByteArray &xml)
+    {
+        const QString state = home.file(QStringLiteral("editor"));
+        QDir().mkpath(state);
+        home.write(QStringLiteral("editor/open.txt"), (openProjects.join(u'\n') + u'\n').toUtf8());
+        home.write(QStringLiteral("editor/eXML.xml"), xml);
+        home.write(QStringLiteral("editor/gXML.xml"), xml);
+        m_editor.start(supportProgram(QStringLiteral("qf_fake_editor")), { QStringLiteral("--state"), state });
+        ASSERT_TRUE(m_editor.waitForStarted(10000));
+        ASSERT_TRUE(QTest::qWaitFor([] { return QFAppleEvents::isFCPRunning(); }, 10000));
+        QFAppleEvents::setReplyTimeout(10000);
+    }
+
+    void writeProject(const QString &path, const QByteArray &content, const QDateTime &modified = QDateTime::currentDateTime().addSecs(-60))
+    {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(content);
+        file.close();
+        Builder::setModified(path, modified);
+    }
+
+    BusRecorder recorder;
+    QFTombrelBackup engine;
+    QProcess m_editor;
+    int m_marks = 0;
+};
+
+} // namespace
+
+TEST_F(QFBackupCreationTest, NamingAndNumbering)
+{
+    EXPECT_EQ(QFTombrelBackup::padNumber(7), QStringLiteral("00007"));
+    EXPECT_EQ(QFTombrelBackup::padNumber(99999), QStringLiteral("99999"));
+    EXPECT_EQ(QFTombrelBackup::padNumber(123456), QStringLiteral("123456"));
+    EXPECT_EQ(QFTombrelBackup::baseNameForPath(QStringLiteral("/a/Cut.00007.fcp")), QStringLiteral("Cut"));
+    EXPECT_EQ(QFTombrelBackup::baseNameForPath(QStringLiteral("/a/My.Cut.prproj")), QStringLiteral("My"));
+    EXPECT_EQ(QFTombrelBackup::versionNumberOfFile(QStringLiteral("Cut.00007.fcp")), 7);
+    EXPECT_FALSE(QFTombrelBackup::versionNumberOfFile(QStringLiteral("Cut.fcp")).has_value());
+
+    const QString project = home.file(QStringLiteral("Projects/Cut.prproj"));
+    writeProject(project, "seven");
+    const QString folder = Builder::addProject(project, QStringLiteral("N1"));
+    Builder::addVersions(folder, { VersionSpec { QStringLiteral("Cut.00007.prproj"), {}, "old seven" } });
+    QString created;
+    EXPECT_FALSE(engine.backupProjectFile(project, folder + QStringLiteral("/Versions"), 7, &created).has_value());
+    EXPECT_EQ(QFileInfo(created).fileName(), QStringLiteral("Cut.00008.prproj"));
+    EXPECT_EQ(QFileInfo(created).lastModified(), QFileInfo(project).lastModified()) << "a version keeps its project's date";
+
+    // An empty project file gives no version and no notification.
+    writeProject(project, "");
+    const auto skipped = engine.backupProjectFile(project, folder + QStringLiteral("/Versions"), 9);
+    ASSERT_TRUE(skipped.has_value());
+    EXPECT_TRUE(skipped->isSkipMarker());
+    engine.backupProject(project, folder + QStringLiteral("/Versions"), 9, QString());
+    EXPECT_EQ(Builder::versionNames(folder), (QStringList { QStringLiteral("Cut.00007.prproj"), QStringLiteral("Cut.00008.prproj") }));
+    drainBus();
+    EXPECT_TRUE(recorder.notifications.isEmpty());
+
+    // A path with a tilde is read from the home folder.
+    writeProject(project, "tilde");
+    engine.backupProject(QStringLiteral("~/Projects/Cut.prproj"), folder + QStringLiteral("/Versions"), 9, QString());
+    EXPECT_TRUE(QFileInfo::exists(folder + QStringLiteral("/Versions/Cut.00009.prproj")));
+    drainBus();
+    EXPECT_EQ(recorder.notifications, QStringList { QStringLiteral("Project backed up | Cut.prproj | Backup successful") });
+}
+
+TEST_F(QFBackupCreationTest, MinimumIntervalUnlessForced)
+{
+    Builder::setPreferences({ { QStringLiteral("backupMinIntervalEnabled"), qint64(1) }, { QStringLiteral("backupMinInterval"), qint64(15) } });
+    const QString project = home.file(QStringLiteral("Projects/Cut.prproj"));
+    writeProject(project, "new");
+    const QString folder = Builder::addProject(project, QStringLiteral("M1"));
+    Builder::addVersions(folder, { VersionSpec { QStringLiteral("Cut.00001.prproj"), QDateTime::currentDateTime().addSecs(-600) } });
+    const QString versions = folder + QStringLiteral("/Versions");
+    engine.backupProject(project, versions, 2, QString());
+    EXPECT_EQ(Builder::versionNames(folder).size(), 1);
+    EXPECT_TRUE(logMessages().contains(qfFormat("Backup skipped for %@ because a backup occurred less than %i minute(s) ago.", project, 15)));
+    engine.backupProject(project, versions, 2, QString(), false, true);
+    EXPECT_EQ(Builder::versionNames(folder).size(), 2);
+}
+
+TEST_F(QFBackupCreationTest, DuplicatesGoWithTheirCompanionAndCapture)
+{
+    const QString project = home.file(QStringLiteral("Projects/Cut.fcp"));
+    writeProject(project, "same");
+    const QString folder = Builder::addProject(project, QStringLiteral("D1"));
+    Builder::addVersions(folder, {
+        VersionSpec { QStringLiteral("Cut.00004.fcp"), {}, "same" },
+        VersionSpec { QStringLiteral("Cut.00005.fcp"), {}, "same" },
+        VersionSpec { QStringLiteral("Screenshots/Cut.00005.jpg"), {}, "jpg" },
+    });
+    EXPECT_TRUE(engine.removeLastDuplicateForProject(folder + QStringLiteral("/Versions")));
+    EXPECT_EQ(Builder::versionNames(folder), QStringList { QStringLiteral("Cut.00004.fcp") });
+    EXPECT_FALSE(QFileInfo::exists(folder + QStringLiteral("/Screenshots/Cut.00005.jpg")));
+
+    Builder::addVersions(folder, { VersionSpec { QStringLiteral("Cut.00005.fcp"), {}, "different" } });
+    EXPECT_FALSE(engine.removeLastDuplicateForProject(folder + QStringLiteral("/Versions")));
+    // A Premiere project is never thinned of duplicates: every save is a version.
+    const QString other = home.file(QStringLiteral("Projects/Other.prproj"));
+    writeProject(other, "same");
+    const QString otherFolder = Builder::addProject(other, QStringLiteral("D2"));
+    engine.backupProject(other, otherFolder + QStringLiteral("/Versions"), 1, QString());
+    engine.backupProject(other, otherFolder + QStringLiteral("/Versions"), 2, QString());
+    EXPECT_EQ(Builder::versionNames(otherFolder).size(), 2);
+}
+
+TEST_F(QFBackupCreationTest, XmlCompanionsFollowTheGapAndSizeRules)
+{
+    const QString project = home.file(QStringLiteral("Projects/Edit.fcp"));
+    writeProject(project, "v0");
+    startEditor({ project }, "<?xml version=\"1.0\"?><xmeml version=\"5\"><project><name>Edit</name></project></xmeml>");
+    const QString folder = Builder::addProject(project, QStringLiteral("X1"));
+    const QString versions = folder + QStringLiteral("/Versions");
+
+    const auto companions = [&] {
+        QStringList out;
+        for (const QString &name : Builder::versionNames(folder)) {
+            if (name.endsWith(QLatin1String(".xml")))
+                out << name.section(u'.', 1, 1);
+        }
+        return out;
+    };
+    const struct {
+        qint64 xmlLimit;
+        QStringList expected;
+    } cases[] = {
+        { 1, { QStringLiteral("00003"), QStringLiteral("00006"), QStringLiteral("00009") } },
+        { 3, { QStringLiteral("00002"), QStringLiteral("00004"), QStringLiteral("00006"), QStringLiteral("00008") } },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.xmlLimit);
+        QDir(versions).removeRecursively();
+        Builder::setPreferences({ { QStringLiteral("generateFCPXML"), qint64(1) }, { QStringLiteral("xmlLimit"), c.xmlLimit } });
+        for (int n = 1; n <= 9; ++n) {
+            writeProject(project, QByteArray("content ") + QByteArray::number(n));
+            engine.backupProject(project, versions, n, QString());
+        }
+        EXPECT_EQ(companions(), c.expected);
+    }
+    // The companion is the editor's document, and carries the project's date and type code.
+    const QString xml = versions + QStringLiteral("/Edit.00008.xml");
+    QFile file(xml);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll().contains("<name>Edit</name>"));
+    EXPECT_EQ(QFileInfo(xml).lastModified(), QFileInfo(versions + QStringLiteral("/Edit.00008.fcp")).lastModified());
+
+    // Above the size limit only a chosen sequence is exported.
+    QDir(versions).removeRecursively();
+    Builder::setPreferences({ { QStringLiteral("generateFCPXML"), qint64(1) }, { QStringLiteral("xmlLimit"), qint64(1) } });
+    writeProject(project, QByteArray(1536 * 1024, 'x'));
+    Builder::addVersions(folder, { VersionSpec { QStringLiteral("Edit.00001.fcp"), {}, "a" }, VersionSpec { QStringLiteral("Edit.00002.fcp"), {}, "b" } });
+    engine.backupProject(project, versions, 3, QString());
+    EXPECT_TRUE(companions().isEmpty());
+    EXPECT_TRUE(logMessages().contains(QStringLiteral("Skipping XML backup - file size limit met.")));
+    writeProject(project, QByteArray(1536 * 1024, 'y'));
+    Builder::addVersions(folder, { VersionSpec { QStringLiteral("Edit.00004.fcp"), {}, "c" }, VersionSpec { QStringLiteral("Edit.00005.fcp"), {}, "d" } });
+    engine.backupProject(project, versions, 6, QStringLiteral("SEQ-UUID"));
+    EXPECT_EQ(companions(), QStringList { QStringLiteral("00006") });
+
+    // With generateFCPXML off there is no export at all, unless forced.
+    QDir(versions).removeRecursively();
+    Builder::setPreferences({ { QStringLiteral("generateFCPXML"), qint64(0) } });
+    writeProject(project, "small");
+    engine.backupProject(project, versions, 1, QString());
+    EXPECT_TRUE(companions().isEmpty());
+    EXPECT_TRUE(logMessages().contains(QStringLiteral("XML backups disabled - skipping...")));
+    writeProject(project, "small and forced");
+    engine.backupProject(project, versions, 2, QString(), false, true);
+    EXPECT_EQ(companions(), QStringList { QStringLiteral("00002") });
+}
+
+TEST_F(QFBackupCreationTest, AWantedNumberInUseNeverReplacesAnotherVersionsCompanion)
+{
+    const QString project = home.file(QStringLiteral("Projects/Edit.fcp"));
+    writeProject(project, "eight");
+    startEditor({ project }, "<xmeml version=\"5\"><project><name>new</name></project></xmeml>");
+    Builder::setPreferences({ { QStringLiteral("generateFCPXML"), qint64(1) }, { QStringLiteral("xmlLimit"), qint64(5) } });
+    const QString folder = Builder::addProject(project, QStringLiteral("X2"));
+    Builder::addVersions(folder, { VersionSpec { QStringLiteral("Edit.00007.fcp"), {}, "seven" }, VersionSpec { QStringLiteral("Edit.00007.xml"), {}, "<old/>" } });
+    engine.backupProject(project, folder + QStringLiteral("/Versions"), 7, QString());
+    QFile old(folder + QStringLiteral("/Versions/Edit.00007.xml"));
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), QByteArray("<old/>"));
+    EXPECT_TRUE(QFileInfo::exists(folder + QStringLiteral("/Versions/Edit.00008.fcp")));
+    EXPECT_TRUE(QFileInfo::exists(folder + QStringLiteral("/Versions/Edit.00008.xml")));
+}
+
+TEST_F(QFBackupCreationTest, ScanOfTwelveProjectsTellsTheFirstThreeAndSignalsAfterTheTenthAndAtTheEnd)
+{
+    for (int i = 1; i <= 12; ++i) {
+        const QString project = home.file(QStringLiteral("Projects/P%1.prproj").arg(i, 2, 10, QLatin1Char('0')));
+        writeProject(project, "new " + QByteArray::number(i), QDateTime::currentDateTime().addSecs(-30));
+        const QString folder = Builder::addProject(project, QStringLiteral("S%1").arg(i, 2, 10, QLatin1Char('0')));
+        Builder::addVersions(folder, { VersionSpec { QStringLiteral("P%1.00001.prproj").arg(i, 2, 10, QLatin1Char('0')),
+            QDateTime::currentDateTime().addSecs(-3600), "old" } });
+    }
+    engine.processProjects();
+    m_engineSignals = [] { return 2; };
+    drainBus();
+    EXPECT_EQ(recorder.filesBackedUp, 3) << "after the tenth, at the end, and our marker";
+    EXPECT_EQ(recorder.notifications.size(), 3);
+    for (const QString &n : std::as_const(recorder.notifications))
+        EXPECT_TRUE(n.startsWith(QStringLiteral("Project backed up | P"))) << qPrintable(n);
+    for (int i = 1; i <= 12; ++i)
+        EXPECT_TRUE(QFileInfo::exists(QFProject::storageRootFromPreferences() + QStringLiteral("/S%1.localized/Versions/P%1.00002.prproj").arg(i, 2, 10, QLatin1Char('0'))));
+}
+
+TEST_F(QFBackupCreationTest, WideCapturesAreStored1024Wide)
+{
+    // A capture tool that "photographs" a prepared picture.
+    const QString bin = home.file(QStringLiteral("bin"));
+    QDir().mkpath(bin);
+    const QString picture = home.file(QStringLiteral("screen.jpg"));
+    QImage wide(2880, 1800, QImage::Format_RGB32);
+    wide.fill(Qt::darkCyan);
+    ASSERT_TRUE(wide.save(picture, "JPEG"));
+    const QString tool = home.write(QStringLiteral("bin/scrot"), "#!/bin/sh\nfor a; do last=\"$a\"; done\ncp \"" + QFile::encodeName(picture) + "\" \"$last\"\n");
+    QFile::setPermissions(tool, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(bin) + ':' + path);
+    qputenv("DISPLAY", ":99");
+
+    const QString project = home.file(QStringLiteral("Projects/Cut.prproj"));
+    writeProject(project, "x");
+    const QString folder = Builder::addProject(project, QStringLiteral("C1"));
+    engine.backupProject(project, folder + QStringLiteral("/Versions"), 1, QString());
+    qputenv("PATH", path);
+
+    QImageReader reader(folder + QStringLiteral("/Screenshots/Cut.00001.jpg"));
+    EXPECT_EQ(reader.size(), QSize(1024, 640));
+
+    // Without a display there is no capture, and the backup goes on.
+    qunsetenv("DISPLAY");
+    writeProject(project, "y");
+    engine.backupProject(project, folder + QStringLiteral("/Versions"), 2, QString());
+    EXPECT_TRUE(QFileInfo::exists(folder + QStringLiteral("/Versions/Cut.00002.prproj")));
+    EXPECT_FALSE(QFileInfo::exists(folder + QStringLiteral("/Screenshots/Cut.00002.jpg")));
+}
+
+#include "QFBackupCreationTest.moc"

@@ -1,0 +1,209 @@
+#include "engine/QFTombrelBackup.h"
+
+#include "foundation/platform/QFPropertyList.h"
+#include "tests/support/QFTempHome.h"
+#include "tests/support/QFVersionStoreBuilder.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Builder = QFVersionStoreBuilder;
+
+class QFRetentionTest : public TempHomeTest {
+protected:
+    void SetUp() override
+    {
+        folder = Builder::addProject(home.file(QStringLiteral("Projects/Cut.prproj")), QStringLiteral("P1"));
+    }
+
+    // n versions, the newest now, each `spacing` seconds older than the next.
+    void addSeries(int n, qint64 spacing, const QDateTime &newest = QDateTime::currentDateTime(), int firstNumber = 1)
+    {
+        QList<VersionSpec> list;
+        for (int i = 0; i < n; ++i)
+            list << VersionSpec { QStringLiteral("Cut.%1.prproj").arg(firstNumber + i, 5, 10, QLatin1Char('0')),
+                newest.addSecs(-spacing * (n - 1 - i)) };
+        Builder::addVersions(folder, list);
+    }
+    QStringList names() const { return Builder::versionNames(folder); }
+    static QString name(int number) { return QStringLiteral("Cut.%1.prproj").arg(number, 5, 10, QLatin1Char('0')); }
+    QStringList trashed() const
+    {
+        return QDir(home.file(QStringLiteral(".local/share/Trash/files"))).entryList(QDir::Files, QDir::Name);
+    }
+
+    QFTombrelBackup engine;
+    QString folder;
+};
+
+} // namespace
+
+TEST(QFRetentionRuleTest, ThinnedPeriodsKeepTheDescribedIndexes)
+{
+    EXPECT_EQ(QFTombrelBackup::indexesToKeep(10, 1), (std::set<qint64> { 0 }));
+    EXPECT_EQ(QFTombrelBackup::indexesToKeep(10, 2), (std::set<qint64> { 0, 9 }));
+    EXPECT_EQ(QFTombrelBackup::indexesToKeep(10, 3), (std::set<qint64> { 0, 5, 9 }));
+    EXPECT_EQ(QFTombrelBackup::indexesToKeep(10, 4), (std::set<qint64> { 0, 5, 7, 9 }));
+    EXPECT_EQ(QFTombrelBackup::indexesToKeep(10, 5), (std::set<qint64> { 0, 2, 5, 7, 9 }));
+    for (qint64 n = 2; n < 40; ++n) {
+        for (qint64 k = 1; k < n; ++k) {
+            const auto keep = QFTombrelBackup::indexesToKeep(n, k);
+            ASSERT_FALSE(keep.empty());
+            EXPECT_LE(qint64(keep.size()), k) << n << " " << k;
+            EXPECT_GE(*keep.begin(), 0);
+            EXPECT_LT(*keep.rbegin(), n);
+        }
+    }
+}
+
+TEST_F(QFRetentionTest, SmallProjectsAreLeftAlone)
+{
+    // 25 versions, one a day: all older than a day, each its own day, but the project is small.
+    addSeries(25, 86400 + 7);
+    engine.manageBackups();
+    EXPECT_EQ(names().size(), 25);
+
+    // A 26th entry brings the rules in: versions older than a day stay one per day, so all stay.
+    Builder::addVersions(folder, { VersionSpec { name(26), QDateTime::currentDateTime().addSecs(60) } });
+    engine.manageBackups();
+    EXPECT_EQ(names().size(), 26);
+}
+
+TEST_F(QFRetentionTest, OlderVersionsKeepTheOldestOfEachDayAndVeryOldOnesGo)
+{
+    // Four versions on each of 10 past days, plus 5 current ones, plus 3 older than 90 days.
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime noon(now.date(), QTime(12, 0));
+    QList<VersionSpec> list;
+    int number = 1;
+    for (int d = 100; d >= 98; --d)
+        list << VersionSpec { name(number++), noon.addDays(-d) };
+    QStringList expected = {};
+    for (int d = 12; d >= 3; --d) {
+        for (int h = 0; h < 4; ++h) {
+            if (h == 0)
+                expected << name(number);
+            list << VersionSpec { name(number++), noon.addDays(-d).addSecs(h * 600) };
+        }
+    }
+    for (int i = 0; i < 5; ++i) {
+        expected << name(number);
+        list << VersionSpec { name(number++), now.addSecs(-3600 * (5 - i)) };
+    }
+    Builder::addVersions(folder, list);
+    engine.manageBackups();
+    EXPECT_EQ(names(), expected);
+    EXPECT_EQ(trashed().size(), 3 + 10 * 3) << "removed versions go to the Trash by default";
+}
+
+TEST_F(QFRetentionTest, CurrentAndOlderCaps)
+{
+    Builder::setPreferences({ { QStringLiteral("currentBackupLimitSet"), qint64(1) }, { QStringLiteral("currentBackupLimit"), qint64(30) } });
+    addSeries(40, 60); // 40 versions within the last hour
+    engine.manageBackups();
+    QStringList expected;
+    for (int i = 11; i <= 40; ++i)
+        expected << name(i);
+    EXPECT_EQ(names(), expected);
+
+    // 40 older days, one version each: the 10 oldest days go, so 30 older versions remain.
+    QDir(folder + QStringLiteral("/Versions")).removeRecursively();
+    Builder::setPreferences({});
+    const QDateTime newest = QDateTime::currentDateTime();
+    QList<VersionSpec> list;
+    for (int d = 0; d < 40; ++d)
+        list << VersionSpec { name(d + 1), newest.addDays(-(45 - d)) };
+    list << VersionSpec { name(41), newest };
+    Builder::addVersions(folder, list);
+    engine.manageBackups();
+    expected.clear();
+    for (int i = 11; i <= 41; ++i)
+        expected << name(i);
+    EXPECT_EQ(names(), expected);
+}
+
+TEST_F(QFRetentionTest, WeekKeysAreComparedAsText)
+{
+    // Week 10 sorts before week 9, so the older cap takes week 10's version first.
+    Builder::setPreferences({ { QStringLiteral("backupManagementMinLimitSet"), qint64(0) }, { QStringLiteral("deleteBackupSet"), qint64(0) },
+        { QStringLiteral("oldBackupType"), qint64(1) }, { QStringLiteral("oldBackupLimit"), qint64(1) } });
+    Builder::addVersions(folder, {
+        VersionSpec { name(1), QDateTime(QDate(2014, 2, 25), QTime(12, 0)) }, // week 9
+        VersionSpec { name(2), QDateTime(QDate(2014, 3, 4), QTime(12, 0)) }, // week 10
+        VersionSpec { name(3), QDateTime::currentDateTime() },
+    });
+    engine.manageBackups();
+    EXPECT_EQ(names(), (QStringList { name(1), name(3) }));
+}
+
+TEST_F(QFRetentionTest, RemovingAVersionTakesItsCompanionsAndKeepsTheCacheTelling)
+{
+    Builder::addVersions(folder, {
+        VersionSpec { QStringLiteral("Cut.00001.fcp"), {} },
+        VersionSpec { QStringLiteral("Cut.00001.xml"), {} },
+        VersionSpec { QStringLiteral("Cut.00002.fcp"), {} },
+        VersionSpec { QStringLiteral("Cut.00002.xml"), {} },
+        VersionSpec { QStringLiteral("Cut.00003.fcp"), {} },
+        VersionSpec { QStringLiteral("Cut.00003.xml"), {} },
+        VersionSpec { QStringLiteral("Screenshots/Cut.00001.jpg"), {} },
+        VersionSpec { QStringLiteral("Screenshots/Cut.00002.jpg"), {} },
+    });
+    const auto entry = [](const QStringList &lines) {
+        QVariantList list;
+        for (const QString &line : lines)
+            list << line;
+        return QVariantMap { { QStringLiteral("type"), QStringLiteral("xml") }, { QStringLiteral("changelist"), list } };
+    };
+    const QString cache = QFTombrelBackup::cachesFolder() + QStringLiteral("/P1.localized.cache.plist");
+    QDir().mkpath(QFTombrelBackup::cachesFolder());
+    ASSERT_TRUE(QFPropertyList::write(cache, QVariantMap {
+        { QStringLiteral("version"), qint64(1) },
+        { QStringLiteral("Cut.00001.xml"), entry({ QStringLiteral("(Base version)") }) },
+        { QStringLiteral("Cut.00002.xml"), entry({ QStringLiteral("New bin B added") }) },
+        { QStringLiteral("Cut.00003.xml"), entry({ QStringLiteral("Clip C moved") }) },
+    }));
+
+    // The middle version: its lines move on to the next one.
+    engine.removeBackup(folder + QStringLiteral("/Versions/Cut.00002.xml"), 0, false);
+    EXPECT_EQ(names(), (QStringList { QStringLiteral("Cut.00001.fcp"), QStringLiteral("Cut.00001.xml"), QStringLiteral("Cut.00003.fcp"), QStringLiteral("Cut.00003.xml") }));
+    EXPECT_FALSE(QFileInfo::exists(folder + QStringLiteral("/Screenshots/Cut.00002.jpg")));
+    auto read = QFPropertyList::readDictionary(cache);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->value(QStringLiteral("Cut.00003.xml")).toMap().value(QStringLiteral("changelist")).toStringList(),
+        (QStringList { QStringLiteral("Clip C moved"), QStringLiteral("New bin B added") }));
+    EXPECT_EQ(read->value(QStringLiteral("version")).toLongLong(), 1);
+    EXPECT_FALSE(read->contains(QStringLiteral("Cut.00002.xml")));
+
+    // The first version, deleted for good: the next one becomes the base.
+    engine.removeBackup(folder + QStringLiteral("/Versions/Cut.00001.xml"), 1, false);
+    EXPECT_EQ(names(), (QStringList { QStringLiteral("Cut.00003.fcp"), QStringLiteral("Cut.00003.xml") }));
+    read = QFPropertyList::readDictionary(cache);
+    EXPECT_EQ(read->value(QStringLiteral("Cut.00003.xml")).toMap().value(QStringLiteral("changelist")).toStringList(),
+        QStringList { QStringLiteral("(Base version)") });
+    EXPECT_EQ(trashed(), (QStringList { QStringLiteral("Cut.00002.fcp"), QStringLiteral("Cut.00002.jpg"), QStringLiteral("Cut.00002.xml") }))
+        << "removal type 1 does not use the Trash";
+
+    // The last one: the Versions folder goes with it.
+    engine.removeBackup(folder + QStringLiteral("/Versions/Cut.00003.fcp"), 1, false);
+    EXPECT_FALSE(QFileInfo::exists(folder + QStringLiteral("/Versions")));
+    engine.removeBackup(folder + QStringLiteral("/Versions/Cut.00009.fcp"), 1, false); // nothing there: nothing happens
+}
+
+TEST_F(QFRetentionTest, RetentionCanBeTurnedOffAndBadPreferencesMeanDefaults)
+{
+    addSeries(30, 86400 * 4); // 30 versions four days apart: some older than 90 days
+    Builder::setPreferences({ { QStringLiteral("manageBackups"), qint64(0) } });
+    engine.manageBackups();
+    EXPECT_EQ(names().size(), 30);
+
+    QFile prefs(QFProject::preferenceFilePath());
+    ASSERT_TRUE(prefs.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    prefs.write("<plist><dict><key>manageBackups</key>"); // truncated: the defaults hold
+    prefs.close();
+    engine.manageBackups();
+    EXPECT_EQ(names().size(), 23) << "versions older than 90 days are removed";
+}
