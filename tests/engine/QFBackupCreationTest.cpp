@@ -1,6 +1,8 @@
 #include "engine/QFTombrelBackup.h"
 
 #include "foundation/QFAppleEvents.h"
+#include "foundation/QFFileManager.h"
+#include "foundation/platform/QFPropertyList.h"
 #include "foundation/QFLog.h"
 #include "tests/support/QFTempHome.h"
 #include "tests/support/QFVersionStoreBuilder.h"
@@ -333,6 +335,35 @@ TEST_F(QFBackupCreationTest, WideCapturesAreStored1024Wide)
     engine.backupProject(project, folder + QStringLiteral("/Versions"), 2, QString());
     EXPECT_TRUE(QFileInfo::exists(folder + QStringLiteral("/Versions/Cut.00002.prproj")));
     EXPECT_FALSE(QFileInfo::exists(folder + QStringLiteral("/Screenshots/Cut.00002.jpg")));
+}
+
+TEST_F(QFBackupCreationTest, AnOfflineDriveOrDisabledNotificationsAreRespected)
+{
+    const QString project = home.file(QStringLiteral("Projects/Cut.prproj"));
+    writeProject(project, "x");
+    QFFileManager::setMountTableReader([] { return QByteArray("22 1 8:1 / / rw - ext4 /dev/sda1 rw\n"); });
+    const QString offline = QStringLiteral("/mnt/qf-offline-%1/Projects/ID.localized/Versions").arg(QCoreApplication::applicationPid());
+    engine.backupProject(project, offline, 1, QString());
+    QFFileManager::setMountTableReader({});
+    EXPECT_FALSE(QFileInfo::exists(offline.section(u'/', 0, 2)));
+    EXPECT_TRUE(logMessages().contains(QStringLiteral("Unable to backup - destination drive not mounted.")));
+    drainBus();
+    EXPECT_EQ(recorder.notifications, QStringList { QStringLiteral("Project backup failed | Drive is offline. | Backup failed") });
+
+    // Switched off for the whole maker: nothing is shown, the backup is made all the same.
+    recorder.notifications.clear();
+    ASSERT_TRUE(QFPropertyList::write(home.file(QStringLiteral(".config/com.quenfield.global.plist")),
+        QVariantMap { { QStringLiteral("growlDisabled"), true } }));
+    const QString folder = Builder::addProject(project, QStringLiteral("G1"));
+    engine.backupProject(project, folder + QStringLiteral("/Versions"), 1, QString());
+    EXPECT_TRUE(QFileInfo::exists(folder + QStringLiteral("/Versions/Cut.00001.prproj")));
+    // Or only for backups, in the product's preferences.
+    QFile::remove(home.file(QStringLiteral(".config/com.quenfield.global.plist")));
+    Builder::setPreferences({ { QStringLiteral("showGrowlAlerts"), qint64(0) } });
+    writeProject(project, "y");
+    engine.backupProject(project, folder + QStringLiteral("/Versions"), 2, QString());
+    drainBus();
+    EXPECT_TRUE(recorder.notifications.isEmpty());
 }
 
 #include "QFBackupCreationTest.moc"
