@@ -61,6 +61,12 @@ const QList<CommandSpec> &TombrelCommand::commands()
             "usage: tombrel versions PROJECT [--json]\n"
             "Lists the versions of a project, newest first, with number, date, size and note.\n",
             commandVersions },
+        { "helper", "asks the helper whether it runs, to reload, to scan now",
+            "usage: tombrel helper status|reload|scan\n"
+            "status  tells whether the helper runs (exit status 1 when it does not)\n"
+            "reload  has the helper re-read its configuration (watch folders, interval) and scan\n"
+            "scan    has the helper back up every changed project and search the watch folders now\n",
+            commandHelper },
     };
     return table;
 }

@@ -1,0 +1,73 @@
+#include "foundation/QFAppRequest.h"
+
+#include "foundation/QFTaskEx.h"
+#include "foundation/platform/QFBundle.h"
+
+#include <QFileInfo>
+
+namespace {
+
+QString encodePath(const QString &path)
+{
+    QString out = path;
+    out.replace(u'%', QLatin1String("%25"));
+    out.replace(u',', QLatin1String("%2C"));
+    return out;
+}
+
+// Only the two escapes of encodePath are undone; any other "%" stays as it is.
+QString decodePath(const QString &item)
+{
+    QString out;
+    out.reserve(item.size());
+    for (qsizetype i = 0; i < item.size(); ++i) {
+        if (item[i] == u'%' && i + 2 < item.size()) {
+            const QString code = item.mid(i + 1, 2).toUpper();
+            if (code == QLatin1String("25") || code == QLatin1String("2C")) {
+                out += code == QLatin1String("25") ? u'%' : u',';
+                i += 2;
+                continue;
+            }
+        }
+        out += item[i];
+    }
+    return out;
+}
+
+} // namespace
+
+QString QFAppRequest::encodeRemotePathList(const QStringList &paths)
+{
+    QStringList encoded;
+    encoded.reserve(paths.size());
+    for (const QString &path : paths)
+        encoded << encodePath(path);
+    return encoded.join(u',');
+}
+
+QStringList QFAppRequest::decodeRemotePathList(const QString &list)
+{
+    QStringList paths;
+    for (const QString &item : list.split(u',', Qt::SkipEmptyParts))
+        paths << decodePath(item);
+    return paths;
+}
+
+QString QFAppRequest::mainExecutablePath()
+{
+    const QString bundle = QFBundle::mainBundlePath();
+    const QString folder = bundle.isEmpty() ? QFileInfo(QFBundle::executablePath()).absolutePath() : QFileInfo(bundle).absolutePath();
+    return folder + QStringLiteral("/Pro Tombrel");
+}
+
+bool QFAppRequest::requestUpload(const QString &path)
+{
+    return QFTaskEx::runTaskAndReturn(mainExecutablePath(), { QStringLiteral("-upload"), path });
+}
+
+bool QFAppRequest::requestRemoveRemote(const QStringList &paths)
+{
+    if (paths.isEmpty())
+        return false;
+    return QFTaskEx::runTaskAndReturn(mainExecutablePath(), { QStringLiteral("-removeRemote"), encodeRemotePathList(paths) });
+}
