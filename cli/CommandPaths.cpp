@@ -1,32 +1,12 @@
 #include "cli/TombrelCommand.h"
 
+#include "engine/QFProject.h"
+#include "engine/QFTombrelBackup.h"
 #include "foundation/QFBugReporter.h"
-#include "foundation/QFLocalPaths.h"
 #include "foundation/QFLog.h"
-#include "foundation/platform/QFPropertyList.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
-
-namespace {
-
-QString preferenceFile()
-{
-    return QFLocalPaths::prefsDirectory(true) + QStringLiteral("/com.quenfield.ProTombrel.plist");
-}
-
-QString storageRoot()
-{
-    const auto prefs = QFPropertyList::readDictionary(preferenceFile());
-    if (prefs) {
-        const QVariant stored = prefs->value(QStringLiteral("storagePath"));
-        if (stored.metaType().id() == QMetaType::QString && !stored.toString().isEmpty())
-            return stored.toString();
-    }
-    return QFLocalPaths::appSupportDirectory(true) + QStringLiteral("/Quenfield/Pro Tombrel/Projects");
-}
-
-} // namespace
 
 int commandPaths(CommandContext &context, const QStringList &arguments)
 {
@@ -38,9 +18,9 @@ int commandPaths(CommandContext &context, const QStringList &arguments)
             return context.usageError(QStringLiteral("paths: unexpected argument '%1'").arg(arg));
     }
     const QList<QPair<QString, QString>> rows = {
-        { QStringLiteral("storage root"), storageRoot() },
-        { QStringLiteral("preference file"), preferenceFile() },
-        { QStringLiteral("caches"), QFLocalPaths::appSupportDirectory(true) + QStringLiteral("/Quenfield/Pro Tombrel/Caches") },
+        { QStringLiteral("storage root"), QFProject::storageRootFromPreferences() },
+        { QStringLiteral("preference file"), QFProject::preferenceFilePath() },
+        { QStringLiteral("caches"), QFTombrelBackup::cachesFolder() },
         { QStringLiteral("logs"), QFLog::sharedController()->logFolder() },
         { QStringLiteral("crash reports"), QFBugReporter::reportFolder() },
     };
