@@ -269,12 +269,13 @@ private:
     // Where a climb to the next sibling of an ancestor ended, for nodes on long climbs only.
     std::unordered_map<pugi::xml_node_struct *, pugi::xml_node_struct *> m_climbs;
     std::vector<pugi::xml_node_struct *> m_climbPath;
-    // The last comparison of two only children: their only children carry the same text.
+    // The last two elements whose texts were compared. An element that is the only child of its parent
+    // carries the parent's text, so down a chain of only children the answer is known already.
     struct {
-        pugi::xml_node_struct *newNode = nullptr;
-        pugi::xml_node_struct *oldNode = nullptr;
+        Node newNode;
+        Node oldNode;
         bool differ = false;
-    } m_valueMemo;
+    } m_lastCompared;
 };
 
 Node QFTombrelBackup::ChangeListWalk::nextSibling(const Node &node)
@@ -334,27 +335,35 @@ Cursor QFTombrelBackup::ChangeListWalk::nextBase(const Node &oldNode, const Node
 
 bool QFTombrelBackup::ChangeListWalk::valuesDiffer(const Node &newNode, const Node &oldNode)
 {
-    bool differ;
-    if (m_valueMemo.newNode == newNode.internal_object() && m_valueMemo.oldNode == oldNode.internal_object()) {
-        differ = m_valueMemo.differ;
-    } else {
-        const Node newChild = newNode.first_child();
-        const Node oldChild = oldNode.first_child();
-        const bool newIsText = newChild && newChild.type() != pugi::node_element;
-        const bool oldIsText = oldChild && oldChild.type() != pugi::node_element;
-        if ((!newChild || newIsText) && (!oldChild || oldIsText)) {
-            differ = std::strcmp(newChild ? newChild.value() : "", oldChild ? oldChild.value() : "") != 0;
-        } else {
-            std::string newText, oldText;
-            appendTextValue(newNode, newText);
-            appendTextValue(oldNode, oldText);
-            differ = newText != oldText;
+    // Up a few levels of only children in both documents to the pair compared last.
+    Node newUp = newNode;
+    Node oldUp = oldNode;
+    for (int level = 0; level < 4 && newUp && oldUp; ++level) {
+        const Node newParent = newUp.parent();
+        const Node oldParent = oldUp.parent();
+        if (!newParent || !oldParent || newUp.next_sibling() || newUp.previous_sibling() || oldUp.next_sibling()
+            || oldUp.previous_sibling())
+            break;
+        if (newParent == m_lastCompared.newNode && oldParent == m_lastCompared.oldNode) {
+            m_lastCompared.newNode = newNode;
+            m_lastCompared.oldNode = oldNode;
+            return m_lastCompared.differ;
         }
+        newUp = newParent;
+        oldUp = oldParent;
     }
     const Node newChild = newNode.first_child();
     const Node oldChild = oldNode.first_child();
-    if (nameOf(newChild) && nameOf(oldChild))
-        m_valueMemo = { newChild.internal_object(), oldChild.internal_object(), differ };
+    bool differ;
+    if (!nameOf(newChild) && !nameOf(oldChild)) {
+        differ = std::strcmp(newChild ? newChild.value() : "", oldChild ? oldChild.value() : "") != 0;
+    } else {
+        std::string newText, oldText;
+        appendTextValue(newNode, newText);
+        appendTextValue(oldNode, oldText);
+        differ = newText != oldText;
+    }
+    m_lastCompared = { newNode, oldNode, differ };
     return differ;
 }
 

@@ -1,0 +1,195 @@
+#include "engine/QFXMLParser.h"
+
+#include "foundation/QFLog.h"
+#include "tests/support/QFTempHome.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class QFXMLParserTest : public TempHomeTest {
+protected:
+    std::unique_ptr<pugi::xml_document> parse(const char *text)
+    {
+        QString error;
+        auto document = QFXMLParser::documentFromData(QByteArray(text), &error);
+        EXPECT_TRUE(document) << qPrintable(error);
+        return document;
+    }
+    QString logText() const
+    {
+        QFLog::finishWriting();
+        QFile log(QFLog::sharedController()->currentLogPath());
+        return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+    }
+};
+
+const char *const kClip = "<xmeml version=\"4\"><sequence id=\"seq%201\"><uuid>U-SEQ</uuid><name>Main</name>"
+                          "<media><video><track><clipitem id=\"c1\"><name>Inter%20view</name><in>10</in>"
+                          "<itemhistory><uuid>H1</uuid></itemhistory><file id=\"f1\"><name>deep</name></file>"
+                          "</clipitem><clipitem id=\"c2\"><file><name>only%zzdeep</name></file></clipitem>"
+                          "</track></video></media></sequence></xmeml>";
+
+} // namespace
+
+TEST_F(QFXMLParserTest, EscapesQueryStringsUnitByUnit)
+{
+    QFLog::createNewLog(QStringLiteral("parser"));
+    const struct {
+        QString input;
+        QString expected;
+    } cases[] = {
+        { QStringLiteral("plain //uuid"), QStringLiteral("plain //uuid") },
+        { QString::fromUtf8("caf\xc3\xa9"), QStringLiteral("caf&#233;") },
+        { QStringLiteral("a&b"), QStringLiteral("a&amp;b") },
+        { QStringLiteral("a&amp;b"), QStringLiteral("a&amp;b") },
+        // The look-ahead stops four units before the end: a cut-off "&amp" is escaped.
+        { QStringLiteral("&amp;"), QStringLiteral("&amp;") },
+        { QStringLiteral("&amp"), QStringLiteral("&amp;amp") },
+        { QStringLiteral("ab&amp"), QStringLiteral("ab&amp;amp") },
+        { QStringLiteral("a\rb"), QStringLiteral("a&#13;b") },
+        { QStringLiteral("a\tb\nc\x13" "d"), QStringLiteral("abcd") },
+        { QStringLiteral("a\x14" "b"), QStringLiteral("a\x14" "b") },
+        { QString(QChar(0x00a0)), QStringLiteral("&#160;") },
+        { QString(QChar(0x009f)), QString(QChar(0x009f)) },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(qPrintable(c.input));
+        EXPECT_EQ(QFXMLParser::escapeQueryString(c.input), c.expected);
+    }
+    EXPECT_TRUE(logText().contains(QStringLiteral("Stripped character \x13")));
+}
+
+TEST_F(QFXMLParserTest, QueriesReturnValuesNodesOrNone)
+{
+    QFLog::createNewLog(QStringLiteral("parser"));
+    const auto doc = parse(kClip);
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(QFXMLParser::stringValuesForQuery(QStringLiteral("//uuid"), *doc),
+        (QStringList { QStringLiteral("U-SEQ"), QStringLiteral("H1") }));
+    EXPECT_EQ(QFXMLParser::stringValuesForQuery(QStringLiteral("//@id"), *doc),
+        (QStringList { QStringLiteral("seq%201"), QStringLiteral("c1"), QStringLiteral("f1"), QStringLiteral("c2") }));
+    EXPECT_TRUE(QFXMLParser::stringValuesForQuery(QStringLiteral("//nothing"), *doc).isEmpty());
+    EXPECT_EQ(QFXMLParser::stringValueForQuery(QStringLiteral("//clipitem/in"), *doc), QStringLiteral("10"));
+    EXPECT_TRUE(QFXMLParser::stringValueForQuery(QStringLiteral("//out"), *doc).isNull());
+    EXPECT_EQ(QFXMLParser::nodesForQuery(QStringLiteral("//clipitem"), *doc).size(), 2);
+    EXPECT_EQ(QFXMLParser::nodeForQuery(QStringLiteral("//clipitem"), *doc).node().attribute("id").value(), std::string("c1"));
+    EXPECT_FALSE(QFXMLParser::nodeForQuery(QStringLiteral("//none"), *doc));
+
+    // Errors are logged and give no result.
+    EXPECT_TRUE(QFXMLParser::nodesForQuery(QStringLiteral("//clipitem[["), *doc).isEmpty());
+    EXPECT_TRUE(QFXMLParser::nodesForQuery(QStringLiteral("count(//clipitem)"), *doc).isEmpty());
+    EXPECT_TRUE(QFXMLParser::stringValuesForQuery(QStringLiteral("]]"), *doc).isEmpty());
+    EXPECT_TRUE(QFXMLParser::stringValueForQuery(QStringLiteral("]]"), *doc).isNull());
+    EXPECT_TRUE(logText().contains(QStringLiteral("XML parsing error: ")));
+    EXPECT_TRUE(QFXMLParser::nodesForQuery(QStringLiteral("//x"), pugi::xml_node()).isEmpty());
+}
+
+TEST_F(QFXMLParserTest, NamesUuidsAndIdsOfNodes)
+{
+    const auto doc = parse(kClip);
+    ASSERT_TRUE(doc);
+    const pugi::xml_node sequence = doc->document_element().child("sequence");
+    const pugi::xml_node first = QFXMLParser::nodeForQuery(QStringLiteral("//clipitem"), *doc).node();
+    const pugi::xml_node second = first.next_sibling();
+    const pugi::xml_node track = first.parent();
+
+    EXPECT_EQ(QFXMLParser::nameForNode(first), QStringLiteral("Inter view"));
+    EXPECT_EQ(QFXMLParser::nameForNode(first, true), QStringLiteral("Inter view"));
+    // No direct name: the first one below, raw when its escapes are not escapes.
+    EXPECT_EQ(QFXMLParser::nameForNode(second), QStringLiteral("only%zzdeep"));
+    EXPECT_TRUE(QFXMLParser::nameForNode(second, true).isNull());
+    EXPECT_EQ(QFXMLParser::nameForNode(track), QStringLiteral("Inter view"));
+    const auto noName = parse("<xmeml><bin id=\"b%41\"/><bin/></xmeml>");
+    EXPECT_EQ(QFXMLParser::nameForNode(noName->document_element().first_child()), QStringLiteral("bA"));
+    EXPECT_TRUE(QFXMLParser::nameForNode(noName->document_element().last_child()).isNull());
+
+    EXPECT_EQ(QFXMLParser::uuidForNode(sequence), QStringLiteral("U-SEQ"));
+    EXPECT_EQ(QFXMLParser::uuidForNode(first), QStringLiteral("H1"));
+    EXPECT_TRUE(QFXMLParser::uuidForNode(first, true).isNull());
+    EXPECT_TRUE(QFXMLParser::uuidForNode(second).isNull());
+    EXPECT_EQ(QFXMLParser::idAttributeForNode(sequence), QStringLiteral("seq 1"));
+    EXPECT_TRUE(QFXMLParser::idAttributeForNode(track).isNull());
+
+    EXPECT_EQ(QFXMLParser::percentUnescaped(QStringLiteral("My%20Clip.mov")), QStringLiteral("My Clip.mov"));
+    EXPECT_EQ(QFXMLParser::percentUnescaped(QStringLiteral("Kra%CC%8Ake")), QStringLiteral("Kra%CC%8Ake"));
+    EXPECT_EQ(QFXMLParser::percentUnescaped(QStringLiteral("100%")), QStringLiteral("100%"));
+}
+
+TEST_F(QFXMLParserTest, WalksAncestorsSiblingsAndDocumentOrder)
+{
+    const auto doc = parse(kClip);
+    ASSERT_TRUE(doc);
+    const pugi::xml_node in = QFXMLParser::nodeForQuery(QStringLiteral("//clipitem/in"), *doc).node();
+    EXPECT_EQ(QFXMLParser::name(QFXMLParser::node(in, QStringLiteral("sequence"))), QStringLiteral("sequence"));
+    EXPECT_FALSE(QFXMLParser::node(in, QStringLiteral("sequence"), { QStringLiteral("track") }));
+    EXPECT_FALSE(QFXMLParser::node(in, QStringLiteral("in")));
+
+    EXPECT_EQ(QFXMLParser::name(QFXMLParser::nextSiblingForNode(in)), QStringLiteral("itemhistory"));
+    const pugi::xml_node deepName = QFXMLParser::nodeForQuery(QStringLiteral("//file[@id='f1']/name"), *doc).node();
+    EXPECT_EQ(QFXMLParser::nextSiblingForNode(deepName).attribute("id").value(), std::string("c2"));
+    EXPECT_FALSE(QFXMLParser::nextSiblingForNode(doc->document_element()));
+
+    // Document order meets element and text nodes only; text nodes have no name.
+    const pugi::xml_node text = QFXMLParser::nextNode(in);
+    EXPECT_EQ(text.type(), pugi::node_pcdata);
+    EXPECT_TRUE(QFXMLParser::name(text).isNull());
+    EXPECT_EQ(QFXMLParser::name(QFXMLParser::nextNode(text)), QStringLiteral("itemhistory"));
+    EXPECT_EQ(QFXMLParser::previousNode(QFXMLParser::nextNode(text)), text);
+    EXPECT_EQ(QFXMLParser::previousNode(text), in);
+    EXPECT_EQ(QFXMLParser::stringValue(QFXMLParser::previousNode(in)), QStringLiteral("Inter%20view"));
+
+    EXPECT_EQ(QFXMLParser::xPath(in), QStringLiteral("/xmeml[1]/sequence[1]/media[1]/video[1]/track[1]/clipitem[1]/in[1]"));
+    EXPECT_EQ(QFXMLParser::xPath(deepName.parent().parent().next_sibling()),
+        QStringLiteral("/xmeml[1]/sequence[1]/media[1]/video[1]/track[1]/clipitem[2]"));
+    EXPECT_EQ(QFXMLParser::xPath(text), QStringLiteral("/xmeml[1]/sequence[1]/media[1]/video[1]/track[1]/clipitem[1]/in[1]/text()[1]"));
+}
+
+TEST_F(QFXMLParserTest, LoadsRealDocumentsWithoutBlankText)
+{
+    for (const char *name : { "markp.xml", "fcp_sample.xml", "premiere_cs6_lydtest.xml", "hiero_xml_export.xml" }) {
+        SCOPED_TRACE(name);
+        QString error;
+        const auto doc = QFXMLParser::documentFromFile(fixturePath(QStringLiteral("xmeml/") + QLatin1String(name)), &error);
+        ASSERT_TRUE(doc) << qPrintable(error);
+        EXPECT_STREQ(doc->document_element().name(), "xmeml");
+        // Every leaf element has exactly its text, or nothing.
+        for (const pugi::xpath_node &text : doc->select_nodes("//text()"))
+            EXPECT_FALSE(QFXMLParser::stringValue(text).trimmed().isEmpty());
+    }
+}
+
+TEST_F(QFXMLParserTest, RefusesWhatIsNotADocument)
+{
+    QString error;
+    const struct {
+        const char *label;
+        QByteArray data;
+    } cases[] = {
+        { "empty", QByteArray() },
+        { "truncated", QByteArray("<xmeml><sequence><name>Main</na") },
+        { "mismatched", QByteArray("<xmeml><sequence></clip></xmeml>") },
+        { "text only", QByteArray("just words") },
+        { "too deep", QByteArray("<a>").repeated(QFXMLParser::kMaximumNesting + 1) },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        error.clear();
+        EXPECT_FALSE(QFXMLParser::documentFromData(c.data, &error));
+        EXPECT_FALSE(error.isEmpty());
+    }
+    EXPECT_FALSE(QFXMLParser::documentFromFile(home.file(QStringLiteral("missing.xml")), &error));
+    EXPECT_FALSE(error.isEmpty());
+    const QString truncated = home.write(QStringLiteral("cut.xml"), QByteArray(kClip).left(100));
+    EXPECT_FALSE(QFXMLParser::documentFromFile(truncated, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("at byte"))) << qPrintable(error);
+
+    // As deep as allowed still loads; invalid UTF-8 is read, not refused.
+    EXPECT_TRUE(QFXMLParser::documentFromData(QByteArray("<a>").repeated(QFXMLParser::kMaximumNesting - 1)
+        + QByteArray("</a>").repeated(QFXMLParser::kMaximumNesting - 1)));
+    const auto invalid = QFXMLParser::documentFromData(QByteArray("<xmeml><name>\xff\xfe\xc3</name></xmeml>"), &error);
+    ASSERT_TRUE(invalid);
+    EXPECT_FALSE(QFXMLParser::nameForNode(invalid->document_element()).isEmpty());
+}
