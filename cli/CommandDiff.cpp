@@ -22,12 +22,10 @@ int commandDiff(CommandContext &context, const QStringList &arguments)
     if (!newDoc)
         return context.fail(QStringLiteral("cannot read %1: %2").arg(paths.at(1), error));
 
-    const QString uuids = QStringLiteral("//uuid");
-    const QString ids = QStringLiteral("//@id");
     QFTombrelBackup engine;
     const std::optional<QStringList> lines = engine.changeListForFCPXMLDoc(newDoc.get(), oldDoc.get(),
-        QFXMLParser::stringValuesForQuery(uuids, *oldDoc), QFXMLParser::stringValuesForQuery(ids, *oldDoc),
-        QFXMLParser::stringValuesForQuery(uuids, *newDoc), QFXMLParser::stringValuesForQuery(ids, *newDoc));
+        QFXMLParser::uuidList(*oldDoc), QFXMLParser::idList(*oldDoc), QFXMLParser::uuidList(*newDoc),
+        QFXMLParser::idList(*newDoc));
     if (!lines)
         return context.fail(QStringLiteral("the comparison was cancelled"));
     for (const QString &line : *lines)

@@ -675,21 +675,28 @@ void QFTombrelBackup::ChangeListWalk::appendRemovedItems()
     if (removedUUIDs.isEmpty() && removedIDs.isEmpty())
         return;
 
-    // One pass over the base document finds the first uuid element holding each text and the first
-    // element carrying each id, so that thousands of removed items cost no more than one.
+    // One pass over the base document finds the first uuid element holding each removed text and the
+    // first element carrying each removed id, so that thousands of removed items cost no more than one.
+    const QSet<QString> wantedUUIDs(removedUUIDs.begin(), removedUUIDs.end());
+    const QSet<QString> wantedIDs(removedIDs.begin(), removedIDs.end());
     QHash<QString, Node> uuidElements;
     QHash<QString, Node> idElements;
     Node current = m_baseDoc.first_child();
     while (current) {
         if (current.type() == pugi::node_element) {
-            if (is(current.name(), "uuid")) {
+            if (!wantedUUIDs.isEmpty() && is(current.name(), "uuid")) {
                 for (const Node child : current.children()) {
-                    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata)
-                        uuidElements.insert(QString::fromUtf8(child.value()), current);
+                    const QString text = QString::fromUtf8(child.value());
+                    if ((child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata)
+                        && wantedUUIDs.contains(text) && !uuidElements.contains(text))
+                        uuidElements.insert(text, current);
                 }
             }
-            if (const pugi::xml_attribute id = current.attribute("id"))
-                idElements.insert(QString::fromUtf8(id.value()), current);
+            if (const pugi::xml_attribute id = current.attribute("id"); id && !wantedIDs.isEmpty()) {
+                const QString text = QString::fromUtf8(id.value());
+                if (wantedIDs.contains(text) && !idElements.contains(text))
+                    idElements.insert(text, current);
+            }
         }
         if (current.first_child()) {
             current = current.first_child();

@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QFile>
 
+#include <algorithm>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <unordered_map>
@@ -128,6 +130,74 @@ std::unique_ptr<pugi::xml_document> finishLoading(std::unique_ptr<pugi::xml_docu
     return document;
 }
 
+// Drops the runs of blanks between markup that the parser would drop anyway, so that a large export,
+// mostly indentation, is held in less memory. Only for byte encodings that keep ASCII as it is.
+size_t withoutBlankRuns(char *text, size_t size)
+{
+    if (size >= 2 && (text[0] == 0 || text[1] == 0 || static_cast<unsigned char>(text[0]) >= 0xfe))
+        return size;
+    const auto startsWith = [&](size_t at, const char *prefix) {
+        const size_t length = std::strlen(prefix);
+        return at + length <= size && std::memcmp(text + at, prefix, length) == 0;
+    };
+    const auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    size_t read = 0;
+    size_t write = 0;
+    const auto copyThrough = [&](const char *end) {
+        const char *found = static_cast<const char *>(memmem(text + read, size - read, end, std::strlen(end)));
+        const size_t stop = found ? size_t(found - text) + std::strlen(end) : size;
+        std::memmove(text + write, text + read, stop - read);
+        write += stop - read;
+        read = stop;
+    };
+    while (read < size) {
+        if (text[read] != '<') {
+            // Text up to the next markup: dropped when blank, kept whole otherwise.
+            size_t end = read;
+            bool blank = true;
+            while (end < size && text[end] != '<') {
+                blank = blank && isBlank(text[end]);
+                ++end;
+            }
+            if (!blank) {
+                std::memmove(text + write, text + read, end - read);
+                write += end - read;
+            }
+            read = end;
+        } else if (startsWith(read, "<!--")) {
+            copyThrough("-->");
+        } else if (startsWith(read, "<![CDATA[")) {
+            copyThrough("]]>");
+        } else if (startsWith(read, "<?")) {
+            copyThrough("?>");
+        } else {
+            // A tag or a declaration: to its closing bracket outside quotes and internal subsets.
+            char quote = 0;
+            int depth = 0;
+            size_t end = read + 1;
+            for (; end < size; ++end) {
+                const char c = text[end];
+                if (quote) {
+                    quote = c == quote ? 0 : quote;
+                } else if (c == '"' || c == '\'') {
+                    quote = c;
+                } else if (c == '[') {
+                    ++depth;
+                } else if (c == ']') {
+                    --depth;
+                } else if (c == '>' && depth <= 0) {
+                    break;
+                }
+            }
+            end = std::min(size, end + 1);
+            std::memmove(text + write, text + read, end - read);
+            write += end - read;
+            read = end;
+        }
+    }
+    return write;
+}
+
 } // namespace
 
 std::unique_ptr<pugi::xml_document> QFXMLParser::documentFromData(const QByteArray &data, QString *error)
@@ -176,16 +246,71 @@ std::unique_ptr<pugi::xml_document> QFXMLParser::documentFromFile(const QString 
             *error = file.errorString().isEmpty() ? QStringLiteral("Short read") : file.errorString();
         return nullptr;
     }
+    size_t kept = withoutBlankRuns(buffer, size_t(size));
+    if (kept + kept / 8 < size_t(size)) {
+        if (char *smaller = static_cast<char *>(pugi::get_memory_allocation_function()(std::max<size_t>(kept, 1)))) {
+            std::memcpy(smaller, buffer, kept);
+            pugi::get_memory_deallocation_function()(buffer);
+            buffer = smaller;
+        }
+    }
     auto document = std::make_unique<pugi::xml_document>();
     pugi::xml_parse_result result;
     try {
-        result = document->load_buffer_inplace_own(buffer, size_t(size), pugi::parse_default);
+        result = document->load_buffer_inplace_own(buffer, kept, pugi::parse_default);
     } catch (const std::exception &e) {
         if (error)
             *error = QString::fromUtf8(e.what());
         return nullptr;
     }
+    if (!result && error) {
+        // Say where the fault is in the file as it stands.
+        file.seek(0);
+        return documentFromData(file.readAll(), error);
+    }
     return finishLoading(std::move(document), result, error);
+}
+
+namespace {
+
+template <typename Visit> void eachElement(const pugi::xml_node &root, Visit visit)
+{
+    pugi::xml_node current = root;
+    while (current) {
+        if (current.type() == pugi::node_element)
+            visit(current);
+        if (current.first_child()) {
+            current = current.first_child();
+            continue;
+        }
+        while (current && current != root && !current.next_sibling())
+            current = current.parent();
+        if (!current || current == root)
+            break;
+        current = current.next_sibling();
+    }
+}
+
+} // namespace
+
+QStringList QFXMLParser::uuidList(const pugi::xml_node &node)
+{
+    QStringList list;
+    eachElement(node, [&list](const pugi::xml_node &element) {
+        if (std::strcmp(element.name(), "uuid") == 0)
+            list.append(stringValue(element));
+    });
+    return list;
+}
+
+QStringList QFXMLParser::idList(const pugi::xml_node &node)
+{
+    QStringList list;
+    eachElement(node, [&list](const pugi::xml_node &element) {
+        if (const pugi::xml_attribute id = element.attribute("id"))
+            list.append(QString::fromUtf8(id.value()));
+    });
+    return list;
 }
 
 QString QFXMLParser::escapeQueryString(const QString &query)

@@ -27,6 +27,11 @@ public:
     static std::unique_ptr<pugi::xml_document> documentFromData(const QByteArray &data, QString *error = nullptr);
     static std::unique_ptr<pugi::xml_document> documentFromFile(const QString &path, QString *error = nullptr);
 
+    // The texts of every uuid element and every id attribute in document order, as the queries "//uuid"
+    // and "//@id" give them, found in one pass without building a node set of the whole document.
+    static QStringList uuidList(const pugi::xml_node &node);
+    static QStringList idList(const pugi::xml_node &node);
+
     // Query strings pass through escapeQueryString first.
     static QString escapeQueryString(const QString &query);
     // The string values of the results; empty when the query finds nothing.

@@ -193,3 +193,35 @@ TEST_F(QFXMLParserTest, RefusesWhatIsNotADocument)
     ASSERT_TRUE(invalid);
     EXPECT_FALSE(QFXMLParser::nameForNode(invalid->document_element()).isEmpty());
 }
+
+TEST_F(QFXMLParserTest, FilesReadCompactlyAsTheyParse)
+{
+    // Blank runs between markup go before parsing; nothing else may change.
+    const QByteArray tricky = "<?xml version=\"1.0\"?>\n<!DOCTYPE xmeml [ <!ENTITY e \"> <\"> ]>\n<xmeml>\n\t<a t=\"> <\" u='x > y'>\n"
+                              "\t\t<![CDATA[ > \n < ]]>\n\t</a>\n\t<!-- > \n < -->\n\t<b> mixed <i/> text </b>\n\t<c>\n\t</c>\n</xmeml>\n";
+    const QString path = home.write(QStringLiteral("tricky.xml"), tricky);
+    QString error;
+    const auto fromFile = QFXMLParser::documentFromFile(path, &error);
+    const auto fromData = QFXMLParser::documentFromData(tricky, &error);
+    ASSERT_TRUE(fromFile && fromData) << qPrintable(error);
+    const pugi::xml_node a = fromFile->document_element().child("a");
+    EXPECT_STREQ(a.attribute("t").value(), "> <");
+    EXPECT_STREQ(a.attribute("u").value(), "x > y");
+    EXPECT_EQ(QFXMLParser::stringValue(a), QStringLiteral(" > \n < "));
+    EXPECT_EQ(QFXMLParser::stringValue(fromFile->document_element().child("b")), QStringLiteral(" mixed  text "));
+    EXPECT_EQ(QFXMLParser::stringValue(*fromFile), QFXMLParser::stringValue(*fromData));
+    EXPECT_FALSE(fromFile->document_element().child("c").first_child());
+
+    for (const char *name : { "markp.xml", "fcp_sample.xml", "premiere_cs6_lydtest.xml", "hiero_xml_export.xml" }) {
+        SCOPED_TRACE(name);
+        const auto doc = QFXMLParser::documentFromFile(fixturePath(QStringLiteral("xmeml/") + QLatin1String(name)));
+        ASSERT_TRUE(doc);
+        EXPECT_EQ(QFXMLParser::uuidList(*doc), QFXMLParser::stringValuesForQuery(QStringLiteral("//uuid"), *doc));
+        EXPECT_EQ(QFXMLParser::idList(*doc), QFXMLParser::stringValuesForQuery(QStringLiteral("//@id"), *doc));
+    }
+
+    // A fault is placed in the file as it stands.
+    const QString broken = home.write(QStringLiteral("broken.xml"), "<xmeml>\n\t\t\t\t<a>\n\t\t\t\t</b>\n</xmeml>\n");
+    EXPECT_FALSE(QFXMLParser::documentFromFile(broken, &error));
+    EXPECT_TRUE(error.endsWith(QStringLiteral("at byte 22"))) << qPrintable(error);
+}
