@@ -6,6 +6,7 @@
 #include <pugixml.hpp>
 
 #include "engine/QFProject.h"
+#include "engine/QFVersionEntry.h"
 
 #include <QDateTime>
 #include <QImage>
@@ -17,6 +18,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 
@@ -102,7 +104,6 @@ public:
     // prunes and refreshes the change-list caches.
     void processProjectsInPath(const QString &prefix);
 
-    std::optional<QVariantMap> cacheForProject(const QString &projectFolder);
     void uploadFileToCloud(const QString &path);
 
     QDateTime lastAlertShown() const
@@ -125,7 +126,41 @@ public:
     // The indexes (0 oldest) a period of n versions keeps when k are to be kept.
     static std::set<qint64> indexesToKeep(qint64 n, qint64 k);
 
+    // --- Change-list cache --------------------------------------------------------------------------
+    // The cache lives in cachesFolder() as "<project folder name>.cache.plist": a dictionary of version
+    // entries by file name, plus "version". One engine must not refresh two projects at once.
+    // The entry of one version file against the older XML companion (or none).
+    std::optional<QFVersionEntry> changelistForFile(const QString &path, const QString &withOldFile);
+    // Brings the cache up to date, computing only what is missing; nothing on failure.
+    std::optional<QVariantMap> cacheForProject(const QString &projectFolder, QFChangelistDelegate *delegate = nullptr);
+    // Computes every entry anew; nothing when cancelled.
+    std::optional<QVariantMap> changelistForProject(const QString &projectFolder, QFChangelistDelegate *delegate = nullptr);
+    // Recomputes the entries of a new XML companion and of the companion after it.
+    void updateChangelistForItem(const QString &path);
+    void invalidateAllCaches();
+    static bool contentsEqualAtPath(const QString &a, const QString &b);
+    // The application's cache format ("0" without an application bundle).
+    static QString bundleCacheVersion();
+    // How many documents this engine has parsed: each new version should cost one.
+    int documentsParsed() const { return m_documentsParsed; }
+    QString lastXMLDocPath() const { return m_lastXMLDocPath; }
+    void setProgressHandlers(std::function<void()> start, std::function<void(int)> setDeterminate,
+        std::function<void()> increment);
+
 private:
+    void onMainThread(const std::function<void()> &work, bool wait) const;
+    void reportFailure(const QString &title, const QString &text);
+    std::unique_ptr<pugi::xml_document> loadDocument(const QString &path, bool older);
+
+    std::unique_ptr<pugi::xml_document> m_lastXMLDoc;
+    QString m_lastXMLDocPath;
+    QStringList m_lastUUIDArray;
+    QStringList m_lastIDArray;
+    std::function<void()> m_startProgressHandler;
+    std::function<void(int)> m_determinateProgressHandler;
+    std::function<void()> m_incrementProgressHandler;
+    std::atomic<int> m_documentsParsed { 0 };
+
     bool claimCurrentBackup(const QString &source);
     void releaseCurrentBackup(const QString &source);
 

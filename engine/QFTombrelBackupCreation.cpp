@@ -106,8 +106,10 @@ QString displayName(const QString &projectPath)
     return name;
 }
 
+} // namespace
+
 // Compares two version files (or folders) byte for byte.
-bool sameContents(const QString &a, const QString &b)
+bool QFTombrelBackup::contentsEqualAtPath(const QString &a, const QString &b)
 {
     struct stat sa, sb;
     const QByteArray na = QFile::encodeName(a), nb = QFile::encodeName(b);
@@ -123,7 +125,7 @@ bool sameContents(const QString &a, const QString &b)
         if (ea != eb)
             return false;
         for (const QString &name : ea) {
-            if (!sameContents(a + u'/' + name, b + u'/' + name))
+            if (!contentsEqualAtPath(a + u'/' + name, b + u'/' + name))
                 return false;
         }
         return true;
@@ -140,6 +142,8 @@ bool sameContents(const QString &a, const QString &b)
     }
     return true;
 }
+
+namespace {
 
 void postFilesBackedUp()
 {
@@ -469,7 +473,7 @@ bool QFTombrelBackup::removeLastDuplicateForProject(const QString &versionsFolde
         return false;
     const QString last = versionsFolder + u'/' + entries.last();
     const QString previous = versionsFolder + u'/' + entries.at(entries.size() - 2);
-    if (!sameContents(last, previous))
+    if (!contentsEqualAtPath(last, previous))
         return false;
     const QFileInfo lastInfo(last);
     const QString stem = lastInfo.fileName().left(lastInfo.fileName().size() - (lastInfo.suffix().isEmpty() ? 0 : lastInfo.suffix().size() + 1));
@@ -576,12 +580,6 @@ QString QFTombrelBackup::currentBundlePath()
 void QFTombrelBackup::uploadFileToCloud(const QString &path)
 {
     Q_UNUSED(path) // versions are sent to the cloud store once syncing is set up
-}
-
-std::optional<QVariantMap> QFTombrelBackup::cacheForProject(const QString &projectFolder)
-{
-    Q_UNUSED(projectFolder)
-    return std::nullopt;
 }
 
 void QFTombrelBackup::processProjects()

@@ -1,0 +1,403 @@
+// The change lists of a project's versions and their cache: one version entry per version file, each
+// XML companion compared with the one before it, kept in "<project folder>.cache.plist".
+
+#include "engine/QFTombrelBackup.h"
+
+#include "engine/QFPreferenceSnapshot.h"
+#include "engine/QFXMLParser.h"
+#include "foundation/QFAlert.h"
+#include "foundation/QFFileManager.h"
+#include "foundation/QFLog.h"
+#include "foundation/platform/QFBundle.h"
+#include "foundation/platform/QFPropertyList.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+
+#include <sys/xattr.h>
+
+namespace {
+
+const QString kVersionKey = QStringLiteral("version");
+constexpr qint64 kLargestComparedSize = 83886080; // 80 MB
+const char kTooLarge[] = "Project file size exceeds 80 MB and will not be processed. To reduce file sizes, go to the "
+                         "Projects tab and change Backup from \"Entire Project\" to a specific sequence.";
+
+bool hasSuffix(const QString &name, const char *suffix)
+{
+    return name.endsWith(QLatin1String(suffix), Qt::CaseInsensitive);
+}
+
+QString withExtension(const QString &path, const QString &extension)
+{
+    const qsizetype slash = path.lastIndexOf(u'/');
+    const qsizetype dot = path.lastIndexOf(u'.');
+    return (dot > slash ? path.left(dot) : path) + u'.' + extension;
+}
+
+// The names of a Versions folder that are not hidden, in ascending order.
+QStringList versionNames(const QString &versions)
+{
+    QStringList names = QDir(versions).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    names.erase(std::remove_if(names.begin(), names.end(), [](const QString &n) { return n.startsWith(u'.'); }), names.end());
+    return names;
+}
+
+bool hasTypeCodeFCPF(const QString &path)
+{
+    char info[32] = {};
+    const ssize_t n = ::getxattr(QFile::encodeName(path).constData(), "user.com.apple.FinderInfo", info, sizeof info);
+    return n >= 4 && std::memcmp(info, "FCPF", 4) == 0;
+}
+
+QString cacheFileFor(const QString &projectFolder)
+{
+    return QFTombrelBackup::cachesFolder() + qfFormat("/%@.cache.plist", QFileInfo(projectFolder).fileName());
+}
+
+} // namespace
+
+QString QFTombrelBackup::bundleCacheVersion()
+{
+    const QString bundle = currentBundlePath();
+    const QVariantMap info = QFBundle::infoDictionaryOfBundle(bundle);
+    if (info.isEmpty())
+        return QStringLiteral("0");
+    const QVariant version = info.value(QStringLiteral("QFCacheVersion"));
+    return version.isValid() ? version.toString() : QString();
+}
+
+void QFTombrelBackup::onMainThread(const std::function<void()> &work, bool wait) const
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!m_hasGUI || !app || QThread::currentThread() == app->thread()) {
+        work();
+        return;
+    }
+    QMetaObject::invokeMethod(app, work, wait ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
+}
+
+void QFTombrelBackup::setProgressHandlers(std::function<void()> start, std::function<void(int)> setDeterminate,
+    std::function<void()> increment)
+{
+    m_startProgressHandler = std::move(start);
+    m_determinateProgressHandler = std::move(setDeterminate);
+    m_incrementProgressHandler = std::move(increment);
+}
+
+// With a window: the progress ends and the user is told. Without, the log line already said it.
+void QFTombrelBackup::reportFailure(const QString &title, const QString &text)
+{
+    if (!m_hasGUI)
+        return;
+    onMainThread([this] { if (m_endProgressHandler) m_endProgressHandler(); }, false);
+    QFAlert::alertSheetWithMessageText(title, text, nullptr);
+}
+
+// Reads and parses one document; nothing (with the log line and message of the failed step) on failure.
+std::unique_ptr<pugi::xml_document> QFTombrelBackup::loadDocument(const QString &path, bool older)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (older) {
+            QFLog::appendLog("Unable to load prev data: %@", file.errorString());
+            if (m_hasGUI)
+                onMainThread([this] { if (m_endProgressHandler) m_endProgressHandler(); }, false);
+        } else {
+            QFLog::appendLog("Unable to load data: %@", file.errorString());
+            reportFailure(QStringLiteral("Unable to load data"), file.errorString());
+        }
+        return nullptr;
+    }
+    const QByteArray data = file.readAll();
+    file.close();
+    ++m_documentsParsed;
+    auto document = QFXMLParser::documentFromData(data);
+    if (!document) {
+        if (older) {
+            QFLog::appendLog("Unable to load prev XML document");
+            if (m_hasGUI)
+                onMainThread([this] { if (m_endProgressHandler) m_endProgressHandler(); }, false);
+        } else {
+            QFLog::appendLog("Unable to load XML document");
+            reportFailure(QStringLiteral("Unable to XML document"), QStringLiteral("The file may be corrupt."));
+        }
+    }
+    return document;
+}
+
+std::optional<QFVersionEntry> QFTombrelBackup::changelistForFile(const QString &path, const QString &withOldFile)
+{
+    const QFileInfo info(path);
+    const QString name = info.fileName();
+    const QString ext = info.suffix().toLower();
+    QFVersionEntry entry;
+    entry.file = path;
+    {
+        const QString stem = name.left(name.size() - info.suffix().size() - (info.suffix().isEmpty() ? 0 : 1));
+        const qsizetype dot = stem.lastIndexOf(u'.');
+        entry.version = dot >= 0 ? stem.mid(dot + 1) : QString();
+    }
+    QString statPath = path;
+    if (ext == QLatin1String("xml") && QFileInfo::exists(withExtension(path, QStringLiteral("fcp"))))
+        statPath = withExtension(path, QStringLiteral("fcp"));
+    qint64 bytes = 0;
+    const QFileInfo stat(statPath);
+    if (!stat.exists()) {
+        QFLog::appendLog("Unable to get attributes for file %@: %@", statPath, QStringLiteral("no such file"));
+        entry.date = QDateTime::currentDateTime();
+    } else {
+        entry.date = stat.lastModified();
+        bytes = stat.isDir() ? qint64(QFFileManager::fileSize(statPath)) : stat.size();
+    }
+    entry.size = QFFileManager::formatFileSize(double(bytes));
+    if (!withOldFile.isEmpty() && !QFileInfo::exists(withOldFile))
+        QFLog::appendLog("Unable to get attributes for file %@: %@", withOldFile, QStringLiteral("no such file"));
+
+    if (ext != QLatin1String("xml")) {
+        entry.type = QStringLiteral("doc");
+        if (ext == QLatin1String("fcp") && QFPreferenceSnapshot::read().integer(QStringLiteral("generateFCPXML"), 0) == 1) {
+            entry.changelist = { qfFormat("XML copy %@ not generated", entry.version) };
+            entry.type = QStringLiteral("fcp");
+        }
+        if (!withOldFile.isEmpty() && contentsEqualAtPath(path, withOldFile))
+            entry.changelist = { QStringLiteral("No change") };
+        return entry;
+    }
+
+    entry.type = QStringLiteral("xml");
+    entry.host = QStringLiteral("fcp");
+    if (withOldFile.isEmpty() || QFileInfo(withOldFile).suffix().compare(QLatin1String("fcp"), Qt::CaseInsensitive) == 0
+        || hasTypeCodeFCPF(withOldFile)) {
+        entry.changelist = { QStringLiteral("(Base version)") };
+        return entry;
+    }
+    if (bytes >= kLargestComparedSize) {
+        entry.changelist = { QString::fromLatin1(kTooLarge) };
+        entry.noProcess = true;
+        return entry;
+    }
+
+    auto document = loadDocument(path, false);
+    if (!document)
+        return std::nullopt;
+
+    const pugi::xml_document *old = nullptr;
+    QStringList oldUUIDs, oldIDs;
+    std::unique_ptr<pugi::xml_document> oldOwned;
+    if (m_lastXMLDoc && withOldFile == m_lastXMLDocPath) {
+        old = m_lastXMLDoc.get();
+        oldUUIDs = m_lastUUIDArray;
+        oldIDs = m_lastIDArray;
+    } else {
+        oldOwned = loadDocument(withOldFile, true);
+        if (!oldOwned)
+            return std::nullopt;
+        old = oldOwned.get();
+        oldUUIDs = QFXMLParser::stringValuesForQuery(QStringLiteral("//uuid"), *old);
+        oldIDs = QFXMLParser::stringValuesForQuery(QStringLiteral("//@id"), *old);
+    }
+    const QStringList newUUIDs = QFXMLParser::stringValuesForQuery(QStringLiteral("//uuid"), *document);
+    const QStringList newIDs = QFXMLParser::stringValuesForQuery(QStringLiteral("//@id"), *document);
+
+    const auto lines = changeListForFCPXMLDoc(document.get(), old, oldUUIDs, oldIDs, newUUIDs, newIDs);
+    // The newer document is the older one of the next comparison: keep it parsed.
+    m_lastXMLDoc = std::move(document);
+    m_lastXMLDocPath = path;
+    m_lastUUIDArray = newUUIDs;
+    m_lastIDArray = newIDs;
+    if (!lines) {
+        QFLog::appendLog("Unable to create change list");
+        return std::nullopt;
+    }
+    entry.changelist = *lines;
+    return entry;
+}
+
+std::optional<QVariantMap> QFTombrelBackup::cacheForProject(const QString &projectFolder, QFChangelistDelegate *delegate)
+{
+    m_processingCancelled = false;
+    std::optional<QVariantMap> result;
+    const QString caches = cachesFolder();
+    const QString cachePath = cacheFileFor(projectFolder);
+    const QString bundleVersion = bundleCacheVersion();
+    const auto finish = [&]() {
+        m_lastXMLDoc.reset();
+        m_lastXMLDocPath.clear();
+        if (delegate)
+            onMainThread([delegate] { delegate->loadingFinished(); }, true);
+        m_processingCancelled = true;
+        return result;
+    };
+
+    if (!QFFileManager::createDirectory(caches, 15)) {
+        const QString parent = QFileInfo(caches).absolutePath();
+        if (m_hasGUI)
+            QFAlert::alertSheetWithMessageText(QStringLiteral("Unable to create cache folder"),
+                qfFormat("Please check permissions for the folder %@", parent), nullptr);
+        else
+            QFLog::appendLog("Unable to create cache folder %@", caches);
+        return finish();
+    }
+
+    QVariantMap cache;
+    if (QFileInfo::exists(cachePath)) {
+        cache = QFPropertyList::readDictionary(cachePath).value_or(QVariantMap());
+        if (cache.value(kVersionKey).toString() != bundleVersion) {
+            QFLog::appendLog("Cache version does not match. Resetting cache...");
+            cache.clear();
+        }
+    }
+
+    const QString versions = projectFolder + QStringLiteral("/Versions");
+    const QStringList names = versionNames(versions);
+    if (delegate) {
+        const int count = int(names.size());
+        onMainThread([delegate, count] { delegate->versionsToBeLoaded(count); }, true);
+    }
+
+    bool written = false;
+    QString previous;
+    for (const QString &name : names) {
+        const QString path = versions + u'/' + name;
+        if (hasSuffix(name, ".fcp") && QFileInfo::exists(withExtension(path, QStringLiteral("xml"))))
+            continue;
+        if (cache.contains(name)) {
+            const QString note = annotationForFile(path);
+            if (!note.isEmpty()) {
+                QVariantMap entry = cache.value(name).toMap();
+                entry.insert(QStringLiteral("annotation"), note);
+                cache.insert(name, entry);
+            }
+        } else if (previous.isEmpty()) {
+            // Nothing to compare the first missing entry with: build the whole cache anew.
+            auto rebuilt = changelistForProject(projectFolder, delegate);
+            if (rebuilt) {
+                result = rebuilt;
+                written = false;
+                cache = *rebuilt;
+                QFPropertyList::write(cachePath, cache);
+                return finish();
+            }
+            if (!m_processingCancelled) {
+                if (m_hasGUI)
+                    QFAlert::alertSheetWithMessageText(QStringLiteral("Unable to get change data"),
+                        QStringLiteral("Please report this bug to Quenfield."), nullptr);
+                else
+                    QFLog::appendLog("Unable to get change data. Please report this bug to Quenfield.");
+            }
+            return finish();
+        } else if (auto entry = changelistForFile(path, previous)) {
+            entry->annotation = annotationForFile(path);
+            cache.insert(name, entry->toDictionary());
+            QFPropertyList::write(cachePath, cache);
+            written = true;
+            if (delegate) {
+                const QFVersionEntry ready = *entry;
+                onMainThread([delegate, ready] { delegate->changeLogReady(ready); }, false);
+            }
+        }
+        if (hasSuffix(name, ".xml"))
+            previous = path;
+    }
+    if (written) {
+        if (!bundleVersion.isNull())
+            cache.insert(kVersionKey, bundleVersion);
+        QFPropertyList::write(cachePath, cache);
+    }
+    result = cache;
+    return finish();
+}
+
+std::optional<QVariantMap> QFTombrelBackup::changelistForProject(const QString &projectFolder, QFChangelistDelegate *delegate)
+{
+    QVariantMap result { { kVersionKey, bundleCacheVersion() } };
+    const QString versions = projectFolder + QStringLiteral("/Versions");
+    const QStringList names = versionNames(versions);
+    if (m_hasGUI) {
+        onMainThread([this] { if (m_startProgressHandler) m_startProgressHandler(); }, true);
+        if (names.size() > 1) {
+            const int count = int(names.size());
+            onMainThread([this, count] { if (m_determinateProgressHandler) m_determinateProgressHandler(count); }, true);
+        }
+    }
+    QFFileManager::createDirectory(cachesFolder());
+    const QString cachePath = cacheFileFor(projectFolder);
+
+    QString previous;
+    for (const QString &name : names) {
+        if (m_processingCancelled && m_hasGUI)
+            return std::nullopt;
+        const QString path = versions + u'/' + name;
+        if (hasSuffix(name, ".fcp") && QFileInfo::exists(withExtension(path, QStringLiteral("xml"))))
+            continue;
+        auto entry = changelistForFile(path, previous);
+        if (entry) {
+            entry->annotation = annotationForFile(path);
+            result.insert(name, entry->toDictionary());
+            QFPropertyList::write(cachePath, result);
+            if (delegate) {
+                const QFVersionEntry ready = *entry;
+                onMainThread([delegate, ready] { delegate->changeLogReady(ready); }, false);
+            }
+        }
+        if (m_hasGUI)
+            onMainThread([this] { if (m_incrementProgressHandler) m_incrementProgressHandler(); }, false);
+        if (hasSuffix(name, ".xml"))
+            previous = (entry && entry->noProcess) ? QString() : path;
+    }
+    if (m_hasGUI)
+        onMainThread([this] { if (m_endProgressHandler) m_endProgressHandler(); }, false);
+    return result;
+}
+
+void QFTombrelBackup::updateChangelistForItem(const QString &path)
+{
+    const QFileInfo item(path);
+    const QString versions = item.absolutePath();
+    const QString projectFolder = QFileInfo(versions).absolutePath();
+    const QString caches = cachesFolder();
+    if (!QFFileManager::createDirectory(caches, 15)) {
+        if (m_hasGUI)
+            QFAlert::alertSheetWithMessageText(QStringLiteral("Unable to create cache folder"),
+                qfFormat("Please check permissions for the folder %@", QFileInfo(caches).absolutePath()), nullptr);
+        else
+            QFLog::appendLog("Unable to create cache folder %@", caches);
+        return;
+    }
+    const QString cachePath = cacheFileFor(projectFolder);
+    QVariantMap cache = QFPropertyList::readDictionary(cachePath).value_or(QVariantMap());
+
+    QStringList companions = QDir(versions).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+    companions.erase(std::remove_if(companions.begin(), companions.end(), [](const QString &n) { return !hasSuffix(n, ".xml"); }),
+        companions.end());
+    std::sort(companions.begin(), companions.end(), [](const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+    const qsizetype i = companions.indexOf(item.fileName());
+    if (i < 0)
+        return;
+    const QString older = i > 0 ? versions + u'/' + companions.at(i - 1) : QString();
+    const QString newer = i + 1 < companions.size() ? versions + u'/' + companions.at(i + 1) : QString();
+    if (auto entry = changelistForFile(path, older))
+        cache.insert(item.fileName(), entry->toDictionary());
+    if (!newer.isEmpty()) {
+        if (auto entry = changelistForFile(newer, path))
+            cache.insert(QFileInfo(newer).fileName(), entry->toDictionary());
+    }
+    QFPropertyList::write(cachePath, cache);
+}
+
+void QFTombrelBackup::invalidateAllCaches()
+{
+    QFLog::appendLog("Invalidating all caches...");
+    const QString caches = cachesFolder();
+    QDir dir(caches);
+    if (!dir.exists())
+        return;
+    for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot)) {
+        if (name.endsWith(QLatin1String(".cache.plist")))
+            QFFileManager::removeFile(dir.filePath(name), false);
+    }
+}
