@@ -64,6 +64,7 @@ public:
     // Whether the service name is ours (or queued for us while an older helper ends).
     bool serviceRegistered() const { return m_serviceRegistered; }
     QFMountWatcher *mountWatcher() const { return m_mountWatcher; }
+    QFApplicationWatcher *applicationWatcher() const { return m_applicationWatcher; }
 
     // Runs beginSetupOnMainThread on the main thread and waits until it has finished.
     void setup() override;
