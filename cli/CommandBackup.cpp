@@ -1,6 +1,7 @@
 // tombrel backup, scan, prune and versions: the backup engine from a terminal.
 
 #include "cli/ProjectLookup.h"
+#include "cli/Progress.h"
 #include "cli/TombrelCommand.h"
 
 #include "engine/QFPreferenceSnapshot.h"
@@ -115,6 +116,102 @@ int commandPrune(CommandContext &context, const QStringList &arguments)
     return 0;
 }
 
+namespace {
+
+// Draws the refresh of a project's change lists when it lasts.
+class ProgressDelegate final : public QFChangelistDelegate {
+public:
+    explicit ProgressDelegate(QTextStream &stream)
+        : m_stream(stream)
+    {
+    }
+    void versionsToBeLoaded(int count) override
+    {
+        m_progress = std::make_unique<Progress>(m_stream, QStringLiteral("Comparing versions"), count);
+    }
+    void changeLogReady(const QFVersionEntry &) override
+    {
+        if (m_progress)
+            m_progress->setDone(++m_done);
+    }
+    void loadingFinished() override
+    {
+        if (m_progress)
+            m_progress->finish();
+    }
+
+private:
+    QTextStream &m_stream;
+    std::unique_ptr<Progress> m_progress;
+    qint64 m_done = 0;
+};
+
+struct VersionRow {
+    QString name; // the version file
+    QFVersionEntry entry;
+};
+
+// The versions of a project, newest first, each with its entry from the change-list cache (an XML
+// companion's entry stands for its version file).
+std::optional<QList<VersionRow>> versionRows(CommandContext &context, const QFProjectListEntry &project)
+{
+    const QString versions = versionsFolderOf(project);
+    const QString projectFolder = QFileInfo(versions).absolutePath();
+    QFTombrelBackup engine;
+    ProgressDelegate progress(context.err);
+    const auto cache = engine.cacheForProject(projectFolder, &progress);
+    QStringList names = visibleNames(versions);
+    std::reverse(names.begin(), names.end());
+    QList<VersionRow> rows;
+    for (const QString &name : std::as_const(names)) {
+        if (isCompanion(versions, name))
+            continue;
+        const QString path = versions + u'/' + name;
+        const QString companion = QFileInfo(path).completeBaseName() + QStringLiteral(".xml");
+        std::optional<QFVersionEntry> entry;
+        if (cache && name.endsWith(QLatin1String(".fcp"), Qt::CaseInsensitive) && cache->contains(companion))
+            entry = QFVersionEntry::fromDictionary(cache->value(companion));
+        if (!entry && cache)
+            entry = QFVersionEntry::fromDictionary(cache->value(name));
+        if (!entry) {
+            // Not in the cache (it could not be computed): show what the file itself tells.
+            QFVersionEntry plain;
+            plain.file = path;
+            plain.version = QFTombrelBackup::padNumber(QFTombrelBackup::versionNumberOfFile(name).value_or(0));
+            plain.date = QFileInfo(path).lastModified();
+            plain.size = QFFileManager::formatFileSize(double(QFFileManager::fileSize(path)));
+            plain.annotation = QFTombrelBackup::annotationForFile(path);
+            entry = plain;
+        }
+        rows << VersionRow { name, *entry };
+    }
+    return rows;
+}
+
+QJsonObject jsonOf(const QFVersionEntry &entry)
+{
+    QJsonObject object;
+    object.insert(QStringLiteral("file"), entry.file);
+    if (!entry.version.isEmpty())
+        object.insert(QStringLiteral("version"), entry.version);
+    if (entry.date.isValid())
+        object.insert(QStringLiteral("date"), entry.date.toUTC().toString(Qt::ISODate));
+    if (!entry.size.isEmpty())
+        object.insert(QStringLiteral("size"), entry.size);
+    object.insert(QStringLiteral("changelist"), QJsonArray::fromStringList(entry.changelist));
+    if (!entry.annotation.isEmpty())
+        object.insert(QStringLiteral("annotation"), entry.annotation);
+    if (!entry.type.isEmpty())
+        object.insert(QStringLiteral("type"), entry.type);
+    if (!entry.host.isEmpty())
+        object.insert(QStringLiteral("host"), entry.host);
+    if (entry.noProcess)
+        object.insert(QStringLiteral("noProcess"), true);
+    return object;
+}
+
+} // namespace
+
 int commandVersions(CommandContext &context, const QStringList &arguments)
 {
     QString spec;
@@ -135,41 +232,64 @@ int commandVersions(CommandContext &context, const QStringList &arguments)
     const auto project = findProject(spec, &error);
     if (!project)
         return context.fail(error);
-    const QString versions = versionsFolderOf(*project);
-    QStringList names = visibleNames(versions);
-    std::reverse(names.begin(), names.end());
+    const auto rows = versionRows(context, *project);
 
     QJsonArray list;
-    for (const QString &name : std::as_const(names)) {
-        if (isCompanion(versions, name))
-            continue;
-        const QString path = versions + u'/' + name;
-        const QFileInfo info(path);
-        const auto number = QFTombrelBackup::versionNumberOfFile(name);
-        const quint64 size = QFFileManager::fileSize(path);
-        const QString annotation = QFTombrelBackup::annotationForFile(path);
+    for (const VersionRow &row : *rows) {
+        const QFVersionEntry &entry = row.entry;
         if (json) {
-            QJsonObject entry;
-            entry.insert(QStringLiteral("file"), path);
-            if (number)
-                entry.insert(QStringLiteral("version"), qint64(*number));
-            entry.insert(QStringLiteral("date"), info.lastModified().toUTC().toString(Qt::ISODate));
-            entry.insert(QStringLiteral("size"), qint64(size));
-            if (!annotation.isEmpty())
-                entry.insert(QStringLiteral("annotation"), annotation);
-            list.append(entry);
-        } else {
-            context.out << QStringLiteral("%1  %2  %3  %4\n")
-                               .arg(number ? QString::number(*number) : QStringLiteral("-"), 6)
-                               .arg(info.lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
-                               .arg(QFFileManager::formatFileSize(double(size)), 10)
-                               .arg(annotation.isEmpty() ? name : name + QStringLiteral("  — ") + annotation);
+            list.append(jsonOf(entry));
+            continue;
         }
+        const auto number = QFTombrelBackup::versionNumberOfFile(row.name);
+        context.out << QStringLiteral("%1  %2  %3  %4\n")
+                           .arg(number ? QString::number(*number) : QStringLiteral("-"), 6)
+                           .arg(entry.date.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
+                           .arg(entry.size, 10)
+                           .arg(row.name);
+        if (!entry.annotation.isEmpty())
+            context.out << "        note: " << entry.annotation << "\n";
+        for (const QString &line : entry.changelist)
+            context.out << "        " << line << "\n";
     }
     if (json)
         context.out << QJsonDocument(list).toJson(QJsonDocument::Indented);
-    else if (names.isEmpty())
+    else if (rows->isEmpty())
         context.out << "No versions yet.\n";
+    context.out.flush();
+    return 0;
+}
+
+int commandChanges(CommandContext &context, const QStringList &arguments)
+{
+    if (arguments.size() != 2)
+        return context.usageError(QStringLiteral("changes: give a project and a version number"));
+    bool ok = false;
+    const qint64 wanted = arguments.at(1).toLongLong(&ok);
+    if (!ok || wanted < 0)
+        return context.usageError(QStringLiteral("changes: '%1' is not a version number").arg(arguments.at(1)));
+    QString error;
+    const auto project = findProject(arguments.first(), &error);
+    if (!project)
+        return context.fail(error);
+    const auto rows = versionRows(context, *project);
+    for (const VersionRow &row : *rows) {
+        if (QFTombrelBackup::versionNumberOfFile(row.name) != wanted)
+            continue;
+        for (const QString &line : row.entry.changelist)
+            context.out << line << "\n";
+        context.out.flush();
+        return 0;
+    }
+    return context.fail(QStringLiteral("%1 has no version %2").arg(arguments.first()).arg(wanted));
+}
+
+int commandCache(CommandContext &context, const QStringList &arguments)
+{
+    if (arguments != QStringList { QStringLiteral("clear") })
+        return context.usageError(QStringLiteral("cache: the only action is 'clear'"));
+    QFTombrelBackup().invalidateAllCaches();
+    context.out << "Change-list caches removed; they are computed again when needed.\n";
     context.out.flush();
     return 0;
 }

@@ -59,8 +59,16 @@ const QList<CommandSpec> &TombrelCommand::commands()
             commandPrune },
         { "versions", "lists a project's versions, newest first",
             "usage: tombrel versions PROJECT [--json]\n"
-            "Lists the versions of a project, newest first, with number, date, size and note.\n",
+            "Lists the versions of a project, newest first, with number, date, size, note and change lines.\n",
             commandVersions },
+        { "changes", "one version's change lines",
+            "usage: tombrel changes PROJECT VERSION\n"
+            "Prints the change lines of one version, one a line. VERSION is its number (7 or 00007).\n",
+            commandChanges },
+        { "cache", "removes every change-list cache",
+            "usage: tombrel cache clear\n"
+            "Removes every change-list cache; the change lines are computed again when next needed.\n",
+            commandCache },
         { "helper", "asks the helper whether it runs, to reload, to scan now",
             "usage: tombrel helper status|reload|scan\n"
             "status  tells whether the helper runs (exit status 1 when it does not)\n"

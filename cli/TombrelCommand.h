@@ -59,4 +59,6 @@ int commandBackup(CommandContext &context, const QStringList &arguments);
 int commandScan(CommandContext &context, const QStringList &arguments);
 int commandPrune(CommandContext &context, const QStringList &arguments);
 int commandVersions(CommandContext &context, const QStringList &arguments);
+int commandChanges(CommandContext &context, const QStringList &arguments);
+int commandCache(CommandContext &context, const QStringList &arguments);
 int commandHelper(CommandContext &context, const QStringList &arguments);

@@ -141,7 +141,7 @@ public:
     static bool contentsEqualAtPath(const QString &a, const QString &b);
     // The application's cache format ("0" without an application bundle).
     static QString bundleCacheVersion();
-    // How many documents this engine has parsed: each new version should cost one.
+    // How many documents this engine has parsed (a rebuild parses each companion once).
     int documentsParsed() const { return m_documentsParsed; }
     QString lastXMLDocPath() const { return m_lastXMLDocPath; }
     void setProgressHandlers(std::function<void()> start, std::function<void(int)> setDeterminate,

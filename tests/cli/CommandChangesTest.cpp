@@ -1,0 +1,98 @@
+#include "cli/TombrelCommand.h"
+
+#include "engine/QFTombrelBackup.h"
+#include "tests/support/QFTempHome.h"
+#include "tests/support/QFVersionStoreBuilder.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Builder = QFVersionStoreBuilder;
+
+struct CommandRun {
+    int status;
+    QString out;
+    QString err;
+};
+
+CommandRun tombrel(const QStringList &arguments)
+{
+    QString out, err;
+    QTextStream o(&out), e(&err);
+    const int status = TombrelCommand(o, e).run(arguments);
+    return { status, out, err };
+}
+
+QByteArray exportWithClip(const QString &clip)
+{
+    return QStringLiteral("<xmeml version=\"5\"><bin><uuid>U-BIN</uuid><name>Bin</name><children>"
+                          "<clip id=\"%1\"><uuid>U-%1</uuid><name>%1</name></clip></children></bin></xmeml>")
+        .arg(clip)
+        .toUtf8();
+}
+
+class CommandChangesTest : public TempHomeTest {
+protected:
+    void SetUp() override
+    {
+        folder = Builder::addProject(home.file(QStringLiteral("Projects/Cut.fcp")), QStringLiteral("CH"));
+        const QDateTime old = QDateTime::currentDateTime().addDays(-1);
+        Builder::addVersions(folder, {
+            VersionSpec { QStringLiteral("Cut.00001.fcp"), old, "one" },
+            VersionSpec { QStringLiteral("Cut.00001.xml"), old, exportWithClip(QStringLiteral("Alpha")) },
+            VersionSpec { QStringLiteral("Cut.00002.fcp"), old.addSecs(60), "two" },
+            VersionSpec { QStringLiteral("Cut.00002.xml"), old.addSecs(60), exportWithClip(QStringLiteral("Beta")) },
+        });
+        QFTombrelBackup engine;
+        expected = engine.changelistForFile(folder + QStringLiteral("/Versions/Cut.00002.xml"), folder + QStringLiteral("/Versions/Cut.00001.xml"))->changelist;
+    }
+    QString folder;
+    QStringList expected;
+};
+
+} // namespace
+
+TEST_F(CommandChangesTest, VersionsShowTheirChangeLinesNewestFirst)
+{
+    ASSERT_FALSE(expected.isEmpty());
+    CommandRun r = tombrel({ QStringLiteral("versions"), QStringLiteral("CH"), QStringLiteral("--json") });
+    ASSERT_EQ(r.status, 0) << qPrintable(r.err);
+    const QJsonArray list = QJsonDocument::fromJson(r.out.toUtf8()).array();
+    ASSERT_EQ(list.size(), 2);
+    EXPECT_EQ(list[0].toObject().value(QStringLiteral("version")).toString(), QStringLiteral("00002"));
+    QStringList lines;
+    for (const QJsonValue &line : list[0].toObject().value(QStringLiteral("changelist")).toArray())
+        lines << line.toString();
+    EXPECT_EQ(lines, expected);
+    EXPECT_EQ(list[1].toObject().value(QStringLiteral("changelist")).toArray().first().toString(), QStringLiteral("(Base version)"));
+    EXPECT_EQ(list[1].toObject().value(QStringLiteral("host")).toString(), QStringLiteral("fcp"));
+    EXPECT_TRUE(r.err.isEmpty()) << "no progress bar when standard error is no terminal";
+
+    r = tombrel({ QStringLiteral("versions"), QStringLiteral("CH") });
+    EXPECT_TRUE(r.out.contains(QStringLiteral("        ") + expected.first())) << qPrintable(r.out);
+    EXPECT_LT(r.out.indexOf(QStringLiteral("Cut.00002.fcp")), r.out.indexOf(QStringLiteral("Cut.00001.fcp")));
+}
+
+TEST_F(CommandChangesTest, ChangesOfOneVersionAndClearingTheCaches)
+{
+    for (const QString &number : { QStringLiteral("2"), QStringLiteral("00002") }) {
+        const CommandRun r = tombrel({ QStringLiteral("changes"), QStringLiteral("CH"), number });
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out.split(u'\n', Qt::SkipEmptyParts), expected);
+    }
+    EXPECT_EQ(tombrel({ QStringLiteral("changes"), QStringLiteral("CH"), QStringLiteral("9") }).status, 1);
+    EXPECT_EQ(tombrel({ QStringLiteral("changes"), QStringLiteral("CH"), QStringLiteral("two") }).status, 2);
+    EXPECT_EQ(tombrel({ QStringLiteral("changes"), QStringLiteral("nobody"), QStringLiteral("2") }).status, 1);
+
+    ASSERT_TRUE(QFileInfo::exists(QFTombrelBackup::cachesFolder() + QStringLiteral("/CH.localized.cache.plist")));
+    EXPECT_EQ(tombrel({ QStringLiteral("cache"), QStringLiteral("clear") }).status, 0);
+    EXPECT_FALSE(QFileInfo::exists(QFTombrelBackup::cachesFolder() + QStringLiteral("/CH.localized.cache.plist")));
+    EXPECT_EQ(tombrel({ QStringLiteral("cache"), QStringLiteral("wipe") }).status, 2);
+}
