@@ -114,7 +114,8 @@ TEST_F(HelperProgramTest, TombrelHelperAsksTheRunningHelper)
     QDir().mkpath(home.file(QStringLiteral("Edits")));
     writePreferences({ { "backupMinInterval", 2 }, { "watchFolders", QVariantList { watchFolder(home.file("Edits"), "avb") } } });
     EXPECT_EQ(tombrel({ "helper", "reload" }, &output), 0) << qPrintable(output);
-    // The reply comes after the set-up, so its lines are written by now.
+    // The reply comes after the set-up; its log lines reach the disk a moment later.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return helperLog().contains(QStringLiteral("Backup interval: 150")); }, 10000));
     QStringList log = helperLog();
     EXPECT_EQ(log.count(QStringLiteral("Setting up...")), 2);
     EXPECT_TRUE(log.contains(QStringLiteral("Backup interval: 150")));
