@@ -75,6 +75,52 @@ const QList<CommandSpec> &TombrelCommand::commands()
             "reload  has the helper re-read its configuration (watch folders, interval) and scan\n"
             "scan    has the helper back up every changed project and search the watch folders now\n",
             commandHelper },
+        { "restore", "restores a version over the project file",
+            "usage: tombrel restore PROJECT VERSION\n"
+            "Copies the version over the project file. The file it replaces is renamed aside first and moved to\n"
+            "the Trash once the copy is complete; when the copy fails it is renamed back, so it is never lost.\n"
+            "The XML copy of a Final Cut Pro version restores its .fcp file. Refused, with nothing changed, when\n"
+            "the project lies on a drive that is not mounted, or is a Final Cut Pro X project while that runs.\n"
+            "VERSION is a number, with or without leading zeros (7 or 00007), or a file name of the version list.\n",
+            commandRestore },
+        { "annotate", "sets or removes the note of a version",
+            "usage: tombrel annotate PROJECT VERSION TEXT\n"
+            "Sets the note of a version; line breaks become blanks. An empty TEXT (\"\") removes the note.\n"
+            "Put -- before a TEXT that begins with two dashes.\n",
+            commandAnnotate },
+        { "delete", "moves versions to the Trash",
+            "usage: tombrel delete PROJECT VERSION...\n"
+            "Moves each version to the Trash with its XML copy and screenshot, and keeps the change list of the\n"
+            "version after it telling what changed since the one before. Nothing is deleted when a VERSION is\n"
+            "not found.\n",
+            commandDelete },
+        { "remove", "moves projects with all their versions to the Trash",
+            "usage: tombrel remove PROJECT...\n"
+            "Moves each project's folder (its versions, screenshots and notes) to the Trash, deletes its\n"
+            "change-list cache and tells the helper. The project files themselves are not touched.\n",
+            commandRemove },
+        { "relink", "points a project at its moved or renamed file",
+            "usage: tombrel relink PROJECT PATH\n"
+            "Makes PATH the project's file, keeping its versions, and tells the helper.\n",
+            commandRelink },
+        { "watch", "lists and edits the watch folders",
+            "usage: tombrel watch list [--drive] [--json]\n"
+            "       tombrel watch add FOLDER --extensions LIST [--drive]\n"
+            "       tombrel watch remove FOLDER [--drive]\n"
+            "The helper backs up the files with the extensions LIST (comma-separated, as fcp,prproj) found in\n"
+            "the watch folders. A folder already watched, or inside a watched folder, is refused.\n"
+            "--drive  the folders watched on every drive, relative to a drive's root (as /Final Cut Events)\n"
+            "--json   JSON with the keys folder and extensions\n",
+            commandWatch },
+        { "prefs", "reads and writes the preferences",
+            "usage: tombrel prefs list [--json]\n"
+            "       tombrel prefs get KEY\n"
+            "       tombrel prefs set KEY VALUE\n"
+            "list  every key with its type, value (or default) and meaning\n"
+            "get   the value of one key, or its default\n"
+            "set   checks VALUE against the key's type (integer, switch 0/1, boolean, string, path, date in\n"
+            "      ISO 8601) and range, writes it and tells the helper. Lists are changed with tombrel watch.\n",
+            commandPrefs },
     };
     return table;
 }

@@ -1,0 +1,73 @@
+// tombrel remove and relink: the application's actions on whole projects.
+
+#include "cli/CommandSupport.h"
+#include "cli/ProjectLookup.h"
+#include "cli/Progress.h"
+#include "cli/TombrelCommand.h"
+
+#include "engine/QFProjectActions.h"
+
+#include <QFileInfo>
+
+int commandRemove(CommandContext &context, const QStringList &arguments)
+{
+    const auto args = parseArguments(context, QStringLiteral("remove"), arguments, {});
+    if (!args)
+        return 2;
+    if (args->positional.isEmpty())
+        return context.usageError(QStringLiteral("remove: give one or more projects; see tombrel remove --help"));
+    // Every project is found first, so that a typo removes nothing.
+    QList<QFProjectListEntry> projects;
+    QString error;
+    for (const QString &spec : args->positional) {
+        const auto entry = findProject(spec, &error);
+        if (!entry)
+            return context.fail(QStringLiteral("remove: %1; nothing was removed").arg(error));
+        if (!projects.contains(*entry))
+            projects << *entry;
+    }
+
+    QStringList failures;
+    int removed = 0;
+    {
+        Progress bar(context.err, QStringLiteral("Removing"), projects.size());
+        for (const QFProjectListEntry &project : std::as_const(projects)) {
+            const QString folder = QFileInfo(versionsFolderOf(project)).path();
+            if (QFProjectActions::removeProject(folder, &error)) {
+                context.out << "removed project " << project.projectID << " (" << project.path
+                            << "); its versions are in the Trash\n";
+                ++removed;
+            } else {
+                failures << error;
+            }
+            bar.setDone(removed + failures.size());
+        }
+    }
+    context.out.flush();
+    if (removed > 0)
+        notifyHelperOfChange(context);
+    if (!failures.isEmpty())
+        return context.fail(QStringLiteral("remove: Unable to delete project. %1").arg(failures.join(u' ')));
+    return 0;
+}
+
+int commandRelink(CommandContext &context, const QStringList &arguments)
+{
+    const auto args = parseArguments(context, QStringLiteral("relink"), arguments, {});
+    if (!args)
+        return 2;
+    if (args->positional.size() != 2)
+        return context.usageError(QStringLiteral("relink: give a project and the path of its file; see tombrel relink --help"));
+    QString error;
+    const auto entry = findProject(args->positional.at(0), &error);
+    if (!entry)
+        return context.fail(QStringLiteral("relink: %1").arg(error));
+    QFProject project = QFProject::recordWithPath(entry->path, entry->sequences, entry->projectID);
+    project.setSelectedUUID(entry->selectedUUID);
+    if (!QFProjectActions::relinkProject(project, args->positional.at(1), &error))
+        return context.fail(QStringLiteral("relink: %1").arg(error));
+    context.out << "relinked: " << project.projectID() << " -> " << project.projectPath() << "\n";
+    context.out.flush();
+    notifyHelperOfChange(context);
+    return 0;
+}

@@ -1,0 +1,317 @@
+#include "engine/QFProjectActions.h"
+
+#include "engine/QFPreferenceKeys.h"
+#include "engine/QFTombrelBackup.h"
+#include "foundation/QFFileManager.h"
+#include "foundation/QFLog.h"
+#include "foundation/platform/QFFileCopy.h"
+#include "foundation/platform/QFPropertyList.h"
+#include "foundation/platform/QFRunningApplications.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <sys/stat.h>
+
+namespace {
+
+bool existsNoFollow(const QString &path)
+{
+    struct stat st;
+    return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
+bool hasExtension(const QString &path, const char *extension)
+{
+    return QFileInfo(path).suffix().compare(QLatin1String(extension), Qt::CaseInsensitive) == 0;
+}
+
+QString withoutExtension(const QString &path)
+{
+    const QFileInfo info(path);
+    const QString name = info.fileName();
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return dot > 0 ? info.path() + u'/' + name.left(dot) : path;
+}
+
+QString expandedAbsolute(const QString &path)
+{
+    QString expanded = path;
+    if (expanded == QLatin1String("~") || expanded.startsWith(QLatin1String("~/")))
+        expanded = QDir::homePath() + expanded.mid(1);
+    return QDir::cleanPath(QFileInfo(expanded).absoluteFilePath());
+}
+
+bool isCompanion(const QString &folder, const QString &name)
+{
+    return hasExtension(name, "xml") && existsNoFollow(withoutExtension(folder + u'/' + name) + QStringLiteral(".fcp"));
+}
+
+bool isDigits(const QString &text)
+{
+    return !text.isEmpty() && std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+}
+
+// Never over a file that appeared meanwhile (the editor saving, say): the old one then stays beside it.
+// The file manager's own move is only the fallback, since its administrator path replaces what is there.
+bool renameBack(const QString &aside, const QString &target)
+{
+    QString reason;
+    if (qfRenameNoReplace(aside, target, &reason))
+        return true;
+    if (existsNoFollow(target))
+        return false;
+    return QFFileManager::moveFile(aside, target, 10);
+}
+
+QFProjectActions::RestoreResult restoreResult(QFProjectActions::RestoreStatus status, const QString &title,
+    const QString &message)
+{
+    QFProjectActions::RestoreResult result;
+    result.status = status;
+    result.title = title;
+    result.message = message;
+    return result;
+}
+
+} // namespace
+
+QStringList QFProjectActions::versionFiles(const QString &versionsFolder)
+{
+    QStringList names = QDir(versionsFolder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    names.erase(std::remove_if(names.begin(), names.end(),
+                    [&](const QString &name) { return name.startsWith(u'.') || isCompanion(versionsFolder, name); }),
+        names.end());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::optional<qint64> QFProjectActions::versionNumber(const QString &name)
+{
+    if (const auto number = QFTombrelBackup::versionNumberOfFile(name))
+        return number;
+    // A project file without an extension gives versions named "Edit.00007".
+    const QString suffix = QFileInfo(name).suffix();
+    if (QFileInfo(name).completeBaseName().isEmpty() || !isDigits(suffix))
+        return std::nullopt;
+    bool ok = false;
+    const qint64 number = suffix.toLongLong(&ok);
+    return ok ? std::optional<qint64>(number) : std::nullopt;
+}
+
+std::optional<QString> QFProjectActions::findVersion(const QString &versionsFolder, const QString &version, QString *error)
+{
+    const auto refuse = [&](const QString &reason) -> std::optional<QString> {
+        if (error)
+            *error = reason;
+        return std::nullopt;
+    };
+    bool isNumber = false;
+    const qint64 wanted = isDigits(version) ? version.toLongLong(&isNumber) : 0;
+    if (isNumber) {
+        QStringList matches;
+        for (const QString &name : versionFiles(versionsFolder)) {
+            if (versionNumber(name) == wanted)
+                matches << name;
+        }
+        if (matches.size() == 1)
+            return versionsFolder + u'/' + matches.first();
+        if (matches.size() > 1)
+            return refuse(QStringLiteral("version %1 names %2 files (%3); give the file name")
+                              .arg(version)
+                              .arg(matches.size())
+                              .arg(matches.join(QStringLiteral(", "))));
+        return refuse(QStringLiteral("there is no version %1").arg(version));
+    }
+    if (!version.contains(u'/') && !version.startsWith(u'.') && existsNoFollow(versionsFolder + u'/' + version))
+        return versionsFolder + u'/' + version;
+    return refuse(QStringLiteral("there is no version '%1'; a version is a number such as 7 or 00007").arg(version));
+}
+
+QString QFProjectActions::restoreSource(const QString &versionFile)
+{
+    if (!hasExtension(versionFile, "xml"))
+        return versionFile;
+    const QString stem = withoutExtension(versionFile);
+    if (existsNoFollow(stem + QStringLiteral(".fcp")))
+        return stem + QStringLiteral(".fcp");
+    if (existsNoFollow(stem))
+        return stem;
+    return versionFile;
+}
+
+QFProjectActions::RestoreResult QFProjectActions::restoreVersion(const QFProject &project, const QString &versionFile,
+    const RestoreOperations &operations)
+{
+    const QString target = project.expandedProjectPath();
+    const QString failedTitle = QStringLiteral("Failed to restore project");
+
+    if (!QFFileManager::isDriveMountedForPath(target)) {
+        return restoreResult(RestoreStatus::VolumeNotMounted, QStringLiteral("Unable to restore project"),
+            QStringLiteral("The destination is on a volume that is not mounted."));
+    }
+    if (hasExtension(target, "fcpproject") || hasExtension(target, "fcpevent")) {
+        const auto isRunning = operations.isApplicationRunning ? operations.isApplicationRunning : [](const QString &identifier) {
+            return !QFRunningApplications::processesWithBundleIdentifier(identifier).isEmpty();
+        };
+        if (isRunning(QStringLiteral("com.apple.FinalCut")) || isRunning(QStringLiteral("com.apple.FinalCutTrial"))) {
+            return restoreResult(RestoreStatus::EditorRunning, QStringLiteral("Final Cut Pro X is running"),
+                QStringLiteral("You must close Final Cut Pro X before restoring this file."));
+        }
+    }
+    if (!existsNoFollow(versionFile)) {
+        return restoreResult(RestoreStatus::MissingVersion, QStringLiteral("Unable to locate backup"),
+            QStringLiteral("The version %1 does not exist.").arg(versionFile));
+    }
+    const QString source = restoreSource(versionFile);
+    QFLog::appendLog("Restoring %@ to %@...", source, target);
+
+    // The helper ignores the events of this restore only if it can read this before they come.
+    QString reason;
+    if (!QFPreferenceKeys::update({ { QStringLiteral("lastRestoredProject"), target },
+                                      { QStringLiteral("lastRestoreDate"), QDateTime::currentDateTimeUtc() } },
+            {}, &reason))
+        QFLog::appendLog("Unable to note the restore in the preferences: %@", reason);
+
+    QString aside;
+    if (existsNoFollow(target)) {
+        aside = QFFileManager::uniqueFilename(target);
+        if (!QFFileManager::moveFile(target, aside, 10)) {
+            RestoreResult result = restoreResult(RestoreStatus::RenameFailed, failedTitle, QStringLiteral("Unable to rename old project."));
+            result.source = source;
+            // A move that half happened leaves the file under the new name; that is where it is then.
+            if (!existsNoFollow(target) && existsNoFollow(aside))
+                result.keptOldFile = aside;
+            return result;
+        }
+    }
+
+    const auto copy = operations.copy ? operations.copy
+                                      : [](const QString &from, const QString &to) { return QFFileManager::copyFile(from, to, 10); };
+    if (!copy(source, target)) {
+        RestoreResult result = restoreResult(RestoreStatus::CopyFailed, failedTitle, QStringLiteral("Unable to copy file."));
+        result.source = source;
+        if (!aside.isEmpty() && !renameBack(aside, target)) {
+            QFLog::appendLog("Unable to rename %@ back to %@; it stays where it is.", aside, target);
+            result.keptOldFile = aside;
+        }
+        QFLog::appendLog("Unable to restore %@: the copy to %@ failed.", source, target);
+        return result;
+    }
+
+    RestoreResult result = restoreResult(RestoreStatus::Restored, QStringLiteral("Backup restored"),
+        QStringLiteral("The backup was restored successfully."));
+    result.source = source;
+    if (!aside.isEmpty() && !QFFileManager::trashFile(aside, 10)) {
+        QFLog::appendLog("Unable to move the replaced project file %@ to the Trash.", aside);
+        result.keptOldFile = aside;
+    }
+    return result;
+}
+
+bool QFProjectActions::annotateVersion(const QString &versionFile, const QString &text, QString *error)
+{
+    const QFileInfo info(versionFile);
+    const QString projectFolder = QFileInfo(info.absolutePath()).absolutePath();
+    const QString notesPath = projectFolder + QStringLiteral("/Annotations.plist");
+    QVariantMap notes;
+    if (existsNoFollow(notesPath)) {
+        const auto read = QFPropertyList::readDictionary(notesPath);
+        if (!read) {
+            QFLog::appendLog("Unable to read annotations %@", notesPath);
+            if (error)
+                *error = QStringLiteral("%1 cannot be read; no note was changed").arg(notesPath);
+            return false;
+        }
+        notes = *read;
+    }
+
+    QString note = text;
+    note.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    note.replace(u'\r', u' ').replace(u'\n', u' ');
+    if (note.isEmpty())
+        notes.remove(info.fileName());
+    else
+        notes.insert(info.fileName(), note);
+
+    if (notes.isEmpty()) {
+        if (existsNoFollow(notesPath) && !QFile::remove(notesPath)) {
+            QFLog::appendLog("Unable to remove annotations %@", notesPath);
+            if (error)
+                *error = QStringLiteral("cannot remove %1").arg(notesPath);
+            return false;
+        }
+        return true;
+    }
+    QString reason;
+    if (!QFPropertyList::write(notesPath, notes, &reason)) {
+        QFLog::appendLog("Unable to write annotations %@: %@", notesPath, reason);
+        if (error)
+            *error = QStringLiteral("cannot write %1: %2").arg(notesPath, reason);
+        return false;
+    }
+    return true;
+}
+
+QStringList QFProjectActions::deleteVersions(const QStringList &versionFiles, const std::function<void(int)> &progress)
+{
+    QFTombrelBackup engine;
+    QStringList remaining;
+    int done = 0;
+    for (const QString &path : versionFiles) {
+        engine.removeBackup(path, 0, true);
+        if (existsNoFollow(path))
+            remaining << path;
+        if (progress)
+            progress(++done);
+    }
+    return remaining;
+}
+
+bool QFProjectActions::removeProject(const QString &projectFolder, QString *error)
+{
+    if (!QFFileManager::trashFile(projectFolder, 10)) {
+        QFLog::appendLog("Unable to delete project %@", projectFolder);
+        if (error)
+            *error = qfFormat("Please check permissions for the folder %@.", projectFolder);
+        return false;
+    }
+    const QString name = QFileInfo(projectFolder).fileName();
+    const QString cache = QFTombrelBackup::cachesFolder() + qfFormat("/%@.cache.plist", name);
+    if (existsNoFollow(cache))
+        QFFileManager::removeFile(cache, 10);
+    QFLog::appendLog("Removing watch file for project %@...", name);
+    return true;
+}
+
+bool QFProjectActions::relinkProject(QFProject &project, const QString &path, QString *error)
+{
+    const auto refuse = [&](const QString &reason) {
+        if (error)
+            *error = reason;
+        return false;
+    };
+    const QString target = expandedAbsolute(path);
+    if (!existsNoFollow(target))
+        return refuse(QStringLiteral("no such file: %1").arg(target));
+    const QString canonical = QFileInfo(target).canonicalFilePath();
+    for (const QFProjectListEntry &other : QFProject::projectsInStorageRoot()) {
+        if (other.projectID == project.projectID())
+            continue;
+        const QString own = expandedAbsolute(other.path);
+        if (own == target || (!canonical.isEmpty() && QFileInfo(own).canonicalFilePath() == canonical))
+            return refuse(QStringLiteral("%1 is already the file of project %2").arg(target, other.projectID));
+    }
+    QFLog::appendLog("Relinking project %@ to %@...", project.projectPath(), target);
+    project.setProjectPath(target);
+    project.setType(QFProject::isFinalCutProProject(target) ? QFProject::FinalCutProProject : QFProject::OtherFile);
+    project.updateFriendlyName();
+    if (!project.saveSettings()) {
+        QFLog::appendLog("Unable to save the settings of project %@", project.projectID());
+        return refuse(QStringLiteral("cannot write the settings of project %1").arg(project.projectID()));
+    }
+    return true;
+}

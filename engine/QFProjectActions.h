@@ -1,0 +1,76 @@
+#pragma once
+
+// The actions on projects and their versions that the main application offers (restore, annotate,
+// delete, remove, relink), kept in the engine so that every program offering them follows the same
+// safety rules. Each runs on the calling thread and logs its failures; none asks the user anything,
+// since confirmation is the caller's business.
+
+#include "engine/QFProject.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+class QFProjectActions final {
+public:
+    // --- Versions ------------------------------------------------------------------------------------
+    // The entries of a Versions folder that stand for a version, oldest first: every name not beginning
+    // with "." except the XML companions of ".fcp" files.
+    static QStringList versionFiles(const QString &versionsFolder);
+    // The number of a version file: "Cut.00007.fcp" and, without an extension, "Cut.00007" → 7.
+    static std::optional<qint64> versionNumber(const QString &name);
+    // The version file (full path) that version names: a number with or without leading zeros, or a
+    // file name of the folder. Nothing, with the reason, when none or several match.
+    static std::optional<QString> findVersion(const QString &versionsFolder, const QString &version,
+        QString *error = nullptr);
+
+    // --- Restore -------------------------------------------------------------------------------------
+    enum class RestoreStatus { Restored, VolumeNotMounted, EditorRunning, MissingVersion, RenameFailed, CopyFailed };
+    struct RestoreResult {
+        RestoreStatus status = RestoreStatus::CopyFailed;
+        // The alert the application shows: "Backup restored", "Failed to restore project" …
+        QString title;
+        QString message;
+        QString source;
+        // Where the replaced project file is when it is neither in the Trash nor back in its place
+        // (the Trash refused it, or the editor wrote a new file meanwhile); empty otherwise.
+        QString keptOldFile;
+        bool succeeded() const { return status == RestoreStatus::Restored; }
+    };
+    // Seams of a restore; an empty function means the real operation.
+    struct RestoreOperations {
+        std::function<bool(const QString &source, const QString &destination)> copy;
+        std::function<bool(const QString &bundleIdentifier)> isApplicationRunning;
+    };
+
+    // The file a restore of a version copies: an XML companion restores its ".fcp" sibling, or else the
+    // file of the same name without the extension, or else itself.
+    static QString restoreSource(const QString &versionFile);
+    // Copies the version over the project file. Refused, with nothing changed, when the project lies on a
+    // drive that is not mounted, or is a Final Cut Pro X project or event while that editor runs. Then
+    // lastRestoredProject and lastRestoreDate are written (so the helper ignores the restore's own events),
+    // the old file is renamed aside, the version copied in and the old file moved to the Trash. When the
+    // copy fails the old file is renamed back: the project file is never lost.
+    static RestoreResult restoreVersion(const QFProject &project, const QString &versionFile,
+        const RestoreOperations &operations = {});
+
+    // --- Notes ---------------------------------------------------------------------------------------
+    // Sets the note of a version file in its project's Annotations.plist, or removes it when the text is
+    // empty; line breaks become blanks. The file is deleted once it holds no note. A file that exists but
+    // cannot be read is left alone (false), so no other note is lost.
+    static bool annotateVersion(const QString &versionFile, const QString &text, QString *error = nullptr);
+
+    // --- Removal -------------------------------------------------------------------------------------
+    // Moves versions to the Trash with their companions, captures and change-list cache upkeep. Returns
+    // those still there afterwards. progress: called after each with the number done.
+    static QStringList deleteVersions(const QStringList &versionFiles, const std::function<void(int)> &progress = {});
+    // Moves a project folder to the Trash and deletes its change-list cache.
+    static bool removeProject(const QString &projectFolder, QString *error = nullptr);
+
+    // --- Relink --------------------------------------------------------------------------------------
+    // Points the project at another file: its path, display name and Settings.plist. Refused when no file
+    // is there or another project already names it.
+    static bool relinkProject(QFProject &project, const QString &path, QString *error = nullptr);
+};

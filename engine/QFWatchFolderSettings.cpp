@@ -1,0 +1,157 @@
+#include "engine/QFWatchFolderSettings.h"
+
+#include "engine/QFPreferenceKeys.h"
+#include "foundation/QFLog.h"
+#include "foundation/platform/QFFormat.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
+#include <QVariantList>
+#include <QVariantMap>
+
+namespace {
+
+const QString kFolder = QStringLiteral("folder");
+const QString kExtensions = QStringLiteral("extensions");
+
+QString folderOf(const QVariant &element)
+{
+    if (element.metaType().id() != QMetaType::QVariantMap)
+        return {};
+    const QVariant folder = element.toMap().value(kFolder);
+    return folder.metaType().id() == QMetaType::QString ? folder.toString() : QString();
+}
+
+QString cleaned(const QString &path)
+{
+    QString expanded = path;
+    if (expanded == QLatin1String("~") || expanded.startsWith(QLatin1String("~/")))
+        expanded = QDir::homePath() + expanded.mid(1);
+    return QDir::cleanPath(expanded);
+}
+
+bool liesInside(const QString &path, const QString &parent)
+{
+    if (parent == QLatin1String("/"))
+        return path.startsWith(u'/') && path != parent;
+    return path.startsWith(parent + u'/');
+}
+
+} // namespace
+
+QString QFWatchFolderSettings::key(List list)
+{
+    return list == List::Folders ? QStringLiteral("watchFolders") : QStringLiteral("watchDriveFolders");
+}
+
+QList<QFWatchFolderSettings::Entry> QFWatchFolderSettings::entries(List list)
+{
+    QList<Entry> out;
+    const auto file = QFPreferenceKeys::readFile();
+    if (!file)
+        return out;
+    const QVariant value = file->value(key(list));
+    if (value.metaType().id() != QMetaType::QVariantList)
+        return out;
+    for (const QVariant &element : value.toList()) {
+        const QString folder = folderOf(element);
+        if (folder.isEmpty())
+            continue;
+        const QVariant extensions = element.toMap().value(kExtensions);
+        Entry entry { folder, std::nullopt };
+        if (extensions.metaType().id() == QMetaType::QString)
+            entry.extensions = extensions.toString();
+        out << entry;
+    }
+    return out;
+}
+
+QString QFWatchFolderSettings::normalizedFolder(List list, const QString &folder)
+{
+    const QString trimmed = folder.trimmed();
+    if (trimmed.isEmpty())
+        return {};
+    if (list == List::DriveFolders)
+        return QDir::cleanPath(u'/' + trimmed);
+    return QDir::cleanPath(QFileInfo(cleaned(trimmed)).absoluteFilePath());
+}
+
+QString QFWatchFolderSettings::normalizedExtensions(const QString &text)
+{
+    QStringList types;
+    for (const QString &item : text.split(u',')) {
+        QString type = item.trimmed().toLower();
+        while (type.startsWith(u'.'))
+            type.remove(0, 1);
+        if (!type.isEmpty() && !types.contains(type))
+            types << type;
+    }
+    return types.join(u',');
+}
+
+std::optional<QFWatchFolderSettings::Refusal> QFWatchFolderSettings::checkNewFolder(const QList<Entry> &entries,
+    const QString &folder)
+{
+    const QString path = cleaned(folder);
+    for (const Entry &entry : entries) {
+        const QString watched = cleaned(entry.folder);
+        if (path == watched)
+            return Refusal { QStringLiteral("Duplicate watch folder"), qfFormat("%@ is already being watched", folder) };
+        if (liesInside(path, watched)) {
+            return Refusal { QStringLiteral("Parent already watched"),
+                qfFormat("The parent folder %@ is already being watched. You do not need to add subfolders individually.",
+                    entry.folder) };
+        }
+    }
+    return std::nullopt;
+}
+
+bool QFWatchFolderSettings::addFolder(List list, const QString &folder, const std::optional<QString> &extensions,
+    std::optional<Refusal> *refusal, QString *error)
+{
+    const auto file = QFPreferenceKeys::readFile(error);
+    if (!file)
+        return false;
+    if (auto refused = checkNewFolder(entries(list), folder)) {
+        if (refusal)
+            *refusal = refused;
+        if (error)
+            *error = refused->text;
+        return false;
+    }
+    QVariantList elements = file->value(key(list)).toList();
+    QVariantMap element { { kFolder, folder } };
+    if (extensions)
+        element.insert(kExtensions, *extensions);
+    elements << element;
+    if (!QFPreferenceKeys::update({ { key(list), elements } }, {}, error))
+        return false;
+    QFLog::appendLog("Added watch folder %@ (%@)", folder, extensions.value_or(QString()));
+    return true;
+}
+
+bool QFWatchFolderSettings::removeFolder(List list, const QString &folder, QString *error)
+{
+    const auto file = QFPreferenceKeys::readFile(error);
+    if (!file)
+        return false;
+    const QString path = cleaned(folder);
+    QVariantList elements = file->value(key(list)).toList();
+    const qsizetype before = elements.size();
+    elements.erase(std::remove_if(elements.begin(), elements.end(),
+                       [&](const QVariant &element) {
+                           const QString own = folderOf(element);
+                           return !own.isEmpty() && cleaned(own) == path;
+                       }),
+        elements.end());
+    if (elements.size() == before) {
+        if (error)
+            *error = QStringLiteral("%1 is not being watched").arg(folder);
+        return false;
+    }
+    if (!QFPreferenceKeys::update({ { key(list), elements } }, {}, error))
+        return false;
+    QFLog::appendLog("Removed watch folder %@", folder);
+    return true;
+}

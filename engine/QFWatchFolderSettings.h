@@ -1,0 +1,51 @@
+#pragma once
+
+// The watch-folder lists of the preference file as the preference window edits them: watchFolders
+// (absolute folders) and watchDriveFolders (folders relative to the root of every drive), each element a
+// dictionary with "folder" and "extensions". Adding checks for duplicates and watched parent folders;
+// elements this code does not understand are kept as they are. Safe from any thread.
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+class QFWatchFolderSettings final {
+public:
+    enum class List { Folders, DriveFolders };
+
+    struct Entry {
+        QString folder;
+        // Absent until the user gives some; such an entry finds no project.
+        std::optional<QString> extensions;
+        bool operator==(const Entry &) const = default;
+    };
+
+    // Why a folder is not added: the alert the preference window shows.
+    struct Refusal {
+        QString title;
+        QString text;
+    };
+
+    static QString key(List list);
+    // The entries of a list in the preference file; elements without a folder string are left out.
+    static QList<Entry> entries(List list);
+
+    // A folder as it is stored: for watch folders absolute, "~" expanded, without a trailing "/"; for drive
+    // folders the same relative to a drive's root, beginning with "/".
+    static QString normalizedFolder(List list, const QString &folder);
+    // Comma-separated, lower case, without blanks, leading dots or empty items: " .AVB, avp," → "avb,avp".
+    static QString normalizedExtensions(const QString &text);
+
+    // Nothing when folder may join the entries; else "Duplicate watch folder" when it is watched already,
+    // or "Parent already watched" when a folder above it is. Parents are whole path components, so
+    // "/a/Movies2" does not lie inside "/a/Movies".
+    static std::optional<Refusal> checkNewFolder(const QList<Entry> &entries, const QString &folder);
+
+    // Appends an entry after the check. False with the refusal, or with the reason when the preference file
+    // cannot be read or written.
+    static bool addFolder(List list, const QString &folder, const std::optional<QString> &extensions,
+        std::optional<Refusal> *refusal, QString *error = nullptr);
+    // Removes every entry with this folder. False when there is none or the file cannot be written.
+    static bool removeFolder(List list, const QString &folder, QString *error = nullptr);
+};
