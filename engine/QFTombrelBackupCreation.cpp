@@ -6,6 +6,7 @@
 #include "engine/QFPreferenceSnapshot.h"
 #include "engine/QFProject.h"
 #include "foundation/QFAlert.h"
+#include "foundation/QFAppRequest.h"
 #include "foundation/QFAppleEvents.h"
 #include "foundation/QFFileManager.h"
 #include "foundation/QFGrowl.h"
@@ -579,7 +580,11 @@ QString QFTombrelBackup::currentBundlePath()
 
 void QFTombrelBackup::uploadFileToCloud(const QString &path)
 {
-    Q_UNUSED(path) // versions are sent to the cloud store once syncing is set up
+    if (QFPreferenceSnapshot::read().integer(QStringLiteral("syncService"), 0) != 1)
+        return;
+    // Only the application holds the cloud account; other programs hand the file to it.
+    if (QFBundle::bundleIdentifier() != QLatin1String("com.quenfield.ProTombrel"))
+        QFAppRequest::requestUpload(path);
 }
 
 void QFTombrelBackup::processProjects()

@@ -5,7 +5,9 @@
 
 #include "engine/QFPreferenceSnapshot.h"
 #include "engine/QFProject.h"
+#include "foundation/QFAppRequest.h"
 #include "foundation/QFFileManager.h"
+#include "foundation/platform/QFBundle.h"
 #include "foundation/QFLog.h"
 #include "foundation/platform/QFPropertyList.h"
 
@@ -289,5 +291,10 @@ bool QFTombrelBackup::removeEmptyFolder(const QString &path)
 
 void QFTombrelBackup::removeSyncedFiles(const QStringList &paths)
 {
-    Q_UNUSED(paths) // remote copies are removed once syncing is set up
+    QFLog::appendLog("Removing files from Dropbox: %@", QStringLiteral("(") + paths.join(QStringLiteral(", ")) + u')');
+    if (QFPreferenceSnapshot::read().integer(QStringLiteral("syncService"), 0) != 1)
+        return;
+    // Only the application holds the cloud account; other programs hand the list to it.
+    if (QFBundle::bundleIdentifier() != QLatin1String("com.quenfield.ProTombrel"))
+        QFAppRequest::requestRemoveRemote(paths);
 }

@@ -1,11 +1,14 @@
 #include "engine/QFTombrelBackup.h"
 
+#include "foundation/platform/QFBundle.h"
 #include "foundation/platform/QFPropertyList.h"
 #include "tests/support/QFTempHome.h"
 #include "tests/support/QFVersionStoreBuilder.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -206,4 +209,39 @@ TEST_F(QFRetentionTest, RetentionCanBeTurnedOffAndBadPreferencesMeanDefaults)
     prefs.close();
     engine.manageBackups();
     EXPECT_EQ(names().size(), 23) << "versions older than 90 days are removed";
+}
+
+TEST_F(QFRetentionTest, OutsideTheApplicationCloudWorkIsHandedToIt)
+{
+    // A helper bundle inside an application whose executable records how it was started.
+    const QString macos = home.file(QStringLiteral("Apps/Pro Tombrel.app/Contents/MacOS"));
+    const QString helper = macos + QStringLiteral("/ProTombrelHelper.app");
+    home.write(QStringLiteral("Apps/Pro Tombrel.app/Contents/MacOS/ProTombrelHelper.app/Contents/Info.plist"),
+        QFPropertyList::toXml(QVariantMap { { QStringLiteral("CFBundleIdentifier"), QStringLiteral("com.quenfield.ProTombrelHelper") } }));
+    const QString record = home.file(QStringLiteral("requests.txt"));
+    const QString app = home.write(QStringLiteral("Apps/Pro Tombrel.app/Contents/MacOS/Pro Tombrel"),
+        "#!/bin/sh\nfor a; do printf '%s\\n' \"$a\"; done >> '" + QFile::encodeName(record) + "'\n");
+    QFile::setPermissions(app, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFBundle::setMainBundlePath(helper);
+    const auto recorded = [&] {
+        QFile file(record);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts) : QStringList();
+    };
+
+    Builder::addVersions(folder, { VersionSpec { name(1), {} }, VersionSpec { QStringLiteral("Cut, final.00002.prproj"), {} } });
+    engine.uploadFileToCloud(folder + QStringLiteral("/Versions/") + name(1));
+    engine.removeBackup(folder + QStringLiteral("/Versions/Cut, final.00002.prproj"), 1, true);
+    EXPECT_TRUE(recorded().isEmpty()) << "nothing is sent while syncing is off";
+
+    Builder::setPreferences({ { QStringLiteral("syncService"), qint64(1) } });
+    engine.uploadFileToCloud(folder + QStringLiteral("/Versions/") + name(1));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorded().size() == 2; }, 10000));
+    EXPECT_EQ(recorded(), (QStringList { QStringLiteral("-upload"), folder + QStringLiteral("/Versions/") + name(1) }));
+
+    Builder::addVersions(folder, { VersionSpec { QStringLiteral("Cut, final.00002.prproj"), {} } });
+    engine.removeBackup(folder + QStringLiteral("/Versions/Cut, final.00002.prproj"), 1, true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorded().size() == 4; }, 10000));
+    EXPECT_EQ(recorded().at(2), QStringLiteral("-removeRemote"));
+    EXPECT_EQ(recorded().at(3), QString(folder + QStringLiteral("/Versions/Cut%2C final.00002.prproj")));
+    QFBundle::setMainBundlePath(QString());
 }
