@@ -37,7 +37,7 @@ bool isCompanion(const QString &folder, const QString &name)
 
 int commandBackup(CommandContext &context, const QStringList &arguments)
 {
-    QString spec, uuid;
+    QString projectName, uuid;
     bool uuidGiven = false;
     for (int i = 0; i < arguments.size(); ++i) {
         const QString &arg = arguments[i];
@@ -48,16 +48,16 @@ int commandBackup(CommandContext &context, const QStringList &arguments)
             uuidGiven = true;
         } else if (arg.startsWith(QLatin1String("--"))) {
             return context.usageError(QStringLiteral("backup: unknown option '%1'").arg(arg));
-        } else if (spec.isEmpty()) {
-            spec = arg;
+        } else if (projectName.isEmpty()) {
+            projectName = arg;
         } else {
             return context.usageError(QStringLiteral("backup: one project at a time"));
         }
     }
-    if (spec.isEmpty())
+    if (projectName.isEmpty())
         return context.usageError(QStringLiteral("backup: which project? see tombrel backup --help"));
     QString error;
-    const auto project = findProject(spec, &error);
+    const auto project = findProject(projectName, &error);
     if (!project)
         return context.fail(error);
     if (!QFileInfo::exists(project->path))
@@ -214,22 +214,22 @@ QJsonObject jsonOf(const QFVersionEntry &entry)
 
 int commandVersions(CommandContext &context, const QStringList &arguments)
 {
-    QString spec;
+    QString projectName;
     bool json = false;
     for (const QString &arg : arguments) {
         if (arg == QLatin1String("--json"))
             json = true;
         else if (arg.startsWith(QLatin1String("--")))
             return context.usageError(QStringLiteral("versions: unknown option '%1'").arg(arg));
-        else if (spec.isEmpty())
-            spec = arg;
+        else if (projectName.isEmpty())
+            projectName = arg;
         else
             return context.usageError(QStringLiteral("versions: one project at a time"));
     }
-    if (spec.isEmpty())
+    if (projectName.isEmpty())
         return context.usageError(QStringLiteral("versions: which project? see tombrel versions --help"));
     QString error;
-    const auto project = findProject(spec, &error);
+    const auto project = findProject(projectName, &error);
     if (!project)
         return context.fail(error);
     const auto rows = versionRows(context, *project);
