@@ -6,6 +6,7 @@
 #include "foundation/QFTaskEx.h"
 #include "foundation/platform/QFBundle.h"
 #include "foundation/platform/QFFileCopy.h"
+#include "foundation/platform/QFMountTable.h"
 #include "foundation/platform/QFSystemLog.h"
 #include "foundation/platform/QFZip.h"
 
@@ -81,26 +82,6 @@ QString errnoText()
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
-// Decodes the octal escapes (\040 for a blank …) of a mountinfo field.
-QString unescapeMountField(const QByteArray &field)
-{
-    QByteArray out;
-    out.reserve(field.size());
-    for (qsizetype i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size()) {
-            bool ok = false;
-            const int value = field.mid(i + 1, 3).toInt(&ok, 8);
-            if (ok) {
-                out += char(value);
-                i += 3;
-                continue;
-            }
-        }
-        out += field[i];
-    }
-    return QFile::decodeName(out);
-}
-
 bool isMountPoint(const QString &folder)
 {
     std::function<QByteArray()> reader;
@@ -108,21 +89,8 @@ bool isMountPoint(const QString &folder)
         QMutexLocker lock(&s_mountLock);
         reader = s_mountReader;
     }
-    QByteArray table;
-    if (reader) {
-        table = reader();
-    } else {
-        QFile file(QStringLiteral("/proc/self/mountinfo"));
-        if (file.open(QIODevice::ReadOnly))
-            table = file.readAll();
-    }
-    const QString wanted = QDir::cleanPath(folder);
-    for (const QByteArray &line : table.split('\n')) {
-        const QList<QByteArray> fields = line.split(' ');
-        if (fields.size() > 4 && unescapeMountField(fields[4]) == wanted)
-            return true;
-    }
-    return false;
+    const QByteArray table = reader ? reader() : QFMountTable::read();
+    return QFMountTable::mountPoints(table).contains(QDir::cleanPath(folder));
 }
 
 bool isFolderEmptyIgnoring(const QString &path)

@@ -1,6 +1,7 @@
 #include "helper/QFMountWatcher.h"
 
 #include "foundation/QFLocalPaths.h"
+#include "foundation/platform/QFMountTable.h"
 
 #include <QFile>
 #include <QSocketNotifier>
@@ -9,29 +10,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace {
-
-// Decodes the octal escapes (\040 for a blank …) of a mountinfo field.
-QString unescapeField(const QByteArray &field)
-{
-    QByteArray out;
-    out.reserve(field.size());
-    for (qsizetype i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size()) {
-            bool ok = false;
-            const int value = field.mid(i + 1, 3).toInt(&ok, 8);
-            if (ok) {
-                out += char(value);
-                i += 3;
-                continue;
-            }
-        }
-        out += field[i];
-    }
-    return QFile::decodeName(out);
-}
-
-} // namespace
 
 QFMountWatcher::QFMountWatcher(Reader reader, int pollMs, QObject *parent)
     : QObject(parent)
@@ -78,19 +56,12 @@ QByteArray QFMountWatcher::readTable() const
         }
         return table;
     }
-    QFile file(QStringLiteral("/proc/self/mountinfo"));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return QFMountTable::read();
 }
 
 QStringList QFMountWatcher::mountPoints(const QByteArray &table)
 {
-    QStringList points;
-    for (const QByteArray &line : table.split('\n')) {
-        const QList<QByteArray> fields = line.split(' ');
-        if (fields.size() > 4)
-            points << unescapeField(fields[4]);
-    }
-    return points;
+    return QFMountTable::mountPoints(table);
 }
 
 QStringList QFMountWatcher::volumes(const QByteArray &table)
