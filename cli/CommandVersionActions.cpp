@@ -36,6 +36,7 @@ int commandRestore(CommandContext &context, const QStringList &arguments)
         return context.fail(QStringLiteral("restore: %1").arg(error));
 
     const QFProject project = recordOf(*entry);
+    const bool replacing = QFileInfo::exists(project.expandedProjectPath()) || QFileInfo(project.expandedProjectPath()).isSymLink();
     QFProjectActions::RestoreResult result;
     Progress::run(context.err, QStringLiteral("Restoring"), [&] { result = QFProjectActions::restoreVersion(project, *version); });
 
@@ -49,7 +50,7 @@ int commandRestore(CommandContext &context, const QStringList &arguments)
                 << "  " << result.source << "\n  -> " << project.expandedProjectPath() << "\n";
     if (!result.keptOldFile.isEmpty())
         context.out << "The Trash refused the replaced file; it is kept at " << result.keptOldFile << "\n";
-    else if (QFileInfo::exists(project.expandedProjectPath()))
+    else if (replacing)
         context.out << "The replaced file is in the Trash.\n";
     context.out.flush();
     return 0;

@@ -54,6 +54,16 @@ TEST_F(CommandVersionActionsTest, RestoreCopiesTheVersionInAndTheOldFileToTheTra
     EXPECT_EQ(trashed().size(), 3);
 }
 
+TEST_F(CommandVersionActionsTest, RestoreBringsBackADeletedProjectFile)
+{
+    ASSERT_TRUE(QFile::remove(projectPath));
+    const CommandResult r = runTombrel({ QStringLiteral("restore"), QStringLiteral("P1"), QStringLiteral("2") });
+    ASSERT_EQ(r.status, 0) << r;
+    EXPECT_FALSE(r.out.contains(QStringLiteral("Trash"))) << r;
+    EXPECT_EQ(contents(projectPath), "two");
+    EXPECT_TRUE(trashed().isEmpty());
+}
+
 TEST_F(CommandVersionActionsTest, RestoringAnXMLCompanionRestoresItsFinalCutProFile)
 {
     const QString edit = home.file(QStringLiteral("Edits/Edit.fcp"));
