@@ -3,6 +3,7 @@
 #include "cli/CommandSupport.h"
 #include "cli/TombrelCommand.h"
 
+#include "engine/QFPreferenceKeys.h"
 #include "engine/QFWatchFolderSettings.h"
 
 #include <QFileInfo>
@@ -20,6 +21,9 @@ int list(CommandContext &context, const CommandArguments &args, List which)
 {
     if (!args.positional.isEmpty())
         return context.usageError(QStringLiteral("watch list: unexpected argument '%1'").arg(args.positional.first()));
+    QString error;
+    if (!QFPreferenceKeys::readFile(&error))
+        return context.fail(QStringLiteral("watch list: %1").arg(error));
     const QList<QFWatchFolderSettings::Entry> entries = QFWatchFolderSettings::entries(which);
     if (args.has(QStringLiteral("--json"))) {
         QJsonArray array;

@@ -125,6 +125,9 @@ TEST_F(CommandPrefsTest, ADamagedPreferenceFileIsReportedAndKept)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, QStringLiteral("tombrel: prefs set: the preference file %1 cannot be read as a property list\n").arg(path));
     EXPECT_EQ(runTombrel({ QStringLiteral("prefs"), QStringLiteral("list") }).status, 1);
+    r = runTombrel({ QStringLiteral("watch"), QStringLiteral("list") });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.out.isEmpty()) << r;
     EXPECT_EQ(runTombrel({ QStringLiteral("watch"), QStringLiteral("add"), home.path(), QStringLiteral("--extensions"), QStringLiteral("fcp") }).status, 1);
     EXPECT_EQ(contents(path), "<plist><dict>");
 }
