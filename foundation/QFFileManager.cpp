@@ -77,6 +77,12 @@ bool pollUntil(const std::function<bool()> &state, int timeoutSeconds)
     return state();
 }
 
+// Whether the last failure was a matter of permissions, which the administrator could overcome.
+bool permissionDenied()
+{
+    return errno == EACCES || errno == EPERM;
+}
+
 QString errnoText()
 {
     return QString::fromLocal8Bit(std::strerror(errno));
@@ -332,8 +338,10 @@ bool QFFileManager::copyFile(const QString &source, const QString &destination, 
     QString reason;
     if (qfCopyItem(source, destination, &reason))
         return true;
+    const bool denied = permissionDenied();
     QFLog::appendLog("Error copying file: %@. Authorizing...", reason);
-    return shouldAuth && QFAuthorization::sharedController()->authCopyFile(source, destination);
+    // The administrator's copy replaces what it finds; it is only for a copy the user may not make.
+    return shouldAuth && denied && QFAuthorization::sharedController()->authCopyFile(source, destination);
 }
 
 bool QFFileManager::copyFile(const QString &source, const QString &destination, int timeout)
@@ -364,8 +372,10 @@ bool QFFileManager::moveFile(const QString &source, const QString &destination, 
     }
     if (qfMoveItem(source, destination, &reason))
         return true;
+    const bool denied = permissionDenied();
     QFLog::appendLog("Error moving file: %@.", reason);
-    if (!shouldAuth)
+    // The administrator's move replaces what it finds; it is only for a move the user may not make.
+    if (!shouldAuth || !denied)
         return false;
     QFLog::appendLog("Authorizing...");
     return QFAuthorization::sharedController()->authMoveFile(source, destination);

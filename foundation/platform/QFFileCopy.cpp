@@ -216,12 +216,10 @@ bool qfCopyItem(const QString &source, const QString &destination, QString *reas
         return fail(reason, QStringLiteral("cannot copy to"), encode(destination));
     }
     const QString temporary = hiddenSibling(destination);
-    if (!copyTree(encode(source), encode(temporary), reason)) {
+    if (!copyTree(encode(source), encode(temporary), reason) || !qfRenameNoReplace(temporary, destination, reason)) {
+        const int saved = errno; // the caller tells failures apart by it
         removeTree(encode(temporary));
-        return false;
-    }
-    if (!qfRenameNoReplace(temporary, destination, reason)) {
-        removeTree(encode(temporary));
+        errno = saved;
         return false;
     }
     return true;

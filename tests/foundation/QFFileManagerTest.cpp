@@ -162,6 +162,7 @@ TEST_F(QFFileManagerTest, MovingNeverReplacesAnExistingItem)
     const QString a = make(QStringLiteral("m/a"), "a");
     const QString b = make(QStringLiteral("m/b"), "b");
     EXPECT_FALSE(QFFileManager::moveFile(a, b, false));
+    EXPECT_FALSE(QFFileManager::moveFile(a, b, true));
     EXPECT_EQ(read(a), QByteArray("a"));
     EXPECT_EQ(read(b), QByteArray("b"));
     ASSERT_TRUE(QFFileManager::moveFile(a, home.file(QStringLiteral("m/c")), 3));
@@ -184,9 +185,12 @@ TEST_F(QFFileManagerTest, CopiesKeepTimesAndModesAndBundlesStayWhole)
     EXPECT_EQ(tree(copy), tree(bundle));
     EXPECT_EQ(mtime(copy + QStringLiteral("/Contents/run.sh")), old);
 
-    // The destination is never replaced.
+    // The destination is never replaced, not even by the administrator's fallback.
+    make(QStringLiteral("src/Edit.fcpbundle/Contents/new.xml"), "<new/>");
     EXPECT_FALSE(QFFileManager::copyFile(bundle, copy, false));
-    EXPECT_EQ(tree(copy), tree(bundle));
+    EXPECT_FALSE(QFFileManager::copyFile(bundle, copy, true));
+    EXPECT_FALSE(QFileInfo::exists(copy + QStringLiteral("/Contents/new.xml")));
+    EXPECT_FALSE(QFileInfo::exists(copy + QStringLiteral("/Edit.fcpbundle")));
     EXPECT_TRUE(QFFileManager::copyFile(QStringLiteral(), copy, false) == false);
 }
 
