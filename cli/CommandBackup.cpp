@@ -17,24 +17,6 @@
 #include <QJsonObject>
 #include <QSet>
 
-namespace {
-
-QStringList visibleNames(const QString &folder)
-{
-    QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    names.erase(std::remove_if(names.begin(), names.end(), [](const QString &n) { return n.startsWith(u'.'); }), names.end());
-    return names;
-}
-
-bool isCompanion(const QString &folder, const QString &name)
-{
-    const QFileInfo info(folder + u'/' + name);
-    return info.suffix().compare(QLatin1String("xml"), Qt::CaseInsensitive) == 0
-        && QFileInfo::exists(folder + u'/' + info.completeBaseName() + QStringLiteral(".fcp"));
-}
-
-} // namespace
-
 int commandBackup(CommandContext &context, const QStringList &arguments)
 {
     QString projectName, uuid;
@@ -65,7 +47,7 @@ int commandBackup(CommandContext &context, const QStringList &arguments)
 
     // The next number after the last version, as the application's back-up-now counts.
     const QString versions = versionsFolderOf(*project);
-    const QStringList before = visibleNames(versions);
+    const QStringList before = QFTombrelBackup::versionEntries(versions);
     qint64 number = 1;
     if (!before.isEmpty())
         number = QFTombrelBackup::versionNumberOfFile(before.last()).value_or(0) + 1;
@@ -77,11 +59,11 @@ int commandBackup(CommandContext &context, const QStringList &arguments)
     engine.backupProject(project->path, versions, number, uuidGiven ? uuid : project->selectedUUID, launch, true);
     engine.manageBackups();
 
-    const QStringList after = visibleNames(versions);
+    const QStringList after = QFTombrelBackup::versionEntries(versions);
     const QSet<QString> old(before.cbegin(), before.cend());
     QStringList made;
     for (const QString &name : after) {
-        if (!old.contains(name) && !isCompanion(versions, name))
+        if (!old.contains(name) && !QFTombrelBackup::isXMLCompanion(versions, name))
             made << name;
     }
     if (made.isEmpty())
@@ -160,11 +142,11 @@ std::optional<QList<VersionRow>> versionRows(CommandContext &context, const QFPr
     QFTombrelBackup engine;
     ProgressDelegate progress(context.err);
     const auto cache = engine.cacheForProject(projectFolder, &progress);
-    QStringList names = visibleNames(versions);
+    QStringList names = QFTombrelBackup::versionEntries(versions);
     std::reverse(names.begin(), names.end());
     QList<VersionRow> rows;
     for (const QString &name : std::as_const(names)) {
-        if (isCompanion(versions, name))
+        if (QFTombrelBackup::isXMLCompanion(versions, name))
             continue;
         const QString path = versions + u'/' + name;
         const QString companion = QFileInfo(path).completeBaseName() + QStringLiteral(".xml");

@@ -45,11 +45,6 @@ QString expandedAbsolute(const QString &path)
     return QDir::cleanPath(QFileInfo(expanded).absoluteFilePath());
 }
 
-bool isCompanion(const QString &folder, const QString &name)
-{
-    return hasExtension(name, "xml") && existsNoFollow(withoutExtension(folder + u'/' + name) + QStringLiteral(".fcp"));
-}
-
 bool isDigits(const QString &text)
 {
     return !text.isEmpty() && std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; });
@@ -81,11 +76,10 @@ QFProjectActions::RestoreResult restoreResult(QFProjectActions::RestoreStatus st
 
 QStringList QFProjectActions::versionFiles(const QString &versionsFolder)
 {
-    QStringList names = QDir(versionsFolder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    QStringList names = QFTombrelBackup::versionEntries(versionsFolder);
     names.erase(std::remove_if(names.begin(), names.end(),
-                    [&](const QString &name) { return name.startsWith(u'.') || isCompanion(versionsFolder, name); }),
+                    [&](const QString &name) { return QFTombrelBackup::isXMLCompanion(versionsFolder, name); }),
         names.end());
-    std::sort(names.begin(), names.end());
     return names;
 }
 

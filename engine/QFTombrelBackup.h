@@ -80,6 +80,10 @@ public:
     static std::optional<qint64> versionNumberOfFile(const QString &name);
     // Where change-list caches are kept.
     static QString cachesFolder();
+    // The entries of a Versions folder that are not hidden (copies under way are), in ascending order.
+    static QStringList versionEntries(const QString &versionsFolder);
+    // Whether a name is the XML companion of a ".fcp" version file beside it.
+    static bool isXMLCompanion(const QString &versionsFolder, const QString &name);
 
     // Backs up one project into its Versions folder (toPath) as version withNumber (or the next free
     // number). uuid: the sequence to export as XML, empty for the whole project. force: a backup the

@@ -38,14 +38,6 @@ QString withExtension(const QString &path, const QString &extension)
     return (dot > slash ? path.left(dot) : path) + u'.' + extension;
 }
 
-// The names of a Versions folder that are not hidden, in ascending order.
-QStringList versionNames(const QString &versions)
-{
-    QStringList names = QDir(versions).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    names.erase(std::remove_if(names.begin(), names.end(), [](const QString &n) { return n.startsWith(u'.'); }), names.end());
-    return names;
-}
-
 bool hasTypeCodeFCPF(const QString &path)
 {
     char info[32] = {};
@@ -253,7 +245,7 @@ std::optional<QVariantMap> QFTombrelBackup::cacheForProject(const QString &proje
     }
 
     const QString versions = projectFolder + QStringLiteral("/Versions");
-    const QStringList names = versionNames(versions);
+    const QStringList names = versionEntries(versions);
     if (delegate) {
         const int count = int(names.size());
         onMainThread([delegate, count] { delegate->versionsToBeLoaded(count); }, true);
@@ -316,7 +308,7 @@ std::optional<QVariantMap> QFTombrelBackup::changelistForProject(const QString &
 {
     QVariantMap result { { kVersionKey, bundleCacheVersion() } };
     const QString versions = projectFolder + QStringLiteral("/Versions");
-    const QStringList names = versionNames(versions);
+    const QStringList names = versionEntries(versions);
     if (m_hasGUI) {
         onMainThread([this] { if (m_startProgressHandler) m_startProgressHandler(); }, true);
         if (names.size() > 1) {

@@ -77,14 +77,6 @@ QString expandTilde(const QString &path)
     return path;
 }
 
-// The names of a Versions folder that are not hidden, in name order.
-QStringList visibleEntries(const QString &folder)
-{
-    QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    names.erase(std::remove_if(names.begin(), names.end(), [](const QString &n) { return n.startsWith(u'.'); }), names.end());
-    return names;
-}
-
 std::optional<QDateTime> modificationDate(const QString &path)
 {
     const QFileInfo info(path);
@@ -232,6 +224,22 @@ std::optional<qint64> QFTombrelBackup::versionNumberOfFile(const QString &name)
     return ok ? std::optional<qint64>(number) : std::nullopt;
 }
 
+QStringList QFTombrelBackup::versionEntries(const QString &versionsFolder)
+{
+    QStringList names = QDir(versionsFolder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    names.erase(std::remove_if(names.begin(), names.end(), [](const QString &n) { return n.startsWith(u'.'); }), names.end());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool QFTombrelBackup::isXMLCompanion(const QString &versionsFolder, const QString &name)
+{
+    const qsizetype dot = name.lastIndexOf(u'.');
+    if (dot <= 0 || name.mid(dot + 1).compare(QLatin1String("xml"), Qt::CaseInsensitive) != 0)
+        return false;
+    return QFileInfo::exists(versionsFolder + u'/' + name.left(dot) + QStringLiteral(".fcp"));
+}
+
 QString QFTombrelBackup::cachesFolder()
 {
     return QFLocalPaths::appSupportDirectory(true) + QStringLiteral("/Quenfield/Pro Tombrel/Caches");
@@ -330,7 +338,7 @@ void QFTombrelBackup::backupProject(const QString &path, const QString &toPath, 
     const QFPreferenceSnapshot prefs = QFPreferenceSnapshot::read();
 
     if (!force && prefs.integer(QStringLiteral("backupMinIntervalEnabled"), 0) == 1) {
-        const QStringList entries = visibleEntries(toPath);
+        const QStringList entries = versionEntries(toPath);
         if (!entries.isEmpty()) {
             QString last = toPath + u'/' + entries.last();
             if (last.endsWith(QLatin1String(".xml"), Qt::CaseInsensitive)) {
@@ -469,7 +477,7 @@ qint64 QFTombrelBackup::backupGapForProject(const QString &project, const QStrin
 
 bool QFTombrelBackup::removeLastDuplicateForProject(const QString &versionsFolder)
 {
-    const QStringList entries = visibleEntries(versionsFolder);
+    const QStringList entries = versionEntries(versionsFolder);
     if (entries.size() < 2)
         return false;
     const QString last = versionsFolder + u'/' + entries.last();
@@ -617,7 +625,7 @@ void QFTombrelBackup::processProjectsInPath(const QString &prefix)
         if (handled.contains(projectFolder))
             continue;
         const QString versions = projectFolder + QStringLiteral("/Versions");
-        const QStringList entries = visibleEntries(versions);
+        const QStringList entries = versionEntries(versions);
         if (!QFileInfo(projectFolder).isDir() || entries.isEmpty()) {
             backupProject(path, versions, 1, entry.selectedUUID);
             continue;

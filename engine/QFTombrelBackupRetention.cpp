@@ -137,9 +137,7 @@ void QFTombrelBackup::manageBackups()
         const QString versions = root + qfFormat("/%@/Versions", folder);
         if (!QFileInfo(versions).isDir())
             continue;
-        QStringList names = QDir(versions).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-        names.erase(std::remove_if(names.begin(), names.end(), [](const QString &n) { return n.startsWith(u'.'); }), names.end());
-        std::sort(names.begin(), names.end());
+        const QStringList names = versionEntries(versions);
         if (settings.minLimitSet == 1 && names.size() <= settings.minLimit)
             continue;
         if (names.isEmpty())
@@ -150,7 +148,7 @@ void QFTombrelBackup::manageBackups()
         std::map<QString, QStringList> periods;
         for (const QString &name : std::as_const(names)) {
             const QString path = versions + u'/' + name;
-            if (hasExtension(name, "xml") && QFileInfo::exists(withExtension(path, QStringLiteral("fcp"))))
+            if (isXMLCompanion(versions, name))
                 continue;
             if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
                 continue; // went with a companion removed before it
