@@ -1,4 +1,4 @@
-#include "cli/TombrelCommand.h"
+#include "tests/cli/CommandTestSupport.h"
 
 #include "engine/QFTombrelBackup.h"
 #include "tests/support/QFTempHome.h"
@@ -15,20 +15,6 @@
 namespace {
 
 using Builder = QFVersionStoreBuilder;
-
-struct CommandRun {
-    int status;
-    QString out;
-    QString err;
-};
-
-CommandRun tombrel(const QStringList &arguments)
-{
-    QString out, err;
-    QTextStream o(&out), e(&err);
-    const int status = TombrelCommand(o, e).run(arguments);
-    return { status, out, err };
-}
 
 QByteArray exportWithClip(const QString &clip)
 {
@@ -62,7 +48,7 @@ protected:
 TEST_F(CommandChangesTest, VersionsShowTheirChangeLinesNewestFirst)
 {
     ASSERT_FALSE(expected.isEmpty());
-    CommandRun r = tombrel({ QStringLiteral("versions"), QStringLiteral("CH"), QStringLiteral("--json") });
+    CommandResult r = runTombrel({ QStringLiteral("versions"), QStringLiteral("CH"), QStringLiteral("--json") });
     ASSERT_EQ(r.status, 0) << qPrintable(r.err);
     const QJsonArray list = QJsonDocument::fromJson(r.out.toUtf8()).array();
     ASSERT_EQ(list.size(), 2);
@@ -75,7 +61,7 @@ TEST_F(CommandChangesTest, VersionsShowTheirChangeLinesNewestFirst)
     EXPECT_EQ(list[1].toObject().value(QStringLiteral("host")).toString(), QStringLiteral("fcp"));
     EXPECT_TRUE(r.err.isEmpty()) << "no progress bar when standard error is no terminal";
 
-    r = tombrel({ QStringLiteral("versions"), QStringLiteral("CH") });
+    r = runTombrel({ QStringLiteral("versions"), QStringLiteral("CH") });
     EXPECT_TRUE(r.out.contains(QStringLiteral("        ") + expected.first())) << qPrintable(r.out);
     EXPECT_LT(r.out.indexOf(QStringLiteral("Cut.00002.fcp")), r.out.indexOf(QStringLiteral("Cut.00001.fcp")));
 }
@@ -83,16 +69,16 @@ TEST_F(CommandChangesTest, VersionsShowTheirChangeLinesNewestFirst)
 TEST_F(CommandChangesTest, ChangesOfOneVersionAndClearingTheCaches)
 {
     for (const QString &number : { QStringLiteral("2"), QStringLiteral("00002") }) {
-        const CommandRun r = tombrel({ QStringLiteral("changes"), QStringLiteral("CH"), number });
+        const CommandResult r = runTombrel({ QStringLiteral("changes"), QStringLiteral("CH"), number });
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out.split(u'\n', Qt::SkipEmptyParts), expected);
     }
-    EXPECT_EQ(tombrel({ QStringLiteral("changes"), QStringLiteral("CH"), QStringLiteral("9") }).status, 1);
-    EXPECT_EQ(tombrel({ QStringLiteral("changes"), QStringLiteral("CH"), QStringLiteral("two") }).status, 2);
-    EXPECT_EQ(tombrel({ QStringLiteral("changes"), QStringLiteral("nobody"), QStringLiteral("2") }).status, 1);
+    EXPECT_EQ(runTombrel({ QStringLiteral("changes"), QStringLiteral("CH"), QStringLiteral("9") }).status, 1);
+    EXPECT_EQ(runTombrel({ QStringLiteral("changes"), QStringLiteral("CH"), QStringLiteral("two") }).status, 2);
+    EXPECT_EQ(runTombrel({ QStringLiteral("changes"), QStringLiteral("nobody"), QStringLiteral("2") }).status, 1);
 
     ASSERT_TRUE(QFileInfo::exists(QFTombrelBackup::cachesFolder() + QStringLiteral("/CH.localized.cache.plist")));
-    EXPECT_EQ(tombrel({ QStringLiteral("cache"), QStringLiteral("clear") }).status, 0);
+    EXPECT_EQ(runTombrel({ QStringLiteral("cache"), QStringLiteral("clear") }).status, 0);
     EXPECT_FALSE(QFileInfo::exists(QFTombrelBackup::cachesFolder() + QStringLiteral("/CH.localized.cache.plist")));
-    EXPECT_EQ(tombrel({ QStringLiteral("cache"), QStringLiteral("wipe") }).status, 2);
+    EXPECT_EQ(runTombrel({ QStringLiteral("cache"), QStringLiteral("wipe") }).status, 2);
 }

@@ -1,4 +1,4 @@
-#include "cli/TombrelCommand.h"
+#include "tests/cli/CommandTestSupport.h"
 
 #include "engine/QFProject.h"
 #include "tests/support/QFTempHome.h"
@@ -12,20 +12,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-struct Result {
-    int status;
-    QString out;
-    QString err;
-};
-
-Result run(const QStringList &arguments)
-{
-    QString out, err;
-    QTextStream o(&out), e(&err);
-    const int status = TombrelCommand(o, e).run(arguments);
-    return { status, out, err };
-}
 
 class CommandProjectsTest : public TempHomeTest {
 protected:
@@ -53,7 +39,7 @@ TEST_F(CommandProjectsTest, AddRegistersEachFileOnce)
 {
     const QString edit = home.write(QStringLiteral("Edits/Edit.fcp"), "x");
     const QString bin = home.write(QStringLiteral("Edits/Bin.avb"), "x");
-    Result r = run({ QStringLiteral("add"), edit, bin });
+    CommandResult r = runTombrel({ QStringLiteral("add"), edit, bin });
     ASSERT_EQ(r.status, 0) << qPrintable(r.err);
     EXPECT_TRUE(r.out.startsWith(QStringLiteral("added: %1 (").arg(edit))) << qPrintable(r.out);
     const auto projects = QFProject::projectsInStorageRoot();
@@ -65,14 +51,14 @@ TEST_F(CommandProjectsTest, AddRegistersEachFileOnce)
     // Again, under another spelling of the same path: nothing changes.
     const QStringList before = storeContents();
     QDir::setCurrent(home.file(QStringLiteral("Edits")));
-    r = run({ QStringLiteral("add"), QStringLiteral("Edit.fcp"), QStringLiteral("../Edits/./Bin.avb") });
+    r = runTombrel({ QStringLiteral("add"), QStringLiteral("Edit.fcp"), QStringLiteral("../Edits/./Bin.avb") });
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.count(QStringLiteral("already registered: ")), 2) << qPrintable(r.out);
     EXPECT_EQ(storeContents(), before);
 
     // The same file twice in one call is added once.
     const QString cut = home.write(QStringLiteral("Edits/Cut.fcp"), "x");
-    r = run({ QStringLiteral("add"), cut, cut });
+    r = runTombrel({ QStringLiteral("add"), cut, cut });
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.count(QStringLiteral("added: ")), 1);
     EXPECT_EQ(QFProject::projectsInStorageRoot().size(), 3);
@@ -82,14 +68,14 @@ TEST_F(CommandProjectsTest, AddingAMissingFileFailsAndNamesIt)
 {
     const QString edit = home.write(QStringLiteral("Edits/Edit.fcp"), "x");
     const QString missing = home.file(QStringLiteral("Edits/Missing.fcp"));
-    const Result r = run({ QStringLiteral("add"), edit, missing });
+    const CommandResult r = runTombrel({ QStringLiteral("add"), edit, missing });
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, QStringLiteral("tombrel: add: no such file: %1\n").arg(missing));
     // Nothing of the call is registered.
     EXPECT_TRUE(QFProject::projectsInStorageRoot().isEmpty());
 
-    EXPECT_EQ(run({ QStringLiteral("add") }).status, 2);
-    EXPECT_EQ(run({ QStringLiteral("add"), QStringLiteral("--force"), edit }).status, 2);
+    EXPECT_EQ(runTombrel({ QStringLiteral("add") }).status, 2);
+    EXPECT_EQ(runTombrel({ QStringLiteral("add"), QStringLiteral("--force"), edit }).status, 2);
 }
 
 TEST_F(CommandProjectsTest, ProjectsListsTheStoreAsJson)
@@ -108,7 +94,7 @@ TEST_F(CommandProjectsTest, ProjectsListsTheStoreAsJson)
     home.write(QDir(home.path()).relativeFilePath(versions + QStringLiteral("Edit.00002.fcp")), "2");
     home.write(QDir(home.path()).relativeFilePath(versions + QStringLiteral(".hidden")), "");
 
-    const Result r = run({ QStringLiteral("projects"), QStringLiteral("--json") });
+    const CommandResult r = runTombrel({ QStringLiteral("projects"), QStringLiteral("--json") });
     ASSERT_EQ(r.status, 0) << qPrintable(r.err);
     const QJsonArray list = QJsonDocument::fromJson(r.out.toUtf8()).array();
     ASSERT_EQ(list.size(), 2) << qPrintable(r.out);
@@ -129,18 +115,18 @@ TEST_F(CommandProjectsTest, ProjectsListsTheStoreAsJson)
 
 TEST_F(CommandProjectsTest, ProjectsPrintsAlignedRows)
 {
-    Result r = run({ QStringLiteral("projects") });
+    CommandResult r = runTombrel({ QStringLiteral("projects") });
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, QStringLiteral("no projects\n"));
 
     const QString odd = home.write(QStringLiteral("Edits/Cut %1 final.fcp"), "x");
     QFProject::projectWithPath(odd, std::nullopt, QStringLiteral("ODD"));
-    r = run({ QStringLiteral("projects") });
+    r = runTombrel({ QStringLiteral("projects") });
     ASSERT_EQ(r.status, 0);
     const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 2) << qPrintable(r.out);
     EXPECT_TRUE(lines.at(0).startsWith(QStringLiteral("NAME         ")));
     EXPECT_TRUE(lines.at(1).startsWith(QStringLiteral("Cut %1 final  fcp          0  ODD"))) << qPrintable(lines.at(1));
     EXPECT_TRUE(lines.at(1).endsWith(odd));
-    EXPECT_EQ(run({ QStringLiteral("projects"), QStringLiteral("--bogus") }).status, 2);
+    EXPECT_EQ(runTombrel({ QStringLiteral("projects"), QStringLiteral("--bogus") }).status, 2);
 }

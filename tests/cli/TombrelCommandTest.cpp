@@ -1,4 +1,4 @@
-#include "cli/TombrelCommand.h"
+#include "tests/cli/CommandTestSupport.h"
 
 #include "foundation/platform/QFPropertyList.h"
 #include "tests/support/QFTempHome.h"
@@ -11,40 +11,26 @@
 
 namespace {
 
-struct Result {
-    int status;
-    QString out;
-    QString err;
-};
-
-Result run(const QStringList &arguments)
-{
-    QString out, err;
-    QTextStream o(&out), e(&err);
-    const int status = TombrelCommand(o, e).run(arguments);
-    return { status, out, err };
-}
-
 class TombrelCommandTest : public TempHomeTest { };
 
 } // namespace
 
 TEST_F(TombrelCommandTest, VersionHelpAndUsageErrors)
 {
-    EXPECT_EQ(run({ QStringLiteral("--version") }).out, QStringLiteral("tombrel %1\n").arg(TombrelCommand::version()));
-    EXPECT_TRUE(run({ QStringLiteral("--help") }).out.contains(QStringLiteral("paths")));
-    const Result none = run({});
+    EXPECT_EQ(runTombrel({ QStringLiteral("--version") }).out, QStringLiteral("tombrel %1\n").arg(TombrelCommand::version()));
+    EXPECT_TRUE(runTombrel({ QStringLiteral("--help") }).out.contains(QStringLiteral("paths")));
+    const CommandResult none = runTombrel({});
     EXPECT_EQ(none.status, 2);
     EXPECT_TRUE(none.err.startsWith(QStringLiteral("tombrel: ")));
-    const Result unknown = run({ QStringLiteral("frobnicate") });
+    const CommandResult unknown = runTombrel({ QStringLiteral("frobnicate") });
     EXPECT_EQ(unknown.status, 2);
     EXPECT_TRUE(unknown.err.startsWith(QStringLiteral("tombrel: unknown command 'frobnicate'")));
-    EXPECT_EQ(run({ QStringLiteral("paths"), QStringLiteral("--bogus") }).status, 2);
+    EXPECT_EQ(runTombrel({ QStringLiteral("paths"), QStringLiteral("--bogus") }).status, 2);
 }
 
 TEST_F(TombrelCommandTest, PathsFollowTheHomeAndThePreferenceFile)
 {
-    Result r = run({ QStringLiteral("paths"), QStringLiteral("--json") });
+    CommandResult r = runTombrel({ QStringLiteral("paths"), QStringLiteral("--json") });
     ASSERT_EQ(r.status, 0);
     QJsonObject paths = QJsonDocument::fromJson(r.out.toUtf8()).object();
     EXPECT_EQ(paths.value(QStringLiteral("storage_root")).toString(), home.file(QStringLiteral(".local/share/Quenfield/Pro Tombrel/Projects")));
@@ -54,7 +40,7 @@ TEST_F(TombrelCommandTest, PathsFollowTheHomeAndThePreferenceFile)
 
     ASSERT_TRUE(QFPropertyList::write(home.file(QStringLiteral(".config/com.quenfield.ProTombrel.plist")),
         QVariantMap { { QStringLiteral("storagePath"), QStringLiteral("/srv/versions") } }));
-    r = run({ QStringLiteral("paths") });
+    r = runTombrel({ QStringLiteral("paths") });
     EXPECT_TRUE(r.out.contains(QStringLiteral("storage root:     /srv/versions\n"))) << qPrintable(r.out);
 }
 
