@@ -19,8 +19,8 @@ int commandRemove(CommandContext &context, const QStringList &arguments)
     // Every project is found first, so that a typo removes nothing.
     QList<QFProjectListEntry> projects;
     QString error;
-    for (const QString &spec : args->positional) {
-        const auto entry = findProject(spec, &error);
+    for (const QString &name : args->positional) {
+        const auto entry = findProject(name, &error);
         if (!entry)
             return context.fail(QStringLiteral("remove: %1; nothing was removed").arg(error));
         if (!projects.contains(*entry))

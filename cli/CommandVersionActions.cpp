@@ -97,8 +97,8 @@ int commandDelete(CommandContext &context, const QStringList &arguments)
     // Every version is found first, so that a typo deletes nothing.
     const QString folder = versionsFolderOf(*entry);
     QStringList files;
-    for (const QString &spec : args->positional.mid(1)) {
-        const auto version = QFProjectActions::findVersion(folder, spec, &error);
+    for (const QString &wanted : args->positional.mid(1)) {
+        const auto version = QFProjectActions::findVersion(folder, wanted, &error);
         if (!version)
             return context.fail(QStringLiteral("delete: %1; nothing was deleted").arg(error));
         if (!files.contains(*version))

@@ -44,10 +44,10 @@ QString tombrelManPage()
         "Listings print aligned text; with \\fB\\-\\-json\\fR they print JSON for scripts. Work that lasts over a second\n"
         "shows a progress bar on standard error when it is a terminal.\n");
     page += QStringLiteral(".SH COMMANDS\n");
-    for (const CommandSpec &spec : TombrelCommand::commands()) {
+    for (const CommandSpec &command : TombrelCommand::commands()) {
         page += QStringLiteral(".SS %1\n%2\n.PP\n.nf\n%3\n.fi\n")
-                    .arg(roff(QString::fromUtf8(spec.name)), roff(QString::fromUtf8(spec.summary)),
-                        roff(QString::fromUtf8(spec.usage).trimmed()));
+                    .arg(roff(QString::fromUtf8(command.name)), roff(QString::fromUtf8(command.summary)),
+                        roff(QString::fromUtf8(command.usage).trimmed()));
     }
     page += QStringLiteral(
         ".SH EXIT STATUS\n"

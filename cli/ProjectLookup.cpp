@@ -15,14 +15,14 @@ QString absolute(const QString &path)
 
 } // namespace
 
-std::optional<QFProjectListEntry> findProject(const QString &spec, QString *error)
+std::optional<QFProjectListEntry> findProject(const QString &projectName, QString *error)
 {
     const QList<QFProjectListEntry> projects = QFProject::projectsInStorageRoot();
     for (const QFProjectListEntry &project : projects) {
-        if (project.projectID.compare(spec, Qt::CaseInsensitive) == 0)
+        if (project.projectID.compare(projectName, Qt::CaseInsensitive) == 0)
             return project;
     }
-    const QString path = absolute(spec);
+    const QString path = absolute(projectName);
     const QString canonical = QFileInfo(path).canonicalFilePath();
     for (const QFProjectListEntry &project : projects) {
         const QString own = absolute(project.path);
@@ -32,14 +32,14 @@ std::optional<QFProjectListEntry> findProject(const QString &spec, QString *erro
     QList<QFProjectListEntry> named;
     for (const QFProjectListEntry &project : projects) {
         const QFProject record = QFProject::recordWithPath(project.path, project.sequences, project.projectID);
-        if (record.friendlyName() == spec)
+        if (record.friendlyName() == projectName)
             named << project;
     }
     if (named.size() == 1)
         return named.first();
     if (error)
-        *error = named.isEmpty() ? QStringLiteral("no project '%1'; see tombrel projects").arg(spec)
-                                 : QStringLiteral("'%1' names %2 projects; give its identifier or path").arg(spec).arg(named.size());
+        *error = named.isEmpty() ? QStringLiteral("no project '%1'; see tombrel projects").arg(projectName)
+                                 : QStringLiteral("'%1' names %2 projects; give its identifier or path").arg(projectName).arg(named.size());
     return std::nullopt;
 }
 

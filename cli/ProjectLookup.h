@@ -7,6 +7,6 @@
 
 #include <optional>
 
-std::optional<QFProjectListEntry> findProject(const QString &spec, QString *error);
+std::optional<QFProjectListEntry> findProject(const QString &projectName, QString *error);
 // The Versions folder of a project of the version store.
 QString versionsFolderOf(const QFProjectListEntry &project);

@@ -139,8 +139,8 @@ void TombrelCommand::printHelp()
 {
     QTextStream &out = m_context.out;
     out << "usage: tombrel COMMAND [options] [arguments]\n\ncommands:\n";
-    for (const CommandSpec &spec : commands())
-        out << "  " << QString::fromUtf8(spec.name).leftJustified(18) << spec.summary << "\n";
+    for (const CommandSpec &command : commands())
+        out << "  " << QString::fromUtf8(command.name).leftJustified(18) << command.summary << "\n";
     out << "\noptions:\n"
            "  --help            this text; COMMAND --help for one command\n"
            "  --version         the version of tombrel\n";
@@ -162,11 +162,11 @@ int TombrelCommand::run(const QStringList &arguments)
         m_context.out.flush();
         return 0;
     }
-    for (const CommandSpec &spec : commands()) {
-        if (command == QLatin1String(spec.name)) {
-            if (m_context.helpRequested(rest, spec.usage))
+    for (const CommandSpec &entry : commands()) {
+        if (command == QLatin1String(entry.name)) {
+            if (m_context.helpRequested(rest, entry.usage))
                 return 0;
-            return spec.run(m_context, rest);
+            return entry.run(m_context, rest);
         }
     }
     return m_context.usageError(QStringLiteral("unknown command '%1'; see tombrel --help").arg(command));

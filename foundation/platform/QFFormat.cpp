@@ -91,27 +91,27 @@ QString pad(const QString &text, int width, bool left)
 // Runs one numeric conversion through the C library with the flags, width and precision as written.
 QString printfNumber(const QString &flagsWidthPrecision, char conversion, const QFFormatArg &arg)
 {
-    std::string spec = "%" + flagsWidthPrecision.toStdString();
+    std::string conversionText = "%" + flagsWidthPrecision.toStdString();
     char buffer[512];
     int n = 0;
     switch (conversion) {
     case 'd':
     case 'i':
-        spec += "ll";
-        spec += conversion;
-        n = std::snprintf(buffer, sizeof buffer, spec.c_str(), arg.asSigned());
+        conversionText += "ll";
+        conversionText += conversion;
+        n = std::snprintf(buffer, sizeof buffer, conversionText.c_str(), arg.asSigned());
         break;
     case 'u':
     case 'x':
     case 'X':
     case 'o':
-        spec += "ll";
-        spec += conversion;
-        n = std::snprintf(buffer, sizeof buffer, spec.c_str(), arg.asUnsigned());
+        conversionText += "ll";
+        conversionText += conversion;
+        n = std::snprintf(buffer, sizeof buffer, conversionText.c_str(), arg.asUnsigned());
         break;
     default:
-        spec += conversion;
-        n = std::snprintf(buffer, sizeof buffer, spec.c_str(), arg.asReal());
+        conversionText += conversion;
+        n = std::snprintf(buffer, sizeof buffer, conversionText.c_str(), arg.asReal());
         break;
     }
     if (n < 0)

@@ -16,12 +16,12 @@ TEST_F(CommandHelpTest, EveryCommandHasHelpAndAPlaceInTheManualPage)
     const QString page = tombrelManPage();
     EXPECT_TRUE(page.startsWith(QStringLiteral(".TH TOMBREL 1 ")));
     const QString overview = runTombrel({ QStringLiteral("--help") }).out;
-    for (const CommandSpec &spec : TombrelCommand::commands()) {
-        const QString name = QString::fromUtf8(spec.name);
+    for (const CommandSpec &command : TombrelCommand::commands()) {
+        const QString name = QString::fromUtf8(command.name);
         SCOPED_TRACE(name.toStdString());
         const CommandResult r = runTombrel({ name, QStringLiteral("--help") });
         EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out, QString::fromUtf8(spec.usage));
+        EXPECT_EQ(r.out, QString::fromUtf8(command.usage));
         EXPECT_TRUE(r.out.startsWith(QStringLiteral("usage: tombrel ") + name));
         EXPECT_TRUE(overview.contains(QStringLiteral("  ") + name + u' '));
         EXPECT_TRUE(page.contains(QStringLiteral(".SS ") + name + u'\n'));
