@@ -221,9 +221,9 @@ TEST_F(QFProjectActionsTest, VersionsAreFoundByNumberWithOrWithoutZerosOrByName)
     EXPECT_EQ(QFProjectActions::versionFiles(versions),
         QStringList({ QStringLiteral("Bare.00015"), QStringLiteral("Cut.00001.prproj"), QStringLiteral("Cut.00002.prproj"),
             QStringLiteral("Cut.00012.prproj"), QStringLiteral("Cut.00014.fcp"), QStringLiteral("Old.00012.prproj") }));
-    for (const QString &spec : { QStringLiteral("2"), QStringLiteral("00002"), QStringLiteral("0000002") }) {
-        SCOPED_TRACE(spec.toStdString());
-        EXPECT_EQ(QFProjectActions::findVersion(versions, spec), version(QStringLiteral("Cut.00002.prproj")));
+    for (const QString &written : { QStringLiteral("2"), QStringLiteral("00002"), QStringLiteral("0000002") }) {
+        SCOPED_TRACE(written.toStdString());
+        EXPECT_EQ(QFProjectActions::findVersion(versions, written), version(QStringLiteral("Cut.00002.prproj")));
     }
     // The version file, not its XML companion.
     EXPECT_EQ(QFProjectActions::findVersion(versions, QStringLiteral("14")), version(QStringLiteral("Cut.00014.fcp")));
