@@ -95,18 +95,7 @@ protected:
         return ids;
     }
 
-    QStringList logMessages() const
-    {
-        QFLog::finishWriting();
-        QFile file(home.file(QStringLiteral(".local/state/Quenfield/%1.1.log").arg(kLogName)));
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        static const QRegularExpression prefix(QStringLiteral("^.*? - "));
-        QStringList messages;
-        for (const QString &line : QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts))
-            messages << QString(line).remove(prefix);
-        return messages;
-    }
+    QStringList logMessages() const { return home.logMessages(kLogName); }
     QStringList newLogMessages() const { return logMessages().mid(m_logLinesAtStart); }
 
     QString project;

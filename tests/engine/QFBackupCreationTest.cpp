@@ -84,17 +84,7 @@ protected:
     }
     std::function<int()> m_engineSignals = [] { return 0; };
 
-    QStringList logMessages() const
-    {
-        QFLog::finishWriting();
-        QFile file(home.file(QStringLiteral(".local/state/Quenfield/%1.1.log").arg(kLogName)));
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        QStringList messages;
-        for (const QString &line : QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts))
-            messages << line.section(QStringLiteral(" - "), 1);
-        return messages;
-    }
+    QStringList logMessages() const { return home.logMessages(kLogName); }
 
     void startEditor(const QStringList &openProjects, const QByteArray &xml)
     {

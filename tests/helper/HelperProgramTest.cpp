@@ -54,17 +54,7 @@ protected:
         ASSERT_TRUE(QTest::qWaitFor([&] { return QFHelperConnection::runningHelper() == helper.processId(); }, 20000))
             << "the helper's service belongs to the newest helper";
     }
-    QStringList helperLog() const
-    {
-        QFile file(home.file(QStringLiteral(".local/state/Quenfield/ProTombrelHelper.1.log")));
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        static const QRegularExpression prefix(QStringLiteral("^.*? - "));
-        QStringList messages;
-        for (const QString &line : QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts))
-            messages << QString(line).remove(prefix);
-        return messages;
-    }
+    QStringList helperLog() const { return home.logMessages(QStringLiteral("ProTombrelHelper")); }
     int tombrel(const QStringList &arguments, QString *output)
     {
         QString out, err;

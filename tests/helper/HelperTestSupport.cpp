@@ -99,15 +99,7 @@ void FakeLogind::setSessionActive(bool active)
 
 QStringList helperLogMessages(const QFTempHome &home)
 {
-    QFLog::finishWriting();
-    QFile file(home.file(QStringLiteral(".local/state/Quenfield/HelperTest.1.log")));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    static const QRegularExpression prefix(QStringLiteral("^.*? - "));
-    QStringList messages;
-    for (const QString &line : QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts))
-        messages << QString(line).remove(prefix);
-    return messages;
+    return home.logMessages(QStringLiteral("HelperTest"));
 }
 
 void writePreferences(const QVariantMap &values)

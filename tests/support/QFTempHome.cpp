@@ -1,11 +1,13 @@
 #include "tests/support/QFTempHome.h"
 
 #include "foundation/QFLocalPaths.h"
+#include "foundation/QFLog.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <cstdlib>
 #include <pwd.h>
@@ -65,6 +67,19 @@ QString QFTempHome::write(const QString &relative, const QByteArray &contents) c
     if (f.open(QIODevice::WriteOnly))
         f.write(contents);
     return path;
+}
+
+QStringList QFTempHome::logMessages(const QString &programName) const
+{
+    QFLog::finishWriting();
+    QFile log(file(QStringLiteral(".local/state/Quenfield/%1.1.log").arg(programName)));
+    if (!log.open(QIODevice::ReadOnly))
+        return {};
+    static const QRegularExpression date(QStringLiteral("^.*? - "));
+    QStringList messages;
+    for (const QString &line : QString::fromUtf8(log.readAll()).split(u'\n', Qt::SkipEmptyParts))
+        messages << QString(line).remove(date);
+    return messages;
 }
 
 QString fixturePath(const QString &name)

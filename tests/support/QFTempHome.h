@@ -38,6 +38,10 @@ public:
     QString path() const { return m_dir.path(); }
     QString file(const QString &relative) const { return m_dir.filePath(relative); }
 
+    // The messages of a program's current log in this home, without their dates (this process's pending
+    // lines written first).
+    QStringList logMessages(const QString &programName) const;
+
     // Writes a file (creating its folders) and returns its path.
     QString write(const QString &relative, const QByteArray &contents) const;
 
