@@ -4,6 +4,7 @@
 #include "foundation/platform/QFBundle.h"
 #include "foundation/platform/QFPropertyList.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -11,6 +12,7 @@
 #include <QSysInfo>
 #include <QThread>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -75,6 +77,17 @@ void flushAtExit()
     QFLog::sharedController()->willTerminate();
 }
 
+// The writer thread formats dates and paths with Qt, whose own objects are torn down when main returns,
+// possibly before the flush registered with atexit runs. A program's application object ends inside main,
+// so the log is flushed there too, while everything the writer uses is still alive.
+void flushWhenApplicationEnds()
+{
+    static std::atomic<QCoreApplication *> hooked { nullptr };
+    QCoreApplication *app = QCoreApplication::instance();
+    if (app && hooked.exchange(app) != app)
+        qAddPostRoutine(flushAtExit);
+}
+
 } // namespace
 
 QFLog::QFLog()
@@ -89,6 +102,7 @@ QFLog *QFLog::sharedController()
         auto *log = new QFLog();
         std::set_terminate(terminateHandler);
         std::atexit(flushAtExit);
+        flushWhenApplicationEnds();
         return log;
     }();
     return instance;
@@ -242,6 +256,7 @@ void QFLog::finishWriting()
 void QFLog::createNewLog(const QString &appName)
 {
     QFLog *log = sharedController();
+    flushWhenApplicationEnds();
     log->enqueue([log, appName] { log->createNewLogLocked(appName); }, 0);
     finishWriting();
 }
@@ -423,11 +438,17 @@ QStringList QFLog::availableLogs()
 
 void QFLog::willTerminate()
 {
-    if (pendingWrites() <= kMaxPendingAtExit)
-        finishWriting();
-    // Close on the writer thread so no write is cut in half.
     if (pendingWrites() <= kMaxPendingAtExit) {
-        enqueue([this] { closeFile(); }, 0);
         finishWriting();
+    } else {
+        // Termination does not wait for a long queue: what is still queued is dropped, and only the line
+        // being written is finished, so the writer is idle before the program's objects are torn down.
+        std::lock_guard lock(m_mutex);
+        m_queue.clear();
+        m_bytesInQueue = 0;
     }
+    finishWriting();
+    // Close on the writer thread so no write is cut in half.
+    enqueue([this] { closeFile(); }, 0);
+    finishWriting();
 }

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
 
@@ -216,4 +217,39 @@ TEST_F(QFLogTest, AnUnwritableFolderIsReportedNotFatal)
     const QString all = printed().join(QString());
     EXPECT_TRUE(all.contains(QStringLiteral("Unable to create folder"))) << qPrintable(all);
     EXPECT_TRUE(all.contains(QStringLiteral("Unable to log the following information: lost line"))) << qPrintable(all);
+}
+
+TEST_F(QFLogTest, AProgramEndingWithQueuedLinesExitsCleanly)
+{
+    // The writer must be idle before the program's own objects are torn down: a writer still busy then
+    // crashed the ending program now and then. A short queue is written out; a long one is dropped after
+    // the line being written, which is never cut.
+    const QString child = supportProgram(QStringLiteral("qf_crash_child"));
+    ASSERT_FALSE(child.isEmpty());
+    const QString log = home.file(QStringLiteral(".local/state/Quenfield/LogChild.1.log"));
+    for (const int count : { 10, 2000 }) {
+        for (int run = 0; run < 15; ++run) {
+            SCOPED_TRACE(qPrintable(QStringLiteral("%1 lines, run %2").arg(count).arg(run)));
+            QProcess process;
+            process.start(child, { QStringLiteral("LogChild"), QStringLiteral("log"), QString::number(count) });
+            ASSERT_TRUE(process.waitForFinished(60000));
+            ASSERT_EQ(process.exitStatus(), QProcess::NormalExit);
+            EXPECT_EQ(process.exitCode(), 0);
+            QFile file(log);
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+            const QByteArray text = file.readAll();
+            EXPECT_TRUE(text.endsWith('\n'));
+            const QStringList lines = QString::fromUtf8(text).split(u'\n', Qt::SkipEmptyParts);
+            int expected = 1;
+            for (const QString &line : lines) {
+                const QString message = messageOf(line);
+                if (message.startsWith(QStringLiteral("line "))) {
+                    EXPECT_EQ(message, QStringLiteral("line %1").arg(expected++));
+                }
+            }
+            if (count == 10) {
+                EXPECT_EQ(expected, 11);
+            }
+        }
+    }
 }
