@@ -246,6 +246,11 @@ int main(int argc, char **argv)
     }
     const std::string folder = argv[1];
     const int count = argc > 2 ? std::atoi(argv[2]) : 36000;
+    // The second pair removes 5,000 of the clips, so there must be clearly more than that.
+    if (count < 8000) {
+        std::fprintf(stderr, "%s: CLIPS must be at least 8000\n", argv[0]);
+        return 2;
+    }
     const int sequenceCount = 4;
     std::mt19937 random(20240601);
 
