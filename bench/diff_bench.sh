@@ -4,14 +4,14 @@
 #
 #   bench/diff_bench.sh [BUILD_DIR] [CLIPS]
 #
-# BUILD_DIR defaults to build/; CLIPS (default 36000) sets the size, about 50 MB a file. The pairs are
+# BUILD_DIR defaults to build/; CLIPS (default 22000) sets the size, about 50 MB a file. The pairs are
 # base.xml -> edited.xml (a few hundred edits of each kind) and base.xml -> removed.xml (5,000 clip items
 # removed), written by bench_gen_xmeml into a temporary folder that is removed afterwards.
 # Targets: tombrel at most 2 times GNU diff's time, peak memory at most 4 times the two files together.
 set -eu
 
 build=${1:-build}
-clips=${2:-36000}
+clips=${2:-22000}
 tombrel="$build/Pro Tombrel.app/Contents/MacOS/tombrel"
 generator="$build/bench/bench_gen_xmeml"
 for program in "$tombrel" "$generator" /usr/bin/time diff; do

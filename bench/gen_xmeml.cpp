@@ -3,7 +3,7 @@
 //   base.xml     sequences with tens of thousands of clip items
 //   edited.xml   the same after a few hundred edits of each kind
 //   removed.xml  the same with 5,000 clip items removed
-// usage: bench_gen_xmeml FOLDER [CLIPS]   (CLIPS defaults to 36000, about 50 MB a file)
+// usage: bench_gen_xmeml FOLDER [CLIPS]   (CLIPS defaults to 22000, about 50 MB a file)
 
 #include <cstdio>
 #include <cstdlib>
@@ -245,7 +245,7 @@ int main(int argc, char **argv)
         return 2;
     }
     const std::string folder = argv[1];
-    const int count = argc > 2 ? std::atoi(argv[2]) : 36000;
+    const int count = argc > 2 ? std::atoi(argv[2]) : 22000;
     // The second pair removes 5,000 of the clips, so there must be clearly more than that.
     if (count < 8000) {
         std::fprintf(stderr, "%s: CLIPS must be at least 8000\n", argv[0]);
