@@ -84,6 +84,9 @@ public:
     static QStringList versionEntries(const QString &versionsFolder);
     // Whether a name is the XML companion of a ".fcp" version file beside it.
     static bool isXMLCompanion(const QString &versionsFolder, const QString &name);
+    // A file's modification time (links followed) in milliseconds since the epoch, none when it cannot be
+    // read. Free of time-zone work, which dominated scans of many versions.
+    static std::optional<qint64> modificationTime(const QString &path);
 
     // Backs up one project into its Versions folder (toPath) as version withNumber (or the next free
     // number). uuid: the sequence to export as XML, empty for the whole project. force: a backup the

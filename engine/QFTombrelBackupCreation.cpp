@@ -240,6 +240,14 @@ bool QFTombrelBackup::isXMLCompanion(const QString &versionsFolder, const QStrin
     return QFileInfo::exists(versionsFolder + u'/' + name.left(dot) + QStringLiteral(".fcp"));
 }
 
+std::optional<qint64> QFTombrelBackup::modificationTime(const QString &path)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return std::nullopt;
+    return qint64(info.st_mtim.tv_sec) * 1000 + qint64(info.st_mtim.tv_nsec / 1000000);
+}
+
 QString QFTombrelBackup::cachesFolder()
 {
     return QFLocalPaths::appSupportDirectory(true) + QStringLiteral("/Quenfield/Pro Tombrel/Caches");
@@ -632,8 +640,8 @@ void QFTombrelBackup::processProjectsInPath(const QString &prefix)
         }
         const QString last = entries.last();
         QFLog::appendLog("last version: %@", last);
-        const auto projectDate = modificationDate(path);
-        const auto lastDate = modificationDate(versions + u'/' + last);
+        const auto projectDate = modificationTime(path);
+        const auto lastDate = modificationTime(versions + u'/' + last);
         if (!projectDate || !lastDate || *projectDate <= *lastDate)
             continue;
         const qint64 number = versionNumberOfFile(last).value_or(0) + 1;

@@ -126,7 +126,11 @@ void QFTombrelBackup::manageBackups()
     QFLog::appendLog("Starting backup management");
     QStringList removed;
     const QString root = QFProject::storageRootFromPreferences();
-    const QDateTime now = QDateTime::currentDateTime();
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    // Whole seconds between two dates, truncated; 0 when either date is unknown.
+    const auto secondsBetween = [](std::optional<qint64> from, std::optional<qint64> to) -> qint64 {
+        return from && to ? (*to - *from) / 1000 : 0;
+    };
     const auto remove = [&](const QString &path) {
         removeBackup(path, settings.removalType, false);
         removed << path;
@@ -142,7 +146,7 @@ void QFTombrelBackup::manageBackups()
             continue;
         if (names.isEmpty())
             continue;
-        const QDateTime newest = QFileInfo(versions + u'/' + names.last()).lastModified();
+        const std::optional<qint64> newest = modificationTime(versions + u'/' + names.last());
 
         QStringList current;
         std::map<QString, QStringList> periods;
@@ -150,15 +154,15 @@ void QFTombrelBackup::manageBackups()
             const QString path = versions + u'/' + name;
             if (isXMLCompanion(versions, name))
                 continue;
-            if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
+            const std::optional<qint64> date = modificationTime(path);
+            if (!date && !QFileInfo(path).isSymLink())
                 continue; // went with a companion removed before it
-            const QDateTime date = QFileInfo(path).lastModified();
-            if (date.secsTo(newest) <= settings.currentDayCount * 86400) {
+            if (secondsBetween(date, newest) <= settings.currentDayCount * 86400) {
                 current << path;
-            } else if (settings.deleteSet == 1 && date.secsTo(now) > settings.deleteCount * 86400) {
+            } else if (settings.deleteSet == 1 && secondsBetween(date, now) > settings.deleteCount * 86400) {
                 remove(path);
             } else {
-                periods[periodKey(date, settings.oldType)] << path;
+                periods[periodKey(date ? QDateTime::fromMSecsSinceEpoch(*date) : QDateTime(), settings.oldType)] << path;
             }
         }
 

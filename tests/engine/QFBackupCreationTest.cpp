@@ -135,6 +135,13 @@ TEST_F(QFBackupCreationTest, NamingAndNumbering)
     EXPECT_FALSE(engine.backupProjectFile(project, folder + QStringLiteral("/Versions"), 7, &created).has_value());
     EXPECT_EQ(QFileInfo(created).fileName(), QStringLiteral("Cut.00008.prproj"));
     EXPECT_EQ(QFileInfo(created).lastModified(), QFileInfo(project).lastModified()) << "a version keeps its project's date";
+    // Dates compared by the scan and retention: the same instant as the file's date, to the millisecond,
+    // links followed; none for a missing file.
+    ASSERT_TRUE(QFile::link(created, home.file(QStringLiteral("Projects/link.prproj"))));
+    EXPECT_EQ(QFTombrelBackup::modificationTime(created), QFileInfo(created).lastModified().toMSecsSinceEpoch());
+    EXPECT_EQ(QFTombrelBackup::modificationTime(home.file(QStringLiteral("Projects/link.prproj"))),
+        QFTombrelBackup::modificationTime(created));
+    EXPECT_FALSE(QFTombrelBackup::modificationTime(home.file(QStringLiteral("Projects/none.prproj"))).has_value());
 
     // An empty project file gives no version and no notification.
     writeProject(project, "");
