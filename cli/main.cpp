@@ -27,5 +27,8 @@ int main(int argc, char *argv[])
     int status = 1;
     const bool clean = QFException::guard("main", [&] { status = TombrelCommand(out, err).run(app.arguments().mid(1)); });
     QFBugReporter::stopBugReporter(crashBook);
+    // A command's log is read after it ends: write all of it, however long the queue (the rule for
+    // ending programs drops a long one).
+    QFLog::finishWriting();
     return clean ? status : 1;
 }
