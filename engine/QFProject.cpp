@@ -20,15 +20,6 @@ namespace {
 const QString kSettingsFile = QStringLiteral("Settings.plist");
 const QString kStoragePathKey = QStringLiteral("storagePath");
 
-QString expandTilde(const QString &path)
-{
-    if (path == QLatin1String("~"))
-        return QDir::homePath();
-    if (path.startsWith(QLatin1String("~/")))
-        return QDir::homePath() + path.mid(1);
-    return path;
-}
-
 // A usable storagePath setting: a non-empty string. Anything else counts as no setting, so that a
 // damaged preference never turns "/" into the storage root.
 QString storagePathFrom(const QVariant &value)
@@ -36,7 +27,7 @@ QString storagePathFrom(const QVariant &value)
     if (value.metaType().id() != QMetaType::QString)
         return {};
     const QString path = value.toString().trimmed();
-    return path.isEmpty() ? QString() : QDir::cleanPath(expandTilde(path));
+    return path.isEmpty() ? QString() : QDir::cleanPath(QFLocalPaths::expandTilde(path));
 }
 
 QString lastPathComponent(const QString &path)
@@ -158,7 +149,7 @@ QFProject QFProject::projectWithPath(const QString &path, const std::optional<QF
 
 QString QFProject::expandedProjectPath() const
 {
-    return expandTilde(m_projectPath);
+    return QFLocalPaths::expandTilde(m_projectPath);
 }
 
 QString QFProject::destinationPath() const
@@ -231,7 +222,7 @@ bool QFProject::isFinalCutProProject(const QString &path)
         return true;
     char info[32] = {};
     const ssize_t size
-        = ::getxattr(QFile::encodeName(expandTilde(path)).constData(), "user.com.apple.FinderInfo", info, sizeof info);
+        = ::getxattr(QFile::encodeName(QFLocalPaths::expandTilde(path)).constData(), "user.com.apple.FinderInfo", info, sizeof info);
     return size >= 4 && info[0] == 'F' && info[1] == 'C' && info[2] == 'P' && info[3] == 'F';
 }
 

@@ -68,14 +68,6 @@ XmlRule xmlRuleFor(qint64 xmlLimit)
     }
 }
 
-QString expandTilde(const QString &path)
-{
-    if (path == QLatin1String("~"))
-        return QFLocalPaths::userDirectory();
-    if (path.startsWith(QLatin1String("~/")))
-        return QFLocalPaths::userDirectory() + path.mid(1);
-    return path;
-}
 
 std::optional<QDateTime> modificationDate(const QString &path)
 {
@@ -272,7 +264,7 @@ std::optional<QFBackupError> QFTombrelBackup::backupProjectFile(const QString &p
     QString *createdPath)
 {
     QFLog::appendLog("Backing up project file %@ to %@...", path, toPath);
-    const QString source = expandTilde(path);
+    const QString source = QFLocalPaths::expandTilde(path);
     const QFileInfo info(source);
     if (!info.exists() || QFFileManager::fileSize(source) == 0)
         return QFBackupError::skipMarker();
@@ -338,7 +330,7 @@ std::optional<QFBackupError> QFTombrelBackup::backupProjectFile(const QString &p
 void QFTombrelBackup::backupProject(const QString &path, const QString &toPath, qint64 withNumber, const QString &uuid,
     bool launchProj, bool force, bool partOfBatch)
 {
-    const QString project = expandTilde(path);
+    const QString project = QFLocalPaths::expandTilde(path);
     if (!QFileInfo::exists(project)) {
         QFLog::appendLog("Unable to backup - %@ doesn't exist", path);
         return;
@@ -626,7 +618,7 @@ void QFTombrelBackup::processProjectsInPath(const QString &prefix)
     const QString root = QFProject::storageRootFromPreferences();
 
     for (const QFProjectListEntry &entry : list) {
-        const QString path = expandTilde(entry.path);
+        const QString path = QFLocalPaths::expandTilde(entry.path);
         if (!QFileInfo::exists(path) || (!prefix.isEmpty() && !path.startsWith(prefix)))
             continue;
         const QString projectFolder = qfFormat("%@/%@.localized", root, entry.projectID);

@@ -257,6 +257,16 @@ QString QFLocalPaths::userDirectory()
     return user ? cleanPath(user->home) : QString();
 }
 
+QString QFLocalPaths::expandTilde(const QString &path)
+{
+    if (path != QLatin1String("~") && !path.startsWith(QLatin1String("~/")))
+        return path;
+    QString home = userDirectory();
+    if (home.isEmpty())
+        home = cleanPath(processHome());
+    return home + path.mid(1);
+}
+
 QString QFLocalPaths::username()
 {
     if (isRunningAsRoot()) {

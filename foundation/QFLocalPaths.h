@@ -45,6 +45,9 @@ public:
     static QString desktopDirectory();
 
     static QString userDirectory();
+    // "~" and "~/…" in the user's folder (this process's home when no user can be told); other paths as
+    // they are.
+    static QString expandTilde(const QString &path);
     static QString username();
     static QString currentConsoleUser();
     static QString trashDirectory();

@@ -6,6 +6,7 @@
 #include "foundation/QFException.h"
 #include "foundation/QFGrowl.h"
 #include "foundation/QFHelperConnection.h"
+#include "foundation/QFLocalPaths.h"
 #include "foundation/QFLog.h"
 #include "helper/QFScanQueue.h"
 #include "helper/QFWatchFolders.h"
@@ -20,12 +21,6 @@ namespace {
 
 constexpr int kConcurrentFolderOperations = 4;
 
-QString expandTilde(const QString &path)
-{
-    if (path.startsWith(QLatin1String("~/")))
-        return QDir::homePath() + path.mid(1);
-    return path;
-}
 
 } // namespace
 
@@ -143,7 +138,7 @@ int AppController::addNewProjectsInFolder(const QString &folder, const QStringLi
         if (!QFWatchFolders::isProjectCandidate(folderName, name, ext, types))
             continue;
         if (existingProjects.contains(fullPath) || std::any_of(existingProjects.cbegin(), existingProjects.cend(),
-                                                      [&](const QString &known) { return expandTilde(known) == fullPath; }))
+                                                      [&](const QString &known) { return QFLocalPaths::expandTilde(known) == fullPath; }))
             continue;
         if (!claimNewProject(fullPath))
             continue;

@@ -1,6 +1,7 @@
 #include "helper/QFWatchFolders.h"
 
 #include "engine/QFPreferenceSnapshot.h"
+#include "foundation/QFLocalPaths.h"
 #include "foundation/platform/QFFormat.h"
 
 #include <QDir>
@@ -25,14 +26,6 @@ QString joinedPath(const QString &volume, const QString &relative)
     return QDir::cleanPath(volume + u'/' + relative);
 }
 
-QString expandTilde(const QString &path)
-{
-    if (path == QLatin1String("~"))
-        return QDir::homePath();
-    if (path.startsWith(QLatin1String("~/")))
-        return QDir::homePath() + path.mid(1);
-    return path;
-}
 
 } // namespace
 
@@ -65,7 +58,7 @@ QList<QFWatchFolderEntry> QFWatchFolderEntry::listFromPreference(const QVariant 
         if (folder.metaType().id() != QMetaType::QString)
             continue;
         const QVariant extensions = map.value(QStringLiteral("extensions"));
-        entries << QFWatchFolderEntry { expandTilde(folder.toString()),
+        entries << QFWatchFolderEntry { QFLocalPaths::expandTilde(folder.toString()),
             extensions.metaType().id() == QMetaType::QString ? extensions.toString() : QString() };
     }
     return entries;
@@ -121,7 +114,7 @@ QStringList watchPaths(const QList<QFWatchFolderEntry> &watchFolders, const QLis
             paths << entry.folder;
     }
     for (const QFProjectListEntry &project : projects) {
-        const QString path = expandTilde(project.path);
+        const QString path = QFLocalPaths::expandTilde(project.path);
         const QString ext = QFileInfo(path).suffix().toLower();
         if (ext == QLatin1String("fcpproject") || ext == QLatin1String("fcpevent"))
             continue;

@@ -23,6 +23,11 @@ TEST_F(QFLocalPathsTest, UserFoldersFollowXdgAndUserDirs)
     EXPECT_EQ(QFLocalPaths::movieDirectory(), QStringLiteral("/srv/films"));
     EXPECT_EQ(QFLocalPaths::documentDirectory(true), home.file(QStringLiteral("Documents")));
 
+    EXPECT_EQ(QFLocalPaths::expandTilde(QStringLiteral("~/Movies/Cut.fcp")), home.file(QStringLiteral("Movies/Cut.fcp")));
+    EXPECT_EQ(QFLocalPaths::expandTilde(QStringLiteral("~")), home.path());
+    EXPECT_EQ(QFLocalPaths::expandTilde(QStringLiteral("~ed/Cut.fcp")), QStringLiteral("~ed/Cut.fcp"));
+    EXPECT_EQ(QFLocalPaths::expandTilde(QStringLiteral("/srv/~/Cut.fcp")), QStringLiteral("/srv/~/Cut.fcp"));
+
     EXPECT_EQ(QFLocalPaths::appSupportDirectory(false), QStringLiteral("/usr/local/share"));
     EXPECT_EQ(QFLocalPaths::logDirectory(false), QStringLiteral("/var/log"));
 }
@@ -73,12 +78,14 @@ TEST_F(QFLocalPathsTest, RootWorksInTheConsoleUsersFolders)
     EXPECT_EQ(QFLocalPaths::username(), QStringLiteral("ed"));
     EXPECT_EQ(QFLocalPaths::currentConsoleUser(), QStringLiteral("ed"));
     EXPECT_EQ(QFLocalPaths::libraryDirectory(false), QStringLiteral("/usr/local/share")) << "the machine's folders stay";
+    EXPECT_EQ(QFLocalPaths::expandTilde(QStringLiteral("~/Movies/Cut.fcp")), home.file(QStringLiteral("Movies/Cut.fcp")));
 
     // Only the greeter at the console: nobody's home folder to use.
     QFLocalPaths::setConsoleUserResolver([] { return std::optional<QFConsoleUser>(); });
     EXPECT_TRUE(QFLocalPaths::currentConsoleUser().isNull());
     EXPECT_TRUE(QFLocalPaths::userDirectory().isNull());
     EXPECT_TRUE(QFLocalPaths::trashDirectory().startsWith(rootHome)) << "root keeps its own folders then";
+    EXPECT_EQ(QFLocalPaths::expandTilde(QStringLiteral("~")), rootHome);
 }
 
 TEST_F(QFLocalPathsTest, FreshNamesAndVolumes)
