@@ -92,7 +92,9 @@ int commandPrune(CommandContext &context, const QStringList &arguments)
     if (!arguments.isEmpty())
         return context.usageError(QStringLiteral("prune: takes no arguments"));
     QFTombrelBackup engine;
-    engine.manageBackups();
+    if (!engine.manageBackups())
+        return context.fail(QStringLiteral("prune: the preference file %1 cannot be read; no version was removed")
+                                .arg(QFProject::preferenceFilePath()));
     context.out << "Retention rules applied.\n";
     context.out.flush();
     return 0;

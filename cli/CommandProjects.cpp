@@ -104,6 +104,10 @@ int commandAdd(CommandContext &context, const QStringList &arguments)
             context.out << "already registered: " << absolute << " (" << registered.value(*known) << ")\n";
             continue;
         }
+        if (const QString refusal = QFProject::refusalForProjectFile(absolute); !refusal.isNull()) {
+            status = context.fail(QStringLiteral("add: %1").arg(refusal));
+            continue;
+        }
         const QFProject project = QFProject::projectWithPath(absolute, std::nullopt);
         const auto stored = QFProject::readProjectFolder(project.destinationPath());
         if (!stored || stored->path != absolute) {

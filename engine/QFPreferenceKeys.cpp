@@ -58,7 +58,7 @@ QList<QFPreferenceKey> QFPreferenceKeys::table()
         key("storagePath", Type::Path, storage, "the storage root"),
         key("generateFCPXML", Type::Switch, integer(0), "keep XML copies of Final Cut Pro projects with their versions"),
         key("xmlLimit", Type::Integer, integer(5), "XML copies: 0 none, 1-7 gap and project-size limit", 0),
-        key("currentDayCount", Type::Integer, integer(3), "versions within this many days of the newest are current"),
+        key("currentDayCount", Type::Integer, integer(3), "versions within this many days of the newest are current", 0, 36500),
         key("currentBackupLimitSet", Type::Switch, integer(0), "cap the number of current versions"),
         // A cap of 0 would remove the newest version too.
         key("currentBackupLimit", Type::Integer, integer(30), "that cap", 1),
@@ -67,7 +67,7 @@ QList<QFPreferenceKey> QFPreferenceKeys::table()
         key("oldBackupType", Type::Integer, integer(0), "older versions grouped by 0 day, 1 week, 2 month", 0, 2),
         key("oldBackupCount", Type::Integer, integer(1), "versions each period keeps", 1),
         key("deleteBackupSet", Type::Switch, integer(1), "delete versions older than deleteBackupCount days"),
-        key("deleteBackupCount", Type::Integer, integer(90), "that age in days"),
+        key("deleteBackupCount", Type::Integer, integer(90), "that age in days", 0, 36500),
         key("deleteBackupType", Type::Integer, integer(0), "shown in the preference window only"),
         key("removalType", Type::Switch, integer(0), "retention: 1 deletes removed versions, 0 moves them to the Trash"),
         key("manageBackups", Type::Switch, integer(1), "apply the retention rules after backups"),
@@ -253,25 +253,40 @@ std::optional<QVariantMap> QFPreferenceKeys::readFile(QString *error)
 
 bool QFPreferenceKeys::update(const QVariantMap &values, const QStringList &removals, QString *error)
 {
-    auto contents = readFile(error);
-    if (!contents) {
-        QFLog::appendLog("Unable to update the preference file %@: it cannot be read.", QFProject::preferenceFilePath());
-        return false;
-    }
-    for (auto it = values.cbegin(); it != values.cend(); ++it)
-        contents->insert(it.key(), it.value());
-    for (const QString &key : removals)
-        contents->remove(key);
+    return modify(
+        [&](QVariantMap &contents, QString *) {
+            for (auto it = values.cbegin(); it != values.cend(); ++it)
+                contents.insert(it.key(), it.value());
+            for (const QString &key : removals)
+                contents.remove(key);
+            return true;
+        },
+        error);
+}
+
+bool QFPreferenceKeys::modify(const std::function<bool(QVariantMap &contents, QString *error)> &change, QString *error)
+{
     const QString path = QFProject::preferenceFilePath();
     QDir().mkpath(QFileInfo(path).absolutePath());
+    bool refused = false;
     QString reason;
-    if (!QFPropertyList::write(path, *contents, &reason)) {
-        QFLog::appendLog("Unable to write the preference file %@: %@", path, reason);
-        if (error)
-            *error = QStringLiteral("cannot write %1: %2").arg(path, reason);
-        return false;
-    }
-    return true;
+    const bool done = QFPropertyList::updateDictionary(
+        path,
+        [&](QVariantMap &contents) {
+            if (!change(contents, &reason)) {
+                refused = true;
+                return QFPropertyList::Change::Keep;
+            }
+            return QFPropertyList::Change::Write;
+        },
+        &reason);
+    if (!done && !readFile(&reason))
+        QFLog::appendLog("Unable to update the preference file %@: it cannot be read.", path);
+    else if (!done)
+        QFLog::appendLog("Unable to update the preference file %@: %@", path, reason);
+    if ((!done || refused) && error)
+        *error = reason;
+    return done && !refused;
 }
 
 QJsonValue QFPreferenceKeys::toJson(const QVariant &value)

@@ -2,8 +2,8 @@
 
 // The key table of the main application's preference file (com.quenfield.ProTombrel.plist): each key's
 // type, registered default and accepted values, the parsing of values typed by a person, and a writer
-// that changes some keys without losing the others. Pure functions over the file; safe from any thread,
-// though no lock spans programs, as everywhere else the file is written.
+// that changes some keys without losing the others. Pure functions over the file; safe from any
+// thread, and every write holds the file's lock across its read and write.
 
 #include <QJsonValue>
 #include <QList>
@@ -12,6 +12,7 @@
 #include <QVariant>
 #include <QVariantMap>
 
+#include <functional>
 #include <limits>
 #include <optional>
 
@@ -53,4 +54,7 @@ public:
     // Sets the values and removes the keys in one atomic write of the file. A file that exists but cannot
     // be read is left as it is (false): writing would empty every other setting in it.
     static bool update(const QVariantMap &values, const QStringList &removals = {}, QString *error = nullptr);
+    // Changes the file's contents under its lock, so that what change read is still the file it writes
+    // over; a change that returns false (with its reason) leaves the file as it is.
+    static bool modify(const std::function<bool(QVariantMap &contents, QString *error)> &change, QString *error = nullptr);
 };

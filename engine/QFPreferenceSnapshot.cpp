@@ -10,7 +10,9 @@ QFPreferenceSnapshot QFPreferenceSnapshot::read()
     QFPreferenceSnapshot snapshot;
     const QString path = QFProject::preferenceFilePath();
     snapshot.m_exists = QFileInfo::exists(path);
-    snapshot.m_values = QFPropertyList::readDictionary(path).value_or(QVariantMap());
+    auto values = QFPropertyList::readDictionary(path);
+    snapshot.m_readable = !snapshot.m_exists || values.has_value();
+    snapshot.m_values = std::move(values).value_or(QVariantMap());
     return snapshot;
 }
 

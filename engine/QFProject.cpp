@@ -3,6 +3,9 @@
 #include "foundation/QFAppleEvents.h"
 #include "foundation/QFFileManager.h"
 #include "foundation/QFLocalPaths.h"
+#include "foundation/QFLog.h"
+#include "foundation/platform/QFFileCopy.h"
+#include "foundation/platform/QFFileLock.h"
 #include "foundation/platform/QFFormat.h"
 #include "foundation/platform/QFPropertyList.h"
 #include "foundation/platform/QFUserDefaults.h"
@@ -10,7 +13,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -147,6 +149,14 @@ QFProject QFProject::projectWithPath(const QString &path, const std::optional<QF
     return project;
 }
 
+QString QFProject::refusalForProjectFile(const QString &path)
+{
+    const QString name = QFileInfo(QDir::cleanPath(path)).fileName();
+    if (name.startsWith(u'.'))
+        return qfFormat("%@ cannot be versioned: its name begins with \".\", so its versions would be hidden. Rename it.", path);
+    return {};
+}
+
 QString QFProject::expandedProjectPath() const
 {
     return QFLocalPaths::expandTilde(m_projectPath);
@@ -184,11 +194,9 @@ void QFProject::updateLocalization() const
     if (QFileInfo::exists(strings) || !QFileInfo(localized).isDir())
         return;
     const QString name = m_friendlyName.isNull() ? lastPathComponent(m_projectPath) : m_friendlyName;
-    QSaveFile file(strings);
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    file.write(qfFormat("\"%@\" = \"%@\";", stringsEscaped(m_projectID), stringsEscaped(name)).toUtf8());
-    file.commit();
+    QString reason;
+    if (!qfWriteFileAtomically(strings, qfFormat("\"%@\" = \"%@\";", stringsEscaped(m_projectID), stringsEscaped(name)).toUtf8(), &reason))
+        QFLog::appendLog("Unable to write %@: %@", strings, reason);
 }
 
 bool QFProject::saveSettings() const
@@ -201,7 +209,14 @@ bool QFProject::saveSettings() const
         settings.insert(QStringLiteral("sequences"), sequencesToList(*m_sequences));
     if (!m_selectedUUID.isNull())
         settings.insert(QStringLiteral("selectedUUID"), m_selectedUUID);
-    return QFPropertyList::write(folder + u'/' + kSettingsFile, settings);
+    const QString path = folder + u'/' + kSettingsFile;
+    const QFFileLock lock(path);
+    QString reason;
+    if (!QFPropertyList::write(path, settings, &reason)) {
+        QFLog::appendLog("Unable to write %@: %@", path, reason);
+        return false;
+    }
+    return true;
 }
 
 int QFProject::nameCompare(const QFProject &other) const

@@ -71,11 +71,15 @@ public:
     void updateFriendlyName();
     // Creates the project folder and its .localized/en.strings when missing. Failures are not reported.
     void updateLocalization() const;
-    // Writes Settings.plist atomically; false (and nothing logged) when it could not be written.
+    // Writes Settings.plist atomically under its lock; false (and logged) when it could not be written.
     bool saveSettings() const;
     // Case-insensitive order of the display names: negative, zero or positive.
     int nameCompare(const QFProject &other) const;
     static bool nameLessThan(const QFProject &a, const QFProject &b) { return a.nameCompare(b) < 0; }
+
+    // Why a file cannot be a project, or a null string when it can. A name beginning with "." would give
+    // versions with hidden names, which no listing of the Versions folder shows.
+    static QString refusalForProjectFile(const QString &path);
 
     // "fcp" in any letter case, or the type code FCPF in the file's FinderInfo attribute.
     static bool isFinalCutProProject(const QString &path);

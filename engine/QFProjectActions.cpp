@@ -5,6 +5,7 @@
 #include "foundation/QFFileManager.h"
 #include "foundation/QFLog.h"
 #include "foundation/platform/QFFileCopy.h"
+#include "foundation/platform/QFFileLock.h"
 #include "foundation/platform/QFPropertyList.h"
 #include "foundation/platform/QFRunningApplications.h"
 
@@ -211,43 +212,33 @@ bool QFProjectActions::annotateVersion(const QString &versionFile, const QString
     const QFileInfo info(versionFile);
     const QString projectFolder = QFileInfo(info.absolutePath()).absolutePath();
     const QString notesPath = projectFolder + QStringLiteral("/Annotations.plist");
-    QVariantMap notes;
-    if (existsNoFollow(notesPath)) {
-        const auto read = QFPropertyList::readDictionary(notesPath);
-        if (!read) {
-            QFLog::appendLog("Unable to read annotations %@", notesPath);
-            if (error)
-                *error = QStringLiteral("%1 cannot be read; no note was changed").arg(notesPath);
-            return false;
-        }
-        notes = *read;
-    }
 
     QString note = text;
     note.replace(QLatin1String("\r\n"), QLatin1String(" "));
     note.replace(u'\r', u' ').replace(u'\n', u' ');
-    if (note.isEmpty())
-        notes.remove(info.fileName());
-    else
-        notes.insert(info.fileName(), note);
-
-    if (notes.isEmpty()) {
-        if (existsNoFollow(notesPath) && !QFile::remove(notesPath)) {
-            QFLog::appendLog("Unable to remove annotations %@", notesPath);
-            if (error)
-                *error = QStringLiteral("cannot remove %1").arg(notesPath);
-            return false;
-        }
-        return true;
-    }
     QString reason;
-    if (!QFPropertyList::write(notesPath, notes, &reason)) {
-        QFLog::appendLog("Unable to write annotations %@: %@", notesPath, reason);
+    const bool done = QFPropertyList::updateDictionary(
+        notesPath,
+        [&](QVariantMap &notes) {
+            if (note.isEmpty())
+                notes.remove(info.fileName());
+            else
+                notes.insert(info.fileName(), note);
+            return notes.isEmpty() ? QFPropertyList::Change::Remove : QFPropertyList::Change::Write;
+        },
+        &reason);
+    if (done)
+        return true;
+    if (existsNoFollow(notesPath) && !QFPropertyList::readDictionary(notesPath)) {
+        QFLog::appendLog("Unable to read annotations %@", notesPath);
         if (error)
-            *error = QStringLiteral("cannot write %1: %2").arg(notesPath, reason);
+            *error = QStringLiteral("%1 cannot be read; no note was changed").arg(notesPath);
         return false;
     }
-    return true;
+    QFLog::appendLog("Unable to write annotations %@: %@", notesPath, reason);
+    if (error)
+        *error = QStringLiteral("cannot write %1: %2").arg(notesPath, reason);
+    return false;
 }
 
 QStringList QFProjectActions::deleteVersions(const QStringList &versionFiles, const std::function<void(int)> &progress)
@@ -277,6 +268,8 @@ bool QFProjectActions::removeProject(const QString &projectFolder, QString *erro
     const QString cache = QFTombrelBackup::cachesFolder() + qfFormat("/%@.cache.plist", name);
     if (existsNoFollow(cache))
         QFFileManager::removeFile(cache, 10);
+    // No writer can be waiting for the lock of a cache whose project is gone.
+    QFile::remove(QFFileLock::lockFilePath(cache));
     QFLog::appendLog("Removing watch file for project %@...", name);
     return true;
 }
@@ -291,6 +284,8 @@ bool QFProjectActions::relinkProject(QFProject &project, const QString &path, QS
     const QString target = expandedAbsolute(path);
     if (!existsNoFollow(target))
         return refuse(QStringLiteral("no such file: %1").arg(target));
+    if (const QString refusal = QFProject::refusalForProjectFile(target); !refusal.isNull())
+        return refuse(refusal);
     const QString canonical = QFileInfo(target).canonicalFilePath();
     for (const QFProjectListEntry &other : QFProject::projectsInStorageRoot()) {
         if (other.projectID == project.projectID())

@@ -125,9 +125,12 @@ public:
     }
 
     // --- Retention -----------------------------------------------------------------------------------
-    void manageBackups();
-    // removeType 1 deletes; anything else sends to the Trash.
-    void removeBackup(const QString &path, qint64 removeType, bool removeSynced = true);
+    // Applies the retention rules; false, with nothing removed, when the preference file exists but cannot
+    // be read (its rules are unknown).
+    bool manageBackups();
+    // removeType 1 deletes; anything else sends to the Trash. The version's cache entry, note, companions
+    // and capture go with it. True when the version file is gone; one that stays keeps everything.
+    bool removeBackup(const QString &path, qint64 removeType, bool removeSynced = true);
     bool removeEmptyFolder(const QString &path);
     void removeSyncedFiles(const QStringList &paths);
     // The indexes (0 oldest) a period of n versions keeps when k are to be kept.
@@ -155,6 +158,13 @@ public:
         std::function<void()> increment);
 
 private:
+    static QString cacheFileForProject(const QString &projectFolder);
+    // Writes entries (keys of version files, and "version") into a cache file under its lock, over what the
+    // file holds now, or in place of it (replace). False, logged, when the write fails.
+    // Removes the notes of these version files from the project's Annotations.plist.
+    static bool removeNotes(const QString &projectFolder, const QStringList &names);
+    static bool storeInCache(const QString &cachePath, const QVariantMap &entries, bool replace = false);
+
     void onMainThread(const std::function<void()> &work, bool wait) const;
     void reportFailure(const QString &title, const QString &text);
     std::unique_ptr<pugi::xml_document> loadDocument(const QString &path, bool older);

@@ -9,6 +9,7 @@
 #include "foundation/QFFileManager.h"
 #include "foundation/QFLog.h"
 #include "foundation/platform/QFBundle.h"
+#include "foundation/platform/QFFileLock.h"
 #include "foundation/platform/QFPropertyList.h"
 
 #include <QCoreApplication>
@@ -51,6 +52,28 @@ QString cacheFileFor(const QString &projectFolder)
 }
 
 } // namespace
+
+QString QFTombrelBackup::cacheFileForProject(const QString &projectFolder)
+{
+    return cacheFileFor(projectFolder);
+}
+
+bool QFTombrelBackup::storeInCache(const QString &cachePath, const QVariantMap &entries, bool replace)
+{
+    // Under the cache's lock, so entries another program added or removed meanwhile stay as it left them.
+    const QFFileLock lock(cachePath);
+    QVariantMap cache;
+    if (!replace)
+        cache = QFPropertyList::readDictionary(cachePath).value_or(QVariantMap());
+    for (auto it = entries.cbegin(); it != entries.cend(); ++it)
+        cache.insert(it.key(), it.value());
+    QString reason;
+    if (!QFPropertyList::write(cachePath, cache, &reason)) {
+        QFLog::appendLog("Unable to write the change-list cache %@: %@", cachePath, reason);
+        return false;
+    }
+    return true;
+}
 
 QString QFTombrelBackup::bundleCacheVersion()
 {
@@ -271,7 +294,7 @@ std::optional<QVariantMap> QFTombrelBackup::cacheForProject(const QString &proje
                 result = rebuilt;
                 written = false;
                 cache = *rebuilt;
-                QFPropertyList::write(cachePath, cache);
+                storeInCache(cachePath, cache, true);
                 return finish();
             }
             if (!m_processingCancelled) {
@@ -285,7 +308,7 @@ std::optional<QVariantMap> QFTombrelBackup::cacheForProject(const QString &proje
         } else if (auto entry = changelistForFile(path, previous)) {
             entry->annotation = annotationForFile(path);
             cache.insert(name, entry->toDictionary());
-            QFPropertyList::write(cachePath, cache);
+            storeInCache(cachePath, { { name, cache.value(name) } });
             written = true;
             if (delegate) {
                 const QFVersionEntry ready = *entry;
@@ -298,7 +321,7 @@ std::optional<QVariantMap> QFTombrelBackup::cacheForProject(const QString &proje
     if (written) {
         if (!bundleVersion.isNull())
             cache.insert(kVersionKey, bundleVersion);
-        QFPropertyList::write(cachePath, cache);
+        storeInCache(cachePath, cache);
     }
     result = cache;
     return finish();
@@ -330,7 +353,7 @@ std::optional<QVariantMap> QFTombrelBackup::changelistForProject(const QString &
         if (entry) {
             entry->annotation = annotationForFile(path);
             result.insert(name, entry->toDictionary());
-            QFPropertyList::write(cachePath, result);
+            storeInCache(cachePath, result, true);
             if (delegate) {
                 const QFVersionEntry ready = *entry;
                 onMainThread([delegate, ready] { delegate->changeLogReady(ready); }, false);
@@ -361,7 +384,7 @@ void QFTombrelBackup::updateChangelistForItem(const QString &path)
         return;
     }
     const QString cachePath = cacheFileFor(projectFolder);
-    QVariantMap cache = QFPropertyList::readDictionary(cachePath).value_or(QVariantMap());
+    QVariantMap cache;
 
     QStringList companions = QDir(versions).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
     companions.erase(std::remove_if(companions.begin(), companions.end(), [](const QString &n) { return !hasSuffix(n, ".xml"); }),
@@ -378,7 +401,7 @@ void QFTombrelBackup::updateChangelistForItem(const QString &path)
         if (auto entry = changelistForFile(newer, path))
             cache.insert(QFileInfo(newer).fileName(), entry->toDictionary());
     }
-    QFPropertyList::write(cachePath, cache);
+    storeInCache(cachePath, cache);
 }
 
 void QFTombrelBackup::invalidateAllCaches()

@@ -268,6 +268,10 @@ std::optional<QFBackupError> QFTombrelBackup::backupProjectFile(const QString &p
     const QFileInfo info(source);
     if (!info.exists() || QFFileManager::fileSize(source) == 0)
         return QFBackupError::skipMarker();
+    if (const QString refusal = QFProject::refusalForProjectFile(source); !refusal.isNull()) {
+        QFLog::appendLog("Unable to backup - %@", refusal);
+        return QFBackupError { kErrorDomain, 3, refusal };
+    }
 
     if (!QFileInfo(toPath).isDir() && !QDir().mkpath(toPath)) {
         const QString description = qfFormat("cannot create %@", toPath);
@@ -305,8 +309,16 @@ std::optional<QFBackupError> QFTombrelBackup::backupProjectFile(const QString &p
 
     // The copy is made under a hidden name and only then given its version name, so a version file is
     // always complete; the name is claimed without replacing anything another backup put there first.
+    // A project file that is a link is versioned by the content it names (links inside a bundle stay
+    // links): a version holding only the link would bring back today's file when restored.
+    QString contentPath = source;
+    if (info.isSymLink()) {
+        contentPath = info.canonicalFilePath();
+        if (contentPath.isEmpty())
+            return QFBackupError::skipMarker();
+    }
     QString reason;
-    const QString temporary = qfCopyToTemporary(source, toPath, nameFor(number), &reason);
+    const QString temporary = qfCopyToTemporary(contentPath, toPath, nameFor(number), &reason);
     if (temporary.isEmpty()) {
         QFLog::appendLog("Error copying project file %@ to %@: %@", source, toPath + u'/' + nameFor(number), reason);
         return QFBackupError { kErrorDomain, 2, reason };
@@ -346,7 +358,7 @@ void QFTombrelBackup::backupProject(const QString &path, const QString &toPath, 
                 if (QFileInfo::exists(fcp))
                     last = fcp;
             }
-            const qint64 minutes = prefs.integer(QStringLiteral("backupMinInterval"), 15);
+            const qint64 minutes = std::clamp<qint64>(prefs.integer(QStringLiteral("backupMinInterval"), 15), 0, 525600);
             const auto date = modificationDate(last);
             if (date && date->secsTo(QDateTime::currentDateTime()) < minutes * 60) {
                 QFLog::appendLog("Backup skipped for %@ because a backup occurred less than %i minute(s) ago.", path, int(minutes));
@@ -492,8 +504,10 @@ bool QFTombrelBackup::removeLastDuplicateForProject(const QString &versionsFolde
         if (path != last && !QFileInfo::exists(path))
             continue;
         QFLog::appendLog("Removing duplicate file %@...", path);
-        QFFileManager::removeFile(path, 10);
+        if (!QFFileManager::removeFile(path, 10) && path == last)
+            return false;
     }
+    removeNotes(QFileInfo(versionsFolder).absolutePath(), { lastInfo.fileName(), QFileInfo(xml).fileName() });
     return true;
 }
 
@@ -621,6 +635,10 @@ void QFTombrelBackup::processProjectsInPath(const QString &prefix)
         const QString path = QFLocalPaths::expandTilde(entry.path);
         if (!QFileInfo::exists(path) || (!prefix.isEmpty() && !path.startsWith(prefix)))
             continue;
+        if (const QString refusal = QFProject::refusalForProjectFile(path); !refusal.isNull()) {
+            QFLog::appendLog("Skipping project: %@", refusal);
+            continue;
+        }
         const QString projectFolder = qfFormat("%@/%@.localized", root, entry.projectID);
         if (handled.contains(projectFolder))
             continue;
@@ -659,7 +677,7 @@ void QFTombrelBackup::processProjectsInPath(const QString &prefix)
             if (!cache)
                 continue;
             cache->insert(QStringLiteral("version"), cacheVersion);
-            QFPropertyList::write(caches + qfFormat("/%@.cache.plist", QFileInfo(projectFolder).fileName()), *cache);
+            storeInCache(cacheFileForProject(projectFolder), *cache);
         }
     }
     if (counter > 0)

@@ -8,6 +8,7 @@
 #include "foundation/QFAppRequest.h"
 #include "foundation/QFFileManager.h"
 #include "foundation/platform/QFBundle.h"
+#include "foundation/platform/QFFileLock.h"
 #include "foundation/QFLog.h"
 #include "foundation/platform/QFPropertyList.h"
 
@@ -27,18 +28,22 @@ struct RetentionSettings {
         oldCount, oldLimitSet, oldLimit, removalType;
     bool syncRemovals;
 
-    static RetentionSettings read()
+    // Day counts beyond this are no setting a person means; the bound keeps their seconds far from overflow.
+    static constexpr qint64 kMaximumDays = 36500;
+
+    static RetentionSettings read() { return from(QFPreferenceSnapshot::read()); }
+
+    static RetentionSettings from(const QFPreferenceSnapshot &p)
     {
-        const QFPreferenceSnapshot p = QFPreferenceSnapshot::read();
         RetentionSettings s;
         s.manage = p.integer(QStringLiteral("manageBackups"), 1);
         s.minLimitSet = p.integer(QStringLiteral("backupManagementMinLimitSet"), 1);
         s.minLimit = p.integer(QStringLiteral("backupManagementMinLimit"), 25);
-        s.currentDayCount = p.integer(QStringLiteral("currentDayCount"), 1);
+        s.currentDayCount = std::clamp<qint64>(p.integer(QStringLiteral("currentDayCount"), 3), 0, kMaximumDays);
         s.currentLimitSet = p.integer(QStringLiteral("currentBackupLimitSet"), 0);
         s.currentLimit = p.integer(QStringLiteral("currentBackupLimit"), 30);
         s.deleteSet = p.integer(QStringLiteral("deleteBackupSet"), 1);
-        s.deleteCount = p.integer(QStringLiteral("deleteBackupCount"), 90);
+        s.deleteCount = std::clamp<qint64>(p.integer(QStringLiteral("deleteBackupCount"), 90), 0, kMaximumDays);
         s.oldType = p.integer(QStringLiteral("oldBackupType"), 0);
         s.oldCount = std::max<qint64>(1, p.integer(QStringLiteral("oldBackupCount"), 1));
         s.oldLimitSet = p.integer(QStringLiteral("oldBackupLimitSet"), 1);
@@ -118,11 +123,17 @@ std::set<qint64> QFTombrelBackup::indexesToKeep(qint64 n, qint64 k)
     return keep;
 }
 
-void QFTombrelBackup::manageBackups()
+bool QFTombrelBackup::manageBackups()
 {
-    const RetentionSettings settings = RetentionSettings::read();
+    // Defaults in place of rules the user set would remove versions those rules keep.
+    const QFPreferenceSnapshot prefs = QFPreferenceSnapshot::read();
+    if (!prefs.isReadable()) {
+        QFLog::appendLog("Backup management skipped: the preference file %@ cannot be read.", QFProject::preferenceFilePath());
+        return false;
+    }
+    const RetentionSettings settings = RetentionSettings::from(prefs);
     if (settings.manage != 1)
-        return;
+        return true;
     QFLog::appendLog("Starting backup management");
     QStringList removed;
     const QString root = QFProject::storageRootFromPreferences();
@@ -131,9 +142,10 @@ void QFTombrelBackup::manageBackups()
     const auto secondsBetween = [](std::optional<qint64> from, std::optional<qint64> to) -> qint64 {
         return from && to ? (*to - *from) / 1000 : 0;
     };
+    // Only versions that are gone have their synced copies removed.
     const auto remove = [&](const QString &path) {
-        removeBackup(path, settings.removalType, false);
-        removed << path;
+        if (removeBackup(path, settings.removalType, false))
+            removed << path;
     };
 
     const QStringList folders = QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
@@ -203,23 +215,51 @@ void QFTombrelBackup::manageBackups()
     }
     if (!removed.isEmpty() && settings.syncRemovals)
         removeSyncedFiles(removed);
+    return true;
 }
 
-void QFTombrelBackup::removeBackup(const QString &path, qint64 removeType, bool removeSynced)
+bool QFTombrelBackup::removeBackup(const QString &path, qint64 removeType, bool removeSynced)
 {
     const QFileInfo info(path);
     if (!info.exists() && !info.isSymLink())
-        return;
+        return false;
     QFLog::appendLog("Removing backup %@...", path);
     const QString versions = info.absolutePath();
     const QString projectFolder = QFileInfo(versions).absolutePath();
     const QString name = info.fileName();
 
+    const auto discard = [removeType](const QString &target, bool first) {
+        bool done;
+        if (removeType == 1) {
+            if (first)
+                QFLog::appendLog("Deleting file %@...", target);
+            else
+                QFLog::appendLog("Deleting %@...", target);
+            done = QFFileManager::removeFile(target, 10);
+        } else {
+            QFLog::appendLog("Sending %@ to trash...", target);
+            done = QFFileManager::trashFile(target, 10);
+        }
+        if (!done)
+            QFLog::appendLog("Unable to remove %@; it stays where it is.", target);
+        return done;
+    };
+    // A version that stays keeps its place in the cache, its note and its synced copy.
+    if (!discard(path, true))
+        return false;
+
+    QStringList companions;
+    if (hasExtension(path, "xml"))
+        companions << withExtension(path, QStringLiteral("fcp"));
+    else if (hasExtension(path, "fcp"))
+        companions << withExtension(path, QStringLiteral("xml"));
+
     // Keep the cache telling, for the next version, what changed since the one before the removed one.
-    const QString cachePath = cachesFolder() + qfFormat("/%@.cache.plist", QFileInfo(projectFolder).fileName());
-    if (auto cache = QFPropertyList::readDictionary(cachePath)) {
-        const QVariant version = cache->take(QStringLiteral("version"));
-        if (cache->contains(name)) {
+    const QString cachePath = cacheFileForProject(projectFolder);
+    {
+        const QFFileLock lock(cachePath);
+        if (auto cache = QFPropertyList::readDictionary(cachePath); cache && cache->contains(name)) {
+            const QVariant version = cache->take(QStringLiteral("version"));
             const QVariantMap entry = cache->value(name).toMap();
             if (entry.value(QStringLiteral("type")).toString() == QLatin1String("xml")) {
                 QStringList keys = cache->keys();
@@ -246,32 +286,21 @@ void QFTombrelBackup::removeBackup(const QString &path, qint64 removeType, bool 
             cache->remove(name);
             if (version.isValid())
                 cache->insert(QStringLiteral("version"), version);
-            QFPropertyList::write(cachePath, *cache);
+            QString reason;
+            if (!QFPropertyList::write(cachePath, *cache, &reason))
+                QFLog::appendLog("Unable to write the change-list cache %@: %@", cachePath, reason);
         }
     }
 
-    const auto discard = [removeType](const QString &target, bool first) {
-        if (removeType == 1) {
-            if (first)
-                QFLog::appendLog("Deleting file %@...", target);
-            else
-                QFLog::appendLog("Deleting %@...", target);
-            QFFileManager::removeFile(target, 10);
-        } else {
-            QFLog::appendLog("Sending %@ to trash...", target);
-            QFFileManager::trashFile(target, 10);
-        }
-    };
-    discard(path, true);
+    // The note goes with its version: the next backup may take the number and must not show it.
+    QStringList noted { name };
+    for (const QString &companion : std::as_const(companions))
+        noted << QFileInfo(companion).fileName();
+    removeNotes(projectFolder, noted);
 
-    QStringList companions;
-    if (hasExtension(path, "xml"))
-        companions << withExtension(path, QStringLiteral("fcp"));
-    else if (hasExtension(path, "fcp"))
-        companions << withExtension(path, QStringLiteral("xml"));
     companions << projectFolder + qfFormat("/Screenshots/%@.jpg", stemOf(name));
     for (const QString &companion : std::as_const(companions)) {
-        if (QFileInfo::exists(companion))
+        if (QFileInfo::exists(companion) || QFileInfo(companion).isSymLink())
             discard(companion, false);
     }
     QFFileManager::removeFolderIfEmpty(versions);
@@ -281,6 +310,26 @@ void QFTombrelBackup::removeBackup(const QString &path, qint64 removeType, bool 
         if (settings.syncRemovals)
             removeSyncedFiles({ path });
     }
+    return true;
+}
+
+bool QFTombrelBackup::removeNotes(const QString &projectFolder, const QStringList &names)
+{
+    const QString notesPath = projectFolder + QStringLiteral("/Annotations.plist");
+    if (!QFileInfo::exists(notesPath))
+        return true;
+    QString reason;
+    const bool updated = QFPropertyList::updateDictionary(notesPath, [&](QVariantMap &notes) {
+        qsizetype removed = 0;
+        for (const QString &key : names)
+            removed += notes.remove(key);
+        if (removed == 0)
+            return QFPropertyList::Change::Keep;
+        return notes.isEmpty() ? QFPropertyList::Change::Remove : QFPropertyList::Change::Write;
+    }, &reason);
+    if (!updated)
+        QFLog::appendLog("Unable to remove notes from %@: %@", notesPath, reason);
+    return updated;
 }
 
 bool QFTombrelBackup::removeEmptyFolder(const QString &path)

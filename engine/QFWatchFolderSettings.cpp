@@ -47,11 +47,14 @@ QString QFWatchFolderSettings::key(List list)
 
 QList<QFWatchFolderSettings::Entry> QFWatchFolderSettings::entries(List list)
 {
-    QList<Entry> out;
     const auto file = QFPreferenceKeys::readFile();
-    if (!file)
-        return out;
-    const QVariant value = file->value(key(list));
+    return file ? entriesOf(*file, list) : QList<Entry>();
+}
+
+QList<QFWatchFolderSettings::Entry> QFWatchFolderSettings::entriesOf(const QVariantMap &preferences, List list)
+{
+    QList<Entry> out;
+    const QVariant value = preferences.value(key(list));
     if (value.metaType().id() != QMetaType::QVariantList)
         return out;
     for (const QVariant &element : value.toList()) {
@@ -110,48 +113,52 @@ std::optional<QFWatchFolderSettings::Refusal> QFWatchFolderSettings::checkNewFol
 bool QFWatchFolderSettings::addFolder(List list, const QString &folder, const std::optional<QString> &extensions,
     std::optional<Refusal> *refusal, QString *error)
 {
-    const auto file = QFPreferenceKeys::readFile(error);
-    if (!file)
-        return false;
-    if (auto refused = checkNewFolder(entries(list), folder)) {
-        if (refusal)
-            *refusal = refused;
-        if (error)
-            *error = refused->text;
-        return false;
-    }
-    QVariantList elements = file->value(key(list)).toList();
-    QVariantMap element { { kFolder, folder } };
-    if (extensions)
-        element.insert(kExtensions, *extensions);
-    elements << element;
-    if (!QFPreferenceKeys::update({ { key(list), elements } }, {}, error))
-        return false;
-    QFLog::appendLog("Added watch folder %@ (%@)", folder, extensions.value_or(QString()));
-    return true;
+    // The check and the write see one file: a folder added meanwhile by another program is neither lost
+    // nor added twice.
+    const bool added = QFPreferenceKeys::modify(
+        [&](QVariantMap &contents, QString *reason) {
+            if (auto refused = checkNewFolder(entriesOf(contents, list), folder)) {
+                if (refusal)
+                    *refusal = refused;
+                *reason = refused->text;
+                return false;
+            }
+            QVariantList elements = contents.value(key(list)).toList();
+            QVariantMap element { { kFolder, folder } };
+            if (extensions)
+                element.insert(kExtensions, *extensions);
+            elements << element;
+            contents.insert(key(list), elements);
+            return true;
+        },
+        error);
+    if (added)
+        QFLog::appendLog("Added watch folder %@ (%@)", folder, extensions.value_or(QString()));
+    return added;
 }
 
 bool QFWatchFolderSettings::removeFolder(List list, const QString &folder, QString *error)
 {
-    const auto file = QFPreferenceKeys::readFile(error);
-    if (!file)
-        return false;
     const QString path = cleaned(folder);
-    QVariantList elements = file->value(key(list)).toList();
-    const qsizetype before = elements.size();
-    elements.erase(std::remove_if(elements.begin(), elements.end(),
-                       [&](const QVariant &element) {
-                           const QString own = folderOf(element);
-                           return !own.isEmpty() && cleaned(own) == path;
-                       }),
-        elements.end());
-    if (elements.size() == before) {
-        if (error)
-            *error = QStringLiteral("%1 is not being watched").arg(folder);
-        return false;
-    }
-    if (!QFPreferenceKeys::update({ { key(list), elements } }, {}, error))
-        return false;
-    QFLog::appendLog("Removed watch folder %@", folder);
-    return true;
+    const bool removed = QFPreferenceKeys::modify(
+        [&](QVariantMap &contents, QString *reason) {
+            QVariantList elements = contents.value(key(list)).toList();
+            const qsizetype before = elements.size();
+            elements.erase(std::remove_if(elements.begin(), elements.end(),
+                               [&](const QVariant &element) {
+                                   const QString own = folderOf(element);
+                                   return !own.isEmpty() && cleaned(own) == path;
+                               }),
+                elements.end());
+            if (elements.size() == before) {
+                *reason = QStringLiteral("%1 is not being watched").arg(folder);
+                return false;
+            }
+            contents.insert(key(list), elements);
+            return true;
+        },
+        error);
+    if (removed)
+        QFLog::appendLog("Removed watch folder %@", folder);
+    return removed;
 }

@@ -7,6 +7,7 @@
 
 #include <QList>
 #include <QString>
+#include <QVariantMap>
 
 #include <optional>
 
@@ -30,6 +31,7 @@ public:
     static QString key(List list);
     // The entries of a list in the preference file; elements without a folder string are left out.
     static QList<Entry> entries(List list);
+    static QList<Entry> entriesOf(const QVariantMap &preferences, List list);
 
     // A folder as it is stored: for watch folders absolute, "~" expanded, without a trailing "/"; for drive
     // folders the same relative to a drive's root, beginning with "/".

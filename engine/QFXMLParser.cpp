@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QFile>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 #include <exception>
@@ -222,8 +224,13 @@ std::unique_ptr<pugi::xml_document> QFXMLParser::documentFromFile(const QString 
             *error = file.errorString();
         return nullptr;
     }
-    if (file.isSequential())
-        return documentFromData(file.readAll(), error);
+    // Devices, pipes and folders are no exports: reading /dev/zero would never end.
+    struct stat st;
+    if (::fstat(file.handle(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (error)
+            *error = QStringLiteral("not a regular file");
+        return nullptr;
+    }
 
     // Parsed in place in a buffer the document then owns, so a large project is held in memory once.
     const qint64 size = file.size();

@@ -12,6 +12,10 @@
 #include <QStandardPaths>
 #include <QUrl>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 const QString kRm = QStringLiteral("/bin/rm");
@@ -186,24 +190,42 @@ bool QFAuthorization::authTrashFile(const QString &path, bool deleteOnRootAccoun
         return false;
     QDir().mkpath(trash + QStringLiteral("/files"));
     QDir().mkpath(trash + QStringLiteral("/info"));
-    QString name = item.fileName();
-    QString target = trash + QStringLiteral("/files/") + name;
-    if (existsNoFollow(target)) {
-        const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
-        const QString extension = item.suffix();
-        const QString base = extension.isEmpty() ? name : name.left(name.size() - extension.size() - 1);
-        name = extension.isEmpty() ? qfFormat("%@_%@", base, stamp) : qfFormat("%@_%@.%@", base, stamp, extension);
+    // The name is claimed by creating its ".trashinfo" exclusively: a trashing that races this one takes
+    // another name instead of overwriting this entry (and the item it describes).
+    const QString extension = item.suffix();
+    const QString base = extension.isEmpty() ? item.fileName() : item.fileName().left(item.fileName().size() - extension.size() - 1);
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
+    QString name;
+    QString target;
+    QString infoPath;
+    int fd = -1;
+    for (int attempt = 0; attempt < 1000 && fd < 0; ++attempt) {
+        QString stem = base;
+        if (attempt > 0)
+            stem += u'_' + stamp;
+        if (attempt > 1)
+            stem += qfFormat("_%i", attempt - 1);
+        name = extension.isEmpty() ? stem : stem + u'.' + extension;
         target = trash + QStringLiteral("/files/") + name;
+        if (existsNoFollow(target))
+            continue;
+        infoPath = trash + QStringLiteral("/info/") + name + QStringLiteral(".trashinfo");
+        fd = ::open(QFile::encodeName(infoPath).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST)
+            return false;
     }
+    if (fd < 0)
+        return false;
     // The Trash needs to know where the item came from to put it back.
-    QFile info(trash + QStringLiteral("/info/") + name + QStringLiteral(".trashinfo"));
-    if (info.open(QIODevice::WriteOnly)) {
-        info.write("[Trash Info]\nPath=" + QUrl::toPercentEncoding(item.absoluteFilePath(), "/") + "\nDeletionDate="
-            + QDateTime::currentDateTime().toString(Qt::ISODate).toUtf8() + "\n");
-        info.close();
+    const QByteArray info = "[Trash Info]\nPath=" + QUrl::toPercentEncoding(item.absoluteFilePath(), "/") + "\nDeletionDate="
+        + QDateTime::currentDateTime().toString(Qt::ISODate).toUtf8() + "\n";
+    const bool written = ::write(fd, info.constData(), size_t(info.size())) == info.size();
+    if (::close(fd) != 0 || !written) {
+        ::unlink(QFile::encodeName(infoPath).constData());
+        return false;
     }
     if (!authMoveFile(path, target)) {
-        info.remove();
+        ::unlink(QFile::encodeName(infoPath).constData());
         return false;
     }
     return true;

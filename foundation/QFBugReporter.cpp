@@ -54,10 +54,11 @@ void storeDate(const QString &plistPath, const QString &key)
         QFUserDefaults::standard().setObject(key, now);
         return;
     }
-    QVariantMap settings = QFPropertyList::readDictionary(plistPath).value_or(QVariantMap());
-    settings.insert(key, now);
     QDir().mkpath(QFileInfo(plistPath).absolutePath());
-    QFPropertyList::write(plistPath, settings);
+    QFPropertyList::updateDictionary(plistPath, [&](QVariantMap &settings) {
+        settings.insert(key, now);
+        return QFPropertyList::Change::Write;
+    });
     QFBugReporter::chownPlist(plistPath);
 }
 

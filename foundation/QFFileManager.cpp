@@ -433,8 +433,11 @@ bool QFFileManager::compressFile(const QString &source, const QString &destinati
 
 bool QFFileManager::decompressFile(const QString &source, const QString &destinationFolder)
 {
-    if (existsNoFollow(destinationFolder))
-        QFile(destinationFolder).moveToTrash();
+    // What the archive replaces goes to the Trash; when it cannot, the archive is not unpacked over it.
+    if (existsNoFollow(destinationFolder) && !trashFile(destinationFolder, false)) {
+        QFLog::appendLog("Unable to decompress %@: %@ cannot be moved to the Trash.", source, destinationFolder);
+        return false;
+    }
     QString reason;
     if (!qfUnzipArchive(source, destinationFolder, &reason)) {
         QFLog::appendLog("Unable to decompress %@: %@", source, reason);

@@ -137,6 +137,10 @@ int AppController::addNewProjectsInFolder(const QString &folder, const QStringLi
         }
         if (!QFWatchFolders::isProjectCandidate(folderName, name, ext, types))
             continue;
+        if (const QString refusal = QFProject::refusalForProjectFile(fullPath); !refusal.isNull()) {
+            QFLog::appendLog("Skipping project file: %@", refusal);
+            continue;
+        }
         if (existingProjects.contains(fullPath) || std::any_of(existingProjects.cbegin(), existingProjects.cend(),
                                                       [&](const QString &known) { return QFLocalPaths::expandTilde(known) == fullPath; }))
             continue;

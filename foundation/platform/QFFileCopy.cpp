@@ -281,33 +281,65 @@ int qfRemoveStaleCopies(const QString &folder)
 
 bool qfWriteFileAtomically(const QString &path, const QByteArray &data, QString *reason)
 {
-    const QString temporary = hiddenSibling(path);
+    // A link is written through, as editors and dot-file managers expect: the file it names is replaced.
+    QString target = path;
+    const QFileInfo info(path);
+    if (info.isSymLink()) {
+        const QString resolved = info.canonicalFilePath();
+        target = resolved.isEmpty() ? info.symLinkTarget() : resolved;
+    }
+    const QString temporary = hiddenSibling(target);
     const QByteArray native = encode(temporary);
+    const QByteArray destination = encode(target);
+    struct stat old;
+    const bool replacing = ::stat(destination.constData(), &old) == 0;
     const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0)
         return fail(reason, QStringLiteral("cannot create"), native);
+    // Every step is checked before the rename: a full disk must leave the old file as it was.
+    const auto abandon = [&](const QString &what, const QByteArray &name) {
+        fail(reason, what, name);
+        const int saved = errno;
+        ::unlink(native.constData());
+        errno = saved;
+        return false;
+    };
     qsizetype done = 0;
     while (done < data.size()) {
         const ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            fail(reason, QStringLiteral("cannot write"), native);
+            if (n == 0)
+                errno = ENOSPC;
+            const int saved = errno;
             ::close(fd);
-            ::unlink(native.constData());
-            return false;
+            errno = saved;
+            return abandon(QStringLiteral("cannot write"), native);
         }
         done += n;
     }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        fail(reason, QStringLiteral("cannot write"), native);
-        ::unlink(native.constData());
-        return false;
+    if (replacing && ::fchmod(fd, old.st_mode & 07777) != 0) {
+        const int saved = errno;
+        ::close(fd);
+        errno = saved;
+        return abandon(QStringLiteral("cannot set the mode of"), native);
     }
-    if (::rename(native.constData(), encode(path).constData()) != 0) {
-        fail(reason, QStringLiteral("cannot write"), encode(path));
-        ::unlink(native.constData());
-        return false;
+    if (::fsync(fd) != 0) {
+        const int saved = errno;
+        ::close(fd);
+        errno = saved;
+        return abandon(QStringLiteral("cannot write"), native);
+    }
+    if (::close(fd) != 0)
+        return abandon(QStringLiteral("cannot write"), native);
+    if (::rename(native.constData(), destination.constData()) != 0)
+        return abandon(QStringLiteral("cannot write"), destination);
+    // The new name itself reaches the disk with its folder.
+    const int folder = ::open(encode(QFileInfo(target).absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
     }
     return true;
 }

@@ -1,13 +1,18 @@
 #include "foundation/platform/QFPropertyList.h"
 
+#include "foundation/platform/QFFileCopy.h"
+#include "foundation/platform/QFFileLock.h"
+
 #include <QDateTime>
 #include <QFile>
-#include <QSaveFile>
 #include <QTimeZone>
 
 #include <plist/plist.h>
 
+#include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <memory>
 
 namespace {
@@ -252,13 +257,43 @@ bool QFPropertyList::write(const QString &path, const QVariant &value, QString *
             *error = QStringLiteral("value cannot be stored in a property list");
         return false;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(xml) != xml.size() || !file.commit()) {
+    QString reason;
+    if (!qfWriteFileAtomically(path, xml, &reason)) {
         if (error)
-            *error = file.errorString();
+            *error = reason;
         return false;
     }
     return true;
+}
+
+bool QFPropertyList::updateDictionary(const QString &path, const std::function<Change(QVariantMap &)> &change,
+    QString *error)
+{
+    const QFFileLock lock(path);
+    QVariantMap contents;
+    struct stat st;
+    if (::lstat(QFile::encodeName(path).constData(), &st) == 0) {
+        auto read = readDictionary(path);
+        if (!read) {
+            if (error)
+                *error = QStringLiteral("%1 cannot be read as a property list; it was left as it is").arg(path);
+            return false;
+        }
+        contents = std::move(*read);
+    }
+    switch (change(contents)) {
+    case Change::Keep:
+        return true;
+    case Change::Write:
+        return write(path, contents, error);
+    case Change::Remove:
+        if (::unlink(QFile::encodeName(path).constData()) == 0 || errno == ENOENT)
+            return true;
+        if (error)
+            *error = QStringLiteral("cannot remove %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    return false;
 }
 
 std::optional<qint64> QFPropertyList::integerValue(const QVariant &value)

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <functional>
 #include <optional>
 
 class QFPropertyList final {
@@ -23,6 +24,15 @@ public:
     static QByteArray toXml(const QVariant &value);
     // Writes the XML form atomically: the old file stays whole until the new one is complete.
     static bool write(const QString &path, const QVariant &value, QString *error = nullptr);
+
+    // What a change of a dictionary file asks for once it has changed the contents it was given.
+    enum class Change { Write, Keep, Remove };
+    // Reads, changes and rewrites a dictionary file under its lock (QFFileLock), so a writer in another
+    // thread or program never loses this change nor this one its change. A missing file reads as an empty
+    // dictionary; a file that exists but is not a readable dictionary is left alone (false), since writing
+    // would lose everything in it. False, with the reason, when writing or removing fails.
+    static bool updateDictionary(const QString &path, const std::function<Change(QVariantMap &)> &change,
+        QString *error = nullptr);
 
     // Reads an integer-like value the way settings are read: numbers, booleans and numeric strings.
     static std::optional<qint64> integerValue(const QVariant &value);

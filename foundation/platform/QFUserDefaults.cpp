@@ -2,10 +2,12 @@
 
 #include "foundation/QFLocalPaths.h"
 #include "foundation/platform/QFBundle.h"
+#include "foundation/platform/QFFileLock.h"
 #include "foundation/platform/QFPropertyList.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 
 QFUserDefaults::QFUserDefaults(const QString &domain, const QString &filePath)
     : m_domain(domain)
@@ -110,24 +112,28 @@ QVariantMap QFUserDefaults::dictionaryRepresentation() const
 
 bool QFUserDefaults::setObject(const QString &key, const QVariant &value)
 {
-    QMutexLocker lock(&m_lock);
     const QString path = filePath();
     if (path.isEmpty())
         return false;
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    // Under the file's lock, so a change another program makes meanwhile is kept. A damaged file reads as
+    // empty and is replaced whole.
+    const QFFileLock lock(path);
     QVariantMap file = fileContents();
     file.insert(key, value);
-    QDir().mkpath(QFileInfo(path).absolutePath());
     return QFPropertyList::write(path, file);
 }
 
 bool QFUserDefaults::removeObject(const QString &key)
 {
-    QMutexLocker lock(&m_lock);
+    const QString path = filePath();
+    if (path.isEmpty())
+        return false;
+    const QFFileLock lock(path);
     QVariantMap file = fileContents();
-    if (!file.contains(key))
+    if (file.remove(key) == 0)
         return true;
-    file.remove(key);
-    return QFPropertyList::write(filePath(), file);
+    return QFPropertyList::write(path, file);
 }
 
 void QFUserDefaults::registerDefaults(const QVariantMap &defaults)

@@ -364,3 +364,37 @@ TEST_F(QFBackupCreationTest, AnOfflineDriveOrDisabledNotificationsAreRespected)
 }
 
 #include "QFBackupCreationTest.moc"
+
+TEST_F(QFBackupCreationTest, ALinkedProjectFileIsVersionedByWhatItNames)
+{
+    const QString real = home.file(QStringLiteral("Shared/Cut.prproj"));
+    writeProject(real, "first state");
+    const QString link = home.file(QStringLiteral("Projects/Cut.prproj"));
+    QDir().mkpath(QFileInfo(link).absolutePath());
+    ASSERT_TRUE(QFile::link(real, link));
+    const QString folder = Builder::addProject(link, QStringLiteral("L1"));
+    QString created;
+    ASSERT_FALSE(engine.backupProjectFile(link, folder + QStringLiteral("/Versions"), 1, &created).has_value());
+
+    writeProject(real, "today's state");
+    const QFileInfo version(created);
+    EXPECT_FALSE(version.isSymLink()) << "a version holds content, not a link to the live file";
+    QFile file(created);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray("first state"));
+}
+
+TEST_F(QFBackupCreationTest, AProjectNamedLikeAHiddenFileGetsNoHiddenVersion)
+{
+    const QString project = home.file(QStringLiteral("Projects/.hidden.prproj"));
+    writeProject(project, "content");
+    const QString folder = Builder::addProject(project, QStringLiteral("H1"));
+    const QString versions = folder + QStringLiteral("/Versions");
+    const auto refused = engine.backupProjectFile(project, versions, 1);
+    ASSERT_TRUE(refused.has_value());
+    EXPECT_FALSE(refused->isSkipMarker()) << "the refusal is told, not skipped silently";
+    EXPECT_TRUE(refused->description.contains(QStringLiteral("begins with \".\""))) << qPrintable(refused->description);
+    engine.processProjects();
+    EXPECT_EQ(QDir(versions).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList())
+        << "neither a backup nor a scan writes a version that no listing shows";
+}

@@ -63,7 +63,9 @@ TEST_F(QFPreferenceKeysTest, ValuesAreCheckedAgainstTheKeysTypeAndRange)
     const Case refused[] = {
         { "currentDayCount", "three", "currentDayCount takes a whole number, not 'three'" },
         { "currentDayCount", "1.5", "currentDayCount takes a whole number, not '1.5'" },
-        { "currentDayCount", "-1", "currentDayCount takes a number of at least 0, not -1" },
+        { "currentDayCount", "-1", "currentDayCount takes a number from 0 to 36500, not -1" },
+        { "currentDayCount", "200000000000000", "currentDayCount takes a number from 0 to 36500, not 200000000000000" },
+        { "deleteBackupCount", "36501", "deleteBackupCount takes a number from 0 to 36500, not 36501" },
         { "oldBackupCount", "0", "oldBackupCount takes a number of at least 1, not 0" },
         { "currentBackupLimit", "0", "currentBackupLimit takes a number of at least 1, not 0" },
         { "oldBackupType", "3", "oldBackupType takes a number from 0 to 2, not 3" },

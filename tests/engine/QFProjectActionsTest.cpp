@@ -4,6 +4,8 @@
 #include "engine/QFTombrelBackup.h"
 #include "foundation/QFAuthorization.h"
 #include "foundation/QFFileManager.h"
+#include "foundation/QFLocalPaths.h"
+#include "foundation/QFLog.h"
 #include "foundation/platform/QFPropertyList.h"
 #include "tests/support/QFTempHome.h"
 #include "tests/support/QFVersionStoreBuilder.h"
@@ -14,6 +16,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 using Builder = QFVersionStoreBuilder;
@@ -23,6 +31,51 @@ QByteArray contents(const QString &path)
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
+
+// A folder whose entries cannot be removed while it lasts: immutable for root (whom modes do not stop),
+// read-only for others. frozen() is false where neither holds (then the test skips).
+class FrozenFolder {
+public:
+    explicit FrozenFolder(const QString &folder)
+        : m_folder(QFile::encodeName(folder))
+    {
+        if (::geteuid() == 0)
+            m_immutable = setImmutable(true);
+        else
+            ::chmod(m_folder.constData(), 0555);
+        const QByteArray probe = m_folder + "/.probe";
+        const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        m_frozen = fd < 0;
+        if (fd >= 0) {
+            ::close(fd);
+            ::unlink(probe.constData());
+        }
+    }
+    ~FrozenFolder()
+    {
+        if (m_immutable)
+            setImmutable(false);
+        ::chmod(m_folder.constData(), 0755);
+    }
+    bool frozen() const { return m_frozen; }
+
+private:
+    bool setImmutable(bool on)
+    {
+        const int fd = ::open(m_folder.constData(), O_RDONLY | O_DIRECTORY);
+        if (fd < 0)
+            return false;
+        int flags = 0;
+        bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        ::close(fd);
+        return done;
+    }
+    QByteArray m_folder;
+    bool m_immutable = false;
+    bool m_frozen = false;
+};
 
 class QFProjectActionsTest : public TempHomeTest {
 protected:
@@ -336,4 +389,57 @@ TEST_F(QFProjectActionsTest, RelinkingPointsTheProjectAtAnExistingFileOfItsOwn)
     EXPECT_EQ(QFProject::readProjectFolder(folder)->path, moved);
     // Its versions stay where they are.
     EXPECT_EQ(Builder::versionNames(folder).size(), 2);
+}
+
+TEST_F(QFProjectActionsTest, ADeletedVersionTakesItsNoteAlong)
+{
+    const QString notes = folder + QStringLiteral("/Annotations.plist");
+    ASSERT_TRUE(QFProjectActions::annotateVersion(version(QStringLiteral("Cut.00001.prproj")), QStringLiteral("first")));
+    ASSERT_TRUE(QFProjectActions::annotateVersion(version(QStringLiteral("Cut.00002.prproj")), QStringLiteral("second")));
+    EXPECT_TRUE(QFProjectActions::deleteVersions({ version(QStringLiteral("Cut.00002.prproj")) }).isEmpty());
+    EXPECT_EQ(QFPropertyList::readDictionary(notes), (QVariantMap { { QStringLiteral("Cut.00001.prproj"), QStringLiteral("first") } }));
+
+    // The next backup takes the freed number and shows no note of the deleted version.
+    Builder::setModified(projectPath, QDateTime::currentDateTime().addSecs(-60));
+    QFTombrelBackup engine;
+    QString created;
+    ASSERT_FALSE(engine.backupProjectFile(projectPath, folder + QStringLiteral("/Versions"), 2, &created).has_value());
+    EXPECT_EQ(QFileInfo(created).fileName(), QStringLiteral("Cut.00002.prproj"));
+    EXPECT_EQ(QFTombrelBackup::annotationForFile(created), QString());
+
+    // Retention removes notes the same way; the file goes with its last note.
+    EXPECT_TRUE(engine.removeBackup(version(QStringLiteral("Cut.00001.prproj")), 1, false));
+    EXPECT_FALSE(QFileInfo::exists(notes));
+}
+
+TEST_F(QFProjectActionsTest, AVersionThatStaysKeepsItsNoteCacheAndSyncedCopy)
+{
+    ASSERT_TRUE(QFProjectActions::annotateVersion(version(QStringLiteral("Cut.00001.prproj")), QStringLiteral("keep me")));
+    const QString cache = QFTombrelBackup::cachesFolder() + QStringLiteral("/P1.localized.cache.plist");
+    QDir().mkpath(QFTombrelBackup::cachesFolder());
+    const QVariantMap entries { { QStringLiteral("Cut.00001.prproj"), QVariantMap { { QStringLiteral("type"), QStringLiteral("file") } } },
+        { QStringLiteral("Cut.00002.prproj"), QVariantMap { { QStringLiteral("type"), QStringLiteral("file") } } } };
+    ASSERT_TRUE(QFPropertyList::write(cache, entries));
+    // Every version is older than 90 days, and removals would reach the synced copies.
+    Builder::setModified(version(QStringLiteral("Cut.00001.prproj")), QDateTime::currentDateTime().addDays(-200));
+    Builder::setModified(version(QStringLiteral("Cut.00002.prproj")), QDateTime::currentDateTime().addDays(-100));
+    Builder::setPreferences({ { QStringLiteral("syncService"), qint64(1) }, { QStringLiteral("currentDayCount"), qint64(1) },
+        { QStringLiteral("backupManagementMinLimitSet"), qint64(0) } });
+
+    QFLog::createNewLog(QStringLiteral("ActionsTest"));
+    QFLocalPaths::setRootOverride(false); // no administrator's command to fall back on
+    {
+        const FrozenFolder frozen(folder + QStringLiteral("/Versions"));
+        if (!frozen.frozen())
+            GTEST_SKIP() << "no folder here refuses removals";
+        QFTombrelBackup engine;
+        EXPECT_FALSE(engine.removeBackup(version(QStringLiteral("Cut.00001.prproj")), 0, true));
+        engine.manageBackups();
+    }
+    QFLocalPaths::setRootOverride(std::nullopt);
+    EXPECT_EQ(Builder::versionNames(folder), (QStringList { QStringLiteral("Cut.00001.prproj"), QStringLiteral("Cut.00002.prproj") }));
+    EXPECT_EQ(QFTombrelBackup::annotationForFile(version(QStringLiteral("Cut.00001.prproj"))), QStringLiteral("keep me"));
+    EXPECT_EQ(QFPropertyList::readDictionary(cache), entries);
+    for (const QString &line : home.logMessages(QStringLiteral("ActionsTest")))
+        EXPECT_FALSE(line.startsWith(QStringLiteral("Removing files from Dropbox"))) << qPrintable(line);
 }

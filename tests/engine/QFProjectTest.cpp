@@ -115,8 +115,9 @@ TEST_F(QFProjectTest, NewProjectGetsItsFolderSettingsAndShownName)
     EXPECT_EQ(project.destinationPath(), folder);
     EXPECT_EQ(project.friendlyName(), QStringLiteral("Edit"));
 
-    EXPECT_EQ(snapshot(folder).keys(), QStringList({ QStringLiteral(".localized"), QStringLiteral(".localized/en.strings"),
-                                           QStringLiteral("Settings.plist") }));
+    // The lock file of Settings.plist, which writers of the file take in turn, stays beside it.
+    EXPECT_EQ(snapshot(folder).keys(), QStringList({ QStringLiteral(".Settings.plist.lock"), QStringLiteral(".localized"),
+                                           QStringLiteral(".localized/en.strings"), QStringLiteral("Settings.plist") }));
     EXPECT_EQ(readAll(folder + QStringLiteral("/.localized/en.strings")),
         QStringLiteral("\"%1\" = \"Edit\";").arg(project.projectID()).toUtf8());
     const auto settings = QFPropertyList::readDictionary(folder + QStringLiteral("/Settings.plist"));

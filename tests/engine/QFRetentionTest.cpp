@@ -1,5 +1,6 @@
 #include "engine/QFTombrelBackup.h"
 
+#include "foundation/QFLog.h"
 #include "foundation/platform/QFBundle.h"
 #include "foundation/platform/QFPropertyList.h"
 #include "tests/support/QFTempHome.h"
@@ -11,6 +12,8 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <limits>
 
 namespace {
 
@@ -98,6 +101,7 @@ TEST_F(QFRetentionTest, OlderVersionsKeepTheOldestOfEachDayAndVeryOldOnesGo)
         list << VersionSpec { name(number++), now.addSecs(-3600 * (5 - i)) };
     }
     Builder::addVersions(folder, list);
+    Builder::setPreferences({ { QStringLiteral("currentDayCount"), qint64(1) } });
     engine.manageBackups();
     EXPECT_EQ(names(), expected);
     EXPECT_EQ(trashed().size(), 3 + 10 * 3) << "removed versions go to the Trash by default";
@@ -196,21 +200,56 @@ TEST_F(QFRetentionTest, RemovingAVersionTakesItsCompanionsAndKeepsTheCacheTellin
     engine.removeBackup(folder + QStringLiteral("/Versions/Cut.00009.fcp"), 1, false); // nothing there: nothing happens
 }
 
-TEST_F(QFRetentionTest, RetentionCanBeTurnedOffAndBadPreferencesMeanDefaults)
+TEST_F(QFRetentionTest, RetentionCanBeTurnedOffAndUnreadablePreferencesStopIt)
 {
     addSeries(30, 86400 * 4); // 30 versions four days apart: some older than 90 days
     Builder::setPreferences({ { QStringLiteral("manageBackups"), qint64(0) } });
-    engine.manageBackups();
+    EXPECT_TRUE(engine.manageBackups());
     EXPECT_EQ(names().size(), 30);
 
-    QFile prefs(QFProject::preferenceFilePath());
-    ASSERT_TRUE(prefs.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    prefs.write("<plist><dict><key>manageBackups</key>"); // truncated: the defaults hold
-    prefs.close();
-    engine.manageBackups();
+    // The user's rules are unknown: defaults in their place would remove what those rules keep.
+    QFLog::createNewLog(QStringLiteral("RetentionTest"));
+    for (const QByteArray &damaged : { QByteArray("<plist><dict><key>manageBackups</key>"), QByteArray() }) {
+        SCOPED_TRACE(damaged.isEmpty() ? "emptied" : "truncated");
+        QFile prefs(QFProject::preferenceFilePath());
+        ASSERT_TRUE(prefs.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        prefs.write(damaged);
+        prefs.close();
+        EXPECT_FALSE(engine.manageBackups());
+        EXPECT_EQ(names().size(), 30);
+        EXPECT_TRUE(home.logMessages(QStringLiteral("RetentionTest")).contains(
+            QStringLiteral("Backup management skipped: the preference file %1 cannot be read.").arg(QFProject::preferenceFilePath())));
+    }
+
+    // Without a preference file the defaults are the rules.
+    QFile::remove(QFProject::preferenceFilePath());
+    EXPECT_TRUE(engine.manageBackups());
     EXPECT_EQ(names().size(), 23) << "versions older than 90 days are removed";
 }
 
+TEST_F(QFRetentionTest, DayCountsOfAnySizeNeverOverflow)
+{
+    addSeries(30, 86400); // one a day, the newest now: all current, none old enough to delete
+    for (const qint64 days : { qint64(200000000000000), std::numeric_limits<qint64>::max() }) {
+        SCOPED_TRACE(days);
+        Builder::setPreferences({ { QStringLiteral("currentDayCount"), days }, { QStringLiteral("deleteBackupCount"), days },
+            { QStringLiteral("removalType"), qint64(1) }, { QStringLiteral("backupManagementMinLimitSet"), qint64(0) } });
+        engine.manageBackups();
+        EXPECT_EQ(names().size(), 30);
+    }
+}
+
+TEST_F(QFRetentionTest, WithoutADayCountSettingVersionsOfTheLastThreeDaysAreCurrent)
+{
+    // Two versions of one day two days ago: with one current day the older of them would go.
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDate day = now.date().addDays(-2);
+    Builder::addVersions(folder, { VersionSpec { name(1), QDateTime(day, QTime(10, 0)) },
+                                     VersionSpec { name(2), QDateTime(day, QTime(11, 0)) }, VersionSpec { name(3), now } });
+    Builder::setPreferences({ { QStringLiteral("backupManagementMinLimitSet"), qint64(0) } });
+    engine.manageBackups();
+    EXPECT_EQ(names(), (QStringList { name(1), name(2), name(3) }));
+}
 TEST_F(QFRetentionTest, OutsideTheApplicationCloudWorkIsHandedToIt)
 {
     // A helper bundle inside an application whose executable records how it was started.

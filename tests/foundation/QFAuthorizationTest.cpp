@@ -102,3 +102,19 @@ TEST_F(QFAuthorizationTest, TrashingOverAnExistingNameAddsATimeStamp)
     EXPECT_TRUE(QRegularExpression(QStringLiteral("/Trash/files/a_\\d{14}\\.prproj$")).match(target).hasMatch()) << qPrintable(target);
     EXPECT_TRUE(QFileInfo::exists(home.file(QStringLiteral(".local/share/Trash/info/")) + QFileInfo(target).fileName() + QStringLiteral(".trashinfo")));
 }
+
+TEST_F(QFAuthorizationTest, TrashingNeverOverwritesTheEntryOfAnotherTrashing)
+{
+    QFLocalPaths::setRootOverride(true);
+    const QString file = home.write(QStringLiteral("Desktop/b.prproj"), "new");
+    // Another trashing has claimed the name and not yet moved its item.
+    const QString claimed = home.write(QStringLiteral(".local/share/Trash/info/b.prproj.trashinfo"), "[Trash Info]\nPath=/elsewhere/b.prproj\n");
+    ASSERT_TRUE(auth()->authTrashFile(file));
+    ASSERT_EQ(commands.size(), 1u);
+    const QString target = commands[0].arguments.last();
+    EXPECT_NE(QFileInfo(target).fileName(), QStringLiteral("b.prproj"));
+    QFile info(claimed);
+    ASSERT_TRUE(info.open(QIODevice::ReadOnly));
+    EXPECT_EQ(info.readAll(), QByteArray("[Trash Info]\nPath=/elsewhere/b.prproj\n"));
+    EXPECT_TRUE(QFileInfo::exists(home.file(QStringLiteral(".local/share/Trash/info/")) + QFileInfo(target).fileName() + QStringLiteral(".trashinfo")));
+}

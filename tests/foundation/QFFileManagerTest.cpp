@@ -318,3 +318,16 @@ TEST_F(QFFileManagerTest, WaitingForWrites)
     EXPECT_TRUE(log.contains("File " + QFile::encodeName(busy) + " is currently being written to. Waiting..."));
     EXPECT_TRUE(log.contains("Skipping it for now."));
 }
+
+TEST_F(QFFileManagerTest, UnpackingOverAFolderTrashesItInTheUsersTrashFirst)
+{
+    const QString source = make(QStringLiteral("src/Cut.prproj"), "version 3");
+    const QString archive = home.file(QStringLiteral("Cut.zip"));
+    ASSERT_TRUE(QFFileManager::compressFile(source, archive));
+    make(QStringLiteral("restore/Cut/old.prproj"), "what was there");
+    QDir(home.file(QStringLiteral(".local"))).removeRecursively();
+
+    ASSERT_TRUE(QFFileManager::decompressFile(archive, home.file(QStringLiteral("restore/Cut"))));
+    EXPECT_EQ(read(home.file(QStringLiteral("restore/Cut/Cut.prproj"))), QByteArray("version 3"));
+    EXPECT_EQ(read(home.file(QStringLiteral(".local/share/Trash/files/Cut/old.prproj"))), QByteArray("what was there"));
+}
