@@ -69,3 +69,15 @@ TEST_F(CommandDiffTest, UnreadableOrMalformedFilesFail)
     EXPECT_EQ(diff({ markp, markp, markp }).status, 2);
     EXPECT_EQ(diff({ QStringLiteral("--frobnicate"), markp, markp }).status, 2);
 }
+
+TEST_F(CommandDiffTest, OnlyRegularFilesAreCompared)
+{
+    const QString markp = fixturePath(QStringLiteral("xmeml/markp.xml"));
+    // Reading a device such as /dev/zero would never end.
+    for (const QString &other : { QStringLiteral("/dev/zero"), QStringLiteral("/dev/urandom") }) {
+        SCOPED_TRACE(qPrintable(other));
+        const Result r = diff({ markp, other });
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, QStringLiteral("tombrel: cannot read %1: not a regular file\n").arg(other));
+    }
+}

@@ -1,5 +1,7 @@
 #include "tests/cli/CommandTestSupport.h"
 
+#include "tests/support/QFFullDisk.h"
+
 #include "engine/QFProject.h"
 #include "foundation/platform/QFPropertyList.h"
 
@@ -130,4 +132,44 @@ TEST_F(CommandPrefsTest, ADamagedPreferenceFileIsReportedAndKept)
     EXPECT_TRUE(r.out.isEmpty()) << r;
     EXPECT_EQ(runTombrel({ QStringLiteral("watch"), QStringLiteral("add"), home.path(), QStringLiteral("--extensions"), QStringLiteral("fcp") }).status, 1);
     EXPECT_EQ(contents(path), "<plist><dict>");
+}
+
+TEST_F(CommandPrefsTest, SetOnAFullDiskFailsAndKeepsEveryPreference)
+{
+    QDir().mkpath(home.file(QStringLiteral("Movies")));
+    ASSERT_EQ(runTombrel({ QStringLiteral("watch"), QStringLiteral("add"), home.file(QStringLiteral("Movies")), QStringLiteral("--extensions"),
+                  QStringLiteral("prproj") }).status, 0);
+    ASSERT_EQ(runTombrel({ QStringLiteral("prefs"), QStringLiteral("set"), QStringLiteral("currentDayCount"), QStringLiteral("5") }).status, 0);
+    const QVariantMap before = file();
+    CommandResult r;
+    {
+        const QFFullDisk full;
+        r = runTombrel({ QStringLiteral("prefs"), QStringLiteral("set"), QStringLiteral("currentDayCount"), QStringLiteral("7") });
+    }
+    EXPECT_EQ(r.status, 1) << r;
+    EXPECT_TRUE(r.err.startsWith(QStringLiteral("tombrel: prefs set: cannot write "))) << r;
+    EXPECT_EQ(file(), before);
+    EXPECT_EQ(QDir(QFileInfo(QFProject::preferenceFilePath()).absolutePath()).entryList(QStringList { QStringLiteral("*.part*") },
+                  QDir::Files | QDir::Hidden),
+        QStringList()) << "no temporary file stays";
+}
+
+TEST_F(CommandPrefsTest, SettingsOfProgramsWritingAtOnceAreAllKept)
+{
+    for (const char *folder : { "A", "B", "C" })
+        QDir().mkpath(home.file(QString::fromLatin1(folder)));
+    const std::vector<int> statuses = runTombrelProcessesTogether({
+        { QStringLiteral("prefs"), QStringLiteral("set"), QStringLiteral("currentDayCount"), QStringLiteral("4") },
+        { QStringLiteral("prefs"), QStringLiteral("set"), QStringLiteral("oldBackupLimit"), QStringLiteral("12") },
+        { QStringLiteral("prefs"), QStringLiteral("set"), QStringLiteral("xmlLimit"), QStringLiteral("2") },
+        { QStringLiteral("watch"), QStringLiteral("add"), home.file(QStringLiteral("A")), QStringLiteral("--extensions"), QStringLiteral("prproj") },
+        { QStringLiteral("watch"), QStringLiteral("add"), home.file(QStringLiteral("B")), QStringLiteral("--extensions"), QStringLiteral("prproj") },
+        { QStringLiteral("watch"), QStringLiteral("add"), home.file(QStringLiteral("C")), QStringLiteral("--extensions"), QStringLiteral("prproj") },
+    });
+    EXPECT_EQ(statuses, std::vector<int>(6, 0));
+    const QVariantMap prefs = file();
+    EXPECT_EQ(prefs.value(QStringLiteral("currentDayCount")).toLongLong(), 4);
+    EXPECT_EQ(prefs.value(QStringLiteral("oldBackupLimit")).toLongLong(), 12);
+    EXPECT_EQ(prefs.value(QStringLiteral("xmlLimit")).toLongLong(), 2);
+    EXPECT_EQ(prefs.value(QStringLiteral("watchFolders")).toList().size(), 3);
 }

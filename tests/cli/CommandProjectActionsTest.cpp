@@ -1,5 +1,7 @@
 #include "tests/cli/CommandTestSupport.h"
 
+#include "tests/support/QFFullDisk.h"
+
 #include "engine/QFProject.h"
 #include "engine/QFTombrelBackup.h"
 #include "foundation/platform/QFPropertyList.h"
@@ -84,4 +86,26 @@ TEST_F(CommandProjectActionsTest, RelinkPointsAProjectAtItsMovedFile)
     EXPECT_EQ(r.err, QStringLiteral("tombrel: relink: no such file: %1\n").arg(home.file(QStringLiteral("nowhere.prproj"))));
     EXPECT_EQ(QFProject::readProjectFolder(storageRoot() + QStringLiteral("/P1.localized"))->path, moved);
     EXPECT_EQ(runTombrel({ QStringLiteral("relink"), QStringLiteral("P1") }).status, 2);
+}
+
+TEST_F(CommandProjectActionsTest, RelinkOnAFullDiskFailsAndKeepsTheLink)
+{
+    const QString settings = storageRoot() + QStringLiteral("/P1.localized/Settings.plist");
+    const QByteArray before = contents(settings);
+    const QString moved = home.write(QStringLiteral("Archive/Cut final.prproj"), "x");
+    CommandResult r;
+    {
+        const QFFullDisk full;
+        r = runTombrel({ QStringLiteral("relink"), QStringLiteral("Cut"), moved });
+    }
+    EXPECT_EQ(r.status, 1) << r;
+    EXPECT_EQ(r.err, QStringLiteral("tombrel: relink: cannot write the settings of project P1\n"));
+    EXPECT_EQ(contents(settings), before);
+    EXPECT_EQ(QFProject::readProjectFolder(storageRoot() + QStringLiteral("/P1.localized"))->path, cut);
+
+    // A file whose name would hide its versions is refused.
+    const QString hidden = home.write(QStringLiteral("Archive/.Cut.prproj"), "x");
+    r = runTombrel({ QStringLiteral("relink"), QStringLiteral("Cut"), hidden });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("begins with \".\""))) << r;
 }

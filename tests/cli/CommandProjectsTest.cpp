@@ -130,3 +130,15 @@ TEST_F(CommandProjectsTest, ProjectsPrintsAlignedRows)
     EXPECT_TRUE(lines.at(1).endsWith(odd));
     EXPECT_EQ(runTombrel({ QStringLiteral("projects"), QStringLiteral("--bogus") }).status, 2);
 }
+
+TEST_F(CommandProjectsTest, AFileNamedLikeAHiddenFileIsRefused)
+{
+    const QString hidden = home.write(QStringLiteral("Edits/.hidden.prproj"), "x");
+    const QString edit = home.write(QStringLiteral("Edits/Edit.prproj"), "x");
+    const CommandResult r = runTombrel({ QStringLiteral("add"), hidden, edit });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, QStringLiteral("tombrel: add: %1 cannot be versioned: its name begins with \".\", so its versions would be hidden. "
+                                    "Rename it.\n").arg(hidden));
+    ASSERT_EQ(QFProject::projectsInStorageRoot().size(), 1);
+    EXPECT_EQ(QFProject::projectsInStorageRoot().first().path, edit);
+}

@@ -15,6 +15,10 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+
+#include <memory>
+#include <vector>
 
 #include <ostream>
 
@@ -30,6 +34,24 @@ inline CommandResult runTombrel(const QStringList &arguments)
     QTextStream o(&out), e(&err);
     const int status = TombrelCommand(o, e).run(arguments);
     return { status, out, err };
+}
+
+// Runs the real program once for each argument list, all at the same time, and returns their exit
+// statuses (-1 for one that did not finish within a minute).
+inline std::vector<int> runTombrelProcessesTogether(const QList<QStringList> &argumentLists)
+{
+    const QString program = qEnvironmentVariable("QF_BUNDLE_DIR") + QStringLiteral("/Contents/MacOS/tombrel");
+    std::vector<std::unique_ptr<QProcess>> processes;
+    for (const QStringList &arguments : argumentLists) {
+        processes.push_back(std::make_unique<QProcess>());
+        processes.back()->start(program, arguments);
+    }
+    std::vector<int> statuses;
+    for (const auto &process : processes) {
+        const bool finished = process->waitForFinished(60000) && process->exitStatus() == QProcess::NormalExit;
+        statuses.push_back(finished ? process->exitCode() : -1);
+    }
+    return statuses;
 }
 
 inline std::ostream &operator<<(std::ostream &os, const CommandResult &result)

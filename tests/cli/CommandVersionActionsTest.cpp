@@ -2,6 +2,7 @@
 
 #include "engine/QFProject.h"
 #include "foundation/platform/QFPropertyList.h"
+#include "tests/support/QFFullDisk.h"
 #include "tests/support/QFVersionStoreBuilder.h"
 
 #include <gtest/gtest.h>
@@ -179,4 +180,35 @@ TEST_F(CommandVersionActionsTest, DeleteWithAMistypedVersionDeletesNothing)
     EXPECT_EQ(r.err, QStringLiteral("tombrel: delete: there is no version 7; nothing was deleted\n"));
     EXPECT_EQ(homeTree(), before);
     EXPECT_EQ(runTombrel({ QStringLiteral("delete"), QStringLiteral("Cut") }).status, 2);
+}
+
+TEST_F(CommandVersionActionsTest, AnnotateOnAFullDiskFailsAndKeepsEveryNote)
+{
+    ASSERT_EQ(runTombrel({ QStringLiteral("annotate"), QStringLiteral("Cut"), QStringLiteral("1"), QStringLiteral("rough cut") }).status, 0);
+    const QByteArray before = contents(notesFile());
+    CommandResult r;
+    {
+        const QFFullDisk full;
+        r = runTombrel({ QStringLiteral("annotate"), QStringLiteral("Cut"), QStringLiteral("2"), QStringLiteral("fine cut") });
+    }
+    EXPECT_EQ(r.status, 1) << r;
+    EXPECT_TRUE(r.err.startsWith(QStringLiteral("tombrel: annotate: cannot write %1: ").arg(notesFile()))) << r;
+    EXPECT_EQ(contents(notesFile()), before);
+}
+
+TEST_F(CommandVersionActionsTest, NotesOfProgramsWritingAtOnceAreAllKept)
+{
+    // Pairs of programs annotating two versions of one project at the same moment.
+    constexpr int kRounds = 12;
+    for (int i = 0; i < kRounds; ++i) {
+        const std::vector<int> statuses = runTombrelProcessesTogether({
+            { QStringLiteral("annotate"), QStringLiteral("Cut"), QStringLiteral("1"), QStringLiteral("one %1").arg(i) },
+            { QStringLiteral("annotate"), QStringLiteral("P1"), QStringLiteral("2"), QStringLiteral("two %1").arg(i) },
+        });
+        ASSERT_EQ(statuses, (std::vector<int> { 0, 0 }));
+        ASSERT_EQ(QFPropertyList::readDictionary(notesFile()),
+            (QVariantMap { { QStringLiteral("Cut.00001.prproj"), QStringLiteral("one %1").arg(i) },
+                { QStringLiteral("Cut.00002.prproj"), QStringLiteral("two %1").arg(i) } }))
+            << "round " << i;
+    }
 }

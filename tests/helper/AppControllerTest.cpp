@@ -342,6 +342,7 @@ TEST_F(AppControllerTest, TheFolderSearchFollowsTheFolderRules)
         home.write("Projects/.hidden/Edit.prproj", "x"),
         home.write("Projects/Edit~12345678-1234-1234-1234-1234.prproj", "x"),
         home.write("Projects/Tool.app/Contents/Edit.prproj", "x"),
+        home.write("Projects/.Edit.prproj", "x"), // its versions would be hidden
     };
     const QString deeper = home.write("Projects/Adobe Premiere Pro Auto-Save/Sub/Deep.prproj", "x");
     QDir().mkpath(projects + "/Linked");
