@@ -76,7 +76,7 @@ QList<QFPreferenceKey> QFPreferenceKeys::table()
         key("removeDuplicates", Type::Switch, integer(1), "drop a new version identical to the previous one"),
         key("backupMinIntervalEnabled", Type::Switch, integer(0), "enforce backupMinInterval"),
         key("backupMinInterval", Type::Integer, integer(15), "minutes between two backups of a project", 0, 525600),
-        key("autosaveInterval", Type::Integer, integer(5), "minutes between autosaves of Final Cut Pro", 1),
+        key("autosaveInterval", Type::Integer, integer(5), "minutes between autosaves of Final Cut Pro", 1, 525600),
         key("autosaveEnabled", Type::Switch, integer(0), "install the autosave agent"),
         key("takeScreenshots", Type::Switch, integer(1), "take a screenshot with every version"),
         key("SUCheckAtStartup", Type::Boolean, true, "check for software updates at start"),

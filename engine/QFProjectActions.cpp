@@ -247,8 +247,7 @@ QStringList QFProjectActions::deleteVersions(const QStringList &versionFiles, co
     QStringList remaining;
     int done = 0;
     for (const QString &path : versionFiles) {
-        engine.removeBackup(path, 0, true);
-        if (existsNoFollow(path))
+        if (!engine.removeBackup(path, 0, true) && existsNoFollow(path))
             remaining << path;
         if (progress)
             progress(++done);
