@@ -2,6 +2,7 @@
 
 #include "foundation/QFLocalPaths.h"
 #include "foundation/QFLog.h"
+#include "foundation/QFTaskEx.h"
 #include "foundation/platform/QFBundle.h"
 #include "foundation/platform/QFCrashHandler.h"
 #include "foundation/platform/QFPropertyList.h"
@@ -14,7 +15,7 @@
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QMutex>
-#include <QProcess>
+#include <QStandardPaths>
 
 #include <pwd.h>
 #include <unistd.h>
@@ -76,10 +77,12 @@ void openReport(const QString &report)
     const QString bugReporter = QFBundle::pathForResource(QStringLiteral("Bug Reporter"), QStringLiteral("app"));
     if (!bugReporter.isEmpty()) {
         const QString exe = bugReporter + QStringLiteral("/Contents/MacOS/Bug Reporter");
-        if (QProcess::startDetached(exe, { report }))
+        if (QFTaskEx::startDetached(exe, { report }))
             return;
     }
-    QProcess::startDetached(QStringLiteral("xdg-open"), { report });
+    const QString xdgOpen = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (!xdgOpen.isEmpty())
+        QFTaskEx::startDetached(xdgOpen, { report });
 }
 
 } // namespace

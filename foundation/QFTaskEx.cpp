@@ -3,8 +3,20 @@
 #include "foundation/QFLog.h"
 #include "foundation/platform/QFSystemLog.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
 
 namespace {
 
@@ -17,6 +29,7 @@ bool startProcess(QProcess &process, const QString &path, const QStringList &arg
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
+    QFTaskEx::prepareChildProcess(process);
     process.start();
     if (!process.waitForStarted(-1)) {
         QFLog::appendLog("Exception running task %@: %@", path, process.errorString());
@@ -64,16 +77,69 @@ bool QFTaskEx::runTaskAndReturn(const QString &path, const QStringList &argument
         QFLog::appendText(text);
         return false;
     }
-    QProcess process;
-    process.setProgram(path);
-    process.setArguments(arguments);
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
-    if (!process.startDetached()) {
-        QFLog::appendLog("Exception running task %@: %@", path, process.errorString());
+    QString reason;
+    if (!startDetached(path, arguments, &reason)) {
+        QFLog::appendLog("Exception running task %@: %@", path, reason);
         return false;
     }
+    return true;
+}
+
+void QFTaskEx::prepareChildProcess(QProcess &process)
+{
+    process.setChildProcessModifier([] {
+        // Runs in the child between fork and exec: only async-signal-safe calls.
+        sigset_t none;
+        sigemptyset(&none);
+        pthread_sigmask(SIG_SETMASK, &none, nullptr);
+    });
+}
+
+bool QFTaskEx::startDetached(const QString &path, const QStringList &arguments, QString *reason, qint64 *pid)
+{
+    // QProcess's own detached start ignores the child modifier, so the child would keep the stop signals
+    // that a program blocks for its orderly exit, and outlive every attempt to stop it.
+    const QByteArray program = QFile::encodeName(path);
+    std::vector<QByteArray> storage { program };
+    for (const QString &argument : arguments)
+        storage.push_back(QFile::encodeName(argument));
+    std::vector<char *> argv;
+    for (QByteArray &item : storage)
+        argv.push_back(item.data());
+    argv.push_back(nullptr);
+
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    for (int signal : { SIGTERM, SIGINT, SIGHUP, SIGPIPE })
+        sigaddset(&stopSignals, signal);
+    posix_spawnattr_setsigdefault(&attributes, &stopSignals);
+    // Its own session: the tool outlives this program and is not stopped with its terminal.
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&files, 2, "/dev/null", O_WRONLY, 0);
+    pid_t child = -1;
+    const int error = posix_spawn(&child, program.constData(), &files, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&files);
+    posix_spawnattr_destroy(&attributes);
+    if (error != 0) {
+        if (reason)
+            *reason = QString::fromLocal8Bit(strerror(error));
+        return false;
+    }
+    if (pid)
+        *pid = child;
+    // Reaped when it ends, so that no finished tool lingers as a zombie of this program.
+    std::thread([child] {
+        while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) { }
+    }).detach();
     return true;
 }
 

@@ -4,9 +4,11 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <thread>
 
 class QFTaskExTest : public TempHomeTest { };
@@ -49,4 +51,34 @@ TEST_F(QFTaskExTest, TimeOutTerminatesTheToolFromAnyThread)
 
     EXPECT_TRUE(QFTaskEx::runTask(QStringLiteral("/bin/true"), {}, 30.0, &status));
     EXPECT_EQ(status, 0);
+}
+
+TEST_F(QFTaskExTest, ToolsStartWithNoBlockedSignals)
+{
+    // The helper blocks its stop signals in every thread; the tools it starts must still stop on them.
+    sigset_t stopSignals, saved;
+    sigemptyset(&stopSignals);
+    for (int signal : { SIGTERM, SIGINT, SIGHUP })
+        sigaddset(&stopSignals, signal);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, &saved);
+    const auto blockedIn = [](const QString &status) {
+        QFile file(status);
+        if (!file.open(QIODevice::ReadOnly))
+            return QByteArray("<missing>");
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            if (line.startsWith("SigBlk:"))
+                return line.mid(7).trimmed();
+        }
+        return QByteArray("<no line>");
+    };
+    // cp copies the status of its own process.
+    const QString waited = home.file(QStringLiteral("waited.txt"));
+    EXPECT_TRUE(QFTaskEx::runTask(QStringLiteral("/bin/cp"), { QStringLiteral("/proc/self/status"), waited }, 30.0));
+    const QString detached = home.file(QStringLiteral("detached.txt"));
+    EXPECT_TRUE(QFTaskEx::runTaskAndReturn(QStringLiteral("/bin/cp"), { QStringLiteral("/proc/self/status"), detached }));
+    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+
+    EXPECT_EQ(blockedIn(waited), QByteArray("0000000000000000"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return blockedIn(detached).size() == 16; }, 10000));
+    EXPECT_EQ(blockedIn(detached), QByteArray("0000000000000000"));
 }
