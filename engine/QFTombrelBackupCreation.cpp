@@ -16,6 +16,7 @@
 #include "foundation/platform/QFBundle.h"
 #include "foundation/platform/QFFileCopy.h"
 #include "foundation/platform/QFPropertyList.h"
+#include "foundation/platform/QFShutdown.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -632,6 +633,10 @@ void QFTombrelBackup::processProjectsInPath(const QString &prefix)
     const QString root = QFProject::storageRootFromPreferences();
 
     for (const QFProjectListEntry &entry : list) {
+        if (QFShutdown::isRequested()) {
+            QFLog::appendLog("Processing projects stopped: the program is ending.");
+            return;
+        }
         const QString path = QFLocalPaths::expandTilde(entry.path);
         if (!QFileInfo::exists(path) || (!prefix.isEmpty() && !path.startsWith(prefix)))
             continue;

@@ -6,6 +6,7 @@
 #include "foundation/QFTaskEx.h"
 #include "foundation/platform/QFBundle.h"
 #include "foundation/platform/QFFileCopy.h"
+#include "foundation/platform/QFShutdown.h"
 #include "foundation/platform/QFMountTable.h"
 #include "foundation/platform/QFSystemLog.h"
 #include "foundation/platform/QFZip.h"
@@ -492,6 +493,10 @@ bool QFFileManager::waitForFileWrites(const QString &path, int longestWaitSecond
     QElapsedTimer clock;
     clock.start();
     while (!quiet(lastWrite())) {
+        if (QFShutdown::isRequested()) {
+            QFLog::appendLog("File %@ is still being written to; no longer waiting because the program is ending.", path);
+            return false;
+        }
         if (clock.elapsed() >= qint64(longestWaitSeconds) * 1000) {
             QFLog::appendLog("File %@ is still being written to after %li seconds. Skipping it for now.", path, long(longestWaitSeconds));
             return false;

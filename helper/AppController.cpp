@@ -5,6 +5,7 @@
 #include "foundation/QFHelperConnection.h"
 #include "foundation/QFLog.h"
 #include "foundation/platform/QFRunningApplications.h"
+#include "foundation/platform/QFShutdown.h"
 #include "helper/QFApplicationWatcher.h"
 #include "helper/QFScanQueue.h"
 #include "helper/QFSystemEvents.h"
@@ -29,6 +30,7 @@ AppController::AppController(const AppControllerOptions &options, QObject *paren
     : QObject(parent)
     , m_options(options)
 {
+    QFShutdown::reset();
     if (m_options.singleInstance)
         ensureSingleInstance();
     m_backupController = std::make_unique<QFTombrelBackup>();
@@ -213,6 +215,13 @@ QVariant AppController::objectForPreferenceDictionaryKey(const QString &key)
 
 void AppController::applicationWillTerminate()
 {
+    // Whatever is queued is abandoned; the running operation gives up at its next step (a copy under way
+    // is removed, a wait for a file being written ends), so the exit is not held back by a scan.
+    QFShutdown::request();
+    const int pending = m_scanQueue->operationCount();
+    m_scanQueue->cancelPendingOperations();
+    if (pending > 0)
+        QFLog::appendLog("Stopping: %i queued scan operation(s) abandoned.", pending);
     QFFSEvents *events = QFFSEvents::sharedController();
     if (events->delegate() == this)
         events->stopWatching();

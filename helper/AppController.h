@@ -20,6 +20,9 @@
 
 #include <memory>
 #include <optional>
+#include <set>
+#include <sys/types.h>
+#include <utility>
 
 class QFApplicationWatcher;
 class QFScanQueue;
@@ -101,6 +104,10 @@ private:
     void registerConnection();
     void subscribeToSystemEvents();
     void queuePopulate(const QString &path);
+    int searchFolder(const QString &folder, const QStringList &types, const QStringList &existingProjects, bool showAlerts,
+        std::set<std::pair<dev_t, ino_t>> &visited);
+    // Backs up the projects the last folder search registered that have no version yet.
+    void backUpNewProjects();
     bool claimNewProject(const QString &path);
     bool isInsideStorage(const QString &path) const;
 
@@ -114,9 +121,12 @@ private:
     QFMountWatcher *m_mountWatcher = nullptr;
     QFApplicationWatcher *m_applicationWatcher = nullptr;
 
-    // The paths given a record during the current folder search, shared by its concurrent folder
-    // operations so that overlapping watch folders never make two records for one file.
+    // The files (links resolved) of the known projects and of those given a record during the current
+    // folder search, shared by its concurrent folder operations so that overlapping watch folders and
+    // linked folders never make two records for one file.
     QMutex m_claimLock;
     QSet<QString> m_claimed;
+    // Projects registered by the current search (file, project folder), backed up once it ends.
+    QList<QPair<QString, QString>> m_newProjects;
     QStringList m_storageFolders;
 };

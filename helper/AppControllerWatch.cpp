@@ -8,6 +8,7 @@
 #include "foundation/QFHelperConnection.h"
 #include "foundation/QFLocalPaths.h"
 #include "foundation/QFLog.h"
+#include "foundation/platform/QFShutdown.h"
 #include "helper/QFScanQueue.h"
 #include "helper/QFWatchFolders.h"
 
@@ -16,6 +17,8 @@
 #include <QFuture>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -71,6 +74,12 @@ void AppController::populateProjectsFromWatchFolders(const QString &path)
     {
         QMutexLocker lock(&m_claimLock);
         m_claimed.clear();
+        m_newProjects.clear();
+        for (const QString &path : std::as_const(known)) {
+            const QString file = QFileInfo(QFLocalPaths::expandTilde(path)).canonicalFilePath();
+            if (!file.isEmpty())
+                m_claimed.insert(file);
+        }
         m_storageFolders = QStringList { QFProject::storageRoot(), QFProject::storageRootFromPreferences() };
     }
     QThreadPool pool;
@@ -85,6 +94,7 @@ void AppController::populateProjectsFromWatchFolders(const QString &path)
     }
     for (QFuture<int> &operation : operations)
         operation.waitForFinished();
+    backUpNewProjects();
 }
 
 bool AppController::isInsideStorage(const QString &path) const
@@ -109,7 +119,14 @@ bool AppController::claimNewProject(const QString &path)
 int AppController::addNewProjectsInFolder(const QString &folder, const QStringList &types, const QStringList &existingProjects,
     bool showAlerts)
 {
-    if (folder.isEmpty() || QFWatchFolders::isSkippedFolder(folder))
+    std::set<std::pair<dev_t, ino_t>> visited;
+    return searchFolder(folder, types, existingProjects, showAlerts, visited);
+}
+
+int AppController::searchFolder(const QString &folder, const QStringList &types, const QStringList &existingProjects,
+    bool showAlerts, std::set<std::pair<dev_t, ino_t>> &visited)
+{
+    if (folder.isEmpty() || QFWatchFolders::isSkippedFolder(folder) || QFShutdown::isRequested())
         return 0;
     {
         // The version store holds copies of projects with the projects' own extensions.
@@ -117,21 +134,31 @@ int AppController::addNewProjectsInFolder(const QString &folder, const QStringLi
         if (isInsideStorage(folder))
             return 0;
     }
+    // Each folder is searched once, however many links lead to it: a link back up the tree ends here.
+    struct stat st;
+    if (::stat(QFile::encodeName(folder).constData(), &st) != 0 || !visited.insert({ st.st_dev, st.st_ino }).second)
+        return 0;
     QStringList found = existingProjects;
     int counter = 0;
     int below = 0;
     const QString folderName = QFileInfo(folder).fileName();
     const QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
     for (const QString &name : entries) {
+        if (QFShutdown::isRequested())
+            break;
         const QString fullPath = QDir::cleanPath(folder + u'/' + name);
         const QFileInfo info(fullPath);
         const QString ext = info.suffix().toLower();
         if (info.isDir()) {
-            // A linked folder may lead back up the tree; the folder it names is searched where it lies.
-            if (info.isSymLink())
+            if (info.isSymLink() && !QFWatchFolders::isPackage(fullPath)) {
+                // A linked folder is searched where it lies, so its projects are known by their real paths.
+                const QString target = info.canonicalFilePath();
+                if (!target.isEmpty() && !QFWatchFolders::isSkippedFolder(target))
+                    below += searchFolder(target, types, found, showAlerts, visited);
                 continue;
+            }
             if (!QFWatchFolders::isPackage(fullPath) || ext == QLatin1String("fcpbundle")) {
-                below += addNewProjectsInFolder(fullPath, types, found, showAlerts);
+                below += searchFolder(fullPath, types, found, showAlerts, visited);
                 continue;
             }
         }
@@ -144,9 +171,15 @@ int AppController::addNewProjectsInFolder(const QString &folder, const QStringLi
         if (existingProjects.contains(fullPath) || std::any_of(existingProjects.cbegin(), existingProjects.cend(),
                                                       [&](const QString &known) { return QFLocalPaths::expandTilde(known) == fullPath; }))
             continue;
-        if (!claimNewProject(fullPath))
+        // Known or claimed by the file itself, so that a file reached through a link is never a second project.
+        const QString file = info.canonicalFilePath().isEmpty() ? fullPath : info.canonicalFilePath();
+        if (!claimNewProject(file))
             continue;
-        QFProject::projectWithPath(fullPath, std::nullopt);
+        const QFProject project = QFProject::projectWithPath(fullPath, std::nullopt);
+        {
+            QMutexLocker lock(&m_claimLock);
+            m_newProjects.append({ fullPath, project.destinationPath() });
+        }
         found << fullPath;
         ++counter;
         if (showAlerts)
@@ -157,4 +190,28 @@ int AppController::addNewProjectsInFolder(const QString &folder, const QStringLi
     if (counter > 0)
         QFHelperConnection::postFilesBackedUp();
     return counter + below;
+}
+
+void AppController::backUpNewProjects()
+{
+    QList<QPair<QString, QString>> fresh;
+    {
+        QMutexLocker lock(&m_claimLock);
+        fresh.swap(m_newProjects);
+    }
+    // The first version is made in the same pass: the save that made the file is not seen again.
+    int made = 0;
+    for (const auto &[path, folder] : std::as_const(fresh)) {
+        if (QFShutdown::isRequested())
+            break;
+        if (folder.isEmpty())
+            continue;
+        const QString versions = folder + QStringLiteral("/Versions");
+        if (!QFTombrelBackup::versionEntries(versions).isEmpty())
+            continue;
+        ++made;
+        m_backupController->backupProject(path, versions, 1, QString(), false, false, made > 3);
+    }
+    if (made > 0)
+        QFHelperConnection::postFilesBackedUp();
 }

@@ -113,6 +113,7 @@ void QFFSEvents::startWatchingPaths(const QStringList &paths, double latency)
         m_roots.insert(cleanFolder(path));
     for (const QString &path : paths)
         addTree(cleanFolder(path), false);
+    watchForMissingRoots();
     m_notifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
     connect(m_notifier.get(), &QSocketNotifier::activated, this, &QFFSEvents::onNotifierActivated);
     m_watchPaths = paths;
@@ -146,6 +147,8 @@ void QFFSEvents::stopWatching()
     m_latencyTimer->stop();
     m_pathOfWatch.clear();
     m_watchOfPath.clear();
+    m_anchorOfWatch.clear();
+    m_missingRoots.clear();
     m_pendingOrder.clear();
     m_pendingFlags.clear();
     m_watchPaths.clear();
@@ -219,6 +222,37 @@ void QFFSEvents::addTree(const QString &root, bool reportNew)
     }
 }
 
+void QFFSEvents::watchForMissingRoots()
+{
+    if (m_fd < 0)
+        return;
+    for (const QString &root : std::as_const(m_roots)) {
+        if (m_watchOfPath.contains(root)) {
+            m_missingRoots.remove(root);
+            continue;
+        }
+        if (QFileInfo(root).isDir()) {
+            // Back (made again, moved back, its drive mounted): watched with everything in it, and reported,
+            // since what it holds appeared while nobody watched.
+            addTree(root, true);
+            if (m_missingRoots.remove(root))
+                QFLog::appendLog("File system events: %@ is back; watching it again.", root);
+            continue;
+        }
+        if (!m_missingRoots.contains(root)) {
+            m_missingRoots.insert(root);
+            QFLog::appendLog("File system events: %@ does not exist; watching for it to appear.", root);
+        }
+        // The nearest folder above it that exists tells when the next step of its path appears.
+        QString ancestor = QFileInfo(root).path();
+        while (!QFileInfo(ancestor).isDir() && ancestor != QLatin1String("/"))
+            ancestor = QFileInfo(ancestor).path();
+        const int wd = addWatchDescriptor(m_fd, QFile::encodeName(ancestor), IN_CREATE | IN_MOVED_TO | IN_ONLYDIR | IN_MASK_ADD);
+        if (wd >= 0)
+            m_anchorOfWatch.insert(wd, ancestor);
+    }
+}
+
 void QFFSEvents::removeTree(const QString &path)
 {
     const QString prefix = path + u'/';
@@ -258,6 +292,7 @@ void QFFSEvents::onNotifierActivated()
 {
     alignas(struct inotify_event) char buffer[64 * 1024];
     bool overflow = false;
+    bool rootsChanged = false;
     for (;;) {
         const ssize_t length = ::read(m_fd, buffer, sizeof buffer);
         if (length <= 0)
@@ -273,8 +308,13 @@ void QFFSEvents::onNotifierActivated()
                 const QString path = m_pathOfWatch.take(event->wd);
                 if (!path.isEmpty() && m_watchOfPath.value(path) == event->wd)
                     m_watchOfPath.remove(path);
+                // A watch path (or the folder above a missing one) went away: watch for its return.
+                if (m_anchorOfWatch.remove(event->wd) > 0 || m_roots.contains(path))
+                    rootsChanged = true;
                 continue;
             }
+            if (m_anchorOfWatch.contains(event->wd) && (event->mask & IN_ISDIR) && (event->mask & (IN_CREATE | IN_MOVED_TO)))
+                rootsChanged = true;
             const QString folder = m_pathOfWatch.value(event->wd);
             if (folder.isEmpty())
                 continue;
@@ -301,6 +341,8 @@ void QFFSEvents::onNotifierActivated()
                 addTree(child, true);
         }
     }
+    if (rootsChanged)
+        watchForMissingRoots();
     if (overflow)
         noteOverflow();
     if (!m_pendingOrder.isEmpty() && !m_latencyTimer->isActive()) {

@@ -10,7 +10,8 @@
 // watched below a watch path, so that the system's own writes never feed its stream. When the kernel's
 // queue overflows, every watch path is reported with the flags MustScanSubDirs and KernelDropped, so
 // that nothing is missed silently. Reaching the user's inotify watch limit is logged once; the folders
-// left out are still covered by the full scans.
+// left out are still covered by the full scans. A watch path that is deleted (or does not exist yet) is
+// watched for from the nearest folder above it and watched again, with a report, once it is back.
 
 #include <QDateTime>
 #include <QHash>
@@ -76,7 +77,7 @@ public:
     QStringList excludedPaths() const { return m_excludedPaths; }
     void setExcludedPaths(const QStringList &paths) { m_excludedPaths = paths; }
 
-    // latency in seconds. Paths that do not exist are kept in watchPaths but report nothing.
+    // latency in seconds. Paths that do not exist are kept in watchPaths and watched once they appear.
     void startWatchingPaths(const QStringList &paths, double latency = 1.0);
     void addWatchPaths(const QStringList &paths, double latency = 1.0);
     void removeWatchPaths(const QStringList &paths, double latency = 1.0);
@@ -105,6 +106,9 @@ private:
     void addTree(const QString &path, bool reportNew);
     AddResult addWatch(const QString &path);
     void removeTree(const QString &path);
+    // Watches again each watch path that is back; for each one missing, watches the nearest folder above
+    // it for its return.
+    void watchForMissingRoots();
     bool isExcluded(const QString &path) const;
     void noteChange(const QString &folder, quint32 flags);
     void deliver();
@@ -122,6 +126,10 @@ private:
     QStringList m_pendingOrder;
     QHash<QString, quint32> m_pendingFlags;
     QSet<QString> m_roots;
+    // Folders above missing watch paths, by watch descriptor; their events only re-arm the watch paths
+    // (a descriptor may also be in m_pathOfWatch when the folder lies inside another watched tree).
+    QHash<int, QString> m_anchorOfWatch;
+    QSet<QString> m_missingRoots;
     // Once per process: the limit stays the same until someone raises it.
     bool m_limitLogged = false;
 };

@@ -36,3 +36,10 @@ bool QFScanQueue::waitUntilAllOperationsAreFinished(int timeoutMs)
 {
     return m_pool.waitForDone(timeoutMs);
 }
+
+void QFScanQueue::cancelPendingOperations()
+{
+    m_pool.clear();
+    // The dropped operations never finish; only the running one still counts.
+    m_count = qMin(m_count.load(), m_pool.activeThreadCount());
+}

@@ -25,6 +25,8 @@ public:
     void addOperation(const QString &name, const QString &argument, std::function<void()> work);
     // Operations queued and not yet finished (the running one included).
     int operationCount() const;
+    // Drops the operations not yet started; the running one goes on to its end.
+    void cancelPendingOperations();
     // Waits until every queued operation has finished; false when the deadline passed first.
     bool waitUntilAllOperationsAreFinished(int timeoutMs = -1);
 

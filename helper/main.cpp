@@ -4,6 +4,7 @@
 #include "foundation/QFException.h"
 #include "foundation/QFLog.h"
 #include "foundation/platform/QFBundle.h"
+#include "foundation/platform/QFShutdown.h"
 #include "helper/AppController.h"
 
 #include <QCoreApplication>
@@ -32,6 +33,8 @@ int main(int argc, char *argv[])
     QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, [&] {
         signalfd_siginfo info;
         while (::read(stopFd, &info, sizeof info) == ssize_t(sizeof info)) { }
+        // The scan under way gives up now, while the event loop winds down.
+        QFShutdown::request();
         app.quit();
     });
 

@@ -1,5 +1,7 @@
 #include "foundation/platform/QFFileCopy.h"
 
+#include "foundation/platform/QFShutdown.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -38,6 +40,15 @@ bool copyTimes(const QByteArray &path, const struct stat &st, bool isLink)
     return ::utimensat(AT_FDCWD, path.constData(), times, isLink ? AT_SYMLINK_NOFOLLOW : 0) == 0;
 }
 
+// A copy is given up between chunks once the program is ending; the caller removes what was written.
+constexpr size_t kCopyChunk = 64u << 20;
+
+bool abandoned(QString *reason, const QByteArray &path)
+{
+    errno = ECANCELED;
+    return fail(reason, QStringLiteral("copy abandoned because the program is ending:"), path);
+}
+
 bool copyRegularFile(const QByteArray &from, const QByteArray &to, const struct stat &st, QString *reason)
 {
     const int in = ::open(from.constData(), O_RDONLY | O_CLOEXEC);
@@ -55,7 +66,11 @@ bool copyRegularFile(const QByteArray &from, const QByteArray &to, const struct 
         // No reflink here: copy in the kernel, falling back to plain reads and writes.
         off_t left = st.st_size;
         while (left > 0) {
-            const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t(qMin<off_t>(left, 1 << 30)), 0);
+            if (QFShutdown::isRequested()) {
+                ok = abandoned(reason, to);
+                break;
+            }
+            const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t(qMin<off_t>(left, off_t(kCopyChunk))), 0);
             if (n > 0) {
                 left -= n;
                 continue;
@@ -71,6 +86,10 @@ bool copyRegularFile(const QByteArray &from, const QByteArray &to, const struct 
             static thread_local char buffer[1 << 20];
             ssize_t r;
             while (ok && (r = ::read(in, buffer, sizeof buffer)) != 0) {
+                if (QFShutdown::isRequested()) {
+                    ok = abandoned(reason, to);
+                    break;
+                }
                 if (r < 0) {
                     if (errno == EINTR)
                         continue;
@@ -134,6 +153,10 @@ bool copyTree(const QByteArray &from, const QByteArray &to, QString *reason)
         const char *name = entry->d_name;
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
             continue;
+        if (QFShutdown::isRequested()) {
+            ok = abandoned(reason, to);
+            break;
+        }
         if (!copyTree(from + '/' + name, to + '/' + name, reason)) {
             ok = false;
             break;

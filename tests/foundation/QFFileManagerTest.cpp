@@ -1,6 +1,8 @@
 #include "foundation/QFFileManager.h"
 
 #include "foundation/QFLog.h"
+#include "foundation/platform/QFFileCopy.h"
+#include "foundation/platform/QFShutdown.h"
 #include "tests/support/QFTempHome.h"
 
 #include <QDateTime>
@@ -330,4 +332,20 @@ TEST_F(QFFileManagerTest, UnpackingOverAFolderTrashesItInTheUsersTrashFirst)
     ASSERT_TRUE(QFFileManager::decompressFile(archive, home.file(QStringLiteral("restore/Cut"))));
     EXPECT_EQ(read(home.file(QStringLiteral("restore/Cut/Cut.prproj"))), QByteArray("version 3"));
     EXPECT_EQ(read(home.file(QStringLiteral(".local/share/Trash/files/Cut/old.prproj"))), QByteArray("what was there"));
+}
+
+TEST_F(QFFileManagerTest, ACopyIsAbandonedWhenTheProgramIsEnding)
+{
+    const QString source = make(QStringLiteral("src/Cut.prproj"), QByteArray(1 << 20, 'x'));
+    make(QStringLiteral("src/Bundle.fcpbundle/a"), "a");
+    QFShutdown::request();
+    QString reason;
+    EXPECT_TRUE(qfCopyToTemporary(source, home.file(QStringLiteral("src")), QStringLiteral("Copy.prproj"), &reason).isEmpty());
+    EXPECT_TRUE(reason.contains(QStringLiteral("abandoned"))) << qPrintable(reason);
+    EXPECT_FALSE(QFFileManager::copyFile(home.file(QStringLiteral("src/Bundle.fcpbundle")), home.file(QStringLiteral("dst/Bundle.fcpbundle")), false));
+    QFShutdown::reset();
+    EXPECT_EQ(QDir(home.file(QStringLiteral("src"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        (QStringList { QStringLiteral("Bundle.fcpbundle"), QStringLiteral("Cut.prproj") }))
+        << "no partial copy stays";
+    EXPECT_FALSE(QFileInfo::exists(home.file(QStringLiteral("dst/Bundle.fcpbundle"))));
 }

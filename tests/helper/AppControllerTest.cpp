@@ -461,3 +461,73 @@ TEST_F(AppControllerTest, AQueueOverflowLeadsToARescanOfTheWatchPaths)
     }
     EXPECT_TRUE(QTest::qWaitFor([&] { return queued.contains(Operation { kProcessIn, projects }); }, 30000));
 }
+
+TEST_F(AppControllerTest, ANewProjectIsVersionedAtItsFirstSave)
+{
+    writePreferences({ { "watchFolders", QVariantList { watchFolder(projects, "prproj") } } });
+    start();
+    ASSERT_TRUE(waitUntilIdle());
+    // The save that makes the file is the only event it brings: the pass that registers it backs it up.
+    const QString fresh = home.write(QStringLiteral("Projects/Reel/First.prproj"), "first save");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return versionsOf(fresh) == QStringList { QStringLiteral("First.00001.prproj") }; }, 30000))
+        << qPrintable(helperLogMessages(home).join(u'\n'));
+    ASSERT_TRUE(waitUntilIdle());
+    EXPECT_EQ(versionsOf(fresh).size(), 1) << "one first version, not one per pass";
+}
+
+TEST_F(AppControllerTest, AWatchFolderDeletedAndMadeAgainIsWatchedAgain)
+{
+    const QString folder = projects + QStringLiteral("/Watched");
+    QDir().mkpath(folder);
+    const QString missing = home.file(QStringLiteral("Later/Deeper"));
+    writePreferences({ { "watchFolders", QVariantList { watchFolder(folder, "prproj"), watchFolder(missing, "prproj") } } });
+    start();
+    ASSERT_TRUE(waitUntilIdle());
+
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return countOf(QStringLiteral("File system events: %1 does not exist; watching for it to appear.").arg(folder)) == 1; }, 10000));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString fresh = home.write(QStringLiteral("Projects/Watched/Again.prproj"), "x");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return recordsFor(fresh) == 1; }, 15000)) << qPrintable(helperLogMessages(home).join(u'\n'));
+    EXPECT_EQ(countOf(QStringLiteral("File system events: %1 is back; watching it again.").arg(folder)), 1);
+
+    // A watch folder that did not exist at the start is watched once it is made, however deep.
+    const QString late = home.write(QStringLiteral("Later/Deeper/Late.prproj"), "x");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return recordsFor(late) == 1; }, 15000)) << qPrintable(helperLogMessages(home).join(u'\n'));
+}
+
+TEST_F(AppControllerTest, LinkedFoldersAreSearchedOnceEach)
+{
+    const QString elsewhere = home.file(QStringLiteral("Elsewhere"));
+    const QString linked = home.write(QStringLiteral("Elsewhere/Linked.prproj"), "x");
+    home.write(QStringLiteral("Projects/Own.prproj"), "x");
+    ASSERT_TRUE(QFile::link(elsewhere, projects + QStringLiteral("/Shortcut")));
+    ASSERT_TRUE(QFile::link(elsewhere, projects + QStringLiteral("/Second shortcut")));
+    ASSERT_TRUE(QFile::link(projects, elsewhere + QStringLiteral("/Back up the tree")));
+    start();
+    ASSERT_TRUE(waitUntilIdle());
+    EXPECT_EQ(controller->addNewProjectsInFolder(projects, { "prproj" }, {}, false), 2);
+    EXPECT_EQ(recordsFor(QFileInfo(linked).canonicalFilePath()), 1) << "known by its real path";
+    EXPECT_EQ(QFProject::projectsInStorageRoot().size(), 2);
+}
+
+TEST_F(AppControllerTest, StoppingEndsTheScanUnderWayAndDropsTheQueue)
+{
+    // A file that never falls quiet holds a scan for up to ten minutes.
+    const QString busy = home.write(QStringLiteral("Projects/Busy.prproj"), "x");
+    QFProject::projectWithPath(busy, std::nullopt);
+    {
+        QFile file(busy);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(3600), QFileDevice::FileModificationTime));
+    }
+    start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return countOf(QStringLiteral("File %1 is currently being written to. Waiting...").arg(busy)) == 1; }, 15000));
+    for (int i = 0; i < 5; ++i)
+        controller->beginScheduledBackup();
+
+    controller->applicationWillTerminate();
+    EXPECT_TRUE(waitUntilIdle(20000)) << "the stop does not wait for the scan";
+    EXPECT_EQ(countOf(QStringLiteral("File %1 is still being written to; no longer waiting because the program is ending.").arg(busy)), 1);
+    EXPECT_TRUE(versionsOf(busy).isEmpty());
+}
