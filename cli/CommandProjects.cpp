@@ -1,6 +1,7 @@
 #include "cli/TombrelCommand.h"
 
 #include "engine/QFProject.h"
+#include "foundation/QFLocalPaths.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -18,18 +19,10 @@ namespace {
 
 const QString kHelperService = QStringLiteral("com.quenfield.ProTombrelHelper");
 
-QString expandedAbsolutePath(const QString &path)
-{
-    QString expanded = path;
-    if (expanded == QLatin1String("~") || expanded.startsWith(QLatin1String("~/")))
-        expanded = QDir::homePath() + expanded.mid(1);
-    return QDir::cleanPath(QFileInfo(expanded).absoluteFilePath());
-}
-
 // The spellings under which a path may already be registered: as written and with links resolved.
 QSet<QString> pathKeys(const QString &path)
 {
-    const QString absolute = expandedAbsolutePath(path);
+    const QString absolute = QFLocalPaths::absolutePath(path);
     QSet<QString> keys { absolute };
     const QString canonical = QFileInfo(absolute).canonicalFilePath();
     if (!canonical.isEmpty())
@@ -84,7 +77,7 @@ int commandAdd(CommandContext &context, const QStringList &arguments)
         return context.usageError(QStringLiteral("add: no project file given; see tombrel add --help"));
     // Check them all first, so that a typo adds nothing.
     for (const QString &path : paths) {
-        if (!QFileInfo::exists(expandedAbsolutePath(path)))
+        if (!QFileInfo::exists(QFLocalPaths::absolutePath(path)))
             return context.fail(QStringLiteral("add: no such file: %1").arg(path));
     }
 
@@ -97,7 +90,7 @@ int commandAdd(CommandContext &context, const QStringList &arguments)
     bool changed = false;
     int status = 0;
     for (const QString &path : paths) {
-        const QString absolute = expandedAbsolutePath(path);
+        const QString absolute = QFLocalPaths::absolutePath(path);
         const QSet<QString> keys = pathKeys(absolute);
         const auto known = std::find_if(keys.cbegin(), keys.cend(), [&](const QString &key) { return registered.contains(key); });
         if (known != keys.cend()) {

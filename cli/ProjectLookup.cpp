@@ -1,19 +1,9 @@
 #include "cli/ProjectLookup.h"
 
+#include "foundation/QFLocalPaths.h"
+
 #include <QDir>
 #include <QFileInfo>
-
-namespace {
-
-QString absolute(const QString &path)
-{
-    QString expanded = path;
-    if (expanded == QLatin1String("~") || expanded.startsWith(QLatin1String("~/")))
-        expanded = QDir::homePath() + expanded.mid(1);
-    return QDir::cleanPath(QFileInfo(expanded).absoluteFilePath());
-}
-
-} // namespace
 
 std::optional<QFProjectListEntry> findProject(const QString &projectName, QString *error)
 {
@@ -22,10 +12,10 @@ std::optional<QFProjectListEntry> findProject(const QString &projectName, QStrin
         if (project.projectID.compare(projectName, Qt::CaseInsensitive) == 0)
             return project;
     }
-    const QString path = absolute(projectName);
+    const QString path = QFLocalPaths::absolutePath(projectName);
     const QString canonical = QFileInfo(path).canonicalFilePath();
     for (const QFProjectListEntry &project : projects) {
-        const QString own = absolute(project.path);
+        const QString own = QFLocalPaths::absolutePath(project.path);
         if (own == path || (!canonical.isEmpty() && QFileInfo(own).canonicalFilePath() == canonical))
             return project;
     }

@@ -3,6 +3,7 @@
 #include "engine/QFProject.h"
 #include "foundation/QFLog.h"
 #include "foundation/platform/QFPropertyList.h"
+#include "foundation/QFLocalPaths.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -38,14 +39,6 @@ QFPreferenceKey key(const char *name, Type type, QVariant registered, const char
 QVariant integer(qint64 value)
 {
     return QVariant::fromValue(value);
-}
-
-QString expandedAbsolute(const QString &path)
-{
-    QString expanded = path;
-    if (expanded == QLatin1String("~") || expanded.startsWith(QLatin1String("~/")))
-        expanded = QDir::homePath() + expanded.mid(1);
-    return QDir::cleanPath(QFileInfo(expanded).absoluteFilePath());
 }
 
 } // namespace
@@ -183,7 +176,7 @@ std::optional<QVariant> QFPreferenceKeys::parse(const QFPreferenceKey &key, cons
     case Type::Path:
         if (value.isEmpty())
             return refuse(QStringLiteral("%1 takes a path, not an empty text").arg(key.name));
-        return QVariant(expandedAbsolute(value));
+        return QVariant(QFLocalPaths::absolutePath(value));
     case Type::Date: {
         QDateTime date = QDateTime::fromString(value, Qt::ISODateWithMs);
         if (!date.isValid())

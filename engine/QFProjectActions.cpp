@@ -8,6 +8,7 @@
 #include "foundation/platform/QFFileLock.h"
 #include "foundation/platform/QFPropertyList.h"
 #include "foundation/platform/QFRunningApplications.h"
+#include "foundation/QFLocalPaths.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -36,14 +37,6 @@ QString withoutExtension(const QString &path)
     const QString name = info.fileName();
     const qsizetype dot = name.lastIndexOf(u'.');
     return dot > 0 ? info.path() + u'/' + name.left(dot) : path;
-}
-
-QString expandedAbsolute(const QString &path)
-{
-    QString expanded = path;
-    if (expanded == QLatin1String("~") || expanded.startsWith(QLatin1String("~/")))
-        expanded = QDir::homePath() + expanded.mid(1);
-    return QDir::cleanPath(QFileInfo(expanded).absoluteFilePath());
 }
 
 bool isDigits(const QString &text)
@@ -280,7 +273,7 @@ bool QFProjectActions::relinkProject(QFProject &project, const QString &path, QS
             *error = reason;
         return false;
     };
-    const QString target = expandedAbsolute(path);
+    const QString target = QFLocalPaths::absolutePath(path);
     if (!existsNoFollow(target))
         return refuse(QStringLiteral("no such file: %1").arg(target));
     if (const QString refusal = QFProject::refusalForProjectFile(target); !refusal.isNull())
@@ -289,7 +282,7 @@ bool QFProjectActions::relinkProject(QFProject &project, const QString &path, QS
     for (const QFProjectListEntry &other : QFProject::projectsInStorageRoot()) {
         if (other.projectID == project.projectID())
             continue;
-        const QString own = expandedAbsolute(other.path);
+        const QString own = QFLocalPaths::absolutePath(other.path);
         if (own == target || (!canonical.isEmpty() && QFileInfo(own).canonicalFilePath() == canonical))
             return refuse(QStringLiteral("%1 is already the file of project %2").arg(target, other.projectID));
     }

@@ -3,6 +3,7 @@
 #include "engine/QFPreferenceKeys.h"
 #include "foundation/QFLog.h"
 #include "foundation/platform/QFFormat.h"
+#include "foundation/QFLocalPaths.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -25,10 +26,7 @@ QString folderOf(const QVariant &element)
 
 QString cleaned(const QString &path)
 {
-    QString expanded = path;
-    if (expanded == QLatin1String("~") || expanded.startsWith(QLatin1String("~/")))
-        expanded = QDir::homePath() + expanded.mid(1);
-    return QDir::cleanPath(expanded);
+    return QDir::cleanPath(QFLocalPaths::expandTilde(path));
 }
 
 bool liesInside(const QString &path, const QString &parent)

@@ -102,11 +102,7 @@ QVariant plainValue(const QVariant &value)
 
 QString expandedPath(const QString &path)
 {
-    if (path == QLatin1String("~"))
-        return QDir::homePath();
-    if (path.startsWith(QLatin1String("~/")))
-        return QDir::cleanPath(QDir::homePath() + path.mid(1));
-    return path.isEmpty() ? QString() : QDir::cleanPath(path);
+    return path.isEmpty() ? QString() : QDir::cleanPath(QFLocalPaths::expandTilde(path));
 }
 
 // The editor is given the path only of a file that exists, as a file reference could only be made to one.

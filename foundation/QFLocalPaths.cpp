@@ -267,6 +267,11 @@ QString QFLocalPaths::expandTilde(const QString &path)
     return home + path.mid(1);
 }
 
+QString QFLocalPaths::absolutePath(const QString &path)
+{
+    return QDir::cleanPath(QFileInfo(expandTilde(path)).absoluteFilePath());
+}
+
 QString QFLocalPaths::username()
 {
     if (isRunningAsRoot()) {

@@ -48,6 +48,9 @@ public:
     // "~" and "~/…" in the user's folder (this process's home when no user can be told); other paths as
     // they are.
     static QString expandTilde(const QString &path);
+    // A path as typed by a person: "~" expanded (to the console user's home under sudo), made absolute
+    // against the current folder, and cleaned.
+    static QString absolutePath(const QString &path);
     static QString username();
     static QString currentConsoleUser();
     static QString trashDirectory();

@@ -1,6 +1,9 @@
 #include "engine/QFPreferenceKeys.h"
 
 #include "engine/QFProject.h"
+#include "engine/QFWatchFolderSettings.h"
+#include "foundation/QFLocalPaths.h"
+#include "foundation/platform/QFConsoleUser.h"
 #include "foundation/platform/QFPropertyList.h"
 #include "tests/support/QFTempHome.h"
 
@@ -113,4 +116,22 @@ TEST_F(QFPreferenceKeysTest, ValuesReadAsOneLine)
     EXPECT_EQ(QFPreferenceKeys::format(QDateTime(QDate(2014, 3, 7), QTime(12, 0), Qt::UTC)), QStringLiteral("2014-03-07T12:00:00Z"));
     EXPECT_EQ(QFPreferenceKeys::format(QVariantList { QVariantMap { { QStringLiteral("folder"), QStringLiteral("/a") } } }),
         QStringLiteral("[{\"folder\":\"/a\"}]"));
+}
+
+TEST_F(QFPreferenceKeysTest, PathsTypedUnderSudoNameTheConsoleUsersHome)
+{
+    // Run as root for the console user "ed": "~" is ed's home, not root's.
+    const QByteArray processHome = qgetenv("HOME");
+    qputenv("HOME", "/root");
+    QFLocalPaths::setRootOverride(true);
+    QFLocalPaths::setConsoleUserResolver([&] { return std::optional<QFConsoleUser>(QFConsoleUser { QStringLiteral("ed"), home.path() }); });
+    const auto storage = QFPreferenceKeys::parse(*QFPreferenceKeys::find(QStringLiteral("storagePath")), QStringLiteral("~/Versions/../Store"));
+    const QString watched = QFWatchFolderSettings::normalizedFolder(QFWatchFolderSettings::List::Folders, QStringLiteral("~/Movies/"));
+    QFLocalPaths::setConsoleUserResolver({});
+    QFLocalPaths::setRootOverride(std::nullopt);
+    qputenv("HOME", processHome);
+
+    ASSERT_TRUE(storage);
+    EXPECT_EQ(storage->toString(), home.file(QStringLiteral("Store")));
+    EXPECT_EQ(watched, home.file(QStringLiteral("Movies")));
 }
