@@ -5,6 +5,7 @@
 #include "cli/TombrelCommand.h"
 
 #include "engine/QFPreferenceSnapshot.h"
+#include "engine/QFProjectActions.h"
 #include "engine/QFTombrelBackup.h"
 #include "foundation/QFFileManager.h"
 #include "foundation/QFLog.h"
@@ -161,7 +162,7 @@ std::optional<QList<VersionRow>> versionRows(CommandContext &context, const QFPr
             // Not in the cache (it could not be computed): show what the file itself tells.
             QFVersionEntry plain;
             plain.file = path;
-            plain.version = QFTombrelBackup::padNumber(QFTombrelBackup::versionNumberOfFile(name).value_or(0));
+            plain.version = QFTombrelBackup::padNumber(QFProjectActions::versionNumber(name).value_or(0));
             plain.date = QFileInfo(path).lastModified();
             plain.size = QFFileManager::formatFileSize(double(QFFileManager::fileSize(path)));
             plain.annotation = QFTombrelBackup::annotationForFile(path);
@@ -225,7 +226,7 @@ int commandVersions(CommandContext &context, const QStringList &arguments)
             list.append(jsonOf(entry));
             continue;
         }
-        const auto number = QFTombrelBackup::versionNumberOfFile(row.name);
+        const auto number = QFProjectActions::versionNumber(row.name);
         context.out << QStringLiteral("%1  %2  %3  %4\n")
                            .arg(number ? QString::number(*number) : QStringLiteral("-"), 6)
                            .arg(entry.date.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
@@ -248,24 +249,25 @@ int commandChanges(CommandContext &context, const QStringList &arguments)
 {
     if (arguments.size() != 2)
         return context.usageError(QStringLiteral("changes: give a project and a version number"));
-    bool ok = false;
-    const qint64 wanted = arguments.at(1).toLongLong(&ok);
-    if (!ok || wanted < 0)
-        return context.usageError(QStringLiteral("changes: '%1' is not a version number").arg(arguments.at(1)));
     QString error;
     const auto project = findProject(arguments.first(), &error);
     if (!project)
         return context.fail(error);
+    // Versions are named as every other command names them.
+    const auto version = QFProjectActions::findVersion(versionsFolderOf(*project), arguments.at(1), &error);
+    if (!version)
+        return context.fail(QStringLiteral("changes: %1").arg(error));
+    const QString wanted = QFileInfo(*version).fileName();
     const auto rows = versionRows(context, *project);
     for (const VersionRow &row : *rows) {
-        if (QFTombrelBackup::versionNumberOfFile(row.name) != wanted)
+        if (row.name != wanted)
             continue;
         for (const QString &line : row.entry.changelist)
             context.out << line << "\n";
         context.out.flush();
         return 0;
     }
-    return context.fail(QStringLiteral("%1 has no version %2").arg(arguments.first()).arg(wanted));
+    return context.fail(QStringLiteral("changes: %1 has no version %2").arg(arguments.first(), arguments.at(1)));
 }
 
 int commandCache(CommandContext &context, const QStringList &arguments)

@@ -212,3 +212,34 @@ TEST_F(CommandVersionActionsTest, NotesOfProgramsWritingAtOnceAreAllKept)
             << "round " << i;
     }
 }
+
+TEST_F(CommandVersionActionsTest, EveryCommandNamesVersionsAlike)
+{
+    // A project file without an extension gives versions named "Edit.00007".
+    const QString edit = home.file(QStringLiteral("Edits/Edit"));
+    const QString editFolder = Builder::addProject(edit, QStringLiteral("P2"), "current");
+    const auto addVersion = [&] { Builder::addVersions(editFolder, { { QStringLiteral("Edit.00007"), {}, "seven" } }); };
+    addVersion();
+    const QStringList commands { QStringLiteral("changes"), QStringLiteral("annotate"), QStringLiteral("restore"), QStringLiteral("delete") };
+    const auto run = [&](const QString &command, const QString &version) {
+        QStringList arguments { command, QStringLiteral("P2"), version };
+        if (command == QLatin1String("annotate"))
+            arguments << QStringLiteral("a note");
+        return runTombrel(arguments);
+    };
+    for (const QString &version : { QStringLiteral("7"), QStringLiteral("00007"), QStringLiteral("Edit.00007") }) {
+        for (const QString &command : commands) {
+            SCOPED_TRACE(qPrintable(command + u' ' + version));
+            EXPECT_EQ(run(command, version).status, 0) << run(command, version);
+        }
+        addVersion();
+    }
+    for (const QString &version : { QStringLiteral("8"), QStringLiteral("+7"), QStringLiteral("7.0"), QStringLiteral("-1"), QStringLiteral("seven") }) {
+        for (const QString &command : commands) {
+            SCOPED_TRACE(qPrintable(command + u' ' + version));
+            const CommandResult r = run(command, version);
+            EXPECT_NE(r.status, 0) << r;
+            EXPECT_TRUE(r.err.contains(QStringLiteral("no version"))) << r;
+        }
+    }
+}
