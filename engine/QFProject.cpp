@@ -169,15 +169,21 @@ QString QFProject::destinationPath() const
     return storageRoot() + qfFormat("/%@.localized", m_projectID);
 }
 
-void QFProject::updateFriendlyName()
+QString QFProject::displayNameForPath(const QString &path)
 {
-    const QString name = lastPathComponent(m_projectPath);
+    const QString name = lastPathComponent(path);
     if (name == QLatin1String("CurrentVersion.fcpproject") || name == QLatin1String("CurrentVersion.fcpevent")) {
         // Inside a project or event bundle: the bundle folder is what the user knows.
-        m_friendlyName = lastPathComponent(QFileInfo(QDir::cleanPath(m_projectPath)).path());
-        return;
+        return lastPathComponent(QFileInfo(QDir::cleanPath(path)).path());
     }
-    m_friendlyName = deletingPathExtension(name);
+    return name;
+}
+
+void QFProject::updateFriendlyName()
+{
+    const QString shown = displayNameForPath(m_projectPath);
+    // A bundle keeps its whole name; a file is named without its extension.
+    m_friendlyName = shown == lastPathComponent(m_projectPath) ? deletingPathExtension(shown) : shown;
 }
 
 void QFProject::updateLocalization() const

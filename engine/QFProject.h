@@ -77,6 +77,9 @@ public:
     int nameCompare(const QFProject &other) const;
     static bool nameLessThan(const QFProject &a, const QFProject &b) { return a.nameCompare(b) < 0; }
 
+    // The name a project file is shown by: its file name, or for the CurrentVersion file inside a project or
+    // event bundle, the bundle's name.
+    static QString displayNameForPath(const QString &path);
     // Why a file cannot be a project, or a null string when it can. A name beginning with "." would give
     // versions with hidden names, which no listing of the Versions folder shows.
     static QString refusalForProjectFile(const QString &path);

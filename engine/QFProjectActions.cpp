@@ -20,12 +20,6 @@
 
 namespace {
 
-bool existsNoFollow(const QString &path)
-{
-    struct stat st;
-    return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &st) == 0;
-}
-
 bool hasExtension(const QString &path, const char *extension)
 {
     return QFileInfo(path).suffix().compare(QLatin1String(extension), Qt::CaseInsensitive) == 0;
@@ -51,7 +45,7 @@ bool renameBack(const QString &aside, const QString &target)
     QString reason;
     if (qfRenameNoReplace(aside, target, &reason))
         return true;
-    if (existsNoFollow(target))
+    if (QFFileManager::existsNoFollow(target))
         return false;
     return QFFileManager::moveFile(aside, target, 10);
 }
@@ -114,7 +108,7 @@ std::optional<QString> QFProjectActions::findVersion(const QString &versionsFold
                               .arg(matches.join(QStringLiteral(", "))));
         return refuse(QStringLiteral("there is no version %1").arg(version));
     }
-    if (!version.contains(u'/') && !version.startsWith(u'.') && existsNoFollow(versionsFolder + u'/' + version))
+    if (!version.contains(u'/') && !version.startsWith(u'.') && QFFileManager::existsNoFollow(versionsFolder + u'/' + version))
         return versionsFolder + u'/' + version;
     return refuse(QStringLiteral("there is no version '%1'; a version is a number such as 7 or 00007").arg(version));
 }
@@ -124,9 +118,9 @@ QString QFProjectActions::restoreSource(const QString &versionFile)
     if (!hasExtension(versionFile, "xml"))
         return versionFile;
     const QString stem = withoutExtension(versionFile);
-    if (existsNoFollow(stem + QStringLiteral(".fcp")))
+    if (QFFileManager::existsNoFollow(stem + QStringLiteral(".fcp")))
         return stem + QStringLiteral(".fcp");
-    if (existsNoFollow(stem))
+    if (QFFileManager::existsNoFollow(stem))
         return stem;
     return versionFile;
 }
@@ -150,7 +144,7 @@ QFProjectActions::RestoreResult QFProjectActions::restoreVersion(const QFProject
                 QStringLiteral("You must close Final Cut Pro X before restoring this file."));
         }
     }
-    if (!existsNoFollow(versionFile)) {
+    if (!QFFileManager::existsNoFollow(versionFile)) {
         return restoreResult(RestoreStatus::MissingVersion, QStringLiteral("Unable to locate backup"),
             QStringLiteral("The version %1 does not exist.").arg(versionFile));
     }
@@ -165,13 +159,13 @@ QFProjectActions::RestoreResult QFProjectActions::restoreVersion(const QFProject
         QFLog::appendLog("Unable to note the restore in the preferences: %@", reason);
 
     QString aside;
-    if (existsNoFollow(target)) {
+    if (QFFileManager::existsNoFollow(target)) {
         aside = QFFileManager::uniqueFilename(target);
         if (!QFFileManager::moveFile(target, aside, 10)) {
             RestoreResult result = restoreResult(RestoreStatus::RenameFailed, failedTitle, QStringLiteral("Unable to rename old project."));
             result.source = source;
             // A move that half happened leaves the file under the new name; that is where it is then.
-            if (!existsNoFollow(target) && existsNoFollow(aside))
+            if (!QFFileManager::existsNoFollow(target) && QFFileManager::existsNoFollow(aside))
                 result.keptOldFile = aside;
             return result;
         }
@@ -222,7 +216,7 @@ bool QFProjectActions::annotateVersion(const QString &versionFile, const QString
         &reason);
     if (done)
         return true;
-    if (existsNoFollow(notesPath) && !QFPropertyList::readDictionary(notesPath)) {
+    if (QFFileManager::existsNoFollow(notesPath) && !QFPropertyList::readDictionary(notesPath)) {
         QFLog::appendLog("Unable to read annotations %@", notesPath);
         if (error)
             *error = QStringLiteral("%1 cannot be read; no note was changed").arg(notesPath);
@@ -240,7 +234,7 @@ QStringList QFProjectActions::deleteVersions(const QStringList &versionFiles, co
     QStringList remaining;
     int done = 0;
     for (const QString &path : versionFiles) {
-        if (!engine.removeBackup(path, 0, true) && existsNoFollow(path))
+        if (!engine.removeBackup(path, 0, true) && QFFileManager::existsNoFollow(path))
             remaining << path;
         if (progress)
             progress(++done);
@@ -258,7 +252,7 @@ bool QFProjectActions::removeProject(const QString &projectFolder, QString *erro
     }
     const QString name = QFileInfo(projectFolder).fileName();
     const QString cache = QFTombrelBackup::cachesFolder() + qfFormat("/%@.cache.plist", name);
-    if (existsNoFollow(cache))
+    if (QFFileManager::existsNoFollow(cache))
         QFFileManager::removeFile(cache, 10);
     // No writer can be waiting for the lock of a cache whose project is gone.
     QFile::remove(QFFileLock::lockFilePath(cache));
@@ -274,7 +268,7 @@ bool QFProjectActions::relinkProject(QFProject &project, const QString &path, QS
         return false;
     };
     const QString target = QFLocalPaths::absolutePath(path);
-    if (!existsNoFollow(target))
+    if (!QFFileManager::existsNoFollow(target))
         return refuse(QStringLiteral("no such file: %1").arg(target));
     if (const QString refusal = QFProject::refusalForProjectFile(target); !refusal.isNull())
         return refuse(refusal);

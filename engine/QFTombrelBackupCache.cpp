@@ -8,6 +8,7 @@
 #include "foundation/QFAlert.h"
 #include "foundation/QFFileManager.h"
 #include "foundation/QFLog.h"
+#include "foundation/QFMainThread.h"
 #include "foundation/platform/QFBundle.h"
 #include "foundation/platform/QFFileLock.h"
 #include "foundation/platform/QFPropertyList.h"
@@ -87,12 +88,12 @@ QString QFTombrelBackup::bundleCacheVersion()
 
 void QFTombrelBackup::onMainThread(const std::function<void()> &work, bool wait) const
 {
-    QCoreApplication *app = QCoreApplication::instance();
-    if (!m_hasGUI || !app || QThread::currentThread() == app->thread()) {
+    // Without a window to serve, the caller's thread is as good as any.
+    if (!m_hasGUI) {
         work();
         return;
     }
-    QMetaObject::invokeMethod(app, work, wait ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
+    QFMainThread::run(work, wait);
 }
 
 void QFTombrelBackup::setProgressHandlers(std::function<void()> start, std::function<void(int)> setDeterminate,

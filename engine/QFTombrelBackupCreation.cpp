@@ -10,6 +10,7 @@
 #include "foundation/QFAppleEvents.h"
 #include "foundation/QFFileManager.h"
 #include "foundation/QFGrowl.h"
+#include "foundation/QFHelperConnection.h"
 #include "foundation/QFLocalPaths.h"
 #include "foundation/QFLog.h"
 #include "foundation/QFTaskEx.h"
@@ -83,15 +84,6 @@ bool notificationsAllowed(const QFPreferenceSnapshot &prefs)
     return !prefs.contains(QStringLiteral("showGrowlAlerts")) || prefs.integer(QStringLiteral("showGrowlAlerts"), 1) != 0;
 }
 
-QString displayName(const QString &projectPath)
-{
-    const QFileInfo info(projectPath);
-    const QString name = info.fileName();
-    if (name == QLatin1String("CurrentVersion.fcpproject") || name == QLatin1String("CurrentVersion.fcpevent"))
-        return info.dir().dirName();
-    return name;
-}
-
 } // namespace
 
 // Compares two version files (or folders) byte for byte.
@@ -130,15 +122,6 @@ bool QFTombrelBackup::contentsEqualAtPath(const QString &a, const QString &b)
 }
 
 namespace {
-
-void postFilesBackedUp()
-{
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return;
-    bus.send(QDBusMessage::createSignal(QStringLiteral("/com/quenfield/ProTombrel"), QStringLiteral("com.quenfield.ProTombrel"),
-        QStringLiteral("QFProTombrelFilesBackedUp")));
-}
 
 // The capture tool for the session: Wayland's grim, else scrot or ImageMagick's import on X11.
 QStringList captureCommand(const QString &path)
@@ -395,7 +378,7 @@ void QFTombrelBackup::backupProject(const QString &path, const QString &toPath, 
     const auto error = backupProjectFile(project, toPath, withNumber, &created);
     if (error && error->isSkipMarker())
         return;
-    const QString name = displayName(project);
+    const QString name = QFProject::displayNameForPath(project);
     if (error) {
         if (!partOfBatch && growl) {
             QFGrowl::sharedController()->postGrowlNotification(QStringLiteral("Project backup failed"), name, QString(),
@@ -665,7 +648,7 @@ void QFTombrelBackup::processProjectsInPath(const QString &prefix)
         backupProject(path, versions, number, entry.selectedUUID, false, false, batch);
         handled << projectFolder;
         if (counter % 10 == 0)
-            postFilesBackedUp();
+            QFHelperConnection::postFilesBackedUp();
     }
 
     manageBackups();
@@ -686,5 +669,5 @@ void QFTombrelBackup::processProjectsInPath(const QString &prefix)
         }
     }
     if (counter > 0)
-        postFilesBackedUp();
+        QFHelperConnection::postFilesBackedUp();
 }

@@ -1,5 +1,6 @@
 #include "foundation/QFAuthorization.h"
 
+#include "foundation/QFFileManager.h"
 #include "foundation/QFLocalPaths.h"
 #include "foundation/QFLog.h"
 #include "foundation/QFTaskEx.h"
@@ -26,11 +27,6 @@ const QString kMkdir = QStringLiteral("/bin/mkdir");
 bool hasGraphicalSession()
 {
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
-
-bool existsNoFollow(const QString &path)
-{
-    return QFileInfo(path).exists() || QFileInfo(path).isSymLink();
 }
 
 } // namespace
@@ -145,7 +141,7 @@ bool QFAuthorization::authMoveFile(const QString &source, const QString &destina
     if (refuseSystemDirectory(source, "Unable to move path %@ because it is a system directory.")
         || refuseSystemDirectory(destination, "Unable to move path %@ because it is a system directory."))
         return false;
-    if (!existsNoFollow(source))
+    if (!QFFileManager::existsNoFollow(source))
         return false;
     return authExecTask(kMv, { QStringLiteral("-f"), QStringLiteral("--"), source, destination }) == 0;
 }
@@ -164,7 +160,7 @@ bool QFAuthorization::authCopyFile(const QString &source, const QString &destina
         qfSystemLog(qfFormat("Unable to copy to path %@ because it is a system directory.", destination));
         return false;
     }
-    if (!existsNoFollow(source))
+    if (!QFFileManager::existsNoFollow(source))
         return false;
     return authExecTask(kCp, { QStringLiteral("-f"), QStringLiteral("-p"), QStringLiteral("-R"), QStringLiteral("--"), source, destination }) == 0;
 }
@@ -207,7 +203,7 @@ bool QFAuthorization::authTrashFile(const QString &path, bool deleteOnRootAccoun
             stem += qfFormat("_%i", attempt - 1);
         name = extension.isEmpty() ? stem : stem + u'.' + extension;
         target = trash + QStringLiteral("/files/") + name;
-        if (existsNoFollow(target))
+        if (QFFileManager::existsNoFollow(target))
             continue;
         infoPath = trash + QStringLiteral("/info/") + name + QStringLiteral(".trashinfo");
         fd = ::open(QFile::encodeName(infoPath).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);

@@ -3,6 +3,7 @@
 #include "foundation/QFAuthorization.h"
 #include "foundation/QFLocalPaths.h"
 #include "foundation/QFLog.h"
+#include "foundation/QFMainThread.h"
 #include "foundation/QFTaskEx.h"
 #include "foundation/platform/QFBundle.h"
 #include "foundation/platform/QFFileCopy.h"
@@ -45,17 +46,6 @@ QByteArray encode(const QString &path)
     return QFile::encodeName(path);
 }
 
-bool existsNoFollow(const QString &path)
-{
-    struct stat st;
-    return !path.isEmpty() && ::lstat(encode(path).constData(), &st) == 0;
-}
-
-bool isMainThread()
-{
-    return static_cast<pid_t>(syscall(SYS_gettid)) == getpid();
-}
-
 // Waits until the state holds or the time-out has passed. The main thread keeps handling its events
 // meanwhile; other threads look again every 0.3 seconds.
 bool pollUntil(const std::function<bool()> &state, int timeoutSeconds)
@@ -66,7 +56,7 @@ bool pollUntil(const std::function<bool()> &state, int timeoutSeconds)
     clock.start();
     const qint64 limit = qint64(qMax(0, timeoutSeconds)) * 1000;
     while (clock.elapsed() < limit) {
-        if (isMainThread() && QCoreApplication::instance()) {
+        if (QFMainThread::isCurrent() && QCoreApplication::instance()) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
             QThread::msleep(10);
         } else {
@@ -153,6 +143,12 @@ void QFFileManager::setMountTableReader(std::function<QByteArray()> reader)
     s_mountReader = std::move(reader);
 }
 
+bool QFFileManager::existsNoFollow(const QString &path)
+{
+    struct stat st;
+    return !path.isEmpty() && ::lstat(encode(path).constData(), &st) == 0;
+}
+
 bool QFFileManager::fileExistsAtPath(const QString &path)
 {
     return !path.isEmpty() && QFileInfo::exists(path);
@@ -208,7 +204,7 @@ QString QFFileManager::formatFileSize(double bytes)
 
 QString QFFileManager::uniqueFilename(const QString &path)
 {
-    if (!existsNoFollow(path))
+    if (!QFFileManager::existsNoFollow(path))
         return path;
     const QFileInfo info(path);
     const QString name = info.fileName();
@@ -221,7 +217,7 @@ QString QFFileManager::uniqueFilename(const QString &path)
         QString candidate = folder + base + qfFormat(" %li", counter);
         if (hasExtension)
             candidate += u'.' + extension;
-        if (!existsNoFollow(candidate))
+        if (!QFFileManager::existsNoFollow(candidate))
             return candidate;
     }
 }
@@ -230,7 +226,7 @@ bool QFFileManager::unlockFile(const QString &path)
 {
     const int fd = ::open(encode(path).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
-        return !existsNoFollow(path) || errno == ELOOP;
+        return !QFFileManager::existsNoFollow(path) || errno == ELOOP;
     int flags = 0;
     bool ok = true;
     if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_IMMUTABLE_FL)) {
@@ -262,7 +258,7 @@ bool QFFileManager::trashFile(const QString &path, bool shouldAuth)
     if (path.isEmpty())
         return false;
     unlockFile(path);
-    if (!existsNoFollow(path))
+    if (!QFFileManager::existsNoFollow(path))
         return true;
     // Qt puts the item into a Trash of the current folder when the data folder does not exist yet.
     const QString data = QFLocalPaths::libraryDirectory(true);
@@ -278,7 +274,7 @@ bool QFFileManager::trashFile(const QString &path, int timeout)
 {
     if (!trashFile(path, true))
         return false;
-    return pollUntil([&] { return !existsNoFollow(path); }, timeout);
+    return pollUntil([&] { return !QFFileManager::existsNoFollow(path); }, timeout);
 }
 
 bool QFFileManager::removeFile(const QString &path, bool shouldAuth)
@@ -286,7 +282,7 @@ bool QFFileManager::removeFile(const QString &path, bool shouldAuth)
     if (path.isEmpty())
         return false;
     unlockFile(path);
-    if (!existsNoFollow(path))
+    if (!QFFileManager::existsNoFollow(path))
         return true;
     QString reason;
     if (removeTree(path, &reason))
@@ -299,7 +295,7 @@ bool QFFileManager::removeFile(const QString &path, int timeout)
 {
     if (!removeFile(path, true))
         return false;
-    return pollUntil([&] { return !existsNoFollow(path); }, timeout);
+    return pollUntil([&] { return !QFFileManager::existsNoFollow(path); }, timeout);
 }
 
 bool QFFileManager::createDirectory(const QString &path, bool shouldAuth)
@@ -349,14 +345,14 @@ bool QFFileManager::copyFile(const QString &source, const QString &destination, 
 {
     if (!copyFile(source, destination, true))
         return false;
-    return pollUntil([&] { return existsNoFollow(destination); }, timeout);
+    return pollUntil([&] { return QFFileManager::existsNoFollow(destination); }, timeout);
 }
 
 bool QFFileManager::moveFile(const QString &source, const QString &destination, bool shouldAuth)
 {
     if (source.isEmpty() || destination.isEmpty())
         return false;
-    if (existsNoFollow(destination))
+    if (QFFileManager::existsNoFollow(destination))
         unlockFile(destination);
     unlockFolder(destination + u'/' + QFileInfo(source).fileName());
 
@@ -390,7 +386,7 @@ bool QFFileManager::moveFile(const QString &source, const QString &destination, 
         QThread::usleep(500);
         return true;
     }
-    return pollUntil([&] { return !existsNoFollow(source); }, timeout);
+    return pollUntil([&] { return !QFFileManager::existsNoFollow(source); }, timeout);
 }
 
 bool QFFileManager::copyContentsOfDirectory(const QString &source, const QString &destination, int timeout)
@@ -422,20 +418,20 @@ bool QFFileManager::setPosixPermissions(mode_t permissions, const QString &path)
 
 bool QFFileManager::compressFile(const QString &source, const QString &destinationFile, bool includeParent)
 {
-    if (existsNoFollow(destinationFile))
+    if (QFFileManager::existsNoFollow(destinationFile))
         trashFile(destinationFile);
     QString reason;
     if (!qfZipItem(source, destinationFile, includeParent, &reason)) {
         QFLog::appendLog("Unable to compress %@: %@", source, reason);
         return false;
     }
-    return existsNoFollow(destinationFile);
+    return QFFileManager::existsNoFollow(destinationFile);
 }
 
 bool QFFileManager::decompressFile(const QString &source, const QString &destinationFolder)
 {
     // What the archive replaces goes to the Trash; when it cannot, the archive is not unpacked over it.
-    if (existsNoFollow(destinationFolder) && !trashFile(destinationFolder, false)) {
+    if (QFFileManager::existsNoFollow(destinationFolder) && !trashFile(destinationFolder, false)) {
         QFLog::appendLog("Unable to decompress %@: %@ cannot be moved to the Trash.", source, destinationFolder);
         return false;
     }
@@ -444,7 +440,7 @@ bool QFFileManager::decompressFile(const QString &source, const QString &destina
         QFLog::appendLog("Unable to decompress %@: %@", source, reason);
         return false;
     }
-    return existsNoFollow(destinationFolder);
+    return QFFileManager::existsNoFollow(destinationFolder);
 }
 
 bool QFFileManager::touchFile(const QString &path, bool setCreationDate)

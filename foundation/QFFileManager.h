@@ -14,6 +14,8 @@ class QFFileManager final {
 public:
     // Queries
     static bool fileExistsAtPath(const QString &path);
+    // Whether anything is at the path, a dangling link included (links are not followed).
+    static bool existsNoFollow(const QString &path);
     static bool isDirectoryAtPath(const QString &path);
     static bool isDriveMountedForPath(const QString &path);
     static bool isFolderEmpty(const QString &path);

@@ -1,5 +1,6 @@
 #include "foundation/QFLog.h"
 
+#include "foundation/QFMainThread.h"
 #include "foundation/QFLocalPaths.h"
 #include "foundation/platform/QFBundle.h"
 #include "foundation/platform/QFPropertyList.h"
@@ -31,11 +32,6 @@ constexpr qsizetype kWaitThreshold = 99;
 
 std::mutex s_printerMutex;
 std::function<void(const QString &)> s_printer;
-
-bool isMainThread()
-{
-    return static_cast<pid_t>(syscall(SYS_gettid)) == getpid();
-}
 
 // A root process working for the console user keeps its logs in the machine's log folder, so that no
 // root-owned file lands in the user's folders.
@@ -406,7 +402,7 @@ void QFLog::append(const QString &message, bool mayWait)
 {
     const qsizetype length = message.trimmed().size();
     appendTextToLog(message);
-    if (mayWait && length > 0 && length < 100 && bytesInQueue() <= quint64(kWaitThreshold) && !isMainThread())
+    if (mayWait && length > 0 && length < 100 && bytesInQueue() <= quint64(kWaitThreshold) && !QFMainThread::isCurrent())
         finishWriting();
 }
 

@@ -183,7 +183,7 @@ int AppController::searchFolder(const QString &folder, const QStringList &types,
         found << fullPath;
         ++counter;
         if (showAlerts)
-            QFGrowl::sharedController()->postGrowlNotification(QStringLiteral("Found new project"), QFWatchFolders::displayName(fullPath),
+            QFGrowl::sharedController()->postGrowlNotification(QStringLiteral("Found new project"), QFProject::displayNameForPath(fullPath),
                 QString(), QStringLiteral("Backup successful"));
     }
     // Each level announces its own finds.

@@ -190,13 +190,5 @@ bool isProjectCandidate(const QString &folderName, const QString &entryName, con
     return ext != QLatin1String("app");
 }
 
-QString displayName(const QString &path)
-{
-    const QFileInfo info(path);
-    const QString name = info.fileName();
-    if (name == QLatin1String("CurrentVersion.fcpproject") || name == QLatin1String("CurrentVersion.fcpevent"))
-        return QFileInfo(info.absolutePath()).fileName();
-    return name;
-}
 
 } // namespace QFWatchFolders

@@ -61,7 +61,5 @@ bool isPackage(const QString &path);
 bool isSkippedFolder(const QString &folder);
 // Whether a file (not a folder to descend into) of a searched folder becomes a project. ext: lower case.
 bool isProjectCandidate(const QString &folderName, const QString &entryName, const QString &ext, const QStringList &types);
-// The entry name, or the enclosing folder's name for the CurrentVersion files of Final Cut Pro X.
-QString displayName(const QString &path);
 
 } // namespace QFWatchFolders

@@ -1,6 +1,7 @@
 #include "helper/QFWatchFolders.h"
 
 #include "engine/QFPreferenceSnapshot.h"
+#include "engine/QFProject.h"
 #include "tests/helper/HelperTestSupport.h"
 
 #include <QDir>
@@ -130,9 +131,9 @@ TEST_F(QFWatchFoldersTest, ListsFromPreferencesKeepOnlyWellFormedEntries)
 
 TEST_F(QFWatchFoldersTest, DisplayNameOfCurrentVersionFilesIsTheirFolder)
 {
-    EXPECT_EQ(QFWatchFolders::displayName("/m/My Event/CurrentVersion.fcpevent"), "My Event");
-    EXPECT_EQ(QFWatchFolders::displayName("/m/Film/CurrentVersion.fcpproject"), "Film");
-    EXPECT_EQ(QFWatchFolders::displayName("/m/Film/Cut.prproj"), "Cut.prproj");
+    EXPECT_EQ(QFProject::displayNameForPath("/m/My Event/CurrentVersion.fcpevent"), "My Event");
+    EXPECT_EQ(QFProject::displayNameForPath("/m/Film/CurrentVersion.fcpproject"), "Film");
+    EXPECT_EQ(QFProject::displayNameForPath("/m/Film/Cut.prproj"), "Cut.prproj");
 }
 
 TEST_F(QFWatchFoldersTest, SkippedFoldersAndPackages)
