@@ -2,6 +2,7 @@
 
 #include "engine/QFPreferenceKeys.h"
 #include "engine/QFTombrelBackup.h"
+#include "foundation/QFClock.h"
 #include "foundation/QFFileManager.h"
 #include "foundation/QFLog.h"
 #include "foundation/platform/QFFileCopy.h"
@@ -154,7 +155,7 @@ QFProjectActions::RestoreResult QFProjectActions::restoreVersion(const QFProject
     // The helper ignores the events of this restore only if it can read this before they come.
     QString reason;
     if (!QFPreferenceKeys::update({ { QStringLiteral("lastRestoredProject"), target },
-                                      { QStringLiteral("lastRestoreDate"), QDateTime::currentDateTimeUtc() } },
+                                      { QStringLiteral("lastRestoreDate"), QFClock::now().toUTC() } },
             {}, &reason))
         QFLog::appendLog("Unable to note the restore in the preferences: %@", reason);
 

@@ -6,6 +6,7 @@
 #include "engine/QFPreferenceSnapshot.h"
 #include "engine/QFXMLParser.h"
 #include "foundation/QFAlert.h"
+#include "foundation/QFClock.h"
 #include "foundation/QFFileManager.h"
 #include "foundation/QFLog.h"
 #include "foundation/QFMainThread.h"
@@ -164,7 +165,7 @@ std::optional<QFVersionEntry> QFTombrelBackup::changelistForFile(const QString &
     const QFileInfo stat(statPath);
     if (!stat.exists()) {
         QFLog::appendLog("Unable to get attributes for file %@: %@", statPath, QStringLiteral("no such file"));
-        entry.date = QDateTime::currentDateTime();
+        entry.date = QFClock::now();
     } else {
         entry.date = stat.lastModified();
         bytes = stat.isDir() ? qint64(QFFileManager::fileSize(statPath)) : stat.size();

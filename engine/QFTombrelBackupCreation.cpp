@@ -8,6 +8,7 @@
 #include "foundation/QFAlert.h"
 #include "foundation/QFAppRequest.h"
 #include "foundation/QFAppleEvents.h"
+#include "foundation/QFClock.h"
 #include "foundation/QFFileManager.h"
 #include "foundation/QFGrowl.h"
 #include "foundation/QFHelperConnection.h"
@@ -344,7 +345,7 @@ void QFTombrelBackup::backupProject(const QString &path, const QString &toPath, 
             }
             const qint64 minutes = std::clamp<qint64>(prefs.integer(QStringLiteral("backupMinInterval"), 15), 0, 525600);
             const auto date = modificationDate(last);
-            if (date && date->secsTo(QDateTime::currentDateTime()) < minutes * 60) {
+            if (date && date->secsTo(QFClock::now()) < minutes * 60) {
                 QFLog::appendLog("Backup skipped for %@ because a backup occurred less than %i minute(s) ago.", path, int(minutes));
                 return;
             }
@@ -383,7 +384,7 @@ void QFTombrelBackup::backupProject(const QString &path, const QString &toPath, 
         if (!partOfBatch && growl) {
             QFGrowl::sharedController()->postGrowlNotification(QStringLiteral("Project backup failed"), name, QString(),
                 QStringLiteral("Backup failed"));
-            setLastAlertShown(QDateTime::currentDateTime());
+            setLastAlertShown(QFClock::now());
         }
         QFLog::appendLog("Unable to copy project file %@: %@", name, error->description);
         return;
@@ -391,7 +392,7 @@ void QFTombrelBackup::backupProject(const QString &path, const QString &toPath, 
     if (!partOfBatch && growl) {
         QFGrowl::sharedController()->postGrowlNotification(QStringLiteral("Project backed up"), name, QString(),
             QStringLiteral("Backup successful"));
-        setLastAlertShown(QDateTime::currentDateTime());
+        setLastAlertShown(QFClock::now());
     }
 
     if (!QFProject::isFinalCutProProject(project))
@@ -610,7 +611,7 @@ void QFTombrelBackup::processProjectsInPath(const QString &prefix)
         return;
     }
     const QDateTime alert = lastAlertShown();
-    const bool recentAlert = alert.isValid() && alert.msecsTo(QDateTime::currentDateTime()) < 1500;
+    const bool recentAlert = alert.isValid() && alert.msecsTo(QFClock::now()) < 1500;
     QStringList handled;
     int counter = 0;
     const QString root = QFProject::storageRootFromPreferences();

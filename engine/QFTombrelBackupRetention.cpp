@@ -6,6 +6,7 @@
 #include "engine/QFPreferenceSnapshot.h"
 #include "engine/QFProject.h"
 #include "foundation/QFAppRequest.h"
+#include "foundation/QFClock.h"
 #include "foundation/QFFileManager.h"
 #include "foundation/platform/QFBundle.h"
 #include "foundation/platform/QFFileLock.h"
@@ -137,7 +138,7 @@ bool QFTombrelBackup::manageBackups()
     QFLog::appendLog("Starting backup management");
     QStringList removed;
     const QString root = QFProject::storageRootFromPreferences();
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 now = QFClock::msecsSinceEpoch();
     // Whole seconds between two dates, truncated; 0 when either date is unknown.
     const auto secondsBetween = [](std::optional<qint64> from, std::optional<qint64> to) -> qint64 {
         return from && to ? (*to - *from) / 1000 : 0;

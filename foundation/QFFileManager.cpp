@@ -1,6 +1,7 @@
 #include "foundation/QFFileManager.h"
 
 #include "foundation/QFAuthorization.h"
+#include "foundation/QFClock.h"
 #include "foundation/QFLocalPaths.h"
 #include "foundation/QFLog.h"
 #include "foundation/QFMainThread.h"
@@ -24,6 +25,8 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -38,8 +41,7 @@ namespace {
 QMutex s_mountLock;
 std::function<QByteArray()> s_mountReader;
 
-constexpr qint64 kWriteQuietMs = 4000;
-constexpr int kWriteCheckMs = 500;
+std::atomic<qint64> s_writeQuietMs { 4000 };
 
 QByteArray encode(const QString &path)
 {
@@ -472,6 +474,11 @@ bool QFFileManager::registerApplicationWithLaunchServices(const QString &applica
     return QFTaskEx::runTask(tool, { QStringLiteral("-q"), entries }, 30.0, &status) && status == 0;
 }
 
+void QFFileManager::setWriteQuietPeriod(int milliseconds)
+{
+    s_writeQuietMs = qMax(0, milliseconds);
+}
+
 bool QFFileManager::waitForFileWrites(const QString &path, int longestWaitSeconds)
 {
     const auto lastWrite = [&]() -> std::optional<QDateTime> {
@@ -481,7 +488,7 @@ bool QFFileManager::waitForFileWrites(const QString &path, int longestWaitSecond
         return info.lastModified();
     };
     const auto quiet = [&](const std::optional<QDateTime> &modified) {
-        return !modified || modified->msecsTo(QDateTime::currentDateTime()) > kWriteQuietMs;
+        return !modified || modified->msecsTo(QFClock::now()) > s_writeQuietMs.load();
     };
     if (quiet(lastWrite()))
         return true;
@@ -497,7 +504,7 @@ bool QFFileManager::waitForFileWrites(const QString &path, int longestWaitSecond
             QFLog::appendLog("File %@ is still being written to after %li seconds. Skipping it for now.", path, long(longestWaitSeconds));
             return false;
         }
-        QThread::msleep(kWriteCheckMs);
+        QThread::msleep(unsigned(std::clamp<qint64>(s_writeQuietMs.load() / 4, 10, 500)));
     }
     QFLog::appendLog("File %@ finished writing.", path);
     return true;

@@ -48,7 +48,9 @@ public:
     static bool touchFile(const QString &path, bool setCreationDate = false);
     static bool registerApplicationWithLaunchServices(const QString &applicationPath);
 
-    // Waits until the file has not been modified for 4 seconds. False when it is still being written
+    // How long a file must have gone unmodified to count as written (4 seconds unless set).
+    static void setWriteQuietPeriod(int milliseconds);
+    // Waits until the file has not been modified for the quiet period. False when it is still being written
     // after the longest wait (10 minutes by default): the caller should skip it for now.
     static bool waitForFileWrites(const QString &path, int longestWaitSeconds = 600);
 

@@ -2,6 +2,7 @@
 
 #include "engine/QFPreferenceSnapshot.h"
 #include "foundation/QFBugReporter.h"
+#include "foundation/QFFileManager.h"
 #include "foundation/QFHelperConnection.h"
 #include "foundation/QFLog.h"
 #include "foundation/platform/QFRunningApplications.h"
@@ -31,6 +32,7 @@ AppController::AppController(const AppControllerOptions &options, QObject *paren
     , m_options(options)
 {
     QFShutdown::reset();
+    QFFileManager::setWriteQuietPeriod(m_options.writeQuietMs);
     if (m_options.singleInstance)
         ensureSingleInstance();
     m_backupController = std::make_unique<QFTombrelBackup>();

@@ -48,6 +48,8 @@ struct AppControllerOptions {
     int timerSecondMs = 1000;
     // The event stream's latency, in seconds.
     double latency = 1.0;
+    // How long a project file must have gone unmodified before it is copied.
+    int writeQuietMs = 4000;
 };
 
 class AppController final : public QObject, public QFFSEventsDelegate, public QFXPCControllerDelegate {

@@ -3,6 +3,7 @@
 #include "helper/AppController.h"
 
 #include "engine/QFPreferenceSnapshot.h"
+#include "foundation/QFClock.h"
 #include "foundation/QFException.h"
 #include "foundation/QFGrowl.h"
 #include "foundation/QFHelperConnection.h"
@@ -39,7 +40,7 @@ void AppController::fileSystemEventsReceived(const QList<QFFSEventRecord> &event
     const QFPreferenceSnapshot prefs = QFPreferenceSnapshot::read();
     const QString restored = prefs.string(QStringLiteral("lastRestoredProject"));
     const QDateTime restoreDate = prefs.value(QStringLiteral("lastRestoreDate")).toDateTime();
-    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime now = QFClock::now();
     QFTombrelBackup *engine = m_backupController.get();
     for (const QFFSEventRecord &event : events) {
         if (QFWatchFolders::isSuppressedByRestore(event.path, restored, restoreDate, now)) {

@@ -1,6 +1,7 @@
 #include "helper/QFFSEvents.h"
 
 #include "foundation/QFLog.h"
+#include "foundation/QFClock.h"
 
 #include <QDir>
 #include <QFile>
@@ -361,7 +362,7 @@ void QFFSEvents::onLatencyTimeout()
 
 void QFFSEvents::deliver()
 {
-    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime now = QFClock::now();
     QList<QFFSEventRecord> records;
     records.reserve(m_pendingOrder.size());
     for (const QString &folder : std::as_const(m_pendingOrder)) {

@@ -1,5 +1,6 @@
 #include "engine/QFTombrelBackup.h"
 
+#include "foundation/QFClock.h"
 #include "foundation/QFLog.h"
 #include "foundation/platform/QFBundle.h"
 #include "foundation/platform/QFPropertyList.h"
@@ -283,4 +284,16 @@ TEST_F(QFRetentionTest, OutsideTheApplicationCloudWorkIsHandedToIt)
     EXPECT_EQ(recorded().at(2), QStringLiteral("-removeRemote"));
     EXPECT_EQ(recorded().at(3), QString(folder + QStringLiteral("/Versions/Cut%2C final.00002.prproj")));
     QFBundle::setMainBundlePath(QString());
+}
+
+TEST_F(QFRetentionTest, AgesAreMeasuredFromTheSystemsClock)
+{
+    const QDateTime now = QDateTime::fromString(QStringLiteral("2014-06-01T12:00:00"), Qt::ISODate);
+    QFClock::setSource([&] { return now.toMSecsSinceEpoch(); });
+    Builder::addVersions(folder, { VersionSpec { name(1), now.addDays(-137) }, VersionSpec { name(2), now.addDays(-31) },
+                                     VersionSpec { name(3), now.addSecs(-3600) } });
+    Builder::setPreferences({ { QStringLiteral("backupManagementMinLimitSet"), qint64(0) }, { QStringLiteral("currentDayCount"), qint64(1) } });
+    engine.manageBackups();
+    QFClock::setSource({});
+    EXPECT_EQ(names(), (QStringList { name(2), name(3) })) << "only the version older than 90 days goes";
 }

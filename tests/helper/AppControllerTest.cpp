@@ -1,6 +1,7 @@
 #include "helper/AppController.h"
 
 #include "engine/QFTombrelBackup.h"
+#include "foundation/QFFileManager.h"
 #include "foundation/QFHelperConnection.h"
 #include "foundation/QFLog.h"
 #include "foundation/platform/QFPropertyList.h"
@@ -68,6 +69,7 @@ protected:
         if (controller)
             controller->scanQueue()->waitUntilAllOperationsAreFinished(120000);
         controller.reset();
+        QFFileManager::setWriteQuietPeriod(4000);
         QFLog::finishWriting();
     }
 
@@ -85,6 +87,7 @@ protected:
         o.mountPollMs = 20;
         o.processPollMs = 60000;
         o.latency = 0.2;
+        o.writeQuietMs = 300;
         return o;
     }
 

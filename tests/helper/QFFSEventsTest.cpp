@@ -1,5 +1,6 @@
 #include "helper/QFFSEvents.h"
 
+#include "foundation/QFClock.h"
 #include "foundation/QFLog.h"
 #include "tests/helper/HelperTestSupport.h"
 
@@ -56,6 +57,11 @@ protected:
 
 TEST_F(QFFSEventsTest, ChangeIsOneRecordPerFolderWithTrailingSlashFlagsIdAndDate)
 {
+    const QDateTime fixed = QDateTime::fromString(QStringLiteral("2014-03-07T12:00:00Z"), Qt::ISODate);
+    QFClock::setSource([&] { return fixed.toMSecsSinceEpoch(); });
+    struct RealClock {
+        ~RealClock() { QFClock::setSource({}); }
+    } realClock;
     QDir().mkpath(root + QStringLiteral("/Edits"));
     events()->startWatchingPaths({ root }, 0.2);
     EXPECT_EQ(events()->watchPaths(), QStringList(root));
@@ -67,7 +73,7 @@ TEST_F(QFFSEventsTest, ChangeIsOneRecordPerFolderWithTrailingSlashFlagsIdAndDate
     ASSERT_EQ(first.size(), 1) << "several events on one folder make one record";
     EXPECT_EQ(first[0].flag, QStringLiteral("0000"));
     EXPECT_GT(first[0].id, 0u);
-    EXPECT_TRUE(first[0].date.isValid());
+    EXPECT_EQ(first[0].date, fixed) << "dated by the system's clock";
     const QVariantMap dictionary = first[0].toDictionary();
     EXPECT_EQ(dictionary.keys(), QStringList({ "date", "flag", "id", "path" }));
 
