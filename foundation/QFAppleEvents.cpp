@@ -138,14 +138,9 @@ std::optional<QVariantMap> sendEvent(const QString &eventID, const QVariantMap &
     QDBusMessage call = bridgeCall(kEditorEventClass, eventID, params);
     call.setAutoStartService(mayStart);
     const QDBusMessage reply = bus.call(call, QDBus::Block, QFAppleEvents::replyTimeout());
-    if (reply.type() != QDBusMessage::ReplyMessage) {
+    if (reply.type() != QDBusMessage::ReplyMessage)
         qCDebug(lcBridge) << eventID << "failed:" << reply.errorName() << reply.errorMessage();
-        return std::nullopt;
-    }
-    if (reply.arguments().isEmpty())
-        return QVariantMap();
-    const QVariant result = plainValue(reply.arguments().constFirst());
-    return result.metaType().id() == QMetaType::QVariantMap ? result.toMap() : QVariantMap();
+    return QFAppleEvents::replyParameters(reply);
 }
 
 // Asks the editor to open a project, starting it by bus activation when it is not running. Like opening a
@@ -224,22 +219,10 @@ std::optional<QByteArray> exportRequest(const QString &eventID, const QString &p
         QFLog::appendLog("Error sending AppleEvent");
         return std::nullopt;
     }
-    const auto xml = reply->constFind(QStringLiteral("xmlD"));
-    if (xml == reply->constEnd()) {
-        QFLog::appendLog("Error getting XML information");
+    auto data = QFAppleEvents::xmlFromReply(*reply);
+    if (!data)
         return std::nullopt;
-    }
-    QByteArray data;
-    if (xml->metaType().id() == QMetaType::QByteArray)
-        data = xml->toByteArray();
-    else if (xml->metaType().id() == QMetaType::QString)
-        data = xml->toString().toUtf8();
-    else {
-        QFLog::appendLog("Error retrieving XML data");
-        return std::nullopt;
-    }
-    data = QFAppleEvents::formatData(data);
-    if (data.isEmpty())
+    if (data->isEmpty())
         QFLog::appendLog("Unable to communicate with Final Cut Pro. Please make sure it is running.");
 
     if (openedHere && close && style == OpenStyle::CloseAfterwardsIfOpened)
@@ -330,17 +313,10 @@ std::optional<QStringList> QFAppleEvents::listOfOpenFCPProjects()
             qfSystemLog(QStringLiteral("Error: Final Cut Pro is not running."));
             return std::nullopt;
         }
-        QStringList paths;
         const auto reply = sendEvent(QStringLiteral("fcLP"), {}, false);
         if (!reply)
-            return paths;
-        for (const QVariant &item : reply->value(QStringLiteral("fcOP")).toList()) {
-            const QVariant file = item.toMap().value(QStringLiteral("fcPf"));
-            if (file.metaType().id() != QMetaType::QString || file.toString().isEmpty())
-                break;
-            paths << file.toString();
-        }
-        return paths;
+            return QStringList();
+        return openProjectsFromReply(*reply);
     });
 }
 
@@ -444,6 +420,47 @@ int QFAppleEvents::majorVersionFromString(const QString &version)
 int QFAppleEvents::finalCutProMajorVersion()
 {
     return majorVersionFromString(finalCutProVersionString());
+}
+
+std::optional<QVariantMap> QFAppleEvents::replyParameters(const QDBusMessage &reply)
+{
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        return std::nullopt;
+    if (reply.arguments().isEmpty())
+        return QVariantMap();
+    const QVariant result = plainValue(reply.arguments().constFirst());
+    return result.metaType().id() == QMetaType::QVariantMap ? result.toMap() : QVariantMap();
+}
+
+std::optional<QByteArray> QFAppleEvents::xmlFromReply(const QVariantMap &reply)
+{
+    const auto xml = reply.constFind(QStringLiteral("xmlD"));
+    if (xml == reply.constEnd()) {
+        QFLog::appendLog("Error getting XML information");
+        return std::nullopt;
+    }
+    QByteArray data;
+    if (xml->metaType().id() == QMetaType::QByteArray)
+        data = xml->toByteArray();
+    else if (xml->metaType().id() == QMetaType::QString)
+        data = xml->toString().toUtf8();
+    else {
+        QFLog::appendLog("Error retrieving XML data");
+        return std::nullopt;
+    }
+    return formatData(data);
+}
+
+QStringList QFAppleEvents::openProjectsFromReply(const QVariantMap &reply)
+{
+    QStringList paths;
+    for (const QVariant &item : reply.value(QStringLiteral("fcOP")).toList()) {
+        const QVariant file = item.toMap().value(QStringLiteral("fcPf"));
+        if (file.metaType().id() != QMetaType::QString || file.toString().isEmpty())
+            break;
+        paths << file.toString();
+    }
+    return paths;
 }
 
 QByteArray QFAppleEvents::formatData(const QByteArray &data)

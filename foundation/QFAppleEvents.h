@@ -7,7 +7,9 @@
 // null strings, with the cause in the log.
 
 #include <QByteArray>
+#include <QDBusMessage>
 #include <QString>
+#include <QVariantMap>
 #include <QStringList>
 
 #include <optional>
@@ -45,6 +47,14 @@ public:
 
     // The data without one trailing zero byte.
     static QByteArray formatData(const QByteArray &data);
+
+    // The editor's answers, read apart from the bus so that damaged or hostile ones can be tried directly.
+    // The reply's parameter dictionary (nothing for an error reply; an empty one when it holds none).
+    static std::optional<QVariantMap> replyParameters(const QDBusMessage &reply);
+    // The XML of an export answer (xmlD as bytes or text), formatted; nothing, logged, when it has none.
+    static std::optional<QByteArray> xmlFromReply(const QVariantMap &reply);
+    // The paths of the open projects in a list answer, up to the first entry that names none.
+    static QStringList openProjectsFromReply(const QVariantMap &reply);
     // A new identifier: upper-case hexadecimal with hyphens.
     static QString generateUUID();
 
