@@ -59,8 +59,11 @@ public:
     std::optional<QStringList> changeListForFCPXMLDoc(const pugi::xml_document *doc, const pugi::xml_document *baseDoc,
         const QStringList &oldUUIDList, const QStringList &oldIDList, const QStringList &newUUIDList,
         const QStringList &newIDList);
+    // The walk's next node in baseDoc after oldNode when the newer document is at newNode.
     pugi::xml_node nextBaseNode(const pugi::xml_node &oldNode, const pugi::xml_node &newNode) const;
-    // One sentence for a changed leaf element, or a null string when the change is not worth one.
+    // One sentence for a changed leaf element, or a null string when the change is not worth one; the walk
+    // asks it of every change. oldValue null: the text of oldNode. withUUIDList tells renamed items from new
+    // ones; no sentence depends on the ids in withIDList.
     QString changeStringFromFCPNode(const pugi::xml_node &node, const QString &nodeName, const QString &nodeValue,
         const pugi::xml_node &nodeParent, const QString &nodeParentName, const pugi::xml_node &oldNode,
         const QString &oldValue, const QStringList &withUUIDList, const QStringList &withIDList);
@@ -185,10 +188,7 @@ private:
     QSet<QString> m_currentBackups;
     QDateTime m_lastAlertShown;
 
-    class ChangeListWalk;
-    QString changeString(const pugi::xml_node &node, const QString &nodeName, const QString &nodeValue,
-        const pugi::xml_node &nodeParent, const QString &nodeParentName, const QString &oldValue,
-        const std::function<bool(const QString &)> &isOldUUID);
+    friend class QFChangeListWalk;
     bool cancelledWithGUI() const;
 
     std::atomic<bool> m_processingCancelled { false };

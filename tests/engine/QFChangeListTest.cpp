@@ -475,3 +475,131 @@ TEST_F(QFChangeListTest, HostileInputGivesAnErrorOrAList)
     EXPECT_FALSE(changes("<xmeml><project><name>P</name><foo/><sequence><name>S</name></sequence></project></xmeml>",
         "<xmeml><project><name>P</name><sequence/><bar/></project></xmeml>").isEmpty());
 }
+
+namespace {
+
+// The edited fixtures of tests/fixtures/changelists, by the names their expected lists use.
+struct EditedFixture {
+    const char *name;
+    const char *fixture;
+    Edits edits;
+};
+
+std::vector<EditedFixture> editedFixtures()
+{
+    const char *const newItems = "<track><clipitem id=\"new 1\"><name>clip</name><in>0</in><out>30</out>"
+                                 "<start>0</start><end>30</end><file id=\"new file\"><pathurl>"
+                                 "file://localhost/Volumes/Media/My%20Clip.mov</pathurl></file></clipitem>"
+                                 "<generatoritem id=\"gen\"><name>Slug</name><start>30</start></generatoritem>"
+                                 "<marker><name>Cue</name><in>30</in></marker><transitionitem>";
+    const char *const newFilter = "<filter><effect><name>Gaussian Blur</name><effectid>x</effectid></effect></filter>"
+                                  "<sourcetrack>";
+    return {
+        { "markp-points", "markp.xml",
+            { { "<in>0</in>", "<in>30</in>" }, { "<out>44275</out>", "<out>44305</out>" },
+                { "<start>0</start>", "<start>10</start>" },
+                { "<duration>44281</duration>", "<duration>44311</duration>" } } },
+        { "markp-settings", "markp.xml",
+            { { "<width>1440</width>", "<width>1920</width>" },
+                { "<enabled>TRUE</enabled>", "<enabled>FALSE</enabled>" }, { "<value>24</value>", "<value>36</value>" },
+                { "<good>FALSE</good>", "<good>TRUE</good>" },
+                { "<alignment>start</alignment>", "<alignment>end</alignment>" } } },
+        { "markp-items", "markp.xml",
+            { { "<track>\n\t\t\t\t<transitionitem>", newItems }, { "<sourcetrack>", newFilter } } },
+        { "fcp_sample-clips", "fcp_sample.xml",
+            { { "<out>462</out>", "<out>500</out>" }, { "<end>50</end>", "<end>88</end>" },
+                { "<name>DYR18233_01</name>", "<name>Fly close-up</name>" },
+                { "<ntsc>FALSE</ntsc>", "<ntsc>TRUE</ntsc>" } } },
+        { "premiere-levels", "premiere_cs6_lydtest.xml",
+            { { "<value>0.99763</value>", "<value>0.5</value>" }, { "<end>6556</end>", "<end>6600</end>" },
+                { "<name>Nokas.2010.NORWEGIAN.DVDSCR.XviD-NOKAS.avi</name>", "<name>Nokas cut</name>" },
+                { "<locked>FALSE</locked>", "<locked>TRUE</locked>" } } },
+        { "premiere-renamed", "premiere_cs6_lydtest.xml",
+            { { "<name>Sequence 01</name>", "<name>Lydtest</name>" }, { "<end>6556</end>", "<end>6600</end>" } } },
+        { "hiero-remap", "hiero_xml_export.xml",
+            { { "<value>0.25</value>", "<value>0.5</value>" }, { "<out>1055.0</out>", "<out>1100.0</out>" },
+                { "<name>A160C005_171213_R0MN</name>", "<name>A160C005 graded</name>" } } },
+    };
+}
+
+QByteArray expectedChangeList(const QString &oldName, const QString &newName)
+{
+    QFile file(fixturePath(QStringLiteral("changelists/%1__%2.txt").arg(oldName, newName)));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << qPrintable(file.fileName());
+    return file.readAll();
+}
+
+} // namespace
+
+// Every fixture against every other, and each edited fixture against its original both ways, give the
+// lists kept in tests/fixtures/changelists byte for byte, as tombrel diff prints them.
+TEST_F(QFChangeListTest, ChangeListsOfTheFixtures)
+{
+    const auto listOf = [this](const QByteArray &oldText, const QByteArray &newText) {
+        const auto base = parse(oldText);
+        const auto doc = parse(newText);
+        if (!base || !doc)
+            return QByteArray("<unreadable>");
+        const auto list = engine.changeListForFCPXMLDoc(doc.get(), base.get(), QFXMLParser::uuidList(*base),
+            QFXMLParser::idList(*base), QFXMLParser::uuidList(*doc), QFXMLParser::idList(*doc));
+        if (!list)
+            return QByteArray("<cancelled>");
+        QByteArray text;
+        for (const QString &line : *list)
+            text += line.toUtf8() + '\n';
+        return text;
+    };
+    const auto check = [&](const QString &oldName, const QByteArray &oldText, const QString &newName,
+                           const QByteArray &newText) {
+        SCOPED_TRACE(qPrintable(oldName + QStringLiteral(" -> ") + newName));
+        EXPECT_EQ(listOf(oldText, newText), expectedChangeList(oldName, newName));
+    };
+
+    const char *const fixtures[]
+        = { "fcp_sample.xml", "hiero_xml_export.xml", "markp.xml", "premiere_cs6_lydtest.xml" };
+    const auto stem = [](const char *name) { return QString::fromLatin1(name).chopped(4); };
+    int compared = 0;
+    for (const char *oldFixture : fixtures) {
+        for (const char *newFixture : fixtures) {
+            if (qstrcmp(oldFixture, newFixture) == 0)
+                continue;
+            check(stem(oldFixture), fixture(oldFixture), stem(newFixture), fixture(newFixture));
+            ++compared;
+        }
+    }
+    for (const EditedFixture &variant : editedFixtures()) {
+        const QByteArray original = fixture(variant.fixture);
+        const QByteArray changed = edited(original, variant.edits);
+        check(stem(variant.fixture), original, QString::fromLatin1(variant.name), changed);
+        check(QString::fromLatin1(variant.name), changed, stem(variant.fixture), original);
+        compared += 2;
+    }
+    EXPECT_EQ(compared, 26);
+}
+
+TEST_F(QFChangeListTest, OlderTextComesFromTheOlderNodeUnlessGiven)
+{
+    const auto doc = parse("<xmeml><bin><uuid>B1</uuid><name>Footage</name></bin>"
+                           "<sequence><name>Main</name><duration>60</duration></sequence></xmeml>");
+    const auto base = parse("<xmeml><bin><uuid>B1</uuid><name>Rushes</name></bin>"
+                            "<sequence><name>Main</name><duration>30</duration></sequence></xmeml>");
+    ASSERT_TRUE(doc && base);
+    const pugi::xml_node name = doc->document_element().child("bin").child("name");
+    const pugi::xml_node oldName = base->document_element().child("bin").child("name");
+    const QStringList oldUUIDs { QStringLiteral("B1") };
+    EXPECT_EQ(engine.changeStringFromFCPNode(name, QStringLiteral("name"), QStringLiteral("Footage"), name.parent(),
+                  QStringLiteral("bin"), oldName, QString(), oldUUIDs, {}),
+        QStringLiteral("Rushes bin name changed to Footage"));
+    EXPECT_EQ(engine.changeStringFromFCPNode(name, QStringLiteral("name"), QStringLiteral("Footage"), name.parent(),
+                  QStringLiteral("bin"), oldName, QStringLiteral("Cuts"), oldUUIDs, {}),
+        QStringLiteral("Cuts bin name changed to Footage"));
+    EXPECT_EQ(engine.changeStringFromFCPNode(name, QStringLiteral("name"), QStringLiteral("Footage"), name.parent(),
+                  QStringLiteral("bin"), oldName, QString(), {}, {}),
+        QStringLiteral("New bin added: Footage"));
+
+    const pugi::xml_node duration = doc->document_element().child("sequence").child("duration");
+    const pugi::xml_node oldDuration = base->document_element().child("sequence").child("duration");
+    EXPECT_EQ(engine.changeStringFromFCPNode(duration, QStringLiteral("duration"), QStringLiteral("60"),
+                  duration.parent(), QStringLiteral("sequence"), oldDuration, QString(), {}, {}),
+        QStringLiteral("Main sequence duration changed from 01:00:01;00 to 01:00:02;00 (+30)"));
+}
