@@ -249,7 +249,6 @@ QString QFChangePhrases::unknownChange() const
 
 QString QFChangePhrases::nameChanged() const
 {
-    const auto nameOfNode = [](const Node &item) { return QFXMLParser::nameForNode(item); };
     if (is(m_p, "project"))
         return qfFormat("Project name changed to %@", m_value);
     if (m_clipParent) {
@@ -258,7 +257,7 @@ QString QFChangePhrases::nameChanged() const
             return unknownChange();
         const QString kind = itemKind(m_parent, ".//subclipinfo[1]/text()", ".//stillframeoffset[1]/text()");
         if (isOldUUID(uuid)) {
-            const QString itemName = nameOfNode(m_parent);
+            const QString itemName = QFXMLParser::nameForNode(m_parent);
             if (itemName == m_value)
                 return {};
             return qfFormat("%@ %@ name changed to %@", itemName, kind, m_value);
@@ -266,8 +265,8 @@ QString QFChangePhrases::nameChanged() const
         const Node multiclip = ancestorNamed(m_node, "multiclip");
         const Node sequence = ancestorNamed(m_node, "sequence");
         return qfFormat("New %@%@ added%@%@: %@", mediaPrefix(m_node), kind,
-            multiclip ? part(" to multiclip %@", nameOfNode(multiclip)) : QStringLiteral(""),
-            sequence ? part(" for sequence %@", nameOfNode(sequence)) : QStringLiteral(""), m_value);
+            multiclip ? part(" to multiclip %@", QFXMLParser::nameForNode(multiclip)) : QStringLiteral(""),
+            sequence ? part(" for sequence %@", QFXMLParser::nameForNode(sequence)) : QStringLiteral(""), m_value);
     }
     if (is(m_p, "bin")) {
         const QString uuid = QFXMLParser::uuidForNode(m_parent);
@@ -288,8 +287,8 @@ QString QFChangePhrases::nameChanged() const
         const Node clip = ancestorNamed(m_node, "clipitem");
         const Node sequence = ancestorNamed(m_node, "sequence");
         return qfFormat("Marker %@ added%@%@", m_value,
-            clip ? part(" to clip %@", nameOfNode(clip)) : QStringLiteral(""),
-            sequence ? part(" for sequence %@", nameOfNode(sequence)) : QStringLiteral(""));
+            clip ? part(" to clip %@", QFXMLParser::nameForNode(clip)) : QStringLiteral(""),
+            sequence ? part(" for sequence %@", QFXMLParser::nameForNode(sequence)) : QStringLiteral(""));
     }
     return {};
 }

@@ -10,26 +10,17 @@
 using Node = pugi::xml_node;
 using namespace QFChangeNodes;
 
-namespace {
-
-QString nameOfNode(const Node &item)
-{
-    return QFXMLParser::nameForNode(item);
-}
-
-} // namespace
-
 QString QFChangePhrases::valueChanged() const
 {
     if (is(m_a1, "effect"))
-        return qfFormat("%@ set to %@ for %@ Filter", m_engine.capitalizeFirstLetter(nameOfNode(m_parent)), m_value,
-            nameOfNode(m_grandparent));
+        return qfFormat("%@ set to %@ for %@ Filter", m_engine.capitalizeFirstLetter(QFXMLParser::nameForNode(m_parent)), m_value,
+            QFXMLParser::nameForNode(m_grandparent));
     if (is(m_p, "keyframe")) {
         const Node effect = ancestorNamed(m_node, "effect");
         const Node clip = ancestorNamed(m_node, "clipitem");
         return qfFormat("Keyframe at %@ set to %@%@%@", QFXMLParser::stringValue(QFXMLParser::previousNode(m_node)),
-            m_value, effect ? part(" for filter %@", nameOfNode(effect)) : QStringLiteral(""),
-            clip ? part(" on clip %@", nameOfNode(clip)) : QStringLiteral(""));
+            m_value, effect ? part(" for filter %@", QFXMLParser::nameForNode(effect)) : QStringLiteral(""),
+            clip ? part(" on clip %@", QFXMLParser::nameForNode(clip)) : QStringLiteral(""));
     }
     return unknownChange();
 }
@@ -42,17 +33,17 @@ QString QFChangePhrases::filterParameterChanged() const
         : is(m_a2, "effect")              ? m_greatGrandparent
                                           : Node();
     return qfFormat("%@ set to %@ for %@ Filter", m_engine.capitalizeFirstLetter(m_nodeName), m_value,
-        effect ? nameOfNode(effect) : QString());
+        effect ? QFXMLParser::nameForNode(effect) : QString());
 }
 
 QString QFChangePhrases::newFilter(const Node &effect)
 {
     QString clipName;
     if (pathContains(effect, "clip"))
-        clipName = nameOfNode(ancestorNamed(effect, "clip"));
+        clipName = QFXMLParser::nameForNode(ancestorNamed(effect, "clip"));
     else if (pathContains(effect, "clipitem"))
-        clipName = nameOfNode(ancestorNamed(effect, "clipitem"));
-    const QString name = nameOfNode(effect);
+        clipName = QFXMLParser::nameForNode(ancestorNamed(effect, "clipitem"));
+    const QString name = QFXMLParser::nameForNode(effect);
     if (isStandardFilter(name))
         return {};
     return qfFormat("New filter added%@: %@", part(" for clip %@", clipName),
@@ -62,7 +53,7 @@ QString QFChangePhrases::newFilter(const Node &effect)
 QString QFChangePhrases::newEffectNamed(const Node &nameNode, const QString &name)
 {
     if (const Node generator = ancestorNamed(nameNode, "generatoritem"))
-        return qfFormat("New generator added: %@", nameOfNode(generator));
+        return qfFormat("New generator added: %@", QFXMLParser::nameForNode(generator));
     if (isStandardFilter(name))
         return {};
     return qfFormat("New filter added: %@", name);

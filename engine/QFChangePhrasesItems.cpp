@@ -14,11 +14,6 @@ using namespace QFChangeNodes;
 
 namespace {
 
-QString nameOfNode(const Node &item)
-{
-    return QFXMLParser::nameForNode(item);
-}
-
 // The file name of the first media path the query finds, unescaped; none when there is no path.
 std::optional<QString> mediaFileName(const char *query, const Node &item)
 {
@@ -40,14 +35,14 @@ QString QFChangePhrases::newClip(const QFTombrelBackup &engine, const Node &item
         if (!multiclip)
             multiclip = QFXMLParser::nodeForQuery(QStringLiteral(".//multiclip[1]"), item).node();
     }
-    const QString multiclipPart = multiclip ? part(" to multiclip %@", nameOfNode(multiclip)) : QStringLiteral("");
-    const QString sequencePart = sequence ? part(" for sequence %@", nameOfNode(sequence)) : QStringLiteral("");
+    const QString multiclipPart = multiclip ? part(" to multiclip %@", QFXMLParser::nameForNode(multiclip)) : QStringLiteral("");
+    const QString sequencePart = sequence ? part(" for sequence %@", QFXMLParser::nameForNode(sequence)) : QStringLiteral("");
     const QString timePart = part(" at %@", engine.startTimeForNode(item));
 
     // Named by its media file, else by its own name.
     if (const std::optional<QString> file = mediaFileName("./file[1]/pathurl[1]", item))
         return qfFormat("New %@%@ %@ added%@%@%@", prefix, kind, *file, multiclipPart, sequencePart, timePart);
-    const QString name = nameOfNode(item);
+    const QString name = QFXMLParser::nameForNode(item);
     if (!name.isNull())
         return qfFormat("New %@%@ %@ added%@%@%@", prefix, kind, name, multiclipPart, sequencePart, timePart);
     return qfFormat("New %@%@ added%@%@%@", prefix, kind, multiclipPart, sequencePart, timePart);
@@ -57,8 +52,8 @@ QString QFChangePhrases::newMulticlip(const QFTombrelBackup &engine, const Node 
 {
     const QString at = part(" at %@", engine.startTimeForNode(multiclip));
     const Node sequence = ancestorNamed(multiclip, "sequence");
-    const QString to = sequence ? part(" to sequence %@", nameOfNode(sequence)) : QStringLiteral("");
-    const QString name = nameOfNode(multiclip);
+    const QString to = sequence ? part(" to sequence %@", QFXMLParser::nameForNode(sequence)) : QStringLiteral("");
+    const QString name = QFXMLParser::nameForNode(multiclip);
     if (const std::optional<QString> file = mediaFileName(".//pathurl[1]", multiclip))
         return qfFormat("New multiclip added%@%@: %@", at, to, *file);
     if (!name.isNull())
@@ -68,14 +63,14 @@ QString QFChangePhrases::newMulticlip(const QFTombrelBackup &engine, const Node 
 
 QString QFChangePhrases::newBin(const Node &bin)
 {
-    return qfFormat("New bin added: %@", nameOfNode(bin));
+    return qfFormat("New bin added: %@", QFXMLParser::nameForNode(bin));
 }
 
 QString QFChangePhrases::newGenerator(const QFTombrelBackup &engine, const Node &generator)
 {
     const Node sequence = ancestorNamed(generator, "sequence");
-    return qfFormat("New generator %@ added%@%@", nameOfNode(generator),
-        sequence ? part(" to sequence %@", nameOfNode(sequence)) : QStringLiteral(""),
+    return qfFormat("New generator %@ added%@%@", QFXMLParser::nameForNode(generator),
+        sequence ? part(" to sequence %@", QFXMLParser::nameForNode(sequence)) : QStringLiteral(""),
         part(" at %@", engine.startTimeForNode(generator)));
 }
 
@@ -83,9 +78,9 @@ QString QFChangePhrases::newTransition(const QFTombrelBackup &engine, const Node
 {
     const Node clip = ancestorNamed(transition, "clipitem");
     const Node sequence = ancestorNamed(transition, "sequence");
-    return qfFormat("New transition %@ added%@%@%@", nameOfNode(transition),
-        clip ? part(" to clip %@", nameOfNode(clip)) : QStringLiteral(""),
-        sequence ? part(" for sequence %@", nameOfNode(sequence)) : QStringLiteral(""),
+    return qfFormat("New transition %@ added%@%@%@", QFXMLParser::nameForNode(transition),
+        clip ? part(" to clip %@", QFXMLParser::nameForNode(clip)) : QStringLiteral(""),
+        sequence ? part(" for sequence %@", QFXMLParser::nameForNode(sequence)) : QStringLiteral(""),
         part(" at %@", engine.startTimeForNode(transition)));
 }
 
@@ -94,8 +89,8 @@ QString QFChangePhrases::newMarker(const QFTombrelBackup &engine, const Node &ma
     const Node clip = ancestorNamed(marker, "clipitem");
     const Node sequence = ancestorNamed(marker, "sequence");
     return qfFormat("New marker %@ added%@%@%@", name,
-        clip ? qfFormat(" to %@clip %@", mediaPrefix(marker), nameOfNode(clip)) : QStringLiteral(""),
-        sequence ? part(" for sequence %@", nameOfNode(sequence)) : QStringLiteral(""),
+        clip ? qfFormat(" to %@clip %@", mediaPrefix(marker), QFXMLParser::nameForNode(clip)) : QStringLiteral(""),
+        sequence ? part(" for sequence %@", QFXMLParser::nameForNode(sequence)) : QStringLiteral(""),
         part(" at %@", engine.startTimeForNode(marker)));
 }
 
@@ -106,5 +101,5 @@ QString QFChangePhrases::newSequence(const QString &name)
 
 QString QFChangePhrases::removedItem(const QFTombrelBackup &engine, const Node &item)
 {
-    return qfFormat("%@ %@ removed", engine.typeOfNode(item), nameOfNode(item));
+    return qfFormat("%@ %@ removed", engine.typeOfNode(item), QFXMLParser::nameForNode(item));
 }

@@ -9,25 +9,16 @@
 using Node = pugi::xml_node;
 using namespace QFChangeNodes;
 
-namespace {
-
-QString nameOfNode(const Node &item)
-{
-    return QFXMLParser::nameForNode(item);
-}
-
-} // namespace
-
 QString QFChangePhrases::durationChanged() const
 {
     if (is(m_p, "sequence"))
-        return qfFormat("%@ sequence duration changed from %@ to %@ (%@%li)", nameOfNode(m_parent),
+        return qfFormat("%@ sequence duration changed from %@ to %@ (%@%li)", QFXMLParser::nameForNode(m_parent),
             timecode(m_oldValue), timecode(m_value), m_sign, m_delta);
     if (m_clipParent)
-        return qfFormat("%@ %@ duration changed from %@ to %@ (%@%i)", nameOfNode(m_parent), kindOfParent(),
+        return qfFormat("%@ %@ duration changed from %@ to %@ (%@%i)", QFXMLParser::nameForNode(m_parent), kindOfParent(),
             timecode(m_oldValue), timecode(m_value), m_sign, m_delta);
     if (is(m_p, "generatoritem"))
-        return qfFormat("Duration changed to %@ for %@ generator", timecode(m_value), nameOfNode(m_parent));
+        return qfFormat("Duration changed to %@ for %@ generator", timecode(m_value), QFXMLParser::nameForNode(m_parent));
     return unknownChange();
 }
 
@@ -37,30 +28,30 @@ QString QFChangePhrases::inOrOutChanged() const
     if (is(m_p, "sequence")) {
         if (m_removed)
             return qfFormat(in ? "In Point of sequence %@ removed" : "Out Point of sequence %@ removed",
-                nameOfNode(m_parent));
+                QFXMLParser::nameForNode(m_parent));
         return qfFormat(in ? "In Point of sequence %@ changed from %@ to %@ (%@%i)"
                            : "Out Point of sequence %@ changed from %@ to %@ (%@%i)",
-            nameOfNode(m_parent), timecode(m_oldValue), timecode(m_value), m_sign, m_delta);
+            QFXMLParser::nameForNode(m_parent), timecode(m_oldValue), timecode(m_value), m_sign, m_delta);
     }
     if (m_clipParent) {
         if (m_removed)
             return qfFormat(in ? "In Point of %@ %@ removed" : "Out Point of %@ %@ removed", kindOfParent(),
-                nameOfNode(m_parent));
+                QFXMLParser::nameForNode(m_parent));
         return qfFormat(in ? "In Point of %@ %@ changed from %@ to %@ (%@%i)"
                            : "Out Point of %@ %@ changed from %@ to %@ (%@%i)",
-            kindOfParent(), nameOfNode(m_parent), timecode(m_oldValue), timecode(m_value), m_sign, m_delta);
+            kindOfParent(), QFXMLParser::nameForNode(m_parent), timecode(m_oldValue), timecode(m_value), m_sign, m_delta);
     }
     if (is(m_p, "generatoritem"))
-        return qfFormat(in ? "In Point of generator %@ %@" : "Out Point of generator %@ %@", nameOfNode(m_parent),
+        return qfFormat(in ? "In Point of generator %@ %@" : "Out Point of generator %@ %@", QFXMLParser::nameForNode(m_parent),
             removedOrChangedTo());
     if (is(m_p, "effect"))
-        return qfFormat(in ? "In Point of filter %@ %@" : "Out Point of filter %@ %@", nameOfNode(m_parent),
+        return qfFormat(in ? "In Point of filter %@ %@" : "Out Point of filter %@ %@", QFXMLParser::nameForNode(m_parent),
             removedOrChangedTo());
     if (is(m_p, "transitionitem"))
-        return qfFormat(in ? "In Point of transition %@ %@" : "Out Point of transition %@ %@", nameOfNode(m_parent),
+        return qfFormat(in ? "In Point of transition %@ %@" : "Out Point of transition %@ %@", QFXMLParser::nameForNode(m_parent),
             removedOrChangedTo());
     if (is(m_p, "marker"))
-        return qfFormat(in ? "In Point of marker %@ %@" : "Out Point of marker %@ %@", nameOfNode(m_parent),
+        return qfFormat(in ? "In Point of marker %@ %@" : "Out Point of marker %@ %@", QFXMLParser::nameForNode(m_parent),
             removedOrChangedTo());
     return inOrOutOfMediaChanged(in);
 }
@@ -74,23 +65,23 @@ QString QFChangePhrases::inOrOutOfMediaChanged(bool in) const
     if (isOneOf(m_a2, { "clip", "clipitem" })) {
         if (in) {
             if (m_removed)
-                return qfFormat("In Point of %@ clip %@ removed", m_parentName, nameOfNode(m_greatGrandparent));
+                return qfFormat("In Point of %@ clip %@ removed", m_parentName, QFXMLParser::nameForNode(m_greatGrandparent));
             return qfFormat("In Point of %@ clip %@ changed from %@ to %@ (%@%i)", m_parentName,
-                nameOfNode(m_greatGrandparent), timecode(m_oldValue), timecode(m_value), m_sign, m_delta);
+                QFXMLParser::nameForNode(m_greatGrandparent), timecode(m_oldValue), timecode(m_value), m_sign, m_delta);
         }
         if (m_removed)
-            return qfFormat("Out Point of audio clip %@ removed", nameOfNode(m_greatGrandparent));
-        return qfFormat("Out Point of audio clip %@ changed from %@ to %@ (%@%i)", nameOfNode(m_greatGrandparent),
+            return qfFormat("Out Point of audio clip %@ removed", QFXMLParser::nameForNode(m_greatGrandparent));
+        return qfFormat("Out Point of audio clip %@ changed from %@ to %@ (%@%i)", QFXMLParser::nameForNode(m_greatGrandparent),
             timecode(m_oldValue), timecode(m_value), m_sign, m_delta);
     }
     if (is(m_a2, "sequence")) {
         if (m_removed)
             return qfFormat(
                 in ? "In Point of %@ track in sequence %@ removed" : "Out Point of %@ track in sequence %@ removed",
-                m_parentName, nameOfNode(m_greatGrandparent));
+                m_parentName, QFXMLParser::nameForNode(m_greatGrandparent));
         return qfFormat(in ? "In Point of %@ track in sequence %@ changed from %@ to %@ (%@%i)"
                            : "Out Point of %@ track in sequence %@ changed from %@ to %@ (%@%i)",
-            m_parentName, nameOfNode(m_greatGrandparent), timecode(m_oldValue), timecode(m_value), m_sign, m_delta);
+            m_parentName, QFXMLParser::nameForNode(m_greatGrandparent), timecode(m_oldValue), timecode(m_value), m_sign, m_delta);
     }
     return unknownChange();
 }
@@ -101,39 +92,39 @@ QString QFChangePhrases::startOrEndChanged() const
     if (is(m_p, "sequence"))
         return qfFormat(start ? "%@ sequence Start changed from %@ to %@ (%@%i)"
                               : "%@ sequence End changed from %@ to %@ (%@%i)",
-            nameOfNode(m_parent), timecode(m_oldValue), timecode(m_value), m_sign, m_delta);
+            QFXMLParser::nameForNode(m_parent), timecode(m_oldValue), timecode(m_value), m_sign, m_delta);
     if (m_clipParent) {
         if (m_removed)
             return qfFormat(start ? "Transition added at beginning of %@%@ %@" : "Transition added at end of %@%@ %@",
-                mediaPrefix(m_node), kindOfParent(), nameOfNode(m_parent));
+                mediaPrefix(m_node), kindOfParent(), QFXMLParser::nameForNode(m_parent));
         return qfFormat(start ? "Start point of %@%@ %@ changed from %@ to %@ (%@%i)"
                               : "End point of %@%@ %@ changed from %@ to %@ (%@%i)",
-            mediaPrefix(m_node), kindOfParent(), nameOfNode(m_parent), timecode(m_oldValue), timecode(m_value), m_sign,
+            mediaPrefix(m_node), kindOfParent(), QFXMLParser::nameForNode(m_parent), timecode(m_oldValue), timecode(m_value), m_sign,
             m_delta);
     }
     if (is(m_p, "generatoritem")) {
         if (m_removed)
             return qfFormat(start ? "Transition added at beginning of generator %@"
                                   : "Transition added at end of generator %@",
-                nameOfNode(m_parent));
+                QFXMLParser::nameForNode(m_parent));
         return qfFormat(start ? "Start point of generator %@ changed from %@ to %@ (%@%i)"
                               : "End point of generator %@ changed from %@ to %@ (%@%i)",
-            nameOfNode(m_parent), timecode(m_oldValue), timecode(m_value), m_sign, m_delta);
+            QFXMLParser::nameForNode(m_parent), timecode(m_oldValue), timecode(m_value), m_sign, m_delta);
     }
     if (is(m_p, "transitionitem"))
         return qfFormat(start ? "Start point of transition %@ %@" : "End point of transition %@ %@",
-            nameOfNode(m_parent), removedOrChangedTo());
+            QFXMLParser::nameForNode(m_parent), removedOrChangedTo());
     if (is(m_p, "filter"))
-        return qfFormat(start ? "Start point of filter %@ %@" : "End point of filter %@ %@", nameOfNode(m_parent),
+        return qfFormat(start ? "Start point of filter %@ %@" : "End point of filter %@ %@", QFXMLParser::nameForNode(m_parent),
             removedOrChangedTo());
     if (is(m_p, "audio") && isOneOf(m_a2, { "clip", "clipitem" })) {
         if (m_removed)
             return qfFormat(start ? "Transition added at beginning of audio clip %@"
                                   : "Transition added at end of audio clip %@",
-                nameOfNode(m_greatGrandparent));
+                QFXMLParser::nameForNode(m_greatGrandparent));
         return qfFormat(start ? "Start of audio clip %@ changed from %@ to %@ (%@%i)"
                               : "End of audio clip %@ changed from %@ to %@ (%@%i)",
-            nameOfNode(m_greatGrandparent), timecode(m_oldValue), timecode(m_value), m_sign, m_delta);
+            QFXMLParser::nameForNode(m_greatGrandparent), timecode(m_oldValue), timecode(m_value), m_sign, m_delta);
     }
     return unknownChange();
 }
@@ -143,7 +134,7 @@ QString QFChangePhrases::subclipOffsetChanged() const
     if (!is(m_p, "subclipinfo") || !isOneOf(m_a1, { "clipitem", "clip" }))
         return unknownChange();
     if (is(m_n, "endoffset"))
-        return qfFormat("End point of subclip %@ changed to %@", nameOfNode(m_grandparent), timecode(m_value));
-    return qfFormat("Start point of subclip %@ changed from %@ to %@ (%@%i)", nameOfNode(m_grandparent),
+        return qfFormat("End point of subclip %@ changed to %@", QFXMLParser::nameForNode(m_grandparent), timecode(m_value));
+    return qfFormat("Start point of subclip %@ changed from %@ to %@ (%@%i)", QFXMLParser::nameForNode(m_grandparent),
         timecode(m_oldValue), timecode(m_value), m_sign, m_delta);
 }
