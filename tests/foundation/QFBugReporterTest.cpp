@@ -108,6 +108,13 @@ TEST_F(QFBugReporterTest, ARealCrashLeavesAReportTheNextStartFinds)
         QDir(QFBugReporter::reportFolder()).removeRecursively();
         QFile::remove(plist);
         QProcess process;
+        // In a sanitized build the crash is the program's own to report, not the sanitizer's.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        if (environment.contains(QStringLiteral("ASAN_OPTIONS"))) {
+            environment.insert(QStringLiteral("ASAN_OPTIONS"), environment.value(QStringLiteral("ASAN_OPTIONS"))
+                    + QStringLiteral(":allow_user_segv_handler=1:handle_segv=0:handle_abort=0"));
+        }
+        process.setProcessEnvironment(environment);
         process.start(child, { QStringLiteral("CrashChild"), plist, QString::fromLatin1(how) });
         ASSERT_TRUE(process.waitForFinished(60000));
         EXPECT_EQ(process.exitStatus(), QProcess::CrashExit);

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <list>
+
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -241,12 +243,16 @@ TEST_F(QFFileManagerTest, HostileArchivesAreRefusedWhole)
         zip_close(z);
         return path;
     };
-    const auto addFile = [](zip_t *z, const char *name, const char *text) {
-        zip_source_t *s = zip_source_buffer(z, text, strlen(text), 0);
+    // The archive reads its entries' data when it is closed: keep every text until then.
+    std::list<QByteArray> texts;
+    const auto addFile = [&](zip_t *z, const char *name, const char *text) {
+        const QByteArray &kept = texts.emplace_back(text);
+        zip_source_t *s = zip_source_buffer(z, kept.constData(), zip_uint64_t(kept.size()), 0);
         zip_file_add(z, name, s, ZIP_FL_ENC_UTF_8);
     };
-    const auto addLink = [](zip_t *z, const char *name, const char *target) {
-        zip_source_t *s = zip_source_buffer(z, target, strlen(target), 0);
+    const auto addLink = [&](zip_t *z, const char *name, const char *target) {
+        const QByteArray &kept = texts.emplace_back(target);
+        zip_source_t *s = zip_source_buffer(z, kept.constData(), zip_uint64_t(kept.size()), 0);
         const zip_int64_t i = zip_file_add(z, name, s, ZIP_FL_ENC_UTF_8);
         zip_file_set_external_attributes(z, zip_uint64_t(i), 0, ZIP_OPSYS_UNIX, zip_uint32_t(S_IFLNK | 0777) << 16);
     };
