@@ -37,7 +37,8 @@ QStringList QFMountTable::mountPoints(const QByteArray &table)
     QStringList points;
     for (const QByteArray &line : table.split('\n')) {
         const QList<QByteArray> fields = line.split(' ');
-        if (fields.size() > 4)
+        // A damaged line gives no mount point: an empty one would contain every path.
+        if (fields.size() > 4 && fields[4].startsWith('/'))
             points << unescapeField(fields[4]);
     }
     return points;

@@ -49,19 +49,15 @@ std::optional<QVariant> fromNode(plist_t node, int depth)
         return QVariant(v);
     }
     case PLIST_STRING: {
-        char *s = nullptr;
-        plist_get_string_val(node, &s);
-        QString text = s ? QString::fromUtf8(s) : QString(u""_qs);
-        free(s);
-        return QVariant(text);
+        // By pointer and length: the copying reader asserts (ending the program) on a string that holds a
+        // NUL character, which a damaged or hostile file can.
+        uint64_t length = 0;
+        const char *s = plist_get_string_ptr(node, &length);
+        return QVariant(s ? QString::fromUtf8(s, qsizetype(strnlen(s, size_t(length)))) : QString(u""_qs));
     }
-    case PLIST_KEY: {
-        char *s = nullptr;
-        plist_get_key_val(node, &s);
-        QString text = s ? QString::fromUtf8(s) : QString(u""_qs);
-        free(s);
-        return QVariant(text);
-    }
+    case PLIST_KEY:
+        // A key where a value belongs is no property list (and its reader has the same assertion).
+        return std::nullopt;
     case PLIST_DATE: {
         int32_t sec = 0, usec = 0;
         plist_get_date_val(node, &sec, &usec);

@@ -2,6 +2,7 @@
 
 #include "foundation/QFLog.h"
 #include "foundation/platform/QFFileCopy.h"
+#include "foundation/platform/QFMountTable.h"
 #include "foundation/platform/QFShutdown.h"
 #include "tests/support/QFTempHome.h"
 
@@ -354,4 +355,15 @@ TEST_F(QFFileManagerTest, ACopyIsAbandonedWhenTheProgramIsEnding)
         (QStringList { QStringLiteral("Bundle.fcpbundle"), QStringLiteral("Cut.prproj") }))
         << "no partial copy stays";
     EXPECT_FALSE(QFileInfo::exists(home.file(QStringLiteral("dst/Bundle.fcpbundle"))));
+}
+
+TEST_F(QFFileManagerTest, ADamagedMountTableLineGivesNoMountPoint)
+{
+    // Found by fuzzing: two blanks in a line gave an empty mount point, which contains every path.
+    QFile file(fixturePath(QStringLiteral("fuzz/mountinfo-double-blank")));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray table = file.readAll();
+    EXPECT_EQ(QFMountTable::mountPoints(table), QStringList { QStringLiteral("/mnt/Drive") });
+    QFFileManager::setMountTableReader([&] { return table; });
+    EXPECT_FALSE(QFFileManager::isDriveMountedForPath(QStringLiteral("/media/") + QString::fromLocal8Bit(qgetenv("USER")) + QStringLiteral("/Other/Cut.fcp")));
 }

@@ -234,3 +234,14 @@ TEST_F(QFPropertyListTest, ChangesUnderTheLockAreNeverLost)
     EXPECT_FALSE(QFileInfo::exists(other));
     EXPECT_EQ(QFFileLock::lockFilePath(other), home.file(QStringLiteral(".other.plist.lock")));
 }
+
+TEST_F(QFPropertyListTest, AStringHoldingANulCharacterIsReadWhole)
+{
+    // Found by fuzzing: the library's own string reader ended the program on such a file.
+    QFile file(fixturePath(QStringLiteral("fuzz/plist-string-with-nul.plist")));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const auto value = QFPropertyList::parse(file.readAll());
+    ASSERT_TRUE(value);
+    // The library keeps the text up to the NUL character.
+    EXPECT_EQ(value->toMap().value(QStringLiteral("name")).toString(), QStringLiteral("Cut"));
+}
