@@ -1,7 +1,7 @@
 #include "helper/QFFSEvents.h"
 
-#include "foundation/QFLog.h"
 #include "foundation/QFClock.h"
+#include "foundation/QFLog.h"
 
 #include <QDir>
 #include <QFile>
@@ -323,6 +323,11 @@ void QFFSEvents::onNotifierActivated()
             if (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF)) {
                 if (isRoot)
                     noteChange(folder, QFFSEventRecord::RootChanged);
+                // A watch path moved away leaves its name free: what is made under it later is watched.
+                if (isRoot && (event->mask & IN_MOVE_SELF)) {
+                    removeTree(folder);
+                    rootsChanged = true;
+                }
                 continue;
             }
             if (event->mask & IN_UNMOUNT) {

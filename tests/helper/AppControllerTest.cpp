@@ -494,6 +494,13 @@ TEST_F(AppControllerTest, AWatchFolderDeletedAndMadeAgainIsWatchedAgain)
     EXPECT_TRUE(QTest::qWaitFor([&] { return recordsFor(fresh) == 1; }, 15000)) << qPrintable(helperLogMessages(home).join(u'\n'));
     EXPECT_EQ(countOf(QStringLiteral("File system events: %1 is back; watching it again.").arg(folder)), 1);
 
+    // One moved away leaves its name to the folder made in its place.
+    ASSERT_TRUE(QDir().rename(folder, projects + QStringLiteral("/Moved")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return countOf(QStringLiteral("File system events: %1 does not exist; watching for it to appear.").arg(folder)) == 2; }, 10000));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString third = home.write(QStringLiteral("Projects/Watched/Third.prproj"), "x");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return recordsFor(third) == 1; }, 15000)) << qPrintable(helperLogMessages(home).join(u'\n'));
+
     // A watch folder that did not exist at the start is watched once it is made, however deep.
     const QString late = home.write(QStringLiteral("Later/Deeper/Late.prproj"), "x");
     EXPECT_TRUE(QTest::qWaitFor([&] { return recordsFor(late) == 1; }, 15000)) << qPrintable(helperLogMessages(home).join(u'\n'));
