@@ -42,6 +42,7 @@ report="$build/fuzz-report.txt"
 : > "$report"
 run() {
     local target=$1 corpus="$build/corpus/$1" artifacts="$build/artifacts/$1/" log="$build/$1.log"
+    rm -rf "$artifacts"
     mkdir -p "$corpus" "$artifacts"
     ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
         "$build/tests/fuzz/$target" "$corpus" "$seeds/$target" -max_total_time="$seconds" -timeout=20 \
