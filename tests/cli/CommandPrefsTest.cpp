@@ -131,6 +131,11 @@ TEST_F(CommandPrefsTest, ADamagedPreferenceFileIsReportedAndKept)
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.out.isEmpty()) << r;
     EXPECT_EQ(runTombrel({ QStringLiteral("watch"), QStringLiteral("add"), home.path(), QStringLiteral("--extensions"), QStringLiteral("fcp") }).status, 1);
+    // Retention does not guess the rules it cannot read.
+    r = runTombrel({ QStringLiteral("prune") });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, QStringLiteral("tombrel: prune: the preference file %1 cannot be read; no version was removed\n").arg(path));
+    EXPECT_TRUE(r.out.isEmpty()) << r;
     EXPECT_EQ(contents(path), "<plist><dict>");
 }
 
