@@ -3,7 +3,10 @@
 //   base.xml     sequences with tens of thousands of clip items
 //   edited.xml   the same after a few hundred edits of each kind
 //   removed.xml  the same with 5,000 clip items removed
-// usage: bench_gen_xmeml FOLDER [CLIPS]   (CLIPS defaults to 22000, about 50 MB a file)
+// usage: bench_gen_xmeml FOLDER [CLIPS] [long|dense]
+// 22000 clips make about 50 MB a file in either shape. "long" (the default) gives every clip item its file
+// in full, with long paths; "dense" is what editors' exports mostly look like: short names and numbers, a
+// reference to a file described elsewhere, links and a filter with many small parameters.
 
 #include <cstdio>
 #include <cstdlib>
@@ -97,8 +100,115 @@ void filter(Writer &w, const char *name, const char *category)
     w.close("filter");
 }
 
+// Parameters as an editor's filters carry them: short names, numbers of a few digits.
+void denseParameter(Writer &w, const char *id, int value)
+{
+    w.open("parameter");
+    w.leaf("parameterid", id);
+    w.leaf("name", id);
+    w.leaf("valuemin", -value * 3);
+    w.leaf("valuemax", value * 7 + 100);
+    w.leaf("value", value);
+    w.close("parameter");
+}
+
+void denseFilter(Writer &w, const char *name, const char *id, int seed)
+{
+    w.open("filter");
+    w.leaf("enabled", "TRUE");
+    w.leaf("start", -1);
+    w.leaf("end", -1);
+    w.open("effect");
+    w.leaf("name", name);
+    w.leaf("effectid", id);
+    w.leaf("effectcategory", "motion");
+    w.leaf("effecttype", "motion");
+    w.leaf("mediatype", "video");
+    static const char *const ids[] = { "scale", "rotation", "center" };
+    for (int i = 0; i < 3; ++i)
+        denseParameter(w, ids[i], (seed * (i + 3)) % 997 + 10);
+    w.close("effect");
+    w.close("filter");
+}
+
+void denseClipItem(Writer &w, const Clip &c)
+{
+    const std::string id = "clipitem-" + std::to_string(c.number);
+    w.open("clipitem", " id=\"" + id + "\"");
+    w.leaf("masterclipid", "masterclip-" + std::to_string(c.number % 400 + 1));
+    w.leaf("name", c.name);
+    w.leaf("enabled", c.enabled ? "TRUE" : "FALSE");
+    w.leaf("duration", 3000 + c.number % 500);
+    rate(w);
+    w.leaf("start", c.start);
+    w.leaf("end", c.end);
+    w.leaf("in", c.in);
+    w.leaf("out", c.out);
+    w.leaf("pproTicksIn", c.in * 10160);
+    w.leaf("pproTicksOut", c.out * 10160);
+    w.leaf("alphatype", "none");
+    w.leaf("pixelaspectratio", "square");
+    w.leaf("anamorphic", "FALSE");
+    // The file is described in full once, by the editor, and referred to after that.
+    w.open("file", " id=\"file-" + std::to_string(c.number % 400 + 1) + "\"");
+    w.close("file");
+    w.open("sourcetrack");
+    w.leaf("mediatype", c.audio ? "audio" : "video");
+    w.leaf("trackindex", 1);
+    w.close("sourcetrack");
+    if (!c.audio) {
+        denseFilter(w, "Basic Motion", "basic", c.number);
+    } else {
+        w.open("filter");
+        w.open("effect");
+        w.leaf("name", "Audio Levels");
+        w.leaf("effectid", "audiolevels");
+        w.leaf("effectcategory", "audiolevels");
+        w.leaf("effecttype", "audiolevels");
+        w.leaf("mediatype", "audio");
+        denseParameter(w, "level", c.number % 90 + 10);
+        w.close("effect");
+        w.close("filter");
+    }
+    if (c.blur)
+        denseFilter(w, "Gaussian Blur", "blur", c.number + 3);
+    if (c.marker) {
+        w.open("marker");
+        w.leaf("name", "Check " + c.name);
+        w.leaf("comment", "");
+        w.leaf("in", c.in + 10);
+        w.leaf("out", -1);
+        w.close("marker");
+    }
+    for (int link = 0; link < 2; ++link) {
+        w.open("link");
+        w.leaf("linkclipref", "clipitem-" + std::to_string(c.number + link));
+        w.leaf("mediatype", link == 0 && !c.audio ? "video" : "audio");
+        w.leaf("trackindex", link + 1);
+        w.leaf("clipindex", c.number % 100 + 1);
+        w.leaf("groupindex", 1);
+        w.close("link");
+    }
+    w.open("logginginfo");
+    w.leaf("description", "");
+    w.leaf("scene", "");
+    w.leaf("shottake", "");
+    w.leaf("lognote", "");
+    w.close("logginginfo");
+    w.open("labels");
+    w.leaf("label2", "Iris");
+    w.close("labels");
+    w.close("clipitem");
+}
+
+bool s_dense = false;
+
 void clipItem(Writer &w, const Clip &c)
 {
+    if (s_dense) {
+        denseClipItem(w, c);
+        return;
+    }
     char id[64];
     std::snprintf(id, sizeof id, " id=\"%s %d\"", c.name.c_str(), c.number);
     w.open("clipitem", id);
@@ -241,11 +351,12 @@ bool write(const std::string &path, const std::vector<std::vector<Clip>> &sequen
 int main(int argc, char **argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s FOLDER [CLIPS]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s FOLDER [CLIPS] [long|dense]\n", argv[0]);
         return 2;
     }
     const std::string folder = argv[1];
-    const int count = argc > 2 ? std::atoi(argv[2]) : 22000;
+    s_dense = argc > 3 && std::string(argv[3]) == "dense";
+    const int count = argc > 2 && std::atoi(argv[2]) > 0 ? std::atoi(argv[2]) : 22000;
     // The second pair removes 5,000 of the clips, so there must be clearly more than that.
     if (count < 8000) {
         std::fprintf(stderr, "%s: CLIPS must be at least 8000\n", argv[0]);

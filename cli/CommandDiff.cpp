@@ -15,17 +15,22 @@ int commandDiff(CommandContext &context, const QStringList &arguments)
         return context.usageError(QStringLiteral("diff: expected OLD.xml NEW.xml"));
 
     QString error;
-    const std::unique_ptr<pugi::xml_document> oldDoc = QFXMLParser::documentFromFile(paths.at(0), &error);
+    std::unique_ptr<pugi::xml_document> oldDoc = QFXMLParser::documentFromFile(paths.at(0), &error);
     if (!oldDoc)
         return context.fail(QStringLiteral("cannot read %1: %2").arg(paths.at(0), error));
-    const std::unique_ptr<pugi::xml_document> newDoc = QFXMLParser::documentFromFile(paths.at(1), &error);
+    std::unique_ptr<pugi::xml_document> newDoc = QFXMLParser::documentFromFile(paths.at(1), &error);
     if (!newDoc)
         return context.fail(QStringLiteral("cannot read %1: %2").arg(paths.at(1), error));
 
     QFTombrelBackup engine;
-    const std::optional<QStringList> lines = engine.changeListForFCPXMLDoc(newDoc.get(), oldDoc.get(),
-        QFXMLParser::uuidList(*oldDoc), QFXMLParser::idList(*oldDoc), QFXMLParser::uuidList(*newDoc),
-        QFXMLParser::idList(*newDoc));
+    QStringList oldUUIDs, oldIDs, newUUIDs, newIDs;
+    QFXMLParser::itemLists(*oldDoc, oldUUIDs, oldIDs);
+    QFXMLParser::itemLists(*newDoc, newUUIDs, newIDs);
+    const std::optional<QStringList> lines
+        = engine.changeListForFCPXMLDoc(newDoc.get(), oldDoc.get(), oldUUIDs, oldIDs, newUUIDs, newIDs);
+    // The sentences hold copies of what they tell: the documents may go before the lines are written.
+    oldDoc.reset();
+    newDoc.reset();
     if (!lines)
         return context.fail(QStringLiteral("the comparison was cancelled"));
     for (const QString &line : *lines)

@@ -280,25 +280,44 @@ std::unique_ptr<pugi::xml_document> QFXMLParser::documentFromFile(const QString 
 
 namespace {
 
+// Depth first over the node and its descendants. A depth count rather than comparisons with the root
+// keeps the steps to the fewest calls into the parser's library: this pass runs over every node of an export.
 template <typename Visit> void eachElement(const pugi::xml_node &root, Visit visit)
 {
     pugi::xml_node current = root;
+    int depth = 0;
     while (current) {
         if (current.type() == pugi::node_element)
             visit(current);
-        if (current.first_child()) {
-            current = current.first_child();
+        if (pugi::xml_node child = current.first_child()) {
+            current = child;
+            ++depth;
             continue;
         }
-        while (current && current != root && !current.next_sibling())
+        pugi::xml_node next;
+        while (depth > 0) {
+            next = current.next_sibling();
+            if (next)
+                break;
             current = current.parent();
-        if (!current || current == root)
-            break;
-        current = current.next_sibling();
+            --depth;
+        }
+        current = next;
     }
 }
 
 } // namespace
+
+void QFXMLParser::itemLists(const pugi::xml_node &node, QStringList &uuids, QStringList &ids)
+{
+    eachElement(node, [&uuids, &ids](const pugi::xml_node &element) {
+        const char *name = element.name();
+        if (name[0] == 'u' && std::strcmp(name, "uuid") == 0)
+            uuids.append(stringValue(element));
+        if (const pugi::xml_attribute id = element.attribute("id"))
+            ids.append(QString::fromUtf8(id.value()));
+    });
+}
 
 QStringList QFXMLParser::uuidList(const pugi::xml_node &node)
 {

@@ -31,6 +31,8 @@ public:
     // and "//@id" give them, found in one pass without building a node set of the whole document.
     static QStringList uuidList(const pugi::xml_node &node);
     static QStringList idList(const pugi::xml_node &node);
+    // Both lists in one pass, appended to uuids and ids.
+    static void itemLists(const pugi::xml_node &node, QStringList &uuids, QStringList &ids);
 
     // Query strings pass through escapeQueryString first.
     static QString escapeQueryString(const QString &query);

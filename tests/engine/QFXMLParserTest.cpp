@@ -225,3 +225,26 @@ TEST_F(QFXMLParserTest, FilesReadCompactlyAsTheyParse)
     EXPECT_FALSE(QFXMLParser::documentFromFile(broken, &error));
     EXPECT_TRUE(error.endsWith(QStringLiteral("at byte 22"))) << qPrintable(error);
 }
+
+TEST_F(QFXMLParserTest, ItemListsInOnePassMatchTheQueries)
+{
+    for (const char *name : { "markp.xml", "fcp_sample.xml", "premiere_cs6_lydtest.xml", "hiero_xml_export.xml" }) {
+        SCOPED_TRACE(name);
+        const auto doc = QFXMLParser::documentFromFile(fixturePath(QStringLiteral("xmeml/") + QLatin1String(name)));
+        ASSERT_TRUE(doc);
+        QStringList uuids, ids;
+        QFXMLParser::itemLists(*doc, uuids, ids);
+        EXPECT_EQ(uuids, QFXMLParser::stringValuesForQuery(QStringLiteral("//uuid"), *doc));
+        EXPECT_EQ(ids, QFXMLParser::stringValuesForQuery(QStringLiteral("//@id"), *doc));
+    }
+    // Below one element only, the element itself included; an empty handle has none.
+    const auto clip = parse(kClip);
+    const pugi::xml_node item = clip->document_element().child("sequence").child("media").child("video").child(
+        "track").child("clipitem");
+    QStringList uuids, ids;
+    QFXMLParser::itemLists(item, uuids, ids);
+    EXPECT_EQ(uuids, QStringList { QStringLiteral("H1") });
+    EXPECT_EQ(ids, (QStringList { QStringLiteral("c1"), QStringLiteral("f1") }));
+    QFXMLParser::itemLists(pugi::xml_node(), uuids, ids);
+    EXPECT_EQ(uuids.size() + ids.size(), 3);
+}
