@@ -20,24 +20,6 @@ bool hasFewerThanTwoChildren(const Node &node)
     return !first || !first.next_sibling();
 }
 
-void appendTextValue(const Node &node, std::string &text)
-{
-    Node current = node.first_child();
-    while (current) {
-        if (current.type() == pugi::node_pcdata || current.type() == pugi::node_cdata)
-            text += current.value();
-        if (current.first_child()) {
-            current = current.first_child();
-            continue;
-        }
-        while (current && current != node && !current.next_sibling())
-            current = current.parent();
-        if (!current || current == node)
-            break;
-        current = current.next_sibling();
-    }
-}
-
 } // namespace
 
 void QFChangeListWalk::Cursor::stepBack()
@@ -168,8 +150,8 @@ bool QFChangeListWalk::valuesDiffer(const Node &newNode, const Node &oldNode)
         differ = std::strcmp(newChild ? newChild.value() : "", oldChild ? oldChild.value() : "") != 0;
     } else {
         std::string newText, oldText;
-        appendTextValue(newNode, newText);
-        appendTextValue(oldNode, oldText);
+        QFXMLParser::appendText(newNode, newText);
+        QFXMLParser::appendText(oldNode, oldText);
         differ = newText != oldText;
     }
     m_lastCompared = { newNode, oldNode, differ };

@@ -484,6 +484,12 @@ QString QFXMLParser::stringValue(const pugi::xml_node &node)
     if (node.type() != pugi::node_element && node.type() != pugi::node_document)
         return QString::fromUtf8(node.value());
     std::string text;
+    appendText(node, text);
+    return QString::fromStdString(text);
+}
+
+void QFXMLParser::appendText(const pugi::xml_node &node, std::string &text)
+{
     // Depth first without recursion: documents may be very deep.
     pugi::xml_node current = node.first_child();
     while (current) {
@@ -499,7 +505,6 @@ QString QFXMLParser::stringValue(const pugi::xml_node &node)
             break;
         current = current.next_sibling();
     }
-    return QString::fromStdString(text);
 }
 
 QString QFXMLParser::stringValue(const pugi::xpath_node &node)

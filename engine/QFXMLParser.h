@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <string>
 
 class QByteArray;
 
@@ -32,6 +33,8 @@ public:
     static QStringList uuidList(const pugi::xml_node &node);
     static QStringList idList(const pugi::xml_node &node);
     // Both lists in one pass, appended to uuids and ids.
+    // Appends the text and CDATA below an element, in document order.
+    static void appendText(const pugi::xml_node &node, std::string &text);
     static void itemLists(const pugi::xml_node &node, QStringList &uuids, QStringList &ids);
 
     // Query strings pass through escapeQueryString first.
