@@ -98,6 +98,9 @@ TEST_F(HelperProgramTest, TombrelHelperAsksTheRunningHelper)
     EXPECT_EQ(tombrel({ "helper" }, &output), 2);
 
     startHelper(first);
+    // The service name is taken before the first set-up runs: a set-up that began after the preferences
+    // below were written would log the new interval before the reload's own lines are on disk.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return helperLog().contains(QStringLiteral("Backup interval: 630")); }, 20000));
     EXPECT_EQ(tombrel({ "helper", "status" }, &output), 0);
     EXPECT_EQ(output, QStringLiteral("the helper is running (process %1)\n").arg(first.processId()));
 
@@ -113,7 +116,8 @@ TEST_F(HelperProgramTest, TombrelHelperAsksTheRunningHelper)
 
     const int scansBefore = int(log.count(QStringLiteral("Beginning scheduled backup...")));
     EXPECT_EQ(tombrel({ "helper", "scan" }, &output), 0) << qPrintable(output);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return helperLog().count(QStringLiteral("Beginning scheduled backup...")) == scansBefore + 1; }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return helperLog().count(QStringLiteral("Beginning scheduled backup...")) == scansBefore + 1; }, 10000))
+        << qPrintable(helperLog().join(u'\n'));
 
     // A termination request ends it in order.
     first.terminate();
