@@ -4,6 +4,7 @@
 #include "foundation/QFException.h"
 #include "foundation/QFLocalPaths.h"
 #include "foundation/QFLog.h"
+#include "foundation/platform/QFProgramRole.h"
 
 #include <QCoreApplication>
 
@@ -11,6 +12,7 @@
 
 int main(int argc, char *argv[])
 {
+    QFProgram::declareRole(QFProgramRole::CommandLineTool);
     QCoreApplication app(argc, argv);
     QTextStream out(stdout);
     QTextStream err(stderr);

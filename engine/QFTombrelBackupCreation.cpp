@@ -16,6 +16,7 @@
 #include "foundation/QFLog.h"
 #include "foundation/QFTaskEx.h"
 #include "foundation/platform/QFBundle.h"
+#include "foundation/platform/QFProgramRole.h"
 #include "foundation/platform/QFFileCopy.h"
 #include "foundation/platform/QFPropertyList.h"
 #include "foundation/platform/QFShutdown.h"
@@ -359,7 +360,7 @@ void QFTombrelBackup::backupProject(const QString &path, const QString &toPath, 
         if (!partOfBatch && growl)
             QFGrowl::sharedController()->postGrowlNotification(QStringLiteral("Project backup failed"),
                 QStringLiteral("Drive is offline."), QString(), QStringLiteral("Backup failed"));
-        if (QFBundle::bundleIdentifier() == QLatin1String("com.quenfield.ProTombrel"))
+        if (QFProgram::isApplication())
             QFAlert::alertSheetWithMessageText(QStringLiteral("Unable to backup"),
                 QStringLiteral("The destination drive is not mounted. Please mount the drive or change the backup path in Preferences."),
                 nullptr);
@@ -590,7 +591,7 @@ void QFTombrelBackup::uploadFileToCloud(const QString &path)
     if (QFPreferenceSnapshot::read().integer(QStringLiteral("syncService"), 0) != 1)
         return;
     // Only the application holds the cloud account; other programs hand the file to it.
-    if (QFBundle::bundleIdentifier() != QLatin1String("com.quenfield.ProTombrel"))
+    if (!QFProgram::isApplication())
         QFAppRequest::requestUpload(path);
 }
 

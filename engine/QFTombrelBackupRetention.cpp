@@ -8,7 +8,7 @@
 #include "foundation/QFAppRequest.h"
 #include "foundation/QFClock.h"
 #include "foundation/QFFileManager.h"
-#include "foundation/platform/QFBundle.h"
+#include "foundation/platform/QFProgramRole.h"
 #include "foundation/platform/QFFileLock.h"
 #include "foundation/QFLog.h"
 #include "foundation/platform/QFPropertyList.h"
@@ -347,6 +347,6 @@ void QFTombrelBackup::removeSyncedFiles(const QStringList &paths)
     if (QFPreferenceSnapshot::read().integer(QStringLiteral("syncService"), 0) != 1)
         return;
     // Only the application holds the cloud account; other programs hand the list to it.
-    if (QFBundle::bundleIdentifier() != QLatin1String("com.quenfield.ProTombrel"))
+    if (!QFProgram::isApplication())
         QFAppRequest::requestRemoveRemote(paths);
 }

@@ -56,6 +56,9 @@ QStringList QFAppRequest::decodeRemotePathList(const QString &list)
 QString QFAppRequest::mainExecutablePath()
 {
     const QString bundle = QFBundle::mainBundlePath();
+    // The command-line tool runs from the application's own bundle; the helper's bundle lies inside it.
+    if (!bundle.isEmpty() && QFBundle::bundleIdentifierOfBundle(bundle) == QLatin1String("com.quenfield.ProTombrel"))
+        return bundle + QStringLiteral("/Contents/MacOS/Pro Tombrel");
     const QString folder = bundle.isEmpty() ? QFileInfo(QFBundle::executablePath()).absolutePath() : QFileInfo(bundle).absolutePath();
     return folder + QStringLiteral("/Pro Tombrel");
 }

@@ -4,6 +4,7 @@
 #include "foundation/QFException.h"
 #include "foundation/QFLog.h"
 #include "foundation/platform/QFBundle.h"
+#include "foundation/platform/QFProgramRole.h"
 #include "foundation/platform/QFShutdown.h"
 #include "helper/AppController.h"
 
@@ -25,6 +26,7 @@ int main(int argc, char *argv[])
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     const int stopFd = signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
 
+    QFProgram::declareRole(QFProgramRole::Helper);
     QCoreApplication app(argc, argv);
     QFBugReporter::startBugReporter();
     QFLog::createNewLog(QStringLiteral("ProTombrelHelper"));

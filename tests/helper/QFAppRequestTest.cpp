@@ -1,7 +1,10 @@
 #include "foundation/QFAppRequest.h"
 
 #include "foundation/QFLog.h"
+#include "engine/QFTombrelBackup.h"
 #include "foundation/platform/QFBundle.h"
+#include "foundation/platform/QFProgramRole.h"
+#include "foundation/platform/QFPropertyList.h"
 #include "tests/helper/HelperTestSupport.h"
 
 #include <QDir>
@@ -21,7 +24,28 @@ protected:
         QDir().mkpath(helperBundle + QStringLiteral("/Contents/MacOS"));
         QFBundle::setMainBundlePath(helperBundle);
     }
-    void TearDown() override { QFBundle::setMainBundlePath(QString()); }
+    void TearDown() override
+    {
+        QFBundle::setMainBundlePath(QString());
+        QFProgram::declareRole(QFProgramRole::Unknown);
+    }
+    // A stand-in application that writes its arguments down into the returned file.
+    QString installRecordingApplication(const QString &executable)
+    {
+        const QString record = home.file(QStringLiteral("arguments.txt"));
+        const QString script = QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$@\" > '") + record + QStringLiteral(".tmp' && mv '") + record
+            + QStringLiteral(".tmp' '") + record + QStringLiteral("'\n");
+        home.write(executable, script.toUtf8());
+        QFile::setPermissions(home.file(executable), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return record;
+    }
+    static QByteArray waitForRecord(const QString &record)
+    {
+        if (!QTest::qWaitFor([&] { return QFile::exists(record); }, 10000))
+            return {};
+        QFile file(record);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
 
     QString helperBundle;
 };
@@ -59,23 +83,34 @@ TEST_F(QFAppRequestTest, AMissingExecutableIsOnlyLogged)
 
 TEST_F(QFAppRequestTest, TheApplicationIsStartedWithTheRequestAndTheEncodedList)
 {
-    // A stand-in application that writes its arguments down.
-    const QString record = home.file(QStringLiteral("arguments.txt"));
-    const QString script = QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$@\" > '") + record + QStringLiteral(".tmp' && mv '") + record
-        + QStringLiteral(".tmp' '") + record + QStringLiteral("'\n");
-    const QString executable = home.write(QStringLiteral("Pro Tombrel.app/Contents/MacOS/Pro Tombrel"), script.toUtf8());
-    QFile::setPermissions(executable, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-
+    const QString record = installRecordingApplication(QStringLiteral("Pro Tombrel.app/Contents/MacOS/Pro Tombrel"));
     ASSERT_TRUE(QFAppRequest::requestRemoveRemote({ QStringLiteral("/P/Smith, John/a.fcp"), QStringLiteral("/P/b.fcp") }));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(record); }, 10000));
-    QFile file(record);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), QByteArray("-removeRemote\n/P/Smith%2C John/a.fcp,/P/b.fcp\n"));
-    file.close();
+    EXPECT_EQ(waitForRecord(record), QByteArray("-removeRemote\n/P/Smith%2C John/a.fcp,/P/b.fcp\n"));
     QFile::remove(record);
 
     ASSERT_TRUE(QFAppRequest::requestUpload(QStringLiteral("/P/Cut, final.00003.fcp")));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(record); }, 10000));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), QByteArray("-upload\n/P/Cut, final.00003.fcp\n")) << "one path needs no encoding";
+    EXPECT_EQ(waitForRecord(record), QByteArray("-upload\n/P/Cut, final.00003.fcp\n")) << "one path needs no encoding";
+}
+
+TEST_F(QFAppRequestTest, OnlyTheApplicationKeepsCloudWorkTheCommandLineToolHandsItToTheApplication)
+{
+    // The command-line tool lives in the application's own bundle and shares its identifier.
+    const QString application = home.file(QStringLiteral("Pro Tombrel.app"));
+    ASSERT_TRUE(QFPropertyList::write(application + QStringLiteral("/Contents/Info.plist"),
+        QVariantMap { { "CFBundleIdentifier", "com.quenfield.ProTombrel" }, { "CFBundleExecutable", "Pro Tombrel" } }));
+    QFBundle::setMainBundlePath(application);
+    EXPECT_EQ(QFAppRequest::mainExecutablePath(), application + QStringLiteral("/Contents/MacOS/Pro Tombrel"));
+    const QString record = installRecordingApplication(QStringLiteral("Pro Tombrel.app/Contents/MacOS/Pro Tombrel"));
+    writePreferences({ { "syncService", 1 } });
+
+    QFTombrelBackup engine;
+    QFProgram::declareRole(QFProgramRole::Application);
+    engine.uploadFileToCloud(QStringLiteral("/P/kept.00001.fcp"));
+    engine.removeSyncedFiles({ QStringLiteral("/P/kept.00001.fcp") });
+    QFProgram::declareRole(QFProgramRole::CommandLineTool);
+    engine.uploadFileToCloud(QStringLiteral("/P/handed.00002.fcp"));
+    EXPECT_EQ(waitForRecord(record), QByteArray("-upload\n/P/handed.00002.fcp\n")) << "the application starts nothing for itself";
+    QFile::remove(record);
+    engine.removeSyncedFiles({ QStringLiteral("/P/handed.00002.fcp") });
+    EXPECT_EQ(waitForRecord(record), QByteArray("-removeRemote\n/P/handed.00002.fcp\n"));
 }
