@@ -1,0 +1,826 @@
+#include "app/AppController.h"
+
+#include "app/MainWindow.h"
+#include "app/QFCoverFlowView.h"
+#include "app/QFOutlineView.h"
+#include "app/QFProjectListModel.h"
+#include "app/QFVersionListModel.h"
+#include "engine/QFPreferenceKeys.h"
+#include "engine/QFPreferenceSnapshot.h"
+#include "foundation/QFAlert.h"
+#include "foundation/QFAppRequest.h"
+#include "foundation/QFAppleEvents.h"
+#include "foundation/QFAuthorization.h"
+#include "foundation/QFException.h"
+#include "foundation/QFFileManager.h"
+#include "foundation/QFHelperConnection.h"
+#include "foundation/QFLocalPaths.h"
+#include "foundation/QFLog.h"
+#include "foundation/QFMainThread.h"
+#include "foundation/QFNotificationCenter.h"
+#include "foundation/QFTaskEx.h"
+#include "foundation/platform/QFBundle.h"
+#include "foundation/platform/QFFormat.h"
+#include "foundation/platform/QFPropertyList.h"
+#include "foundation/platform/QFRunningApplications.h"
+#include "foundation/platform/QFSystemLog.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSplitter>
+#include <QThread>
+#include <QAction>
+
+
+namespace {
+
+constexpr int kMaximumCopiesInBackgroundModes = 4;
+constexpr int kExpandedStripHeight = 600;
+
+// The application's preference file, else the key's registered default.
+QVariant preference(const QString &key)
+{
+    const QVariant stored = QFPreferenceSnapshot::read().value(key);
+    if (stored.isValid())
+        return stored;
+    const std::optional<QFPreferenceKey> known = QFPreferenceKeys::find(key);
+    return known ? known->registeredDefault : QVariant();
+}
+
+qint64 integerPreference(const QString &key, qint64 fallback)
+{
+    bool ok = false;
+    const qint64 value = preference(key).toLongLong(&ok);
+    return ok ? value : fallback;
+}
+
+bool setPreferences(const QVariantMap &values)
+{
+    QString error;
+    if (!QFPreferenceKeys::update(values, {}, &error)) {
+        QFLog::appendLog("Unable to save preferences: %@", error);
+        return false;
+    }
+    return true;
+}
+
+// Background work that nothing waits for; the program's end waits for it.
+template <typename Work> void detach(Work work)
+{
+    QThreadPool::globalInstance()->start(std::move(work));
+}
+
+QString plural(qsizetype count)
+{
+    return count == 1 ? QStringLiteral("") : QStringLiteral("s");
+}
+
+} // namespace
+
+AppController::AppController(bool hasUserInterface, QObject *parent)
+    : QObject(parent)
+    , m_hasUserInterface(hasUserInterface)
+{
+    m_projectQueue.setMaxThreadCount(1);
+    m_parserQueue.setMaxThreadCount(4);
+    if (hasUserInterface) {
+        QFBugReporter::startBugReporter(QString(), QString(), this);
+        QFLog::createNewLog();
+        m_engine = std::make_unique<QFTombrelBackup>();
+        m_engine->setHasGUI(true);
+        m_startingUp = true;
+        m_progressCancelled = true;
+        // Registered defaults are applied where preferences are read (preference() below), so that the
+        // engine's own reading of the store's place is never overridden by a default.
+    } else {
+        QFBugReporter::startBugReporter(QStringLiteral("Pro Tombrel"), QFProject::preferenceFilePath());
+        QFLog::createNewLog(QStringLiteral("Pro Tombrel.task"));
+        m_engine = std::make_unique<QFTombrelBackup>();
+    }
+}
+
+AppController::~AppController()
+{
+    // Work still queued is dropped; work under way may be waiting for the main thread, so events are
+    // served until it ends.
+    m_engine->setProcessingCancelled(true);
+    m_projectQueue.clear();
+    m_parserQueue.clear();
+    while (!m_projectQueue.waitForDone(10) || !m_parserQueue.waitForDone(10))
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    delete m_window;
+}
+
+void AppController::applicationDidCrashWithLog(const QString &)
+{
+    QFLog::appendLog("Application crashed last time it ran - trashing caches...");
+    const QString caches = QFLocalPaths::appSupportDirectory(true) + QStringLiteral("/Quenfield/Pro Tombrel/Caches");
+    if (QFileInfo::exists(caches))
+        QDir(caches).removeRecursively();
+}
+
+AppController::Mode AppController::modeForArguments(const QStringList &arguments)
+{
+    if (arguments.size() < 2)
+        return Mode::Normal;
+    if (arguments.contains(QStringLiteral("-upload")))
+        return Mode::Upload;
+    if (arguments.contains(QStringLiteral("-removeRemote")))
+        return Mode::RemoteRemoval;
+    return Mode::Normal;
+}
+
+QString AppController::currentBundlePath()
+{
+    const QString bundle = QFBundle::mainBundlePath();
+    if (!bundle.isEmpty() && QFBundle::bundleIdentifierOfBundle(bundle) == QLatin1String("com.quenfield.ProTombrel"))
+        return bundle;
+    return QFTombrelBackup::currentBundlePath();
+}
+
+QString AppController::currentExePath()
+{
+    return currentBundlePath() + QStringLiteral("/Contents/MacOS/Pro Tombrel");
+}
+
+std::optional<int> AppController::runCommandLineMode(const QStringList &arguments)
+{
+    if (arguments.size() < 2)
+        return std::nullopt;
+    const QString mode = arguments.at(1);
+    static const QStringList background = { "-process", "-autosave", "-reload", "-repopulate" };
+    if (!background.contains(mode))
+        return std::nullopt;
+    std::unique_ptr<AppController> controller;
+    const bool made = QFException::guard("runCommandLineMode", [&] { controller = std::make_unique<AppController>(false); });
+    if (!made || !controller) {
+        qfSystemLog(QStringLiteral("Fatal error: Unable to initialize application"));
+        return 1;
+    }
+    if (mode == QLatin1String("-process")) {
+        controller->engine()->processProjects();
+        QFTaskEx::runTaskAndReturn(currentExePath(), { QStringLiteral("-reload") });
+    } else if (mode == QLatin1String("-autosave")) {
+        controller->autosave();
+    }
+    return 0;
+}
+
+QVariantList AppController::defaultWatchFolders()
+{
+    const QString documents = QFLocalPaths::documentDirectory(true);
+    auto folder = [](const QString &path, const char *extensions) {
+        return QVariantMap { { QStringLiteral("folder"), path }, { QStringLiteral("extensions"), QString::fromLatin1(extensions) } };
+    };
+    return {
+        folder(QFLocalPaths::movieDirectory(), "fcpevent,fcpproject,kdenlive,mlt,blend,ardour,ove,drp"),
+        folder(documents + QStringLiteral("/Avid Projects"), "avb,avp"),
+        folder(documents + QStringLiteral("/Adobe/Audition"), "sesx"),
+        folder(documents + QStringLiteral("/Adobe/Prelude/1.0/Projects"), "plproj"),
+        folder(documents + QStringLiteral("/Adobe/Premiere Pro"), "prproj"),
+    };
+}
+
+void AppController::applicationDidFinishLaunching(const QStringList &arguments)
+{
+    if (m_launched)
+        return;
+    m_launched = true;
+    QFException::guard("applicationDidFinishLaunching", [&] {
+        m_mode = modeForArguments(arguments);
+        if (m_mode != Mode::Normal) {
+            const QList<qint64> copies = QFRunningApplications::processesWithBundleIdentifier(QStringLiteral("com.quenfield.ProTombrel"));
+            if (copies.size() >= kMaximumCopiesInBackgroundModes) {
+                QFLog::appendLog("%i copies are running already - quitting.", int(copies.size()) - 1);
+                quit();
+                return;
+            }
+        }
+        if (m_mode == Mode::Upload) {
+            const QString path = arguments.last();
+            if (!QFileInfo::exists(path) || QFPreferenceSnapshot::read().integer(QStringLiteral("syncService"), 0) != 1) {
+                quit();
+                return;
+            }
+            m_engine->uploadFileToCloud(path);
+            // The sync service's own completion ends this process; until it exists here, nothing waits.
+            QFNotificationCenter::defaultCenter()->addObserver(this, QStringLiteral("QFProTombrelSyncComplete"), [this](const QVariant &, const QVariantMap &) { quit(); });
+            QFNotificationCenter::defaultCenter()->addObserver(this, QStringLiteral("QFProTombrelSyncFailed"), [this](const QVariant &, const QVariantMap &) { quit(); });
+            return;
+        }
+        if (m_mode == Mode::RemoteRemoval) {
+            startRemoteRemoval(QFAppRequest::decodeRemotePathList(arguments.last()));
+            return;
+        }
+
+        setUpWindow();
+        m_window->show();
+        m_window->activateWindow();
+        ensureHelperRunning();
+        const QString storage = QFProject::storageRoot();
+        const QFileInfo storageInfo(storage);
+        if (storageInfo.exists() && !storageInfo.isWritable())
+            QFAuthorization::sharedController()->authExecTask(QStringLiteral("/bin/chmod"), { QStringLiteral("-R"), QStringLiteral("+rw"), storage }, false);
+        xpcSetup();
+
+        QDBusConnection::sessionBus().connect(QString(), QStringLiteral("/com/quenfield/ProTombrel"), QStringLiteral("com.quenfield.ProTombrel"),
+            QStringLiteral("QFProTombrelFilesBackedUp"), this, SLOT(onFilesBackedUp()));
+
+        if (preference(QStringLiteral("firstRun")).toBool())
+            firstRun();
+
+        detach([] {
+            const int major = QFAppleEvents::finalCutProMajorVersion();
+            if (major > 0 && major < 7)
+                QFMainThread::run([] { setPreferences({ { QStringLiteral("autosaveEnabled"), 0 } }); }, false);
+        });
+
+        populateProjects();
+    });
+}
+
+void AppController::applicationWillTerminate()
+{
+    QFBugReporter::stopBugReporter();
+}
+
+void AppController::setUpWindow()
+{
+    m_window = new MainWindow;
+    m_projectModel = new QFProjectListModel(this);
+    m_versionModel = new QFVersionListModel(this);
+    m_window->projectTable()->setModel(m_projectModel);
+    m_window->versionOutline()->setModel(m_versionModel);
+    m_window->screenshotStrip()->setScrollSpeed(2.0);
+
+    const bool collapsed = integerPreference(QStringLiteral("viewMode"), 0) > 0;
+    m_window->viewModeAction()->setChecked(!collapsed);
+    if (collapsed)
+        m_window->detailSplitter()->setSizes({ 0, 1 });
+    m_generateXMLShown = false;
+
+    connect(m_window->projectTable()->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] {
+        QFException::guard("projectSelectionChanged", [this] { projectSelectionChanged(); });
+    });
+    connect(m_window->versionOutline()->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
+        QFException::guard("outlineSelectionChanged", [this] { outlineSelectionChanged(); });
+    });
+    connect(m_window->screenshotStrip(), &QFCoverFlowView::scrollingStopped, this, [this](int index) {
+        QFException::guard("stripStoppedScrolling", [&] { stripStoppedScrolling(index); });
+    });
+    connect(m_window->viewModeAction(), &QAction::toggled, this, [this](bool shown) {
+        setPreferences({ { QStringLiteral("viewMode"), shown ? 0 : 1 } });
+        toggleScreenshotView();
+    });
+    connect(m_window->backupNowAction(), &QAction::triggered, this, &AppController::backupNow);
+    connect(m_window->noBackupButton(), &QPushButton::clicked, this, &AppController::backupNow);
+    connect(m_window, &MainWindow::becameMain, this, [this] { QFException::guard("windowDidBecomeMain", [this] { mainWindowBecameMain(); }); });
+    connect(m_window, &MainWindow::stripPaneResized, this, &AppController::updateNoBackupView);
+    connect(m_window->projectSearchField(), &QLineEdit::textChanged, this, [this](const QString &text) {
+        QList<QFProject> shown;
+        for (const QFProject &project : std::as_const(m_projects)) {
+            if (text.isEmpty() || project.friendlyName().contains(text, Qt::CaseInsensitive))
+                shown << project;
+        }
+        m_projectModel->setProjects(shown);
+        selectLastProject();
+    });
+    updateVersionCount();
+}
+
+void AppController::quit()
+{
+    Q_EMIT quitRequested();
+}
+
+QList<QFVersionEntry> AppController::versionList() const
+{
+    return m_versionModel ? m_versionModel->entries() : QList<QFVersionEntry>();
+}
+
+bool AppController::isBusy() const
+{
+    return m_projectQueue.activeThreadCount() > 0 || m_parserQueue.activeThreadCount() > 0 || m_projectReadWaiting;
+}
+
+QString AppController::selectedProjectFolder() const
+{
+    if (!m_window)
+        return {};
+    const QModelIndex current = m_window->projectTable()->currentIndex();
+    if (!current.isValid() || current.row() >= m_projectModel->projects().size())
+        return {};
+    return m_projectModel->projects().at(current.row()).destinationPath();
+}
+
+// --- The project list ---------------------------------------------------------------------------------
+
+void AppController::populateProjects()
+{
+    // A re-read that has not started yet covers this request; one under way may have listed too early.
+    if (m_projectReadWaiting.exchange(true))
+        return;
+    m_projectQueue.start([this] {
+        m_projectReadWaiting = false;
+        QFException::guard("populateProjects", [this] { readProjects(); });
+    });
+}
+
+void AppController::readProjects()
+{
+    QFMainThread::run([this] {
+        m_startingUp = m_projects.isEmpty();
+        if (m_startingUp && m_window)
+            m_window->projectSpinner()->show();
+    }, true);
+
+    const QString root = QFProject::storageRoot();
+    QList<QFProject> projects;
+    const QStringList names = QDir(root).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString &name : names) {
+        const QString folder = root + u'/' + name;
+        if (!QFileInfo::exists(folder + QStringLiteral("/Settings.plist")))
+            continue;
+        QFLog::appendLog("Found %@...", name);
+        const std::optional<QFProjectListEntry> entry = QFProject::readProjectFolder(folder);
+        if (!entry)
+            continue;
+        QFLog::appendLog("Linked project: %@.", entry->path);
+        QFProject project = QFProject::recordWithPath(entry->path, entry->sequences, entry->projectID);
+        project.setSelectedUUID(entry->selectedUUID);
+        projects << project;
+    }
+    std::sort(projects.begin(), projects.end(), QFProject::nameLessThan);
+    QFMainThread::run([this, projects] { showProjects(projects); }, true);
+}
+
+void AppController::showProjects(const QList<QFProject> &projects)
+{
+    m_projects = projects;
+    if (m_window) {
+        const QString search = m_window->projectSearchField()->text();
+        QList<QFProject> shown;
+        for (const QFProject &project : projects) {
+            if (search.isEmpty() || project.friendlyName().contains(search, Qt::CaseInsensitive))
+                shown << project;
+        }
+        // The selection survives a re-read when its project is still there.
+        const QString selected = m_window->projectTable()->currentIndex().data(QFProjectListModel::ProjectIDRole).toString();
+        const QSignalBlocker blocker(m_window->projectTable()->selectionModel());
+        m_projectModel->setProjects(shown);
+        for (int row = 0; row < shown.size(); ++row) {
+            if (!selected.isEmpty() && shown.at(row).projectID() == selected)
+                m_window->projectTable()->setCurrentIndex(m_projectModel->index(row));
+        }
+        m_window->projectCountLabel()->setText(qfFormat("%i project%@", int(projects.size()), plural(projects.size())));
+    }
+    if (m_startingUp) {
+        if (m_window) {
+            m_window->projectSpinner()->hide();
+            selectLastProject();
+        }
+        xpcConfigUpdate();
+    }
+    m_startingUp = projects.isEmpty();
+    updateNoBackupView();
+    Q_EMIT projectListShown();
+}
+
+void AppController::selectLastProject()
+{
+    if (!m_window)
+        return;
+    QListView *table = m_window->projectTable();
+    const QModelIndex before = table->currentIndex();
+    const QString last = preference(QStringLiteral("lastProjectID")).toString();
+    const QList<QFProject> &rows = m_projectModel->projects();
+    for (int row = 0; row < rows.size(); ++row) {
+        if (!last.isEmpty() && rows.at(row).projectID() == last) {
+            table->setCurrentIndex(m_projectModel->index(row));
+            table->scrollTo(m_projectModel->index(row));
+            break;
+        }
+    }
+    if (!table->currentIndex().isValid() && !rows.isEmpty())
+        table->setCurrentIndex(m_projectModel->index(0));
+    // A new selection has filled the version list already.
+    else if (table->currentIndex().isValid() && table->currentIndex() == before)
+        populateChangelistForProject(selectedProjectFolder());
+}
+
+void AppController::projectSelectionChanged()
+{
+    const QModelIndex current = m_window->projectTable()->currentIndex();
+    if (!current.isValid())
+        return;
+    const QString projectID = current.data(QFProjectListModel::ProjectIDRole).toString();
+    if (projectID != preference(QStringLiteral("lastProjectID")).toString())
+        setPreferences({ { QStringLiteral("lastProjectID"), projectID } });
+    replaceVersionList({});
+    m_window->backupNowAction()->setEnabled(true);
+    populateChangelistForProject(selectedProjectFolder());
+}
+
+// --- The version list ---------------------------------------------------------------------------------
+
+void AppController::populateChangelistForProject(const QString &projectFolder)
+{
+    if (projectFolder.isEmpty())
+        return;
+    // Requests still waiting are dropped: the latest wins.
+    m_parserQueue.clear();
+    m_parserQueue.start([this, projectFolder] {
+        QFException::guard("populateChangelistForProject", [&] { populateOperation(projectFolder); });
+    });
+}
+
+void AppController::populateOperation(const QString &projectFolder)
+{
+    QFLog::appendLog("Populating changelist for project: %@", projectFolder);
+    const bool interactive = m_hasUserInterface;
+    QFMainThread::run([this, projectFolder, interactive] {
+        if (interactive && m_window && projectFolder == selectedProjectFolder()) {
+            replaceVersionList({});
+            m_window->versionSpinner()->show();
+        }
+    }, true);
+
+    std::optional<QVariantMap> cache;
+    {
+        QMutexLocker lock(&m_cacheLock);
+        cache = m_engine->cacheForProject(projectFolder, this);
+    }
+    if (!cache) {
+        if (interactive && !m_engine->processingCancelled()) {
+            QFMainThread::run([this] {
+                QFAlert::alertSheetWithMessageText(QStringLiteral("Unable to load cache"),
+                    QStringLiteral("Pro Tombrel was unable to determine version information."), m_window);
+            }, false);
+        } else if (!interactive) {
+            QFLog::appendLog("Unable to load cache. Pro Tombrel was unable to determine version information.");
+        }
+    }
+
+    const QString versions = projectFolder + QStringLiteral("/Versions");
+    QStringList names = QDir(versions).entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    names.removeIf([](const QString &name) { return name.startsWith(u'.'); });
+    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+    const QSet<QString> present(names.cbegin(), names.cend());
+    QList<QFVersionEntry> result;
+    bool fcpRemains = false;
+    for (const QString &name : std::as_const(names)) {
+        if (name.toLower().endsWith(QLatin1String(".fcp"))) {
+            // The XML copy beside a binary version stands for it.
+            if (present.contains(name.left(name.size() - 4) + QStringLiteral(".xml")))
+                continue;
+            fcpRemains = true;
+        }
+        if (!cache)
+            continue;
+        if (const auto entry = QFVersionEntry::fromDictionary(cache->value(name)))
+            result.prepend(*entry);
+    }
+    const bool showXMLItem = fcpRemains && QFPreferenceSnapshot::read().integer(QStringLiteral("generateFCPXML"), 0) == 1;
+
+    QFMainThread::run([this, projectFolder, result, showXMLItem] {
+        m_generateXMLShown = showXMLItem;
+        if (m_window && projectFolder == selectedProjectFolder()) {
+            replaceVersionList(result);
+            if (m_window->isVisible() && !result.isEmpty())
+                m_window->versionOutline()->setCurrentIndex(m_versionModel->index(0, 0));
+        }
+        if (m_window)
+            m_window->versionSpinner()->hide();
+        QFLog::appendLog("Finished populating changelist for project %@.", projectFolder);
+        Q_EMIT versionListPopulated(projectFolder);
+    }, true);
+}
+
+void AppController::replaceVersionList(const QList<QFVersionEntry> &entries)
+{
+    if (!m_window)
+        return;
+    m_versionModel->setEntries(entries);
+    QList<QFCoverFlowView::Item> items;
+    items.reserve(entries.size());
+    for (const QFVersionEntry &entry : entries) {
+        const QFileInfo file(entry.file);
+        const QString screenshot = file.absolutePath() + QStringLiteral("/../Screenshots/") + file.completeBaseName() + QStringLiteral(".jpg");
+        items << QFCoverFlowView::Item { QDir::cleanPath(screenshot), entry.version };
+    }
+    m_window->screenshotStrip()->setItems(items);
+    if (m_window->isVisible() && !entries.isEmpty())
+        m_window->versionOutline()->expandAll();
+    updateVersionCount();
+    updateNoBackupView();
+}
+
+void AppController::versionsToBeLoaded(int count)
+{
+    m_progressMaximum = count;
+    m_progressValue = 0;
+    if (m_window && count > 0) {
+        m_window->versionSpinner()->setRange(0, count);
+        m_window->versionSpinner()->setValue(0);
+        m_window->versionSpinner()->show();
+    }
+}
+
+void AppController::changeLogReady(const QFVersionEntry &entry)
+{
+    if (!m_window)
+        return;
+    const QString selected = selectedProjectFolder();
+    if (selected.isEmpty() || !entry.file.startsWith(selected + u'/'))
+        return;
+    m_versionModel->insertEntryAtFront(entry);
+    m_window->versionOutline()->expand(m_versionModel->index(0, 0));
+    const QFileInfo file(entry.file);
+    m_window->screenshotStrip()->insertItemAtFront({ QDir::cleanPath(file.absolutePath() + QStringLiteral("/../Screenshots/")
+                                                         + file.completeBaseName() + QStringLiteral(".jpg")),
+        entry.version });
+    m_lastChangeListTime = QDateTime::currentMSecsSinceEpoch();
+    updateVersionCount();
+    updateNoBackupView();
+    m_window->versionSpinner()->setValue(++m_progressValue);
+}
+
+void AppController::loadingFinished()
+{
+    m_startingUp = false;
+    if (m_window)
+        m_window->versionSpinner()->setRange(0, 0);
+}
+
+void AppController::updateVersionCount()
+{
+    if (!m_window)
+        return;
+    const qsizetype count = m_versionModel->entries().size();
+    m_window->versionCountLabel()->setText(qfFormat("%i version%@", int(count), plural(count)));
+}
+
+void AppController::updateNoBackupView()
+{
+    if (!m_window)
+        return;
+    const bool shown = m_projectModel->rowCount() > 0 && m_versionModel->entries().isEmpty();
+    m_window->placeNoBackupView(shown);
+}
+
+// --- Outline and strip in step ------------------------------------------------------------------------
+
+void AppController::outlineSelectionChanged()
+{
+    const int row = QFVersionListModel::entryRow(m_window->versionOutline()->currentIndex());
+    if (row < 0)
+        return;
+    QFCoverFlowView *strip = m_window->screenshotStrip();
+    if (strip->currentIndex() == row && !strip->isScrolling())
+        return;
+    m_stripMovedByOutline = true;
+    strip->scrollToIndex(row, 500);
+}
+
+void AppController::stripStoppedScrolling(int index)
+{
+    if (m_stripMovedByOutline) {
+        m_stripMovedByOutline = false;
+        return;
+    }
+    if (index < 0 || index >= m_versionModel->rowCount())
+        return;
+    QFOutlineView *outline = m_window->versionOutline();
+    if (QFVersionListModel::entryRow(outline->currentIndex()) == index)
+        return;
+    const QModelIndex row = m_versionModel->index(index, 0);
+    outline->setCurrentIndex(row);
+    outline->scrollTo(row);
+}
+
+void AppController::toggleScreenshotView()
+{
+    QSplitter *splitter = m_window->detailSplitter();
+    if (integerPreference(QStringLiteral("viewMode"), 0) != 0) {
+        splitter->setSizes({ 0, splitter->height() });
+    } else {
+        splitter->setSizes({ std::min(kExpandedStripHeight, splitter->height() * 2 / 5), splitter->height() });
+        m_window->screenshotStrip()->update();
+    }
+    updateNoBackupView();
+}
+
+// --- Events -------------------------------------------------------------------------------------------
+
+void AppController::mainWindowBecameMain()
+{
+    if (!m_progressCancelled)
+        return;
+    populateProjects();
+    const QString folder = selectedProjectFolder();
+    if (folder.isEmpty())
+        return;
+    QStringList names = QDir(folder + QStringLiteral("/Versions")).entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    names.removeIf([](const QString &name) { return name.startsWith(u'.'); });
+    if (names.size() != m_versionModel->entries().size())
+        populateChangelistForProject(folder);
+}
+
+void AppController::onFilesBackedUp()
+{
+    QFException::guard("filesBackedUp", [this] { filesBackedUpFromHelper(); });
+}
+
+void AppController::filesBackedUpFromHelper()
+{
+    QMutexLocker lock(&m_monitor);
+    populateProjects();
+    // A new version of the selected project shows at once.
+    populateChangelistForProject(selectedProjectFolder());
+}
+
+void AppController::backupNow()
+{
+    const QModelIndex current = m_window ? m_window->projectTable()->currentIndex() : QModelIndex();
+    if (!current.isValid())
+        return;
+    const QFProject project = m_projectModel->projects().at(current.row());
+    const QString folder = project.destinationPath();
+    m_window->backupNowAction()->setEnabled(false);
+    detach([this, project, folder] {
+        QFException::guard("backupNow", [&] {
+            QFTombrelBackup engine;
+            engine.backupProject(project.expandedProjectPath(), folder + QStringLiteral("/Versions"), 0, project.selectedUUID(), false, true);
+            engine.manageBackups();
+        });
+        QFMainThread::run([this, folder] {
+            if (m_window)
+                m_window->backupNowAction()->setEnabled(true);
+            populateChangelistForProject(folder);
+        }, false);
+    });
+}
+
+// --- Helper -------------------------------------------------------------------------------------------
+
+void AppController::ensureHelperRunning()
+{
+    for (qint64 pid : QFRunningApplications::processIds()) {
+        if (QFileInfo(QFRunningApplications::executableOfProcess(pid)).fileName() == QLatin1String("ProTombrelHelper"))
+            return;
+    }
+    const QString helper = currentBundlePath() + QStringLiteral("/Contents/MacOS/ProTombrelHelper.app/Contents/MacOS/ProTombrelHelper");
+    if (!QFTaskEx::isExecutable(helper))
+        return;
+    QString reason;
+    if (QFTaskEx::startDetached(helper, {}, &reason))
+        QFLog::appendLog("Started helper: %@", helper);
+    else
+        QFLog::appendLog("Unable to start helper %@: %@", helper, reason);
+}
+
+void AppController::xpcSetup()
+{
+    // The bus connection is made on first use and kept; a helper that is not running is not reported.
+    QDBusConnection::sessionBus();
+}
+
+namespace {
+
+void sendToHelper(const QString &method)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    QDBusMessage call = QDBusMessage::createMethodCall(QFHelperConnection::serviceName(), QFHelperConnection::objectPath(),
+        QFHelperConnection::interfaceName(), method);
+    // The helper answers once its set-up is done; nothing here waits for that.
+    call.setAutoStartService(false);
+    bus.asyncCall(call, 120000);
+}
+
+} // namespace
+
+void AppController::xpcConfigUpdate()
+{
+    sendToHelper(QStringLiteral("updateConfiguration"));
+}
+
+void AppController::xpcStartBackupScan()
+{
+    sendToHelper(QStringLiteral("startBackupScan"));
+}
+
+// --- First run ----------------------------------------------------------------------------------------
+
+void AppController::firstRun()
+{
+    QVariantMap values;
+    if (!QFAppleEvents::finalCutProVersionString().isEmpty()) {
+        values.insert(QStringLiteral("backupMinIntervalEnabled"), 1);
+        values.insert(QStringLiteral("backupMinInterval"), 15);
+    }
+    detach([this] { QFException::guard("convertPredecessorProjects", [this] { convertPredecessorProjects(); }); });
+    values.insert(QStringLiteral("firstRun"), false);
+    values.insert(QStringLiteral("watchFolders"), defaultWatchFolders());
+    setPreferences(values);
+    xpcConfigUpdate();
+}
+
+void AppController::convertPredecessorProjects()
+{
+    const auto old = QFPropertyList::readDictionary(QFLocalPaths::prefsDirectory(true) + QStringLiteral("/com.quenfield.fcptombrel.plist"));
+    if (!old)
+        return;
+    QString store = old->value(QStringLiteral("storagePath")).toString();
+    if (store.isEmpty())
+        store = QFLocalPaths::appSupportDirectory(true) + QStringLiteral("/Quenfield/FCP Tombrel/Versions");
+    store = QFLocalPaths::expandTilde(store);
+    QSet<QString> known;
+    for (const QFProjectListEntry &project : m_engine->projects())
+        known.insert(QFLocalPaths::expandTilde(project.path));
+    bool converted = false;
+    for (const QVariant &item : old->value(QStringLiteral("filelist")).toList()) {
+        const QVariantMap file = item.toMap();
+        const QString path = QFLocalPaths::expandTilde(file.value(QStringLiteral("path")).toString());
+        if (path.isEmpty() || known.contains(path))
+            continue;
+        std::optional<QFProjectSequences> sequences;
+        if (file.contains(QStringLiteral("sequences"))) {
+            QFProjectSequences list;
+            for (const QVariant &sequence : file.value(QStringLiteral("sequences")).toList()) {
+                if (auto parsed = QFProjectSequence::fromDictionary(sequence))
+                    list << *parsed;
+            }
+            sequences = list;
+        }
+        QFProject project = QFProject::projectWithPath(path, sequences);
+        project.setSelectedUUID(file.value(QStringLiteral("selectedUUID")).toString());
+        project.saveSettings();
+        known.insert(path);
+        converted = true;
+        const QString oldVersions = store + u'/' + QFileInfo(path).fileName();
+        if (QFileInfo(oldVersions).isDir()) {
+            const QString versions = project.destinationPath() + QStringLiteral("/Versions");
+            QDir().mkpath(versions);
+            QFFileManager::copyContentsOfDirectory(oldVersions, versions, 300);
+        }
+    }
+    if (converted)
+        QFMainThread::run([this] { populateProjects(); }, false);
+}
+
+// --- Background modes ---------------------------------------------------------------------------------
+
+void AppController::startRemoteRemoval(const QStringList &paths)
+{
+    if (paths.isEmpty()) {
+        quit();
+        return;
+    }
+    m_remoteDeletions = 0;
+    m_remoteDeletionsExpected = int(paths.size());
+    QFNotificationCenter *center = QFNotificationCenter::defaultCenter();
+    center->addObserver(this, QStringLiteral("QFProTombrelRemoveRemoteFile"), [this](const QVariant &, const QVariantMap &) { countRemoteDeletion(); });
+    center->addObserver(this, QStringLiteral("QFProTombrelRemoveRemoteFileFailed"), [this](const QVariant &, const QVariantMap &) { countRemoteDeletion(); });
+    if (QFPreferenceSnapshot::read().integer(QStringLiteral("syncService"), 0) != 1) {
+        // Nothing is on the sync service while it is off: no deletion would ever be reported.
+        QFLog::appendLog("Sync is off - no remote files to remove.");
+        quit();
+        return;
+    }
+    m_engine->removeSyncedFiles(paths);
+}
+
+void AppController::countRemoteDeletion()
+{
+    if (++m_remoteDeletions == m_remoteDeletionsExpected)
+        quit();
+}
+
+// --- Autosave -----------------------------------------------------------------------------------------
+
+void AppController::autosave()
+{
+    if (!QFileInfo::exists(QFProject::preferenceFilePath()))
+        return;
+    const std::optional<QStringList> open = QFAppleEvents::listOfOpenFCPProjects();
+    if (!open)
+        return;
+    for (const QFProjectListEntry &project : m_engine->projects()) {
+        if (!open->contains(project.path))
+            continue;
+        QFLog::appendLog("Autosaving %@...", project.path);
+        QFAppleEvents::saveProject(project.path);
+    }
+}

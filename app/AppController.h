@@ -1,0 +1,134 @@
+#pragma once
+
+// The main application's controller: it starts the application, keeps the project list and, for the
+// selected project, the version list and the screenshot strip, and talks to the helper. Interface work
+// runs on the main thread; the project list is re-read on a queue of width one (at most one re-read
+// runs and one waits) and version lists are filled on a queue of width four where the latest request
+// wins. The same class, without a window, serves the command-line modes.
+
+#include "engine/QFProject.h"
+#include "engine/QFTombrelBackup.h"
+#include "engine/QFVersionEntry.h"
+#include "foundation/QFBugReporter.h"
+
+#include <QMutex>
+#include <QObject>
+#include <QPointer>
+#include <QThreadPool>
+
+#include <atomic>
+#include <memory>
+#include <optional>
+
+#include "app/MainWindow.h"
+class QFProjectListModel;
+class QFVersionListModel;
+
+class AppController final : public QObject, public QFChangelistDelegate, public QFBugReporter::Delegate {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(AppController)
+public:
+    enum class Mode { Normal, Upload, RemoteRemoval };
+
+    explicit AppController(bool hasUserInterface, QObject *parent = nullptr);
+    ~AppController() override;
+
+    // "-process", "-autosave", "-reload" and "-repopulate": the status to exit with; nothing when the
+    // arguments (program name first) ask for the application itself.
+    static std::optional<int> runCommandLineMode(const QStringList &arguments);
+    static Mode modeForArguments(const QStringList &arguments);
+    static QString currentBundlePath();
+    static QString currentExePath();
+    // The five watch folders of a first run, with the extensions of the editors used on this desktop.
+    static QVariantList defaultWatchFolders();
+
+    // Runs once the window exists: the modes that end the process, the window, the helper, the first
+    // run, and the first reading of the project list.
+    void applicationDidFinishLaunching(const QStringList &arguments);
+    void applicationWillTerminate();
+
+    MainWindow *mainWindow() const { return m_window; }
+    QFTombrelBackup *engine() const { return m_engine.get(); }
+    const QList<QFProject> &projectList() const { return m_projects; }
+    QList<QFVersionEntry> versionList() const;
+    QString selectedProjectFolder() const;
+    bool isStartingUp() const { return m_startingUp; }
+    // A re-read of the project list or a version list is queued or under way.
+    bool isBusy() const;
+    bool generateXMLItemShown() const { return m_generateXMLShown; }
+    int remoteDeletionCount() const { return m_remoteDeletions; }
+
+    void populateProjects();
+    void selectLastProject();
+    void populateChangelistForProject(const QString &projectFolder);
+    void toggleScreenshotView();
+    void backupNow();
+    void autosave();
+    void xpcSetup();
+    void xpcConfigUpdate();
+    void xpcStartBackupScan();
+
+    // Change-list progress; called on the main thread.
+    void versionsToBeLoaded(int count) override;
+    void changeLogReady(const QFVersionEntry &entry) override;
+    void loadingFinished() override;
+    // The previous run crashed: its caches may be what made it crash.
+    void applicationDidCrashWithLog(const QString &reportPath) override;
+
+Q_SIGNALS:
+    // The project list was read and shown.
+    void projectListShown();
+    // A version-list population ended (for the selected project or another).
+    void versionListPopulated(const QString &projectFolder);
+    // The controller has ended its work (upload and remote-removal modes, too many copies).
+    void quitRequested();
+
+private Q_SLOTS:
+    void onFilesBackedUp();
+
+private:
+    void readProjects();
+    void showProjects(const QList<QFProject> &projects);
+    void projectSelectionChanged();
+    void populateOperation(const QString &projectFolder);
+    void replaceVersionList(const QList<QFVersionEntry> &entries);
+    void updateVersionCount();
+    void updateNoBackupView();
+    void stripStoppedScrolling(int index);
+    void outlineSelectionChanged();
+    void mainWindowBecameMain();
+    void filesBackedUpFromHelper();
+    void firstRun();
+    void convertPredecessorProjects();
+    void startRemoteRemoval(const QStringList &paths);
+    void countRemoteDeletion();
+    void ensureHelperRunning();
+    void setUpWindow();
+    void quit();
+
+    bool m_hasUserInterface;
+    std::unique_ptr<QFTombrelBackup> m_engine;
+    QPointer<MainWindow> m_window;
+    QFProjectListModel *m_projectModel = nullptr;
+    QFVersionListModel *m_versionModel = nullptr;
+
+    QList<QFProject> m_projects;
+    QThreadPool m_projectQueue;
+    QThreadPool m_parserQueue;
+    std::atomic<bool> m_projectReadWaiting { false };
+    // One engine refreshes one project's cache at a time.
+    QMutex m_cacheLock;
+    QMutex m_monitor;
+
+    Mode m_mode = Mode::Normal;
+    bool m_launched = false;
+    bool m_startingUp = true;
+    bool m_progressCancelled = true;
+    bool m_generateXMLShown = false;
+    bool m_stripMovedByOutline = false;
+    int m_remoteDeletions = 0;
+    int m_remoteDeletionsExpected = 0;
+    int m_progressMaximum = 0;
+    int m_progressValue = 0;
+    qint64 m_lastChangeListTime = 0;
+};

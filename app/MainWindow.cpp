@@ -1,0 +1,168 @@
+#include "app/MainWindow.h"
+
+#include "app/QFAppImages.h"
+#include "app/QFCoverFlowView.h"
+#include "app/QFOutlineView.h"
+#include "app/QFProjectListModel.h"
+
+#include <QAction>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+namespace {
+
+QProgressBar *makeSpinner(QWidget *parent)
+{
+    auto *spinner = new QProgressBar(parent);
+    spinner->setRange(0, 0);
+    spinner->setTextVisible(false);
+    spinner->setFixedSize(90, 6);
+    spinner->hide();
+    return spinner;
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("mainWindow"));
+    setWindowTitle(QStringLiteral("Pro Tombrel"));
+    setWindowIcon(QFAppImages::applicationIcon());
+    resize(1180, 760);
+
+    QToolBar *toolbar = addToolBar(QStringLiteral("Main"));
+    toolbar->setObjectName(QStringLiteral("mainToolbar"));
+    toolbar->setMovable(false);
+    toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    toolbar->setIconSize(QSize(20, 20));
+    m_backupNowAction = toolbar->addAction(QIcon::fromTheme(QStringLiteral("document-save")), QStringLiteral("Back Up Now"));
+    m_backupNowAction->setObjectName(QStringLiteral("backupNowAction"));
+    m_backupNowAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+B")));
+    m_backupNowAction->setEnabled(false);
+    auto *spacer = new QWidget(toolbar);
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    toolbar->addWidget(spacer);
+    m_viewModeAction = toolbar->addAction(QIcon::fromTheme(QStringLiteral("view-preview"), QIcon::fromTheme(QStringLiteral("image-x-generic"))),
+        QStringLiteral("Screenshots"));
+    m_viewModeAction->setObjectName(QStringLiteral("viewModeAction"));
+    m_viewModeAction->setCheckable(true);
+    m_viewModeAction->setChecked(true);
+    m_viewModeAction->setToolTip(QStringLiteral("Show or hide the screenshots of the versions"));
+
+    // Projects.
+    auto *projectPane = new QWidget;
+    projectPane->setObjectName(QStringLiteral("projectPane"));
+    auto *projectLayout = new QVBoxLayout(projectPane);
+    projectLayout->setContentsMargins(8, 8, 4, 6);
+    projectLayout->setSpacing(6);
+    m_projectSearch = new QLineEdit;
+    m_projectSearch->setObjectName(QStringLiteral("projectSearchField"));
+    m_projectSearch->setPlaceholderText(QStringLiteral("Search projects"));
+    m_projectSearch->setClearButtonEnabled(true);
+    m_projectTable = new QListView;
+    m_projectTable->setObjectName(QStringLiteral("projectTable"));
+    m_projectTable->setItemDelegate(new QFProjectItemDelegate(m_projectTable));
+    m_projectTable->setUniformItemSizes(true);
+    m_projectTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_projectTable->setAcceptDrops(true);
+    m_projectTable->setDropIndicatorShown(false);
+    auto *projectFooter = new QHBoxLayout;
+    m_projectCount = new QLabel;
+    m_projectCount->setObjectName(QStringLiteral("projectCountLabel"));
+    m_projectSpinner = makeSpinner(projectPane);
+    projectFooter->addWidget(m_projectCount);
+    projectFooter->addStretch();
+    projectFooter->addWidget(m_projectSpinner);
+    projectLayout->addWidget(m_projectSearch);
+    projectLayout->addWidget(m_projectTable, 1);
+    projectLayout->addLayout(projectFooter);
+
+    // Versions: the strip over the outline.
+    m_stripPane = new QWidget;
+    m_stripPane->setObjectName(QStringLiteral("screenshotPane"));
+    auto *stripLayout = new QVBoxLayout(m_stripPane);
+    stripLayout->setContentsMargins(0, 0, 0, 0);
+    m_strip = new QFCoverFlowView;
+    m_strip->setObjectName(QStringLiteral("screenshotStrip"));
+    stripLayout->addWidget(m_strip);
+    m_noBackupLabel = new QLabel(QStringLiteral("No versions of this project yet"), m_strip);
+    m_noBackupLabel->setObjectName(QStringLiteral("noBackupLabel"));
+    m_noBackupLabel->setAlignment(Qt::AlignCenter);
+    m_noBackupLabel->setStyleSheet(QStringLiteral("color: #d8d8d8; font-size: 15pt;"));
+    m_noBackupLabel->hide();
+    m_noBackupButton = new QPushButton(QStringLiteral("Back Up Now"), m_strip);
+    m_noBackupButton->setObjectName(QStringLiteral("noBackupButton"));
+    m_noBackupButton->hide();
+    m_strip->installEventFilter(this);
+
+    m_outline = new QFOutlineView;
+    m_outline->setObjectName(QStringLiteral("versionOutline"));
+
+    m_detailSplitter = new QSplitter(Qt::Vertical);
+    m_detailSplitter->setObjectName(QStringLiteral("detailSplitter"));
+    m_detailSplitter->addWidget(m_stripPane);
+    m_detailSplitter->addWidget(m_outline);
+    m_detailSplitter->setCollapsible(0, true);
+    m_detailSplitter->setCollapsible(1, false);
+    m_detailSplitter->setStretchFactor(0, 2);
+    m_detailSplitter->setStretchFactor(1, 3);
+
+    m_mainSplitter = new QSplitter(Qt::Horizontal);
+    m_mainSplitter->setObjectName(QStringLiteral("mainSplitter"));
+    m_mainSplitter->addWidget(projectPane);
+    m_mainSplitter->addWidget(m_detailSplitter);
+    m_mainSplitter->setCollapsible(0, false);
+    m_mainSplitter->setStretchFactor(1, 1);
+    m_mainSplitter->setSizes({ 300, 880 });
+    setCentralWidget(m_mainSplitter);
+
+    m_versionCount = new QLabel;
+    m_versionCount->setObjectName(QStringLiteral("versionCountLabel"));
+    m_versionSpinner = makeSpinner(this);
+    statusBar()->addWidget(m_versionCount, 1);
+    statusBar()->addPermanentWidget(m_versionSpinner);
+    statusBar()->setSizeGripEnabled(false);
+}
+
+void MainWindow::placeNoBackupView(bool shown)
+{
+    m_noBackupLabel->setVisible(shown);
+    m_noBackupButton->setVisible(shown);
+    if (!shown)
+        return;
+    const int h = m_strip->height();
+    const int w = m_strip->width();
+    m_noBackupLabel->adjustSize();
+    m_noBackupButton->adjustSize();
+    const QSize label = m_noBackupLabel->sizeHint();
+    const QSize button = m_noBackupButton->sizeHint();
+    m_noBackupLabel->setGeometry((w - label.width()) / 2, int(h * 0.4) - label.height() / 2, label.width(), label.height());
+    m_noBackupButton->setGeometry((w - button.width()) / 2, int(h * 0.75) - button.height() / 2, button.width(), button.height());
+    m_noBackupLabel->raise();
+    m_noBackupButton->raise();
+}
+
+bool MainWindow::event(QEvent *event)
+{
+    const bool handled = QMainWindow::event(event);
+    if (event->type() == QEvent::WindowActivate)
+        Q_EMIT becameMain();
+    return handled;
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_strip && event->type() == QEvent::Resize)
+        Q_EMIT stripPaneResized();
+    return QMainWindow::eventFilter(watched, event);
+}

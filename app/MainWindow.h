@@ -1,0 +1,67 @@
+#pragma once
+
+// The main window's widgets: the project table on the left; on the right the screenshot strip over the
+// version outline, with the version count below. It holds no state of its own; AppController fills it
+// and reacts to it.
+
+#include <QMainWindow>
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QListView;
+class QProgressBar;
+class QPushButton;
+class QSplitter;
+class QFCoverFlowView;
+class QFOutlineView;
+
+class MainWindow final : public QMainWindow {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(MainWindow)
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+
+    QLineEdit *projectSearchField() const { return m_projectSearch; }
+    QListView *projectTable() const { return m_projectTable; }
+    QLabel *projectCountLabel() const { return m_projectCount; }
+    QProgressBar *projectSpinner() const { return m_projectSpinner; }
+    QFCoverFlowView *screenshotStrip() const { return m_strip; }
+    QWidget *screenshotPane() const { return m_stripPane; }
+    QLabel *noBackupLabel() const { return m_noBackupLabel; }
+    QPushButton *noBackupButton() const { return m_noBackupButton; }
+    QFOutlineView *versionOutline() const { return m_outline; }
+    QLabel *versionCountLabel() const { return m_versionCount; }
+    QProgressBar *versionSpinner() const { return m_versionSpinner; }
+    QSplitter *detailSplitter() const { return m_detailSplitter; }
+    QAction *viewModeAction() const { return m_viewModeAction; }
+    QAction *backupNowAction() const { return m_backupNowAction; }
+
+    // The label at 60 % and the button at 25 % of the strip's height, measured from its bottom.
+    void placeNoBackupView(bool shown);
+
+Q_SIGNALS:
+    void becameMain();
+    void stripPaneResized();
+
+protected:
+    bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QLineEdit *m_projectSearch;
+    QListView *m_projectTable;
+    QLabel *m_projectCount;
+    QProgressBar *m_projectSpinner;
+    QWidget *m_stripPane;
+    QFCoverFlowView *m_strip;
+    QLabel *m_noBackupLabel;
+    QPushButton *m_noBackupButton;
+    QFOutlineView *m_outline;
+    QLabel *m_versionCount;
+    QProgressBar *m_versionSpinner;
+    QSplitter *m_mainSplitter;
+    QSplitter *m_detailSplitter;
+    QAction *m_viewModeAction;
+    QAction *m_backupNowAction;
+};

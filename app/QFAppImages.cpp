@@ -1,0 +1,97 @@
+#include "app/QFAppImages.h"
+
+#include <QFileInfo>
+#include <QHash>
+#include <QMimeDatabase>
+#include <QPainter>
+#include <QSvgRenderer>
+
+// Resources of a static library are registered by hand, at global scope.
+static void registerAppResources()
+{
+    Q_INIT_RESOURCE(app);
+}
+
+namespace {
+
+QString resourceFor(const QString &name)
+{
+    static const bool registered = [] {
+        registerAppResources();
+        return true;
+    }();
+    Q_UNUSED(registered)
+    if (name == QLatin1String("page.png"))
+        return QStringLiteral(":/images/page.svg");
+    if (name == QLatin1String("fcp_xml.icns"))
+        return QStringLiteral(":/images/fcp_xml.svg");
+    if (name == QLatin1String("fcp"))
+        return QStringLiteral(":/images/fcp.svg");
+    if (name == QLatin1String("premiere"))
+        return QStringLiteral(":/images/premiere.svg");
+    if (name == QLatin1String("application"))
+        return QStringLiteral(":/images/pro-tombrel.svg");
+    return {};
+}
+
+} // namespace
+
+QIcon QFAppImages::applicationIcon()
+{
+    return named(QStringLiteral("application"));
+}
+
+QIcon QFAppImages::named(const QString &name)
+{
+    static QHash<QString, QIcon> icons;
+    const auto found = icons.constFind(name);
+    if (found != icons.cend())
+        return *found;
+    const QString resource = resourceFor(name);
+    const QIcon icon = resource.isEmpty() ? QIcon() : QIcon(resource);
+    icons.insert(name, icon);
+    return icon;
+}
+
+QImage QFAppImages::pageImage(const QSize &size)
+{
+    QSvgRenderer renderer(resourceFor(QStringLiteral("page.png")));
+    QSize fitted = renderer.defaultSize();
+    fitted.scale(size, Qt::KeepAspectRatio);
+    QImage image(fitted.expandedTo(QSize(1, 1)), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    renderer.render(&painter);
+    return image;
+}
+
+QIcon QFAppImages::iconForFile(const QString &path)
+{
+    // Looked up once per kind of file: a long version list asks for the same few icons again and again.
+    static QHash<QString, QIcon> bySuffix;
+    const QFileInfo info(path);
+    const QString key = info.isDir() ? QStringLiteral("/") : info.suffix().toLower();
+    const auto found = bySuffix.constFind(key);
+    if (found != bySuffix.cend())
+        return *found;
+    static const QMimeDatabase mimes;
+    const QMimeType type = info.isDir() ? mimes.mimeTypeForName(QStringLiteral("inode/directory")) : mimes.mimeTypeForFile(info, QMimeDatabase::MatchExtension);
+    QIcon icon = QIcon::fromTheme(type.iconName());
+    if (icon.isNull())
+        icon = QIcon::fromTheme(type.genericIconName());
+    if (icon.isNull())
+        icon = named(QStringLiteral("fcp"));
+    bySuffix.insert(key, icon);
+    return icon;
+}
+
+QIcon QFAppImages::iconForVersion(const QFVersionEntry &entry)
+{
+    if (entry.host == QLatin1String("premiere"))
+        return named(QStringLiteral("premiere"));
+    if (entry.type == QLatin1String("xml"))
+        return named(QStringLiteral("fcp_xml.icns"));
+    if (entry.type == QLatin1String("fcp"))
+        return named(QStringLiteral("fcp"));
+    return iconForFile(entry.file);
+}

@@ -1,0 +1,326 @@
+// The main window as a user meets it: projects, versions, the screenshot strip and their keys and clicks.
+
+#include "app/AppController.h"
+#include "app/MainWindow.h"
+#include "app/QFCoverFlowView.h"
+#include "app/QFOutlineView.h"
+#include "app/QFVersionListModel.h"
+#include "foundation/QFHelperConnection.h"
+#include "foundation/QFNotificationCenter.h"
+#include "foundation/platform/QFPropertyList.h"
+#include "tests/app/AppTestSupport.h"
+#include "tests/support/QFTempHome.h"
+#include "tests/support/QFVersionStoreBuilder.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QListView>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSplitter>
+#include <QStyleFactory>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class AppWindowTest : public TempHomeTest {
+protected:
+    void TearDown() override { controller.reset(); }
+
+    // Starts the application as its program does and waits until the selected project's versions show.
+    void launch(const QStringList &arguments = { QStringLiteral("Pro Tombrel") })
+    {
+        controller = std::make_unique<AppController>(true);
+        QSignalSpy populated(controller.get(), &AppController::versionListPopulated);
+        QSignalSpy shown(controller.get(), &AppController::projectListShown);
+        controller->applicationDidFinishLaunching(arguments);
+        window = controller->mainWindow();
+        ASSERT_TRUE(window);
+        window->resize(1180, 760);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !shown.isEmpty(); }, 10000));
+        if (!controller->projectList().isEmpty()) {
+            ASSERT_TRUE(waitForVersions(populated));
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->isBusy(); }, 20000));
+    }
+    bool waitForVersions(QSignalSpy &populated)
+    {
+        const QString selected = controller->selectedProjectFolder();
+        return QTest::qWaitFor([&] {
+            for (const QList<QVariant> &call : populated)
+                if (call.value(0).toString() == selected)
+                    return true;
+            return false;
+        }, 20000);
+    }
+    QStringList projectNames() const
+    {
+        QStringList names;
+        QAbstractItemModel *model = window->projectTable()->model();
+        for (int row = 0; row < model->rowCount(); ++row)
+            names << model->index(row, 0).data().toString();
+        return names;
+    }
+    QString selectedProjectName() const { return window->projectTable()->currentIndex().data().toString(); }
+    void clickProject(const QString &name)
+    {
+        QListView *table = window->projectTable();
+        for (int row = 0; row < table->model()->rowCount(); ++row) {
+            const QModelIndex index = table->model()->index(row, 0);
+            if (index.data().toString() == name) {
+                QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(index).center());
+                return;
+            }
+        }
+        ADD_FAILURE() << "no project " << name.toStdString();
+    }
+    QStringList versionTitles() const
+    {
+        QStringList titles;
+        for (const QFVersionEntry &entry : controller->versionList())
+            titles << QFileInfo(entry.file).fileName();
+        return titles;
+    }
+
+    std::unique_ptr<AppController> controller;
+    MainWindow *window = nullptr;
+};
+
+} // namespace
+
+TEST_F(AppWindowTest, TheProjectListShowsLinkedProjectsSortedAndSelectsTheLastOrTheFirst)
+{
+    apptest::buildSampleStore(home.path());
+    // A project folder whose settings name no project file is not a project.
+    const QString orphan = QFVersionStoreBuilder::addProject(home.file("Videos/Orphan.fcp"), QStringLiteral("ORPHAN"));
+    QFPropertyList::write(orphan + QStringLiteral("/Settings.plist"), QVariantMap { { "sequences", QVariantList() } });
+    QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "REMOVED-LONG-AGO" }, { "firstRun", false } });
+
+    launch();
+    EXPECT_EQ(projectNames(), QStringList({ "Podcast Mix", "Trailer", "Wedding Cut" }));
+    EXPECT_EQ(window->projectCountLabel()->text(), QStringLiteral("3 projects"));
+    EXPECT_EQ(selectedProjectName(), QStringLiteral("Podcast Mix")) << "a removed last project selects the first row";
+    EXPECT_EQ(versionTitles(), QStringList({ "Podcast Mix.00002.sesx", "Podcast Mix.00001.sesx" })) << "newest first";
+    EXPECT_EQ(window->versionCountLabel()->text(), QStringLiteral("2 versions"));
+
+    // A click selects another project, which is remembered for the next start.
+    QSignalSpy populated(controller.get(), &AppController::versionListPopulated);
+    clickProject(QStringLiteral("Wedding Cut"));
+    ASSERT_TRUE(waitForVersions(populated));
+    EXPECT_EQ(QFPropertyList::readDictionary(QFProject::preferenceFilePath())->value("lastProjectID").toString(), QStringLiteral("WEDDING"));
+    controller.reset();
+    launch();
+    EXPECT_EQ(selectedProjectName(), QStringLiteral("Wedding Cut"));
+}
+
+TEST_F(AppWindowTest, ABinaryVersionWithItsXMLCopyAppearsOnceAsTheXMLVersionWithItsNoteAndChangeLines)
+{
+    apptest::buildSampleStore(home.path());
+    QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "WEDDING" }, { "firstRun", false } });
+    launch();
+    ASSERT_EQ(selectedProjectName(), QStringLiteral("Wedding Cut"));
+    EXPECT_EQ(versionTitles(), QStringList({ "Wedding Cut.00003.xml", "Wedding Cut.00002.xml", "Wedding Cut.00001.xml" }));
+    EXPECT_EQ(window->versionCountLabel()->text(), QStringLiteral("3 versions"));
+
+    const QAbstractItemModel *model = window->versionOutline()->model();
+    const QModelIndex second = model->index(1, 0);
+    EXPECT_EQ(second.data().toString(), QStringLiteral("Version 00002"));
+    ASSERT_GE(model->rowCount(second), 2);
+    EXPECT_EQ(model->index(0, 0, second).data().toString(), QStringLiteral("Sent to the couple for review")) << "the note comes first";
+    EXPECT_EQ(model->index(0, 0, second).data(QFVersionListModel::KindRole).toInt(), QFVersionListModel::AnnotationRow);
+    EXPECT_EQ(model->index(1, 0, second).data(QFVersionListModel::KindRole).toInt(), QFVersionListModel::ChangeLineRow);
+    EXPECT_TRUE(window->versionOutline()->isExpanded(second));
+    EXPECT_FALSE(window->noBackupLabel()->isVisible());
+
+    // A project without versions shows the no-backup view over the strip.
+    QSignalSpy populated(controller.get(), &AppController::versionListPopulated);
+    clickProject(QStringLiteral("Trailer"));
+    ASSERT_TRUE(waitForVersions(populated));
+    EXPECT_EQ(window->versionCountLabel()->text(), QStringLiteral("0 versions"));
+    EXPECT_TRUE(window->noBackupLabel()->isVisible());
+    EXPECT_TRUE(window->noBackupButton()->isVisible());
+}
+
+TEST_F(AppWindowTest, OutlineAndStripFollowEachOther)
+{
+    apptest::buildSampleStore(home.path());
+    QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "WEDDING" }, { "firstRun", false } });
+    launch();
+    QFOutlineView *outline = window->versionOutline();
+    QFCoverFlowView *strip = window->screenshotStrip();
+    ASSERT_EQ(strip->count(), 3);
+
+    // Clicking a change line of the oldest version scrolls the strip to that version.
+    const QModelIndex oldest = outline->model()->index(2, 0);
+    ASSERT_GT(outline->model()->rowCount(oldest) + outline->model()->rowCount(outline->model()->index(1, 0)), 0);
+    const QModelIndex line = outline->model()->rowCount(oldest) > 0 ? outline->model()->index(0, 0, oldest)
+                                                                     : outline->model()->index(0, 0, outline->model()->index(1, 0));
+    const int expected = QFVersionListModel::entryRow(line);
+    outline->scrollTo(line);
+    QTest::mouseClick(outline->viewport(), Qt::LeftButton, {}, outline->visualRect(line).center());
+    EXPECT_EQ(outline->currentIndex(), line);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !strip->isScrolling() && strip->currentIndex() == expected; }, 5000))
+        << strip->currentIndex() << " " << strip->position() << " " << strip->isScrolling() << " expected " << expected;
+    EXPECT_EQ(outline->currentIndex(), line) << "the strip's arrival leaves the chosen line selected";
+
+    // Scrolling the strip with the keyboard selects the version row, not one of its lines.
+    strip->setFocus();
+    QTest::keyClick(strip, Qt::Key_Home);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !strip->isScrolling() && strip->currentIndex() == 0; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return outline->currentIndex() == outline->model()->index(0, 0); }, 5000));
+    QTest::keyClick(strip, Qt::Key_Right);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return outline->currentIndex() == outline->model()->index(1, 0); }, 5000));
+    EXPECT_FALSE(outline->currentIndex().parent().isValid());
+}
+
+TEST_F(AppWindowTest, AVersionWithoutAScreenshotShowsThePagePicture)
+{
+    const QString folder = QFVersionStoreBuilder::addProject(home.file("Videos/Two.kdenlive"), QStringLiteral("TWO"));
+    const QDateTime when = QDateTime::currentDateTimeUtc().addDays(-1);
+    QFVersionStoreBuilder::addVersions(folder, { { "Two.00001.kdenlive", when, "<mlt/>" }, { "Two.00002.kdenlive", when.addSecs(60), "<mlt a='1'/>" } });
+    apptest::writeScreenshot(folder + QStringLiteral("/Screenshots/Two.00001.jpg"), QColor(200, 20, 20), QString());
+    QFVersionStoreBuilder::setPreferences({ { "firstRun", false } });
+    launch();
+    QFCoverFlowView *strip = window->screenshotStrip();
+    ASSERT_EQ(strip->count(), 2);
+
+    // The centred item's middle: the pale page for version 2, the red capture for version 1.
+    auto centreColour = [&] {
+        const QImage shot = strip->grab().toImage();
+        return shot.pixelColor(shot.width() / 2, shot.height() / 2 - 20);
+    };
+    const QColor page = centreColour();
+    EXPECT_GT(page.lightness(), 180) << qPrintable(page.name());
+    EXPECT_LT(std::abs(page.red() - page.blue()), 30) << "grey, not coloured";
+    strip->scrollToIndex(1, 0);
+    const QColor capture = centreColour();
+    EXPECT_GT(capture.red(), 120) << qPrintable(capture.name());
+    EXPECT_LT(capture.green(), 90);
+}
+
+TEST_F(AppWindowTest, KeysInTheOutlineAskForPreviewAndDeletion)
+{
+    apptest::buildSampleStore(home.path());
+    QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "PODCAST" }, { "firstRun", false } });
+    launch();
+    QFOutlineView *outline = window->versionOutline();
+    QSignalSpy posted(QFNotificationCenter::defaultCenter(), &QFNotificationCenter::notificationPosted);
+    outline->setFocus();
+    outline->setCurrentIndex(outline->model()->index(1, 0));
+    QTest::keyClick(outline, Qt::Key_Space);
+    QTest::keyClick(outline, Qt::Key_Delete);
+    QTest::keyClick(outline, Qt::Key_Backspace, Qt::ControlModifier);
+    QStringList names;
+    for (const QList<QVariant> &call : posted)
+        names << call.at(0).toString();
+    ASSERT_EQ(posted.size(), 3) << qPrintable(names.join(u' '));
+    EXPECT_EQ(posted.at(0).at(0).toString(), QStringLiteral("QFProTombrelQuickLook"));
+    EXPECT_EQ(posted.at(1).at(0).toString(), QStringLiteral("QFProTombrelDeleteBackup"));
+    EXPECT_EQ(posted.at(1).at(1).toInt(), 1) << "the selected version's entry";
+    EXPECT_EQ(posted.at(2).at(0).toString(), QStringLiteral("QFProTombrelDeleteAllBackups"));
+}
+
+TEST_F(AppWindowTest, TheScreenshotViewStartsCollapsedWithViewModeOneAndTheToggleRemembersIt)
+{
+    apptest::buildSampleStore(home.path());
+    QFVersionStoreBuilder::setPreferences({ { "viewMode", 1 }, { "firstRun", false } });
+    launch();
+    EXPECT_EQ(window->detailSplitter()->sizes().value(0), 0);
+    EXPECT_FALSE(window->viewModeAction()->isChecked());
+    window->viewModeAction()->trigger();
+    EXPECT_GT(window->detailSplitter()->sizes().value(0), 100);
+    EXPECT_EQ(QFPropertyList::readDictionary(QFProject::preferenceFilePath())->value("viewMode").toInt(), 0);
+}
+
+TEST_F(AppWindowTest, ReReadsAreCoalescedAndTheHelpersSignalBringsNewProjects)
+{
+    apptest::buildSampleStore(home.path());
+    QFVersionStoreBuilder::setPreferences({ { "firstRun", false } });
+    launch();
+    QSignalSpy shown(controller.get(), &AppController::projectListShown);
+    for (int i = 0; i < 6; ++i)
+        controller->populateProjects();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !shown.isEmpty(); }, 10000));
+    // At most one re-read runs while one more waits: six requests give one or two re-reads.
+    QTest::qWait(300);
+    EXPECT_LE(shown.size(), 2);
+
+    QFVersionStoreBuilder::addProject(home.file("Videos/Zebra.kdenlive"), QStringLiteral("ZEBRA"));
+    ASSERT_TRUE(QFHelperConnection::postFilesBackedUp());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return projectNames().contains(QStringLiteral("Zebra")); }, 10000));
+    EXPECT_EQ(window->projectCountLabel()->text(), QStringLiteral("4 projects"));
+}
+
+TEST_F(AppWindowTest, AFirstRunSetsTheDefaultWatchFolders)
+{
+    launch();
+    const auto prefs = QFPropertyList::readDictionary(QFProject::preferenceFilePath());
+    ASSERT_TRUE(prefs);
+    EXPECT_FALSE(prefs->value("firstRun").toBool());
+    const QVariantList folders = prefs->value("watchFolders").toList();
+    ASSERT_EQ(folders.size(), 5);
+    EXPECT_EQ(folders.at(0).toMap().value("extensions").toString(), QStringLiteral("fcpevent,fcpproject,kdenlive,mlt,blend,ardour,ove,drp"));
+    EXPECT_TRUE(folders.at(4).toMap().value("folder").toString().endsWith(QStringLiteral("/Adobe/Premiere Pro")));
+    EXPECT_TRUE(window->noBackupLabel()->isHidden()) << "no projects: nothing to back up";
+}
+
+TEST_F(AppWindowTest, RemoteRemovalEndsAfterTheLastDeletionIsCountedOrAtOnceWithNothingToDo)
+{
+    QFVersionStoreBuilder::setPreferences({ { "syncService", 1 }, { "firstRun", false } });
+    controller = std::make_unique<AppController>(true);
+    QSignalSpy quit(controller.get(), &AppController::quitRequested);
+    controller->applicationDidFinishLaunching({ "Pro Tombrel", "-removeRemote", "/S/a.fcp,/S/b.fcp,/S/c.fcp" });
+    EXPECT_FALSE(controller->mainWindow()) << "no window in this mode";
+    QFNotificationCenter *center = QFNotificationCenter::defaultCenter();
+    center->postNotificationName(QStringLiteral("QFProTombrelRemoveRemoteFile"));
+    center->postNotificationName(QStringLiteral("QFProTombrelRemoveRemoteFileFailed"));
+    EXPECT_EQ(quit.size(), 0);
+    center->postNotificationName(QStringLiteral("QFProTombrelRemoveRemoteFile"));
+    EXPECT_EQ(quit.size(), 1) << "a failed deletion counts too";
+
+    controller = std::make_unique<AppController>(true);
+    QSignalSpy quitAtOnce(controller.get(), &AppController::quitRequested);
+    controller->applicationDidFinishLaunching({ "Pro Tombrel", "-removeRemote", "" });
+    EXPECT_EQ(quitAtOnce.size(), 1);
+}
+
+// Renders the window over the sample store, light and dark, for people to look at.
+TEST_F(AppWindowTest, RendersTheMainWindowLightAndDark)
+{
+    apptest::buildSampleStore(home.path());
+    QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "WEDDING" }, { "firstRun", false } });
+    QDir().mkpath(QStringLiteral(QF_RENDER_DIR));
+    const QPalette original = QApplication::palette();
+    for (const bool dark : { false, true }) {
+        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+        QPalette palette = QApplication::style()->standardPalette();
+        if (dark) {
+            palette.setColor(QPalette::Window, QColor(0x2d, 0x2d, 0x30));
+            palette.setColor(QPalette::WindowText, QColor(0xe8, 0xe8, 0xe8));
+            palette.setColor(QPalette::Base, QColor(0x1f, 0x1f, 0x22));
+            palette.setColor(QPalette::AlternateBase, QColor(0x27, 0x27, 0x2a));
+            palette.setColor(QPalette::Text, QColor(0xe8, 0xe8, 0xe8));
+            palette.setColor(QPalette::Button, QColor(0x38, 0x38, 0x3c));
+            palette.setColor(QPalette::ButtonText, QColor(0xe8, 0xe8, 0xe8));
+            palette.setColor(QPalette::Highlight, QColor(0x35, 0x84, 0xe4));
+            palette.setColor(QPalette::HighlightedText, Qt::white);
+            palette.setColor(QPalette::PlaceholderText, QColor(0x90, 0x90, 0x90));
+        } else {
+            palette.setColor(QPalette::Highlight, QColor(0x35, 0x84, 0xe4));
+        }
+        QApplication::setPalette(palette);
+        launch();
+        window->versionOutline()->setCurrentIndex(window->versionOutline()->model()->index(1, 0));
+        QFCoverFlowView *strip = window->screenshotStrip();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !strip->isScrolling() && strip->currentIndex() == 1; }, 5000));
+        const QString file = QStringLiteral(QF_RENDER_DIR) + (dark ? QStringLiteral("/main-window-dark.png") : QStringLiteral("/main-window-light.png"));
+        EXPECT_TRUE(window->grab().save(file)) << qPrintable(file);
+        controller.reset();
+    }
+    QApplication::setPalette(original);
+}
