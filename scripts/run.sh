@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the product. Without arguments: the helper in the
+# Installs what is missing, builds, and runs the product. Without arguments: on a desktop (a display is
+# set), the application, which starts the helper when none runs; without a display, the helper in the
 # foreground, its log also on the terminal (Ctrl-C stops it). With arguments: tombrel with them.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -8,6 +9,10 @@ macos="$here/build/Pro Tombrel.app/Contents/MacOS"
 if [ $# -gt 0 ]; then
     exec "$macos/tombrel" "$@"
 fi
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+    exec "$macos/Pro Tombrel"
+fi
+echo "No display: running the helper in the foreground (the application needs a desktop)." >&2
 
 log="${XDG_STATE_HOME:-$HOME/.local/state}/Quenfield/ProTombrelHelper.1.log"
 before=$(stat -c %i "$log" 2>/dev/null || echo none)
