@@ -614,7 +614,7 @@ void AppController::toggleScreenshotView()
     if (integerPreference(QStringLiteral("viewMode"), 0) != 0) {
         splitter->setSizes({ 0, splitter->height() });
     } else {
-        splitter->setSizes({ std::min(kExpandedStripHeight, splitter->height() * 2 / 5), splitter->height() });
+        splitter->setSizes({ std::min(kExpandedStripHeight, splitter->height() / 2), splitter->height() / 2 });
         m_window->screenshotStrip()->update();
     }
     updateNoBackupView();

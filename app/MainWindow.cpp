@@ -6,6 +6,9 @@
 #include "app/QFProjectListModel.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -40,6 +43,7 @@ MainWindow::MainWindow(QWidget *parent)
     setWindowIcon(QFAppImages::applicationIcon());
     resize(1180, 760);
 
+    QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
     QToolBar *toolbar = addToolBar(QStringLiteral("Main"));
     toolbar->setObjectName(QStringLiteral("mainToolbar"));
     toolbar->setMovable(false);
@@ -49,6 +53,13 @@ MainWindow::MainWindow(QWidget *parent)
     m_backupNowAction->setObjectName(QStringLiteral("backupNowAction"));
     m_backupNowAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+B")));
     m_backupNowAction->setEnabled(false);
+    file->addAction(m_backupNowAction);
+    file->addSeparator();
+    QAction *close = file->addAction(QStringLiteral("&Close Window"), this, &QWidget::close);
+    close->setShortcut(QKeySequence::Close);
+    QAction *quit = file->addAction(QStringLiteral("&Quit"), qApp, &QCoreApplication::quit);
+    quit->setShortcut(QKeySequence::Quit);
+    quit->setMenuRole(QAction::QuitRole);
     auto *spacer = new QWidget(toolbar);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     toolbar->addWidget(spacer);
@@ -114,8 +125,9 @@ MainWindow::MainWindow(QWidget *parent)
     m_detailSplitter->addWidget(m_outline);
     m_detailSplitter->setCollapsible(0, true);
     m_detailSplitter->setCollapsible(1, false);
-    m_detailSplitter->setStretchFactor(0, 2);
-    m_detailSplitter->setStretchFactor(1, 3);
+    m_detailSplitter->setStretchFactor(0, 1);
+    m_detailSplitter->setStretchFactor(1, 1);
+    m_detailSplitter->setSizes({ 320, 400 });
 
     m_mainSplitter = new QSplitter(Qt::Horizontal);
     m_mainSplitter->setObjectName(QStringLiteral("mainSplitter"));
