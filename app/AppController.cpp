@@ -39,6 +39,7 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QThread>
+#include <QTimer>
 #include <QAction>
 
 
@@ -511,13 +512,11 @@ void AppController::replaceVersionList(const QList<QFVersionEntry> &entries)
     if (!m_window)
         return;
     m_versionModel->setEntries(entries);
+    m_readyEntries.clear();
     QList<QFCoverFlowView::Item> items;
     items.reserve(entries.size());
-    for (const QFVersionEntry &entry : entries) {
-        const QFileInfo file(entry.file);
-        const QString screenshot = file.absolutePath() + QStringLiteral("/../Screenshots/") + file.completeBaseName() + QStringLiteral(".jpg");
-        items << QFCoverFlowView::Item { QDir::cleanPath(screenshot), entry.version };
-    }
+    for (const QFVersionEntry &entry : entries)
+        items << stripItemFor(entry);
     m_window->screenshotStrip()->setItems(items);
     if (m_window->isVisible() && !entries.isEmpty())
         m_window->versionOutline()->expandAll();
@@ -543,16 +542,49 @@ void AppController::changeLogReady(const QFVersionEntry &entry)
     const QString selected = selectedProjectFolder();
     if (selected.isEmpty() || !entry.file.startsWith(selected + u'/'))
         return;
-    m_versionModel->insertEntryAtFront(entry);
-    m_window->versionOutline()->expand(m_versionModel->index(0, 0));
-    const QFileInfo file(entry.file);
-    m_window->screenshotStrip()->insertItemAtFront({ QDir::cleanPath(file.absolutePath() + QStringLiteral("/../Screenshots/")
-                                                         + file.completeBaseName() + QStringLiteral(".jpg")),
-        entry.version });
+    // Entries arrive one by one, faster than rows can be laid out; they are shown together at the next
+    // turn of the event loop.
+    m_readyEntries << entry;
+    if (!m_readyFlushQueued) {
+        m_readyFlushQueued = true;
+        QTimer::singleShot(0, this, &AppController::showReadyEntries);
+    }
+}
+
+void AppController::showReadyEntries()
+{
+    m_readyFlushQueued = false;
+    if (!m_window || m_readyEntries.isEmpty())
+        return;
+    const QString selected = selectedProjectFolder();
+    QList<QFVersionEntry> newestFirst;
+    QList<QFCoverFlowView::Item> items;
+    for (auto it = m_readyEntries.crbegin(); it != m_readyEntries.crend(); ++it) {
+        if (selected.isEmpty() || !it->file.startsWith(selected + u'/'))
+            continue;
+        newestFirst << *it;
+        items << stripItemFor(*it);
+    }
+    const int progressed = int(m_readyEntries.size());
+    m_readyEntries.clear();
+    if (newestFirst.isEmpty())
+        return;
+    m_versionModel->insertEntriesAtFront(newestFirst);
+    for (int row = 0; row < newestFirst.size(); ++row)
+        m_window->versionOutline()->expand(m_versionModel->index(row, 0));
+    m_window->screenshotStrip()->insertItemsAtFront(items);
     m_lastChangeListTime = QDateTime::currentMSecsSinceEpoch();
     updateVersionCount();
     updateNoBackupView();
-    m_window->versionSpinner()->setValue(++m_progressValue);
+    m_progressValue += progressed;
+    m_window->versionSpinner()->setValue(m_progressValue);
+}
+
+QFCoverFlowView::Item AppController::stripItemFor(const QFVersionEntry &entry)
+{
+    const QFileInfo file(entry.file);
+    return { QDir::cleanPath(file.absolutePath() + QStringLiteral("/../Screenshots/") + file.completeBaseName() + QStringLiteral(".jpg")),
+        entry.version };
 }
 
 void AppController::loadingFinished()

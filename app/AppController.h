@@ -21,6 +21,7 @@
 #include <optional>
 
 #include "app/MainWindow.h"
+#include "app/QFCoverFlowView.h"
 class QFProjectListModel;
 class QFVersionListModel;
 
@@ -92,6 +93,8 @@ private:
     void projectSelectionChanged();
     void populateOperation(const QString &projectFolder);
     void replaceVersionList(const QList<QFVersionEntry> &entries);
+    void showReadyEntries();
+    static QFCoverFlowView::Item stripItemFor(const QFVersionEntry &entry);
     void updateVersionCount();
     void updateNoBackupView();
     void stripStoppedScrolling(int index);
@@ -126,6 +129,8 @@ private:
     bool m_progressCancelled = true;
     bool m_generateXMLShown = false;
     bool m_stripMovedByOutline = false;
+    QList<QFVersionEntry> m_readyEntries;
+    bool m_readyFlushQueued = false;
     int m_remoteDeletions = 0;
     int m_remoteDeletionsExpected = 0;
     int m_progressMaximum = 0;

@@ -45,12 +45,12 @@ void QFCoverFlowView::setItems(const QList<Item> &items)
     update();
 }
 
-void QFCoverFlowView::insertItemAtFront(const Item &item)
+void QFCoverFlowView::insertItemsAtFront(const QList<Item> &newestFirst)
 {
-    m_items.prepend(item);
-    // The item in view stays in view; a strip at its start shows the new item.
+    m_items = newestFirst + m_items;
+    // The item in view stays in view; a strip at its start shows the newest item.
     if (m_position > 0.01 || m_animation->state() == QAbstractAnimation::Running)
-        m_position += 1;
+        m_position += double(newestFirst.size());
     update();
 }
 
@@ -174,6 +174,9 @@ void QFCoverFlowView::paintEvent(QPaintEvent *)
         if (!image)
             continue;
         const Placement placement = placementFor(index, image->size());
+        // Filtering in perspective is the cost of a paint; the receding items are small and dimmed
+        // enough to do without it.
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, std::abs(placement.offset) < 1.0);
         painter.setTransform(placement.transform);
         painter.setOpacity(std::max(0.25, 1.0 - std::max(0.0, std::abs(placement.offset) - 1) * 0.13));
         painter.drawImage(placement.rect, *image);

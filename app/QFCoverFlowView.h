@@ -22,7 +22,7 @@ public:
     explicit QFCoverFlowView(QWidget *parent = nullptr);
 
     void setItems(const QList<Item> &items);
-    void insertItemAtFront(const Item &item);
+    void insertItemsAtFront(const QList<Item> &newestFirst);
     int count() const { return int(m_items.size()); }
     // The item nearest the centre.
     int currentIndex() const;

@@ -8,8 +8,31 @@
 
 namespace {
 
-// Top-level rows carry 0 as internal id; a child carries its entry's row plus one.
-constexpr quintptr kTopLevel = 0;
+// Internal ids: a version row's is even, a change line's or note's is odd and names its version. Both are
+// spread over the whole word by an odd multiplier (and decoded with its inverse): Qt keeps persistent
+// indexes (expanded rows, the selection) in hashes of the row, the column and this id without mixing its
+// bits, so ids that differ only in their low bits make long lists slow to expand.
+constexpr quint64 kSpread = 0x9E3779B97F4A7C15ull;
+constexpr quint64 kUnspread = 0xF1DE83E19937733Dull;
+static_assert(kSpread * kUnspread == 1, "the multipliers are inverses");
+constexpr quint64 kIdMask = ~quint64(0) >> 1;
+
+bool isChildId(quintptr id)
+{
+    return id & 1;
+}
+quintptr childId(int entry)
+{
+    return quintptr((((quint64(entry) + 1) * kSpread) & kIdMask) << 1 | 1);
+}
+int entryOfChildId(quintptr id)
+{
+    return int(((quint64(id) >> 1) * kUnspread & kIdMask) - 1);
+}
+quintptr versionId(int row)
+{
+    return quintptr((((quint64(row) + 1) * kSpread) & kIdMask) << 1);
+}
 
 QString mediumTimeFormat()
 {
@@ -33,10 +56,12 @@ void QFVersionListModel::setEntries(const QList<QFVersionEntry> &entries)
     endResetModel();
 }
 
-void QFVersionListModel::insertEntryAtFront(const QFVersionEntry &entry)
+void QFVersionListModel::insertEntriesAtFront(const QList<QFVersionEntry> &newestFirst)
 {
-    beginInsertRows(QModelIndex(), 0, 0);
-    m_entries.prepend(entry);
+    if (newestFirst.isEmpty())
+        return;
+    beginInsertRows(QModelIndex(), 0, int(newestFirst.size()) - 1);
+    m_entries = newestFirst + m_entries;
     endInsertRows();
 }
 
@@ -51,7 +76,7 @@ int QFVersionListModel::entryRow(const QModelIndex &index)
 {
     if (!index.isValid())
         return -1;
-    return index.internalId() == kTopLevel ? index.row() : int(index.internalId() - 1);
+    return isChildId(index.internalId()) ? entryOfChildId(index.internalId()) : index.row();
 }
 
 QString QFVersionListModel::subtitleForEntry(const QFVersionEntry &entry, bool synced)
@@ -64,14 +89,21 @@ QString QFVersionListModel::subtitleForEntry(const QFVersionEntry &entry, bool s
     return qfFormat("%@   %@%@", when, entry.size, synced ? QStringLiteral(" (synced)") : QStringLiteral(""));
 }
 
-QStringList QFVersionListModel::childLines(int entry) const
+int QFVersionListModel::childCount(int entry) const
 {
     const QFVersionEntry &e = m_entries.at(entry);
-    QStringList lines;
-    if (!e.annotation.isEmpty())
-        lines << e.annotation;
-    lines << e.changelist;
-    return lines;
+    return int(e.changelist.size()) + (e.annotation.isEmpty() ? 0 : 1);
+}
+
+QString QFVersionListModel::childText(int entry, int row) const
+{
+    const QFVersionEntry &e = m_entries.at(entry);
+    if (!e.annotation.isEmpty()) {
+        if (row == 0)
+            return e.annotation;
+        --row;
+    }
+    return e.changelist.value(row);
 }
 
 QModelIndex QFVersionListModel::index(int row, int column, const QModelIndex &parent) const
@@ -79,29 +111,29 @@ QModelIndex QFVersionListModel::index(int row, int column, const QModelIndex &pa
     if (column != 0 || row < 0)
         return {};
     if (!parent.isValid())
-        return row < m_entries.size() ? createIndex(row, 0, kTopLevel) : QModelIndex();
-    if (parent.internalId() != kTopLevel || parent.row() >= m_entries.size())
+        return row < m_entries.size() ? createIndex(row, 0, versionId(row)) : QModelIndex();
+    if (isChildId(parent.internalId()) || parent.row() >= m_entries.size())
         return {};
-    if (row >= childLines(parent.row()).size())
+    if (row >= childCount(parent.row()))
         return {};
-    return createIndex(row, 0, quintptr(parent.row()) + 1);
+    return createIndex(row, 0, childId(parent.row()));
 }
 
 QModelIndex QFVersionListModel::parent(const QModelIndex &child) const
 {
-    if (!child.isValid() || child.internalId() == kTopLevel)
+    if (!child.isValid() || !isChildId(child.internalId()))
         return {};
-    return createIndex(int(child.internalId() - 1), 0, kTopLevel);
+    const int entry = entryOfChildId(child.internalId());
+    return createIndex(entry, 0, versionId(entry));
 }
 
 int QFVersionListModel::rowCount(const QModelIndex &parent) const
 {
     if (!parent.isValid())
         return int(m_entries.size());
-    if (parent.internalId() != kTopLevel || parent.row() >= m_entries.size())
+    if (isChildId(parent.internalId()) || parent.row() >= m_entries.size())
         return 0;
-    const QFVersionEntry &e = m_entries.at(parent.row());
-    return int(e.changelist.size()) + (e.annotation.isEmpty() ? 0 : 1);
+    return childCount(parent.row());
 }
 
 int QFVersionListModel::columnCount(const QModelIndex &) const
@@ -122,7 +154,7 @@ QVariant QFVersionListModel::data(const QModelIndex &index, int role) const
     if (row < 0 || row >= m_entries.size())
         return {};
     const QFVersionEntry &entry = m_entries.at(row);
-    const bool top = index.internalId() == kTopLevel;
+    const bool top = !isChildId(index.internalId());
     switch (role) {
     case KindRole:
         if (top)
@@ -136,7 +168,7 @@ QVariant QFVersionListModel::data(const QModelIndex &index, int role) const
     case Qt::ToolTipRole:
         if (top)
             return role == Qt::DisplayRole ? qfFormat("Version %@", entry.version) : entry.file;
-        return childLines(row).value(index.row());
+        return childText(row, index.row());
     case SubtitleRole:
         return top ? subtitleForEntry(entry, m_synced.contains(QFileInfo(entry.file).fileName())) : QVariant();
     case Qt::DecorationRole:

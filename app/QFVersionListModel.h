@@ -20,7 +20,7 @@ public:
 
     const QList<QFVersionEntry> &entries() const { return m_entries; }
     void setEntries(const QList<QFVersionEntry> &entries);
-    void insertEntryAtFront(const QFVersionEntry &entry);
+    void insertEntriesAtFront(const QList<QFVersionEntry> &newestFirst);
     // Names of version files whose copies are on the sync service.
     void setSyncedFiles(const QSet<QString> &names);
 
@@ -36,7 +36,8 @@ public:
     bool hasChildren(const QModelIndex &parent = QModelIndex()) const override;
 
 private:
-    QStringList childLines(int entry) const;
+    int childCount(int entry) const;
+    QString childText(int entry, int row) const;
 
     QList<QFVersionEntry> m_entries;
     QSet<QString> m_synced;
