@@ -247,7 +247,40 @@ void AppController::applicationDidFinishLaunching(const QStringList &arguments)
         });
 
         populateProjects();
+        // Offered once the window is on screen, as its sheet.
+        QTimer::singleShot(0, this, [this] { QFException::guard("offerToInstall", [this] { offerToInstall(currentBundlePath()); }); });
     });
+}
+
+void AppController::offerToInstall(const QString &bundlePath)
+{
+    if (bundlePath.isEmpty() || !QFileInfo::exists(QFileInfo(bundlePath).absolutePath() + QStringLiteral("/.DMGPackagerBG")))
+        return;
+    const int answer = QFAlert::alertSheetWithMessageText(
+        QStringLiteral("Pro Tombrel works best when installed on your system hard disk. Would you like to install it to your Applications folder now?"),
+        QStringLiteral("Install"), QStringLiteral("Ignore"), QString(),
+        QStringLiteral("In order to function correctly, Pro Tombrel needs to run on demand and if you unmount or remove the disk image it will be unable to do so."),
+        m_window, true);
+    if (answer != QFAlert::kDefaultReturn)
+        return;
+    const QString applications = QFLocalPaths::applicationDirectory(true);
+    const QString installed = applications + QStringLiteral("/Pro Tombrel.app");
+    QDir().mkpath(applications);
+    // Each step falls back to the administrator when the user's own attempt is refused.
+    if (QFFileManager::existsNoFollow(installed))
+        QFFileManager::trashFile(installed, true);
+    if (!QFFileManager::existsNoFollow(installed))
+        QFFileManager::copyFile(bundlePath, installed, true);
+    const QString executable = installed + QStringLiteral("/Contents/MacOS/Pro Tombrel");
+    if (!QFileInfo(installed).isDir()) {
+        QFAlert::alertSheetWithMessageText(QStringLiteral("Unable to copy file"),
+            QStringLiteral("Please copy the application manually to your Applications folder."), m_window);
+        return;
+    }
+    QFLog::appendLog("Installed to %@.", installed);
+    if (QFTaskEx::isExecutable(executable))
+        QFTaskEx::startDetached(executable, {});
+    quit();
 }
 
 void AppController::applicationWillTerminate()

@@ -63,6 +63,9 @@ public:
     void selectLastProject();
     void populateChangelistForProject(const QString &projectFolder);
     void toggleScreenshotView();
+    // Run from a distribution image (a ".DMGPackagerBG" file beside the bundle): offers to copy the
+    // bundle into the Applications folder, opens the copy and quits.
+    void offerToInstall(const QString &bundlePath);
     void backupNow();
     void autosave();
     void xpcSetup();

@@ -8,6 +8,7 @@
 #include "foundation/QFHelperConnection.h"
 #include "foundation/QFNotificationCenter.h"
 #include "foundation/platform/QFPropertyList.h"
+#include "foundation/ui/QFAlertPresenter.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/QFTempHome.h"
 #include "tests/support/QFVersionStoreBuilder.h"
@@ -17,11 +18,13 @@
 #include <QDir>
 #include <QLabel>
 #include <QListView>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSplitter>
 #include <QStyleFactory>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -78,6 +81,27 @@ protected:
             }
         }
         ADD_FAILURE() << "no project " << name.toStdString();
+    }
+    // Clicks the button of that title in the message box the application shows next.
+    static void answerNextMessage(const QString &button)
+    {
+        QTimer::singleShot(0, [button] {
+            QMessageBox *box = nullptr;
+            if (!QTest::qWaitFor([&] {
+                    box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+                    return box && box->isVisible();
+                }, 5000)) {
+                ADD_FAILURE() << "no message box";
+                return;
+            }
+            for (QAbstractButton *candidate : box->buttons()) {
+                if (candidate->text() == button) {
+                    QTest::mouseClick(candidate, Qt::LeftButton);
+                    return;
+                }
+            }
+            ADD_FAILURE() << "no button " << button.toStdString();
+        });
     }
     QStringList versionTitles() const
     {
@@ -287,6 +311,63 @@ TEST_F(AppWindowTest, RemoteRemovalEndsAfterTheLastDeletionIsCountedOrAtOnceWith
     QSignalSpy quitAtOnce(controller.get(), &AppController::quitRequested);
     controller->applicationDidFinishLaunching({ "Pro Tombrel", "-removeRemote", "" });
     EXPECT_EQ(quitAtOnce.size(), 1);
+}
+
+TEST_F(AppWindowTest, FromADistributionImageTheApplicationOffersToInstallItselfOverAnOlderCopy)
+{
+    qfInstallWidgetAlerts();
+    QFVersionStoreBuilder::setPreferences({ { "firstRun", false } });
+    const QString image = home.file(QStringLiteral("media/Pro Tombrel"));
+    const QString bundle = image + QStringLiteral("/Pro Tombrel.app");
+    home.write(QStringLiteral("media/Pro Tombrel/Pro Tombrel.app/Contents/Info.plist"), "<plist/>");
+    home.write(QStringLiteral("media/Pro Tombrel/Pro Tombrel.app/Contents/MacOS/readme.txt"), "new");
+    const QString installed = home.file(QStringLiteral("Applications/Pro Tombrel.app"));
+    home.write(QStringLiteral("Applications/Pro Tombrel.app/Contents/old.txt"), "old");
+    launch();
+
+    // Not from an image: no question.
+    QSignalSpy quit(controller.get(), &AppController::quitRequested);
+    controller->offerToInstall(bundle);
+    EXPECT_TRUE(QFile::exists(installed + QStringLiteral("/Contents/old.txt")));
+
+    home.write(QStringLiteral("media/Pro Tombrel/.DMGPackagerBG"), "");
+    answerNextMessage(QStringLiteral("Ignore"));
+    controller->offerToInstall(bundle);
+    EXPECT_TRUE(QFile::exists(installed + QStringLiteral("/Contents/old.txt"))) << "ignored";
+    EXPECT_EQ(quit.size(), 0);
+
+    answerNextMessage(QStringLiteral("Install"));
+    controller->offerToInstall(bundle);
+    EXPECT_TRUE(QFile::exists(installed + QStringLiteral("/Contents/MacOS/readme.txt")));
+    EXPECT_FALSE(QFile::exists(installed + QStringLiteral("/Contents/old.txt"))) << "the older copy went to the Trash";
+    EXPECT_TRUE(QFile::exists(bundle + QStringLiteral("/Contents/MacOS/readme.txt"))) << "the image is left as it was";
+    EXPECT_EQ(quit.size(), 1) << "the installed copy takes over";
+}
+
+TEST_F(AppWindowTest, EveryLineFindsItsVersionInALongList)
+{
+    QList<QFVersionEntry> entries;
+    for (int i = 0; i < 3000; ++i) {
+        QFVersionEntry entry;
+        entry.version = QString::number(i);
+        entry.changelist = { QStringLiteral("a"), QStringLiteral("b") };
+        if (i % 7 == 0)
+            entry.annotation = QStringLiteral("note");
+        entries << entry;
+    }
+    QFVersionListModel model;
+    model.setEntries(entries);
+    for (const int row : { 0, 1, 2, 6, 7, 999, 1000, 2047, 2048, 2999 }) {
+        SCOPED_TRACE(row);
+        const QModelIndex version = model.index(row, 0);
+        ASSERT_EQ(model.rowCount(version), row % 7 == 0 ? 3 : 2);
+        const QModelIndex last = model.index(model.rowCount(version) - 1, 0, version);
+        EXPECT_EQ(model.parent(last), version);
+        EXPECT_EQ(QFVersionListModel::entryRow(last), row);
+        EXPECT_EQ(last.data().toString(), QStringLiteral("b"));
+        EXPECT_FALSE(model.parent(version).isValid());
+        EXPECT_EQ(model.rowCount(last), 0);
+    }
 }
 
 // Renders the window over the sample store, light and dark, for people to look at.
