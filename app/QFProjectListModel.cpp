@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QPainter>
 
 QFProjectListModel::QFProjectListModel(QObject *parent)
@@ -16,6 +17,7 @@ void QFProjectListModel::setProjects(const QList<QFProject> &projects)
 {
     beginResetModel();
     m_projects = projects;
+    m_snapshots.clear();
     endResetModel();
 }
 
@@ -39,9 +41,32 @@ QVariant QFProjectListModel::data(const QModelIndex &index, int role) const
         return project.projectID();
     case Qt::DecorationRole:
         return QFAppImages::iconForFile(project.expandedProjectPath());
+    case SnapshotRole:
+        return snapshotFor(project);
     default:
         return {};
     }
+}
+
+QImage QFProjectListModel::snapshotFor(const QFProject &project) const
+{
+    const auto found = m_snapshots.constFind(project.projectID());
+    if (found != m_snapshots.cend())
+        return *found;
+    QImage snapshot;
+    const QDir screenshots(project.destinationPath() + QStringLiteral("/Screenshots"));
+    const QStringList names = screenshots.entryList({ QStringLiteral("*.jpg") }, QDir::Files, QDir::Name | QDir::Reversed);
+    if (!names.isEmpty()) {
+        QImageReader reader(screenshots.filePath(names.first()));
+        QSize size = reader.size();
+        if (size.isValid()) {
+            size.scale(QSize(64, 40), Qt::KeepAspectRatio);
+            reader.setScaledSize(size);
+        }
+        snapshot = reader.read();
+    }
+    m_snapshots.insert(project.projectID(), snapshot);
+    return snapshot;
 }
 
 QSize QFProjectItemDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const
@@ -69,7 +94,17 @@ void QFProjectItemDelegate::paint(QPainter *painter, const QStyleOptionViewItem 
     const QRect iconRect(r.left() + 8, r.top() + (r.height() - 28) / 2, 28, 28);
     index.data(Qt::DecorationRole).value<QIcon>().paint(painter, iconRect);
     const int textLeft = iconRect.right() + 10;
-    const int textWidth = r.right() - textLeft - 6;
+    // The newest screenshot at the right end of the row.
+    const QImage snapshot = index.data(QFProjectListModel::SnapshotRole).value<QImage>();
+    int textRight = r.right() - 6;
+    if (!snapshot.isNull()) {
+        const QRect shot(r.right() - 6 - snapshot.width(), r.top() + (r.height() - snapshot.height()) / 2, snapshot.width(), snapshot.height());
+        painter->drawImage(shot, snapshot);
+        painter->setPen(QColor(0, 0, 0, 60));
+        painter->drawRect(shot.adjusted(0, 0, -1, -1));
+        textRight = shot.left() - 8;
+    }
+    const int textWidth = textRight - textLeft;
     QFont name = opt.font;
     name.setBold(true);
     painter->setFont(name);

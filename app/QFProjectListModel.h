@@ -5,13 +5,15 @@
 #include "engine/QFProject.h"
 
 #include <QAbstractListModel>
+#include <QHash>
+#include <QImage>
 #include <QStyledItemDelegate>
 
 class QFProjectListModel final : public QAbstractListModel {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(QFProjectListModel)
 public:
-    enum Role { PathRole = Qt::UserRole + 1, ProjectIDRole };
+    enum Role { PathRole = Qt::UserRole + 1, ProjectIDRole, SnapshotRole };
     explicit QFProjectListModel(QObject *parent = nullptr);
 
     void setProjects(const QList<QFProject> &projects);
@@ -21,7 +23,11 @@ public:
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
 
 private:
+    // The newest screenshot of a project, small; decoded when its row is first painted.
+    QImage snapshotFor(const QFProject &project) const;
+
     QList<QFProject> m_projects;
+    mutable QHash<QString, QImage> m_snapshots;
 };
 
 // A project row: the file's icon, the name, and the folder it lives in.
