@@ -1,5 +1,6 @@
 #include "app/QFOutlineView.h"
 
+#include "app/QFRowPainting.h"
 #include "app/QFVersionListModel.h"
 #include "foundation/QFNotificationCenter.h"
 
@@ -95,16 +96,10 @@ void QFVersionItemDelegate::paint(QPainter *painter, const QStyleOptionViewItem 
     QStyleOptionViewItem opt = option;
     initStyleOption(&opt, index);
     const QString text = opt.text;
-    opt.text.clear();
-    opt.icon = QIcon();
-    QStyle *style = opt.widget ? opt.widget->style() : QApplication::style();
-    style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);
-
-    const bool selected = opt.state & QStyle::State_Selected;
-    const QPalette::ColorGroup group = (opt.state & QStyle::State_Active) ? QPalette::Active : QPalette::Inactive;
-    const QColor textColor = opt.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
-    QColor dimColor = textColor;
-    dimColor.setAlphaF(0.65f);
+    const QFRowColours colours = qfDrawRowBackground(painter, opt);
+    const bool selected = colours.selected;
+    const QColor textColor = colours.text;
+    const QColor dimColor = colours.dim;
 
     painter->save();
     const QRect r = opt.rect;

@@ -1,6 +1,7 @@
 #include "app/QFProjectListModel.h"
 
 #include "app/QFAppImages.h"
+#include "app/QFRowPainting.h"
 
 #include <QApplication>
 #include <QDir>
@@ -78,16 +79,9 @@ void QFProjectItemDelegate::paint(QPainter *painter, const QStyleOptionViewItem 
 {
     QStyleOptionViewItem opt = option;
     initStyleOption(&opt, index);
-    opt.text.clear();
-    opt.icon = QIcon();
-    QStyle *style = opt.widget ? opt.widget->style() : QApplication::style();
-    style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);
-
-    const bool selected = opt.state & QStyle::State_Selected;
-    const QPalette::ColorGroup group = (opt.state & QStyle::State_Active) ? QPalette::Active : QPalette::Inactive;
-    const QColor textColor = opt.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
-    QColor dim = textColor;
-    dim.setAlphaF(0.6f);
+    const QFRowColours colours = qfDrawRowBackground(painter, opt);
+    const QColor textColor = colours.text;
+    const QColor dim = colours.dim;
 
     painter->save();
     const QRect r = opt.rect;
