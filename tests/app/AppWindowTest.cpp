@@ -293,6 +293,22 @@ TEST_F(AppWindowTest, AFirstRunSetsTheDefaultWatchFolders)
     EXPECT_TRUE(window->noBackupLabel()->isHidden()) << "no projects: nothing to back up";
 }
 
+TEST_F(AppWindowTest, AFirstRunTakesOverThePredecessorsProjectsAndTheirVersions)
+{
+    home.write(QStringLiteral("Videos/Old Cut.fcp"), "project");
+    home.write(QStringLiteral(".local/share/Quenfield/FCP Tombrel/Versions/Old Cut.fcp/Old Cut.00001.fcp"), "one");
+    home.write(QStringLiteral(".local/share/Quenfield/FCP Tombrel/Versions/Old Cut.fcp/Old Cut.00002.fcp"), "two");
+    QDir().mkpath(home.file(".config"));
+    ASSERT_TRUE(QFPropertyList::write(home.file(".config/com.quenfield.fcptombrel.plist"),
+        QVariantMap { { "filelist", QVariantList { QVariantMap { { "path", "~/Videos/Old Cut.fcp" }, { "selectedUUID", "SEQ-1" } } } } }));
+    launch();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return projectNames() == QStringList("Old Cut"); }, 10000)) << qPrintable(projectNames().join(u','));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->isBusy() && controller->versionList().size() == 2; }, 10000));
+    const QFProject project = controller->projectList().first();
+    EXPECT_EQ(project.selectedUUID(), QStringLiteral("SEQ-1"));
+    EXPECT_EQ(QFVersionStoreBuilder::versionNames(project.destinationPath()), QStringList({ "Old Cut.00001.fcp", "Old Cut.00002.fcp" }));
+}
+
 TEST_F(AppWindowTest, RemoteRemovalEndsAfterTheLastDeletionIsCountedOrAtOnceWithNothingToDo)
 {
     QFVersionStoreBuilder::setPreferences({ { "syncService", 1 }, { "firstRun", false } });
