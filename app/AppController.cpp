@@ -3,8 +3,11 @@
 #include "app/MainWindow.h"
 #include "app/QFCoverFlowView.h"
 #include "app/QFOutlineView.h"
+#include "app/QFAppImages.h"
+#include "app/QFPrint.h"
 #include "app/QFProjectListModel.h"
 #include "app/QFVersionListModel.h"
+#include "engine/QFChangeLines.h"
 #include "engine/QFPreferenceKeys.h"
 #include "engine/QFPreferenceSnapshot.h"
 #include "foundation/QFAlert.h"
@@ -320,14 +323,17 @@ void AppController::setUpWindow()
     connect(m_window->noBackupButton(), &QPushButton::clicked, this, &AppController::backupNow);
     connect(m_window, &MainWindow::becameMain, this, [this] { QFException::guard("windowDidBecomeMain", [this] { mainWindowBecameMain(); }); });
     connect(m_window, &MainWindow::stripPaneResized, this, &AppController::updateNoBackupView);
-    connect(m_window->projectSearchField(), &QLineEdit::textChanged, this, [this](const QString &text) {
-        QList<QFProject> shown;
-        for (const QFProject &project : std::as_const(m_projects)) {
-            if (text.isEmpty() || project.friendlyName().contains(text, Qt::CaseInsensitive))
-                shown << project;
-        }
-        m_projectModel->setProjects(shown);
-        selectLastProject();
+    connect(m_window->projectSearchField(), &QLineEdit::textChanged, this, [this] {
+        QFException::guard("projectSearch", [this] { projectSearch(); });
+    });
+    connect(m_window->versionSearchField(), &QLineEdit::textChanged, this, [this](const QString &text) {
+        QFException::guard("search", [&] { search(text); });
+    });
+    connect(m_window->printAction(), &QAction::triggered, this, [this] { QFException::guard("print", [this] { print(); }); });
+    connect(m_window->printPreviewAction(), &QAction::triggered, this, [this] {
+        QFException::guard("printPreview", [this] {
+            QFPrint::previewHTMLString(generateHTMLForPrinting(true), printJobTitle(), m_window);
+        });
     });
     updateVersionCount();
 }
@@ -398,16 +404,34 @@ void AppController::readProjects()
     QFMainThread::run([this, projects] { showProjects(projects); }, true);
 }
 
+QList<QFProject> AppController::projectsMatching(const QList<QFProject> &projects, const QString &text)
+{
+    if (text.isEmpty())
+        return projects;
+    const QString lower = text.toLower();
+    QList<QFProject> matching;
+    for (const QFProject &project : projects) {
+        if (project.friendlyName().toLower().contains(lower) || project.projectPath().toLower().contains(lower))
+            matching << project;
+    }
+    return matching;
+}
+
+void AppController::projectSearch()
+{
+    const QString text = m_window->projectSearchField()->text();
+    const QList<QFProject> shown = projectsMatching(m_projects, text);
+    m_projectModel->setProjects(shown);
+    m_window->projectCountLabel()->setText(qfFormat("%i project%@", int(shown.size()), plural(shown.size())));
+    selectLastProject();
+    updateNoBackupView();
+}
+
 void AppController::showProjects(const QList<QFProject> &projects)
 {
     m_projects = projects;
     if (m_window) {
-        const QString search = m_window->projectSearchField()->text();
-        QList<QFProject> shown;
-        for (const QFProject &project : projects) {
-            if (search.isEmpty() || project.friendlyName().contains(search, Qt::CaseInsensitive))
-                shown << project;
-        }
+        const QList<QFProject> shown = projectsMatching(projects, m_window->projectSearchField()->text());
         // The selection survives a re-read when its project is still there.
         const QString selected = m_window->projectTable()->currentIndex().data(QFProjectListModel::ProjectIDRole).toString();
         const QSignalBlocker blocker(m_window->projectTable()->selectionModel());
@@ -416,7 +440,7 @@ void AppController::showProjects(const QList<QFProject> &projects)
             if (!selected.isEmpty() && shown.at(row).projectID() == selected)
                 m_window->projectTable()->setCurrentIndex(m_projectModel->index(row));
         }
-        m_window->projectCountLabel()->setText(qfFormat("%i project%@", int(projects.size()), plural(projects.size())));
+        m_window->projectCountLabel()->setText(qfFormat("%i project%@", int(shown.size()), plural(shown.size())));
     }
     if (m_startingUp) {
         if (m_window) {
@@ -460,6 +484,7 @@ void AppController::projectSelectionChanged()
     const QString projectID = current.data(QFProjectListModel::ProjectIDRole).toString();
     if (projectID != preference(QStringLiteral("lastProjectID")).toString())
         setPreferences({ { QStringLiteral("lastProjectID"), projectID } });
+    resetSearch();
     replaceVersionList({});
     m_window->backupNowAction()->setEnabled(true);
     populateChangelistForProject(selectedProjectFolder());
@@ -544,17 +569,117 @@ void AppController::replaceVersionList(const QList<QFVersionEntry> &entries)
 {
     if (!m_window)
         return;
+    m_versionModel->setFilters(filterPreferences());
     m_versionModel->setEntries(entries);
     m_readyEntries.clear();
+    showVersionListInViews();
+    // A search under way applies to the new list too.
+    const QString search = m_window->versionSearchField()->text();
+    if (!search.isEmpty() && !entries.isEmpty())
+        beginSearch(search);
+}
+
+void AppController::showVersionListInViews()
+{
+    const QList<QFVersionEntry> &shown = m_versionModel->entries();
     QList<QFCoverFlowView::Item> items;
-    items.reserve(entries.size());
-    for (const QFVersionEntry &entry : entries)
+    items.reserve(shown.size());
+    for (const QFVersionEntry &entry : shown)
         items << stripItemFor(entry);
     m_window->screenshotStrip()->setItems(items);
-    if (m_window->isVisible() && !entries.isEmpty())
+    if (m_window->isVisible() && !shown.isEmpty())
         m_window->versionOutline()->expandAll();
+    m_window->printAction()->setEnabled(!shown.isEmpty());
+    m_window->printPreviewAction()->setEnabled(!shown.isEmpty());
     updateVersionCount();
     updateNoBackupView();
+}
+
+QVariantMap AppController::filterPreferences()
+{
+    const QFPreferenceSnapshot prefs = QFPreferenceSnapshot::read();
+    QVariantMap filters;
+    for (const QString &key : QFChangeLines::filterKeys()) {
+        const QVariant value = prefs.value(key);
+        if (value.isValid())
+            filters.insert(key, value);
+    }
+    return filters;
+}
+
+void AppController::reloadBackupViews()
+{
+    if (!m_window)
+        return;
+    m_versionModel->setFilters(filterPreferences());
+    showVersionListInViews();
+}
+
+// --- Searches -----------------------------------------------------------------------------------------
+
+void AppController::search(const QString &text)
+{
+    if (text.isEmpty()) {
+        updateVersionSearchArray(std::nullopt);
+        return;
+    }
+    beginSearch(text);
+}
+
+void AppController::beginSearch(const QString &text)
+{
+    const QList<QFVersionEntry> entries = m_versionModel->allEntries();
+    const QString folder = selectedProjectFolder();
+    detach([this, text, entries, folder] {
+        QFLog::appendLog("Beginning search for '%@'", text);
+        const QList<QFVersionEntry> result = QFChangeLines::searchVersions(entries, text);
+        QFMainThread::run([this, text, result, folder] {
+            // A result for an older text or another project is not shown.
+            if (m_window && m_window->versionSearchField()->text() == text && selectedProjectFolder() == folder)
+                updateVersionSearchArray(result);
+        }, true);
+    });
+}
+
+void AppController::updateVersionSearchArray(const std::optional<QList<QFVersionEntry>> &result)
+{
+    if (!m_window)
+        return;
+    m_versionModel->setSearchResult(result);
+    showVersionListInViews();
+    Q_EMIT versionSearchShown();
+}
+
+void AppController::resetSearch()
+{
+    if (!m_window)
+        return;
+    const QSignalBlocker blocker(m_window->versionSearchField());
+    m_window->versionSearchField()->clear();
+    if (m_versionModel->isShowingSearchResult())
+        updateVersionSearchArray(std::nullopt);
+}
+
+// --- Printing -----------------------------------------------------------------------------------------
+
+QString AppController::generateHTMLForPrinting(bool complete) const
+{
+    const QModelIndex current = m_window ? m_window->projectTable()->currentIndex() : QModelIndex();
+    const QString name = current.isValid() ? current.data().toString() : QString();
+    return QFChangeLines::reportHTML(name, m_versionModel ? m_versionModel->allEntries() : QList<QFVersionEntry>(), complete,
+        QFAppImages::lineImageFolder());
+}
+
+QString AppController::printJobTitle()
+{
+    return QFChangeLines::reportJobTitle(preference(QStringLiteral("lastProject")).toString());
+}
+
+void AppController::print()
+{
+    if (!m_window || m_versionModel->entries().isEmpty())
+        return;
+    QFPrint::printHTMLStringWithDialog(generateHTMLForPrinting(true), printJobTitle(), m_window);
 }
 
 void AppController::versionsToBeLoaded(int count)
@@ -603,9 +728,13 @@ void AppController::showReadyEntries()
     if (newestFirst.isEmpty())
         return;
     m_versionModel->insertEntriesAtFront(newestFirst);
-    for (int row = 0; row < newestFirst.size(); ++row)
-        m_window->versionOutline()->expand(m_versionModel->index(row, 0));
-    m_window->screenshotStrip()->insertItemsAtFront(items);
+    if (!m_versionModel->isShowingSearchResult()) {
+        for (int row = 0; row < newestFirst.size(); ++row)
+            m_window->versionOutline()->expand(m_versionModel->index(row, 0));
+        m_window->screenshotStrip()->insertItemsAtFront(items);
+        m_window->printAction()->setEnabled(true);
+        m_window->printPreviewAction()->setEnabled(true);
+    }
     m_lastChangeListTime = QDateTime::currentMSecsSinceEpoch();
     updateVersionCount();
     updateNoBackupView();
@@ -691,6 +820,8 @@ void AppController::mainWindowBecameMain()
 {
     if (!m_progressCancelled)
         return;
+    // Filtering preferences changed elsewhere take effect when the window comes back.
+    m_versionModel->setFilters(filterPreferences());
     populateProjects();
     const QString folder = selectedProjectFolder();
     if (folder.isEmpty())

@@ -63,6 +63,16 @@ public:
     void selectLastProject();
     void populateChangelistForProject(const QString &projectFolder);
     void toggleScreenshotView();
+    // Version search: an empty text shows every version again; results arrive from a background thread.
+    void search(const QString &text);
+    void resetSearch();
+    void projectSearch();
+    // The filtering preferences read again and applied to the shown lines.
+    void reloadBackupViews();
+    // The report of the shown project's versions (complete document or body only).
+    QString generateHTMLForPrinting(bool complete) const;
+    static QString printJobTitle();
+    void print();
     // Run from a distribution image (a ".DMGPackagerBG" file beside the bundle): offers to copy the
     // bundle into the Applications folder, opens the copy and quits.
     void offerToInstall(const QString &bundlePath);
@@ -84,6 +94,8 @@ Q_SIGNALS:
     void projectListShown();
     // A version-list population ended (for the selected project or another).
     void versionListPopulated(const QString &projectFolder);
+    // A version search's result (or its end) is shown.
+    void versionSearchShown();
     // The controller has ended its work (upload and remote-removal modes, too many copies).
     void quitRequested();
 
@@ -97,6 +109,11 @@ private:
     void populateOperation(const QString &projectFolder);
     void replaceVersionList(const QList<QFVersionEntry> &entries);
     void showReadyEntries();
+    void showVersionListInViews();
+    void beginSearch(const QString &text);
+    void updateVersionSearchArray(const std::optional<QList<QFVersionEntry>> &result);
+    static QVariantMap filterPreferences();
+    static QList<QFProject> projectsMatching(const QList<QFProject> &projects, const QString &text);
     static QFCoverFlowView::Item stripItemFor(const QFVersionEntry &entry);
     void updateVersionCount();
     void updateNoBackupView();

@@ -55,6 +55,14 @@ MainWindow::MainWindow(QWidget *parent)
     m_backupNowAction->setEnabled(false);
     file->addAction(m_backupNowAction);
     file->addSeparator();
+    m_printPreviewAction = file->addAction(QStringLiteral("Print Pre&view…"));
+    m_printPreviewAction->setObjectName(QStringLiteral("printPreviewAction"));
+    m_printAction = file->addAction(QStringLiteral("&Print…"));
+    m_printAction->setObjectName(QStringLiteral("printAction"));
+    m_printAction->setShortcut(QKeySequence::Print);
+    m_printAction->setEnabled(false);
+    m_printPreviewAction->setEnabled(false);
+    file->addSeparator();
     QAction *close = file->addAction(QStringLiteral("&Close Window"), this, &QWidget::close);
     close->setShortcut(QKeySequence::Close);
     QAction *quit = file->addAction(QStringLiteral("&Quit"), qApp, &QCoreApplication::quit);
@@ -63,6 +71,13 @@ MainWindow::MainWindow(QWidget *parent)
     auto *spacer = new QWidget(toolbar);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     toolbar->addWidget(spacer);
+    m_versionSearch = new QLineEdit(toolbar);
+    m_versionSearch->setObjectName(QStringLiteral("versionSearchField"));
+    m_versionSearch->setPlaceholderText(QStringLiteral("Search changes and notes"));
+    m_versionSearch->setClearButtonEnabled(true);
+    m_versionSearch->setFixedWidth(240);
+    toolbar->addWidget(m_versionSearch);
+    toolbar->addSeparator();
     m_viewModeAction = toolbar->addAction(QIcon::fromTheme(QStringLiteral("view-preview"), QIcon::fromTheme(QStringLiteral("image-x-generic"))),
         QStringLiteral("Screenshots"));
     m_viewModeAction->setObjectName(QStringLiteral("viewModeAction"));

@@ -36,6 +36,9 @@ public:
     QSplitter *detailSplitter() const { return m_detailSplitter; }
     QAction *viewModeAction() const { return m_viewModeAction; }
     QAction *backupNowAction() const { return m_backupNowAction; }
+    QAction *printAction() const { return m_printAction; }
+    QAction *printPreviewAction() const { return m_printPreviewAction; }
+    QLineEdit *versionSearchField() const { return m_versionSearch; }
 
     // The label at 60 % and the button at 25 % of the strip's height, measured from its bottom.
     void placeNoBackupView(bool shown);
@@ -64,4 +67,7 @@ private:
     QSplitter *m_detailSplitter;
     QAction *m_viewModeAction;
     QAction *m_backupNowAction;
+    QAction *m_printAction;
+    QAction *m_printPreviewAction;
+    QLineEdit *m_versionSearch;
 };

@@ -1,5 +1,8 @@
 #include "app/QFAppImages.h"
 
+#include "engine/QFChangeLines.h"
+#include "foundation/platform/QFBundle.h"
+
 #include <QFileInfo>
 #include <QHash>
 #include <QMimeDatabase>
@@ -10,6 +13,7 @@
 static void registerAppResources()
 {
     Q_INIT_RESOURCE(app);
+    Q_INIT_RESOURCE(lines);
 }
 
 namespace {
@@ -83,6 +87,27 @@ QIcon QFAppImages::iconForFile(const QString &path)
         icon = named(QStringLiteral("fcp"));
     bySuffix.insert(key, icon);
     return icon;
+}
+
+QIcon QFAppImages::iconForChangeLine(const QString &line)
+{
+    if (QFChangeLines::isAboutProject(line))
+        return named(QStringLiteral("fcp"));
+    const QString image = QFChangeLines::iconFilenameForString(line);
+    if (image.isEmpty())
+        return {};
+    static QHash<QString, QIcon> icons;
+    auto found = icons.find(image);
+    if (found == icons.end()) {
+        resourceFor(QString()); // registers the resources
+        found = icons.insert(image, QIcon(QStringLiteral(":/lines/") + image));
+    }
+    return *found;
+}
+
+QString QFAppImages::lineImageFolder()
+{
+    return QFBundle::mainBundlePath() + QStringLiteral("/Contents/Resources");
 }
 
 QIcon QFAppImages::iconForVersion(const QFVersionEntry &entry)

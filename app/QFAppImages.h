@@ -19,4 +19,8 @@ public:
     static QImage pageImage(const QSize &size);
     static QIcon iconForFile(const QString &path);
     static QIcon iconForVersion(const QFVersionEntry &entry);
+    // A change line's icon: the project file's for lines about the project, else its kind's; null for none.
+    static QIcon iconForChangeLine(const QString &line);
+    // Where the change-line images are kept as files, for the printed report.
+    static QString lineImageFolder();
 };

@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QStyleOptionButton>
 
 #include <cmath>
 
@@ -127,13 +128,29 @@ void QFVersionItemDelegate::paint(QPainter *painter, const QStyleOptionViewItem 
         const QRect subtitleRect(titleRect.left(), r.top() + r.height() / 2 + 2, titleRect.width(), r.height() / 2 - 6);
         painter->drawText(subtitleRect, Qt::AlignLeft | Qt::AlignTop,
             index.data(QFVersionListModel::SubtitleRole).toString());
+    } else if (index.data(QFVersionListModel::PlaceholderRole).toBool()) {
+        // A version without its XML copy: a button that makes it.
+        QStyleOptionButton button;
+        button.initFrom(opt.widget);
+        button.rect = QRect(r.left() + 2, r.top() + 1, std::min(r.width() - 4, opt.fontMetrics.horizontalAdvance(text) + 28), r.height() - 2);
+        button.text = text;
+        button.state = QStyle::State_Enabled | QStyle::State_Raised;
+        if (opt.state & QStyle::State_MouseOver)
+            button.state |= QStyle::State_MouseOver;
+        QStyle *style = opt.widget ? opt.widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_PushButton, &button, painter, opt.widget);
     } else {
         QFont font = opt.font;
         if (kind == QFVersionListModel::AnnotationRow)
             font.setItalic(true);
         painter->setFont(font);
         painter->setPen(textColor);
-        const QRect textRect = r.adjusted(4, 1, -4, -1);
+        QRect textRect = r.adjusted(4, 1, -4, -1);
+        const QIcon icon = index.data(Qt::DecorationRole).value<QIcon>();
+        if (!icon.isNull()) {
+            icon.paint(painter, QRect(textRect.left(), r.top() + (kLineRowHeight - 16) / 2, 16, 16));
+            textRect.setLeft(textRect.left() + 22);
+        }
         painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, text);
     }
     painter->restore();

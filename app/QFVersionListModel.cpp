@@ -1,6 +1,7 @@
 #include "app/QFVersionListModel.h"
 
 #include "app/QFAppImages.h"
+#include "engine/QFChangeLines.h"
 #include "foundation/platform/QFFormat.h"
 
 #include <QFileInfo>
@@ -52,7 +53,19 @@ QFVersionListModel::QFVersionListModel(QObject *parent)
 void QFVersionListModel::setEntries(const QList<QFVersionEntry> &entries)
 {
     beginResetModel();
+    m_all = entries;
     m_entries = entries;
+    m_searching = false;
+    refilter();
+    endResetModel();
+}
+
+void QFVersionListModel::setSearchResult(const std::optional<QList<QFVersionEntry>> &result)
+{
+    beginResetModel();
+    m_searching = result.has_value();
+    m_entries = result.value_or(m_all);
+    refilter();
     endResetModel();
 }
 
@@ -60,9 +73,40 @@ void QFVersionListModel::insertEntriesAtFront(const QList<QFVersionEntry> &newes
 {
     if (newestFirst.isEmpty())
         return;
+    m_all = newestFirst + m_all;
+    // A search shows its own result; new versions join it when it is run again.
+    if (m_searching)
+        return;
+    QList<QStringList> lines;
+    for (const QFVersionEntry &entry : newestFirst)
+        lines << shownLines(entry);
     beginInsertRows(QModelIndex(), 0, int(newestFirst.size()) - 1);
     m_entries = newestFirst + m_entries;
+    m_lines = lines + m_lines;
     endInsertRows();
+}
+
+void QFVersionListModel::setFilters(const QVariantMap &preferences)
+{
+    if (preferences == m_filters)
+        return;
+    beginResetModel();
+    m_filters = preferences;
+    refilter();
+    endResetModel();
+}
+
+QStringList QFVersionListModel::shownLines(const QFVersionEntry &entry) const
+{
+    return QFChangeLines::filterArray(entry.changelist, m_filters);
+}
+
+void QFVersionListModel::refilter()
+{
+    m_lines.clear();
+    m_lines.reserve(m_entries.size());
+    for (const QFVersionEntry &entry : std::as_const(m_entries))
+        m_lines << shownLines(entry);
 }
 
 void QFVersionListModel::setSyncedFiles(const QSet<QString> &names)
@@ -91,8 +135,7 @@ QString QFVersionListModel::subtitleForEntry(const QFVersionEntry &entry, bool s
 
 int QFVersionListModel::childCount(int entry) const
 {
-    const QFVersionEntry &e = m_entries.at(entry);
-    return int(e.changelist.size()) + (e.annotation.isEmpty() ? 0 : 1);
+    return int(m_lines.at(entry).size()) + (m_entries.at(entry).annotation.isEmpty() ? 0 : 1);
 }
 
 QString QFVersionListModel::childText(int entry, int row) const
@@ -103,7 +146,7 @@ QString QFVersionListModel::childText(int entry, int row) const
             return e.annotation;
         --row;
     }
-    return e.changelist.value(row);
+    return m_lines.at(entry).value(row);
 }
 
 QModelIndex QFVersionListModel::index(int row, int column, const QModelIndex &parent) const
@@ -172,7 +215,13 @@ QVariant QFVersionListModel::data(const QModelIndex &index, int role) const
     case SubtitleRole:
         return top ? subtitleForEntry(entry, m_synced.contains(QFileInfo(entry.file).fileName())) : QVariant();
     case Qt::DecorationRole:
-        return top ? QVariant(QFAppImages::iconForVersion(entry)) : QVariant();
+        if (top)
+            return QFAppImages::iconForVersion(entry);
+        if (data(index, KindRole).toInt() == AnnotationRow)
+            return {};
+        return QFAppImages::iconForChangeLine(childText(row, index.row()));
+    case PlaceholderRole:
+        return !top && QFChangeLines::isXMLPlaceholder(childText(row, index.row()));
     default:
         return {};
     }

@@ -9,18 +9,27 @@
 #include <QAbstractItemModel>
 #include <QSet>
 
+#include <optional>
+
 class QFVersionListModel final : public QAbstractItemModel {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(QFVersionListModel)
 public:
-    enum Role { KindRole = Qt::UserRole + 1, SubtitleRole, VersionFileRole, EntryRowRole };
+    enum Role { KindRole = Qt::UserRole + 1, SubtitleRole, VersionFileRole, EntryRowRole, PlaceholderRole };
     enum Kind { VersionRow, AnnotationRow, ChangeLineRow };
 
     explicit QFVersionListModel(QObject *parent = nullptr);
 
+    // What the outline shows: the search's result while there is one, else every version.
     const QList<QFVersionEntry> &entries() const { return m_entries; }
+    const QList<QFVersionEntry> &allEntries() const { return m_all; }
+    bool isShowingSearchResult() const { return m_searching; }
+    // Replaces every version and ends a search.
     void setEntries(const QList<QFVersionEntry> &entries);
+    void setSearchResult(const std::optional<QList<QFVersionEntry>> &result);
     void insertEntriesAtFront(const QList<QFVersionEntry> &newestFirst);
+    // The filtering preferences applied to the change lines under each version.
+    void setFilters(const QVariantMap &preferences);
     // Names of version files whose copies are on the sync service.
     void setSyncedFiles(const QSet<QString> &names);
 
@@ -38,7 +47,13 @@ public:
 private:
     int childCount(int entry) const;
     QString childText(int entry, int row) const;
+    QStringList shownLines(const QFVersionEntry &entry) const;
+    void refilter();
 
+    QList<QFVersionEntry> m_all;
     QList<QFVersionEntry> m_entries;
+    QList<QStringList> m_lines; // the filtered change lines of each shown entry
+    QVariantMap m_filters;
+    bool m_searching = false;
     QSet<QString> m_synced;
 };
