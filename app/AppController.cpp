@@ -203,7 +203,10 @@ void AppController::applicationDidFinishLaunching(const QStringList &arguments)
     QFException::guard("applicationDidFinishLaunching", [&] {
         m_mode = modeForArguments(arguments);
         if (m_mode != Mode::Normal) {
-            const QList<qint64> copies = QFRunningApplications::processesWithBundleIdentifier(QStringLiteral("com.quenfield.ProTombrel"));
+            QString identifier = QFBundle::bundleIdentifier();
+            if (identifier.isEmpty())
+                identifier = QStringLiteral("com.quenfield.ProTombrel");
+            const QList<qint64> copies = QFRunningApplications::processesWithBundleIdentifier(identifier);
             if (copies.size() >= kMaximumCopiesInBackgroundModes) {
                 QFLog::appendLog("%i copies are running already - quitting.", int(copies.size()) - 1);
                 quit();

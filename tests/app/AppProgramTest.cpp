@@ -66,19 +66,26 @@ TEST_F(AppProgramTest, UploadAndRemovalModesEndByThemselves)
 
 TEST_F(AppProgramTest, AFourthCopyInUploadModeQuitsBeforeDoingAnything)
 {
-    // Three programs of the application's bundle are running already.
-    const QString bundle = QFileInfo(executable).absolutePath();
+    // A bundle of its own, so that programs of the build's bundle run by other tests do not count.
+    const QString bundle = home.file(QStringLiteral("Apps/Pro Tombrel.app"));
+    const QString macos = bundle + QStringLiteral("/Contents/MacOS");
+    QDir().mkpath(macos);
+    ASSERT_TRUE(QFile::copy(executable, macos + QStringLiteral("/Pro Tombrel")));
+    ASSERT_TRUE(QFPropertyList::write(bundle + QStringLiteral("/Contents/Info.plist"),
+        QVariantMap { { "CFBundleIdentifier", QStringLiteral("com.quenfield.ProTombrel.test-%1").arg(QCoreApplication::applicationPid()) },
+            { "CFBundleName", "Pro Tombrel" }, { "CFBundleExecutable", "Pro Tombrel" } }));
+    executable = macos + QStringLiteral("/Pro Tombrel");
+
+    // Three programs of that bundle are running already.
     QList<QProcess *> running;
     for (int i = 0; i < 3; ++i) {
-        const QString copy = bundle + QStringLiteral("/.test-sleep-%1-%2").arg(QCoreApplication::applicationPid()).arg(i);
-        QFile::remove(copy);
+        const QString copy = macos + QStringLiteral("/sleep-%1").arg(i);
         ASSERT_TRUE(QFile::copy(QStringLiteral("/bin/sleep"), copy));
         QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         auto *process = new QProcess;
         process->start(copy, { "60" });
         ASSERT_TRUE(process->waitForStarted());
         running << process;
-        QFile::remove(copy);
     }
     QFVersionStoreBuilder::setPreferences({ { "syncService", 1 }, { "firstRun", false } });
     const QString version = home.write(QStringLiteral("v.fcp"), "v");
