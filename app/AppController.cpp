@@ -78,11 +78,6 @@ bool setPreferences(const QVariantMap &values)
     return true;
 }
 
-// Background work that nothing waits for; the program's end waits for it.
-template <typename Work> void detach(Work work)
-{
-    QThreadPool::globalInstance()->start(std::move(work));
-}
 
 QString plural(qsizetype count)
 {
@@ -97,6 +92,7 @@ AppController::AppController(bool hasUserInterface, QObject *parent)
 {
     m_projectQueue.setMaxThreadCount(1);
     m_parserQueue.setMaxThreadCount(4);
+    m_backgroundQueue.setMaxThreadCount(4);
     if (hasUserInterface) {
         QFBugReporter::startBugReporter(QString(), QString(), this);
         QFLog::createNewLog();
@@ -120,9 +116,23 @@ AppController::~AppController()
     m_engine->setProcessingCancelled(true);
     m_projectQueue.clear();
     m_parserQueue.clear();
-    while (!m_projectQueue.waitForDone(10) || !m_parserQueue.waitForDone(10))
+    m_backgroundQueue.clear();
+    while (!m_projectQueue.waitForDone(10) || !m_parserQueue.waitForDone(10) || !m_backgroundQueue.waitForDone(10))
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     delete m_window;
+}
+
+void AppController::detach(std::function<void()> work)
+{
+    // A pool of the controller's own: work here waits for the main thread at times, and the main thread
+    // itself uses the global pool (to draw images), which such work must never hold.
+    m_backgroundQueue.start(std::move(work));
+}
+
+void AppController::onMainThread(std::function<void()> work)
+{
+    // Dropped when the controller is gone before the main thread gets to it.
+    QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
 }
 
 void AppController::applicationDidCrashWithLog(const QString &)
@@ -636,11 +646,11 @@ void AppController::beginSearch(const QString &text)
     detach([this, text, entries, folder] {
         QFLog::appendLog("Beginning search for '%@'", text);
         const QList<QFVersionEntry> result = QFChangeLines::searchVersions(entries, text);
-        QFMainThread::run([this, text, result, folder] {
+        onMainThread([this, text, result, folder] {
             // A result for an older text or another project is not shown.
             if (m_window && m_window->versionSearchField()->text() == text && selectedProjectFolder() == folder)
                 updateVersionSearchArray(result);
-        }, true);
+        });
     });
 }
 
@@ -862,11 +872,11 @@ void AppController::backupNow()
             engine.backupProject(project.expandedProjectPath(), folder + QStringLiteral("/Versions"), 0, project.selectedUUID(), false, true);
             engine.manageBackups();
         });
-        QFMainThread::run([this, folder] {
+        onMainThread([this, folder] {
             if (m_window)
                 m_window->backupNowAction()->setEnabled(true);
             populateChangelistForProject(folder);
-        }, false);
+        });
     });
 }
 
@@ -976,7 +986,7 @@ void AppController::convertPredecessorProjects()
         }
     }
     if (converted)
-        QFMainThread::run([this] { populateProjects(); }, false);
+        onMainThread([this] { populateProjects(); });
 }
 
 // --- Background modes ---------------------------------------------------------------------------------

@@ -17,6 +17,7 @@
 #include <QThreadPool>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -103,6 +104,8 @@ private Q_SLOTS:
     void onFilesBackedUp();
 
 private:
+    void detach(std::function<void()> work);
+    void onMainThread(std::function<void()> work);
     void readProjects();
     void showProjects(const QList<QFProject> &projects);
     void projectSelectionChanged();
@@ -138,6 +141,8 @@ private:
     QList<QFProject> m_projects;
     QThreadPool m_projectQueue;
     QThreadPool m_parserQueue;
+    // Detached work: searches, back up now, the predecessor's projects, the editor's version.
+    QThreadPool m_backgroundQueue;
     std::atomic<bool> m_projectReadWaiting { false };
     // One engine refreshes one project's cache at a time.
     QMutex m_cacheLock;

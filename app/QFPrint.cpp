@@ -17,9 +17,12 @@ bool QFPrint::printHTMLString(const QString &html, const QString &jobTitle, QPri
     return printer->printerState() != QPrinter::Error && printer->printerState() != QPrinter::Aborted;
 }
 
+// Printers are set up at screen resolution: the report's style sizes its text in pixels, which a
+// high-resolution printer would take as its own, far smaller dots.
+
 bool QFPrint::printHTMLStringWithDialog(const QString &html, const QString &jobTitle, QWidget *parentWindow)
 {
-    QPrinter printer(QPrinter::HighResolution);
+    QPrinter printer(QPrinter::ScreenResolution);
     printer.setDocName(jobTitle);
     QPrintDialog dialog(&printer, parentWindow);
     dialog.setWindowTitle(QStringLiteral("Print %1").arg(jobTitle));
@@ -35,7 +38,7 @@ bool QFPrint::printHTMLStringWithDialog(const QString &html, const QString &jobT
 
 void QFPrint::previewHTMLString(const QString &html, const QString &jobTitle, QWidget *parentWindow)
 {
-    QPrinter printer(QPrinter::HighResolution);
+    QPrinter printer(QPrinter::ScreenResolution);
     printer.setDocName(jobTitle);
     QPrintPreviewDialog preview(&printer, parentWindow);
     preview.setWindowTitle(jobTitle);
@@ -45,7 +48,7 @@ void QFPrint::previewHTMLString(const QString &html, const QString &jobTitle, QW
 
 bool QFPrint::writePDF(const QString &html, const QString &jobTitle, const QString &path)
 {
-    QPrinter printer(QPrinter::HighResolution);
+    QPrinter printer(QPrinter::ScreenResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(path);
     return printHTMLString(html, jobTitle, &printer);

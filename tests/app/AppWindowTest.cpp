@@ -4,6 +4,7 @@
 #include "app/MainWindow.h"
 #include "app/QFCoverFlowView.h"
 #include "app/QFOutlineView.h"
+#include "app/QFPrint.h"
 #include "app/QFVersionListModel.h"
 #include "foundation/QFHelperConnection.h"
 #include "foundation/QFNotificationCenter.h"
@@ -17,7 +18,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
+#include <QProcess>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -384,6 +387,110 @@ TEST_F(AppWindowTest, EveryLineFindsItsVersionInALongList)
         EXPECT_FALSE(model.parent(version).isValid());
         EXPECT_EQ(model.rowCount(last), 0);
     }
+}
+
+TEST_F(AppWindowTest, TheVersionSearchShowsMatchesAndClearingItOrChoosingAnotherProjectShowsEverything)
+{
+    apptest::buildSampleStore(home.path());
+    QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "WEDDING" }, { "firstRun", false } });
+    launch();
+    QLineEdit *field = window->versionSearchField();
+    QFCoverFlowView *strip = window->screenshotStrip();
+    const QAbstractItemModel *model = window->versionOutline()->model();
+    QSignalSpy shown(controller.get(), &AppController::versionSearchShown);
+
+    // Only the note of version 2 speaks of the couple: that version, with its note and every line.
+    QTest::keyClicks(field, QStringLiteral("couple"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount() == 1; }, 5000));
+    const QModelIndex only = model->index(0, 0);
+    EXPECT_EQ(only.data().toString(), QStringLiteral("Version 00002"));
+    EXPECT_EQ(model->index(0, 0, only).data().toString(), QStringLiteral("Sent to the couple for review"));
+    EXPECT_EQ(model->rowCount(only), 2);
+    EXPECT_EQ(strip->count(), 1);
+    EXPECT_EQ(window->versionCountLabel()->text(), QStringLiteral("1 version"));
+
+    // Nothing matches: both views are empty, and there is nothing to print.
+    field->selectAll();
+    QTest::keyClicks(field, QStringLiteral("no such change"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount() == 0; }, 5000));
+    EXPECT_EQ(strip->count(), 0);
+    EXPECT_FALSE(window->printAction()->isEnabled());
+
+    // Clearing the field brings every version back.
+    field->selectAll();
+    QTest::keyClick(field, Qt::Key_Backspace);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount() == 3; }, 5000));
+    EXPECT_EQ(strip->count(), 3);
+    EXPECT_TRUE(window->printAction()->isEnabled());
+
+    // Another project ends the search.
+    QTest::keyClicks(field, QStringLiteral("couple"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount() == 1; }, 5000));
+    QSignalSpy populated(controller.get(), &AppController::versionListPopulated);
+    clickProject(QStringLiteral("Podcast Mix"));
+    ASSERT_TRUE(waitForVersions(populated));
+    EXPECT_TRUE(field->text().isEmpty());
+    EXPECT_EQ(model->rowCount(), 2);
+}
+
+TEST_F(AppWindowTest, TheProjectSearchLooksAtNamesAndPaths)
+{
+    apptest::buildSampleStore(home.path());
+    QFVersionStoreBuilder::setPreferences({ { "firstRun", false } });
+    launch();
+    QTest::keyClicks(window->projectSearchField(), QStringLiteral("VIDEOS"));
+    EXPECT_EQ(projectNames(), QStringList({ "Trailer", "Wedding Cut" })) << "matched by the folder in their path";
+    EXPECT_EQ(window->projectCountLabel()->text(), QStringLiteral("2 projects"));
+    window->projectSearchField()->clear();
+    QTest::keyClicks(window->projectSearchField(), QStringLiteral("mix"));
+    EXPECT_EQ(projectNames(), QStringList({ "Podcast Mix" }));
+    EXPECT_EQ(window->projectCountLabel()->text(), QStringLiteral("1 project"));
+}
+
+TEST_F(AppWindowTest, FilteringPreferencesHideTheirLinesWhenTheViewsAreReloaded)
+{
+    apptest::buildSampleStore(home.path());
+    QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "WEDDING" }, { "firstRun", false } });
+    launch();
+    const QAbstractItemModel *model = window->versionOutline()->model();
+    const QModelIndex newest = model->index(0, 0);
+    ASSERT_EQ(model->rowCount(newest), 1);
+    EXPECT_TRUE(model->index(0, 0, newest).data().toString().contains(QStringLiteral("sequence")));
+    QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "WEDDING" }, { "firstRun", false }, { "filterSequences", 1 } });
+    controller->reloadBackupViews();
+    EXPECT_EQ(model->rowCount(model->index(0, 0)), 0);
+    const QModelIndex second = model->index(1, 0);
+    EXPECT_EQ(model->rowCount(second), 1) << "the note stays";
+}
+
+TEST_F(AppWindowTest, TheReportPrintsNotesAsTheyWereTyped)
+{
+    apptest::buildSampleStore(home.path());
+    const QString cut = QFProject::storageRoot() + QStringLiteral("/WEDDING.localized");
+    QFPropertyList::write(cut + QStringLiteral("/Annotations.plist"), QVariantMap { { "Wedding Cut.00002.xml", "<b>x</b> & \"y\"" } });
+    QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "WEDDING" }, { "firstRun", false } });
+    launch();
+    EXPECT_EQ(AppController::printJobTitle(), QStringLiteral("Untitled Changelist"));
+    ASSERT_TRUE(window->printAction()->isEnabled());
+    QDir().mkpath(QStringLiteral(QF_RENDER_DIR));
+    const QString pdf = QStringLiteral(QF_RENDER_DIR "/report.pdf");
+    ASSERT_TRUE(QFPrint::writePDF(controller->generateHTMLForPrinting(true), AppController::printJobTitle(), pdf));
+    QProcess text;
+    text.start(QStringLiteral("pdftotext"), { QStringLiteral("-layout"), pdf, QStringLiteral("-") });
+    ASSERT_TRUE(text.waitForFinished(30000));
+    const QString printed = QString::fromUtf8(text.readAllStandardOutput());
+    EXPECT_TRUE(printed.contains(QStringLiteral("<b>x</b> & \"y\""))) << qPrintable(printed);
+    EXPECT_TRUE(printed.contains(QStringLiteral("Wedding Cut")));
+    EXPECT_TRUE(printed.contains(QStringLiteral("Generated with Pro Tombrel by Quen"))) << "(the PDF may join \"fi\" into one glyph)";
+    // The first page as a picture, to look at.
+    QProcess::execute(QStringLiteral("pdftoppm"), { QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("60"), QStringLiteral("-f"),
+        QStringLiteral("1"), QStringLiteral("-l"), QStringLiteral("1"), QStringLiteral("-singlefile"), pdf, QStringLiteral(QF_RENDER_DIR "/report-page-1") });
+
+    // A project without versions has nothing to print.
+    QSignalSpy populated(controller.get(), &AppController::versionListPopulated);
+    clickProject(QStringLiteral("Trailer"));
+    ASSERT_TRUE(waitForVersions(populated));
+    EXPECT_FALSE(window->printAction()->isEnabled());
 }
 
 // Renders the window over the sample store, light and dark, for people to look at.
