@@ -5,6 +5,7 @@
 #include "app/QFOutlineView.h"
 #include "app/QFAppImages.h"
 #include "app/QFPrint.h"
+#include "app/QFProgressSheet.h"
 #include "app/QFProjectListModel.h"
 #include "app/QFVersionListModel.h"
 #include "engine/QFChangeLines.h"
@@ -343,6 +344,12 @@ void AppController::setUpWindow()
         QFException::guard("search", [&] { search(text); });
     });
     connect(m_window->printAction(), &QAction::triggered, this, [this] { QFException::guard("print", [this] { print(); }); });
+    connect(m_window->generateXMLAction(), &QAction::triggered, this, [this] {
+        QFException::guard("toolbarGenerateXML", [this] { toolbarGenerateXML(); });
+    });
+    connect(m_window->versionOutline(), &QFOutlineView::placeholderClicked, this, [this](const QModelIndex &index) {
+        QFException::guard("generateFCPProjectXML", [&] { generateFCPProjectXML(index.data(QFVersionListModel::VersionFileRole).toString()); });
+    });
     connect(m_window->printPreviewAction(), &QAction::triggered, this, [this] {
         QFException::guard("printPreview", [this] {
             QFPrint::previewHTMLString(generateHTMLForPrinting(true), printJobTitle(), m_window);
@@ -566,6 +573,8 @@ void AppController::populateOperation(const QString &projectFolder)
 
     QFMainThread::run([this, projectFolder, result, showXMLItem] {
         m_generateXMLShown = showXMLItem;
+        if (m_window)
+            m_window->generateXMLAction()->setVisible(showXMLItem);
         if (m_window && projectFolder == selectedProjectFolder()) {
             replaceVersionList(result);
             if (m_window->isVisible() && !result.isEmpty())
@@ -671,6 +680,102 @@ void AppController::resetSearch()
     m_window->versionSearchField()->clear();
     if (m_versionModel->isShowingSearchResult())
         updateVersionSearchArray(std::nullopt);
+}
+
+// --- XML copies of binary versions ------------------------------------------------------------------
+
+QString AppController::sequenceUUIDForVersion(const QString &versionFile) const
+{
+    // The version lies in the Versions folder of its project's folder.
+    const QString projectFolder = QFileInfo(QFileInfo(versionFile).absolutePath()).absolutePath();
+    for (const QFProject &project : m_projects) {
+        if (project.destinationPath() == projectFolder)
+            return project.selectedUUID();
+    }
+    return {};
+}
+
+void AppController::generateFCPProjectXML(const QString &versionFile)
+{
+    if (versionFile.isEmpty() || !m_window)
+        return;
+    const std::optional<qint64> number = QFTombrelBackup::versionNumberOfFile(QFileInfo(versionFile).fileName());
+    QFLog::appendLog("Generating XML on demand for project %@ revision %i...", versionFile, long(number.value_or(0)));
+    populateProjects();
+    QFProgressSheet *sheet = m_window->progressSheet();
+    m_progressCancelled = false;
+    sheet->start(QStringLiteral("Waiting for XML data..."));
+    const QString uuid = sequenceUUIDForVersion(versionFile);
+    const QString folder = QFileInfo(versionFile).absolutePath();
+    detach([this, versionFile, folder, number, uuid] {
+        QFException::guard("generateFCPProjectXML", [&] {
+            m_engine->backupProject(versionFile, folder, number.value_or(0), uuid, true, true);
+            onMainThread([this] {
+                if (m_window)
+                    m_window->progressSheet()->setStatus(QStringLiteral("Updating changelist..."));
+            });
+            QMutexLocker lock(&m_cacheLock);
+            m_engine->updateChangelistForItem(xmlPathFor(versionFile));
+        });
+        onMainThread([this, folder] { endProgress(QFileInfo(folder).absolutePath()); });
+    });
+}
+
+void AppController::toolbarGenerateXML()
+{
+    if (!m_window || m_versionModel->allEntries().isEmpty())
+        return;
+    if (!QFAppleEvents::isFCPRunning()) {
+        const int answer = QFAlert::alertSheetWithMessageText(QStringLiteral("Final Cut Pro needs to be launched. Do you wish to continue?"),
+            QStringLiteral("Launch FCP"), QStringLiteral("Cancel"), QString(),
+            QStringLiteral("You must close any Final Cut Pro dialog boxes that pop up in order to generate XML information."), m_window, true);
+        if (answer != QFAlert::kDefaultReturn)
+            return;
+    }
+    QFLog::appendLog("Generating XML for all revisions...");
+    const QList<QFVersionEntry> entries = m_versionModel->allEntries();
+    const QString projectFolder = selectedProjectFolder();
+    QFProgressSheet *sheet = m_window->progressSheet();
+    m_progressCancelled = false;
+    sheet->start(qfFormat("Detecting changes for %@...", m_window->projectTable()->currentIndex().data().toString()));
+    sheet->setDeterminate(int(entries.size()));
+    sheet->setStatus(QStringLiteral("Generating XML data. This may take a while..."));
+    populateProjects();
+    QList<std::pair<QString, QString>> work; // version file, sequence
+    for (const QFVersionEntry &entry : entries)
+        work.append({ entry.file, sequenceUUIDForVersion(entry.file) });
+    detach([this, work, projectFolder, sheet] {
+        for (const auto &[file, uuid] : work) {
+            // Cancel stops before the next version; the copies made so far stay.
+            if (sheet->isCancelled())
+                break;
+            QFException::guard("generateXMLForAll", [&] {
+                if (file.endsWith(QLatin1String(".fcp"), Qt::CaseInsensitive)) {
+                    const auto number = QFTombrelBackup::versionNumberOfFile(QFileInfo(file).fileName());
+                    m_engine->backupProject(file, QFileInfo(file).absolutePath(), number.value_or(0), uuid, true, true);
+                    QMutexLocker lock(&m_cacheLock);
+                    m_engine->updateChangelistForItem(xmlPathFor(file));
+                }
+            });
+            onMainThread([sheet] { sheet->increment(); });
+        }
+        onMainThread([this, projectFolder] { endProgress(projectFolder); });
+    });
+}
+
+QString AppController::xmlPathFor(const QString &versionFile)
+{
+    const QFileInfo file(versionFile);
+    return file.absolutePath() + u'/' + file.completeBaseName() + QStringLiteral(".xml");
+}
+
+void AppController::endProgress(const QString &projectFolder)
+{
+    m_progressCancelled = true;
+    if (m_window)
+        m_window->progressSheet()->finish();
+    populateChangelistForProject(projectFolder);
+    Q_EMIT xmlGenerationFinished();
 }
 
 // --- Printing -----------------------------------------------------------------------------------------

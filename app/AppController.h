@@ -74,6 +74,10 @@ public:
     QString generateHTMLForPrinting(bool complete) const;
     static QString printJobTitle();
     void print();
+    // The XML copy of one binary version, or of every version of the shown project (asking first to
+    // start the editor), with the progress sheet; the list is filled again afterwards.
+    void generateFCPProjectXML(const QString &versionFile);
+    void toolbarGenerateXML();
     // Run from a distribution image (a ".DMGPackagerBG" file beside the bundle): offers to copy the
     // bundle into the Applications folder, opens the copy and quits.
     void offerToInstall(const QString &bundlePath);
@@ -97,6 +101,8 @@ Q_SIGNALS:
     void versionListPopulated(const QString &projectFolder);
     // A version search's result (or its end) is shown.
     void versionSearchShown();
+    // XML generation ended (done or cancelled) and the version list is being filled again.
+    void xmlGenerationFinished();
     // The controller has ended its work (upload and remote-removal modes, too many copies).
     void quitRequested();
 
@@ -105,6 +111,9 @@ private Q_SLOTS:
 
 private:
     void detach(std::function<void()> work);
+    QString sequenceUUIDForVersion(const QString &versionFile) const;
+    static QString xmlPathFor(const QString &versionFile);
+    void endProgress(const QString &projectFolder);
     void onMainThread(std::function<void()> work);
     void readProjects();
     void showProjects(const QList<QFProject> &projects);

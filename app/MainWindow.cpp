@@ -3,6 +3,7 @@
 #include "app/QFAppImages.h"
 #include "app/QFCoverFlowView.h"
 #include "app/QFOutlineView.h"
+#include "app/QFProgressSheet.h"
 #include "app/QFProjectListModel.h"
 
 #include <QAction>
@@ -68,6 +69,10 @@ MainWindow::MainWindow(QWidget *parent)
     QAction *quit = file->addAction(QStringLiteral("&Quit"), qApp, &QCoreApplication::quit);
     quit->setShortcut(QKeySequence::Quit);
     quit->setMenuRole(QAction::QuitRole);
+    m_generateXMLAction = toolbar->addAction(QIcon::fromTheme(QStringLiteral("document-export")), QStringLiteral("Generate XML"));
+    m_generateXMLAction->setObjectName(QStringLiteral("generateXMLAction"));
+    m_generateXMLAction->setToolTip(QStringLiteral("Ask the editor for the XML copies of every version that has none"));
+    m_generateXMLAction->setVisible(false);
     auto *spacer = new QWidget(toolbar);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     toolbar->addWidget(spacer);
@@ -159,6 +164,7 @@ MainWindow::MainWindow(QWidget *parent)
     statusBar()->addWidget(m_versionCount, 1);
     statusBar()->addPermanentWidget(m_versionSpinner);
     statusBar()->setSizeGripEnabled(false);
+    m_progressSheet = new QFProgressSheet(this);
 }
 
 void MainWindow::placeNoBackupView(bool shown)

@@ -39,6 +39,8 @@ public:
     QAction *printAction() const { return m_printAction; }
     QAction *printPreviewAction() const { return m_printPreviewAction; }
     QLineEdit *versionSearchField() const { return m_versionSearch; }
+    QAction *generateXMLAction() const { return m_generateXMLAction; }
+    class QFProgressSheet *progressSheet() const { return m_progressSheet; }
 
     // The label at 60 % and the button at 25 % of the strip's height, measured from its bottom.
     void placeNoBackupView(bool shown);
@@ -70,4 +72,6 @@ private:
     QAction *m_printAction;
     QAction *m_printPreviewAction;
     QLineEdit *m_versionSearch;
+    QAction *m_generateXMLAction;
+    class QFProgressSheet *m_progressSheet;
 };

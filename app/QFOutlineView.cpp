@@ -8,6 +8,7 @@
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOptionButton>
 
@@ -56,6 +57,14 @@ void QFOutlineView::contextMenuEvent(QContextMenuEvent *event)
     setCurrentIndex(index);
     if (index.data(QFVersionListModel::KindRole).toInt() == QFVersionListModel::VersionRow)
         Q_EMIT contextMenuRequestedForVersion(index, event->globalPos());
+}
+
+void QFOutlineView::mouseReleaseEvent(QMouseEvent *event)
+{
+    const QModelIndex index = indexAt(event->position().toPoint());
+    QTreeView::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton && index.isValid() && index.data(QFVersionListModel::PlaceholderRole).toBool())
+        Q_EMIT placeholderClicked(index);
 }
 
 void QFOutlineView::resizeEvent(QResizeEvent *event)

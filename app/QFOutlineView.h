@@ -15,11 +15,14 @@ public:
 
 Q_SIGNALS:
     void contextMenuRequestedForVersion(const QModelIndex &index, const QPoint &globalPosition);
+    // The button of a version's missing XML copy was pressed.
+    void placeholderClicked(const QModelIndex &index);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
 };
 
 // Paints version rows (icon, bold title, subtitle; 50 high) and their note and change lines (18 high,

@@ -369,15 +369,20 @@ void QFTombrelBackup::backupProject(const QString &path, const QString &toPath, 
 
     const QString base = baseNameForPath(project);
     const QString projectFolder = QFileInfo(toPath).absolutePath();
-    takeScreenshot(projectFolder + QStringLiteral("/Screenshots"), base + u'.' + padNumber(withNumber), withNumber);
+    // Asked for the XML copy of a version already in the folder (the window's "XML copy … not generated"
+    // button): the version stays as it is, with its own screenshot; only its XML copy is made.
+    const bool existingVersion = QFileInfo(project).absolutePath() == QFileInfo(toPath).absoluteFilePath()
+        && versionNumberOfFile(QFileInfo(project).fileName()) == withNumber && QFileInfo(project).isFile();
+    if (!existingVersion)
+        takeScreenshot(projectFolder + QStringLiteral("/Screenshots"), base + u'.' + padNumber(withNumber), withNumber);
 
     if (!QFileInfo(toPath).isDir() && !QDir().mkpath(toPath)) {
         QFLog::appendLog("Error creating directory structure: %@", qfFormat("cannot create %@", toPath));
         return;
     }
 
-    QString created;
-    const auto error = backupProjectFile(project, toPath, withNumber, &created);
+    QString created = project;
+    const auto error = existingVersion ? std::nullopt : backupProjectFile(project, toPath, withNumber, &created);
     if (error && error->isSkipMarker())
         return;
     const QString name = QFProject::displayNameForPath(project);
@@ -390,7 +395,7 @@ void QFTombrelBackup::backupProject(const QString &path, const QString &toPath, 
         QFLog::appendLog("Unable to copy project file %@: %@", name, error->description);
         return;
     }
-    if (!partOfBatch && growl) {
+    if (!partOfBatch && growl && !existingVersion) {
         QFGrowl::sharedController()->postGrowlNotification(QStringLiteral("Project backed up"), name, QString(),
             QStringLiteral("Backup successful"));
         setLastAlertShown(QFClock::now());

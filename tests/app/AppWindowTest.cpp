@@ -5,7 +5,9 @@
 #include "app/QFCoverFlowView.h"
 #include "app/QFOutlineView.h"
 #include "app/QFPrint.h"
+#include "app/QFProgressSheet.h"
 #include "app/QFVersionListModel.h"
+#include "foundation/QFAppleEvents.h"
 #include "foundation/QFHelperConnection.h"
 #include "foundation/QFNotificationCenter.h"
 #include "foundation/platform/QFPropertyList.h"
@@ -491,6 +493,44 @@ TEST_F(AppWindowTest, TheReportPrintsNotesAsTheyWereTyped)
     clickProject(QStringLiteral("Trailer"));
     ASSERT_TRUE(waitForVersions(populated));
     EXPECT_FALSE(window->printAction()->isEnabled());
+}
+
+TEST_F(AppWindowTest, TheButtonOfAMissingXMLCopyAsksTheEditorForIt)
+{
+    // The editor on the bus answers every export with a sample project.
+    home.write(QStringLiteral("editor/open.txt"), "\n");
+    home.write(QStringLiteral("editor/eXML.xml"), apptest::xmlFixture(QStringLiteral("fcp_sample.xml")));
+    home.write(QStringLiteral("editor/gXML.xml"), apptest::xmlFixture(QStringLiteral("fcp_sample.xml")));
+    QProcess editor;
+    editor.start(supportProgram(QStringLiteral("qf_fake_editor")), { QStringLiteral("--state"), home.file(QStringLiteral("editor")) });
+    ASSERT_TRUE(editor.waitForStarted(10000));
+    ASSERT_TRUE(QTest::qWaitFor([] { return QFAppleEvents::isFCPRunning(); }, 10000));
+    QFAppleEvents::setReplyTimeout(10000);
+
+    const QString folder = QFVersionStoreBuilder::addProject(home.file("Videos/Edit.fcp"), QStringLiteral("EDIT"));
+    const QDateTime when = QDateTime::currentDateTimeUtc().addDays(-1);
+    QFVersionStoreBuilder::addVersions(folder, { { "Edit.00001.fcp", when, "one" }, { "Edit.00002.fcp", when.addSecs(60), "two" } });
+    QFVersionStoreBuilder::setPreferences({ { "generateFCPXML", 1 }, { "firstRun", false } });
+    launch();
+    EXPECT_TRUE(window->generateXMLAction()->isVisible());
+    QFOutlineView *outline = window->versionOutline();
+    const QModelIndex newest = outline->model()->index(0, 0);
+    const QModelIndex button = outline->model()->index(0, 0, newest);
+    ASSERT_TRUE(button.data(QFVersionListModel::PlaceholderRole).toBool()) << qPrintable(button.data().toString());
+    EXPECT_EQ(button.data().toString(), QStringLiteral("XML copy 00002 not generated"));
+
+    QSignalSpy finished(controller.get(), &AppController::xmlGenerationFinished);
+    outline->scrollTo(button);
+    QTest::mouseClick(outline->viewport(), Qt::LeftButton, {}, outline->visualRect(button).topLeft() + QPoint(10, 5));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !finished.isEmpty(); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->isBusy(); }, 20000));
+    EXPECT_TRUE(QFile::exists(folder + QStringLiteral("/Versions/Edit.00002.xml"))) << qPrintable(QFVersionStoreBuilder::versionNames(folder).join(u','));
+    EXPECT_FALSE(QFile::exists(folder + QStringLiteral("/Versions/Edit.00001.xml"))) << "only the version asked for";
+    EXPECT_EQ(versionTitles().value(0), QStringLiteral("Edit.00002.xml")) << "the XML copy stands for its version";
+    EXPECT_FALSE(window->progressSheet()->isVisible());
+    QFAppleEvents::setReplyTimeout(0);
+    editor.terminate();
+    editor.waitForFinished(10000);
 }
 
 // Renders the window over the sample store, light and dark, for people to look at.
