@@ -108,6 +108,23 @@ protected:
             ADD_FAILURE() << "no button " << button.toStdString();
         });
     }
+    // The editor on the bus answers every export with a sample project.
+    void startEditor(QProcess &editor)
+    {
+        home.write(QStringLiteral("editor/open.txt"), "\n");
+        home.write(QStringLiteral("editor/eXML.xml"), apptest::xmlFixture(QStringLiteral("fcp_sample.xml")));
+        home.write(QStringLiteral("editor/gXML.xml"), apptest::xmlFixture(QStringLiteral("fcp_sample.xml")));
+        editor.start(supportProgram(QStringLiteral("qf_fake_editor")), { QStringLiteral("--state"), home.file(QStringLiteral("editor")) });
+        ASSERT_TRUE(editor.waitForStarted(10000));
+        ASSERT_TRUE(QTest::qWaitFor([] { return QFAppleEvents::isFCPRunning(); }, 10000));
+        QFAppleEvents::setReplyTimeout(10000);
+    }
+    static void stopEditor(QProcess &editor)
+    {
+        QFAppleEvents::setReplyTimeout(0);
+        editor.terminate();
+        editor.waitForFinished(10000);
+    }
     QStringList versionTitles() const
     {
         QStringList titles;
@@ -497,15 +514,8 @@ TEST_F(AppWindowTest, TheReportPrintsNotesAsTheyWereTyped)
 
 TEST_F(AppWindowTest, TheButtonOfAMissingXMLCopyAsksTheEditorForIt)
 {
-    // The editor on the bus answers every export with a sample project.
-    home.write(QStringLiteral("editor/open.txt"), "\n");
-    home.write(QStringLiteral("editor/eXML.xml"), apptest::xmlFixture(QStringLiteral("fcp_sample.xml")));
-    home.write(QStringLiteral("editor/gXML.xml"), apptest::xmlFixture(QStringLiteral("fcp_sample.xml")));
     QProcess editor;
-    editor.start(supportProgram(QStringLiteral("qf_fake_editor")), { QStringLiteral("--state"), home.file(QStringLiteral("editor")) });
-    ASSERT_TRUE(editor.waitForStarted(10000));
-    ASSERT_TRUE(QTest::qWaitFor([] { return QFAppleEvents::isFCPRunning(); }, 10000));
-    QFAppleEvents::setReplyTimeout(10000);
+    startEditor(editor);
 
     const QString folder = QFVersionStoreBuilder::addProject(home.file("Videos/Edit.fcp"), QStringLiteral("EDIT"));
     const QDateTime when = QDateTime::currentDateTimeUtc().addDays(-1);
@@ -528,16 +538,47 @@ TEST_F(AppWindowTest, TheButtonOfAMissingXMLCopyAsksTheEditorForIt)
     EXPECT_FALSE(QFile::exists(folder + QStringLiteral("/Versions/Edit.00001.xml"))) << "only the version asked for";
     EXPECT_EQ(versionTitles().value(0), QStringLiteral("Edit.00002.xml")) << "the XML copy stands for its version";
     EXPECT_FALSE(window->progressSheet()->isVisible());
-    QFAppleEvents::setReplyTimeout(0);
-    editor.terminate();
-    editor.waitForFinished(10000);
+    stopEditor(editor);
+}
+
+TEST_F(AppWindowTest, CancellingTheXMLCopiesOfEveryVersionStopsBeforeTheNextAndKeepsThoseMade)
+{
+    QProcess editor;
+    startEditor(editor);
+    const QString folder = QFVersionStoreBuilder::addProject(home.file("Videos/Long.fcp"), QStringLiteral("LONG"));
+    const QDateTime when = QDateTime::currentDateTimeUtc().addDays(-1);
+    QList<VersionSpec> versions;
+    for (int i = 1; i <= 6; ++i)
+        versions.append({ QStringLiteral("Long.0000%1.fcp").arg(i), when.addSecs(60 * i), QByteArray::number(i) });
+    QFVersionStoreBuilder::addVersions(folder, versions);
+    QFVersionStoreBuilder::setPreferences({ { "generateFCPXML", 1 }, { "firstRun", false } });
+    launch();
+    ASSERT_TRUE(window->generateXMLAction()->isVisible());
+
+    QSignalSpy finished(controller.get(), &AppController::xmlGenerationFinished);
+    window->generateXMLAction()->trigger();
+    ASSERT_TRUE(window->progressSheet()->isVisible());
+    QTest::mouseClick(window->progressSheet()->cancelButton(), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !finished.isEmpty(); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->isBusy(); }, 20000));
+    EXPECT_FALSE(window->progressSheet()->isVisible());
+    const QStringList names = QFVersionStoreBuilder::versionNames(folder);
+    const qsizetype made = names.filter(QStringLiteral(".xml")).size();
+    EXPECT_LT(made, 6) << qPrintable(names.join(u','));
+    // What was made stays, and shows as the version it belongs to.
+    EXPECT_EQ(names.filter(QStringLiteral(".fcp")).size(), 6) << "no version was added";
+    const QStringList titles = versionTitles();
+    EXPECT_EQ(titles.filter(QStringLiteral(".xml")).size(), made);
+    stopEditor(editor);
 }
 
 // Renders the window over the sample store, light and dark, for people to look at.
 TEST_F(AppWindowTest, RendersTheMainWindowLightAndDark)
 {
-    apptest::buildSampleStore(home.path());
-    QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "WEDDING" }, { "firstRun", false } });
+    const QString cut = apptest::buildSampleStore(home.path());
+    // The newest version has no XML copy yet: its line is the button that makes one.
+    QFVersionStoreBuilder::addVersions(cut, { { "Wedding Cut.00004.fcp", QDateTime::currentDateTimeUtc().addSecs(-600), "binary 4" } });
+    QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "WEDDING" }, { "firstRun", false }, { "generateFCPXML", 1 } });
     QDir().mkpath(QStringLiteral(QF_RENDER_DIR));
     const QPalette original = QApplication::palette();
     for (const bool dark : { false, true }) {
@@ -559,9 +600,9 @@ TEST_F(AppWindowTest, RendersTheMainWindowLightAndDark)
         }
         QApplication::setPalette(palette);
         launch();
-        window->versionOutline()->setCurrentIndex(window->versionOutline()->model()->index(1, 0));
+        window->versionOutline()->setCurrentIndex(window->versionOutline()->model()->index(2, 0));
         QFCoverFlowView *strip = window->screenshotStrip();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !strip->isScrolling() && strip->currentIndex() == 1; }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !strip->isScrolling() && strip->currentIndex() == 2; }, 5000));
         const QString file = QStringLiteral(QF_RENDER_DIR) + (dark ? QStringLiteral("/main-window-dark.png") : QStringLiteral("/main-window-light.png"));
         EXPECT_TRUE(window->grab().save(file)) << qPrintable(file);
         controller.reset();
