@@ -785,7 +785,7 @@ QString AppController::generateHTMLForPrinting(bool complete) const
     const QModelIndex current = m_window ? m_window->projectTable()->currentIndex() : QModelIndex();
     const QString name = current.isValid() ? current.data().toString() : QString();
     return QFChangeLines::reportHTML(name, m_versionModel ? m_versionModel->allEntries() : QList<QFVersionEntry>(), complete,
-        QFAppImages::lineImageFolder());
+        QFChangeLines::imageFolder());
 }
 
 QString AppController::printJobTitle()

@@ -1,7 +1,6 @@
 #include "app/QFAppImages.h"
 
 #include "engine/QFChangeLines.h"
-#include "foundation/platform/QFBundle.h"
 
 #include <QFileInfo>
 #include <QHash>
@@ -103,11 +102,6 @@ QIcon QFAppImages::iconForChangeLine(const QString &line)
         found = icons.insert(image, QIcon(QStringLiteral(":/lines/") + image));
     }
     return *found;
-}
-
-QString QFAppImages::lineImageFolder()
-{
-    return QFBundle::mainBundlePath() + QStringLiteral("/Contents/Resources");
 }
 
 QIcon QFAppImages::iconForVersion(const QFVersionEntry &entry)

@@ -21,6 +21,4 @@ public:
     static QIcon iconForVersion(const QFVersionEntry &entry);
     // A change line's icon: the project file's for lines about the project, else its kind's; null for none.
     static QIcon iconForChangeLine(const QString &line);
-    // Where the change-line images are kept as files, for the printed report.
-    static QString lineImageFolder();
 };

@@ -1,5 +1,6 @@
 #include "app/QFPrint.h"
 
+#include "engine/QFChangeLines.h"
 #include "foundation/QFLog.h"
 
 #include <QPrintDialog>
@@ -48,8 +49,5 @@ void QFPrint::previewHTMLString(const QString &html, const QString &jobTitle, QW
 
 bool QFPrint::writePDF(const QString &html, const QString &jobTitle, const QString &path)
 {
-    QPrinter printer(QPrinter::ScreenResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(path);
-    return printHTMLString(html, jobTitle, &printer);
+    return QFChangeLines::writeReportPDF(html, jobTitle, path);
 }

@@ -1,16 +1,20 @@
 // tombrel backup, scan, prune and versions: the backup engine from a terminal.
 
+#include "cli/CommandSupport.h"
 #include "cli/ProjectLookup.h"
 #include "cli/Progress.h"
 #include "cli/TombrelCommand.h"
 
+#include "engine/QFChangeLines.h"
 #include "engine/QFPreferenceSnapshot.h"
 #include "engine/QFProjectActions.h"
 #include "engine/QFTombrelBackup.h"
 #include "foundation/QFFileManager.h"
 #include "foundation/QFLog.h"
+#include "foundation/platform/QFFileCopy.h"
 
 #include <QDateTime>
+#include <QGuiApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -241,6 +245,47 @@ int commandVersions(CommandContext &context, const QStringList &arguments)
         context.out << QJsonDocument(list).toJson(QJsonDocument::Indented);
     else if (rows->isEmpty())
         context.out << "No versions yet.\n";
+    context.out.flush();
+    return 0;
+}
+
+int commandReport(CommandContext &context, const QStringList &arguments)
+{
+    const auto args = parseArguments(context, QStringLiteral("report"), arguments, {}, { QStringLiteral("--html"), QStringLiteral("--pdf") });
+    if (!args)
+        return 2;
+    if (args->positional.size() != 1)
+        return context.usageError(QStringLiteral("report: give one project; see tombrel report --help"));
+    if (args->values.contains(QStringLiteral("--html")) && args->values.contains(QStringLiteral("--pdf")))
+        return context.usageError(QStringLiteral("report: --html or --pdf, not both"));
+    QString error;
+    const auto project = findProject(args->positional.first(), &error);
+    if (!project)
+        return context.fail(error);
+    const auto rows = versionRows(context, *project);
+    QList<QFVersionEntry> entries;
+    for (const VersionRow &row : *rows)
+        entries << row.entry;
+    const QString name = QFProject::recordWithPath(project->path, project->sequences, project->projectID).friendlyName();
+    // The same report the application prints.
+    const QString html = QFChangeLines::reportHTML(name, entries, true, QFChangeLines::imageFolder());
+    const QString title = QFChangeLines::reportJobTitle(project->path);
+
+    if (args->values.contains(QStringLiteral("--pdf"))) {
+        const QString path = args->values.value(QStringLiteral("--pdf"));
+        if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+            return context.fail(QStringLiteral("report: PDF files are written by the tombrel program itself"));
+        if (!QFChangeLines::writeReportPDF(html, title, path, &error))
+            return context.fail(QStringLiteral("report: cannot write %1: %2").arg(path, error));
+        context.out << path << "\n";
+    } else if (args->values.contains(QStringLiteral("--html"))) {
+        const QString path = args->values.value(QStringLiteral("--html"));
+        if (!qfWriteFileAtomically(path, html.toUtf8(), &error))
+            return context.fail(QStringLiteral("report: cannot write %1: %2").arg(path, error));
+        context.out << path << "\n";
+    } else {
+        context.out << html << "\n";
+    }
     context.out.flush();
     return 0;
 }

@@ -1,5 +1,8 @@
 #include "cli/TombrelCommand.h"
 
+#include "cli/ProjectLookup.h"
+#include "engine/QFChangeLines.h"
+#include "engine/QFProjectActions.h"
 #include "engine/QFTombrelBackup.h"
 #include "engine/QFXMLParser.h"
 
@@ -11,8 +14,27 @@ int commandDiff(CommandContext &context, const QStringList &arguments)
             return context.usageError(QStringLiteral("diff: unknown option '%1'").arg(arg));
         paths.append(arg);
     }
+    // PROJECT V1 V2: two versions of a project, in either order.
+    if (paths.size() == 3) {
+        QString error;
+        const auto project = findProject(paths.at(0), &error);
+        if (!project)
+            return context.fail(QStringLiteral("diff: %1").arg(error));
+        const QString versions = versionsFolderOf(*project);
+        const auto first = QFProjectActions::findVersion(versions, paths.at(1), &error);
+        const auto second = first ? QFProjectActions::findVersion(versions, paths.at(2), &error) : std::nullopt;
+        if (!first || !second)
+            return context.fail(QStringLiteral("diff: %1").arg(error));
+        const std::optional<QStringList> lines = QFChangeLines::compareVersions(*first, *second, &error);
+        if (!lines)
+            return context.fail(QStringLiteral("diff: %1").arg(error));
+        for (const QString &line : *lines)
+            context.out << line << '\n';
+        context.out.flush();
+        return 0;
+    }
     if (paths.size() != 2)
-        return context.usageError(QStringLiteral("diff: expected OLD.xml NEW.xml"));
+        return context.usageError(QStringLiteral("diff: expected OLD.xml NEW.xml, or PROJECT VERSION VERSION"));
 
     QString error;
     std::unique_ptr<pugi::xml_document> oldDoc = QFXMLParser::documentFromFile(paths.at(0), &error);

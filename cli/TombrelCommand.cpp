@@ -38,10 +38,17 @@ const QList<CommandSpec> &TombrelCommand::commands()
             "usage: tombrel projects [--json]\n"
             "Lists the registered projects with their number of versions.\n",
             commandProjects },
-        { "diff", "the change lines of NEW.xml against OLD.xml",
+        { "diff", "the change lines of NEW.xml against OLD.xml, or between two versions",
             "usage: tombrel diff OLD.xml NEW.xml\n"
-            "Prints the change lines of NEW.xml against OLD.xml, one a line.\n",
+            "       tombrel diff PROJECT VERSION VERSION\n"
+            "Prints the change lines of NEW.xml against OLD.xml, one a line; or from the older of two versions of a\n"
+            "project to the newer (versions of the binary format through their XML copies).\n",
             commandDiff },
+        { "report", "a project's versions as a printable report",
+            "usage: tombrel report PROJECT [--html FILE | --pdf FILE]\n"
+            "Writes the report the application prints: every version, newest first, with its date, note and change\n"
+            "lines. Without an option the HTML goes to the standard output.\n",
+            commandReport },
         { "backup", "backs a project up now",
             "usage: tombrel backup PROJECT [--uuid UUID]\n"
             "Backs the project up now, as the application's back-up-now does, then applies the retention rules.\n"

@@ -57,6 +57,7 @@ int commandProjects(CommandContext &context, const QStringList &arguments);
 int commandDiff(CommandContext &context, const QStringList &arguments);
 int commandBackup(CommandContext &context, const QStringList &arguments);
 int commandScan(CommandContext &context, const QStringList &arguments);
+int commandReport(CommandContext &context, const QStringList &arguments);
 int commandPrune(CommandContext &context, const QStringList &arguments);
 int commandVersions(CommandContext &context, const QStringList &arguments);
 int commandChanges(CommandContext &context, const QStringList &arguments);

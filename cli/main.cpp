@@ -7,13 +7,23 @@
 #include "foundation/platform/QFProgramRole.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
+
+#include <cstring>
+#include <memory>
 
 #include <cstdio>
 
 int main(int argc, char *argv[])
 {
     QFProgram::declareRole(QFProgramRole::CommandLineTool);
-    QCoreApplication app(argc, argv);
+    // Laying out a PDF report needs fonts, which only a GUI application object provides; without a
+    // display it draws offscreen.
+    const bool report = argc > 1 && std::strcmp(argv[1], "report") == 0;
+    if (report && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::unique_ptr<QCoreApplication> application(report ? new QGuiApplication(argc, argv) : new QCoreApplication(argc, argv));
+    QCoreApplication &app = *application;
     QTextStream out(stdout);
     QTextStream err(stderr);
 

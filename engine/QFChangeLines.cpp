@@ -1,9 +1,14 @@
 #include "engine/QFChangeLines.h"
 
+#include "engine/QFTombrelBackup.h"
 #include "foundation/QFLog.h"
 #include "foundation/platform/QFFormat.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QPageSize>
+#include <QPdfWriter>
+#include <QTextDocument>
 #include <QUrl>
 
 #include <algorithm>
@@ -180,6 +185,65 @@ QString QFChangeLines::reportHTML(const QString &projectName, const QList<QFVers
     if (complete)
         html += QStringLiteral("</body></html>");
     return html;
+}
+
+std::optional<QStringList> QFChangeLines::compareVersions(const QString &versionFile, const QString &otherVersionFile, QString *error)
+{
+    // A binary version speaks through its XML copy when it has one.
+    const auto comparable = [](const QString &file) {
+        const QFileInfo info(file);
+        const QString companion = info.absolutePath() + u'/' + info.completeBaseName() + QStringLiteral(".xml");
+        return info.suffix().compare(QLatin1String("fcp"), Qt::CaseInsensitive) == 0 && QFileInfo::exists(companion) ? companion : file;
+    };
+    QString older = comparable(versionFile);
+    QString newer = comparable(otherVersionFile);
+    const qint64 a = QFTombrelBackup::versionNumberOfFile(QFileInfo(older).fileName()).value_or(0);
+    const qint64 b = QFTombrelBackup::versionNumberOfFile(QFileInfo(newer).fileName()).value_or(0);
+    if (a > b)
+        std::swap(older, newer);
+    for (const QString &file : { older, newer }) {
+        if (!QFileInfo::exists(file)) {
+            if (error)
+                *error = qfFormat("%@ does not exist", file);
+            return std::nullopt;
+        }
+    }
+    QFTombrelBackup engine;
+    const std::optional<QFVersionEntry> entry = engine.changelistForFile(newer, older);
+    if (!entry) {
+        if (error)
+            *error = QStringLiteral("the versions cannot be compared");
+        return std::nullopt;
+    }
+    return entry->changelist;
+}
+
+bool QFChangeLines::writeReportPDF(const QString &html, const QString &title, const QString &path, QString *error)
+{
+    QFile probe(path);
+    if (!probe.open(QIODevice::WriteOnly)) {
+        if (error)
+            *error = probe.errorString();
+        return false;
+    }
+    probe.close();
+    QPdfWriter writer(path);
+    writer.setTitle(title);
+    writer.setCreator(QStringLiteral("Pro Tombrel"));
+    // The report's style gives its text sizes in pixels: the page is laid out at screen resolution.
+    writer.setResolution(96);
+    writer.setPageSize(QPageSize(QPageSize::A4));
+    writer.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
+    QTextDocument document;
+    document.setHtml(html);
+    document.print(&writer);
+    return true;
+}
+
+QString QFChangeLines::imageFolder()
+{
+    const QString bundle = QFTombrelBackup::currentBundlePath();
+    return bundle.isEmpty() ? QString() : bundle + QStringLiteral("/Contents/Resources");
 }
 
 QString QFChangeLines::reportJobTitle(const QString &lastProject)

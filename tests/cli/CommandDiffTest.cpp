@@ -66,7 +66,9 @@ TEST_F(CommandDiffTest, UnreadableOrMalformedFilesFail)
         EXPECT_EQ(r.err.count(u'\n'), 1);
     }
     EXPECT_EQ(diff({ markp }).status, 2);
-    EXPECT_EQ(diff({ markp, markp, markp }).status, 2);
+    EXPECT_EQ(diff({ markp, markp, markp, markp }).status, 2);
+    // Three arguments name a project and two of its versions: a file is no project.
+    EXPECT_EQ(diff({ markp, markp, markp }).status, 1);
     EXPECT_EQ(diff({ QStringLiteral("--frobnicate"), markp, markp }).status, 2);
 }
 
