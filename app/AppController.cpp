@@ -36,7 +36,11 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QLabel>
+#include <QListWidget>
+#include <QVBoxLayout>
 #include <QLineEdit>
 #include <QListView>
 #include <QProgressBar>
@@ -344,6 +348,12 @@ void AppController::setUpWindow()
         QFException::guard("search", [&] { search(text); });
     });
     connect(m_window->printAction(), &QAction::triggered, this, [this] { QFException::guard("print", [this] { print(); }); });
+    connect(m_window->versionOutline()->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        m_window->compareAction()->setEnabled(selectedVersionFiles().size() == 2);
+    });
+    connect(m_window->compareAction(), &QAction::triggered, this, [this] {
+        QFException::guard("compareVersions", [this] { compareSelectedVersions(); });
+    });
     connect(m_window->generateXMLAction(), &QAction::triggered, this, [this] {
         QFException::guard("toolbarGenerateXML", [this] { toolbarGenerateXML(); });
     });
@@ -680,6 +690,64 @@ void AppController::resetSearch()
     m_window->versionSearchField()->clear();
     if (m_versionModel->isShowingSearchResult())
         updateVersionSearchArray(std::nullopt);
+}
+
+// --- Comparing two versions ---------------------------------------------------------------------------
+
+QStringList AppController::selectedVersionFiles() const
+{
+    QStringList files;
+    for (const QModelIndex &index : m_window->versionOutline()->selectionModel()->selectedIndexes()) {
+        if (index.data(QFVersionListModel::KindRole).toInt() == QFVersionListModel::VersionRow)
+            files << index.data(QFVersionListModel::VersionFileRole).toString();
+    }
+    return files;
+}
+
+void AppController::compareSelectedVersions()
+{
+    const QStringList files = selectedVersionFiles();
+    if (files.size() != 2)
+        return;
+    detach([this, files] {
+        QString error;
+        const std::optional<QStringList> lines = QFChangeLines::compareVersions(files.at(0), files.at(1), &error);
+        onMainThread([this, files, lines, error] { showComparison(files, lines, error); });
+    });
+}
+
+void AppController::showComparison(const QStringList &files, const std::optional<QStringList> &lines, const QString &error)
+{
+    if (!m_window)
+        return;
+    if (!lines) {
+        QFAlert::alertSheetWithMessageText(QStringLiteral("Unable to compare the versions"), error, m_window);
+        return;
+    }
+    auto number = [](const QString &file) { return QFTombrelBackup::versionNumberOfFile(QFileInfo(file).fileName()).value_or(0); };
+    const qint64 older = std::min(number(files.at(0)), number(files.at(1)));
+    const qint64 newer = std::max(number(files.at(0)), number(files.at(1)));
+    auto *sheet = new QDialog(m_window);
+    sheet->setObjectName(QStringLiteral("comparisonSheet"));
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->setWindowModality(Qt::WindowModal);
+    sheet->setWindowTitle(qfFormat("Version %@ to Version %@", QFTombrelBackup::padNumber(older), QFTombrelBackup::padNumber(newer)));
+    sheet->resize(560, 380);
+    auto *layout = new QVBoxLayout(sheet);
+    auto *heading = new QLabel(qfFormat("What changed from Version %@ to Version %@:", QFTombrelBackup::padNumber(older), QFTombrelBackup::padNumber(newer)));
+    auto *list = new QListWidget;
+    list->setObjectName(QStringLiteral("comparisonLines"));
+    for (const QString &line : *lines)
+        list->addItem(new QListWidgetItem(QFAppImages::iconForChangeLine(line), line));
+    if (lines->isEmpty())
+        list->addItem(QStringLiteral("No change"));
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, sheet, &QDialog::reject);
+    layout->addWidget(heading);
+    layout->addWidget(list, 1);
+    layout->addWidget(buttons);
+    sheet->open();
+    Q_EMIT comparisonShown(sheet);
 }
 
 // --- XML copies of binary versions ------------------------------------------------------------------

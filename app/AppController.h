@@ -22,6 +22,8 @@
 #include <optional>
 
 #include "app/MainWindow.h"
+
+#include <QDialog>
 #include "app/QFCoverFlowView.h"
 class QFProjectListModel;
 class QFVersionListModel;
@@ -77,6 +79,8 @@ public:
     // The XML copy of one binary version, or of every version of the shown project (asking first to
     // start the editor), with the progress sheet; the list is filled again afterwards.
     void generateFCPProjectXML(const QString &versionFile);
+    // The change lines between the two selected versions, in a sheet.
+    void compareSelectedVersions();
     void toolbarGenerateXML();
     // Run from a distribution image (a ".DMGPackagerBG" file beside the bundle): offers to copy the
     // bundle into the Applications folder, opens the copy and quits.
@@ -101,6 +105,8 @@ Q_SIGNALS:
     void versionListPopulated(const QString &projectFolder);
     // A version search's result (or its end) is shown.
     void versionSearchShown();
+    // The sheet of a comparison is on screen.
+    void comparisonShown(QDialog *sheet);
     // XML generation ended (done or cancelled) and the version list is being filled again.
     void xmlGenerationFinished();
     // The controller has ended its work (upload and remote-removal modes, too many copies).
@@ -112,6 +118,8 @@ private Q_SLOTS:
 private:
     void detach(std::function<void()> work);
     QString sequenceUUIDForVersion(const QString &versionFile) const;
+    QStringList selectedVersionFiles() const;
+    void showComparison(const QStringList &files, const std::optional<QStringList> &lines, const QString &error);
     static QString xmlPathFor(const QString &versionFile);
     void endProgress(const QString &projectFolder);
     void onMainThread(std::function<void()> work);

@@ -46,6 +46,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
     QToolBar *toolbar = addToolBar(QStringLiteral("Main"));
+    m_toolbar = toolbar;
     toolbar->setObjectName(QStringLiteral("mainToolbar"));
     toolbar->setMovable(false);
     toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
@@ -73,6 +74,10 @@ MainWindow::MainWindow(QWidget *parent)
     m_generateXMLAction->setObjectName(QStringLiteral("generateXMLAction"));
     m_generateXMLAction->setToolTip(QStringLiteral("Ask the editor for the XML copies of every version that has none"));
     m_generateXMLAction->setVisible(false);
+    m_compareAction = toolbar->addAction(QIcon::fromTheme(QStringLiteral("view-dual")), QStringLiteral("Compare Versions"));
+    m_compareAction->setObjectName(QStringLiteral("compareAction"));
+    m_compareAction->setToolTip(QStringLiteral("What changed between the two selected versions"));
+    m_compareAction->setEnabled(false);
     auto *spacer = new QWidget(toolbar);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     toolbar->addWidget(spacer);

@@ -13,6 +13,7 @@ class QListView;
 class QProgressBar;
 class QPushButton;
 class QSplitter;
+class QToolBar;
 class QFCoverFlowView;
 class QFOutlineView;
 
@@ -40,6 +41,8 @@ public:
     QAction *printPreviewAction() const { return m_printPreviewAction; }
     QLineEdit *versionSearchField() const { return m_versionSearch; }
     QAction *generateXMLAction() const { return m_generateXMLAction; }
+    QAction *compareAction() const { return m_compareAction; }
+    QToolBar *toolbar() const { return m_toolbar; }
     class QFProgressSheet *progressSheet() const { return m_progressSheet; }
 
     // The label at 60 % and the button at 25 % of the strip's height, measured from its bottom.
@@ -73,5 +76,7 @@ private:
     QAction *m_printPreviewAction;
     QLineEdit *m_versionSearch;
     QAction *m_generateXMLAction;
+    QAction *m_compareAction;
+    QToolBar *m_toolbar;
     class QFProgressSheet *m_progressSheet;
 };

@@ -20,7 +20,8 @@ QFOutlineView::QFOutlineView(QWidget *parent)
     setHeaderHidden(true);
     setUniformRowHeights(false);
     setAnimated(true);
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    // Two versions may be chosen together, to compare them.
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     setItemDelegate(new QFVersionItemDelegate(this));

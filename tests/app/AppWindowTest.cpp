@@ -21,7 +21,10 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QDialogButtonBox>
 #include <QListView>
+#include <QListWidget>
+#include <QToolBar>
 #include <QProcess>
 #include <QMessageBox>
 #include <QPushButton>
@@ -570,6 +573,39 @@ TEST_F(AppWindowTest, CancellingTheXMLCopiesOfEveryVersionStopsBeforeTheNextAndK
     const QStringList titles = versionTitles();
     EXPECT_EQ(titles.filter(QStringLiteral(".xml")).size(), made);
     stopEditor(editor);
+}
+
+TEST_F(AppWindowTest, TwoSelectedVersionsCanBeCompared)
+{
+    apptest::buildSampleStore(home.path());
+    QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "WEDDING" }, { "firstRun", false } });
+    launch();
+    QFOutlineView *outline = window->versionOutline();
+    const QAbstractItemModel *model = outline->model();
+    const QModelIndex second = model->index(1, 0);
+    const QModelIndex first = model->index(2, 0);
+    QTest::mouseClick(outline->viewport(), Qt::LeftButton, {}, outline->visualRect(second).center());
+    EXPECT_FALSE(window->compareAction()->isEnabled()) << "one version alone";
+    outline->scrollTo(first);
+    QTest::mouseClick(outline->viewport(), Qt::LeftButton, Qt::ControlModifier, outline->visualRect(first).center());
+    ASSERT_TRUE(window->compareAction()->isEnabled());
+
+    QSignalSpy shown(controller.get(), &AppController::comparisonShown);
+    QTest::mouseClick(window->toolbar()->widgetForAction(window->compareAction()), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !shown.isEmpty(); }, 10000));
+    auto *sheet = shown.first().first().value<QDialog *>();
+    ASSERT_TRUE(sheet);
+    EXPECT_EQ(sheet->windowTitle(), QStringLiteral("Version 00001 to Version 00002"));
+    auto *list = sheet->findChild<QListWidget *>(QStringLiteral("comparisonLines"));
+    ASSERT_TRUE(list);
+    QStringList lines;
+    for (int row = 0; row < list->count(); ++row)
+        lines << list->item(row)->text();
+    // Neighbours compare as the version list tells them.
+    EXPECT_EQ(lines, controller->versionList().at(1).changelist);
+    auto *close = sheet->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Close);
+    QTest::mouseClick(close, Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->findChild<QDialog *>(QStringLiteral("comparisonSheet")) == nullptr; }, 5000));
 }
 
 // Renders the window over the sample store, light and dark, for people to look at.
