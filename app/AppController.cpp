@@ -870,11 +870,11 @@ void AppController::print()
 
 void AppController::versionsToBeLoaded(int count)
 {
+    // The bar runs until the first version is ready, then counts.
     m_progressMaximum = count;
     m_progressValue = 0;
     if (m_window && count > 0) {
-        m_window->versionSpinner()->setRange(0, count);
-        m_window->versionSpinner()->setValue(0);
+        m_window->versionSpinner()->setRange(0, 0);
         m_window->versionSpinner()->show();
     }
 }
@@ -925,7 +925,10 @@ void AppController::showReadyEntries()
     updateVersionCount();
     updateNoBackupView();
     m_progressValue += progressed;
-    m_window->versionSpinner()->setValue(m_progressValue);
+    if (m_progressMaximum > 0) {
+        m_window->versionSpinner()->setRange(0, m_progressMaximum);
+        m_window->versionSpinner()->setValue(std::min(m_progressValue, m_progressMaximum));
+    }
 }
 
 QFCoverFlowView::Item AppController::stripItemFor(const QFVersionEntry &entry)

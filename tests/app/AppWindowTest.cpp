@@ -544,6 +544,22 @@ TEST_F(AppWindowTest, TheButtonOfAMissingXMLCopyAsksTheEditorForIt)
     stopEditor(editor);
 }
 
+TEST_F(AppWindowTest, WithoutTheEditorRunningTheXMLCopiesWaitForTheUsersYes)
+{
+    qfInstallWidgetAlerts();
+    const QString folder = QFVersionStoreBuilder::addProject(home.file("Videos/Edit.fcp"), QStringLiteral("EDIT"));
+    QFVersionStoreBuilder::addVersions(folder, { { "Edit.00001.fcp", QDateTime::currentDateTimeUtc().addDays(-1), "one" } });
+    QFVersionStoreBuilder::setPreferences({ { "generateFCPXML", 1 }, { "firstRun", false } });
+    launch();
+    ASSERT_FALSE(QFAppleEvents::isFCPRunning());
+    QSignalSpy finished(controller.get(), &AppController::xmlGenerationFinished);
+    answerNextMessage(QStringLiteral("Cancel"));
+    window->generateXMLAction()->trigger();
+    EXPECT_EQ(finished.size(), 0) << "nothing was started";
+    EXPECT_FALSE(window->progressSheet()->isVisible());
+    EXPECT_FALSE(QFile::exists(folder + QStringLiteral("/Versions/Edit.00001.xml")));
+}
+
 TEST_F(AppWindowTest, CancellingTheXMLCopiesOfEveryVersionStopsBeforeTheNextAndKeepsThoseMade)
 {
     QProcess editor;
