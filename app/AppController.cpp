@@ -322,7 +322,6 @@ void AppController::setUpWindow()
     m_window->viewModeAction()->setChecked(!collapsed);
     if (collapsed)
         m_window->detailSplitter()->setSizes({ 0, 1 });
-    m_generateXMLShown = false;
 
     connect(m_window->projectTable()->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] {
         QFException::guard("projectSelectionChanged", [this] { projectSelectionChanged(); });
@@ -551,10 +550,10 @@ void AppController::populateOperation(const QString &projectFolder)
     }
     if (!cache) {
         if (interactive && !m_engine->processingCancelled()) {
-            QFMainThread::run([this] {
+            onMainThread([this] {
                 QFAlert::alertSheetWithMessageText(QStringLiteral("Unable to load cache"),
                     QStringLiteral("Pro Tombrel was unable to determine version information."), m_window);
-            }, false);
+            });
         } else if (!interactive) {
             QFLog::appendLog("Unable to load cache. Pro Tombrel was unable to determine version information.");
         }
@@ -582,7 +581,6 @@ void AppController::populateOperation(const QString &projectFolder)
     const bool showXMLItem = fcpRemains && QFPreferenceSnapshot::read().integer(QStringLiteral("generateFCPXML"), 0) == 1;
 
     QFMainThread::run([this, projectFolder, result, showXMLItem] {
-        m_generateXMLShown = showXMLItem;
         if (m_window)
             m_window->generateXMLAction()->setVisible(showXMLItem);
         if (m_window && projectFolder == selectedProjectFolder()) {

@@ -59,7 +59,6 @@ public:
     bool isStartingUp() const { return m_startingUp; }
     // A re-read of the project list or a version list is queued or under way.
     bool isBusy() const;
-    bool generateXMLItemShown() const { return m_generateXMLShown; }
     int remoteDeletionCount() const { return m_remoteDeletions; }
 
     void populateProjects();
@@ -169,7 +168,6 @@ private:
     bool m_launched = false;
     bool m_startingUp = true;
     bool m_progressCancelled = true;
-    bool m_generateXMLShown = false;
     bool m_stripMovedByOutline = false;
     QList<QFVersionEntry> m_readyEntries;
     bool m_readyFlushQueued = false;
