@@ -76,6 +76,13 @@ const QList<CommandSpec> &TombrelCommand::commands()
             "usage: tombrel cache clear\n"
             "Removes every change-list cache; the change lines are computed again when next needed.\n",
             commandCache },
+        { "agent", "the helper's start at log-in (systemd user service)",
+            "usage: tombrel agent status|install|remove\n"
+            "status   the helper's and the autosave's jobs (systemd user units) and whether the helper runs\n"
+            "install  writes the helper's job, as the application does, and (re)starts the helper; without a\n"
+            "         systemd user instance the helper is started directly\n"
+            "remove   stops both jobs and deletes their units\n",
+            commandAgent },
         { "helper", "asks the helper whether it runs, to reload, to scan now",
             "usage: tombrel helper status|reload|scan\n"
             "status  tells whether the helper runs (exit status 1 when it does not)\n"

@@ -58,6 +58,7 @@ int commandDiff(CommandContext &context, const QStringList &arguments);
 int commandBackup(CommandContext &context, const QStringList &arguments);
 int commandScan(CommandContext &context, const QStringList &arguments);
 int commandReport(CommandContext &context, const QStringList &arguments);
+int commandAgent(CommandContext &context, const QStringList &arguments);
 int commandPrune(CommandContext &context, const QStringList &arguments);
 int commandVersions(CommandContext &context, const QStringList &arguments);
 int commandChanges(CommandContext &context, const QStringList &arguments);
