@@ -9,6 +9,7 @@
 #include "app/QFProjectListModel.h"
 #include "app/QFVersionListModel.h"
 #include "engine/QFChangeLines.h"
+#include "engine/QFHelperAgent.h"
 #include "engine/QFPreferenceKeys.h"
 #include "engine/QFPreferenceSnapshot.h"
 #include "foundation/QFAlert.h"
@@ -287,13 +288,13 @@ void AppController::offerToInstall(const QString &bundlePath)
     const QString applications = QFLocalPaths::applicationDirectory(true);
     const QString installed = applications + QStringLiteral("/Pro Tombrel.app");
     QDir().mkpath(applications);
-    // Each step falls back to the administrator when the user's own attempt is refused.
+    // Each step falls back to the administrator when the user's own attempt is refused. An older copy
+    // that stays where it is must not pass for the new one.
     if (QFFileManager::existsNoFollow(installed))
         QFFileManager::trashFile(installed, true);
-    if (!QFFileManager::existsNoFollow(installed))
-        QFFileManager::copyFile(bundlePath, installed, true);
+    const bool copied = !QFFileManager::existsNoFollow(installed) && QFFileManager::copyFile(bundlePath, installed, true);
     const QString executable = installed + QStringLiteral("/Contents/MacOS/Pro Tombrel");
-    if (!QFileInfo(installed).isDir()) {
+    if (!copied || !QFileInfo(installed).isDir()) {
         QFAlert::alertSheetWithMessageText(QStringLiteral("Unable to copy file"),
             QStringLiteral("Please copy the application manually to your Applications folder."), m_window);
         return;
@@ -1058,18 +1059,9 @@ void AppController::backupNow()
 
 void AppController::ensureHelperRunning()
 {
-    for (qint64 pid : QFRunningApplications::processIds()) {
-        if (QFileInfo(QFRunningApplications::executableOfProcess(pid)).fileName() == QLatin1String("ProTombrelHelper"))
-            return;
-    }
-    const QString helper = currentBundlePath() + QStringLiteral("/Contents/MacOS/ProTombrelHelper.app/Contents/MacOS/ProTombrelHelper");
-    if (!QFTaskEx::isExecutable(helper))
-        return;
-    QString reason;
-    if (QFTaskEx::startDetached(helper, {}, &reason))
-        QFLog::appendLog("Started helper: %@", helper);
-    else
-        QFLog::appendLog("Unable to start helper %@: %@", helper, reason);
+    const QString bundle = currentBundlePath();
+    if (!bundle.isEmpty() && QFTaskEx::isExecutable(QFHelperAgent::helperExecutable(bundle)))
+        QFHelperAgent::startHelperDirectly(bundle);
 }
 
 void AppController::xpcSetup()
