@@ -577,6 +577,8 @@ TEST_F(AppWindowTest, CancellingTheXMLCopiesOfEveryVersionStopsBeforeTheNextAndK
     QSignalSpy finished(controller.get(), &AppController::xmlGenerationFinished);
     window->generateXMLAction()->trigger();
     ASSERT_TRUE(window->progressSheet()->isVisible());
+    QDir().mkpath(QStringLiteral(QF_RENDER_DIR));
+    window->progressSheet()->grab().save(QStringLiteral(QF_RENDER_DIR "/progress-sheet.png"));
     QTest::mouseClick(window->progressSheet()->cancelButton(), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !finished.isEmpty(); }, 30000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->isBusy(); }, 20000));
@@ -612,6 +614,8 @@ TEST_F(AppWindowTest, TwoSelectedVersionsCanBeCompared)
     auto *sheet = shown.first().first().value<QDialog *>();
     ASSERT_TRUE(sheet);
     EXPECT_EQ(sheet->windowTitle(), QStringLiteral("Version 00001 to Version 00002"));
+    QDir().mkpath(QStringLiteral(QF_RENDER_DIR));
+    sheet->grab().save(QStringLiteral(QF_RENDER_DIR "/comparison-sheet.png"));
     auto *list = sheet->findChild<QListWidget *>(QStringLiteral("comparisonLines"));
     ASSERT_TRUE(list);
     QStringList lines;
