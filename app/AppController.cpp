@@ -3,6 +3,7 @@
 #include "app/MainWindow.h"
 #include "app/QFCoverFlowView.h"
 #include "app/QFOutlineView.h"
+#include "app/QFPrefController.h"
 #include "app/QFAppImages.h"
 #include "app/QFPrint.h"
 #include "app/QFProgressSheet.h"
@@ -19,6 +20,7 @@
 #include "foundation/QFException.h"
 #include "foundation/QFFileManager.h"
 #include "foundation/QFHelperConnection.h"
+#include "foundation/QFLaunchd.h"
 #include "foundation/QFLocalPaths.h"
 #include "foundation/QFLog.h"
 #include "foundation/QFMainThread.h"
@@ -125,6 +127,7 @@ AppController::~AppController()
     m_backgroundQueue.clear();
     while (!m_projectQueue.waitForDone(10) || !m_parserQueue.waitForDone(10) || !m_backgroundQueue.waitForDone(10))
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    delete m_prefController;
     delete m_window;
 }
 
@@ -147,6 +150,8 @@ void AppController::applicationDidCrashWithLog(const QString &)
     const QString caches = QFLocalPaths::appSupportDirectory(true) + QStringLiteral("/Quenfield/Pro Tombrel/Caches");
     if (QFileInfo::exists(caches))
         QDir(caches).removeRecursively();
+    // The helper's job is written again once the application is up, with privileges allowed.
+    m_recoveredFromCrash = true;
 }
 
 AppController::Mode AppController::modeForArguments(const QStringList &arguments)
@@ -194,6 +199,11 @@ std::optional<int> AppController::runCommandLineMode(const QStringList &argument
         controller->autosave();
     }
     return 0;
+}
+
+QVariant AppController::preferenceValue(const QString &key)
+{
+    return preference(key);
 }
 
 QVariantList AppController::defaultWatchFolders()
@@ -365,6 +375,11 @@ void AppController::setUpWindow()
             QFPrint::previewHTMLString(generateHTMLForPrinting(true), printJobTitle(), m_window);
         });
     });
+    connect(m_window->preferencesAction(), &QAction::triggered, this, [this] {
+        QFException::guard("showPrefs:", [this] { showPreferences(); });
+    });
+    connect(m_window->relaunchHelperAction(), &QAction::triggered, this, &AppController::relaunchHelper);
+    m_prefController = new QFPrefController(this);
     updateVersionCount();
 }
 
@@ -479,6 +494,8 @@ void AppController::showProjects(const QList<QFProject> &projects)
         }
         xpcConfigUpdate();
     }
+    // The first project came, or the last one went.
+    updateHelperJob();
     m_startingUp = projects.isEmpty();
     updateNoBackupView();
     Q_EMIT projectListShown();
@@ -1059,9 +1076,107 @@ void AppController::backupNow()
 
 void AppController::ensureHelperRunning()
 {
-    const QString bundle = currentBundlePath();
-    if (!bundle.isEmpty() && QFTaskEx::isExecutable(QFHelperAgent::helperExecutable(bundle)))
-        QFHelperAgent::startHelperDirectly(bundle);
+    // Only the application in its bundle has a helper to install; run from elsewhere (a test, a build
+    // folder without the bundle) it leaves the service manager alone.
+    if (!runsFromBundle()) {
+        QFLog::appendLog("Not running from the application bundle - the helper's job is left as it is.");
+        return;
+    }
+    if (m_recoveredFromCrash)
+        generateLaunchdPlist(true);
+    else if (!QFLaunchd::isProcessRunning(QStringLiteral("ProTombrelHelper")) || !hasSomethingToWatch())
+        generateLaunchdPlist(false);
+    else
+        m_helperJobWanted = true; // running, with its job as it was written
+}
+
+bool AppController::runsFromBundle()
+{
+    return QFBundle::bundleIdentifier() == QLatin1String("com.quenfield.ProTombrel");
+}
+
+void AppController::updateHelperJob()
+{
+    if (runsFromBundle() && (!m_helperJobWanted || *m_helperJobWanted != hasSomethingToWatch()))
+        generateLaunchdPlist(false);
+}
+
+bool AppController::hasSomethingToWatch() const
+{
+    return !m_engine->projects().isEmpty() || !QFPreferenceSnapshot::read().value(QStringLiteral("watchFolders")).toList().isEmpty();
+}
+
+void AppController::generateLaunchdPlist(bool mayAuth)
+{
+    m_helperJobWanted = hasSomethingToWatch();
+    const bool hasUserInterface = m_hasUserInterface;
+    detach([this, mayAuth, hasUserInterface] {
+        QFException::guard("generateLaunchdPlist:", [&] { QFHelperAgent::generateLaunchdPlist(mayAuth, hasUserInterface, *m_engine); });
+        onMainThread([this] { Q_EMIT helperJobsWritten(); });
+    });
+}
+
+void AppController::generateAutosavePlist(std::function<void()> done)
+{
+    detach([this, done = std::move(done)] {
+        QFException::guard("generateAutosavePlist", [&] { QFHelperAgent::generateAutosavePlist(*m_engine); });
+        onMainThread([done] {
+            if (done)
+                done();
+        });
+    });
+}
+
+void AppController::relaunchHelper()
+{
+    detach([this] {
+        bool relaunched = false;
+        QFException::guard("relaunchHelper:", [&] { relaunched = QFHelperAgent::relaunchHelper(*m_engine); });
+        onMainThread([this, relaunched] {
+            Q_EMIT helperJobsWritten();
+            if (relaunched) {
+                QFAlert::alertSheetWithMessageText(QStringLiteral("Helper relaunched"), QString(), QString(), QString(),
+                    QStringLiteral("The helper application successfully relaunched."), m_window, false);
+            } else {
+                QFAlert::alertSheetWithMessageText(QStringLiteral("Unable to relaunch the helper"), QString(), QString(), QString(),
+                    QStringLiteral("The helper application could not be started. The log has the details."), m_window, false);
+            }
+        });
+    });
+}
+
+void AppController::watchListChanged()
+{
+    xpcConfigUpdate();
+    updateHelperJob();
+}
+
+void AppController::showPreferences()
+{
+    if (!m_prefController)
+        m_prefController = new QFPrefController(this);
+    m_prefController->showPrefs();
+}
+
+bool AppController::isSyncAccountLinked() const
+{
+    // No account can be linked before a sync service is part of the application.
+    return false;
+}
+
+void AppController::unlinkSyncAccount()
+{
+    QFLog::appendLog("No sync account is linked.");
+}
+
+void AppController::linkSyncAccount(QWidget *window, std::function<void()> done)
+{
+    QFAlert::alertSheetWithMessageText(QStringLiteral("No sync service is available"), QString(), QString(), QString(),
+        QStringLiteral("This version of Pro Tombrel cannot link a sync account yet."), window, false,
+        [done = std::move(done)](int) {
+            if (done)
+                done();
+        });
 }
 
 void AppController::xpcSetup()

@@ -45,6 +45,8 @@ public:
     static QString currentExePath();
     // The five watch folders of a first run, with the extensions of the editors used on this desktop.
     static QVariantList defaultWatchFolders();
+    // A value of the preference file, else the key's registered default.
+    static QVariant preferenceValue(const QString &key);
 
     // Runs once the window exists: the modes that end the process, the window, the helper, the first
     // run, and the first reading of the project list.
@@ -86,6 +88,23 @@ public:
     void offerToInstall(const QString &bundlePath);
     void backupNow();
     void autosave();
+    // The preference window (made with the main window), in front on its General pane.
+    void showPreferences();
+    class QFPrefController *prefController() const { return m_prefController; }
+    // Writes the autosave job and writes or removes the helper's job, restarting the helper, away from
+    // the main thread; mayAuth: privileges may be asked for. helperJobsWritten() follows.
+    void generateLaunchdPlist(bool mayAuth);
+    // Writes or removes the autosave job away from the main thread; done runs on the main thread.
+    void generateAutosavePlist(std::function<void()> done = {});
+    // Ends the helper, writes its job again and starts it; then tells the user.
+    void relaunchHelper();
+    // The watch folders changed in the preferences: the helper learns of it, and its job is written or
+    // removed when there now is (or no longer is) something to watch.
+    void watchListChanged();
+    // The account of the sync service. Linking starts the service's sign-in and calls done afterwards.
+    bool isSyncAccountLinked() const;
+    void unlinkSyncAccount();
+    void linkSyncAccount(QWidget *window, std::function<void()> done);
     void xpcSetup();
     void xpcConfigUpdate();
     void xpcStartBackupScan();
@@ -108,6 +127,8 @@ Q_SIGNALS:
     void comparisonShown(QDialog *sheet);
     // XML generation ended (done or cancelled) and the version list is being filled again.
     void xmlGenerationFinished();
+    // The service manager's jobs were written or removed (generateLaunchdPlist, relaunchHelper).
+    void helperJobsWritten();
     // The controller has ended its work (upload and remote-removal modes, too many copies).
     void quitRequested();
 
@@ -145,12 +166,17 @@ private:
     void startRemoteRemoval(const QStringList &paths);
     void countRemoteDeletion();
     void ensureHelperRunning();
+    bool hasSomethingToWatch() const;
+    // Writes the helper's job when what there is to watch changed since it was last written.
+    void updateHelperJob();
+    static bool runsFromBundle();
     void setUpWindow();
     void quit();
 
     bool m_hasUserInterface;
     std::unique_ptr<QFTombrelBackup> m_engine;
     QPointer<MainWindow> m_window;
+    class QFPrefController *m_prefController = nullptr;
     QFProjectListModel *m_projectModel = nullptr;
     QFVersionListModel *m_versionModel = nullptr;
 
@@ -166,6 +192,9 @@ private:
 
     Mode m_mode = Mode::Normal;
     bool m_launched = false;
+    bool m_recoveredFromCrash = false;
+    // Whether the helper's job was last written for something to watch (else removed).
+    std::optional<bool> m_helperJobWanted;
     bool m_startingUp = true;
     bool m_progressCancelled = true;
     bool m_stripMovedByOutline = false;

@@ -65,11 +65,22 @@ MainWindow::MainWindow(QWidget *parent)
     m_printAction->setEnabled(false);
     m_printPreviewAction->setEnabled(false);
     file->addSeparator();
+    m_relaunchHelperAction = file->addAction(QStringLiteral("&Relaunch Helper"));
+    m_relaunchHelperAction->setObjectName(QStringLiteral("relaunchHelperAction"));
+    m_relaunchHelperAction->setToolTip(QStringLiteral("End the background helper and start it again"));
+    file->addSeparator();
     QAction *close = file->addAction(QStringLiteral("&Close Window"), this, &QWidget::close);
     close->setShortcut(QKeySequence::Close);
     QAction *quit = file->addAction(QStringLiteral("&Quit"), qApp, &QCoreApplication::quit);
     quit->setShortcut(QKeySequence::Quit);
     quit->setMenuRole(QAction::QuitRole);
+    QMenu *edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+    m_preferencesAction = edit->addAction(QIcon::fromTheme(QStringLiteral("preferences-system")), QStringLiteral("Pr&eferences…"));
+    m_preferencesAction->setObjectName(QStringLiteral("preferencesAction"));
+    m_preferencesAction->setShortcut(QKeySequence::Preferences);
+    if (m_preferencesAction->shortcut().isEmpty())
+        m_preferencesAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+,")));
+    m_preferencesAction->setMenuRole(QAction::PreferencesRole);
     m_generateXMLAction = toolbar->addAction(QIcon::fromTheme(QStringLiteral("document-export")), QStringLiteral("Generate XML"));
     m_generateXMLAction->setObjectName(QStringLiteral("generateXMLAction"));
     m_generateXMLAction->setToolTip(QStringLiteral("Ask the editor for the XML copies of every version that has none"));

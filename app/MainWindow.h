@@ -43,6 +43,8 @@ public:
     QAction *generateXMLAction() const { return m_generateXMLAction; }
     QAction *compareAction() const { return m_compareAction; }
     QToolBar *toolbar() const { return m_toolbar; }
+    QAction *preferencesAction() const { return m_preferencesAction; }
+    QAction *relaunchHelperAction() const { return m_relaunchHelperAction; }
     class QFProgressSheet *progressSheet() const { return m_progressSheet; }
 
     // The label at 60 % and the button at 25 % of the strip's height, measured from its bottom.
@@ -78,5 +80,7 @@ private:
     QAction *m_generateXMLAction;
     QAction *m_compareAction;
     QToolBar *m_toolbar;
+    QAction *m_preferencesAction;
+    QAction *m_relaunchHelperAction;
     class QFProgressSheet *m_progressSheet;
 };

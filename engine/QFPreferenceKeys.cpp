@@ -64,6 +64,7 @@ QList<QFPreferenceKey> QFPreferenceKeys::table()
         key("deleteBackupType", Type::Integer, integer(0), "shown in the preference window only"),
         key("removalType", Type::Switch, integer(0), "retention: 1 deletes removed versions, 0 moves them to the Trash"),
         key("manageBackups", Type::Switch, integer(1), "apply the retention rules after backups"),
+        key("keepAnnotatedVersions", Type::Switch, integer(0), "retention never removes a version that has a note"),
         key("backupManagementMinLimitSet", Type::Switch, integer(1), "leave small projects alone"),
         key("backupManagementMinLimit", Type::Integer, integer(25), "a project with at most this many versions is not pruned"),
         key("removeDuplicates", Type::Switch, integer(1), "drop a new version identical to the previous one"),

@@ -17,6 +17,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 
 #include <algorithm>
 #include <map>
@@ -28,6 +29,7 @@ struct RetentionSettings {
     qint64 manage, minLimitSet, minLimit, currentDayCount, currentLimitSet, currentLimit, deleteSet, deleteCount, oldType,
         oldCount, oldLimitSet, oldLimit, removalType;
     bool syncRemovals;
+    bool keepAnnotated;
 
     // Day counts beyond this are no setting a person means; the bound keeps their seconds far from overflow.
     static constexpr qint64 kMaximumDays = 36500;
@@ -50,6 +52,7 @@ struct RetentionSettings {
         s.oldLimitSet = p.integer(QStringLiteral("oldBackupLimitSet"), 1);
         s.oldLimit = p.integer(QStringLiteral("oldBackupLimit"), 30);
         s.removalType = p.integer(QStringLiteral("removalType"), 0);
+        s.keepAnnotated = p.integer(QStringLiteral("keepAnnotatedVersions"), 0) == 1;
         s.syncRemovals = p.integer(QStringLiteral("syncService"), 0) == 1
             && (!p.contains(QStringLiteral("syncDeleteRemoteFiles")) || p.integer(QStringLiteral("syncDeleteRemoteFiles"), 1) == 1);
         return s;
@@ -143,8 +146,16 @@ bool QFTombrelBackup::manageBackups()
     const auto secondsBetween = [](std::optional<qint64> from, std::optional<qint64> to) -> qint64 {
         return from && to ? (*to - *from) / 1000 : 0;
     };
+    // The names of the project's versions that carry a note, when such versions are kept.
+    QSet<QString> annotated;
     // Only versions that are gone have their synced copies removed.
     const auto remove = [&](const QString &path) {
+        if (settings.keepAnnotated) {
+            // A note belongs to a version and to its XML copy alike.
+            const QString stem = stemOf(QFileInfo(path).fileName());
+            if (annotated.contains(stem))
+                return;
+        }
         if (removeBackup(path, settings.removalType, false))
             removed << path;
     };
@@ -159,6 +170,15 @@ bool QFTombrelBackup::manageBackups()
             continue;
         if (names.isEmpty())
             continue;
+        annotated.clear();
+        if (settings.keepAnnotated) {
+            if (const auto notes = QFPropertyList::readDictionary(root + qfFormat("/%@/Annotations.plist", folder))) {
+                for (auto note = notes->cbegin(); note != notes->cend(); ++note) {
+                    if (note.value().metaType().id() == QMetaType::QString && !note.value().toString().isEmpty())
+                        annotated.insert(stemOf(note.key()));
+                }
+            }
+        }
         const std::optional<qint64> newest = modificationTime(versions + u'/' + names.last());
 
         QStringList current;

@@ -6,6 +6,10 @@
 #include "foundation/QFLocalPaths.h"
 
 #include <QDir>
+#include <QPair>
+
+#include <algorithm>
+#include <functional>
 #include <QFileInfo>
 #include <QStringList>
 #include <QVariantList>
@@ -34,6 +38,31 @@ bool liesInside(const QString &path, const QString &parent)
     if (parent == QLatin1String("/"))
         return path.startsWith(u'/') && path != parent;
     return path.startsWith(parent + u'/');
+}
+
+// Positions in the stored list of the dictionaries a table shows, in order.
+QList<qsizetype> dictionaryPositions(const QVariantList &stored)
+{
+    QList<qsizetype> positions;
+    for (qsizetype i = 0; i < stored.size(); ++i) {
+        if (stored.at(i).metaType().id() == QMetaType::QVariantMap)
+            positions << i;
+    }
+    return positions;
+}
+
+// The stored position of the element a table shows at row: there while it still holds what the table
+// shows, else wherever an equal element now lies (another program changed the list); -1 when gone.
+qsizetype positionOfShown(const QVariantList &stored, int row, const QVariantMap &shown)
+{
+    const QList<qsizetype> positions = dictionaryPositions(stored);
+    if (row >= 0 && row < positions.size() && stored.at(positions.at(row)).toMap() == shown)
+        return positions.at(row);
+    for (const qsizetype position : positions) {
+        if (stored.at(position).toMap() == shown)
+            return position;
+    }
+    return -1;
 }
 
 } // namespace
@@ -159,4 +188,70 @@ bool QFWatchFolderSettings::removeFolder(List list, const QString &folder, QStri
     if (removed)
         QFLog::appendLog("Removed watch folder %@", folder);
     return removed;
+}
+
+QList<QVariantMap> QFWatchFolderSettings::elements(List list)
+{
+    QList<QVariantMap> out;
+    const auto file = QFPreferenceKeys::readFile();
+    if (!file)
+        return out;
+    for (const QVariant &element : file->value(key(list)).toList()) {
+        if (element.metaType().id() == QMetaType::QVariantMap)
+            out << element.toMap();
+    }
+    return out;
+}
+
+bool QFWatchFolderSettings::appendElement(List list, const QVariantMap &element, QString *error)
+{
+    return QFPreferenceKeys::modify(
+        [&](QVariantMap &contents, QString *) {
+            QVariantList stored = contents.value(key(list)).toList();
+            stored << element;
+            contents.insert(key(list), stored);
+            return true;
+        },
+        error);
+}
+
+bool QFWatchFolderSettings::setElementValue(List list, int row, const QVariantMap &shown, const QString &column,
+    const QString &value, QString *error)
+{
+    const QString stored = column == kExtensions ? normalizedExtensions(value) : normalizedFolder(list, value);
+    return QFPreferenceKeys::modify(
+        [&](QVariantMap &contents, QString *reason) {
+            QVariantList elements = contents.value(key(list)).toList();
+            const qsizetype position = positionOfShown(elements, row, shown);
+            if (position < 0) {
+                *reason = QStringLiteral("the entry was changed by another program meanwhile");
+                return false;
+            }
+            QVariantMap element = elements.at(position).toMap();
+            element.insert(column, stored);
+            elements[position] = element;
+            contents.insert(key(list), elements);
+            return true;
+        },
+        error);
+}
+
+bool QFWatchFolderSettings::removeElements(List list, const QList<QPair<int, QVariantMap>> &shownRows, QString *error)
+{
+    return QFPreferenceKeys::modify(
+        [&](QVariantMap &contents, QString *) {
+            QVariantList elements = contents.value(key(list)).toList();
+            QList<qsizetype> doomed;
+            for (const auto &[row, shown] : shownRows) {
+                const qsizetype position = positionOfShown(elements, row, shown);
+                if (position >= 0 && !doomed.contains(position))
+                    doomed << position;
+            }
+            std::sort(doomed.begin(), doomed.end(), std::greater<>());
+            for (const qsizetype position : std::as_const(doomed))
+                elements.removeAt(position);
+            contents.insert(key(list), elements);
+            return true;
+        },
+        error);
 }

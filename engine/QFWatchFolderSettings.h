@@ -6,6 +6,7 @@
 // elements this code does not understand are kept as they are. Safe from any thread.
 
 #include <QList>
+#include <QPair>
 #include <QString>
 #include <QVariantMap>
 
@@ -50,4 +51,19 @@ public:
         std::optional<Refusal> *refusal, QString *error = nullptr);
     // Removes every entry with this folder. False when there is none or the file cannot be written.
     static bool removeFolder(List list, const QString &folder, QString *error = nullptr);
+
+    // The list's elements exactly as stored, for a table that shows and edits them in place (an element
+    // with an empty folder is one the user is still typing). Elements that are not dictionaries are left
+    // out of the table but kept in the file.
+    static QList<QVariantMap> elements(List list);
+    // Appends an element without any check (presets, the empty row of a new drive folder).
+    static bool appendElement(List list, const QVariantMap &element, QString *error = nullptr);
+    // Replaces the element shown at row (which must still hold shown; else the first equal element) by a
+    // copy with column ("folder" or "extensions") set to value: folders normalized for the list,
+    // extensions to lower case without blanks. False when the element is gone from the file meanwhile.
+    static bool setElementValue(List list, int row, const QVariantMap &shown, const QString &column,
+        const QString &value, QString *error = nullptr);
+    // Removes the elements shown (each at its row, else the first equal one); those gone meanwhile are
+    // skipped.
+    static bool removeElements(List list, const QList<QPair<int, QVariantMap>> &shownRows, QString *error = nullptr);
 };

@@ -6,6 +6,12 @@
 #include "engine/QFTombrelBackup.h"
 #include "foundation/QFLaunchd.h"
 #include "foundation/platform/QFBundle.h"
+#include "foundation/QFAuthorization.h"
+#include "foundation/QFAppleEvents.h"
+#include "foundation/QFLocalPaths.h"
+#include "foundation/QFLog.h"
+#include "engine/QFPreferenceSnapshot.h"
+#include "tests/support/QFFrozenFolder.h"
 #include "tests/support/QFTempHome.h"
 #include "tests/support/QFVersionStoreBuilder.h"
 
@@ -142,4 +148,65 @@ TEST_F(QFHelperAgentTest, WithoutAServiceManagerTheHelperIsStartedDirectly)
     EXPECT_TRUE(QTest::qWaitFor([] { return QFLaunchd::isProcessRunning(QStringLiteral("ProTombrelHelper")); }, 10000));
     QFLaunchd::killProcessesNamed(QStringLiteral("ProTombrelHelper"));
     EXPECT_TRUE(QTest::qWaitFor([] { return !QFLaunchd::isProcessRunning(QStringLiteral("ProTombrelHelper")); }, 10000));
+}
+
+TEST_F(QFHelperAgentTest, AnEditorOlderThanSevenGetsNoAutosaveJobAndAutosaveIsSwitchedOff)
+{
+    const auto installEditor = [this](const char *version) {
+        home.write(QStringLiteral("Applications/Final Cut Pro.app/Contents/Info.plist"),
+            QByteArray("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleIdentifier</key><string>")
+                + QFAppleEvents::editorBundleIdentifier().toUtf8() + "</string><key>CFBundleShortVersionString</key><string>"
+                + version + "</string></dict></plist>");
+    };
+    QFLog::createNewLog(QStringLiteral("AgentTest"));
+    const QString name = QString::fromLatin1(QFHelperAgent::kAutosaveJob);
+    QFTombrelBackup engine;
+    QFVersionStoreBuilder::addProject(home.file(QStringLiteral("Movies/Cut.fcp")), QStringLiteral("CUT"));
+    QFVersionStoreBuilder::setPreferences({ { "autosaveEnabled", 1 }, { "autosaveInterval", 5 } });
+
+    installEditor("6.0.6");
+    ASSERT_EQ(QFAppleEvents::finalCutProMajorVersion(), 6);
+    QFHelperAgent::generateAutosavePlist(engine);
+    EXPECT_FALSE(QFile::exists(QFLaunchd::serviceFile(name)));
+    EXPECT_FALSE(QFile::exists(QFLaunchd::timerFile(name)));
+    EXPECT_EQ(QFPreferenceSnapshot::read().integer(QStringLiteral("autosaveEnabled"), -1), 0);
+    EXPECT_TRUE(home.logMessages(QStringLiteral("AgentTest")).join(u'\n').contains(QStringLiteral("Error: Autosave can only be activated on Final Cut Pro 7+ systems")))
+        << qPrintable(home.logMessages(QStringLiteral("AgentTest")).join(u'\n'));
+
+    // Version 7 and autosave on again: the timer is there.
+    installEditor("7.0.3");
+    QFVersionStoreBuilder::setPreferences({ { "autosaveEnabled", 1 } });
+    QFHelperAgent::generateAutosavePlist(engine);
+    EXPECT_TRUE(read(QFLaunchd::timerFile(name)).contains(QStringLiteral("OnUnitActiveSec=300s")));
+}
+
+TEST_F(QFHelperAgentTest, AJobFolderThatCannotBeWrittenGetsTheJobThroughTheTemporaryFolderAndTheAdministrator)
+{
+    QFLog::createNewLog(QStringLiteral("AgentTest"));
+    const QString name = QStringLiteral("com.quenfield.ProTombrel.test");
+    ASSERT_TRUE(QDir().mkpath(QFLaunchd::jobFolder()));
+    FrozenFolder folder(QFLaunchd::jobFolder());
+    if (!folder.frozen())
+        GTEST_SKIP() << "this file system lets the folder be written whatever its mode";
+    // The administrator's move, as the privileged helper tool would make it.
+    QStringList commands;
+    QFLocalPaths::setRootOverride(true);
+    QFAuthorization::sharedController()->setCommandRunner([&](const QString &program, const QStringList &arguments, bool) {
+        commands << (QStringList { program } + arguments).join(u' ');
+        return folder.whileThawed([&] { return QProcess::execute(program, arguments); });
+    });
+    const bool started = QFLaunchd::startJob(name, QFHelperAgent::helperJob(bundle), false);
+    QFAuthorization::sharedController()->setCommandRunner({});
+    QFLocalPaths::setRootOverride(std::nullopt);
+
+    EXPECT_TRUE(started);
+    const QString temporary = QFLocalPaths::tempDirectory() + QStringLiteral("/com.quenfield.ProTombrel.test.service");
+    ASSERT_EQ(commands.size(), 1) << qPrintable(commands.join(u'\n'));
+    EXPECT_TRUE(commands.first().startsWith(QStringLiteral("/bin/mv"))) << qPrintable(commands.first());
+    EXPECT_TRUE(commands.first().endsWith(temporary + u' ' + QFLaunchd::serviceFile(name))) << qPrintable(commands.first());
+    EXPECT_TRUE(read(QFLaunchd::serviceFile(name)).contains(QStringLiteral("Restart=on-failure")));
+    EXPECT_FALSE(QFile::exists(temporary));
+    EXPECT_TRUE(home.logMessages(QStringLiteral("AgentTest")).contains(QStringLiteral("Unable to write launchd plist - trying to authorize...")))
+        << qPrintable(home.logMessages(QStringLiteral("AgentTest")).join(u'\n'));
+    EXPECT_TRUE(calls().contains(QStringLiteral("--user restart com.quenfield.ProTombrel.test.service")));
 }

@@ -16,7 +16,7 @@
 namespace {
 
 const char *const kVariables[] = { "HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME",
-    "XDG_RUNTIME_DIR", "TMPDIR" };
+    "XDG_RUNTIME_DIR", "TMPDIR", "PATH" };
 
 } // namespace
 
@@ -40,6 +40,21 @@ QFTempHome::QFTempHome()
     set("XDG_RUNTIME_DIR", QStringLiteral("run"));
     set("TMPDIR", QStringLiteral("tmp"));
     QFile::setPermissions(root + QStringLiteral("/run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    // No test reaches the user's own service manager: systemctl is a stand-in that records its arguments
+    // in systemctl.log and answers as a manager that has no systemd user instance when the file
+    // "no-manager" exists in the home.
+    const QString bin = root + QStringLiteral("/.test-bin");
+    QDir().mkpath(bin);
+    QFile tool(bin + QStringLiteral("/systemctl"));
+    if (tool.open(QIODevice::WriteOnly)) {
+        tool.write(QStringLiteral("#!/bin/sh\necho \"$*\" >> '%1/systemctl.log'\n[ -e '%1/no-manager' ] && exit 1\nexit 0\n").arg(root).toUtf8());
+        tool.close();
+        tool.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    const std::optional<std::string> &path = m_saved["PATH"];
+    const std::string searchPath = QFile::encodeName(bin + u':').toStdString() + path.value_or("/usr/bin:/bin");
+    setenv("PATH", searchPath.c_str(), 1);
 
     struct passwd *pw = getpwuid(geteuid());
     const QString name = pw ? QString::fromUtf8(pw->pw_name) : QStringLiteral("tester");

@@ -1,7 +1,8 @@
 #pragma once
 
 // A fresh home for one test: HOME and every XDG folder point into a new temporary folder, the console
-// user is the current user with that home, and everything is restored afterwards.
+// user is the current user with that home, systemctl is a recording stand-in (its calls in
+// "systemctl.log" of the home), and everything is restored afterwards.
 
 #include <QDateTime>
 #include <QString>
