@@ -102,6 +102,7 @@ AppController::AppController(bool hasUserInterface, QObject *parent)
     m_parserQueue.setMaxThreadCount(4);
     m_backgroundQueue.setMaxThreadCount(4);
     if (hasUserInterface) {
+        QFAppImages::useIconTheme();
         QFBugReporter::startBugReporter(QString(), QString(), this);
         QFLog::createNewLog();
         m_engine = std::make_unique<QFTombrelBackup>();

@@ -51,7 +51,7 @@ MainWindow::MainWindow(QWidget *parent)
     toolbar->setMovable(false);
     toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     toolbar->setIconSize(QSize(20, 20));
-    m_backupNowAction = toolbar->addAction(QIcon::fromTheme(QStringLiteral("document-save")), QStringLiteral("Back Up Now"));
+    m_backupNowAction = toolbar->addAction(QFAppImages::themeIcon({ QStringLiteral("document-save") }, palette()), QStringLiteral("Back Up Now"));
     m_backupNowAction->setObjectName(QStringLiteral("backupNowAction"));
     m_backupNowAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+B")));
     m_backupNowAction->setEnabled(false);
@@ -75,17 +75,17 @@ MainWindow::MainWindow(QWidget *parent)
     quit->setShortcut(QKeySequence::Quit);
     quit->setMenuRole(QAction::QuitRole);
     QMenu *edit = menuBar()->addMenu(QStringLiteral("&Edit"));
-    m_preferencesAction = edit->addAction(QIcon::fromTheme(QStringLiteral("preferences-system")), QStringLiteral("Pr&eferences…"));
+    m_preferencesAction = edit->addAction(QFAppImages::themeIcon({ QStringLiteral("preferences-system") }, palette()), QStringLiteral("Pr&eferences…"));
     m_preferencesAction->setObjectName(QStringLiteral("preferencesAction"));
     m_preferencesAction->setShortcut(QKeySequence::Preferences);
     if (m_preferencesAction->shortcut().isEmpty())
         m_preferencesAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+,")));
     m_preferencesAction->setMenuRole(QAction::PreferencesRole);
-    m_generateXMLAction = toolbar->addAction(QIcon::fromTheme(QStringLiteral("document-export")), QStringLiteral("Generate XML"));
+    m_generateXMLAction = toolbar->addAction(QFAppImages::themeIcon({ QStringLiteral("document-export"), QStringLiteral("document-send"), QStringLiteral("text-x-generic") }, palette()), QStringLiteral("Generate XML"));
     m_generateXMLAction->setObjectName(QStringLiteral("generateXMLAction"));
     m_generateXMLAction->setToolTip(QStringLiteral("Ask the editor for the XML copies of every version that has none"));
     m_generateXMLAction->setVisible(false);
-    m_compareAction = toolbar->addAction(QIcon::fromTheme(QStringLiteral("view-dual")), QStringLiteral("Compare Versions"));
+    m_compareAction = toolbar->addAction(QFAppImages::themeIcon({ QStringLiteral("view-dual") }, palette()), QStringLiteral("Compare Versions"));
     m_compareAction->setObjectName(QStringLiteral("compareAction"));
     m_compareAction->setToolTip(QStringLiteral("What changed between the two selected versions"));
     m_compareAction->setEnabled(false);
@@ -99,7 +99,7 @@ MainWindow::MainWindow(QWidget *parent)
     m_versionSearch->setFixedWidth(240);
     toolbar->addWidget(m_versionSearch);
     toolbar->addSeparator();
-    m_viewModeAction = toolbar->addAction(QIcon::fromTheme(QStringLiteral("view-preview"), QIcon::fromTheme(QStringLiteral("image-x-generic"))),
+    m_viewModeAction = toolbar->addAction(QFAppImages::themeIcon({ QStringLiteral("view-preview"), QStringLiteral("image-x-generic") }, palette()),
         QStringLiteral("Screenshots"));
     m_viewModeAction->setObjectName(QStringLiteral("viewModeAction"));
     m_viewModeAction->setCheckable(true);

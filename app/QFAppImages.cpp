@@ -6,6 +6,8 @@
 #include <QHash>
 #include <QMimeDatabase>
 #include <QPainter>
+#include <QPixmap>
+#include <QStandardPaths>
 #include <QSvgRenderer>
 
 // Resources of a static library are registered by hand, at global scope.
@@ -38,6 +40,50 @@ QString resourceFor(const QString &name)
 }
 
 } // namespace
+
+void QFAppImages::useIconTheme()
+{
+    // Platforms without a desktop theme look only in the application's resources.
+    QStringList paths = QIcon::themeSearchPaths();
+    for (const QString &folder : QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QStringLiteral("icons"), QStandardPaths::LocateDirectory)) {
+        if (!paths.contains(folder))
+            paths << folder;
+    }
+    QIcon::setThemeSearchPaths(paths);
+    const QString name = QIcon::themeName();
+    if (!QFileInfo::exists(QStringLiteral("/usr/share/icons/Adwaita/index.theme")))
+        return;
+    QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+    if (name.isEmpty() || name == QLatin1String("hicolor"))
+        QIcon::setThemeName(QStringLiteral("Adwaita"));
+}
+
+QIcon QFAppImages::themeIcon(const QStringList &names, const QPalette &palette)
+{
+    for (const QString &name : names) {
+        if (QIcon::hasThemeIcon(name))
+            return QIcon::fromTheme(name);
+    }
+    for (const QString &name : names) {
+        const QString symbolic = name + QStringLiteral("-symbolic");
+        if (!QIcon::hasThemeIcon(symbolic))
+            continue;
+        const QIcon source = QIcon::fromTheme(symbolic);
+        QIcon tinted;
+        for (const QColor &colour : { palette.color(QPalette::Active, QPalette::WindowText), palette.color(QPalette::Disabled, QPalette::WindowText) }) {
+            for (const int side : { 16, 22, 24, 32, 48 }) {
+                QPixmap pixmap = source.pixmap(QSize(side, side));
+                QPainter painter(&pixmap);
+                painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+                painter.fillRect(pixmap.rect(), colour);
+                painter.end();
+                tinted.addPixmap(pixmap, colour == palette.color(QPalette::Active, QPalette::WindowText) ? QIcon::Normal : QIcon::Disabled);
+            }
+        }
+        return tinted;
+    }
+    return {};
+}
 
 QIcon QFAppImages::applicationIcon()
 {

@@ -1,6 +1,7 @@
 #include "app/QFPrefController.h"
 
 #include "app/AppController.h"
+#include "app/QFAppImages.h"
 #include "app/QFWatchFolderTable.h"
 #include "engine/QFPreferenceKeys.h"
 #include "engine/QFProject.h"
@@ -37,18 +38,6 @@
 namespace {
 
 constexpr int kLargestShownNumber = 99999;
-
-QIcon themeIcon(std::initializer_list<const char *> names)
-{
-    for (const char *name : names) {
-        const QString plain = QString::fromLatin1(name);
-        for (const QString &candidate : { plain, plain + QStringLiteral("-symbolic") }) {
-            if (QIcon::hasThemeIcon(candidate))
-                return QIcon::fromTheme(candidate);
-        }
-    }
-    return {};
-}
 
 QLabel *heading(const QString &text)
 {
@@ -119,21 +108,21 @@ QFPrefController::QFPrefController(AppController *controller, QWidget *parent)
 
     const struct {
         const char *title;
-        std::initializer_list<const char *> icons;
+        QStringList icons;
         QWidget *(QFPrefController::*build)();
     } panes[] = {
-        { "General", { "preferences-system", "preferences-other" }, &QFPrefController::buildGeneralPane },
-        { "Projects", { "folder" }, &QFPrefController::buildProjectsPane },
-        { "Performance", { "power-profile-performance", "system-run" }, &QFPrefController::buildPerformancePane },
-        { "Management", { "document-open-recent" }, &QFPrefController::buildManagementPane },
-        { "Filtering", { "view-conceal", "edit-find" }, &QFPrefController::buildFilteringPane },
-        { "Sync", { "emblem-synchronizing", "view-refresh" }, &QFPrefController::buildSyncPane },
+        { "General", { QStringLiteral("preferences-system"), QStringLiteral("preferences-other") }, &QFPrefController::buildGeneralPane },
+        { "Projects", { QStringLiteral("folder") }, &QFPrefController::buildProjectsPane },
+        { "Performance", { QStringLiteral("utilities-system-monitor"), QStringLiteral("system-run") }, &QFPrefController::buildPerformancePane },
+        { "Management", { QStringLiteral("document-open-recent") }, &QFPrefController::buildManagementPane },
+        { "Filtering", { QStringLiteral("view-filter"), QStringLiteral("view-conceal") }, &QFPrefController::buildFilteringPane },
+        { "Sync", { QStringLiteral("emblem-synchronizing"), QStringLiteral("view-refresh") }, &QFPrefController::buildSyncPane },
     };
     for (const auto &pane : panes) {
         QWidget *content = (this->*pane.build)();
         content->setObjectName(QString::fromLatin1(pane.title).toLower() + QStringLiteral("Pane"));
         const int index = m_panes->addWidget(content);
-        QAction *action = toolbar->addAction(themeIcon(pane.icons), QString::fromLatin1(pane.title));
+        QAction *action = toolbar->addAction(QFAppImages::themeIcon(pane.icons, palette()), QString::fromLatin1(pane.title));
         action->setCheckable(true);
         action->setObjectName(QString::fromLatin1(pane.title).toLower());
         group->addAction(action);
@@ -412,6 +401,7 @@ QSpinBox *QFPrefController::integerBox(const QString &key, const QString &suffix
     box->setSuffix(suffix);
     box->setKeyboardTracking(false);
     box->setAccelerated(true);
+    box->setMaximumWidth(suffix.isEmpty() ? 90 : 130);
     if (const auto known = QFPreferenceKeys::find(key)) {
         box->setRange(int(std::clamp<qint64>(known->minimum, 0, kLargestShownNumber)), int(std::clamp<qint64>(known->maximum, 1, kLargestShownNumber)));
     } else {

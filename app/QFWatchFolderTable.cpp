@@ -1,5 +1,6 @@
 #include "app/QFWatchFolderTable.h"
 
+#include "app/QFAppImages.h"
 #include "foundation/QFAlert.h"
 #include "foundation/QFLocalPaths.h"
 #include "foundation/QFLog.h"
@@ -18,12 +19,6 @@ namespace {
 
 const QString kFolder = QStringLiteral("folder");
 const QString kExtensions = QStringLiteral("extensions");
-
-QIcon symbolic(const char *name)
-{
-    const QString plain = QString::fromLatin1(name);
-    return QIcon::fromTheme(plain, QIcon::fromTheme(plain + QStringLiteral("-symbolic")));
-}
 
 } // namespace
 
@@ -51,10 +46,10 @@ QFWatchFolderTable::QFWatchFolderTable(QFWatchFolderSettings::List list, QWidget
     m_table->setWordWrap(false);
     m_table->setTextElideMode(Qt::ElideMiddle);
 
-    m_add->setIcon(symbolic("list-add"));
+    m_add->setIcon(QFAppImages::themeIcon({ QStringLiteral("list-add") }, palette()));
     m_add->setObjectName(key + QStringLiteral("Add"));
     m_add->setToolTip(list == QFWatchFolderSettings::List::Folders ? QStringLiteral("Watch a folder…") : QStringLiteral("Add a folder on every drive"));
-    m_remove->setIcon(symbolic("list-remove"));
+    m_remove->setIcon(QFAppImages::themeIcon({ QStringLiteral("list-remove") }, palette()));
     m_remove->setObjectName(key + QStringLiteral("Remove"));
     m_remove->setToolTip(QStringLiteral("Stop watching the selected folders"));
     m_remove->setEnabled(false);

@@ -4,11 +4,15 @@
 #include "tests/support/QFTempHome.h"
 #include "tests/support/QFVersionStoreBuilder.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
+#include <QPalette>
+#include <QStyle>
+#include <QStyleFactory>
 
 namespace apptest {
 
@@ -63,6 +67,31 @@ QString buildSampleStore(const QString &home)
 
     QFVersionStoreBuilder::addProject(home + QStringLiteral("/Videos/Trailer.kdenlive"), QStringLiteral("TRAILER"));
     return cut;
+}
+
+void applyLook(bool dark)
+{
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QPalette palette = QApplication::style()->standardPalette();
+    if (dark) {
+        palette.setColor(QPalette::Window, QColor(0x2d, 0x2d, 0x30));
+        palette.setColor(QPalette::WindowText, QColor(0xe8, 0xe8, 0xe8));
+        palette.setColor(QPalette::Base, QColor(0x1f, 0x1f, 0x22));
+        palette.setColor(QPalette::AlternateBase, QColor(0x27, 0x27, 0x2a));
+        palette.setColor(QPalette::Text, QColor(0xe8, 0xe8, 0xe8));
+        palette.setColor(QPalette::Button, QColor(0x38, 0x38, 0x3c));
+        palette.setColor(QPalette::ButtonText, QColor(0xe8, 0xe8, 0xe8));
+        palette.setColor(QPalette::Highlight, QColor(0x35, 0x84, 0xe4));
+        palette.setColor(QPalette::HighlightedText, Qt::white);
+        palette.setColor(QPalette::PlaceholderText, QColor(0x90, 0x90, 0x90));
+        for (const QPalette::ColorRole role : { QPalette::WindowText, QPalette::Text, QPalette::ButtonText })
+            palette.setColor(QPalette::Disabled, role, QColor(0x78, 0x78, 0x7c));
+        palette.setColor(QPalette::Disabled, QPalette::Base, QColor(0x2a, 0x2a, 0x2d));
+        palette.setColor(QPalette::Disabled, QPalette::Button, QColor(0x33, 0x33, 0x36));
+    } else {
+        palette.setColor(QPalette::Highlight, QColor(0x35, 0x84, 0xe4));
+    }
+    QApplication::setPalette(palette);
 }
 
 } // namespace apptest

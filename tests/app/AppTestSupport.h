@@ -18,4 +18,7 @@ QString buildSampleStore(const QString &home);
 // The fixture of an editor's XML export.
 QByteArray xmlFixture(const QString &name);
 
+// The Fusion style with a light or a dark palette of the desktop's colours, for renders.
+void applyLook(bool dark);
+
 } // namespace apptest

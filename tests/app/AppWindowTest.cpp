@@ -638,23 +638,7 @@ TEST_F(AppWindowTest, RendersTheMainWindowLightAndDark)
     QDir().mkpath(QStringLiteral(QF_RENDER_DIR));
     const QPalette original = QApplication::palette();
     for (const bool dark : { false, true }) {
-        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-        QPalette palette = QApplication::style()->standardPalette();
-        if (dark) {
-            palette.setColor(QPalette::Window, QColor(0x2d, 0x2d, 0x30));
-            palette.setColor(QPalette::WindowText, QColor(0xe8, 0xe8, 0xe8));
-            palette.setColor(QPalette::Base, QColor(0x1f, 0x1f, 0x22));
-            palette.setColor(QPalette::AlternateBase, QColor(0x27, 0x27, 0x2a));
-            palette.setColor(QPalette::Text, QColor(0xe8, 0xe8, 0xe8));
-            palette.setColor(QPalette::Button, QColor(0x38, 0x38, 0x3c));
-            palette.setColor(QPalette::ButtonText, QColor(0xe8, 0xe8, 0xe8));
-            palette.setColor(QPalette::Highlight, QColor(0x35, 0x84, 0xe4));
-            palette.setColor(QPalette::HighlightedText, Qt::white);
-            palette.setColor(QPalette::PlaceholderText, QColor(0x90, 0x90, 0x90));
-        } else {
-            palette.setColor(QPalette::Highlight, QColor(0x35, 0x84, 0xe4));
-        }
-        QApplication::setPalette(palette);
+        apptest::applyLook(dark);
         launch();
         window->versionOutline()->setCurrentIndex(window->versionOutline()->model()->index(2, 0));
         QFCoverFlowView *strip = window->screenshotStrip();

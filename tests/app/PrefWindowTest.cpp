@@ -1,0 +1,458 @@
+// The preference window as a user meets it: its panes, the watch-folder tables and their sheets, the
+// retention group, the sync pane, the autosave switch, and what reaches the helper and the files.
+
+#include "app/AppController.h"
+#include "app/MainWindow.h"
+#include "app/QFPrefController.h"
+#include "app/QFWatchFolderTable.h"
+#include "engine/QFHelperAgent.h"
+#include "engine/QFPreferenceKeys.h"
+#include "engine/QFPreferenceSnapshot.h"
+#include "foundation/QFAppleEvents.h"
+#include "foundation/QFHelperConnection.h"
+#include "foundation/QFLaunchd.h"
+#include "foundation/platform/QFPropertyList.h"
+#include "foundation/ui/QFAlertPresenter.h"
+#include "tests/app/AppTestSupport.h"
+#include "tests/support/QFTempHome.h"
+#include "tests/support/QFVersionStoreBuilder.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDBusConnection>
+#include <QDir>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The helper's service on the private test bus: counts what the window tells it.
+class FakeHelper : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "com.quenfield.ProTombrelHelper")
+
+public:
+    int configurationUpdates = 0;
+
+public Q_SLOTS:
+    void updateConfiguration() { ++configurationUpdates; }
+    void startBackupScan() { }
+};
+
+class PrefWindowTest : public TempHomeTest {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "run under dbus-run-session";
+        qfInstallWidgetAlerts();
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        ASSERT_TRUE(bus.registerObject(QFHelperConnection::objectPath(), &helper, QDBusConnection::ExportAllSlots));
+        ASSERT_TRUE(bus.registerService(QFHelperConnection::serviceName()));
+        QDir().mkpath(home.file(QStringLiteral("Videos")));
+        QDir().mkpath(home.file(QStringLiteral("Documents")));
+    }
+    void TearDown() override
+    {
+        controller.reset();
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        bus.unregisterService(QFHelperConnection::serviceName());
+        bus.unregisterObject(QFHelperConnection::objectPath());
+    }
+
+    // Starts the application and opens the preferences with the menu's key.
+    void open()
+    {
+        controller = std::make_unique<AppController>(true);
+        QSignalSpy shown(controller.get(), &AppController::projectListShown);
+        controller->applicationDidFinishLaunching({ QStringLiteral("Pro Tombrel") });
+        MainWindow *window = controller->mainWindow();
+        ASSERT_TRUE(window);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !shown.isEmpty() && !controller->isBusy(); }, 20000));
+        window->activateWindow();
+        QTest::keyClick(window, Qt::Key_Comma, Qt::ControlModifier);
+        prefs = controller->prefController();
+        ASSERT_TRUE(prefs);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(prefs));
+        prefs->resize(720, 560);
+    }
+    template <typename T>
+    T *control(const QString &name) const
+    {
+        T *found = prefs->findChild<T *>(name);
+        EXPECT_TRUE(found) << "no control " << name.toStdString();
+        return found;
+    }
+    void showPane(const QString &name)
+    {
+        auto *bar = prefs->findChild<QToolBar *>(QStringLiteral("paneToolbar"));
+        for (QAction *action : bar->actions()) {
+            if (action->objectName() == name) {
+                QTest::mouseClick(bar->widgetForAction(action), Qt::LeftButton);
+                return;
+            }
+        }
+        ADD_FAILURE() << "no pane " << name.toStdString();
+    }
+    // The sheet shown next: its title and text; the button of that title is pressed.
+    static QStringList answerSheet(const QString &button = QStringLiteral("OK"))
+    {
+        QMessageBox *box = nullptr;
+        if (!QTest::qWaitFor([&] {
+                box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+                return box && box->isVisible();
+            }, 5000)) {
+            ADD_FAILURE() << "no sheet";
+            return {};
+        }
+        const QStringList texts { box->text(), box->informativeText() };
+        for (QAbstractButton *candidate : box->buttons()) {
+            if (candidate->text() == button) {
+                QTest::mouseClick(candidate, Qt::LeftButton);
+                return texts;
+            }
+        }
+        ADD_FAILURE() << "no button " << button.toStdString();
+        return texts;
+    }
+    // Types a path into the folder panel shown next and presses Return.
+    static void chooseInPanel(const QString &path)
+    {
+        QFileDialog *panel = nullptr;
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            panel = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            return panel && panel->isVisible();
+        }, 5000)) << "no folder panel";
+        auto *name = panel->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        ASSERT_TRUE(name);
+        // Typed where the panel's keyboard focus is, so that the panel reads it as typed.
+        panel->activateWindow();
+        name->setFocus();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return name->hasFocus(); }, 5000));
+        name->selectAll();
+        QTest::keyClicks(name, path);
+        // The completion list that typing opened is put away first, as a click elsewhere would.
+        if (QWidget *popup = QApplication::activePopupWidget())
+            popup->close();
+        // The panel's own button (Return would open the folder typed).
+        auto *buttons = panel->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
+        ASSERT_TRUE(buttons);
+        QPushButton *accept = qobject_cast<QPushButton *>(buttons->button(QDialogButtonBox::Open));
+        if (!accept)
+            accept = qobject_cast<QPushButton *>(buttons->buttons().value(0));
+        ASSERT_TRUE(accept);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return accept->isEnabled(); }, 5000));
+        QTest::mouseClick(accept, Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !panel->isVisible(); }, 5000)) << qPrintable(name->text());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !QApplication::activeModalWidget() || QApplication::activeModalWidget() != panel; }, 5000));
+    }
+    // Clicks a check box or radio button on its box, as a person aims.
+    static void click(QAbstractButton *button)
+    {
+        ASSERT_TRUE(button);
+        const bool hasIndicator = qobject_cast<QCheckBox *>(button) || qobject_cast<QRadioButton *>(button);
+        QTest::mouseClick(button, Qt::LeftButton, {}, hasIndicator ? QPoint(8, button->height() / 2) : button->rect().center());
+    }
+    // Types into the editor open in a table and commits it with Return.
+    static void typeIntoOpenEditor(QTableWidget *table, const QString &text)
+    {
+        QLineEdit *editor = nullptr;
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            editor = table->viewport()->findChild<QLineEdit *>();
+            return editor && editor->isVisible();
+        }, 5000)) << "no open editor";
+        editor->selectAll();
+        QTest::keyClicks(editor, text);
+        QTest::keyClick(editor, Qt::Key_Return);
+    }
+    static QVariantList stored(const char *key)
+    {
+        return QFPreferenceKeys::readFile().value_or(QVariantMap()).value(QString::fromLatin1(key)).toList();
+    }
+    static QVariant storedValue(const char *key)
+    {
+        return QFPreferenceKeys::readFile().value_or(QVariantMap()).value(QString::fromLatin1(key));
+    }
+    bool helperToldAfter(int before) const
+    {
+        return QTest::qWaitFor([&] { return helper.configurationUpdates > before; }, 5000);
+    }
+
+    FakeHelper helper;
+    std::unique_ptr<AppController> controller;
+    QFPrefController *prefs = nullptr;
+};
+
+} // namespace
+
+TEST_F(PrefWindowTest, TheMenuKeyOpensTheGeneralPaneAndTheToolbarChoosesTheOthers)
+{
+    QFVersionStoreBuilder::setPreferences({ { "firstRun", false } });
+    open();
+    EXPECT_EQ(prefs->currentPane(), QFPrefController::General);
+    EXPECT_TRUE(prefs->paneWidget(QFPrefController::General)->isVisible());
+    const QStringList panes = { "projects", "performance", "management", "filtering", "sync", "general" };
+    for (int i = 0; i < panes.size(); ++i) {
+        showPane(panes.at(i));
+        const auto expected = QFPrefController::Pane((i + 1) % 6);
+        EXPECT_EQ(prefs->currentPane(), expected) << qPrintable(panes.at(i));
+        EXPECT_TRUE(prefs->paneWidget(expected)->isVisible());
+        EXPECT_TRUE(prefs->paneAction(expected)->isChecked());
+    }
+
+    // Closing the window tells the helper.
+    const int before = helper.configurationUpdates;
+    prefs->close();
+    EXPECT_TRUE(helperToldAfter(before));
+}
+
+TEST_F(PrefWindowTest, AWatchedFolderIsRefusedAgainAndSoIsOneInsideItButNotANeighbourWithALongerName)
+{
+    QFVersionStoreBuilder::setPreferences({ { "firstRun", false } });
+    const QString movies = home.file(QStringLiteral("Movies"));
+    for (const char *folder : { "Movies/Old", "Movies2" })
+        QDir().mkpath(home.file(QString::fromLatin1(folder)));
+    open();
+    showPane(QStringLiteral("projects"));
+    QFWatchFolderTable *folders = prefs->watchFolderTable();
+
+    // Added by browsing: the folder alone, then the extensions typed into the open cell.
+    int before = helper.configurationUpdates;
+    QTest::mouseClick(folders->addButton(), Qt::LeftButton);
+    chooseInPanel(movies);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stored("watchFolders").size() == 1; }, 5000));
+    EXPECT_EQ(stored("watchFolders").first().toMap(), QVariantMap({ { "folder", movies } })) << "no extensions until typed";
+    EXPECT_TRUE(helperToldAfter(before));
+    typeIntoOpenEditor(folders->table(), QStringLiteral(" .Kdenlive, MLT"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stored("watchFolders").first().toMap().contains("extensions"); }, 5000));
+    EXPECT_EQ(stored("watchFolders").first().toMap().value("extensions"), QStringLiteral("kdenlive,mlt"));
+    EXPECT_EQ(folders->table()->item(0, 1)->text(), QStringLiteral("kdenlive,mlt"));
+
+    // The same folder again, and one inside it: sheets, and the list as it was.
+    QTest::mouseClick(folders->addButton(), Qt::LeftButton);
+    chooseInPanel(movies);
+    EXPECT_EQ(answerSheet(), QStringList({ "Duplicate watch folder", movies + " is already being watched" }));
+    QTest::mouseClick(folders->addButton(), Qt::LeftButton);
+    chooseInPanel(movies + QStringLiteral("/Old"));
+    EXPECT_EQ(answerSheet(), QStringList({ "Parent already watched",
+                                 "The parent folder " + movies + " is already being watched. You do not need to add subfolders individually." }));
+    EXPECT_EQ(stored("watchFolders").size(), 1);
+    EXPECT_EQ(folders->table()->rowCount(), 1);
+
+    // A neighbour whose name only begins like the watched one is a folder of its own.
+    QTest::mouseClick(folders->addButton(), Qt::LeftButton);
+    chooseInPanel(home.file(QStringLiteral("Movies2")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stored("watchFolders").size() == 2; }, 5000));
+    EXPECT_EQ(stored("watchFolders").at(1).toMap().value("folder"), home.file(QStringLiteral("Movies2")));
+    typeIntoOpenEditor(folders->table(), QStringLiteral("blend"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stored("watchFolders").at(1).toMap().value("extensions") == QStringLiteral("blend"); }, 5000));
+
+    // Removing the selected row.
+    before = helper.configurationUpdates;
+    QTableWidget *table = folders->table();
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(0, 0)).center());
+    QTest::mouseClick(folders->removeButton(), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stored("watchFolders").size() == 1; }, 5000));
+    EXPECT_EQ(stored("watchFolders").first().toMap().value("folder"), home.file(QStringLiteral("Movies2")));
+    EXPECT_TRUE(helperToldAfter(before));
+}
+
+TEST_F(PrefWindowTest, DriveFoldersAreTypedInPlaceAndPresetsAreAppendedAsTheyAre)
+{
+    QFVersionStoreBuilder::setPreferences({ { "firstRun", false } });
+    open();
+    showPane(QStringLiteral("projects"));
+    QFWatchFolderTable *drives = prefs->driveFolderTable();
+
+    QTest::mouseClick(drives->addButton(), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stored("watchDriveFolders").size() == 1; }, 5000));
+    EXPECT_EQ(stored("watchDriveFolders").first().toMap(), QVariantMap({ { "folder", QString() } }));
+    typeIntoOpenEditor(drives->table(), QStringLiteral("Final Cut Events"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stored("watchDriveFolders").first().toMap().value("folder") == QStringLiteral("/Final Cut Events"); }, 5000));
+
+    // The preset menu under its button; the same preset twice gives two rows.
+    for (int i = 0; i < 2; ++i) {
+        QTimer::singleShot(0, [] {
+            QMenu *menu = nullptr;
+            if (!QTest::qWaitFor([&] {
+                    menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+                    return menu && menu->isVisible();
+                }, 5000)) {
+                ADD_FAILURE() << "no preset menu";
+                return;
+            }
+            for (QAction *action : menu->actions()) {
+                if (action->text() == QStringLiteral("Final Cut Projects on Every Drive")) {
+                    QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
+                    return;
+                }
+            }
+            ADD_FAILURE() << "no preset";
+            menu->close();
+        });
+        QTest::mouseClick(drives->presetButton(), Qt::LeftButton);
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stored("watchDriveFolders").size() == 3; }, 5000));
+    const QVariantMap preset { { "folder", "/Final Cut Projects" }, { "extensions", "fcpproject" } };
+    EXPECT_EQ(stored("watchDriveFolders").at(1).toMap(), preset);
+    EXPECT_EQ(stored("watchDriveFolders").at(2).toMap(), preset);
+    EXPECT_EQ(drives->table()->rowCount(), 3);
+}
+
+TEST_F(PrefWindowTest, RegisteredDefaultsAreShownWithoutBeingWrittenAndTheRetentionSwitchGovernsItsGroup)
+{
+    QFVersionStoreBuilder::setPreferences({ { "firstRun", false } });
+    open();
+    showPane(QStringLiteral("management"));
+    auto *days = control<QSpinBox>(QStringLiteral("currentDayCount"));
+    EXPECT_EQ(days->value(), 3);
+    EXPECT_FALSE(storedValue("currentDayCount").isValid()) << "a registered default stays in memory";
+    EXPECT_EQ(QFPreferenceSnapshot::read().integer(QStringLiteral("currentDayCount"), 3), 3);
+
+    const QList<QWidget *> group = { control<QCheckBox>(QStringLiteral("backupManagementMinLimitSet")), days,
+        control<QSpinBox>(QStringLiteral("currentBackupLimit")), control<QComboBox>(QStringLiteral("oldBackupType")),
+        control<QSpinBox>(QStringLiteral("oldBackupLimit")), control<QCheckBox>(QStringLiteral("deleteBackupSet")),
+        control<QSpinBox>(QStringLiteral("deleteBackupCount")), control<QRadioButton>(QStringLiteral("removalType")),
+        control<QCheckBox>(QStringLiteral("keepAnnotatedVersions")) };
+    auto *manage = control<QCheckBox>(QStringLiteral("manageBackups"));
+    ASSERT_TRUE(manage->isChecked());
+    for (QWidget *widget : group)
+        EXPECT_TRUE(widget->isEnabled()) << qPrintable(widget->objectName());
+    click(manage);
+    EXPECT_EQ(storedValue("manageBackups").toLongLong(), 0);
+    EXPECT_FALSE(manage->isChecked());
+    for (QWidget *widget : group)
+        EXPECT_FALSE(widget->isEnabled()) << qPrintable(widget->objectName());
+    click(manage);
+    for (QWidget *widget : group)
+        EXPECT_TRUE(widget->isEnabled()) << qPrintable(widget->objectName());
+
+    // Typed values and choices are stored at once.
+    days->setFocus();
+    days->selectAll();
+    QTest::keyClicks(days, QStringLiteral("7"));
+    QTest::keyClick(days, Qt::Key_Return);
+    EXPECT_EQ(storedValue("currentDayCount").toLongLong(), 7);
+    click(control<QRadioButton>(QStringLiteral("removalType")));
+    EXPECT_EQ(storedValue("removalType").toLongLong(), 1);
+    click(control<QCheckBox>(QStringLiteral("keepAnnotatedVersions")));
+    EXPECT_EQ(storedValue("keepAnnotatedVersions").toLongLong(), 1);
+}
+
+TEST_F(PrefWindowTest, TheSyncPaneLinksOnlyWithAServiceAndChoosingNoneTellsTheHelper)
+{
+    QFVersionStoreBuilder::setPreferences({ { "firstRun", false } });
+    open();
+    showPane(QStringLiteral("sync"));
+    auto *status = control<QLabel>(QStringLiteral("syncStatus"));
+    auto *link = control<QPushButton>(QStringLiteral("linkUnlink"));
+    auto *service = control<QComboBox>(QStringLiteral("syncService"));
+    EXPECT_EQ(status->text(), QStringLiteral("No linked account"));
+    EXPECT_EQ(link->text(), QStringLiteral("Link"));
+    EXPECT_FALSE(link->isEnabled());
+
+    service->setFocus();
+    QTest::keyClick(service, Qt::Key_Down);
+    EXPECT_EQ(storedValue("syncService").toLongLong(), 1);
+    EXPECT_TRUE(link->isEnabled());
+    QTest::mouseClick(link, Qt::LeftButton);
+    EXPECT_EQ(answerSheet().value(0), QStringLiteral("No sync service is available"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return link->isEnabled(); }, 5000));
+    EXPECT_EQ(status->text(), QStringLiteral("No linked account"));
+
+    const int before = helper.configurationUpdates;
+    QTest::keyClick(service, Qt::Key_Up);
+    EXPECT_EQ(storedValue("syncService").toLongLong(), 0);
+    EXPECT_FALSE(link->isEnabled());
+    EXPECT_TRUE(helperToldAfter(before));
+}
+
+TEST_F(PrefWindowTest, AutosaveWithAnEditorOlderThanSevenShowsTheRequirementAndStaysOff)
+{
+    QFVersionStoreBuilder::setPreferences({ { "firstRun", false } });
+    QFVersionStoreBuilder::addProject(home.file(QStringLiteral("Videos/Cut.fcp")), QStringLiteral("CUT"));
+    home.write(QStringLiteral("Applications/Final Cut Pro.app/Contents/Info.plist"),
+        QByteArray("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleIdentifier</key><string>")
+            + QFAppleEvents::editorBundleIdentifier().toUtf8()
+            + "</string><key>CFBundleShortVersionString</key><string>6.0.6</string></dict></plist>");
+    open();
+    auto *autosave = control<QCheckBox>(QStringLiteral("autosaveEnabled"));
+    ASSERT_FALSE(autosave->isChecked());
+    QSignalSpy written(prefs, &QFPrefController::autosaveJobWritten);
+    click(autosave);
+    EXPECT_EQ(answerSheet(), QStringList({ "Final Cut Pro 7 and above is required", "You need a minimum of Final Cut Pro 7.0 to use this function." }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !written.isEmpty(); }, 10000));
+    EXPECT_EQ(storedValue("autosaveEnabled").toLongLong(), 0);
+    EXPECT_FALSE(autosave->isChecked());
+    EXPECT_FALSE(QFile::exists(QFLaunchd::timerFile(QString::fromLatin1(QFHelperAgent::kAutosaveJob))));
+}
+
+TEST_F(PrefWindowTest, FiltersStorageAndTheAnalyticsSwitchReachTheirFiles)
+{
+    QFVersionStoreBuilder::setPreferences({ { "firstRun", false } });
+    open();
+    showPane(QStringLiteral("filtering"));
+    click(control<QCheckBox>(QStringLiteral("filterMarkers")));
+    EXPECT_EQ(storedValue("filterMarkers").toLongLong(), 1);
+
+    showPane(QStringLiteral("general"));
+    auto *analytics = control<QCheckBox>(QStringLiteral("logQC"));
+    click(analytics);
+    const auto qc = QFPropertyList::readDictionary(QFPrefController::analyticsFilePath());
+    ASSERT_TRUE(qc);
+    EXPECT_EQ(qc->value(QStringLiteral("logQC")), QVariant(true));
+    EXPECT_FALSE(storedValue("logQC").isValid()) << "not in the application's own file";
+
+    const QString store = home.file(QStringLiteral("Elsewhere/Versions"));
+    QDir().mkpath(store);
+    QTest::mouseClick(control<QPushButton>(QStringLiteral("storagePathBrowse")), Qt::LeftButton);
+    chooseInPanel(store);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return storedValue("storagePath").toString() == store; }, 5000));
+    EXPECT_EQ(control<QLabel>(QStringLiteral("storagePath"))->text(), store);
+}
+
+TEST_F(PrefWindowTest, RendersEveryPaneLightAndDark)
+{
+    QFVersionStoreBuilder::setPreferences({ { "firstRun", false },
+        { "watchFolders",
+            QVariantList { QVariantMap { { "folder", home.file(QStringLiteral("Videos")) }, { "extensions", "kdenlive,mlt,blend" } },
+                QVariantMap { { "folder", home.file(QStringLiteral("Documents/Adobe/Premiere Pro")) }, { "extensions", "prproj" } },
+                QVariantMap { { "folder", home.file(QStringLiteral("Documents/Ardour")) } } } },
+        { "watchDriveFolders", QVariantList { QVariantMap { { "folder", "/Final Cut Events" }, { "extensions", "fcpevent" } } } } });
+    QDir().mkpath(QStringLiteral(QF_RENDER_DIR));
+    const QPalette original = QApplication::palette();
+    const QStringList panes = { "general", "projects", "performance", "management", "filtering", "sync" };
+    for (const bool dark : { false, true }) {
+        apptest::applyLook(dark);
+        open();
+        for (const QString &pane : panes) {
+            showPane(pane);
+            if (pane == QStringLiteral("management") && !dark)
+                click(control<QCheckBox>(QStringLiteral("manageBackups")));
+            const QString file = QStringLiteral(QF_RENDER_DIR "/preferences-%1-%2.png").arg(pane, dark ? QStringLiteral("dark") : QStringLiteral("light"));
+            EXPECT_TRUE(prefs->grab().save(file)) << qPrintable(file);
+        }
+        controller.reset();
+    }
+    QApplication::setPalette(original);
+}
+
+#include "PrefWindowTest.moc"
