@@ -98,3 +98,20 @@ TEST_F(AppProgramTest, AFourthCopyInUploadModeQuitsBeforeDoingAnything)
         delete process;
     }
 }
+
+TEST_F(AppProgramTest, StartedWithNothingToWatchTheApplicationRemovesTheHelpersJob)
+{
+    const QString unit = home.write(QStringLiteral(".config/systemd/user/com.quenfield.ProTombrel.service"), "[Service]\nExecStart=/bin/true\n");
+    QFVersionStoreBuilder::setPreferences({ { "firstRun", false }, { "watchFolders", QVariantList() } });
+    QProcess application;
+    application.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    application.start(executable, {});
+    ASSERT_TRUE(application.waitForStarted(10000));
+    const bool removed = QTest::qWaitFor([&] { return !QFile::exists(unit); }, 30000);
+    application.kill();
+    application.waitForFinished(10000);
+    EXPECT_TRUE(removed) << "no projects and no watch folders: no helper";
+    QFile log(home.file(QStringLiteral("systemctl.log")));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(log.readAll().contains("--user disable --now com.quenfield.ProTombrel.service"));
+}

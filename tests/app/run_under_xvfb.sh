@@ -7,8 +7,13 @@ bundle=$1 convert=$2 out=$3
 work=$(mktemp -d)
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
 export XDG_STATE_HOME="$work/home/.local/state" XDG_CACHE_HOME="$work/home/.cache" XDG_RUNTIME_DIR="$work/run"
-mkdir -p "$HOME/Videos" "$XDG_RUNTIME_DIR" "$work/fb"
+mkdir -p "$HOME/Videos" "$XDG_RUNTIME_DIR" "$work/fb" "$work/bin"
 chmod 700 "$XDG_RUNTIME_DIR"
+# The user's own service manager is never asked: this one answers as a session without one, so the
+# application starts its helper directly.
+printf '#!/bin/sh\nexit 1\n' > "$work/bin/systemctl"
+chmod +x "$work/bin/systemctl"
+export PATH="$work/bin:$PATH"
 xvfb=""
 app=""
 # The application starts the helper when none runs; the one it started here belongs to this home.

@@ -297,3 +297,30 @@ TEST_F(QFRetentionTest, AgesAreMeasuredFromTheSystemsClock)
     QFClock::setSource({});
     EXPECT_EQ(names(), (QStringList { name(2), name(3) })) << "only the version older than 90 days goes";
 }
+
+TEST_F(QFRetentionTest, AnnotatedVersionsStayWhenTheUserAsksForIt)
+{
+    // 30 versions a day apart: the oldest beyond 90 days would go, and so would all but one a day.
+    const QDateTime now = QDateTime::currentDateTime();
+    QList<VersionSpec> list;
+    for (int i = 1; i <= 30; ++i)
+        list << VersionSpec { name(i), now.addDays(-(30 - i) * 4).addSecs(-(i % 3) * 60) };
+    Builder::addVersions(folder, list);
+    // Notes on a version that would be aged out, on one past the current days, and an empty note.
+    ASSERT_TRUE(QFPropertyList::write(folder + QStringLiteral("/Annotations.plist"),
+        QVariantMap { { name(1), QStringLiteral("First cut for the client") }, { name(20), QStringLiteral("Picture lock") },
+            { name(2), QString() } }));
+    Builder::setPreferences({ { QStringLiteral("keepAnnotatedVersions"), qint64(1) }, { QStringLiteral("oldBackupLimit"), qint64(5) } });
+    engine.manageBackups();
+    const QStringList kept = names();
+    EXPECT_TRUE(kept.contains(name(1))) << qPrintable(kept.join(u' '));
+    EXPECT_TRUE(kept.contains(name(20))) << qPrintable(kept.join(u' '));
+    EXPECT_FALSE(kept.contains(name(2))) << "an empty note keeps nothing";
+
+    // Off (the default): the same rules remove them (the project is small now: that rule is off too).
+    Builder::setPreferences({ { QStringLiteral("keepAnnotatedVersions"), qint64(0) }, { QStringLiteral("oldBackupLimit"), qint64(5) },
+        { QStringLiteral("backupManagementMinLimitSet"), qint64(0) } });
+    engine.manageBackups();
+    EXPECT_FALSE(names().contains(name(1)));
+    EXPECT_FALSE(names().contains(name(20)));
+}
