@@ -29,6 +29,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QStyle>
@@ -130,11 +131,14 @@ QFPrefController::QFPrefController(AppController *controller, QWidget *parent)
         m_paneActions << action;
     }
     setCentralWidget(m_panes);
+    for (const QKeySequence &keys : { QKeySequence(QKeySequence::Close), QKeySequence(Qt::Key_Escape) })
+        new QShortcut(keys, this, this, &QWidget::close);
     loadValues();
     enableDisableManagementDialogControls();
     refreshSyncStatus();
     m_analytics->setChecked(analyticsLogging());
     showPane(General);
+    resize(720, 580);
 }
 
 // --- Panes --------------------------------------------------------------------------------------------
@@ -148,10 +152,11 @@ QWidget *QFPrefController::buildGeneralPane()
     m_storagePath = new QLabel;
     m_storagePath->setObjectName(QStringLiteral("storagePath"));
     m_storagePath->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_storagePath->setMinimumWidth(320);
+    m_storagePath->setMinimumWidth(200);
     m_loaders << [this] {
         const QString path = AppController::preferenceValue(QStringLiteral("storagePath")).toString();
-        m_storagePath->setText(QDir::toNativeSeparators(path));
+        // Long paths lose their middle, never the folder's own name.
+        m_storagePath->setText(m_storagePath->fontMetrics().elidedText(QDir::toNativeSeparators(path), Qt::ElideMiddle, 400));
         m_storagePath->setToolTip(path);
     };
     auto *browse = new QPushButton(QStringLiteral("Choose…"));
@@ -475,7 +480,6 @@ void QFPrefController::showPane(Pane pane)
 {
     m_panes->setCurrentIndex(pane);
     m_paneActions.at(pane)->setChecked(true);
-    setWindowTitle(m_paneActions.at(pane)->text());
 }
 
 QFPrefController::Pane QFPrefController::currentPane() const

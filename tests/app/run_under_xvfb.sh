@@ -69,6 +69,17 @@ grep -q "Finished populating changelist" "$log" || { echo "the versions were not
 sleep 0.5 # the last paint after the list is filled
 "$convert" "$work/fb/Xvfb_screen0" "$out"
 
+# The preferences from their menu key, saved too, and closed with the window key.
+xdotool windowfocus --sync "$wid"
+xdotool key --clearmodifiers ctrl+comma
+prefs=$(timeout 30 xdotool search --sync --name '^Preferences$' | head -1)
+[ -n "$prefs" ] || { echo "the preferences did not appear"; exit 1; }
+sleep 0.5 # the first paint of the window
+"$convert" "$work/fb/Xvfb_screen0" "$(dirname "$out")/preferences-xvfb.png"
+xdotool windowfocus --sync "$prefs"
+xdotool key --clearmodifiers ctrl+w
+for _ in $(seq 100); do xdotool search --onlyvisible --name '^Preferences$' > /dev/null 2>&1 || break; sleep 0.1; done
+
 xdotool windowfocus --sync "$wid"
 xdotool key --clearmodifiers ctrl+w
 status=0
