@@ -1,6 +1,7 @@
 #include "cli/TombrelCommand.h"
 
 #include "engine/QFProject.h"
+#include "engine/QFProjectActions.h"
 #include "foundation/QFLocalPaths.h"
 
 #include <QDBusConnection>
@@ -18,17 +19,6 @@
 namespace {
 
 const QString kHelperService = QStringLiteral("com.quenfield.ProTombrelHelper");
-
-// The spellings under which a path may already be registered: as written and with links resolved.
-QSet<QString> pathKeys(const QString &path)
-{
-    const QString absolute = QFLocalPaths::absolutePath(path);
-    QSet<QString> keys { absolute };
-    const QString canonical = QFileInfo(absolute).canonicalFilePath();
-    if (!canonical.isEmpty())
-        keys.insert(canonical);
-    return keys;
-}
 
 // A running helper re-reads the project list at once; without one (or without a bus) there is no one to tell.
 void tellHelperConfigurationChanged()
@@ -81,36 +71,26 @@ int commandAdd(CommandContext &context, const QStringList &arguments)
             return context.fail(QStringLiteral("add: no such file: %1").arg(path));
     }
 
-    QHash<QString, QString> registered;
-    for (const QFProjectListEntry &entry : QFProject::projectsInStorageRoot()) {
-        for (const QString &key : pathKeys(entry.path))
-            registered.insert(key, entry.projectID);
-    }
-
     bool changed = false;
     int status = 0;
     for (const QString &path : paths) {
+        const QFProjectActions::AddResult added = QFProjectActions::addProject(path);
         const QString absolute = QFLocalPaths::absolutePath(path);
-        const QSet<QString> keys = pathKeys(absolute);
-        const auto known = std::find_if(keys.cbegin(), keys.cend(), [&](const QString &key) { return registered.contains(key); });
-        if (known != keys.cend()) {
-            context.out << "already registered: " << absolute << " (" << registered.value(*known) << ")\n";
-            continue;
+        switch (added.status) {
+        case QFProjectActions::AddStatus::AlreadyListed:
+            context.out << "already registered: " << absolute << " (" << added.project.projectID() << ")\n";
+            break;
+        case QFProjectActions::AddStatus::Refused:
+            status = context.fail(QStringLiteral("add: %1").arg(added.reason));
+            break;
+        case QFProjectActions::AddStatus::Failed:
+            status = context.fail(QStringLiteral("add: %1").arg(added.reason));
+            break;
+        case QFProjectActions::AddStatus::Added:
+            context.out << "added: " << absolute << " (" << added.project.projectID() << ")\n";
+            changed = true;
+            break;
         }
-        if (const QString refusal = QFProject::refusalForProjectFile(absolute); !refusal.isNull()) {
-            status = context.fail(QStringLiteral("add: %1").arg(refusal));
-            continue;
-        }
-        const QFProject project = QFProject::projectWithPath(absolute, std::nullopt);
-        const auto stored = QFProject::readProjectFolder(project.destinationPath());
-        if (!stored || stored->path != absolute) {
-            status = context.fail(QStringLiteral("add: cannot register %1 in %2").arg(absolute, project.destinationPath()));
-            continue;
-        }
-        for (const QString &key : keys)
-            registered.insert(key, project.projectID());
-        context.out << "added: " << absolute << " (" << project.projectID() << ")\n";
-        changed = true;
     }
     context.out.flush();
     if (changed)

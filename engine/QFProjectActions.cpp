@@ -291,3 +291,58 @@ bool QFProjectActions::relinkProject(QFProject &project, const QString &path, QS
     }
     return true;
 }
+
+QSet<QString> QFProjectActions::pathKeys(const QString &path)
+{
+    const QString absolute = QFLocalPaths::absolutePath(path);
+    QSet<QString> keys { absolute };
+    const QString canonical = QFileInfo(absolute).canonicalFilePath();
+    if (!canonical.isEmpty())
+        keys.insert(canonical);
+    return keys;
+}
+
+QFProjectActions::AddResult QFProjectActions::addProject(const QString &path)
+{
+    AddResult result;
+    const QString absolute = QFLocalPaths::absolutePath(path);
+    const QSet<QString> keys = pathKeys(absolute);
+    for (const QFProjectListEntry &entry : QFProject::projectsInStorageRoot()) {
+        if (pathKeys(entry.path).intersects(keys)) {
+            result.status = AddStatus::AlreadyListed;
+            result.project = QFProject::recordWithPath(entry.path, entry.sequences, entry.projectID);
+            return result;
+        }
+    }
+    if (const QString refusal = QFProject::refusalForProjectFile(absolute); !refusal.isNull()) {
+        result.status = AddStatus::Refused;
+        result.reason = refusal;
+        return result;
+    }
+    QFLog::appendLog("Adding project %@ to list...", absolute);
+    result.project = QFProject::projectWithPath(absolute, std::nullopt);
+    const auto stored = QFProject::readProjectFolder(result.project.destinationPath());
+    if (!stored || stored->path != absolute) {
+        result.status = AddStatus::Failed;
+        result.reason = QStringLiteral("cannot register %1 in %2").arg(absolute, result.project.destinationPath());
+        return result;
+    }
+    result.status = AddStatus::Added;
+    return result;
+}
+
+qint64 QFProjectActions::nextVersionNumber(const QString &versionsFolder)
+{
+    QStringList names = QDir(versionsFolder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    names.erase(std::remove_if(names.begin(), names.end(), [](const QString &name) { return name.startsWith(u'.'); }), names.end());
+    if (names.isEmpty())
+        return 1;
+    QString last = names.last();
+    const qsizetype dot = last.lastIndexOf(u'.');
+    if (dot > 0)
+        last.truncate(dot);
+    const qsizetype numberDot = last.lastIndexOf(u'.');
+    bool ok = false;
+    const qint64 number = numberDot >= 0 ? last.mid(numberDot + 1).toLongLong(&ok) : 0;
+    return ok ? number + 1 : 1;
+}

@@ -7,6 +7,7 @@
 
 #include "engine/QFProject.h"
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -68,6 +69,25 @@ public:
     static QStringList deleteVersions(const QStringList &versionFiles, const std::function<void(int)> &progress = {});
     // Moves a project folder to the Trash and deletes its change-list cache.
     static bool removeProject(const QString &projectFolder, QString *error = nullptr);
+
+    // --- Adding --------------------------------------------------------------------------------------
+    enum class AddStatus { Added, AlreadyListed, Refused, Failed };
+    struct AddResult {
+        AddStatus status = AddStatus::Failed;
+        // The project added, or the one already listed for the file.
+        QFProject project;
+        QString reason;
+    };
+    // The spellings under which a path may be listed: as written (absolute, "~" expanded) and with links
+    // resolved.
+    static QSet<QString> pathKeys(const QString &path);
+    // Lists a project file: its folder in the version store with its Settings.plist. A file listed
+    // already (under any spelling) is left as it is; names beginning with "." are refused.
+    static AddResult addProject(const QString &path);
+    // The number the next version of a Versions folder gets: 1 for a folder without entries (names
+    // beginning with "." do not count), else one more than that of the last entry by name, read from
+    // the name without its extension ("Cut.00007.fcp" → 8).
+    static qint64 nextVersionNumber(const QString &versionsFolder);
 
     // --- Relink --------------------------------------------------------------------------------------
     // Points the project at another file: its path, display name and Settings.plist. Refused when no file
