@@ -2,6 +2,7 @@
 
 #include "app/MainWindow.h"
 #include "app/QFCoverFlowView.h"
+#include "app/QFActionController.h"
 #include "app/QFOutlineView.h"
 #include "app/QFPrefController.h"
 #include "app/QFAppImages.h"
@@ -13,6 +14,7 @@
 #include "engine/QFHelperAgent.h"
 #include "engine/QFPreferenceKeys.h"
 #include "engine/QFPreferenceSnapshot.h"
+#include "engine/QFProjectActions.h"
 #include "foundation/QFAlert.h"
 #include "foundation/QFAppRequest.h"
 #include "foundation/QFAppleEvents.h"
@@ -381,6 +383,7 @@ void AppController::setUpWindow()
     });
     connect(m_window->relaunchHelperAction(), &QAction::triggered, this, &AppController::relaunchHelper);
     m_prefController = new QFPrefController(this);
+    m_actions = new QFActionController(this, m_window);
     updateVersionCount();
 }
 
@@ -1062,7 +1065,9 @@ void AppController::backupNow()
     detach([this, project, folder] {
         QFException::guard("backupNow", [&] {
             QFTombrelBackup engine;
-            engine.backupProject(project.expandedProjectPath(), folder + QStringLiteral("/Versions"), 0, project.selectedUUID(), false, true);
+            const QString versions = folder + QStringLiteral("/Versions");
+            const bool launch = QFPreferenceSnapshot::read().integer(QStringLiteral("generateFCPXML"), 0) == 1;
+            engine.backupProject(project.expandedProjectPath(), versions, QFProjectActions::nextVersionNumber(versions), project.selectedUUID(), launch, true);
             engine.manageBackups();
         });
         onMainThread([this, folder] {
@@ -1098,7 +1103,7 @@ bool AppController::runsFromBundle()
 
 void AppController::updateHelperJob()
 {
-    if (runsFromBundle() && (!m_helperJobWanted || *m_helperJobWanted != hasSomethingToWatch()))
+    if (!m_helperJobWanted || *m_helperJobWanted != hasSomethingToWatch())
         generateLaunchdPlist(false);
 }
 
@@ -1109,6 +1114,9 @@ bool AppController::hasSomethingToWatch() const
 
 void AppController::generateLaunchdPlist(bool mayAuth)
 {
+    // Run from elsewhere than its bundle (a test, a build folder) there is no helper to install.
+    if (!runsFromBundle())
+        return;
     m_helperJobWanted = hasSomethingToWatch();
     const bool hasUserInterface = m_hasUserInterface;
     detach([this, mayAuth, hasUserInterface] {
@@ -1157,6 +1165,32 @@ void AppController::showPreferences()
     if (!m_prefController)
         m_prefController = new QFPrefController(this);
     m_prefController->showPrefs();
+}
+
+void AppController::markSynced(const QStringList &names)
+{
+    QSet<QString> synced = m_versionModel->syncedFiles();
+    const QSet<QString> listed(names.cbegin(), names.cend());
+    bool changed = false;
+    for (const QFVersionEntry &entry : m_versionModel->allEntries()) {
+        const QFileInfo file(entry.file);
+        const QString name = file.fileName();
+        if (!synced.contains(name) && (listed.contains(name) || listed.contains(file.completeBaseName() + QStringLiteral(".fcp")))) {
+            synced.insert(name);
+            changed = true;
+        }
+    }
+    if (changed)
+        m_versionModel->setSyncedFiles(synced);
+    if (m_window) {
+        m_window->versionSpinner()->hide();
+        updateVersionCount();
+    }
+}
+
+void AppController::clearSynced()
+{
+    m_versionModel->setSyncedFiles({});
 }
 
 bool AppController::isSyncAccountLinked() const

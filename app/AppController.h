@@ -105,6 +105,15 @@ public:
     bool isSyncAccountLinked() const;
     void unlinkSyncAccount();
     void linkSyncAccount(QWidget *window, std::function<void()> done);
+    // Work away from the main thread, on the controller's own queue.
+    void runInBackground(std::function<void()> work) { detach(std::move(work)); }
+    QFProjectListModel *projectModel() const { return m_projectModel; }
+    QFVersionListModel *versionModel() const { return m_versionModel; }
+    class QFActionController *actions() const { return m_actions; }
+    // Versions whose copies are on the sync service: by version file name, or by the name of a binary
+    // version (".fcp") whose XML copy is listed.
+    void markSynced(const QStringList &names);
+    void clearSynced();
     void xpcSetup();
     void xpcConfigUpdate();
     void xpcStartBackupScan();
@@ -177,6 +186,7 @@ private:
     std::unique_ptr<QFTombrelBackup> m_engine;
     QPointer<MainWindow> m_window;
     class QFPrefController *m_prefController = nullptr;
+    class QFActionController *m_actions = nullptr;
     QFProjectListModel *m_projectModel = nullptr;
     QFVersionListModel *m_versionModel = nullptr;
 

@@ -121,6 +121,8 @@ MainWindow::MainWindow(QWidget *parent)
     m_projectTable->setItemDelegate(new QFProjectItemDelegate(m_projectTable));
     m_projectTable->setUniformItemSizes(true);
     m_projectTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_projectTable->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_projectTable->setMouseTracking(true);
     m_projectTable->setAcceptDrops(true);
     m_projectTable->setDropIndicatorShown(false);
     auto *projectFooter = new QHBoxLayout;

@@ -7,7 +7,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QAbstractItemView>
+#include <QHelpEvent>
 #include <QPainter>
+#include <QToolTip>
 
 QFProjectListModel::QFProjectListModel(QObject *parent)
     : QAbstractListModel(parent)
@@ -20,6 +23,20 @@ void QFProjectListModel::setProjects(const QList<QFProject> &projects)
     m_projects = projects;
     m_snapshots.clear();
     endResetModel();
+}
+
+void QFProjectListModel::setBusy(const QString &projectID, bool busy)
+{
+    if (busy)
+        m_busy.insert(projectID);
+    else
+        m_busy.remove(projectID);
+    // A finished backup has a new newest screenshot.
+    m_snapshots.remove(projectID);
+    for (int row = 0; row < m_projects.size(); ++row) {
+        if (m_projects.at(row).projectID() == projectID)
+            Q_EMIT dataChanged(index(row), index(row));
+    }
 }
 
 int QFProjectListModel::rowCount(const QModelIndex &parent) const
@@ -44,6 +61,8 @@ QVariant QFProjectListModel::data(const QModelIndex &index, int role) const
         return QFAppImages::iconForFile(project.expandedProjectPath());
     case SnapshotRole:
         return snapshotFor(project);
+    case BusyRole:
+        return m_busy.contains(project.projectID());
     default:
         return {};
     }
@@ -88,16 +107,25 @@ void QFProjectItemDelegate::paint(QPainter *painter, const QStyleOptionViewItem 
     const QRect iconRect(r.left() + 8, r.top() + (r.height() - 28) / 2, 28, 28);
     index.data(Qt::DecorationRole).value<QIcon>().paint(painter, iconRect);
     const int textLeft = iconRect.right() + 10;
-    // The newest screenshot at the right end of the row.
+    // The snapshot cell at the right end of the row: the newest screenshot, or the back-up-now picture.
+    const QRect cell = snapshotRect(r);
     const QImage snapshot = index.data(QFProjectListModel::SnapshotRole).value<QImage>();
-    int textRight = r.right() - 6;
     if (!snapshot.isNull()) {
-        const QRect shot(r.right() - 6 - snapshot.width(), r.top() + (r.height() - snapshot.height()) / 2, snapshot.width(), snapshot.height());
+        const QRect shot(cell.right() + 1 - snapshot.width(), cell.top() + (cell.height() - snapshot.height()) / 2, snapshot.width(), snapshot.height());
         painter->drawImage(shot, snapshot);
         painter->setPen(QColor(0, 0, 0, 60));
         painter->drawRect(shot.adjusted(0, 0, -1, -1));
-        textRight = shot.left() - 8;
+    } else {
+        const QRect mark(cell.center().x() - 10, cell.center().y() - 10, 20, 20);
+        QFAppImages::themeIcon({ QStringLiteral("camera-photo"), QStringLiteral("document-save") }, opt.palette)
+            .paint(painter, mark, Qt::AlignCenter, (opt.state & QStyle::State_MouseOver) || (opt.state & QStyle::State_Selected) ? QIcon::Normal : QIcon::Disabled);
     }
+    if (index.data(QFProjectListModel::BusyRole).toBool()) {
+        painter->fillRect(cell, QColor(0, 0, 0, 110));
+        painter->setPen(Qt::white);
+        painter->drawText(cell, Qt::AlignCenter, QStringLiteral("…"));
+    }
+    const int textRight = cell.left() - 8;
     const int textWidth = textRight - textLeft;
     QFont name = opt.font;
     name.setBold(true);
@@ -116,4 +144,18 @@ void QFProjectItemDelegate::paint(QPainter *painter, const QStyleOptionViewItem 
     painter->drawText(QRect(textLeft, r.top() + r.height() / 2 + 1, textWidth, r.height() / 2 - 6), Qt::AlignLeft | Qt::AlignTop,
         QFontMetrics(small).elidedText(shown, Qt::ElideMiddle, textWidth));
     painter->restore();
+}
+
+QRect QFProjectItemDelegate::snapshotRect(const QRect &row)
+{
+    return { row.right() - 6 - 64 + 1, row.top() + (row.height() - 40) / 2, 64, 40 };
+}
+
+bool QFProjectItemDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option, const QModelIndex &index)
+{
+    if (event->type() == QEvent::ToolTip && snapshotRect(option.rect).contains(event->pos())) {
+        QToolTip::showText(event->globalPos(), QStringLiteral("Generate a backup snapshot of a project"), view);
+        return true;
+    }
+    return QStyledItemDelegate::helpEvent(event, view, option, index);
 }

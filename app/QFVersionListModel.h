@@ -32,6 +32,8 @@ public:
     void setFilters(const QVariantMap &preferences);
     // Names of version files whose copies are on the sync service.
     void setSyncedFiles(const QSet<QString> &names);
+    const QSet<QString> &syncedFiles() const { return m_synced; }
+    bool isSynced(const QString &name) const { return m_synced.contains(name); }
 
     // The top-level row of the entry an index belongs to (a child gives its parent's), -1 for none.
     static int entryRow(const QModelIndex &index);

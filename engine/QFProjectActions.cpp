@@ -2,6 +2,7 @@
 
 #include "engine/QFPreferenceKeys.h"
 #include "engine/QFTombrelBackup.h"
+#include "engine/QFXMLParser.h"
 #include "foundation/QFClock.h"
 #include "foundation/QFFileManager.h"
 #include "foundation/QFLog.h"
@@ -126,12 +127,9 @@ QString QFProjectActions::restoreSource(const QString &versionFile)
     return versionFile;
 }
 
-QFProjectActions::RestoreResult QFProjectActions::restoreVersion(const QFProject &project, const QString &versionFile,
-    const RestoreOperations &operations)
+QFProjectActions::RestoreResult QFProjectActions::restorePreconditions(const QFProject &project, const RestoreOperations &operations)
 {
     const QString target = project.expandedProjectPath();
-    const QString failedTitle = QStringLiteral("Failed to restore project");
-
     if (!QFFileManager::isDriveMountedForPath(target)) {
         return restoreResult(RestoreStatus::VolumeNotMounted, QStringLiteral("Unable to restore project"),
             QStringLiteral("The destination is on a volume that is not mounted."));
@@ -145,6 +143,18 @@ QFProjectActions::RestoreResult QFProjectActions::restoreVersion(const QFProject
                 QStringLiteral("You must close Final Cut Pro X before restoring this file."));
         }
     }
+    RestoreResult fine;
+    fine.status = RestoreStatus::Restored;
+    return fine;
+}
+
+QFProjectActions::RestoreResult QFProjectActions::restoreVersion(const QFProject &project, const QString &versionFile,
+    const RestoreOperations &operations)
+{
+    const QString target = project.expandedProjectPath();
+    const QString failedTitle = QStringLiteral("Failed to restore project");
+    if (RestoreResult refused = restorePreconditions(project, operations); refused.status != RestoreStatus::Restored)
+        return refused;
     if (!QFFileManager::existsNoFollow(versionFile)) {
         return restoreResult(RestoreStatus::MissingVersion, QStringLiteral("Unable to locate backup"),
             QStringLiteral("The version %1 does not exist.").arg(versionFile));
@@ -345,4 +355,30 @@ qint64 QFProjectActions::nextVersionNumber(const QString &versionsFolder)
     bool ok = false;
     const qint64 number = numberDot >= 0 ? last.mid(numberDot + 1).toLongLong(&ok) : 0;
     return ok ? number + 1 : 1;
+}
+
+std::optional<QList<QFProjectSequence>> QFProjectActions::sequencesFromXML(const QByteArray &xml, QString *error)
+{
+    QString reason;
+    const auto document = QFXMLParser::documentFromData(xml, &reason);
+    if (!document) {
+        QFLog::appendLog("Unable to load XML: %@", reason);
+        if (error)
+            *error = QStringLiteral("Error: Unable to load XML data.");
+        return std::nullopt;
+    }
+    QList<QFProjectSequence> sequences;
+    for (const pugi::xpath_node &found : QFXMLParser::nodesForQuery(QStringLiteral("//sequence"), *document)) {
+        const QString uuid = QFXMLParser::uuidForNode(found.node());
+        if (uuid.isEmpty())
+            continue;
+        sequences << QFProjectSequence { QFXMLParser::nameForNode(found.node()), uuid };
+    }
+    if (sequences.isEmpty()) {
+        QFLog::appendLog("Unable to load sequences: %@", QStringLiteral("no sequence has a UUID"));
+        if (error)
+            *error = QStringLiteral("Error: Unable to retrieve sequence objects.");
+        return std::nullopt;
+    }
+    return sequences;
 }

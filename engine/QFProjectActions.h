@@ -54,6 +54,9 @@ public:
     // lastRestoredProject and lastRestoreDate are written (so the helper ignores the restore's own events),
     // the old file is renamed aside, the version copied in and the old file moved to the Trash. When the
     // copy fails the old file is renamed back: the project file is never lost.
+    // The refusals of a restore that need no version: a project on a drive that is not mounted, a Final Cut
+    // Pro X project or event while that editor runs. Status Restored (and no title) when none applies.
+    static RestoreResult restorePreconditions(const QFProject &project, const RestoreOperations &operations = {});
     static RestoreResult restoreVersion(const QFProject &project, const QString &versionFile,
         const RestoreOperations &operations = {});
 
@@ -88,6 +91,11 @@ public:
     // beginning with "." do not count), else one more than that of the last entry by name, read from
     // the name without its extension ("Cut.00007.fcp" → 8).
     static qint64 nextVersionNumber(const QString &versionsFolder);
+
+    // --- Sequences -----------------------------------------------------------------------------------
+    // The sequences with a UUID of an editor's table of contents or project XML, in document order.
+    // Nothing, with the line the sequence chooser shows, when the text is no XML or holds none.
+    static std::optional<QList<QFProjectSequence>> sequencesFromXML(const QByteArray &xml, QString *error = nullptr);
 
     // --- Relink --------------------------------------------------------------------------------------
     // Points the project at another file: its path, display name and Settings.plist. Refused when no file

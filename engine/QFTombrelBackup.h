@@ -136,6 +136,8 @@ public:
     bool removeBackup(const QString &path, qint64 removeType, bool removeSynced = true);
     bool removeEmptyFolder(const QString &path);
     void removeSyncedFiles(const QStringList &paths);
+    // Removes every synced copy of the versions of these project folders.
+    void removeSyncedProjects(const QStringList &projectFolders);
     // The indexes (0 oldest) a period of n versions keeps when k are to be kept.
     static std::set<qint64> indexesToKeep(qint64 n, qint64 k);
 

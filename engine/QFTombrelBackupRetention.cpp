@@ -370,3 +370,13 @@ void QFTombrelBackup::removeSyncedFiles(const QStringList &paths)
     if (!QFProgram::isApplication())
         QFAppRequest::requestRemoveRemote(paths);
 }
+
+void QFTombrelBackup::removeSyncedProjects(const QStringList &projectFolders)
+{
+    QFLog::appendLog("Removing projects from Dropbox: %@", QStringLiteral("(") + projectFolders.join(QStringLiteral(", ")) + u')');
+    if (QFPreferenceSnapshot::read().integer(QStringLiteral("syncService"), 0) != 1)
+        return;
+    // Only the application holds the cloud account; other programs hand the list to it.
+    if (!QFProgram::isApplication())
+        QFAppRequest::requestRemoveRemote(projectFolders);
+}

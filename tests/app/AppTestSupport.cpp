@@ -4,7 +4,12 @@
 #include "tests/support/QFTempHome.h"
 #include "tests/support/QFVersionStoreBuilder.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QMessageBox>
+#include <QTest>
+
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -67,6 +72,27 @@ QString buildSampleStore(const QString &home)
 
     QFVersionStoreBuilder::addProject(home + QStringLiteral("/Videos/Trailer.kdenlive"), QStringLiteral("TRAILER"));
     return cut;
+}
+
+QStringList answerSheet(const QString &button)
+{
+    QMessageBox *box = nullptr;
+    if (!QTest::qWaitFor([&] {
+            box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            return box && box->isVisible();
+        }, 5000)) {
+        ADD_FAILURE() << "no sheet";
+        return {};
+    }
+    const QStringList texts { box->text(), box->informativeText() };
+    for (QAbstractButton *candidate : box->buttons()) {
+        if (candidate->text() == button) {
+            QTest::mouseClick(candidate, Qt::LeftButton);
+            return texts;
+        }
+    }
+    ADD_FAILURE() << "no button " << button.toStdString() << " on " << box->text().toStdString();
+    return texts;
 }
 
 void applyLook(bool dark)

@@ -4,6 +4,7 @@
 
 #include <QColor>
 #include <QString>
+#include <QStringList>
 
 namespace apptest {
 
@@ -17,6 +18,10 @@ QString buildSampleStore(const QString &home);
 
 // The fixture of an editor's XML export.
 QByteArray xmlFixture(const QString &name);
+
+// The message box shown next (waiting up to five seconds): its title and text; the button of that
+// title is pressed. Empty when none came.
+QStringList answerSheet(const QString &button = QStringLiteral("OK"));
 
 // The Fusion style with a light or a dark palette of the desktop's colours, for renders.
 void applyLook(bool dark);

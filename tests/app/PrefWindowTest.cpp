@@ -112,27 +112,7 @@ protected:
         }
         ADD_FAILURE() << "no pane " << name.toStdString();
     }
-    // The sheet shown next: its title and text; the button of that title is pressed.
-    static QStringList answerSheet(const QString &button = QStringLiteral("OK"))
-    {
-        QMessageBox *box = nullptr;
-        if (!QTest::qWaitFor([&] {
-                box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-                return box && box->isVisible();
-            }, 5000)) {
-            ADD_FAILURE() << "no sheet";
-            return {};
-        }
-        const QStringList texts { box->text(), box->informativeText() };
-        for (QAbstractButton *candidate : box->buttons()) {
-            if (candidate->text() == button) {
-                QTest::mouseClick(candidate, Qt::LeftButton);
-                return texts;
-            }
-        }
-        ADD_FAILURE() << "no button " << button.toStdString();
-        return texts;
-    }
+    static QStringList answerSheet(const QString &button = QStringLiteral("OK")) { return apptest::answerSheet(button); }
     // Types a path into the folder panel shown next and presses Return.
     static void chooseInPanel(const QString &path)
     {

@@ -1,0 +1,398 @@
+// What a user does with projects and versions in the main window, driven by keys, clicks and drops on
+// the real widgets: restore, removal by rule, deletion, notes, back up now, drops, preview and sync.
+
+#include "app/AppController.h"
+#include "app/MainWindow.h"
+#include "app/QFActionController.h"
+#include "app/QFOutlineView.h"
+#include "app/QFProjectListModel.h"
+#include "app/QFVersionListModel.h"
+#include "engine/QFPreferenceKeys.h"
+#include "foundation/QFClock.h"
+#include "foundation/QFFileManager.h"
+#include "foundation/platform/QFPropertyList.h"
+#include "foundation/ui/QFAlertPresenter.h"
+#include "tests/app/AppTestSupport.h"
+#include "tests/support/QFTempHome.h"
+#include "tests/support/QFVersionStoreBuilder.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QListView>
+#include <QMenu>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+class ActionTest : public TempHomeTest {
+protected:
+    void SetUp() override { qfInstallWidgetAlerts(); }
+    void TearDown() override
+    {
+        controller.reset();
+        QFClock::setSource({});
+        QFFileManager::setMountTableReader({});
+    }
+
+    void launch()
+    {
+        QFPreferenceKeys::update({ { QStringLiteral("firstRun"), false } });
+        controller = std::make_unique<AppController>(true);
+        QSignalSpy shown(controller.get(), &AppController::projectListShown);
+        controller->applicationDidFinishLaunching({ QStringLiteral("Pro Tombrel") });
+        window = controller->mainWindow();
+        ASSERT_TRUE(window);
+        window->resize(1180, 760);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !shown.isEmpty() && !controller->isBusy(); }, 20000));
+        actions = controller->actions();
+        ASSERT_TRUE(actions);
+    }
+    // Clicks the project's row and waits for its versions.
+    void chooseProject(const QString &name)
+    {
+        QListView *table = window->projectTable();
+        for (int row = 0; row < table->model()->rowCount(); ++row) {
+            const QModelIndex index = table->model()->index(row, 0);
+            if (index.data().toString() == name) {
+                QSignalSpy populated(controller.get(), &AppController::versionListPopulated);
+                QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(index).topLeft() + QPoint(20, 10));
+                ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->isBusy(); }, 20000));
+                return;
+            }
+        }
+        ADD_FAILURE() << "no project " << name.toStdString();
+    }
+    // Clicks the version row (the newest is row 0) in the outline.
+    void chooseVersion(int row)
+    {
+        QFOutlineView *outline = window->versionOutline();
+        const QModelIndex index = outline->model()->index(row, 0);
+        ASSERT_TRUE(index.isValid());
+        outline->scrollTo(index);
+        QTest::mouseClick(outline->viewport(), Qt::LeftButton, {}, outline->visualRect(index).center());
+        ASSERT_EQ(outline->currentIndex().row(), row);
+    }
+    QAction *menuAction(const QString &name) const
+    {
+        auto *action = window->findChild<QAction *>(name);
+        EXPECT_TRUE(action) << name.toStdString();
+        return action;
+    }
+    void waitForCommand(QSignalSpy &finished)
+    {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !finished.isEmpty(); }, 20000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->isBusy(); }, 20000));
+    }
+    // The sheet of that name on screen now (closed ones may linger until deleted).
+    QDialog *visibleSheet(const QString &name) const
+    {
+        for (QDialog *dialog : window->findChildren<QDialog *>(name)) {
+            if (dialog->isVisible())
+                return dialog;
+        }
+        return nullptr;
+    }
+    QStringList versionNames(const QString &folder) const { return QDir(folder + QStringLiteral("/Versions")).entryList(QDir::Files, QDir::Name); }
+    QStringList trashed() const
+    {
+        return QDir(home.file(QStringLiteral(".local/share/Trash/files"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name);
+    }
+    // A project with n versions, one an hour, the newest an hour ago.
+    QString projectWithVersions(const QString &name, int n)
+    {
+        const QString folder = QFVersionStoreBuilder::addProject(home.file(QStringLiteral("Videos/%1.kdenlive").arg(name)), name.toUpper());
+        QList<VersionSpec> list;
+        for (int i = 1; i <= n; ++i)
+            list << VersionSpec { QStringLiteral("%1.%2.kdenlive").arg(name).arg(i, 5, 10, QLatin1Char('0')),
+                QDateTime::currentDateTime().addSecs(-3600 * (n + 1 - i)), QByteArray::number(i) };
+        QFVersionStoreBuilder::addVersions(folder, list);
+        return folder;
+    }
+    void removeByRule(int tag)
+    {
+        for (QAction *action : actions->removeVersionsMenu()->actions()) {
+            if (action->data().toInt() == tag) {
+                action->trigger();
+                return;
+            }
+        }
+        ADD_FAILURE() << "no rule " << tag;
+    }
+
+    std::unique_ptr<AppController> controller;
+    MainWindow *window = nullptr;
+    QFActionController *actions = nullptr;
+};
+
+} // namespace
+
+TEST_F(ActionTest, RestoringTheXMLCopyOfABinaryVersionPutsTheBinaryInPlaceAndTrashesTheOldFile)
+{
+    const QString cut = apptest::buildSampleStore(home.path());
+    home.write(QStringLiteral("Videos/Wedding Cut.fcp"), "current edit");
+    launch();
+    chooseProject(QStringLiteral("Wedding Cut"));
+    chooseVersion(1); // version 2, shown as its XML copy
+    QSignalSpy finished(actions, &QFActionController::commandFinished);
+    QTest::keyClick(window, Qt::Key_R, Qt::ControlModifier);
+    EXPECT_EQ(apptest::answerSheet(QStringLiteral("Restore")).value(0), QStringLiteral("Are you sure you wish to restore this backup?"));
+    EXPECT_EQ(apptest::answerSheet(), QStringList({ "Backup restored", "The backup was restored successfully." }));
+    waitForCommand(finished);
+    EXPECT_EQ(contents(home.file(QStringLiteral("Videos/Wedding Cut.fcp"))), QByteArray("binary 2"));
+    // The replaced file, renamed aside before the copy, is in the Trash.
+    ASSERT_EQ(trashed().size(), 1);
+    EXPECT_EQ(contents(home.file(QStringLiteral(".local/share/Trash/files/")) + trashed().first()), QByteArray("current edit"));
+    EXPECT_EQ(QFPreferenceKeys::readFile()->value(QStringLiteral("lastRestoredProject")).toString(), home.file(QStringLiteral("Videos/Wedding Cut.fcp")));
+}
+
+TEST_F(ActionTest, RestoringToADriveThatIsNotMountedChangesNothing)
+{
+    QFFileManager::setMountTableReader([] { return QByteArray("22 1 8:1 / / rw - ext4 /dev/sda1 rw\n"); });
+    const QString folder = QFVersionStoreBuilder::addProject(QStringLiteral("/mnt/QFNotMountedMedia/Edit.kdenlive"), QStringLiteral("EDIT"));
+    QFVersionStoreBuilder::addVersions(folder, { { QStringLiteral("Edit.00001.kdenlive"), {}, "one" } });
+    launch();
+    chooseProject(QStringLiteral("Edit"));
+    chooseVersion(0);
+    menuAction(QStringLiteral("restore"))->trigger();
+    EXPECT_EQ(apptest::answerSheet(), QStringList({ "Unable to restore project", "The destination is on a volume that is not mounted." }));
+    EXPECT_FALSE(QFPreferenceKeys::readFile()->contains(QStringLiteral("lastRestoredProject")));
+}
+
+TEST_F(ActionTest, KeepingTheNewestTenRemovesOnlyWhatIsBeyondThem)
+{
+    const QString ten = projectWithVersions(QStringLiteral("Ten"), 10);
+    const QString eleven = projectWithVersions(QStringLiteral("Eleven"), 11);
+    launch();
+    chooseProject(QStringLiteral("Ten"));
+    removeByRule(4);
+    EXPECT_EQ(apptest::answerSheet(), QStringList({ "No backups to remove", "The number of backups does not exceed the cutoff." }));
+    EXPECT_EQ(versionNames(ten).size(), 10);
+
+    chooseProject(QStringLiteral("Eleven"));
+    QSignalSpy finished(actions, &QFActionController::commandFinished);
+    removeByRule(4);
+    EXPECT_EQ(apptest::answerSheet(QStringLiteral("Remove")).value(0), QStringLiteral("Are you sure you wish to remove 1 version?"));
+    waitForCommand(finished);
+    EXPECT_EQ(versionNames(eleven).size(), 10);
+    EXPECT_FALSE(versionNames(eleven).contains(QStringLiteral("Eleven.00001.kdenlive")));
+    EXPECT_TRUE(trashed().contains(QStringLiteral("Eleven.00001.kdenlive")));
+}
+
+TEST_F(ActionTest, RemovingVersionsOlderThanSevenDaysKeepsTheOneAtTheCutOff)
+{
+    const QDateTime now = QDateTime::currentDateTime().addSecs(-5);
+    const QString folder = QFVersionStoreBuilder::addProject(home.file(QStringLiteral("Videos/Old.kdenlive")), QStringLiteral("OLD"));
+    QFVersionStoreBuilder::addVersions(folder, { { QStringLiteral("Old.00001.kdenlive"), now.addDays(-7).addSecs(-1), "1" },
+                                                   { QStringLiteral("Old.00002.kdenlive"), now.addDays(-7), "2" },
+                                                   { QStringLiteral("Old.00003.kdenlive"), now, "3" } });
+    QFClock::setSource([now] { return now.toMSecsSinceEpoch(); });
+    launch();
+    chooseProject(QStringLiteral("Old"));
+    QSignalSpy finished(actions, &QFActionController::commandFinished);
+    removeByRule(10);
+    EXPECT_EQ(apptest::answerSheet(QStringLiteral("Remove")).value(0), QStringLiteral("Are you sure you wish to remove 1 version?"));
+    waitForCommand(finished);
+    EXPECT_EQ(versionNames(folder), QStringList({ "Old.00002.kdenlive", "Old.00003.kdenlive" }));
+}
+
+TEST_F(ActionTest, DeleteRemovesTheSelectedVersionAndControlDeleteTheWholeProject)
+{
+    const QString folder = projectWithVersions(QStringLiteral("Reel"), 3);
+    projectWithVersions(QStringLiteral("Other"), 1);
+    launch();
+    chooseProject(QStringLiteral("Reel"));
+    chooseVersion(0);
+    QSignalSpy finished(actions, &QFActionController::commandFinished);
+    QTest::keyClick(window->versionOutline(), Qt::Key_Delete);
+    EXPECT_EQ(apptest::answerSheet(QStringLiteral("Remove")), QStringList({ "Are you sure you wish to remove this backup?", "The file will be moved to the Trash." }));
+    waitForCommand(finished);
+    EXPECT_EQ(versionNames(folder), QStringList({ "Reel.00001.kdenlive", "Reel.00002.kdenlive" }));
+
+    finished.clear();
+    chooseVersion(0);
+    QTest::keyClick(window->versionOutline(), Qt::Key_Backspace, Qt::ControlModifier);
+    EXPECT_EQ(apptest::answerSheet(QStringLiteral("Remove All")).value(0), QStringLiteral("Are you sure you wish to remove this project and ALL of its backups?"));
+    waitForCommand(finished);
+    EXPECT_FALSE(QFileInfo::exists(folder));
+    EXPECT_EQ(controller->projectList().size(), 1);
+}
+
+TEST_F(ActionTest, RemovingProjectsAsksAboutThisOneOrTheseAndTrashesTheirFolders)
+{
+    const QString a = projectWithVersions(QStringLiteral("Alpha"), 1);
+    const QString b = projectWithVersions(QStringLiteral("Beta"), 1);
+    projectWithVersions(QStringLiteral("Gamma"), 1);
+    launch();
+    chooseProject(QStringLiteral("Alpha"));
+    menuAction(QStringLiteral("removeFile"))->trigger();
+    EXPECT_EQ(apptest::answerSheet(QStringLiteral("Cancel")), QStringList({ "Are you sure you wish to remove this project?",
+                                                                     "This will remove all versions, screenshots and synced backups." }));
+    // Shift-click adds Beta to the selection.
+    QListView *table = window->projectTable();
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::ShiftModifier, table->visualRect(table->model()->index(1, 0)).topLeft() + QPoint(20, 10));
+    QSignalSpy finished(actions, &QFActionController::commandFinished);
+    menuAction(QStringLiteral("removeFile"))->trigger();
+    EXPECT_EQ(apptest::answerSheet(QStringLiteral("Remove")).value(0), QStringLiteral("Are you sure you wish to remove these projects?"));
+    waitForCommand(finished);
+    EXPECT_FALSE(QFileInfo::exists(a));
+    EXPECT_FALSE(QFileInfo::exists(b));
+    EXPECT_EQ(controller->projectList().size(), 1);
+    EXPECT_EQ(table->currentIndex().data().toString(), QStringLiteral("Gamma"));
+}
+
+TEST_F(ActionTest, BackUpNowFromTheSnapshotCellNumbersTheNewVersion)
+{
+    const QString empty = QFVersionStoreBuilder::addProject(home.write(QStringLiteral("Videos/Fresh.kdenlive"), "<mlt/>"), QStringLiteral("FRESH"));
+    const QString seven = QFVersionStoreBuilder::addProject(home.write(QStringLiteral("Videos/Project.fcp"), "binary now"), QStringLiteral("SEVEN"));
+    QFVersionStoreBuilder::addVersions(seven, { { QStringLiteral("Project.00007.fcp"), QDateTime::currentDateTime().addDays(-1), "binary 7" } });
+    launch();
+    QListView *table = window->projectTable();
+    for (const auto &[name, folder, expected] : { std::tuple { QStringLiteral("Fresh"), empty, QStringLiteral("Fresh.00001.kdenlive") },
+             std::tuple { QStringLiteral("Project"), seven, QStringLiteral("Project.00008.fcp") } }) {
+        int row = 0;
+        while (row < table->model()->rowCount() && table->model()->index(row, 0).data().toString() != name)
+            ++row;
+        QSignalSpy finished(actions, &QFActionController::commandFinished);
+        const QRect cell = QFProjectItemDelegate::snapshotRect(table->visualRect(table->model()->index(row, 0)));
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell.center());
+        waitForCommand(finished);
+        EXPECT_TRUE(versionNames(folder).contains(expected)) << qPrintable(versionNames(folder).join(u' '));
+    }
+}
+
+TEST_F(ActionTest, ANoteTypedOnSeveralLinesIsKeptOnOneAndTheLastNoteClearedTakesItsFile)
+{
+    const QString folder = projectWithVersions(QStringLiteral("Notes"), 2);
+    launch();
+    chooseProject(QStringLiteral("Notes"));
+    chooseVersion(0);
+    const auto annotate = [&](const QString &text) {
+        QSignalSpy finished(actions, &QFActionController::commandFinished);
+        // Back in the main window once the last sheet has gone.
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        QTest::keyClick(window, Qt::Key_E, Qt::ControlModifier);
+        QDialog *sheet = nullptr;
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            sheet = visibleSheet(QStringLiteral("annotateSheet"));
+            return sheet && sheet->isVisible();
+        }, 5000));
+        auto *field = sheet->findChild<QPlainTextEdit *>(QStringLiteral("annotation"));
+        field->selectAll();
+        QTest::keyClick(field, Qt::Key_Delete);
+        for (const QString &line : text.split(u'\n')) {
+            if (line != text.split(u'\n').constFirst())
+                QTest::keyClick(field, Qt::Key_Return);
+            QTest::keyClicks(field, line);
+        }
+        QTest::mouseClick(sheet->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Save), Qt::LeftButton);
+        waitForCommand(finished);
+        chooseVersion(0);
+    };
+    annotate(QStringLiteral("Client notes\nround two"));
+    const auto notes = QFPropertyList::readDictionary(folder + QStringLiteral("/Annotations.plist"));
+    ASSERT_TRUE(notes);
+    EXPECT_EQ(notes->value(QStringLiteral("Notes.00002.kdenlive")).toString(), QStringLiteral("Client notes round two"));
+    annotate(QString());
+    EXPECT_FALSE(QFileInfo::exists(folder + QStringLiteral("/Annotations.plist")));
+}
+
+TEST_F(ActionTest, DroppingAFolderOpensTheImportSheetAndDroppingAListedFileChangesNothing)
+{
+    const QString listed = home.write(QStringLiteral("Videos/Listed.kdenlive"), "<mlt/>");
+    QFVersionStoreBuilder::addProject(listed, QStringLiteral("LISTED"));
+    home.write(QStringLiteral("Edits/Trailer.prproj"), "x");
+    home.write(QStringLiteral("Edits/notes.txt"), "x");
+    home.write(QStringLiteral("Edits/Backups/Trailer old.prproj"), "x");
+    home.write(QStringLiteral("Edits/Sub/Teaser.prproj"), "x");
+    launch();
+    QListView *table = window->projectTable();
+    const auto drop = [&](const QString &path) {
+        QMimeData data;
+        data.setUrls({ QUrl::fromLocalFile(path) });
+        const QPoint at = table->viewport()->rect().center();
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(table->viewport(), &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        QDropEvent dropped(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(table->viewport(), &dropped);
+    };
+    drop(listed);
+    EXPECT_EQ(controller->projectList().size(), 1);
+    EXPECT_EQ(QDir(QFProject::storageRoot()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 1);
+
+    QFVersionStoreBuilder::setPreferences({ { "firstRun", false }, { "importFolderAction", 1 }, { "importFileTypes", "prproj" }, { "importSubdirs", 1 } });
+    QSignalSpy shown(controller.get(), &AppController::projectListShown);
+    drop(home.file(QStringLiteral("Edits")));
+    QDialog *sheet = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        sheet = visibleSheet(QStringLiteral("importSheet"));
+        return sheet && sheet->isVisible();
+    }, 5000));
+    QPushButton *import = nullptr;
+    for (QAbstractButton *button : sheet->findChild<QDialogButtonBox *>()->buttons()) {
+        if (button->text() == QStringLiteral("Import"))
+            import = qobject_cast<QPushButton *>(button);
+    }
+    ASSERT_TRUE(import);
+    QTest::mouseClick(import, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return controller->projectList().size() == 3; }, 10000));
+    QStringList names;
+    for (const QFProject &project : controller->projectList())
+        names << project.friendlyName();
+    names.sort();
+    EXPECT_EQ(names, QStringList({ "Listed", "Teaser", "Trailer" })) << "the Backups folder and other types are skipped";
+}
+
+TEST_F(ActionTest, QuickLookShowsTheScreenshotAndNothingWithoutOne)
+{
+    apptest::buildSampleStore(home.path());
+    QFVersionStoreBuilder::addVersions(home.file(QStringLiteral(".local/share/Quenfield/Pro Tombrel/Projects/WEDDING.localized")),
+        { { "Wedding Cut.00004.fcp", QDateTime::currentDateTime(), "binary 4" } });
+    launch();
+    chooseProject(QStringLiteral("Wedding Cut"));
+    chooseVersion(0); // version 4 has no screenshot
+    QTest::keyClick(window->versionOutline(), Qt::Key_Space);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(actions->previewWindow());
+    chooseVersion(1);
+    QTest::keyClick(window->versionOutline(), Qt::Key_Space);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return actions->previewWindow() && actions->previewWindow()->isVisible(); }, 5000));
+    EXPECT_EQ(actions->previewWindow()->windowTitle(), QStringLiteral("Version 00003 of Wedding Cut"));
+    const QSize shot = QImage(home.file(QStringLiteral(".local/share/Quenfield/Pro Tombrel/Projects/WEDDING.localized/Screenshots/Wedding Cut.00003.jpg"))).size();
+    EXPECT_EQ(actions->previewWindow()->size(), shot + QSize(40, 40)) << "the picture with 20 points each way";
+    actions->previewWindow()->close();
+}
+
+TEST_F(ActionTest, TheSyncButtonIsForAVersionNotSyncedYet)
+{
+    projectWithVersions(QStringLiteral("Synced"), 2);
+    QFVersionStoreBuilder::setPreferences({ { "firstRun", false }, { "syncService", 1 } });
+    launch();
+    chooseProject(QStringLiteral("Synced"));
+    chooseVersion(0);
+    EXPECT_TRUE(actions->syncAction()->isEnabled());
+    controller->markSynced({ QStringLiteral("Synced.00002.kdenlive") });
+    chooseVersion(1);
+    chooseVersion(0);
+    EXPECT_FALSE(actions->syncAction()->isEnabled()) << "the newest is synced";
+    chooseVersion(1);
+    EXPECT_TRUE(actions->syncAction()->isEnabled());
+}
