@@ -80,6 +80,28 @@ xdotool windowfocus --sync "$prefs"
 xdotool key --clearmodifiers ctrl+w
 for _ in $(seq 100); do xdotool search --onlyvisible --name '^Preferences$' > /dev/null 2>&1 || break; sleep 0.1; done
 
+# Delete on the newest version, then Return on the sheet: the version goes to the Trash. A click on the
+# empty part of the version list gives it the keyboard; Home selects the newest version.
+xdotool windowfocus --sync "$wid"
+eval "$(xdotool getwindowgeometry --shell "$wid")"
+xdotool mousemove --window "$wid" $((WIDTH * 3 / 5)) $((HEIGHT - 60)) click 1
+xdotool key --clearmodifiers Home
+sleep 0.3 # the selection is painted
+xdotool key --clearmodifiers Delete
+sheet=""
+for _ in $(seq 100); do
+    sheet=$(xdotool search --onlyvisible --pid "$app" 2>/dev/null | grep -vx "$wid" | tail -1 || true)
+    [ -n "$sheet" ] && break
+    sleep 0.1
+done
+[ -n "$sheet" ] || { echo "Delete showed no question"; exit 1; }
+xdotool windowfocus --sync "$sheet" 2>/dev/null || true
+xdotool key --clearmodifiers Return
+trashed="$HOME/.local/share/Trash/files/Short Film.00002.kdenlive"
+for _ in $(seq 100); do [ -e "$trashed" ] && break; sleep 0.1; done
+[ -e "$trashed" ] || { echo "Delete and Return did not move the newest version to the Trash"; ls -R "$HOME/.local/share/Trash" 2>/dev/null; exit 1; }
+echo "Delete and Return moved the newest version to the Trash"
+
 xdotool windowfocus --sync "$wid"
 xdotool key --clearmodifiers ctrl+w
 status=0
