@@ -38,6 +38,7 @@
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -197,8 +198,7 @@ void QFActionController::buildMenus()
         return action;
     };
 
-    QMenu *project = new QMenu(QStringLiteral("&Project"), bar);
-    bar->insertMenu(bar->actions().value(1), project);
+    QMenu *project = bar->addMenu(QStringLiteral("&Project"));
     add(project, QStringLiteral("&Add Project File…"), [this] { importFile(); }, QStringLiteral("importFile"), QKeySequence(QStringLiteral("Ctrl+O")));
     add(project, QStringLiteral("&Remove Project…"), [this] { removeFile(); }, QStringLiteral("removeFile"));
     add(project, QStringLiteral("Re&link Project…"), [this] { relinkProject(); }, QStringLiteral("relinkProject"));
@@ -210,8 +210,7 @@ void QFActionController::buildMenus()
     project->addSeparator();
     add(project, QStringLiteral("Remove S&ynced Backups…"), [this] { removeSyncedFilesForProject(); }, QStringLiteral("removeSyncedFilesForProject"));
 
-    QMenu *version = new QMenu(QStringLiteral("&Version"), bar);
-    bar->insertMenu(bar->actions().value(2), version);
+    QMenu *version = bar->addMenu(QStringLiteral("&Version"));
     QAction *restoreAction = add(version, QStringLiteral("&Restore…"), [this] { restore(); }, QStringLiteral("restore"), QKeySequence(QStringLiteral("Ctrl+R")));
     add(version, QStringLiteral("&Annotate…"), [this] { showAnnotateDialog(); }, QStringLiteral("showAnnotateDialog"), QKeySequence(QStringLiteral("Ctrl+E")));
     add(version, QStringLiteral("&Quick Look"), [this] { quickLook(); }, QStringLiteral("quickLook"));
@@ -459,10 +458,19 @@ void QFActionController::showImportSheet()
     auto *subfolders = new QCheckBox(QStringLiteral("Look in subfolders"));
     subfolders->setObjectName(QStringLiteral("importSubdirs"));
     subfolders->setChecked(integerPreference("importSubdirs") == 1);
+    layout->setContentsMargins(20, 18, 20, 14);
+    layout->setSpacing(8);
+    layout->addWidget(new QLabel(QStringLiteral("Which files of the folder are projects?")));
     layout->addWidget(every);
     layout->addWidget(some);
-    layout->addWidget(types);
+    auto *typesRow = new QHBoxLayout;
+    typesRow->setContentsMargins(24, 0, 0, 0);
+    typesRow->addWidget(types);
+    layout->addLayout(typesRow);
+    layout->addSpacing(4);
     layout->addWidget(subfolders);
+    layout->addSpacing(6);
+    sheet->setMinimumWidth(440);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Cancel);
     buttons->addButton(QStringLiteral("Import"), QDialogButtonBox::AcceptRole)->setDefault(true);
     layout->addWidget(buttons);
@@ -1145,6 +1153,9 @@ void QFActionController::gatherLogs()
     if (QFileInfo::exists(archive))
         archive = QFLocalPaths::desktopDirectory() + QStringLiteral("/Pro Tombrel Logs_")
             + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss")) + QStringLiteral(".zip");
+    // Twice within a second: never over an archive made before.
+    if (QFileInfo::exists(archive))
+        archive = QFFileManager::uniqueFilename(archive);
     QDir().mkpath(QFLocalPaths::desktopDirectory());
     QString reason;
     const bool zipped = qfZipItem(work, archive, true, &reason);

@@ -125,8 +125,10 @@ QIcon QFAppImages::iconForFile(const QString &path)
         return *found;
     static const QMimeDatabase mimes;
     const QMimeType type = info.isDir() ? mimes.mimeTypeForName(QStringLiteral("inode/directory")) : mimes.mimeTypeForFile(info, QMimeDatabase::MatchExtension);
-    QIcon icon = QIcon::fromTheme(type.iconName());
-    if (icon.isNull())
+    // The theme's own picture of the type when it has one; its generic page says less than the
+    // application's project picture, so that stands in for editors' projects the theme does not know.
+    QIcon icon = QIcon::hasThemeIcon(type.iconName()) ? QIcon::fromTheme(type.iconName()) : QIcon();
+    if (icon.isNull() && info.isDir())
         icon = QIcon::fromTheme(type.genericIconName());
     if (icon.isNull())
         icon = named(QStringLiteral("fcp"));

@@ -8,9 +8,12 @@
 #include "app/QFProjectListModel.h"
 #include "app/QFVersionListModel.h"
 #include "engine/QFPreferenceKeys.h"
+#include "foundation/QFAppleEvents.h"
 #include "foundation/QFClock.h"
 #include "foundation/QFFileManager.h"
+#include "foundation/QFLocalPaths.h"
 #include "foundation/platform/QFPropertyList.h"
+#include "foundation/platform/QFZip.h"
 #include "foundation/ui/QFAlertPresenter.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/QFTempHome.h"
@@ -21,11 +24,15 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QLabel>
+#include <QListWidget>
+#include <QProcess>
 #include <QListView>
 #include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -395,4 +402,99 @@ TEST_F(ActionTest, TheSyncButtonIsForAVersionNotSyncedYet)
     EXPECT_FALSE(actions->syncAction()->isEnabled()) << "the newest is synced";
     chooseVersion(1);
     EXPECT_TRUE(actions->syncAction()->isEnabled());
+}
+
+TEST_F(ActionTest, TheSequenceChooserListsTheEditorsSequencesAndStoresTheChoice)
+{
+    const QString cut = apptest::buildSampleStore(home.path());
+    home.write(QStringLiteral("Videos/Wedding Cut.fcp"), "binary");
+    home.write(QStringLiteral("editor/open.txt"), "\n");
+    home.write(QStringLiteral("editor/eTCX.xml"), apptest::xmlFixture(QStringLiteral("fcp_sample.xml")));
+    QProcess editor;
+    editor.start(supportProgram(QStringLiteral("qf_fake_editor")), { QStringLiteral("--state"), home.file(QStringLiteral("editor")) });
+    ASSERT_TRUE(editor.waitForStarted(10000));
+    ASSERT_TRUE(QTest::qWaitFor([] { return QFAppleEvents::isFCPRunning(); }, 10000));
+    QFAppleEvents::setReplyTimeout(10000);
+    launch();
+    chooseProject(QStringLiteral("Wedding Cut"));
+    menuAction(QStringLiteral("showSequenceDialog"))->trigger();
+    QDialog *sheet = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (sheet = visibleSheet(QStringLiteral("sequenceSheet"))); }, 5000));
+    auto *list = sheet->findChild<QListWidget *>(QStringLiteral("sequenceList"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->count() == 1; }, 15000));
+    EXPECT_EQ(sheet->findChild<QLabel *>(QStringLiteral("sequenceStatus"))->text(), QStringLiteral("Select a sequence from the list below and click Choose."));
+    EXPECT_EQ(list->item(0)->text(), QStringLiteral("Tords Garasje - flue"));
+    QDir().mkpath(QStringLiteral(QF_RENDER_DIR));
+    EXPECT_TRUE(sheet->grab().save(QStringLiteral(QF_RENDER_DIR "/sequence-sheet.png")));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
+    QPushButton *choose = nullptr;
+    for (QAbstractButton *button : sheet->findChild<QDialogButtonBox *>()->buttons()) {
+        if (button->text() == QStringLiteral("Choose"))
+            choose = qobject_cast<QPushButton *>(button);
+    }
+    ASSERT_TRUE(choose && choose->isEnabled());
+    QTest::mouseClick(choose, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        const auto settings = QFPropertyList::readDictionary(cut + QStringLiteral("/Settings.plist"));
+        return settings && settings->value(QStringLiteral("selectedUUID")).toString() == QStringLiteral("1ABCDABA-7203-42F6-97F6-394F8612CAA1");
+    }, 5000));
+    QFAppleEvents::setReplyTimeout(0);
+    editor.terminate();
+    editor.waitForFinished(10000);
+}
+
+TEST_F(ActionTest, RendersTheSheetsLightAndDark)
+{
+    apptest::buildSampleStore(home.path());
+    home.write(QStringLiteral("Drops/Edit.prproj"), "x");
+    QDir().mkpath(QStringLiteral(QF_RENDER_DIR));
+    const QPalette original = QApplication::palette();
+    for (const bool dark : { false, true }) {
+        apptest::applyLook(dark);
+        launch();
+        const QString suffix = dark ? QStringLiteral("-dark.png") : QStringLiteral("-light.png");
+        chooseProject(QStringLiteral("Wedding Cut"));
+        chooseVersion(1);
+        actions->showAnnotateDialog();
+        QDialog *sheet = visibleSheet(QStringLiteral("annotateSheet"));
+        ASSERT_TRUE(sheet);
+        EXPECT_TRUE(sheet->grab().save(QStringLiteral(QF_RENDER_DIR "/annotate-sheet") + suffix));
+        sheet->reject();
+        actions->dropPaths({ home.file(QStringLiteral("Drops")) });
+        sheet = visibleSheet(QStringLiteral("importSheet"));
+        ASSERT_TRUE(sheet);
+        EXPECT_TRUE(sheet->grab().save(QStringLiteral(QF_RENDER_DIR "/import-sheet") + suffix));
+        sheet->reject();
+        EXPECT_TRUE(window->grab().save(QStringLiteral(QF_RENDER_DIR "/main-window-actions") + suffix));
+        controller.reset();
+    }
+    QApplication::setPalette(original);
+}
+
+TEST_F(ActionTest, GatheringLogsZipsThemOntoTheDesktopUnderAFreeName)
+{
+    launch();
+    // Nothing of this product's yet: its preference file is gathered too, so it goes first.
+    ASSERT_TRUE(QFile::remove(QFProject::preferenceFilePath()));
+    menuAction(QStringLiteral("gatherLogs"))->trigger();
+    EXPECT_EQ(apptest::answerSheet(), QStringList({ "No logs found", "There were no logs available to gather." }));
+    QFPreferenceKeys::update({ { QStringLiteral("firstRun"), false } });
+
+    home.write(QStringLiteral(".local/state/Quenfield/Pro Tombrel.1.log"), "started\n");
+    home.write(QStringLiteral(".local/state/Quenfield/ProTombrelHelper.2.log"), "scanned\n");
+    home.write(QStringLiteral(".local/state/DiagnosticReports/ProTombrelHelper_2026-12-01-101010.crash"), "crash\n");
+    for (int round = 0; round < 2; ++round) {
+        menuAction(QStringLiteral("gatherLogs"))->trigger();
+        EXPECT_EQ(apptest::answerSheet(), QStringList({ "Logs gathered successfully", "The gathered logs were placed on your desktop." }));
+    }
+    const QStringList archives = QDir(home.file(QStringLiteral("Desktop"))).entryList(QDir::Files, QDir::Name);
+    ASSERT_EQ(archives.size(), 2) << qPrintable(archives.join(u' '));
+    EXPECT_EQ(archives.first(), QStringLiteral("Pro Tombrel Logs.zip"));
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^Pro Tombrel Logs_\\d{14}\\.zip$")).match(archives.last()).hasMatch()) << qPrintable(archives.last());
+    const QString unpacked = home.file(QStringLiteral("unpacked"));
+    QString reason;
+    ASSERT_TRUE(qfUnzipArchive(home.file(QStringLiteral("Desktop/Pro Tombrel Logs.zip")), unpacked, &reason)) << qPrintable(reason);
+    EXPECT_EQ(QDir(unpacked + QStringLiteral("/QF_App_Logs")).entryList(QDir::Files, QDir::Name),
+        QStringList({ "Pro Tombrel.1.log", "ProTombrelHelper.2.log", "ProTombrelHelper_2026-12-01-101010.crash", "com.quenfield.ProTombrel.plist" }));
+    EXPECT_FALSE(QFileInfo::exists(QFLocalPaths::tempDirectory() + QStringLiteral("/QF_App_Logs")));
 }
