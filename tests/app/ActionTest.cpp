@@ -498,3 +498,21 @@ TEST_F(ActionTest, GatheringLogsZipsThemOntoTheDesktopUnderAFreeName)
         QStringList({ "Pro Tombrel.1.log", "ProTombrelHelper.2.log", "ProTombrelHelper_2026-12-01-101010.crash", "com.quenfield.ProTombrel.plist" }));
     EXPECT_FALSE(QFileInfo::exists(QFLocalPaths::tempDirectory() + QStringLiteral("/QF_App_Logs")));
 }
+
+TEST_F(ActionTest, OfflineProjectsAreDeletedWithTheirVersionsAndOnlineOnesStay)
+{
+    const QString online = QFVersionStoreBuilder::addProject(home.write(QStringLiteral("Videos/Here.kdenlive"), "<mlt/>"), QStringLiteral("HERE"));
+    const QString offline = QFVersionStoreBuilder::addProject(home.file(QStringLiteral("Videos/Gone.kdenlive")), QStringLiteral("GONE"));
+    QFVersionStoreBuilder::addVersions(offline, { { QStringLiteral("Gone.00001.kdenlive"), {}, "1" } });
+    QFile::remove(home.file(QStringLiteral("Videos/Gone.kdenlive")));
+    launch();
+    QSignalSpy shown(controller.get(), &AppController::projectListShown);
+    menuAction(QStringLiteral("deleteOfflineProjects"))->trigger();
+    EXPECT_EQ(apptest::answerSheet(QStringLiteral("Delete")),
+        QStringList({ "Are you sure you want to delete all offline projects?", "This will remove the projects and all their backups." }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !shown.isEmpty() && !controller->isBusy(); }, 10000));
+    EXPECT_FALSE(QFileInfo::exists(offline));
+    EXPECT_TRUE(QFileInfo::exists(online));
+    ASSERT_EQ(controller->projectList().size(), 1);
+    EXPECT_EQ(controller->projectList().first().friendlyName(), QStringLiteral("Here"));
+}
