@@ -172,14 +172,17 @@ TEST_F(ActionTest, RestoringTheXMLCopyOfABinaryVersionPutsTheBinaryInPlaceAndTra
 TEST_F(ActionTest, RestoringToADriveThatIsNotMountedChangesNothing)
 {
     QFFileManager::setMountTableReader([] { return QByteArray("22 1 8:1 / / rw - ext4 /dev/sda1 rw\n"); });
-    const QString folder = QFVersionStoreBuilder::addProject(QStringLiteral("/mnt/QFNotMountedMedia/Edit.kdenlive"), QStringLiteral("EDIT"));
+    // Listed without touching the drive's folder, which is not there.
+    const QString folder = QFProject::projectWithPath(QStringLiteral("/mnt/QFNotMountedMedia/Edit.kdenlive"), std::nullopt, QStringLiteral("EDIT")).destinationPath();
     QFVersionStoreBuilder::addVersions(folder, { { QStringLiteral("Edit.00001.kdenlive"), {}, "one" } });
+    ASSERT_FALSE(QFileInfo::exists(QStringLiteral("/mnt/QFNotMountedMedia")));
     launch();
     chooseProject(QStringLiteral("Edit"));
     chooseVersion(0);
     menuAction(QStringLiteral("restore"))->trigger();
     EXPECT_EQ(apptest::answerSheet(), QStringList({ "Unable to restore project", "The destination is on a volume that is not mounted." }));
     EXPECT_FALSE(QFPreferenceKeys::readFile()->contains(QStringLiteral("lastRestoredProject")));
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/mnt/QFNotMountedMedia")));
 }
 
 TEST_F(ActionTest, KeepingTheNewestTenRemovesOnlyWhatIsBeyondThem)
