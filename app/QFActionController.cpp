@@ -370,17 +370,11 @@ bool QFActionController::addPath(const QString &path)
 
 void QFActionController::projectsAdded(const QString &lastPath, bool afterDrop)
 {
-    Q_UNUSED(afterDrop)
     m_app->xpcConfigUpdate();
     // With the first project the helper has something to watch.
     if (m_app->projectList().size() < 2)
         m_app->generateLaunchdPlist(afterDrop);
-    QMetaObject::Connection *once = new QMetaObject::Connection;
-    *once = connect(m_app, &AppController::projectListShown, this, [this, lastPath, once] {
-        disconnect(*once);
-        delete once;
-        selectProjectPath(lastPath);
-    });
+    connect(m_app, &AppController::projectListShown, this, [this, lastPath] { selectProjectPath(lastPath); }, Qt::SingleShotConnection);
     m_app->populateProjects();
 }
 
@@ -529,7 +523,10 @@ void QFActionController::removeFile()
     if (projects.isEmpty())
         return;
     const bool several = projects.size() > 1;
-    const int firstRow = m_window->projectTable()->currentIndex().row();
+    // Afterwards the row at the first removed one is selected (or the last row).
+    int firstRow = m_window->projectTable()->currentIndex().row();
+    for (const QModelIndex &index : m_window->projectTable()->selectionModel()->selectedIndexes())
+        firstRow = std::min(firstRow, index.row());
     confirm(qfFormat("Are you sure you wish to remove %@ project%@?", several ? QStringLiteral("these") : QStringLiteral("this"),
                 several ? QStringLiteral("s") : QStringLiteral("")),
         QStringLiteral("Remove"), QStringLiteral("This will remove all versions, screenshots and synced backups."), [this, projects, firstRow] {
@@ -544,17 +541,14 @@ void QFActionController::removeFile()
             if (integerPreference("syncService") >= 1 && integerPreference("syncDeleteRemoteFiles") == 1 && !folders.isEmpty())
                 m_app->engine()->removeSyncedProjects(folders);
             m_app->xpcConfigUpdate();
-            QMetaObject::Connection *once = new QMetaObject::Connection;
-            *once = connect(m_app, &AppController::projectListShown, this, [this, firstRow, once] {
-                disconnect(*once);
-                delete once;
+            connect(m_app, &AppController::projectListShown, this, [this, firstRow] {
                 const int count = m_app->projectModel()->rowCount();
                 if (count > 0)
                     m_window->projectTable()->setCurrentIndex(m_app->projectModel()->index(std::min(firstRow, count - 1)));
                 if (m_app->projectList().size() < 2)
                     m_app->generateLaunchdPlist(false);
                 Q_EMIT commandFinished(QStringLiteral("removeFile"));
-            });
+            }, Qt::SingleShotConnection);
             m_app->populateProjects();
         });
 }
@@ -693,7 +687,6 @@ void QFActionController::restore()
     if (!project)
         return;
     // The refusals that need no question come first; the engine checks them again before it copies.
-    const QString path = project->expandedProjectPath();
     const QFProjectActions::RestoreResult check = QFProjectActions::restorePreconditions(*project);
     if (check.status != QFProjectActions::RestoreStatus::Restored) {
         tell(check.title, check.message);
@@ -803,17 +796,14 @@ void QFActionController::deleteAllBackups()
             }
             QFLog::appendLog("Removing watch file for project %@...", QFileInfo(folder).fileName());
             m_app->xpcConfigUpdate();
-            QMetaObject::Connection *once = new QMetaObject::Connection;
-            *once = connect(m_app, &AppController::projectListShown, this, [this, once] {
-                disconnect(*once);
-                delete once;
+            connect(m_app, &AppController::projectListShown, this, [this] {
                 if (m_app->projectList().size() < 2)
                     m_app->generateLaunchdPlist(true);
                 if (m_app->projectList().isEmpty())
                     tell(QStringLiteral("No backups found"),
                         QStringLiteral("You must add a project to the file list and then save it within Final Cut Pro in order to receive version information."));
                 Q_EMIT commandFinished(QStringLiteral("deleteAllBackups"));
-            });
+            }, Qt::SingleShotConnection);
             m_app->populateProjects();
         });
 }
@@ -1043,7 +1033,7 @@ void QFActionController::showSequenceDialog()
         }, Qt::QueuedConnection);
     };
     const QString path = project->expandedProjectPath();
-    detach([this, guard, list, progress, choose, say, cancelled, loaded, path] {
+    detach([this, guard, list, progress, say, cancelled, loaded, path] {
         QFLog::appendLog("Loading sequences for project %@...", path);
         if (!QFAppleEvents::isFCPRunning())
             say(QStringLiteral("Launching Final Cut Pro..."));
@@ -1064,7 +1054,7 @@ void QFActionController::showSequenceDialog()
             if (const auto found = QFProjectActions::sequencesFromXML(xml.toUtf8(), &error))
                 sequences = *found;
         }
-        QMetaObject::invokeMethod(this, [guard, list, progress, choose, loaded, sequences, error, cancelled] {
+        QMetaObject::invokeMethod(this, [guard, list, progress, loaded, sequences, error, cancelled] {
             if (!guard || *cancelled)
                 return;
             progress->hide();
@@ -1077,7 +1067,6 @@ void QFActionController::showSequenceDialog()
             for (const QFProjectSequence &sequence : sequences)
                 list->addItem(sequence.name);
             status->setText(QStringLiteral("Select a sequence from the list below and click Choose."));
-            Q_UNUSED(choose)
         }, Qt::QueuedConnection);
     });
 }
