@@ -8,7 +8,9 @@
 #include "foundation/QFLog.h"
 #include "foundation/QFTaskEx.h"
 
+#include <QDeadlineTimer>
 #include <QFileInfo>
+#include <QThread>
 
 namespace {
 
@@ -109,9 +111,22 @@ bool QFHelperAgent::generateLaunchdPlist(bool mayAuth, bool hasUserInterface, co
 bool QFHelperAgent::relaunchHelper(const QFTombrelBackup &engine)
 {
     QFLaunchd::killProcessesNamed(kHelperName);
+    // The old helper is gone before a new one is looked for.
+    QDeadlineTimer ending(5000);
+    while (QFLaunchd::isProcessRunning(kHelperName) && !ending.hasExpired())
+        QThread::msleep(50);
     generateLaunchdPlist(true, false, engine);
     const QString bundle = QFTombrelBackup::currentBundlePath();
-    if (!QFLaunchd::isProcessRunning(kHelperName) && !bundle.isEmpty())
-        return startHelperDirectly(bundle);
+    if (bundle.isEmpty())
+        return false;
+    if (!QFLaunchd::isProcessRunning(kHelperName) && !startHelperDirectly(bundle))
+        return false;
+    // Relaunched means running: the service manager or the start may take a moment.
+    QDeadlineTimer deadline(5000);
+    while (!QFLaunchd::isProcessRunning(kHelperName)) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(50);
+    }
     return true;
 }

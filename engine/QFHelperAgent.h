@@ -27,7 +27,8 @@ public:
     // Writes the autosave job while autosave is on, the editor is version 7 or later and there are projects;
     // removes it otherwise (and switches autosave off for an older editor).
     static void generateAutosavePlist(const QFTombrelBackup &engine);
-    // Ends the helper, writes its job again, and starts it directly when it still does not run.
+    // Ends the helper, writes its job again, and starts it directly when it still does not run. True only
+    // when a helper runs afterwards (waiting up to 5 seconds for it to appear).
     static bool relaunchHelper(const QFTombrelBackup &engine);
     static bool startHelperDirectly(const QString &bundlePath);
 };

@@ -146,8 +146,14 @@ TEST_F(QFHelperAgentTest, WithoutAServiceManagerTheHelperIsStartedDirectly)
     QFVersionStoreBuilder::addProject(home.file(QStringLiteral("Videos/Cut.kdenlive")), QStringLiteral("CUT"));
     EXPECT_TRUE(QFHelperAgent::generateLaunchdPlist(false, true, engine)) << "the job is written for later";
     EXPECT_TRUE(QTest::qWaitFor([] { return QFLaunchd::isProcessRunning(QStringLiteral("ProTombrelHelper")); }, 10000));
+
+    // Relaunching ends it and starts it again; a bundle whose helper is gone cannot relaunch one.
+    EXPECT_TRUE(QFHelperAgent::relaunchHelper(engine));
+    EXPECT_TRUE(QFLaunchd::isProcessRunning(QStringLiteral("ProTombrelHelper")));
     QFLaunchd::killProcessesNamed(QStringLiteral("ProTombrelHelper"));
     EXPECT_TRUE(QTest::qWaitFor([] { return !QFLaunchd::isProcessRunning(QStringLiteral("ProTombrelHelper")); }, 10000));
+    QFile::remove(helper);
+    EXPECT_FALSE(QFHelperAgent::relaunchHelper(engine)) << "no helper runs afterwards";
 }
 
 TEST_F(QFHelperAgentTest, AnEditorOlderThanSevenGetsNoAutosaveJobAndAutosaveIsSwitchedOff)
