@@ -131,6 +131,9 @@ AppController::~AppController()
     while (!m_projectQueue.waitForDone(10) || !m_parserQueue.waitForDone(10) || !m_backgroundQueue.waitForDone(10))
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     delete m_prefController;
+    // The commands go before the window they watch.
+    delete m_actions;
+    m_actions = nullptr;
     delete m_window;
 }
 

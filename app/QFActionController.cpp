@@ -613,10 +613,14 @@ void QFActionController::revealMasterProjectInFinder()
 
 bool QFActionController::eventFilter(QObject *watched, QEvent *event)
 {
+    // Only the events handled here touch the window (others come while it is being taken down too).
+    const QEvent::Type type = event->type();
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop && type != QEvent::MouseButtonRelease)
+        return QObject::eventFilter(watched, event);
     QListView *table = m_window ? m_window->projectTable() : nullptr;
     if (!table || watched != table->viewport())
         return QObject::eventFilter(watched, event);
-    switch (event->type()) {
+    switch (type) {
     case QEvent::DragEnter:
     case QEvent::DragMove: {
         auto *drag = static_cast<QDropEvent *>(event);
