@@ -499,7 +499,8 @@ void QFActionController::importFolders(const QStringList &folders, bool onlyType
             if (entry.fileName() == QLatin1String(".fcpcache"))
                 return;
             if (entry.isDir() && (!isPackage(entry) || entry.suffix().toLower() == QLatin1String("fcpbundle"))) {
-                if (subfolders)
+                // Links to folders are not followed: a link back up the tree would never end the walk.
+                if (subfolders && !entry.isSymLink())
                     walk(entry.absoluteFilePath());
                 continue;
             }

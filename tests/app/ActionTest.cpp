@@ -332,6 +332,8 @@ TEST_F(ActionTest, DroppingAFolderOpensTheImportSheetAndDroppingAListedFileChang
     home.write(QStringLiteral("Edits/notes.txt"), "x");
     home.write(QStringLiteral("Edits/Backups/Trailer old.prproj"), "x");
     home.write(QStringLiteral("Edits/Sub/Teaser.prproj"), "x");
+    // A link back up the tree, which the walk must not follow.
+    ASSERT_TRUE(QFile::link(home.file(QStringLiteral("Edits")), home.file(QStringLiteral("Edits/Sub/Loop"))));
     launch();
     QListView *table = window->projectTable();
     const auto drop = [&](const QString &path) {
