@@ -6,8 +6,8 @@
 
 #include <QHash>
 
+#include <algorithm>
 #include <cstring>
-#include <string>
 
 using Node = pugi::xml_node;
 using namespace QFChangeNodes;
@@ -18,6 +18,71 @@ bool hasFewerThanTwoChildren(const Node &node)
 {
     const Node first = node.first_child();
     return !first || !first.next_sibling();
+}
+
+// The texts below an element in document order, a piece at a time as they stand in the document, so that
+// two elements' texts are compared without copying either.
+class TextPieces {
+public:
+    explicit TextPieces(const Node &root)
+        : m_root(root)
+        , m_current(root)
+    {
+        next();
+    }
+
+    bool atEnd() const { return !m_current; }
+    // What is left of the current piece.
+    const char *rest() const { return m_rest; }
+    size_t restSize() const { return m_size; }
+
+    void consume(size_t length)
+    {
+        m_rest += length;
+        m_size -= length;
+        if (m_size == 0)
+            next();
+    }
+
+private:
+    // On to the next text that is not empty, depth first as QFXMLParser::appendText goes.
+    void next()
+    {
+        do {
+            if (const Node child = m_current.first_child()) {
+                m_current = child;
+            } else {
+                while (m_current && m_current != m_root && !m_current.next_sibling())
+                    m_current = m_current.parent();
+                m_current = m_current && m_current != m_root ? m_current.next_sibling() : Node();
+            }
+            if (m_current && (m_current.type() == pugi::node_pcdata || m_current.type() == pugi::node_cdata)) {
+                m_rest = m_current.value();
+                m_size = std::strlen(m_rest);
+            } else {
+                m_size = 0;
+            }
+        } while (m_current && m_size == 0);
+    }
+
+    const Node m_root;
+    Node m_current;
+    const char *m_rest = "";
+    size_t m_size = 0;
+};
+
+bool textsDiffer(const Node &a, const Node &b)
+{
+    TextPieces left(a);
+    TextPieces right(b);
+    while (!left.atEnd() && !right.atEnd()) {
+        const size_t length = std::min(left.restSize(), right.restSize());
+        if (std::memcmp(left.rest(), right.rest(), length) != 0)
+            return true;
+        left.consume(length);
+        right.consume(length);
+    }
+    return left.atEnd() != right.atEnd();
 }
 
 } // namespace
@@ -81,9 +146,9 @@ QFChangeListWalk::QFChangeListWalk(QFTombrelBackup &engine, const pugi::xml_docu
     , m_oldUUIDList(oldUUIDList)
     , m_oldIDList(oldIDList)
     , m_oldUUIDs(oldUUIDList)
-    , m_oldIDs(oldIDList.begin(), oldIDList.end())
-    , m_newUUIDs(newUUIDList.begin(), newUUIDList.end())
-    , m_newIDs(newIDList.begin(), newIDList.end())
+    , m_oldIDs(oldIDList)
+    , m_newUUIDs(newUUIDList)
+    , m_newIDs(newIDList)
 {
 }
 
@@ -149,10 +214,7 @@ bool QFChangeListWalk::valuesDiffer(const Node &newNode, const Node &oldNode)
     if (!nameOf(newChild) && !nameOf(oldChild)) {
         differ = std::strcmp(newChild ? newChild.value() : "", oldChild ? oldChild.value() : "") != 0;
     } else {
-        std::string newText, oldText;
-        QFXMLParser::appendText(newNode, newText);
-        QFXMLParser::appendText(oldNode, oldText);
-        differ = newText != oldText;
+        differ = textsDiffer(newNode, oldNode);
     }
     m_lastCompared = { newNode, oldNode, differ };
     return differ;
@@ -181,8 +243,6 @@ std::optional<QStringList> QFChangeListWalk::run()
         return QStringList { QStringLiteral("Backup type changed to Project") };
     }
 
-    const QStringList markerNames = QFXMLParser::stringValuesForQuery(QStringLiteral("//marker/name[1]"), m_baseDoc);
-    m_baseMarkerNames = QSet<QString>(markerNames.begin(), markerNames.end());
     m_new.setAt(newRoot);
     m_old.setAt(oldRoot);
 
@@ -226,6 +286,15 @@ std::optional<QStringList> QFChangeListWalk::run()
     if (m_list.isEmpty())
         return QStringList { QStringLiteral("No notable changes") };
     return m_list;
+}
+
+const QSet<QString> &QFChangeListWalk::baseMarkerNames()
+{
+    if (!m_baseMarkerNames) {
+        const QStringList names = QFXMLParser::stringValuesForQuery(QStringLiteral("//marker/name[1]"), m_baseDoc);
+        m_baseMarkerNames.emplace(names.begin(), names.end());
+    }
+    return *m_baseMarkerNames;
 }
 
 bool QFChangeListWalk::isNewItem(const Node &node, const char *name)
@@ -333,7 +402,7 @@ QFChangeListWalk::Next QFChangeListWalk::tellNewItem(const Node &newNode, const 
     }
     if (is(name, "marker")) {
         const QString markerName = QFXMLParser::nameForNode(newNode);
-        if (!markerName.isNull() && m_baseMarkerNames.contains(markerName))
+        if (!markerName.isNull() && baseMarkerNames().contains(markerName))
             return Next::Stay;
         m_list.append(QFChangePhrases::newMarker(m_engine, newNode, markerName));
         return Next::PassItem;
@@ -422,22 +491,23 @@ void QFChangeListWalk::appendRemovedItems()
 
     // One pass over the base document finds the first uuid element holding each removed text and the
     // first element carrying each removed id, so that thousands of removed items cost no more than one.
-    const QSet<QString> wantedUUIDs(removedUUIDs.begin(), removedUUIDs.end());
-    const QSet<QString> wantedIDs(removedIDs.begin(), removedIDs.end());
+    const QFChangePhrases::TextIndex wantedUUIDs(removedUUIDs);
+    const QFChangePhrases::TextIndex wantedIDs(removedIDs);
     QHash<QString, Node> uuidElements;
     QHash<QString, Node> idElements;
     Node current = m_baseDoc.first_child();
     while (current) {
         if (current.type() == pugi::node_element) {
-            if (!wantedUUIDs.isEmpty() && is(current.name(), "uuid")) {
+            if (!removedUUIDs.isEmpty() && is(current.name(), "uuid")) {
                 for (const Node child : current.children()) {
+                    if (child.type() != pugi::node_pcdata && child.type() != pugi::node_cdata)
+                        continue;
                     const QString text = QString::fromUtf8(child.value());
-                    if ((child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata)
-                        && wantedUUIDs.contains(text) && !uuidElements.contains(text))
+                    if (wantedUUIDs.contains(text) && !uuidElements.contains(text))
                         uuidElements.insert(text, current);
                 }
             }
-            if (const pugi::xml_attribute id = current.attribute("id"); id && !wantedIDs.isEmpty()) {
+            if (const pugi::xml_attribute id = current.attribute("id"); id && !removedIDs.isEmpty()) {
                 const QString text = QString::fromUtf8(id.value());
                 if (wantedIDs.contains(text) && !idElements.contains(text))
                     idElements.insert(text, current);

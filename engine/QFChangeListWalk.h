@@ -77,6 +77,7 @@ private:
     // What the walk does after an element that stands where the older document has another.
     enum class Next { Stay, PassItem, PassItemAndRealign, Realign };
 
+    const QSet<QString> &baseMarkerNames();
     bool isNewItem(const pugi::xml_node &node, const char *name);
     void structuralDifference(const pugi::xml_node &newNode, const pugi::xml_node &oldNode);
     Next tellNewItem(const pugi::xml_node &newNode, const char *name);
@@ -90,10 +91,11 @@ private:
     const QStringList &m_oldIDList;
     // Also answers the sentences' questions about the older uuids while the walk runs.
     const QFChangePhrases::UUIDIndex m_oldUUIDs;
-    const QSet<QString> m_oldIDs;
-    const QSet<QString> m_newUUIDs;
-    const QSet<QString> m_newIDs;
-    QSet<QString> m_baseMarkerNames;
+    const QFChangePhrases::TextIndex m_oldIDs;
+    const QFChangePhrases::TextIndex m_newUUIDs;
+    const QFChangePhrases::TextIndex m_newIDs;
+    // The names of the base document's markers, read when a marker first stands where the base has none.
+    std::optional<QSet<QString>> m_baseMarkerNames;
 
     Cursor m_new;
     Cursor m_old;

@@ -122,9 +122,39 @@ bool QFChangeNodes::isStandardFilter(const QString &name)
     return standard.contains(name);
 }
 
+QFChangePhrases::TextIndex::TextIndex(const QStringList &texts)
+    : m_list(texts)
+{
+    size_t capacity = 2;
+    while (capacity < size_t(texts.size()) * 2)
+        capacity *= 2;
+    m_slots.assign(capacity, 0);
+    m_mask = capacity - 1;
+    for (qsizetype i = 0; i < texts.size(); ++i) {
+        const QString &text = texts.at(i);
+        for (size_t slot = qHash(QStringView(text)) & m_mask;; slot = (slot + 1) & m_mask) {
+            if (m_slots[slot] == 0) {
+                m_slots[slot] = quint32(i + 1);
+                break;
+            }
+            if (texts.at(m_slots[slot] - 1) == text)
+                break;
+        }
+    }
+}
+
+bool QFChangePhrases::TextIndex::contains(QStringView text) const
+{
+    for (size_t slot = qHash(text) & m_mask;; slot = (slot + 1) & m_mask) {
+        if (m_slots[slot] == 0)
+            return false;
+        if (m_list.at(m_slots[slot] - 1) == text)
+            return true;
+    }
+}
+
 QFChangePhrases::UUIDIndex::UUIDIndex(const QStringList &uuids)
-    : m_list(uuids)
-    , m_set(uuids.begin(), uuids.end())
+    : m_index(uuids)
     , m_outer(s_currentIndex)
 {
     s_currentIndex = this;
@@ -138,7 +168,7 @@ QFChangePhrases::UUIDIndex::~UUIDIndex()
 bool QFChangePhrases::UUIDIndex::listContains(const QStringList &list, const QString &uuid)
 {
     for (const UUIDIndex *index = s_currentIndex; index; index = index->m_outer) {
-        if (list.isSharedWith(index->m_list))
+        if (list.isSharedWith(index->m_index.list()))
             return index->contains(uuid);
     }
     return list.contains(uuid);

@@ -13,6 +13,7 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <vector>
 
 class QFTombrelBackup;
 
@@ -91,8 +92,24 @@ public:
     static QString newEffectNamed(const pugi::xml_node &nameNode, const QString &name);
     static QString removedItem(const QFTombrelBackup &engine, const pugi::xml_node &item);
 
+    // The texts of a list as a set, kept as positions in the list: contains() answers as a QSet of those
+    // texts would, in four bytes a slot rather than a copy of every text. Holds a shared copy of the list.
+    class TextIndex final {
+    public:
+        explicit TextIndex(const QStringList &texts);
+
+        bool contains(QStringView text) const;
+        const QStringList &list() const { return m_list; }
+
+    private:
+        const QStringList m_list;
+        // Open addressing, at most half full: a position in the list plus one, 0 for an empty slot.
+        std::vector<quint32> m_slots;
+        size_t m_mask = 0;
+    };
+
     // While one lives, sentences built on its thread answer "is this uuid in the list?" for the list it was
-    // made from with its set: a walk asks about the same long list at every renamed item. The answers are
+    // made from with its index: a walk asks about the same long list at every renamed item. The answers are
     // those of the list itself.
     class UUIDIndex final {
     public:
@@ -101,13 +118,12 @@ public:
         UUIDIndex(const UUIDIndex &) = delete;
         UUIDIndex &operator=(const UUIDIndex &) = delete;
 
-        bool contains(const QString &uuid) const { return m_set.contains(uuid); }
+        bool contains(QStringView uuid) const { return m_index.contains(uuid); }
         static bool listContains(const QStringList &list, const QString &uuid);
 
     private:
         // A shared copy: a list holding the same data is the same list.
-        const QStringList m_list;
-        const QSet<QString> m_set;
+        const TextIndex m_index;
         const UUIDIndex *const m_outer;
     };
 

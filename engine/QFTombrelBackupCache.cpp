@@ -129,10 +129,10 @@ std::unique_ptr<pugi::xml_document> QFTombrelBackup::loadDocument(const QString 
         }
         return nullptr;
     }
-    const QByteArray data = file.readAll();
     file.close();
     ++m_documentsParsed;
-    auto document = QFXMLParser::documentFromData(data);
+    // Read as the command line reads it: in blocks, without the blank runs between elements, never whole.
+    auto document = QFXMLParser::documentFromFile(path);
     if (!document) {
         if (older) {
             QFLog::appendLog("Unable to load prev XML document");
@@ -214,13 +214,14 @@ std::optional<QFVersionEntry> QFTombrelBackup::changelistForFile(const QString &
         if (!oldOwned)
             return std::nullopt;
         old = oldOwned.get();
-        oldUUIDs = QFXMLParser::stringValuesForQuery(QStringLiteral("//uuid"), *old);
-        oldIDs = QFXMLParser::stringValuesForQuery(QStringLiteral("//@id"), *old);
+        QFXMLParser::itemLists(*old, oldUUIDs, oldIDs);
     }
-    const QStringList newUUIDs = QFXMLParser::stringValuesForQuery(QStringLiteral("//uuid"), *document);
-    const QStringList newIDs = QFXMLParser::stringValuesForQuery(QStringLiteral("//@id"), *document);
+    QStringList newUUIDs, newIDs;
+    QFXMLParser::itemLists(*document, newUUIDs, newIDs);
 
     const auto lines = changeListForFCPXMLDoc(document.get(), old, oldUUIDs, oldIDs, newUUIDs, newIDs);
+    // The older document is done with; it goes before the newer one is kept.
+    oldOwned.reset();
     // The newer document is the older one of the next comparison: keep it parsed.
     m_lastXMLDoc = std::move(document);
     m_lastXMLDocPath = path;

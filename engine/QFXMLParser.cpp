@@ -10,8 +10,10 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -110,8 +112,9 @@ int deepestNesting(const pugi::xml_document &document)
     return deepest;
 }
 
+// nestingBound: a depth no node of the document exceeds, known from its text; -1 when unknown.
 std::unique_ptr<pugi::xml_document> finishLoading(std::unique_ptr<pugi::xml_document> document,
-    const pugi::xml_parse_result &result, QString *error)
+    const pugi::xml_parse_result &result, QString *error, int nestingBound = -1)
 {
     if (!result) {
         if (error) {
@@ -124,7 +127,8 @@ std::unique_ptr<pugi::xml_document> finishLoading(std::unique_ptr<pugi::xml_docu
             *error = QStringLiteral("No document element found");
         return nullptr;
     }
-    if (deepestNesting(*document) > QFXMLParser::kMaximumNesting) {
+    if ((nestingBound < 0 || nestingBound > QFXMLParser::kMaximumNesting)
+        && deepestNesting(*document) > QFXMLParser::kMaximumNesting) {
         if (error)
             *error = qfFormat("Elements nested deeper than %i levels", QFXMLParser::kMaximumNesting);
         return nullptr;
@@ -132,47 +136,59 @@ std::unique_ptr<pugi::xml_document> finishLoading(std::unique_ptr<pugi::xml_docu
     return document;
 }
 
-// Drops the runs of blanks between markup that the parser would drop anyway, so that a large export,
-// mostly indentation, is held in less memory. Only for byte encodings that keep ASCII as it is.
-size_t withoutBlankRuns(char *text, size_t size)
-{
-    if (size >= 2 && (text[0] == 0 || text[1] == 0 || static_cast<unsigned char>(text[0]) >= 0xfe))
-        return size;
-    const auto startsWith = [&](size_t at, const char *prefix) {
-        const size_t length = std::strlen(prefix);
-        return at + length <= size && std::memcmp(text + at, prefix, length) == 0;
-    };
-    const auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    size_t read = 0;
-    size_t write = 0;
-    const auto copyThrough = [&](const char *end) {
-        const char *found = static_cast<const char *>(memmem(text + read, size - read, end, std::strlen(end)));
-        const size_t stop = found ? size_t(found - text) + std::strlen(end) : size;
-        std::memmove(text + write, text + read, stop - read);
-        write += stop - read;
-        read = stop;
-    };
-    while (read < size) {
-        if (text[read] != '<') {
-            // Text up to the next markup: dropped when blank, kept whole otherwise.
-            size_t end = read;
-            bool blank = true;
-            while (end < size && text[end] != '<') {
-                blank = blank && isBlank(text[end]);
-                ++end;
+// Copies an export without the runs of blanks between markup that the parser would drop anyway, so that a
+// large export, mostly indentation, is held in less memory. Fed block by block as the file is read: a token
+// (a run of text, a tag, a comment, CDATA, a processing instruction) that reaches the end of a block is left
+// for the next call, which is given it again with what follows. Only for byte encodings that keep ASCII as
+// it is. On the way it counts how deep start tags nest, which bounds the depth of the parsed document.
+class BlankRunFilter {
+public:
+    explicit BlankRunFilter(char *out)
+        : m_out(out)
+    {
+    }
+
+    // How many bytes of text were taken; all of them when last.
+    size_t feed(const char *text, size_t size, bool last)
+    {
+        size_t read = 0;
+        while (read < size) {
+            const size_t token = read;
+            if (text[read] != '<') {
+                // Text up to the next markup: dropped when blank, kept whole otherwise.
+                size_t end = read;
+                bool blank = true;
+                while (end < size && text[end] != '<') {
+                    blank = blank && isBlank(text[end]);
+                    ++end;
+                }
+                if (end == size && !last)
+                    return token;
+                if (!blank)
+                    write(text + read, end - read);
+                read = end;
+                continue;
             }
-            if (!blank) {
-                std::memmove(text + write, text + read, end - read);
-                write += end - read;
+            // Long enough to tell a comment or CDATA from a tag.
+            if (size - read < 9 && !last)
+                return token;
+            const char *terminator = nullptr;
+            if (startsWith(text + read, size - read, "<!--"))
+                terminator = "-->";
+            else if (startsWith(text + read, size - read, "<![CDATA["))
+                terminator = "]]>";
+            else if (startsWith(text + read, size - read, "<?"))
+                terminator = "?>";
+            if (terminator) {
+                const size_t length = std::strlen(terminator);
+                const char *found = static_cast<const char *>(memmem(text + read, size - read, terminator, length));
+                if (!found && !last)
+                    return token;
+                const size_t stop = found ? size_t(found - text) + length : size;
+                write(text + read, stop - read);
+                read = stop;
+                continue;
             }
-            read = end;
-        } else if (startsWith(read, "<!--")) {
-            copyThrough("-->");
-        } else if (startsWith(read, "<![CDATA[")) {
-            copyThrough("]]>");
-        } else if (startsWith(read, "<?")) {
-            copyThrough("?>");
-        } else {
             // A tag or a declaration: to its closing bracket outside quotes and internal subsets.
             char quote = 0;
             int depth = 0;
@@ -191,13 +207,103 @@ size_t withoutBlankRuns(char *text, size_t size)
                     break;
                 }
             }
+            if (end == size && !last)
+                return token;
+            countNesting(text + read, end - read);
             end = std::min(size, end + 1);
-            std::memmove(text + write, text + read, end - read);
-            write += end - read;
+            write(text + read, end - read);
             read = end;
         }
+        return read;
     }
-    return write;
+
+    size_t written() const { return m_written; }
+    // Elements nest no deeper than the start tags seen, and their text one level below; -1 (unknown) after a
+    // declaration with quotes or an internal subset, which the parser may read otherwise than this filter.
+    int nestingBound() const { return m_declarationRead ? -1 : m_deepestTag + 1; }
+
+private:
+    static bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+    static bool startsWith(const char *text, size_t size, const char *prefix)
+    {
+        const size_t length = std::strlen(prefix);
+        return length <= size && std::memcmp(text, prefix, length) == 0;
+    }
+
+    void write(const char *text, size_t length)
+    {
+        std::memcpy(m_out + m_written, text, length);
+        m_written += length;
+    }
+
+    // A tag from its '<' up to, not including, its '>'.
+    void countNesting(const char *tag, size_t length)
+    {
+        if (length < 2)
+            return;
+        if (tag[1] == '!') {
+            m_declarationRead = m_declarationRead || std::memchr(tag, '"', length) || std::memchr(tag, '\'', length)
+                || std::memchr(tag, '[', length);
+            return;
+        }
+        if (tag[1] == '/') {
+            --m_depth;
+            return;
+        }
+        m_deepestTag = std::max(m_deepestTag, ++m_depth);
+        if (tag[length - 1] == '/')
+            --m_depth;
+    }
+
+    char *const m_out;
+    size_t m_written = 0;
+    int m_depth = 0;
+    int m_deepestTag = 0;
+    bool m_declarationRead = false;
+};
+
+// Reads size bytes of the file into out, without blank runs unless the file is in a wider encoding. False
+// when the file gives fewer bytes.
+bool readWithoutBlankRuns(QFile &file, qint64 size, char *out, size_t &kept, int &nestingBound)
+{
+    constexpr size_t kBlockSize = 256 * 1024;
+    std::vector<char> block(size_t(std::clamp<qint64>(size, 1, kBlockSize)));
+    BlankRunFilter filter(out);
+    size_t pending = 0;
+    qint64 done = 0;
+    std::optional<bool> wide;
+    while (done < size) {
+        // A token longer than the block: a larger block.
+        if (pending == block.size())
+            block.resize(block.size() * 2);
+        const qint64 n = file.read(block.data() + pending, std::min(qint64(block.size() - pending), size - done));
+        if (n <= 0)
+            return false;
+        done += n;
+        pending += size_t(n);
+        const bool last = done == size;
+        if (!wide) {
+            if (pending < 2 && !last)
+                continue;
+            wide = size >= 2
+                && (block[0] == 0 || block[1] == 0 || static_cast<unsigned char>(block[0]) >= 0xfe);
+        }
+        if (*wide) {
+            std::memcpy(out + kept, block.data(), pending);
+            kept += pending;
+            pending = 0;
+            continue;
+        }
+        const size_t taken = filter.feed(block.data(), pending, last);
+        std::memmove(block.data(), block.data() + taken, pending - taken);
+        pending -= taken;
+    }
+    if (!wide || !*wide) {
+        kept = filter.written();
+        nestingBound = filter.nestingBound();
+    }
+    return true;
 }
 
 } // namespace
@@ -219,7 +325,7 @@ std::unique_ptr<pugi::xml_document> QFXMLParser::documentFromData(const QByteArr
 std::unique_ptr<pugi::xml_document> QFXMLParser::documentFromFile(const QString &path, QString *error)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         if (error)
             *error = file.errorString();
         return nullptr;
@@ -232,7 +338,8 @@ std::unique_ptr<pugi::xml_document> QFXMLParser::documentFromFile(const QString 
         return nullptr;
     }
 
-    // Parsed in place in a buffer the document then owns, so a large project is held in memory once.
+    // Parsed in place in a buffer the document then owns, so a large project is held in memory once. The
+    // file is read a block at a time into it: pages past what is kept are never written and take no memory.
     const qint64 size = file.size();
     char *buffer = static_cast<char *>(pugi::get_memory_allocation_function()(size_t(std::max<qint64>(size, 1))));
     if (!buffer) {
@@ -240,26 +347,13 @@ std::unique_ptr<pugi::xml_document> QFXMLParser::documentFromFile(const QString 
             *error = QStringLiteral("Out of memory");
         return nullptr;
     }
-    qint64 done = 0;
-    while (done < size) {
-        const qint64 n = file.read(buffer + done, size - done);
-        if (n <= 0)
-            break;
-        done += n;
-    }
-    if (done != size) {
+    size_t kept = 0;
+    int nestingBound = -1;
+    if (!readWithoutBlankRuns(file, size, buffer, kept, nestingBound)) {
         pugi::get_memory_deallocation_function()(buffer);
         if (error)
             *error = file.errorString().isEmpty() ? QStringLiteral("Short read") : file.errorString();
         return nullptr;
-    }
-    size_t kept = withoutBlankRuns(buffer, size_t(size));
-    if (kept + kept / 8 < size_t(size)) {
-        if (char *smaller = static_cast<char *>(pugi::get_memory_allocation_function()(std::max<size_t>(kept, 1)))) {
-            std::memcpy(smaller, buffer, kept);
-            pugi::get_memory_deallocation_function()(buffer);
-            buffer = smaller;
-        }
     }
     auto document = std::make_unique<pugi::xml_document>();
     pugi::xml_parse_result result;
@@ -275,7 +369,7 @@ std::unique_ptr<pugi::xml_document> QFXMLParser::documentFromFile(const QString 
         file.seek(0);
         return documentFromData(file.readAll(), error);
     }
-    return finishLoading(std::move(document), result, error);
+    return finishLoading(std::move(document), result, error, nestingBound);
 }
 
 namespace {

@@ -25,6 +25,7 @@ public:
 
     // Parses without keeping whitespace-only text between elements, comments or processing instructions,
     // so that a leaf element has exactly one child, its text. Returns nullptr and sets error on failure.
+    // A file is read in blocks and never held whole beside its document.
     static std::unique_ptr<pugi::xml_document> documentFromData(const QByteArray &data, QString *error = nullptr);
     static std::unique_ptr<pugi::xml_document> documentFromFile(const QString &path, QString *error = nullptr);
 
@@ -33,9 +34,9 @@ public:
     static QStringList uuidList(const pugi::xml_node &node);
     static QStringList idList(const pugi::xml_node &node);
     // Both lists in one pass, appended to uuids and ids.
+    static void itemLists(const pugi::xml_node &node, QStringList &uuids, QStringList &ids);
     // Appends the text and CDATA below an element, in document order.
     static void appendText(const pugi::xml_node &node, std::string &text);
-    static void itemLists(const pugi::xml_node &node, QStringList &uuids, QStringList &ids);
 
     // Query strings pass through escapeQueryString first.
     static QString escapeQueryString(const QString &query);

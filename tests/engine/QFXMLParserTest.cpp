@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 namespace {
 
 class QFXMLParserTest : public TempHomeTest {
@@ -247,4 +249,48 @@ TEST_F(QFXMLParserTest, ItemListsInOnePassMatchTheQueries)
     EXPECT_EQ(ids, (QStringList { QStringLiteral("c1"), QStringLiteral("f1") }));
     QFXMLParser::itemLists(pugi::xml_node(), uuids, ids);
     EXPECT_EQ(uuids.size() + ids.size(), 3);
+}
+
+// A file is read in blocks: whatever stands across the end of a block, and tokens longer than a block,
+// parse as the whole text does.
+TEST_F(QFXMLParserTest, FilesReadInBlocksParseAsTheWholeText)
+{
+    QByteArray text = "<?xml version=\"1.0\"?>\n<!DOCTYPE xmeml>\n<xmeml>\n";
+    for (int i = 0; text.size() < 3 * 1024 * 1024; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        text += "\t<clipitem id=\"c" + n + "\">\n\t\t<name>clip " + n + "</name>\n" + QByteArray(i % 37, '\t')
+            + "<in>" + n + "</in>" + QByteArray(i % 11, ' ') + "\n\t\t<empty/>\n";
+        if (i % 97 == 0)
+            text += "\t\t<!-- a > comment " + QByteArray(i % 5000, '-') + " -->\n";
+        if (i % 89 == 0)
+            text += "\t\t<![CDATA[ <not a tag> " + QByteArray(i % 7000, ']') + " ]]>\n";
+        if (i % 83 == 0)
+            text += "\t\t<?pi " + QByteArray(i % 3000, '?') + "?>\n";
+        if (i % 1009 == 0)
+            text += "\t\t<long a=\"" + QByteArray(300 * 1024, '>') + "\" b='<'>" + QByteArray(400 * 1024, 'x')
+                + "</long>\n\t\t<blank>" + QByteArray(300 * 1024, ' ') + "</blank>\n";
+        text += "\t</clipitem>\n";
+    }
+    text += "</xmeml>\n";
+    const auto raw = [](const pugi::xml_document &document) {
+        std::ostringstream out;
+        document.save(out, "", pugi::format_raw);
+        return out.str();
+    };
+    QString error;
+    const auto fromFile = QFXMLParser::documentFromFile(home.write(QStringLiteral("blocks.xml"), text), &error);
+    const auto fromData = QFXMLParser::documentFromData(text, &error);
+    ASSERT_TRUE(fromFile && fromData) << qPrintable(error);
+    EXPECT_EQ(raw(*fromFile), raw(*fromData));
+
+    // Nesting is bounded as the whole document is, whether or not the text tells its depth.
+    const int limit = QFXMLParser::kMaximumNesting;
+    const QByteArray deepest = QByteArray("<a>").repeated(limit - 1) + "x<b/>" + QByteArray("</a>").repeated(limit - 1);
+    EXPECT_TRUE(QFXMLParser::documentFromFile(home.write(QStringLiteral("deepest.xml"), deepest), &error));
+    const QByteArray deeper = QByteArray("<a>").repeated(limit) + "x" + QByteArray("</a>").repeated(limit);
+    EXPECT_FALSE(QFXMLParser::documentFromFile(home.write(QStringLiteral("deeper.xml"), deeper), &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("nested"))) << qPrintable(error);
+    const QByteArray declared = "<!DOCTYPE a [ <!-- it's --> ]>" + deeper;
+    EXPECT_EQ(bool(QFXMLParser::documentFromFile(home.write(QStringLiteral("declared.xml"), declared))),
+        bool(QFXMLParser::documentFromData(declared)));
 }
