@@ -2,7 +2,7 @@
 # Times `tombrel diff` on pairs of large Final Cut Pro XML exports against the floor (a program that only
 # parses both files as tombrel does) and against GNU diff, and reports the peak memory of each run.
 #
-#   bench/diff_bench.sh [BUILD_DIR] [LONG_CLIPS] [DENSE_CLIPS]
+#   [RUNS=3] bench/diff_bench.sh [BUILD_DIR] [LONG_CLIPS] [DENSE_CLIPS]
 #
 # BUILD_DIR defaults to build/. Two shapes are made by bench_gen_xmeml, each about 50 MB a file by default:
 # "long" (LONG_CLIPS, default 22000: every clip item with its file in full and long paths) and "dense"
@@ -29,11 +29,20 @@ export HOME="$work/home" XDG_STATE_HOME="$work/home/state" XDG_DATA_HOME="$work/
     XDG_CONFIG_HOME="$work/home/config" XDG_CACHE_HOME="$work/home/cache"
 mkdir -p "$HOME"
 
-# One run: wall seconds and peak resident kilobytes, from GNU time.
+# RUNS runs of a program (default 3): the median wall seconds and the median peak resident kilobytes, from
+# GNU time, so that one slow start does not decide a row.
+runs=${RUNS:-3}
 measure() {
-    /usr/bin/time -v -o "$work/time.txt" "$@" >"$work/out.txt" 2>/dev/null || true
-    seconds=$(awk -F': ' '/Elapsed \(wall clock\)/ { n = split($2, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; print s }' "$work/time.txt")
-    kilobytes=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$work/time.txt")
+    : >"$work/runs.txt"
+    run=0
+    while [ "$run" -lt "$runs" ]; do
+        /usr/bin/time -v -o "$work/time.txt" "$@" >"$work/out.txt" 2>/dev/null || true
+        awk -F': ' '/Elapsed \(wall clock\)/ { n = split($2, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; t = s }
+            /Maximum resident set size/ { k = $2 } END { print t, k }' "$work/time.txt" >>"$work/runs.txt"
+        run=$((run + 1))
+    done
+    seconds=$(sort -n -k1,1 "$work/runs.txt" | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }')
+    kilobytes=$(sort -n -k2,2 "$work/runs.txt" | awk '{ v[NR] = $2 } END { print v[int((NR + 1) / 2)] }')
 }
 
 for shape in long dense; do
