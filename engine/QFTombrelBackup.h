@@ -8,6 +8,8 @@
 #include "engine/QFProject.h"
 #include "engine/QFVersionEntry.h"
 
+class QFDropboxClient;
+
 #include <QDateTime>
 #include <QImage>
 #include <QMutex>
@@ -114,7 +116,18 @@ public:
     // prunes and refreshes the change-list caches.
     void processProjectsInPath(const QString &prefix);
 
+    // --- Dropbox sync ----------------------------------------------------------------------------------
+    // Sends a new version to Dropbox when sync is on: in the application through its account, in any
+    // other program by starting the application with "-upload".
     void uploadFileToCloud(const QString &path);
+    // The Dropbox client, or none while no account is linked (main thread).
+    QFDropboxClient *restClient();
+    void removeRestClient();
+    // Loads the remote file into the local path; answered by "QFProTombrelFileDownloaded" (a failure is
+    // only logged).
+    void downloadFile(const QString &remotePath, const QString &localPath);
+    // Lists the project's remote folder; answered by "QFProTombrelSyncedFiles" or "QFProTombrelMetadataError".
+    void loadSyncedFileListForProjectUUID(const QString &projectID);
 
     QDateTime lastAlertShown() const
     {

@@ -3,6 +3,8 @@
 
 #include "engine/QFTombrelBackup.h"
 
+#include "engine/QFDropboxSync.h"
+
 #include "engine/QFPreferenceSnapshot.h"
 #include "engine/QFProject.h"
 #include "foundation/QFAlert.h"
@@ -593,11 +595,33 @@ QString QFTombrelBackup::currentBundlePath()
 
 void QFTombrelBackup::uploadFileToCloud(const QString &path)
 {
-    if (QFPreferenceSnapshot::read().integer(QStringLiteral("syncService"), 0) != 1)
+    if (!QFDropboxSync::isSyncOn())
         return;
     // Only the application holds the cloud account; other programs hand the file to it.
     if (!QFProgram::isApplication())
         QFAppRequest::requestUpload(path);
+    else
+        QFDropboxSync::shared()->uploadVersion(path);
+}
+
+QFDropboxClient *QFTombrelBackup::restClient()
+{
+    return QFDropboxSync::shared()->restClient();
+}
+
+void QFTombrelBackup::removeRestClient()
+{
+    QFDropboxSync::shared()->removeRestClient();
+}
+
+void QFTombrelBackup::downloadFile(const QString &remotePath, const QString &localPath)
+{
+    QFDropboxSync::shared()->downloadFile(remotePath, localPath);
+}
+
+void QFTombrelBackup::loadSyncedFileListForProjectUUID(const QString &projectID)
+{
+    QFDropboxSync::shared()->loadSyncedFileList(projectID);
 }
 
 void QFTombrelBackup::processProjects()

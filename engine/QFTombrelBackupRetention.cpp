@@ -3,6 +3,8 @@
 
 #include "engine/QFTombrelBackup.h"
 
+#include "engine/QFDropboxSync.h"
+
 #include "engine/QFPreferenceSnapshot.h"
 #include "engine/QFProject.h"
 #include "foundation/QFAppRequest.h"
@@ -367,8 +369,14 @@ void QFTombrelBackup::removeSyncedFiles(const QStringList &paths)
     if (QFPreferenceSnapshot::read().integer(QStringLiteral("syncService"), 0) != 1)
         return;
     // Only the application holds the cloud account; other programs hand the list to it.
-    if (!QFProgram::isApplication())
+    if (!QFProgram::isApplication()) {
         QFAppRequest::requestRemoveRemote(paths);
+        return;
+    }
+    QStringList remote;
+    for (const QString &path : paths)
+        remote.append(QFDropboxSync::remotePathForLocalPath(path));
+    QFDropboxSync::shared()->deleteRemotePaths(remote);
 }
 
 void QFTombrelBackup::removeSyncedProjects(const QStringList &projectFolders)
@@ -377,6 +385,12 @@ void QFTombrelBackup::removeSyncedProjects(const QStringList &projectFolders)
     if (QFPreferenceSnapshot::read().integer(QStringLiteral("syncService"), 0) != 1)
         return;
     // Only the application holds the cloud account; other programs hand the list to it.
-    if (!QFProgram::isApplication())
+    if (!QFProgram::isApplication()) {
         QFAppRequest::requestRemoveRemote(projectFolders);
+        return;
+    }
+    QStringList remote;
+    for (const QString &folder : projectFolders)
+        remote.append(QFDropboxSync::remotePathForProject(folder));
+    QFDropboxSync::shared()->deleteRemotePaths(remote);
 }

@@ -1,0 +1,337 @@
+#include "engine/QFDropboxAccount.h"
+
+#include "engine/QFPreferenceSnapshot.h"
+#include "foundation/QFLocalPaths.h"
+#include "foundation/QFLog.h"
+
+#include <qt6keychain/keychain.h>
+
+#include <QCryptographicHash>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QNetworkReply>
+#include <QRandomGenerator>
+#include <QSaveFile>
+#include <QTimer>
+#include <QUrlQuery>
+
+#include <algorithm>
+
+#ifndef QF_DROPBOX_APP_KEY
+#define QF_DROPBOX_APP_KEY ""
+#endif
+
+namespace {
+
+const char *const kKeychainService = "com.quenfield.ProTombrel.Dropbox";
+const char *const kKeychainKey = "refresh-token";
+const char *const kSecretService = "Secret Service";
+
+// The record of the link: which account, and where its refresh token is kept (the token itself only when
+// the Secret Service does not answer).
+QString recordPath()
+{
+    return QFLocalPaths::appSupportDirectory(true) + QStringLiteral("/Quenfield/Pro Tombrel/Dropbox.json");
+}
+
+QJsonObject readRecord()
+{
+    QFile file(recordPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+bool writeRecord(const QJsonObject &record)
+{
+    const QString path = recordPath();
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    // Readable by the user alone before a byte of the token is in it.
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    file.write(QJsonDocument(record).toJson(QJsonDocument::Indented));
+    return file.commit();
+}
+
+bool secretServiceAnswers()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !bus.interface())
+        return false;
+    const QStringList names = { QStringLiteral("org.freedesktop.secrets"), QStringLiteral("org.kde.kwalletd5"),
+        QStringLiteral("org.kde.kwalletd6") };
+    const QStringList activatable = bus.interface()->activatableServiceNames().value();
+    for (const QString &name : names) {
+        if (bus.interface()->isServiceRegistered(name).value() || activatable.contains(name))
+            return true;
+    }
+    return false;
+}
+
+// Runs a keychain job to its end; false with the reason when the keychain refused.
+bool runJob(QKeychain::Job *job, QString *error)
+{
+    job->setAutoDelete(false);
+    job->setKey(QString::fromLatin1(kKeychainKey));
+    QEventLoop loop;
+    QObject::connect(job, &QKeychain::Job::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(15000, &loop, &QEventLoop::quit);
+    job->start();
+    loop.exec();
+    if (job->error() == QKeychain::NoError)
+        return true;
+    if (error)
+        *error = job->errorString();
+    return false;
+}
+
+QString readRefreshToken()
+{
+    const QJsonObject record = readRecord();
+    if (record.value(QStringLiteral("store")).toString() != QLatin1String(kSecretService))
+        return record.value(QStringLiteral("refresh_token")).toString();
+    QKeychain::ReadPasswordJob job(QString::fromLatin1(kKeychainService));
+    QString error;
+    if (!runJob(&job, &error)) {
+        QFLog::appendLog("Unable to read the Dropbox link from the Secret Service: %@", error);
+        return {};
+    }
+    return job.textData();
+}
+
+bool storeRefreshToken(const QString &token, const QString &accountID)
+{
+    QJsonObject record { { QStringLiteral("account_id"), accountID } };
+    QString error;
+    if (secretServiceAnswers()) {
+        QKeychain::WritePasswordJob job(QString::fromLatin1(kKeychainService));
+        job.setTextData(token);
+        if (runJob(&job, &error)) {
+            record.insert(QStringLiteral("store"), QString::fromLatin1(kSecretService));
+            return writeRecord(record);
+        }
+        QFLog::appendLog("Unable to keep the Dropbox link in the Secret Service (%@); keeping it in %@ instead.", error,
+            recordPath());
+    } else {
+        QFLog::appendLog("No Secret Service answers; the Dropbox link is kept in %@, readable only by you.", recordPath());
+    }
+    record.insert(QStringLiteral("store"), QStringLiteral("file"));
+    record.insert(QStringLiteral("refresh_token"), token);
+    return writeRecord(record);
+}
+
+void forgetRefreshToken()
+{
+    if (readRecord().value(QStringLiteral("store")).toString() == QLatin1String(kSecretService)) {
+        QKeychain::DeletePasswordJob job(QString::fromLatin1(kKeychainService));
+        QString error;
+        if (!runJob(&job, &error))
+            QFLog::appendLog("Unable to remove the Dropbox link from the Secret Service: %@", error);
+    }
+    QFile::remove(recordPath());
+}
+
+QString base64Url(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+}
+
+QUrl urlPreference(const QFPreferenceSnapshot &prefs, const char *key, const char *fallback)
+{
+    const QString value = prefs.string(QString::fromLatin1(key)).trimmed();
+    return QUrl(value.isEmpty() ? QString::fromLatin1(fallback) : value);
+}
+
+} // namespace
+
+QFDropboxAccount::Configuration QFDropboxAccount::configuration()
+{
+    const QFPreferenceSnapshot prefs = QFPreferenceSnapshot::read();
+    Configuration config;
+    config.apiURL = urlPreference(prefs, "dropboxAPIURL", "https://api.dropboxapi.com");
+    config.contentURL = urlPreference(prefs, "dropboxContentURL", "https://content.dropboxapi.com");
+    config.authorizeURL = urlPreference(prefs, "dropboxAuthorizeURL", "https://www.dropbox.com/oauth2/authorize");
+    config.appKey = prefs.string(QStringLiteral("dropboxAppKey")).trimmed();
+    if (config.appKey.isEmpty())
+        config.appKey = QString::fromLatin1(QF_DROPBOX_APP_KEY);
+    config.timeoutSeconds = int(std::clamp<qint64>(prefs.integer(QStringLiteral("dropboxTimeout"), 60), 1, 3600));
+    return config;
+}
+
+QFDropboxAccount::QFDropboxAccount(QObject *parent)
+    : QObject(parent)
+    , m_config(configuration())
+{
+}
+
+QFDropboxAccount::~QFDropboxAccount() = default;
+
+bool QFDropboxAccount::isLinked()
+{
+    const QJsonObject record = readRecord();
+    return record.value(QStringLiteral("store")).toString() == QLatin1String(kSecretService)
+        || !record.value(QStringLiteral("refresh_token")).toString().isEmpty();
+}
+
+QString QFDropboxAccount::tokenStorage()
+{
+    if (!isLinked())
+        return {};
+    const QString store = readRecord().value(QStringLiteral("store")).toString();
+    return store == QLatin1String(kSecretService) ? store : recordPath();
+}
+
+QUrl QFDropboxAccount::endpoint(bool content, const QString &path) const
+{
+    QUrl url = content ? m_config.contentURL : m_config.apiURL;
+    QString base = url.path();
+    while (base.endsWith(u'/'))
+        base.chop(1);
+    url.setPath(base + path);
+    return url;
+}
+
+QString QFDropboxAccount::beginLink(QString *error)
+{
+    m_config = configuration();
+    if (m_config.appKey.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("No Dropbox app key is configured: set the preference dropboxAppKey.");
+        return {};
+    }
+    // A verifier of 64 unreserved characters, as PKCE asks (43 to 128).
+    static const char kUnreserved[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~";
+    m_verifier.clear();
+    for (int i = 0; i < 64; ++i)
+        m_verifier += QLatin1Char(kUnreserved[QRandomGenerator::system()->bounded(int(sizeof kUnreserved - 1))]);
+    const QString challenge = base64Url(QCryptographicHash::hash(m_verifier.toLatin1(), QCryptographicHash::Sha256));
+    QUrl url = m_config.authorizeURL;
+    QUrlQuery query(url);
+    query.addQueryItem(QStringLiteral("client_id"), m_config.appKey);
+    query.addQueryItem(QStringLiteral("response_type"), QStringLiteral("code"));
+    query.addQueryItem(QStringLiteral("code_challenge"), challenge);
+    query.addQueryItem(QStringLiteral("code_challenge_method"), QStringLiteral("S256"));
+    query.addQueryItem(QStringLiteral("token_access_type"), QStringLiteral("offline"));
+    url.setQuery(query);
+    return url.toString(QUrl::FullyEncoded);
+}
+
+void QFDropboxAccount::exchange(const QList<std::pair<QString, QString>> &form,
+    std::function<void(bool, int, const QJsonObject &, const QString &)> done)
+{
+    QUrlQuery body;
+    for (const auto &[name, value] : form)
+        body.addQueryItem(name, QString::fromLatin1(QUrl::toPercentEncoding(value)));
+    QNetworkRequest request(endpoint(false, QStringLiteral("/oauth2/token")));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
+    request.setTransferTimeout(m_config.timeoutSeconds * 1000);
+    QNetworkReply *reply = m_network.post(request, body.query(QUrl::FullyEncoded).toLatin1());
+    connect(reply, &QNetworkReply::finished, this, [reply, done = std::move(done)] {
+        reply->deleteLater();
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        const QJsonObject answer = QJsonDocument::fromJson(reply->readAll()).object();
+        if (status == 200) {
+            done(true, status, answer, QString());
+            return;
+        }
+        QString error = answer.value(QStringLiteral("error_description")).toString();
+        if (error.isEmpty())
+            error = answer.value(QStringLiteral("error")).toString();
+        if (error.isEmpty())
+            error = reply->errorString();
+        done(false, status == 0 ? 0 : status, answer, status == 0 ? QString::number(int(reply->error())) : error);
+    });
+}
+
+void QFDropboxAccount::finishLink(const QString &code, std::function<void(bool, const QString &)> done)
+{
+    const QString trimmed = code.trimmed();
+    if (m_verifier.isEmpty() || trimmed.isEmpty()) {
+        done(false, trimmed.isEmpty() ? QStringLiteral("No code was given.") : QStringLiteral("The link was not started."));
+        return;
+    }
+    exchange({ { QStringLiteral("grant_type"), QStringLiteral("authorization_code") }, { QStringLiteral("code"), trimmed },
+                 { QStringLiteral("code_verifier"), m_verifier }, { QStringLiteral("client_id"), m_config.appKey } },
+        [this, done = std::move(done)](bool ok, int, const QJsonObject &answer, const QString &error) {
+            if (!ok) {
+                done(false, error);
+                return;
+            }
+            const QString refresh = answer.value(QStringLiteral("refresh_token")).toString();
+            if (refresh.isEmpty()) {
+                done(false, QStringLiteral("Dropbox gave no refresh token."));
+                return;
+            }
+            if (!storeRefreshToken(refresh, answer.value(QStringLiteral("account_id")).toString())) {
+                done(false, QStringLiteral("Unable to keep the link: %1 cannot be written.").arg(recordPath()));
+                return;
+            }
+            m_verifier.clear();
+            m_accessToken = answer.value(QStringLiteral("access_token")).toString();
+            QFLog::appendLog("App linked successfully!");
+            Q_EMIT linkChanged(true);
+            done(true, QString());
+        });
+}
+
+void QFDropboxAccount::refreshAccessToken(std::function<void(bool, int, const QString &)> done)
+{
+    m_config = configuration();
+    const QString refresh = readRefreshToken();
+    if (refresh.isEmpty()) {
+        done(false, 401, QStringLiteral("No Dropbox account is linked."));
+        return;
+    }
+    exchange({ { QStringLiteral("grant_type"), QStringLiteral("refresh_token") }, { QStringLiteral("refresh_token"), refresh },
+                 { QStringLiteral("client_id"), m_config.appKey } },
+        [this, done = std::move(done)](bool ok, int status, const QJsonObject &answer, const QString &error) {
+            if (ok)
+                m_accessToken = answer.value(QStringLiteral("access_token")).toString();
+            // A refused refresh token means the user must link again: an authentication failure.
+            done(ok && !m_accessToken.isEmpty(), status == 400 ? 401 : status, error);
+        });
+}
+
+void QFDropboxAccount::unlink(std::function<void()> done)
+{
+    auto forget = [this, done = std::move(done)] {
+        forgetRefreshToken();
+        m_accessToken.clear();
+        QFLog::appendLog("Dropbox account unlinked.");
+        Q_EMIT linkChanged(false);
+        if (done)
+            done();
+    };
+    auto revoke = [this, forget] {
+        QNetworkRequest request(endpoint(false, QStringLiteral("/2/auth/token/revoke")));
+        request.setRawHeader("Authorization", "Bearer " + m_accessToken.toUtf8());
+        request.setTransferTimeout(m_config.timeoutSeconds * 1000);
+        QNetworkReply *reply = m_network.post(request, QByteArray());
+        connect(reply, &QNetworkReply::finished, this, [reply, forget] {
+            reply->deleteLater();
+            forget();
+        });
+    };
+    if (!isLinked()) {
+        forget();
+        return;
+    }
+    // Revoking needs an access token; the link is forgotten here whatever Dropbox answers.
+    if (!m_accessToken.isEmpty()) {
+        revoke();
+        return;
+    }
+    refreshAccessToken([revoke, forget](bool ok, int, const QString &) {
+        if (ok)
+            revoke();
+        else
+            forget();
+    });
+}
