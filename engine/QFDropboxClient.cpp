@@ -386,7 +386,7 @@ void QFDropboxClient::finish(const std::shared_ptr<Call> &call, QNetworkReply *r
         return;
     }
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    QByteArray body = reply->readAll();
+    QByteArray body = reply->isOpen() ? reply->readAll() : QByteArray();
     if (call->sink) {
         if (status == 200) {
             call->sink->write(body);

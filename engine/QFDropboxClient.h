@@ -47,6 +47,9 @@ struct QFDropboxMetadata {
     QList<QFDropboxEntry> contents;
 };
 
+Q_DECLARE_METATYPE(QFDropboxError)
+Q_DECLARE_METATYPE(QFDropboxMetadata)
+
 class QFDropboxClient final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(QFDropboxClient)

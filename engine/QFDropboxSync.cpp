@@ -285,10 +285,8 @@ void QFDropboxSync::onUploadFailed(const QFDropboxError &error)
 
 QString QFDropboxSync::messageForError(const QFDropboxError &error)
 {
-    QString lead = QFDropboxClient::leadTextForError(error);
-    if (!lead.isEmpty())
-        lead += QStringLiteral("\n\n");
-    return qfFormat("%@%@", lead, error.description);
+    const QString lead = QFDropboxClient::leadTextForError(error);
+    return lead.isEmpty() ? error.description : lead + QStringLiteral("\n\n") + error.description;
 }
 
 void QFDropboxSync::failUploadInUploadMode(const QFDropboxError &error)

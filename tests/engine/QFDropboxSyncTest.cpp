@@ -1,0 +1,416 @@
+// Dropbox sync against a local fake of the HTTP API: linking, uploads of versions, listings, removals,
+// downloads, the failures and how the engine reports them.
+
+#include "engine/QFDropboxSync.h"
+#include "engine/QFPreferenceSnapshot.h"
+#include "engine/QFTombrelBackup.h"
+#include "foundation/QFClock.h"
+#include "foundation/QFLocalPaths.h"
+#include "foundation/QFLog.h"
+#include "foundation/QFNotificationCenter.h"
+#include "foundation/platform/QFProgramRole.h"
+#include "foundation/platform/QFZip.h"
+#include "tests/support/QFSyncTestSupport.h"
+#include "tests/support/QFTempHome.h"
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+
+namespace {
+
+const QString kLog = QStringLiteral("dropbox_sync_tests");
+
+bool waitFor(const std::function<bool()> &condition, int milliseconds = 20000)
+{
+    QDeadlineTimer deadline(milliseconds);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+class DropboxSyncTest : public TempHomeTest {
+protected:
+    void SetUp() override
+    {
+        QFProgram::declareRole(QFProgramRole::Application);
+        QFLog::createNewLog(kLog);
+        ASSERT_TRUE(fake.listen());
+        synctest::pointAtFake(fake);
+        sync()->removeRestClient();
+        sync()->setUploadMode(false, {});
+    }
+    void TearDown() override
+    {
+        sync()->removeRestClient();
+        sync()->setUploadMode(false, {});
+        QFClock::setSource({});
+        QFProgram::declareRole(QFProgramRole::Unknown);
+    }
+
+    static QFDropboxSync *sync() { return QFDropboxSync::shared(); }
+
+    // A version file in the store: <root>/<id>.localized/Versions/<name>.
+    QString version(const QString &projectID, const QString &name, const QByteArray &contents = "project data")
+    {
+        return home.write(QStringLiteral("Store/%1.localized/Versions/%2").arg(projectID, name), contents);
+    }
+
+    QFFakeDropbox fake;
+};
+
+TEST_F(DropboxSyncTest, LinkingExchangesTheCodeAndKeepsTheTokenOutOfThePreferences)
+{
+    QFDropboxAccount *account = sync()->account();
+    QString error;
+    const QString address = account->beginLink(&error);
+    ASSERT_FALSE(address.isEmpty()) << error.toStdString();
+    EXPECT_TRUE(address.contains(QStringLiteral("code_challenge_method=S256")));
+    EXPECT_TRUE(address.contains(QStringLiteral("token_access_type=offline")));
+
+    // The user opens the page and copies the code it shows.
+    QNetworkAccessManager browser;
+    QNetworkReply *page = browser.get(QNetworkRequest(QUrl(address)));
+    ASSERT_TRUE(waitFor([page] { return page->isFinished(); }));
+    const QString html = QString::fromUtf8(page->readAll());
+    const QString code = QRegularExpression(QStringLiteral("<code>([^<]+)</code>")).match(html).captured(1);
+    ASSERT_FALSE(code.isEmpty()) << html.toStdString();
+    page->deleteLater();
+
+    std::optional<bool> linked;
+    account->finishLink(QStringLiteral("  ") + code + QStringLiteral("\n"), [&](bool ok, const QString &) { linked = ok; });
+    ASSERT_TRUE(waitFor([&] { return linked.has_value(); }));
+    EXPECT_TRUE(*linked);
+    EXPECT_TRUE(QFDropboxAccount::isLinked());
+    // No Secret Service on the test's bus: the private file holds the link, readable by the user alone.
+    EXPECT_EQ(QFDropboxAccount::tokenStorage(), synctest::linkRecordPath());
+    EXPECT_EQ(QFileInfo(synctest::linkRecordPath()).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), 0);
+    const QByteArray prefs = [] {
+        QFile file(QFProject::preferenceFilePath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }();
+    EXPECT_FALSE(prefs.contains("refresh"));
+    EXPECT_TRUE(home.logMessages(kLog).contains(QStringLiteral("App linked successfully!")));
+
+    // A used code cannot link a second time.
+    account->beginLink();
+    std::optional<bool> again;
+    account->finishLink(code, [&](bool ok, const QString &) { again = ok; });
+    ASSERT_TRUE(waitFor([&] { return again.has_value(); }));
+    EXPECT_FALSE(*again);
+    EXPECT_TRUE(QFDropboxAccount::isLinked());
+
+    bool unlinked = false;
+    account->unlink([&] { unlinked = true; });
+    ASSERT_TRUE(waitFor([&] { return unlinked; }));
+    EXPECT_EQ(fake.requestCount(QStringLiteral("/2/auth/token/revoke")), 1);
+    EXPECT_FALSE(QFDropboxAccount::isLinked());
+    EXPECT_FALSE(QFileInfo::exists(synctest::linkRecordPath()));
+    EXPECT_EQ(sync()->restClient(), nullptr);
+}
+
+TEST_F(DropboxSyncTest, SyncOffMakesNoArchiveAndStartsNothing)
+{
+    synctest::linkAccount(fake);
+    synctest::pointAtFake(fake, 0);
+    const QString path = version(QStringLiteral("X"), QStringLiteral("Cut.00005.fcp"));
+    QFTombrelBackup engine;
+    engine.uploadFileToCloud(path);
+    engine.removeSyncedFiles({ path });
+    engine.loadSyncedFileListForProjectUUID(QStringLiteral("X"));
+    // A helper would hand the file to the application; with sync off it starts nothing either.
+    QFProgram::declareRole(QFProgramRole::Helper);
+    engine.uploadFileToCloud(path);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(QFileInfo::exists(QFLocalPaths::tempDirectory() + QStringLiteral("/Cut.00005.fcp.zip")));
+    EXPECT_TRUE(fake.requests().isEmpty());
+    const QString log = home.logMessages(kLog).join(u'\n');
+    EXPECT_FALSE(log.contains(QStringLiteral("is not executable")));
+}
+
+TEST_F(DropboxSyncTest, AVersionGoesUpAsAnArchiveIsListedByItsNameAndLeavesWithIt)
+{
+    synctest::linkAccount(fake);
+    const QString path = version(QStringLiteral("X"), QStringLiteral("Cut.00005.fcp"), "the fifth version");
+    QFTombrelBackup engine;
+    QSignalSpy complete(sync(), &QFDropboxSync::syncComplete);
+    QVariantMap posted;
+    QObject context;
+    QFNotificationCenter::defaultCenter()->addObserver(&context, QStringLiteral("QFProTombrelSyncComplete"),
+        [&](const QVariant &, const QVariantMap &info) { posted = info; });
+
+    engine.uploadFileToCloud(path);
+    ASSERT_TRUE(waitFor([&] { return !complete.isEmpty(); }));
+    ASSERT_TRUE(fake.hasFile(QStringLiteral("/X/Cut.00005.fcp.zip")));
+    const QString archive = QFLocalPaths::tempDirectory() + QStringLiteral("/Cut.00005.fcp.zip");
+    EXPECT_EQ(complete.first().first().toMap().value(QStringLiteral("filename")).toString(), archive);
+    EXPECT_EQ(posted.value(QStringLiteral("filename")).toString(), archive);
+    // The archive made for the upload is gone; what arrived unpacks to the version itself.
+    EXPECT_FALSE(QFileInfo::exists(archive));
+    QTemporaryDir unpack;
+    QFile zip(unpack.filePath(QStringLiteral("got.zip")));
+    ASSERT_TRUE(zip.open(QIODevice::WriteOnly));
+    zip.write(fake.fileContent(QStringLiteral("/X/Cut.00005.fcp.zip")));
+    zip.close();
+    QString reason;
+    ASSERT_TRUE(qfUnzipArchive(zip.fileName(), unpack.filePath(QStringLiteral("out")), &reason)) << reason.toStdString();
+    QFile unpacked(unpack.filePath(QStringLiteral("out/Cut.00005.fcp")));
+    ASSERT_TRUE(unpacked.open(QIODevice::ReadOnly));
+    EXPECT_EQ(unpacked.readAll(), QByteArray("the fifth version"));
+
+    QSignalSpy listed(sync(), &QFDropboxSync::syncedFiles);
+    engine.loadSyncedFileListForProjectUUID(QStringLiteral("X"));
+    ASSERT_TRUE(waitFor([&] { return !listed.isEmpty(); }));
+    const QVariantMap info = listed.first().first().toMap();
+    EXPECT_EQ(info.value(QStringLiteral("filenames")).toStringList(), QStringList { QStringLiteral("Cut.00005.fcp") });
+    EXPECT_EQ(info.value(QStringLiteral("sizes")).toList().value(0).toLongLong(), fake.fileSize(QStringLiteral("/X/Cut.00005.fcp.zip")));
+    EXPECT_TRUE(info.value(QStringLiteral("dates")).toList().value(0).toDateTime().isValid());
+
+    QSignalSpy removed(sync(), &QFDropboxSync::removeRemoteFile);
+    ASSERT_TRUE(engine.removeBackup(path, 1, true));
+    ASSERT_TRUE(waitFor([&] { return !removed.isEmpty(); }));
+    EXPECT_EQ(removed.first().first().toMap().value(QStringLiteral("filename")).toString(), QStringLiteral("/X/Cut.00005.fcp.zip"));
+    EXPECT_FALSE(fake.hasFile(QStringLiteral("/X/Cut.00005.fcp.zip")));
+}
+
+TEST_F(DropboxSyncTest, ListingsOfEmptyFoldersAndOfManyPages)
+{
+    synctest::linkAccount(fake);
+    QFTombrelBackup engine;
+
+    // A folder whose only file was removed holds nothing: the notification carries no user information.
+    fake.putFile(QStringLiteral("/E/Old.00001.fcp.zip"), "x");
+    QSignalSpy removed(sync(), &QFDropboxSync::removeRemoteFile);
+    sync()->deleteRemotePaths({ QStringLiteral("/E/Old.00001.fcp.zip") });
+    ASSERT_TRUE(waitFor([&] { return !removed.isEmpty(); }));
+    QSignalSpy listed(sync(), &QFDropboxSync::syncedFiles);
+    QSignalSpy failed(sync(), &QFDropboxSync::metadataError);
+    fake.putFile(QStringLiteral("/E/Sub/inner.zip"), "y");
+    engine.loadSyncedFileListForProjectUUID(QStringLiteral("E"));
+    ASSERT_TRUE(waitFor([&] { return !listed.isEmpty() || !failed.isEmpty(); }));
+    ASSERT_EQ(listed.size(), 1);
+    EXPECT_TRUE(listed.first().first().toMap().isEmpty());
+
+    // 2,500 versions come over three pages, in one notification.
+    for (int i = 1; i <= 2500; ++i)
+        fake.putFile(QStringLiteral("/Big/Cut.%1.fcp.zip").arg(i, 5, 10, QLatin1Char('0')), "z");
+    listed.clear();
+    fake.clearRequests();
+    engine.loadSyncedFileListForProjectUUID(QStringLiteral("Big"));
+    ASSERT_TRUE(waitFor([&] { return !listed.isEmpty(); }));
+    const QStringList names = listed.first().first().toMap().value(QStringLiteral("filenames")).toStringList();
+    EXPECT_EQ(names.size(), 2500);
+    EXPECT_TRUE(names.contains(QStringLiteral("Cut.02500.fcp")));
+    EXPECT_EQ(fake.requestCount(QStringLiteral("/2/files/list_folder/continue")), 2);
+
+    // A project never synced has no folder: a metadata error, nothing listed.
+    listed.clear();
+    engine.loadSyncedFileListForProjectUUID(QStringLiteral("Never"));
+    ASSERT_TRUE(waitFor([&] { return !failed.isEmpty(); }));
+    EXPECT_TRUE(listed.isEmpty());
+}
+
+TEST_F(DropboxSyncTest, ExpiredTokensAreRefreshedAndBusyAnswersWaitedFor)
+{
+    synctest::linkAccount(fake);
+    QFTombrelBackup engine;
+    QSignalSpy complete(sync(), &QFDropboxSync::syncComplete);
+    engine.uploadFileToCloud(version(QStringLiteral("P"), QStringLiteral("A.00001.fcp")));
+    ASSERT_TRUE(waitFor([&] { return complete.size() == 1; }));
+
+    fake.expireAccessTokens();
+    fake.clearRequests();
+    engine.uploadFileToCloud(version(QStringLiteral("P"), QStringLiteral("A.00002.fcp")));
+    ASSERT_TRUE(waitFor([&] { return complete.size() == 2; }));
+    EXPECT_EQ(fake.requestCount(QStringLiteral("/oauth2/token")), 1);
+    EXPECT_EQ(fake.requestCount(QStringLiteral("/2/files/upload")), 2);
+    EXPECT_TRUE(fake.hasFile(QStringLiteral("/P/A.00002.fcp.zip")));
+
+    fake.failNext(QStringLiteral("/2/files/upload"), 429, "{\"error_summary\": \"too_many_requests/..\"}", { { "Retry-After", "1" } });
+    fake.clearRequests();
+    QElapsedTimer clock;
+    clock.start();
+    engine.uploadFileToCloud(version(QStringLiteral("P"), QStringLiteral("A.00003.fcp")));
+    ASSERT_TRUE(waitFor([&] { return complete.size() == 3; }));
+    EXPECT_GE(clock.elapsed(), 900);
+    EXPECT_EQ(fake.requestCount(QStringLiteral("/2/files/upload")), 2);
+
+    // A second busy answer is the failure.
+    QSignalSpy failed(sync(), &QFDropboxSync::syncFailed);
+    fake.failNext(QStringLiteral("/2/files/upload"), 503, {}, { { "Retry-After", "0" } });
+    fake.failNext(QStringLiteral("/2/files/upload"), 503, {}, { { "Retry-After", "0" } });
+    engine.uploadFileToCloud(version(QStringLiteral("P"), QStringLiteral("A.00004.fcp")));
+    ASSERT_TRUE(waitFor([&] { return !failed.isEmpty(); }));
+    EXPECT_EQ(failed.first().first().toMap().value(QStringLiteral("errorCode")).toInt(), 503);
+    EXPECT_EQ(failed.first().first().toMap().value(QStringLiteral("filename")).toString(), QString());
+}
+
+TEST_F(DropboxSyncTest, UploadModeReportsFailuresAtMostEveryHalfHour)
+{
+    synctest::linkAccount(fake);
+    QDateTime now = QDateTime(QDate(2026, 12, 8), QTime(10, 0), Qt::UTC);
+    QFClock::setSource([&] { return now.toMSecsSinceEpoch(); });
+    int quits = 0;
+    sync()->setUploadMode(true, [&] { ++quits; });
+    QFTombrelBackup engine;
+
+    fake.failNext(QStringLiteral("/2/files/upload"), 403, "{\"error_summary\": \"no_write_permission/..\"}");
+    engine.uploadFileToCloud(version(QStringLiteral("X"), QStringLiteral("Cut.00005.fcp")));
+    ASSERT_TRUE(waitFor([&] { return quits == 1; }));
+    QStringList log = home.logMessages(kLog);
+    // The message is the lead text, a blank line and the description (the log keeps one line a line).
+    const int at = int(log.indexOf(QStringLiteral("Dropbox upload failed: Authentication error - please reauthorize Dropbox.")));
+    ASSERT_GE(at, 0) << log.join(u'\n').toStdString();
+    EXPECT_EQ(log.value(at + 1), QStringLiteral("no_write_permission/.."));
+    EXPECT_EQ(QFPreferenceSnapshot::read().value(QStringLiteral("lastSyncError")).toDateTime(), now);
+    EXPECT_FALSE(QFileInfo::exists(QFLocalPaths::tempDirectory() + QStringLiteral("/Cut.00005.fcp.zip")));
+
+    // Ten minutes later: logged, not notified (the time of the last notice stays).
+    const QDateTime first = now;
+    now = now.addSecs(600);
+    fake.failNext(QStringLiteral("/2/files/upload"), 403, "{\"error_summary\": \"no_write_permission/..\"}");
+    engine.uploadFileToCloud(version(QStringLiteral("X"), QStringLiteral("Cut.00006.fcp")));
+    ASSERT_TRUE(waitFor([&] { return quits == 2; }));
+    log = home.logMessages(kLog);
+    EXPECT_EQ(log.filter(QStringLiteral("Dropbox upload failed: Authentication error")).size(), 2);
+    EXPECT_EQ(QFPreferenceSnapshot::read().value(QStringLiteral("lastSyncError")).toDateTime(), first);
+
+    // A time-out leads with its own text; past half an hour it is notified again.
+    now = now.addSecs(1800);
+    synctest::pointAtFake(fake, 1, 1);
+    sync()->removeRestClient();
+    fake.stallNext(QStringLiteral("/2/files/upload"));
+    engine.uploadFileToCloud(version(QStringLiteral("X"), QStringLiteral("Cut.00007.fcp")));
+    ASSERT_TRUE(waitFor([&] { return quits == 3; }));
+    log = home.logMessages(kLog);
+    EXPECT_EQ(log.filter(QStringLiteral("Dropbox upload failed: Timed out. Please try again.")).size(), 1) << log.join(u'\n').toStdString();
+    EXPECT_EQ(QFPreferenceSnapshot::read().value(QStringLiteral("lastSyncError")).toDateTime(), now);
+
+    // Success ends the process too, and without an account there is nothing to wait for.
+    engine.uploadFileToCloud(version(QStringLiteral("X"), QStringLiteral("Cut.00008.fcp")));
+    ASSERT_TRUE(waitFor([&] { return quits == 4; }));
+    EXPECT_TRUE(fake.hasFile(QStringLiteral("/X/Cut.00008.fcp.zip")));
+    QFile::remove(synctest::linkRecordPath());
+    sync()->removeRestClient();
+    engine.uploadFileToCloud(version(QStringLiteral("X"), QStringLiteral("Cut.00009.fcp")));
+    ASSERT_TRUE(waitFor([&] { return quits == 5; }));
+}
+
+TEST_F(DropboxSyncTest, LargeFilesGoThroughASessionAndDownloadsStreamToDisk)
+{
+    synctest::linkAccount(fake);
+    QFDropboxClient *client = sync()->restClient();
+    ASSERT_NE(client, nullptr);
+    // 200 MB, sparse: the client must send it in parts, each streamed from disk.
+    const QString big = home.file(QStringLiteral("big.bin"));
+    {
+        QFile file(big);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(file.resize(200LL * 1024 * 1024));
+        file.seek(200LL * 1024 * 1024 - 4);
+        file.write("tail");
+    }
+    QSignalSpy uploaded(client, &QFDropboxClient::uploadedFile);
+    QSignalSpy progress(client, &QFDropboxClient::uploadProgress);
+    client->uploadFile(QStringLiteral("big.bin"), QStringLiteral("/L"), big);
+    ASSERT_TRUE(waitFor([&] { return !uploaded.isEmpty(); }, 120000));
+    EXPECT_EQ(fake.fileSize(QStringLiteral("/L/big.bin")), 200LL * 1024 * 1024);
+    EXPECT_EQ(fake.requestCount(QStringLiteral("/2/files/upload")), 0);
+    EXPECT_EQ(fake.requestCount(QStringLiteral("/2/files/upload_session/start")), 1);
+    EXPECT_EQ(fake.requestCount(QStringLiteral("/2/files/upload_session/finish")), 1);
+    EXPECT_GE(fake.requestCount(QStringLiteral("/2/files/upload_session/append_v2")), 1);
+    ASSERT_FALSE(progress.isEmpty());
+    EXPECT_DOUBLE_EQ(progress.last().first().toDouble(), 1.0);
+
+    // Downloads report progress and land whole; a cancelled one leaves nothing behind.
+    fake.putFile(QStringLiteral("/D/Cut.00001.fcp.zip"), QByteArray(3 * 1024 * 1024, 'd'));
+    fake.setDownloadChunkSize(64 * 1024);
+    QSignalSpy downloaded(sync(), &QFDropboxSync::fileDownloaded);
+    const QString target = home.file(QStringLiteral("download.zip"));
+    QFTombrelBackup engine;
+    engine.downloadFile(QStringLiteral("/D/Cut.00001.fcp.zip"), target);
+    ASSERT_TRUE(waitFor([&] { return !downloaded.isEmpty(); }));
+    EXPECT_EQ(downloaded.first().first().toMap().value(QStringLiteral("filename")).toString(), target);
+    EXPECT_EQ(QFileInfo(target).size(), 3 * 1024 * 1024);
+
+    fake.stallNext(QStringLiteral("/2/files/download"));
+    const QString cancelled = home.file(QStringLiteral("cancelled.zip"));
+    engine.downloadFile(QStringLiteral("/D/Cut.00001.fcp.zip"), cancelled);
+    ASSERT_TRUE(waitFor([&] { return fake.requestCount(QStringLiteral("/2/files/download")) == 2 || QFileInfo::exists(cancelled); }));
+    sync()->cancelDownload(QStringLiteral("/D/Cut.00001.fcp.zip"));
+    ASSERT_TRUE(waitFor([&] { return client->pendingRequests() == 0; }));
+    EXPECT_FALSE(QFileInfo::exists(cancelled));
+    EXPECT_EQ(downloaded.size(), 1);
+
+    // A missing remote file is only logged: nothing is posted, nothing is left.
+    engine.downloadFile(QStringLiteral("/D/missing.zip"), home.file(QStringLiteral("missing.zip")));
+    ASSERT_TRUE(waitFor([&] { return client->pendingRequests() == 0 && fake.requestCount(QStringLiteral("/2/files/download")) == 3; }));
+    EXPECT_FALSE(QFileInfo::exists(home.file(QStringLiteral("missing.zip"))));
+    EXPECT_EQ(downloaded.size(), 1);
+}
+
+TEST(DropboxErrors, LeadTextsFollowTheKindOfFailure)
+{
+    const auto lead = [](QFDropboxError error) { return QFDropboxClient::leadTextForError(error); };
+    EXPECT_EQ(lead(QFDropboxError::url(-1001)), QStringLiteral("Timed out. Please try again."));
+    EXPECT_EQ(lead(QFDropboxError::url(-1009)), QStringLiteral("You are not connected to the internet."));
+    EXPECT_EQ(lead(QFDropboxError::url(-1003)), QStringLiteral("Cannot find host. Please check your network connection."));
+    EXPECT_EQ(lead(QFDropboxError::url(-1005)), QStringLiteral("The network connection was interrupted."));
+    EXPECT_EQ(lead(QFDropboxError::url(-1200)), QStringLiteral("Secure connection failed - please reauthorize Dropbox."));
+    EXPECT_EQ(lead(QFDropboxError::url(-1202)), QStringLiteral("There was an error with the server certificate - please reauthorize Dropbox."));
+    EXPECT_EQ(lead(QFDropboxError::http(507, {})), QStringLiteral("Dropbox disk quota exceeded."));
+    EXPECT_EQ(lead(QFDropboxError::http(503, {})), QStringLiteral("App requests limited - please try again later."));
+    EXPECT_EQ(lead(QFDropboxError::http(401, {})), QStringLiteral("Authentication error - please reauthorize Dropbox."));
+    EXPECT_EQ(lead(QFDropboxError::http(502, {})), QStringLiteral("Server error - please try again later."));
+    EXPECT_EQ(lead(QFDropboxError::http(409, {})), QString());
+    EXPECT_EQ(lead(QFDropboxError::url(-1004)), QString());
+    EXPECT_EQ(QFDropboxSync::messageForError(QFDropboxError::http(409, QStringLiteral("path/conflict/.."))), QStringLiteral("path/conflict/.."));
+}
+
+TEST_F(DropboxSyncTest, FailuresOfTheNetworkAndAFullDropboxHaveTheirCodes)
+{
+    synctest::linkAccount(fake);
+    QFDropboxClient *client = sync()->restClient();
+    QSignalSpy failed(client, &QFDropboxClient::uploadFileFailed);
+    const QString path = home.write(QStringLiteral("small.bin"), "abc");
+    fake.failNext(QStringLiteral("/2/files/upload"), 409,
+        "{\"error_summary\": \"path/insufficient_space/..\", \"error\": {\".tag\": \"path\", \"reason\": {\".tag\": \"insufficient_space\"}}}");
+    client->uploadFile(QStringLiteral("small.bin"), QStringLiteral("/Q"), path);
+    ASSERT_TRUE(waitFor([&] { return failed.size() == 1; }));
+    EXPECT_EQ(failed.last().first().value<QFDropboxError>().code, 507);
+
+    // Two dropped connections in a row (the network layer resends once by itself) read as an interruption.
+    fake.dropNext(QStringLiteral("/2/files/upload"));
+    fake.dropNext(QStringLiteral("/2/files/upload"));
+    client->uploadFile(QStringLiteral("small.bin"), QStringLiteral("/Q"), path);
+    ASSERT_TRUE(waitFor([&] { return failed.size() == 2; }));
+    EXPECT_EQ(failed.last().first().value<QFDropboxError>().code, -1005);
+
+    // Nobody listening at the address.
+    {
+        QFFakeDropbox gone;
+        ASSERT_TRUE(gone.listen());
+        synctest::pointAtFake(gone);
+    }
+    sync()->removeRestClient();
+    synctest::linkAccount(fake);
+    client = sync()->restClient();
+    QSignalSpy refused(client, &QFDropboxClient::uploadFileFailed);
+    client->uploadFile(QStringLiteral("small.bin"), QStringLiteral("/Q"), path);
+    ASSERT_TRUE(waitFor([&] { return refused.size() == 1; }));
+    EXPECT_EQ(refused.last().first().value<QFDropboxError>().domain, QFDropboxError::Domain::URL);
+    EXPECT_EQ(refused.last().first().value<QFDropboxError>().code, -1004);
+}
+
+} // namespace
