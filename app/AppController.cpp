@@ -1,5 +1,8 @@
 #include "app/AppController.h"
 
+#include "app/QFDropboxLinkSheet.h"
+#include "engine/QFDropboxSync.h"
+
 #include "app/MainWindow.h"
 #include "app/QFCoverFlowView.h"
 #include "app/QFActionController.h"
@@ -251,10 +254,9 @@ void AppController::applicationDidFinishLaunching(const QStringList &arguments)
                 quit();
                 return;
             }
+            // The end of the upload, success or failure, ends this process.
+            QFDropboxSync::shared()->setUploadMode(true, [this] { quit(); });
             m_engine->uploadFileToCloud(path);
-            // The sync service's own completion ends this process; until it exists here, nothing waits.
-            QFNotificationCenter::defaultCenter()->addObserver(this, QStringLiteral("QFProTombrelSyncComplete"), [this](const QVariant &, const QVariantMap &) { quit(); });
-            QFNotificationCenter::defaultCenter()->addObserver(this, QStringLiteral("QFProTombrelSyncFailed"), [this](const QVariant &, const QVariantMap &) { quit(); });
             return;
         }
         if (m_mode == Mode::RemoteRemoval) {
@@ -1198,23 +1200,48 @@ void AppController::clearSynced()
 
 bool AppController::isSyncAccountLinked() const
 {
-    // No account can be linked before a sync service is part of the application.
-    return false;
+    return QFDropboxAccount::isLinked();
 }
 
 void AppController::unlinkSyncAccount()
 {
-    QFLog::appendLog("No sync account is linked.");
+    QFDropboxSync::shared()->account()->unlink({});
+    m_engine->removeRestClient();
 }
 
 void AppController::linkSyncAccount(QWidget *window, std::function<void()> done)
 {
-    QFAlert::alertSheetWithMessageText(QStringLiteral("No sync service is available"), QString(), QString(), QString(),
-        QStringLiteral("This version of Pro Tombrel cannot link a sync account yet."), window, false,
-        [done = std::move(done)](int) {
-            if (done)
-                done();
+    QFDropboxAccount *account = QFDropboxSync::shared()->account();
+    QString error;
+    const QString address = account->beginLink(&error);
+    if (address.isEmpty()) {
+        QFAlert::alertSheetWithMessageText(QStringLiteral("Unable to link Dropbox"), QString(), QString(), QString(), error, window, false,
+            [done = std::move(done)](int) {
+                if (done)
+                    done();
+            });
+        return;
+    }
+    auto *sheet = new QFDropboxLinkSheet(address, window);
+    connect(sheet, &QFDropboxLinkSheet::codeEntered, this, [sheet, account](const QString &code) {
+        sheet->setBusy(true);
+        account->finishLink(code, [sheet = QPointer<QFDropboxLinkSheet>(sheet)](bool linked, const QString &reason) {
+            if (!sheet)
+                return;
+            sheet->setBusy(false);
+            if (linked)
+                sheet->accept();
+            else
+                sheet->showError(qfFormat("Dropbox did not accept the code: %@", reason));
         });
+    });
+    connect(sheet, &QDialog::finished, this, [this, done = std::move(done)](int result) {
+        if (result == QDialog::Accepted)
+            m_engine->removeRestClient();
+        if (done)
+            done();
+    });
+    sheet->open();
 }
 
 void AppController::xpcSetup()

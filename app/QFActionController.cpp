@@ -1,5 +1,8 @@
 #include "app/QFActionController.h"
 
+#include "app/QFDropboxRestoreController.h"
+#include "engine/QFDropboxSync.h"
+
 #include "app/AppController.h"
 #include "app/MainWindow.h"
 #include "app/QFAppImages.h"
@@ -172,13 +175,24 @@ QFActionController::QFActionController(AppController *app, MainWindow *window)
         QFException::guard("deleteAllBackups", [this] { deleteAllBackups(); });
     });
     center->addObserver(this, QStringLiteral("QFProTombrelSyncComplete"), [this](const QVariant &, const QVariantMap &info) {
-        const QString name = QFileInfo(info.value(QStringLiteral("filename")).toString()).completeBaseName();
+        // The archive "Cut.00005.fcp.zip", or the version itself when it went up uncompressed.
+        QString name = QFileInfo(info.value(QStringLiteral("filename")).toString()).fileName();
+        if (name.endsWith(QStringLiteral(".zip")))
+            name.chop(4);
         m_app->markSynced({ name });
     });
     center->addObserver(this, QStringLiteral("QFProTombrelSyncedFiles"), [this](const QVariant &, const QVariantMap &info) {
             m_app->markSynced(info.value(QStringLiteral("filenames")).toStringList());
     });
+    center->addObserver(this, QStringLiteral("QFProTombrelUploadProgress"), [this](const QVariant &, const QVariantMap &info) {
+        QProgressBar *bar = m_window->versionSpinner();
+        if (bar->maximum() == 0)
+            bar->setRange(0, 1000);
+        bar->setValue(int(info.value(QStringLiteral("progress")).toDouble() * 1000));
+        bar->show();
+    });
     center->addObserver(this, QStringLiteral("QFProTombrelSyncFailed"), [this](const QVariant &, const QVariantMap &info) {
+        m_app->markSynced({});
         const QString error = info.value(QStringLiteral("error")).toString();
         tell(QStringLiteral("Error uploading file"), error.isEmpty() ? QStringLiteral("Unknown error") : error);
     });
@@ -209,6 +223,11 @@ void QFActionController::buildMenus()
     add(project, QStringLiteral("Choose &Sequence…"), [this] { showSequenceDialog(); }, QStringLiteral("showSequenceDialog"));
     project->addSeparator();
     add(project, QStringLiteral("Remove S&ynced Backups…"), [this] { removeSyncedFilesForProject(); }, QStringLiteral("removeSyncedFilesForProject"));
+    QAction *fromDropbox = add(project, QStringLiteral("Restore from &Dropbox…"), [this] { restoreFromDropbox(); }, QStringLiteral("restoreFromDropbox"));
+    // Offered while sync with Dropbox is on and an account is linked.
+    connect(project, &QMenu::aboutToShow, fromDropbox, [fromDropbox] {
+        fromDropbox->setEnabled(QFDropboxSync::isSyncOn() && QFDropboxAccount::isLinked());
+    });
 
     QMenu *version = bar->addMenu(QStringLiteral("&Version"));
     QAction *restoreAction = add(version, QStringLiteral("&Restore…"), [this] { restore(); }, QStringLiteral("restore"), QKeySequence(QStringLiteral("Ctrl+R")));
@@ -920,10 +939,22 @@ void QFActionController::sync()
     if (!m_syncAction->isEnabled() || !entry)
         return;
     m_window->versionCountLabel()->setText(QStringLiteral("Syncing..."));
-    m_window->versionSpinner()->setRange(0, 1);
-    m_window->versionSpinner()->setValue(0);
+    // Indeterminate until the first progress report.
+    m_window->versionSpinner()->setRange(0, 0);
     m_window->versionSpinner()->show();
-    m_app->engine()->uploadFileToCloud(entry->file);
+    // Compressing a large version takes a while: away from the window.
+    QFTombrelBackup *engine = m_app->engine();
+    detach([engine, file = entry->file] { engine->uploadFileToCloud(file); });
+}
+
+void QFActionController::restoreFromDropbox()
+{
+    const std::optional<QFProject> project = currentProject();
+    if (!project || !QFDropboxSync::isSyncOn() || !QFDropboxAccount::isLinked())
+        return;
+    if (!m_dropboxRestore)
+        m_dropboxRestore = new QFDropboxRestoreController(m_window, this);
+    m_dropboxRestore->showBackupsForProject(*project, m_app->engine());
 }
 
 void QFActionController::removeSyncedFilesForProject()

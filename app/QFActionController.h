@@ -56,6 +56,8 @@ public:
     void sendToTextEdit();
     void sync();
     void removeSyncedFilesForProject();
+    // Lists the selected project's copies in Dropbox and restores one of them.
+    void restoreFromDropbox();
     // --- Sequences ---
     void showSequenceDialog();
     // The project table's context menu for the project at that row.
@@ -105,6 +107,7 @@ private:
     AppController *m_app;
     QPointer<MainWindow> m_window;
     QAction *m_syncAction = nullptr;
+    class QFDropboxRestoreController *m_dropboxRestore = nullptr;
     QMenu *m_removeMenu = nullptr;
     QPointer<QWidget> m_preview;
     QStringList m_importFolders;

@@ -173,6 +173,11 @@ QFDropboxAccount::QFDropboxAccount(QObject *parent)
 
 QFDropboxAccount::~QFDropboxAccount() = default;
 
+void QFDropboxAccount::reloadConfiguration()
+{
+    m_config = configuration();
+}
+
 bool QFDropboxAccount::isLinked()
 {
     const QJsonObject record = readRecord();
@@ -301,37 +306,40 @@ void QFDropboxAccount::refreshAccessToken(std::function<void(bool, int, const QS
 
 void QFDropboxAccount::unlink(std::function<void()> done)
 {
-    auto forget = [this, done = std::move(done)] {
-        forgetRefreshToken();
-        m_accessToken.clear();
-        QFLog::appendLog("Dropbox account unlinked.");
-        Q_EMIT linkChanged(false);
-        if (done)
-            done();
-    };
-    auto revoke = [this, forget] {
+    // The link is forgotten here at once; revoking the tokens at Dropbox follows when it answers.
+    const QString refresh = isLinked() ? readRefreshToken() : QString();
+    const QString access = m_accessToken;
+    forgetRefreshToken();
+    m_accessToken.clear();
+    QFLog::appendLog("Dropbox account unlinked.");
+    Q_EMIT linkChanged(false);
+
+    auto revoke = [this, done](const QString &token) {
         QNetworkRequest request(endpoint(false, QStringLiteral("/2/auth/token/revoke")));
-        request.setRawHeader("Authorization", "Bearer " + m_accessToken.toUtf8());
+        request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
         request.setTransferTimeout(m_config.timeoutSeconds * 1000);
         QNetworkReply *reply = m_network.post(request, QByteArray());
-        connect(reply, &QNetworkReply::finished, this, [reply, forget] {
+        connect(reply, &QNetworkReply::finished, this, [reply, done] {
             reply->deleteLater();
-            forget();
+            if (done)
+                done();
         });
     };
-    if (!isLinked()) {
-        forget();
+    if (!access.isEmpty()) {
+        revoke(access);
         return;
     }
-    // Revoking needs an access token; the link is forgotten here whatever Dropbox answers.
-    if (!m_accessToken.isEmpty()) {
-        revoke();
+    if (refresh.isEmpty()) {
+        if (done)
+            done();
         return;
     }
-    refreshAccessToken([revoke, forget](bool ok, int, const QString &) {
-        if (ok)
-            revoke();
-        else
-            forget();
-    });
+    exchange({ { QStringLiteral("grant_type"), QStringLiteral("refresh_token") }, { QStringLiteral("refresh_token"), refresh },
+                 { QStringLiteral("client_id"), m_config.appKey } },
+        [revoke, done](bool ok, int, const QJsonObject &answer, const QString &) {
+            if (ok)
+                revoke(answer.value(QStringLiteral("access_token")).toString());
+            else if (done)
+                done();
+        });
 }

@@ -32,6 +32,7 @@ public:
     ~QFDropboxAccount() override;
 
     const Configuration &config() const { return m_config; }
+    void reloadConfiguration();
     QNetworkAccessManager *network() { return &m_network; }
 
     // Whether a refresh token is kept for an account.
@@ -44,7 +45,7 @@ public:
     QString beginLink(QString *error = nullptr);
     // Exchanges the code the page showed for the account's tokens and keeps the refresh token.
     void finishLink(const QString &code, std::function<void(bool linked, const QString &error)> done);
-    // Revokes the tokens at Dropbox (when it answers) and forgets them here.
+    // Forgets the link at once, then revokes its tokens at Dropbox (done follows the answer).
     void unlink(std::function<void()> done);
 
     QString accessToken() const { return m_accessToken; }

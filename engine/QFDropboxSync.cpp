@@ -133,8 +133,10 @@ void QFDropboxSync::removeRestClient()
 {
     delete m_client;
     m_client = nullptr;
-    delete m_account;
-    m_account = nullptr;
+    if (m_account) {
+        m_account->clearAccessToken();
+        m_account->reloadConfiguration();
+    }
 }
 
 void QFDropboxSync::post(const QString &name, const QVariantMap &userInfo, void (QFDropboxSync::*signal)(const QVariantMap &))

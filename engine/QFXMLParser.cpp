@@ -5,7 +5,9 @@
 #include <QByteArray>
 #include <QFile>
 
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -306,6 +308,151 @@ bool readWithoutBlankRuns(QFile &file, qint64 size, char *out, size_t &kept, int
     return true;
 }
 
+#ifndef PUGIXML_COMPACT
+// The parser's own records of a node and of an attribute, as the library lays them out when it is not built
+// compact. Only their text pointers are changed, and only after the library's accessors have confirmed the
+// record field by field.
+struct NodeRecord {
+    uintptr_t header;
+    char *name;
+    char *value;
+    void *parent;
+    void *firstChild;
+    void *previousSibling;
+    void *nextSibling;
+    void *firstAttribute;
+};
+
+struct AttributeRecord {
+    uintptr_t header;
+    char *name;
+    char *value;
+    void *previousAttribute;
+    void *nextAttribute;
+};
+
+// A field of a record against what the accessor gives: the accessor answers "" for a missing text.
+bool sameText(const char *field, const char *accessor)
+{
+    return field ? field == accessor : *accessor == 0;
+}
+
+// Moves the texts of a document parsed in place to the front of its buffer, one after another in the order
+// they stand in, and gives the pages behind them back to the system. Element names and closing tags take
+// much of an export's bytes, and the parser keeps the whole buffer: this leaves what the nodes point at.
+// The texts keep their order, which the XPath engine reads as document order.
+class TextPacker {
+public:
+    TextPacker(char *buffer, size_t kept)
+        : m_begin(buffer)
+        , m_end(buffer + kept)
+        , m_cursor(buffer)
+    {
+    }
+
+    // False, with the document as it was from the node that failed on, when a record is not as expected.
+    bool pack(const pugi::xml_document &document)
+    {
+        const pugi::xml_node element = document.document_element();
+        // A document the parser converted from another encoding points into a buffer of its own.
+        if (!element || !inBuffer(element.name()))
+            return false;
+        pugi::xml_node current = document.first_child();
+        while (current) {
+            if (!packNode(current))
+                return false;
+            if (const pugi::xml_node child = current.first_child()) {
+                current = child;
+                continue;
+            }
+            while (current && !current.next_sibling())
+                current = current.parent();
+            if (current)
+                current = current.next_sibling();
+        }
+        return true;
+    }
+
+    // The first byte behind the packed texts.
+    char *end() const { return m_cursor; }
+
+private:
+    bool inBuffer(const char *text) const
+    {
+        const auto at = reinterpret_cast<uintptr_t>(text);
+        return at >= reinterpret_cast<uintptr_t>(m_begin) && at < reinterpret_cast<uintptr_t>(m_end);
+    }
+
+    bool packNode(const pugi::xml_node &node)
+    {
+        auto *record = reinterpret_cast<NodeRecord *>(node.internal_object());
+        if (!sameText(record->name, node.name()) || !sameText(record->value, node.value())
+            || record->parent != node.parent().internal_object()
+            || record->firstChild != node.first_child().internal_object()
+            || record->nextSibling != node.next_sibling().internal_object()
+            || record->firstAttribute != node.first_attribute().internal_object())
+            return false;
+        if (!move(record->name))
+            return false;
+        for (pugi::xml_attribute attribute = node.first_attribute(); attribute;
+             attribute = attribute.next_attribute()) {
+            auto *attributeRecord = reinterpret_cast<AttributeRecord *>(attribute.internal_object());
+            if (!sameText(attributeRecord->name, attribute.name())
+                || !sameText(attributeRecord->value, attribute.value())
+                || attributeRecord->nextAttribute != attribute.next_attribute().internal_object())
+                return false;
+            if (!move(attributeRecord->name) || !move(attributeRecord->value))
+                return false;
+        }
+        return move(record->value);
+    }
+
+    // Texts outside the buffer (none after a parse in place) stay where they are.
+    bool move(char *&text)
+    {
+        if (!text || !inBuffer(text))
+            return true;
+        // Out of order: what lies below the cursor may be written over already.
+        if (text < m_cursor)
+            return false;
+        const size_t size = std::strlen(text) + 1;
+        if (text != m_cursor)
+            std::memmove(m_cursor, text, size);
+        text = m_cursor;
+        m_cursor += size;
+        return true;
+    }
+
+    char *const m_begin;
+    char *const m_end;
+    char *m_cursor;
+};
+#endif
+
+// Packs the texts of a document parsed in place in buffer (allocated bytes, of which kept were read) and
+// releases the whole pages of the buffer behind them.
+void packTexts(const pugi::xml_document &document, char *buffer, size_t kept, size_t allocated)
+{
+#if defined(PUGIXML_COMPACT) || !defined(MADV_DONTNEED)
+    Q_UNUSED(document);
+    Q_UNUSED(buffer);
+    Q_UNUSED(kept);
+    Q_UNUSED(allocated);
+#else
+    TextPacker packer(buffer, kept);
+    if (!packer.pack(document))
+        return;
+    const auto pageSize = uintptr_t(::sysconf(_SC_PAGESIZE));
+    if (pageSize == 0 || (pageSize & (pageSize - 1)) != 0)
+        return;
+    const uintptr_t from = (reinterpret_cast<uintptr_t>(packer.end()) + pageSize - 1) & ~(pageSize - 1);
+    const uintptr_t to = (reinterpret_cast<uintptr_t>(buffer) + allocated) & ~(pageSize - 1);
+    // The pages stay the buffer's; they read as zeros if touched again, and nothing points into them.
+    if (to > from)
+        ::madvise(reinterpret_cast<void *>(from), to - from, MADV_DONTNEED);
+#endif
+}
+
 } // namespace
 
 std::unique_ptr<pugi::xml_document> QFXMLParser::documentFromData(const QByteArray &data, QString *error)
@@ -341,7 +488,8 @@ std::unique_ptr<pugi::xml_document> QFXMLParser::documentFromFile(const QString 
     // Parsed in place in a buffer the document then owns, so a large project is held in memory once. The
     // file is read a block at a time into it: pages past what is kept are never written and take no memory.
     const qint64 size = file.size();
-    char *buffer = static_cast<char *>(pugi::get_memory_allocation_function()(size_t(std::max<qint64>(size, 1))));
+    const size_t allocated = size_t(std::max<qint64>(size, 1));
+    char *buffer = static_cast<char *>(pugi::get_memory_allocation_function()(allocated));
     if (!buffer) {
         if (error)
             *error = QStringLiteral("Out of memory");
@@ -369,7 +517,10 @@ std::unique_ptr<pugi::xml_document> QFXMLParser::documentFromFile(const QString 
         file.seek(0);
         return documentFromData(file.readAll(), error);
     }
-    return finishLoading(std::move(document), result, error, nestingBound);
+    document = finishLoading(std::move(document), result, error, nestingBound);
+    if (document)
+        packTexts(*document, buffer, kept, allocated);
+    return document;
 }
 
 namespace {

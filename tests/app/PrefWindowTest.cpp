@@ -14,6 +14,8 @@
 #include "foundation/platform/QFPropertyList.h"
 #include "foundation/ui/QFAlertPresenter.h"
 #include "tests/app/AppTestSupport.h"
+#include "engine/QFDropboxAccount.h"
+#include "tests/support/QFSyncTestSupport.h"
 #include "tests/support/QFTempHome.h"
 #include "tests/support/QFVersionStoreBuilder.h"
 
@@ -35,6 +37,8 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTableWidget>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
@@ -339,7 +343,10 @@ TEST_F(PrefWindowTest, RegisteredDefaultsAreShownWithoutBeingWrittenAndTheRetent
 
 TEST_F(PrefWindowTest, TheSyncPaneLinksOnlyWithAServiceAndChoosingNoneTellsTheHelper)
 {
+    QFFakeDropbox dropbox;
+    ASSERT_TRUE(dropbox.listen());
     QFVersionStoreBuilder::setPreferences({ { "firstRun", false } });
+    synctest::pointAtFake(dropbox, 0);
     open();
     showPane(QStringLiteral("sync"));
     auto *status = control<QLabel>(QStringLiteral("syncStatus"));
@@ -352,11 +359,47 @@ TEST_F(PrefWindowTest, TheSyncPaneLinksOnlyWithAServiceAndChoosingNoneTellsTheHe
     service->setFocus();
     QTest::keyClick(service, Qt::Key_Down);
     EXPECT_EQ(storedValue("syncService").toLongLong(), 1);
-    EXPECT_TRUE(link->isEnabled());
+    ASSERT_TRUE(link->isEnabled());
+
+    // Link: the sheet shows the page's address; the user opens it, allows access and pastes the code.
     QTest::mouseClick(link, Qt::LeftButton);
-    EXPECT_EQ(answerSheet().value(0), QStringLiteral("No sync service is available"));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return link->isEnabled(); }, 5000));
+    QDialog *sheet = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (sheet = prefs->findChild<QDialog *>(QStringLiteral("dropboxLinkSheet"))) && sheet->isVisible(); }, 5000));
+    const QString address = sheet->findChild<QLineEdit *>(QStringLiteral("dropboxLinkAddress"))->text();
+    ASSERT_TRUE(address.startsWith(dropbox.baseUrl() + QStringLiteral("/oauth2/authorize?")));
+    QNetworkAccessManager browser;
+    QNetworkReply *page = browser.get(QNetworkRequest(QUrl(address)));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page->isFinished(); }, 5000));
+    page->deleteLater();
+    auto *code = sheet->findChild<QLineEdit *>(QStringLiteral("dropboxLinkCode"));
+    auto *confirm = sheet->findChild<QPushButton *>(QStringLiteral("dropboxLinkButton"));
+    EXPECT_FALSE(confirm->isEnabled());
+    QTest::keyClicks(code, QStringLiteral("wrong-code"));
+    QTest::mouseClick(confirm, Qt::LeftButton);
+    auto *error = sheet->findChild<QLabel *>(QStringLiteral("dropboxLinkError"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return error->isVisible(); }, 5000));
+    EXPECT_TRUE(error->text().startsWith(QStringLiteral("Dropbox did not accept the code")));
+    code->clear();
+    QTest::keyClicks(code, dropbox.lastAuthorizationCode());
+    const int beforeLink = helper.configurationUpdates;
+    QTest::keyClick(code, Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return status->text() == QStringLiteral("Linked to account"); }, 5000));
+    EXPECT_EQ(link->text(), QStringLiteral("Unlink"));
+    EXPECT_TRUE(helperToldAfter(beforeLink));
+    EXPECT_TRUE(QFDropboxAccount::isLinked());
+
+    // Unlink forgets the account at once and revokes its tokens.
+    QTest::mouseClick(link, Qt::LeftButton);
     EXPECT_EQ(status->text(), QStringLiteral("No linked account"));
+    EXPECT_EQ(link->text(), QStringLiteral("Link"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dropbox.requestCount(QStringLiteral("/2/auth/token/revoke")) == 1; }, 5000));
+    EXPECT_FALSE(QFDropboxAccount::isLinked());
+
+    // Without an app key there is nothing to link with: the user is told why.
+    QFPreferenceKeys::update({}, { QStringLiteral("dropboxAppKey") });
+    QTest::mouseClick(link, Qt::LeftButton);
+    EXPECT_EQ(answerSheet().value(0), QStringLiteral("Unable to link Dropbox"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return link->isEnabled(); }, 5000));
 
     const int before = helper.configurationUpdates;
     QTest::keyClick(service, Qt::Key_Up);
