@@ -223,11 +223,8 @@ void QFActionController::buildMenus()
     add(project, QStringLiteral("Choose &Sequence…"), [this] { showSequenceDialog(); }, QStringLiteral("showSequenceDialog"));
     project->addSeparator();
     add(project, QStringLiteral("Remove S&ynced Backups…"), [this] { removeSyncedFilesForProject(); }, QStringLiteral("removeSyncedFilesForProject"));
-    QAction *fromDropbox = add(project, QStringLiteral("Restore from &Dropbox…"), [this] { restoreFromDropbox(); }, QStringLiteral("restoreFromDropbox"));
-    // Offered while sync with Dropbox is on and an account is linked.
-    connect(project, &QMenu::aboutToShow, fromDropbox, [fromDropbox] {
-        fromDropbox->setEnabled(QFDropboxSync::isSyncOn() && QFDropboxAccount::isLinked());
-    });
+    m_restoreFromDropboxAction = add(project, QStringLiteral("Restore from &Dropbox…"), [this] { restoreFromDropbox(); }, QStringLiteral("restoreFromDropbox"));
+    connect(project, &QMenu::aboutToShow, this, &QFActionController::updateSyncAction);
 
     QMenu *version = bar->addMenu(QStringLiteral("&Version"));
     QAction *restoreAction = add(version, QStringLiteral("&Restore…"), [this] { restore(); }, QStringLiteral("restore"), QKeySequence(QStringLiteral("Ctrl+R")));
@@ -925,6 +922,9 @@ void QFActionController::sendToTextEdit()
 
 void QFActionController::updateSyncAction()
 {
+    // Restoring from Dropbox is offered while sync with Dropbox is on and an account is linked.
+    if (m_restoreFromDropboxAction)
+        m_restoreFromDropboxAction->setEnabled(currentProject() && QFDropboxSync::isSyncOn() && QFDropboxAccount::isLinked());
     if (!m_syncAction)
         return;
     const std::optional<QFVersionEntry> entry = selectedVersionEntry();
@@ -944,7 +944,13 @@ void QFActionController::sync()
     m_window->versionSpinner()->show();
     // Compressing a large version takes a while: away from the window.
     QFTombrelBackup *engine = m_app->engine();
-    detach([engine, file = entry->file] { engine->uploadFileToCloud(file); });
+    // The list shows a Final Cut Pro version by its XML copy; the version file is what goes up.
+    QString file = entry->file;
+    const QFileInfo info(file);
+    const QString binary = info.absolutePath() + u'/' + info.completeBaseName() + QStringLiteral(".fcp");
+    if (info.suffix() == QLatin1String("xml") && QFileInfo::exists(binary))
+        file = binary;
+    detach([engine, file] { engine->uploadFileToCloud(file); });
 }
 
 void QFActionController::restoreFromDropbox()

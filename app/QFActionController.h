@@ -108,6 +108,7 @@ private:
     QPointer<MainWindow> m_window;
     QAction *m_syncAction = nullptr;
     class QFDropboxRestoreController *m_dropboxRestore = nullptr;
+    QAction *m_restoreFromDropboxAction = nullptr;
     QMenu *m_removeMenu = nullptr;
     QPointer<QWidget> m_preview;
     QStringList m_importFolders;

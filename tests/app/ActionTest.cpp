@@ -4,6 +4,7 @@
 #include "app/AppController.h"
 #include "app/MainWindow.h"
 #include "app/QFActionController.h"
+#include "engine/QFTombrelBackup.h"
 #include "app/QFOutlineView.h"
 #include "app/QFProjectListModel.h"
 #include "app/QFVersionListModel.h"
@@ -12,10 +13,12 @@
 #include "foundation/QFClock.h"
 #include "foundation/QFFileManager.h"
 #include "foundation/QFLocalPaths.h"
+#include "foundation/platform/QFProgramRole.h"
 #include "foundation/platform/QFPropertyList.h"
 #include "foundation/platform/QFZip.h"
 #include "foundation/ui/QFAlertPresenter.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/support/QFSyncTestSupport.h"
 #include "tests/support/QFTempHome.h"
 #include "tests/support/QFVersionStoreBuilder.h"
 
@@ -35,6 +38,9 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTreeWidget>
+#include <QProgressBar>
+#include <QToolBar>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -148,7 +154,7 @@ protected:
     QFActionController *actions = nullptr;
 };
 
-} // namespace
+
 
 TEST_F(ActionTest, RestoringTheXMLCopyOfABinaryVersionPutsTheBinaryInPlaceAndTrashesTheOldFile)
 {
@@ -521,3 +527,166 @@ TEST_F(ActionTest, OfflineProjectsAreDeletedWithTheirVersionsAndOnlineOnesStay)
     ASSERT_EQ(controller->projectList().size(), 1);
     EXPECT_EQ(controller->projectList().first().friendlyName(), QStringLiteral("Here"));
 }
+
+// --- Dropbox ------------------------------------------------------------------------------------------
+
+class SyncActionTest : public ActionTest {
+protected:
+    void SetUp() override
+    {
+        ActionTest::SetUp();
+        // The application holds the account and talks to Dropbox itself.
+        QFProgram::declareRole(QFProgramRole::Application);
+        ASSERT_TRUE(dropbox.listen());
+        cut = apptest::buildSampleStore(home.path());
+    }
+    void launchLinked()
+    {
+        launch();
+        synctest::pointAtFake(dropbox);
+        synctest::linkAccount(dropbox);
+        controller->engine()->removeRestClient();
+    }
+    // A zip holding a version file of that name and contents, as an upload leaves it in Dropbox.
+    QByteArray archiveOf(const QString &name, const QByteArray &data)
+    {
+        const QString file = home.write(QStringLiteral("made/") + name, data);
+        const QString archive = home.file(QStringLiteral("made/") + name + QStringLiteral(".zip"));
+        QString reason;
+        EXPECT_TRUE(qfZipItem(file, archive, false, &reason)) << reason.toStdString();
+        return contents(archive);
+    }
+    QDialog *openRestoreSheet()
+    {
+        QAction *action = menuAction(QStringLiteral("restoreFromDropbox"));
+        EXPECT_TRUE(action->isEnabled());
+        action->trigger();
+        QDialog *sheet = nullptr;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return (sheet = visibleSheet(QStringLiteral("dropboxRestoreSheet"))); }, 5000));
+        return sheet;
+    }
+    QString projectFile() const { return home.file(QStringLiteral("Videos/Wedding Cut.fcp")); }
+
+    void TearDown() override
+    {
+        ActionTest::TearDown();
+        QFProgram::declareRole(QFProgramRole::Unknown);
+    }
+
+    QFFakeDropbox dropbox;
+    QString cut;
+};
+
+TEST_F(SyncActionTest, RestoreFromDropboxListsTheCopiesAndSwapsTheChosenOneIn)
+{
+    launchLinked();
+    dropbox.putFile(QStringLiteral("/WEDDING/Wedding Cut.00002.fcp.zip"), archiveOf(QStringLiteral("Wedding Cut.00002.fcp"), "second, from Dropbox"));
+    dropbox.putFile(QStringLiteral("/WEDDING/Wedding Cut.00003.fcp.zip"), archiveOf(QStringLiteral("Wedding Cut.00003.fcp"), "third, from Dropbox"));
+    const QByteArray before = contents(projectFile());
+    chooseProject(QStringLiteral("Wedding Cut"));
+    QDialog *sheet = openRestoreSheet();
+    ASSERT_TRUE(sheet);
+    auto *table = sheet->findChild<QTreeWidget *>(QStringLiteral("dropboxRestoreTable"));
+    auto *restore = sheet->findChild<QPushButton *>(QStringLiteral("dropboxRestoreButton"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return table->topLevelItemCount() == 2; }, 5000));
+    EXPECT_TRUE(restore->isEnabled());
+    EXPECT_EQ(table->topLevelItem(0)->text(0), QStringLiteral("Wedding Cut.00002.fcp"));
+    EXPECT_FALSE(table->topLevelItem(0)->text(1).isEmpty());
+    EXPECT_FALSE(table->topLevelItem(0)->text(2).isEmpty());
+    // The versions listed are marked as synced in the window too (the list shows their XML copies).
+    EXPECT_TRUE(controller->versionModel()->isSynced(QStringLiteral("Wedding Cut.00003.xml")));
+    EXPECT_FALSE(controller->versionModel()->isSynced(QStringLiteral("Wedding Cut.00001.xml")));
+
+    // Cancelling the question changes nothing and downloads nothing.
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->topLevelItem(0)).center());
+    QTest::mouseClick(restore, Qt::LeftButton);
+    EXPECT_EQ(apptest::answerSheet(QStringLiteral("Cancel")).value(0), QStringLiteral("Are you sure you wish to restore this backup?"));
+    EXPECT_EQ(dropbox.requestCount(QStringLiteral("/2/files/download")), 0);
+    EXPECT_EQ(contents(projectFile()), before);
+
+    QTest::mouseClick(restore, Qt::LeftButton);
+    EXPECT_EQ(apptest::answerSheet(QStringLiteral("Restore")).value(0), QStringLiteral("Are you sure you wish to restore this backup?"));
+    const QStringList done = apptest::answerSheet();
+    EXPECT_EQ(done.value(0), QStringLiteral("Backup restored"));
+    EXPECT_EQ(done.value(1), QStringLiteral("The backup was restored successfully."));
+    EXPECT_EQ(contents(projectFile()), QByteArray("second, from Dropbox"));
+    // The file it replaced went to the Trash under its side name.
+    EXPECT_EQ(trashed(), QStringList { QStringLiteral("Wedding Cut 2.fcp") });
+    EXPECT_EQ(contents(home.file(QStringLiteral(".local/share/Trash/files/Wedding Cut 2.fcp"))), before);
+    EXPECT_FALSE(sheet->isVisible());
+}
+
+TEST_F(SyncActionTest, AnEmptyListKeepsRestoreOffAndAMissingProjectFileIsSimplyPutInPlace)
+{
+    launchLinked();
+    chooseProject(QStringLiteral("Wedding Cut"));
+    QDialog *sheet = openRestoreSheet();
+    ASSERT_TRUE(sheet);
+    auto *spinner = sheet->findChild<QProgressBar *>(QStringLiteral("dropboxRestoreSpinner"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !spinner->isVisible(); }, 5000));
+    EXPECT_FALSE(sheet->findChild<QPushButton *>(QStringLiteral("dropboxRestoreButton"))->isEnabled());
+    QTest::mouseClick(sheet->findChild<QPushButton *>(QStringLiteral("dropboxRestoreCancel")), Qt::LeftButton);
+    EXPECT_FALSE(sheet->isVisible());
+
+    dropbox.putFile(QStringLiteral("/WEDDING/Wedding Cut.00001.fcp.zip"), archiveOf(QStringLiteral("Wedding Cut.00001.fcp"), "first, from Dropbox"));
+    ASSERT_TRUE(QFile::remove(projectFile()));
+    sheet = openRestoreSheet();
+    auto *table = sheet->findChild<QTreeWidget *>(QStringLiteral("dropboxRestoreTable"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return table->topLevelItemCount() == 1; }, 5000));
+    QTest::mouseClick(sheet->findChild<QPushButton *>(QStringLiteral("dropboxRestoreButton")), Qt::LeftButton);
+    EXPECT_EQ(apptest::answerSheet(QStringLiteral("Restore")).value(0), QStringLiteral("Are you sure you wish to restore this backup?"));
+    EXPECT_EQ(apptest::answerSheet().value(0), QStringLiteral("Backup restored"));
+    EXPECT_EQ(contents(projectFile()), QByteArray("first, from Dropbox"));
+    EXPECT_TRUE(trashed().isEmpty());
+}
+
+TEST_F(SyncActionTest, TheSyncButtonUploadsTheVersionAndMarksItOrTellsWhyNot)
+{
+    launchLinked();
+    chooseProject(QStringLiteral("Wedding Cut"));
+    chooseVersion(0);
+    QAction *sync = actions->syncAction();
+    ASSERT_TRUE(sync->isEnabled());
+    QWidget *button = window->toolbar()->widgetForAction(sync);
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_EQ(window->versionCountLabel()->text(), QStringLiteral("Syncing..."));
+    // The version file goes up, not the XML copy the list shows for it.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return controller->versionModel()->isSynced(QStringLiteral("Wedding Cut.00003.xml")); }, 10000));
+    EXPECT_TRUE(dropbox.hasFile(QStringLiteral("/WEDDING/Wedding Cut.00003.fcp.zip")));
+    EXPECT_FALSE(sync->isEnabled());
+    EXPECT_NE(window->versionCountLabel()->text(), QStringLiteral("Syncing..."));
+
+    chooseVersion(1);
+    dropbox.failNext(QStringLiteral("/2/files/upload"), 409, "{\"error_summary\": \"path/insufficient_space/..\"}");
+    QTest::mouseClick(button, Qt::LeftButton);
+    const QStringList told = apptest::answerSheet();
+    EXPECT_EQ(told.value(0), QStringLiteral("Error uploading file"));
+    EXPECT_EQ(told.value(1), QStringLiteral("path/insufficient_space/.."));
+    EXPECT_FALSE(controller->versionModel()->isSynced(QStringLiteral("Wedding Cut.00002.xml")));
+    EXPECT_EQ(dropbox.filePaths(), QStringList { QStringLiteral("/WEDDING/Wedding Cut.00003.fcp.zip") });
+}
+
+TEST_F(SyncActionTest, RenderTheRestoreSheet)
+{
+    QDir().mkpath(QStringLiteral(QF_RENDER_DIR));
+    for (int i = 1; i <= 4; ++i)
+        dropbox.putFile(QStringLiteral("/WEDDING/Wedding Cut.%1.fcp.zip").arg(i, 5, 10, QLatin1Char('0')), QByteArray(40000 * i, 'x'),
+            QDateTime(QDate(2026, 12, 1 + i), QTime(9 + i, 15), Qt::UTC));
+    const QPalette original = QApplication::palette();
+    for (const bool dark : { false, true }) {
+        apptest::applyLook(dark);
+        launchLinked();
+        chooseProject(QStringLiteral("Wedding Cut"));
+        QDialog *sheet = openRestoreSheet();
+        ASSERT_TRUE(sheet);
+        auto *table = sheet->findChild<QTreeWidget *>(QStringLiteral("dropboxRestoreTable"));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return table->topLevelItemCount() == 4; }, 5000));
+        const QString suffix = dark ? QStringLiteral("-dark.png") : QStringLiteral("-light.png");
+        EXPECT_TRUE(sheet->grab().save(QStringLiteral(QF_RENDER_DIR "/dropbox-restore-sheet") + suffix));
+        QTest::mouseClick(sheet->findChild<QPushButton *>(QStringLiteral("dropboxRestoreCancel")), Qt::LeftButton);
+        controller.reset();
+    }
+    QApplication::setPalette(original);
+}
+
+} // namespace
