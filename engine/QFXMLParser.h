@@ -25,7 +25,8 @@ public:
 
     // Parses without keeping whitespace-only text between elements, comments or processing instructions,
     // so that a leaf element has exactly one child, its text. Returns nullptr and sets error on failure.
-    // A file is read in blocks and never held whole beside its document.
+    // A file is read in blocks and never held whole beside its document; once parsed, its texts are packed
+    // together at the front of the parser's buffer and the pages behind them released.
     static std::unique_ptr<pugi::xml_document> documentFromData(const QByteArray &data, QString *error = nullptr);
     static std::unique_ptr<pugi::xml_document> documentFromFile(const QString &path, QString *error = nullptr);
 

@@ -294,3 +294,49 @@ TEST_F(QFXMLParserTest, FilesReadInBlocksParseAsTheWholeText)
     EXPECT_EQ(bool(QFXMLParser::documentFromFile(home.write(QStringLiteral("declared.xml"), declared))),
         bool(QFXMLParser::documentFromData(declared)));
 }
+
+// A file's texts are moved together behind their nodes once parsed: the document reads, queries in document
+// order and takes new texts as the one parsed from the same bytes in memory does.
+TEST_F(QFXMLParserTest, FilesPackTheirTextsWithoutChangingTheDocument)
+{
+    QByteArray text = "<?xml version=\"1.0\"?>\n<xmeml version=\"4\">\n";
+    for (int i = 0; i < 20000; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        text += "  <clipitem id=\"c" + n + "\">\n    <name>clip &amp; " + n + "</name>\n    <in>" + n
+            + "</in>\n    <uuid><![CDATA[U-" + n + "]]></uuid>\n    <b>one<!-- c -->two</b>\n  </clipitem>\n";
+    }
+    text += "</xmeml>\n";
+    const auto raw = [](const pugi::xml_document &document) {
+        std::ostringstream out;
+        document.save(out, "", pugi::format_raw);
+        return out.str();
+    };
+    QString error;
+    const auto fromFile = QFXMLParser::documentFromFile(home.write(QStringLiteral("packed.xml"), text), &error);
+    const auto fromData = QFXMLParser::documentFromData(text, &error);
+    ASSERT_TRUE(fromFile && fromData) << qPrintable(error);
+    EXPECT_EQ(raw(*fromFile), raw(*fromData));
+    // Results of several steps together come in document order.
+    const QString query = QStringLiteral("//uuid | //@id | //in | //b/text()");
+    const QStringList values = QFXMLParser::stringValuesForQuery(query, *fromFile);
+    EXPECT_EQ(values.size(), 100000);
+    EXPECT_EQ(values, QFXMLParser::stringValuesForQuery(query, *fromData));
+    // A new text shorter than the old one is written over it, a longer one elsewhere; the neighbours stay.
+    pugi::xml_node in = fromFile->document_element().child("clipitem").child("in");
+    ASSERT_TRUE(in.first_child().set_value("7"));
+    ASSERT_TRUE(in.next_sibling().first_child().set_value("a much longer uuid than before"));
+    EXPECT_EQ(QFXMLParser::stringValue(in.parent()), QStringLiteral("clip & 07a much longer uuid than beforeonetwo"));
+    EXPECT_EQ(QFXMLParser::stringValue(in.parent().next_sibling().child("name")), QStringLiteral("clip & 1"));
+
+    // Files the parser converts from another encoding keep their own buffer and read as before.
+    const QByteArray latin1 = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><xmeml><name>caf\xe9</name></xmeml>";
+    const auto converted = QFXMLParser::documentFromFile(home.write(QStringLiteral("latin1.xml"), latin1), &error);
+    ASSERT_TRUE(converted) << qPrintable(error);
+    EXPECT_EQ(QFXMLParser::nameForNode(converted->document_element()), QString::fromUtf8("caf\xc3\xa9"));
+    const QString wideText = QStringLiteral("<xmeml><name>wide</name></xmeml>");
+    QByteArray wide("\xff\xfe", 2);
+    wide += QByteArray(reinterpret_cast<const char *>(wideText.utf16()), wideText.size() * 2);
+    const auto fromWide = QFXMLParser::documentFromFile(home.write(QStringLiteral("wide.xml"), wide), &error);
+    ASSERT_TRUE(fromWide) << qPrintable(error);
+    EXPECT_EQ(QFXMLParser::nameForNode(fromWide->document_element()), QStringLiteral("wide"));
+}
