@@ -135,6 +135,23 @@ const QList<CommandSpec> &TombrelCommand::commands()
             "set   checks VALUE against the key's type (integer, switch 0/1, boolean, string, path, date in\n"
             "      ISO 8601) and range, writes it and tells the helper. Lists are changed with tombrel watch.\n",
             commandPrefs },
+        { "sync", "links Dropbox and sends, lists and restores synced versions",
+            "usage: tombrel sync link [--code CODE]\n"
+            "       tombrel sync unlink\n"
+            "       tombrel sync status\n"
+            "       tombrel sync list PROJECT\n"
+            "       tombrel sync push PROJECT [VERSION]\n"
+            "       tombrel sync restore PROJECT FILE\n"
+            "link     prints the address of Dropbox's page; open it anywhere, allow access and paste the code it\n"
+            "         shows (or give it with --code). The link is kept in the Secret Service, or where none\n"
+            "         answers in a file only you can read.\n"
+            "unlink   forgets the link and revokes it at Dropbox\n"
+            "status   whether sync is on (syncService) and an account is linked\n"
+            "list     the project's copies in Dropbox, by the version each holds\n"
+            "push     uploads the version, or without one every version Dropbox does not hold yet\n"
+            "restore  downloads FILE (as list shows it) and puts it in place of the project file; the\n"
+            "         replaced file goes to the Trash\n",
+            commandSync },
     };
     return table;
 }

@@ -71,3 +71,4 @@ int commandRemove(CommandContext &context, const QStringList &arguments);
 int commandRelink(CommandContext &context, const QStringList &arguments);
 int commandWatch(CommandContext &context, const QStringList &arguments);
 int commandPrefs(CommandContext &context, const QStringList &arguments);
+int commandSync(CommandContext &context, const QStringList &arguments);

@@ -39,6 +39,13 @@ QString recordPath()
     return QFLocalPaths::appSupportDirectory(true) + QStringLiteral("/Quenfield/Pro Tombrel/Dropbox.json");
 }
 
+// A link begun but not finished: the code verifier, so that the code may be given to a later run
+// ("tombrel sync link --code").
+QString pendingPath()
+{
+    return QFLocalPaths::appSupportDirectory(true) + QStringLiteral("/Quenfield/Pro Tombrel/Dropbox.pending");
+}
+
 QJsonObject readRecord()
 {
     QFile file(recordPath());
@@ -47,9 +54,8 @@ QJsonObject readRecord()
     return QJsonDocument::fromJson(file.readAll()).object();
 }
 
-bool writeRecord(const QJsonObject &record)
+bool writeRecord(const QJsonObject &record, const QString &path = recordPath())
 {
-    const QString path = recordPath();
     QDir().mkpath(QFileInfo(path).absolutePath());
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
@@ -216,6 +222,7 @@ QString QFDropboxAccount::beginLink(QString *error)
     m_verifier.clear();
     for (int i = 0; i < 64; ++i)
         m_verifier += QLatin1Char(kUnreserved[QRandomGenerator::system()->bounded(int(sizeof kUnreserved - 1))]);
+    writeRecord({ { QStringLiteral("verifier"), m_verifier }, { QStringLiteral("app_key"), m_config.appKey } }, pendingPath());
     const QString challenge = base64Url(QCryptographicHash::hash(m_verifier.toLatin1(), QCryptographicHash::Sha256));
     QUrl url = m_config.authorizeURL;
     QUrlQuery query(url);
@@ -258,6 +265,11 @@ void QFDropboxAccount::exchange(const QList<std::pair<QString, QString>> &form,
 void QFDropboxAccount::finishLink(const QString &code, std::function<void(bool, const QString &)> done)
 {
     const QString trimmed = code.trimmed();
+    if (m_verifier.isEmpty()) {
+        QFile pending(pendingPath());
+        if (pending.open(QIODevice::ReadOnly))
+            m_verifier = QJsonDocument::fromJson(pending.readAll()).object().value(QStringLiteral("verifier")).toString();
+    }
     if (m_verifier.isEmpty() || trimmed.isEmpty()) {
         done(false, trimmed.isEmpty() ? QStringLiteral("No code was given.") : QStringLiteral("The link was not started."));
         return;
@@ -279,6 +291,7 @@ void QFDropboxAccount::finishLink(const QString &code, std::function<void(bool, 
                 return;
             }
             m_verifier.clear();
+            QFile::remove(pendingPath());
             m_accessToken = answer.value(QStringLiteral("access_token")).toString();
             QFLog::appendLog("App linked successfully!");
             Q_EMIT linkChanged(true);

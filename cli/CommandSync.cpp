@@ -1,0 +1,331 @@
+// tombrel sync link|unlink|status|list|push|restore: Dropbox sync from a terminal, through the same engine
+// object the application uses (the account link, the uploads as archives, the listing, the swap of a
+// downloaded copy).
+
+#include "cli/CommandSupport.h"
+#include "cli/ProjectLookup.h"
+#include "cli/TombrelCommand.h"
+
+#include "engine/QFDropboxRestore.h"
+#include "engine/QFDropboxSync.h"
+#include "engine/QFProject.h"
+#include "engine/QFProjectActions.h"
+#include "foundation/QFFileManager.h"
+#include "foundation/QFLocalPaths.h"
+#include "foundation/platform/QFFormat.h"
+
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QLocale>
+
+#include <cstdio>
+
+namespace {
+
+// Runs the event loop until finish() is called.
+class Wait final {
+public:
+    void finish()
+    {
+        m_finished = true;
+        m_loop.quit();
+    }
+    // An answer given at once (before run) needs no loop.
+    void run()
+    {
+        if (!m_finished)
+            m_loop.exec();
+    }
+
+private:
+    QEventLoop m_loop;
+    bool m_finished = false;
+};
+
+bool requireSync(CommandContext &context, const QString &command)
+{
+    if (!QFDropboxSync::isSyncOn()) {
+        context.fail(QStringLiteral("sync %1: Dropbox sync is off; turn it on with: tombrel prefs set syncService 1").arg(command));
+        return false;
+    }
+    if (!QFDropboxAccount::isLinked()) {
+        context.fail(QStringLiteral("sync %1: no Dropbox account is linked; link one with: tombrel sync link").arg(command));
+        return false;
+    }
+    return true;
+}
+
+int link(CommandContext &context, const CommandArguments &args)
+{
+    QFDropboxAccount *account = QFDropboxSync::shared()->account();
+    QString error;
+    QString code = args.values.value(QStringLiteral("--code")).trimmed();
+    if (code.isEmpty()) {
+        const QString address = account->beginLink(&error);
+        if (address.isEmpty())
+            return context.fail(QStringLiteral("sync link: %1").arg(error));
+        context.out << "Open this address in a web browser, allow access, and paste the code Dropbox shows:\n\n  " << address
+                    << "\n\nCode: ";
+        context.out.flush();
+        QTextStream in(stdin);
+        code = in.readLine().trimmed();
+        if (code.isEmpty()) {
+            context.out << "\nWhen Dropbox shows the code, finish with: tombrel sync link --code CODE\n";
+            context.out.flush();
+            return 0;
+        }
+    }
+    bool linked = false;
+    Wait wait;
+    account->finishLink(code, [&](bool ok, const QString &reason) {
+        linked = ok;
+        error = reason;
+        wait.finish();
+    });
+    wait.run();
+    if (!linked)
+        return context.fail(QStringLiteral("sync link: Dropbox did not accept the code: %1").arg(error));
+    context.out << "Linked to Dropbox. The link is kept in "
+                << (QFDropboxAccount::tokenStorage() == QLatin1String("Secret Service") ? QStringLiteral("the Secret Service")
+                                                                                          : QFDropboxAccount::tokenStorage())
+                << ".\n";
+    context.out.flush();
+    notifyHelperOfChange(context);
+    return 0;
+}
+
+int unlink(CommandContext &context)
+{
+    if (!QFDropboxAccount::isLinked()) {
+        context.out << "No Dropbox account is linked.\n";
+        context.out.flush();
+        return 0;
+    }
+    Wait wait;
+    QFDropboxSync::shared()->account()->unlink([&] { wait.finish(); });
+    wait.run();
+    QFDropboxSync::shared()->removeRestClient();
+    context.out << "Unlinked from Dropbox.\n";
+    context.out.flush();
+    notifyHelperOfChange(context);
+    return 0;
+}
+
+int status(CommandContext &context)
+{
+    context.out << "Dropbox sync: " << (QFDropboxSync::isSyncOn() ? "on" : "off") << "\n";
+    if (QFDropboxAccount::isLinked())
+        context.out << "Account: linked (kept in " << QFDropboxAccount::tokenStorage() << ")\n";
+    else
+        context.out << "Account: not linked\n";
+    context.out.flush();
+    return 0;
+}
+
+struct Listing {
+    bool ok = false;
+    bool missing = false;
+    QString error;
+    QStringList names;
+    QVariantList sizes;
+    QVariantList dates;
+};
+
+// The project's remote folder; a folder that does not exist yet lists as empty.
+Listing listRemote(const QString &projectID)
+{
+    Listing listing;
+    QFDropboxSync *sync = QFDropboxSync::shared();
+    Wait wait;
+    QObject context;
+    QObject::connect(sync, &QFDropboxSync::syncedFiles, &context, [&](const QVariantMap &info) {
+        listing.ok = true;
+        listing.names = info.value(QStringLiteral("filenames")).toStringList();
+        listing.sizes = info.value(QStringLiteral("sizes")).toList();
+        listing.dates = info.value(QStringLiteral("dates")).toList();
+        wait.finish();
+    });
+    QObject::connect(sync, &QFDropboxSync::metadataError, &context, [&](const QVariantMap &info) {
+        listing.error = info.value(QStringLiteral("error")).toString();
+        listing.missing = listing.error.contains(QStringLiteral("not_found"));
+        listing.ok = listing.missing;
+        wait.finish();
+    });
+    sync->loadSyncedFileList(projectID);
+    wait.run();
+    return listing;
+}
+
+int list(CommandContext &context, const CommandArguments &args)
+{
+    if (args.positional.size() != 1)
+        return context.usageError(QStringLiteral("sync list: give a project; see tombrel sync --help"));
+    if (!requireSync(context, QStringLiteral("list")))
+        return 1;
+    QString error;
+    const auto project = findProject(args.positional.first(), &error);
+    if (!project)
+        return context.fail(QStringLiteral("sync list: %1").arg(error));
+    const Listing listing = listRemote(project->projectID);
+    if (!listing.ok)
+        return context.fail(QStringLiteral("sync list: %1").arg(listing.error));
+    if (listing.names.isEmpty()) {
+        context.out << "no copies in Dropbox\n";
+        context.out.flush();
+        return 0;
+    }
+    qsizetype width = 7;
+    for (const QString &name : listing.names)
+        width = std::max(width, name.size());
+    context.out << QStringLiteral("VERSION").leftJustified(width) << "  " << QStringLiteral("SIZE").rightJustified(10) << "  MODIFIED\n";
+    for (int i = 0; i < listing.names.size(); ++i) {
+        context.out << listing.names.at(i).leftJustified(width) << "  "
+                    << QFFileManager::formatFileSize(listing.sizes.value(i).toDouble()).rightJustified(10) << "  "
+                    << listing.dates.value(i).toDateTime().toLocalTime().toString(Qt::ISODate) << "\n";
+    }
+    context.out.flush();
+    return 0;
+}
+
+int push(CommandContext &context, const CommandArguments &args)
+{
+    if (args.positional.isEmpty() || args.positional.size() > 2)
+        return context.usageError(QStringLiteral("sync push: give a project and at most one version; see tombrel sync --help"));
+    if (!requireSync(context, QStringLiteral("push")))
+        return 1;
+    QString error;
+    const auto project = findProject(args.positional.first(), &error);
+    if (!project)
+        return context.fail(QStringLiteral("sync push: %1").arg(error));
+    const QString versions = versionsFolderOf(*project);
+    QStringList files;
+    if (args.positional.size() == 2) {
+        const auto version = QFProjectActions::findVersion(versions, args.positional.at(1), &error);
+        if (!version)
+            return context.fail(QStringLiteral("sync push: %1").arg(error));
+        files << *version;
+    } else {
+        // Every version the listing does not show yet: one made while offline is not left behind.
+        const Listing listing = listRemote(project->projectID);
+        if (!listing.ok)
+            return context.fail(QStringLiteral("sync push: %1").arg(listing.error));
+        for (const QString &name : QFProjectActions::versionFiles(versions)) {
+            if (!listing.names.contains(name))
+                files << versions + u'/' + name;
+        }
+    }
+    if (files.isEmpty()) {
+        context.out << "Every version is in Dropbox already.\n";
+        context.out.flush();
+        return 0;
+    }
+
+    QFDropboxSync *sync = QFDropboxSync::shared();
+    int failures = 0;
+    for (const QString &file : std::as_const(files)) {
+        const QString name = QFileInfo(file).fileName();
+        Wait wait;
+        QObject observer;
+        QString failure;
+        int shown = -1;
+        QObject::connect(sync, &QFDropboxSync::uploadProgress, &observer, [&](const QVariantMap &info) {
+            const int percent = int(info.value(QStringLiteral("progress")).toDouble() * 100);
+            if (percent != shown) {
+                shown = percent;
+                context.err << "\rUploading " << name << ": " << percent << "%";
+                context.err.flush();
+            }
+        });
+        QObject::connect(sync, &QFDropboxSync::syncComplete, &observer, [&](const QVariantMap &) { wait.finish(); });
+        QObject::connect(sync, &QFDropboxSync::syncFailed, &observer, [&](const QVariantMap &info) {
+            failure = info.value(QStringLiteral("error")).toString();
+            wait.finish();
+        });
+        sync->uploadVersion(file);
+        wait.run();
+        if (shown >= 0)
+            context.err << "\n";
+        if (failure.isEmpty()) {
+            context.out << "Uploaded " << name << " to " << QFDropboxSync::remotePathForVersion(file) << "\n";
+        } else {
+            ++failures;
+            context.err << "tombrel: sync push: " << name << ": " << failure << "\n";
+        }
+        context.out.flush();
+        context.err.flush();
+    }
+    return failures == 0 ? 0 : 1;
+}
+
+int restore(CommandContext &context, const CommandArguments &args)
+{
+    if (args.positional.size() != 2)
+        return context.usageError(QStringLiteral("sync restore: give a project and a file as sync list shows it; see tombrel sync --help"));
+    if (!requireSync(context, QStringLiteral("restore")))
+        return 1;
+    QString error;
+    const auto project = findProject(args.positional.at(0), &error);
+    if (!project)
+        return context.fail(QStringLiteral("sync restore: %1").arg(error));
+    const QString file = args.positional.at(1);
+    const QString remote = qfFormat("/%@/%@.zip", project->projectID, file);
+    const QString download = QFLocalPaths::tempFile();
+
+    QFDropboxSync *sync = QFDropboxSync::shared();
+    QFDropboxClient *client = sync->restClient();
+    if (!client)
+        return context.fail(QStringLiteral("sync restore: no Dropbox account is linked"));
+    Wait wait;
+    QObject observer;
+    bool downloaded = false;
+    QObject::connect(sync, &QFDropboxSync::fileDownloaded, &observer, [&](const QVariantMap &info) {
+        if (info.value(QStringLiteral("filename")).toString() != download)
+            return;
+        downloaded = true;
+        wait.finish();
+    });
+    QObject::connect(client, &QFDropboxClient::loadFileFailed, &observer, [&](const QFDropboxError &failure) {
+        error = failure.description;
+        wait.finish();
+    });
+    sync->downloadFile(remote, download);
+    wait.run();
+    if (!downloaded)
+        return context.fail(QStringLiteral("sync restore: %1 could not be downloaded: %2").arg(remote, error));
+
+    const QString target = QFLocalPaths::expandTilde(project->path);
+    const QFDropboxRestore::Result result = QFDropboxRestore::swapIn(download, file, target);
+    QFFileManager::removeFile(download, false);
+    if (result != QFDropboxRestore::Result::Restored)
+        return context.fail(QStringLiteral("sync restore: %1. %2").arg(QFDropboxRestore::titleForResult(result),
+            QFDropboxRestore::messageForResult(result)));
+    context.out << QFDropboxRestore::messageForResult(result) << "\n  " << remote << "\n  -> " << target << "\n";
+    context.out.flush();
+    return 0;
+}
+
+} // namespace
+
+int commandSync(CommandContext &context, const QStringList &arguments)
+{
+    const QString sub = arguments.value(0);
+    const auto args = parseArguments(context, QStringLiteral("sync"), arguments.mid(1), {}, { QStringLiteral("--code") });
+    if (!args)
+        return 2;
+    if (sub == QLatin1String("link"))
+        return link(context, *args);
+    if (!args->values.isEmpty())
+        return context.usageError(QStringLiteral("sync %1: --code is for sync link").arg(sub));
+    if (sub == QLatin1String("unlink"))
+        return unlink(context);
+    if (sub == QLatin1String("status"))
+        return status(context);
+    if (sub == QLatin1String("list"))
+        return list(context, *args);
+    if (sub == QLatin1String("push"))
+        return push(context, *args);
+    if (sub == QLatin1String("restore"))
+        return restore(context, *args);
+    return context.usageError(sub.isEmpty() ? QStringLiteral("sync: give link, unlink, status, list, push or restore")
+                                            : QStringLiteral("sync: unknown command '%1'").arg(sub));
+}
