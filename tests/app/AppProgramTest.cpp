@@ -1,10 +1,13 @@
 // The application program started as a process: its command-line modes and their exit statuses.
 
+#include "foundation/QFAppRequest.h"
 #include "foundation/platform/QFPropertyList.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/support/QFSyncTestSupport.h"
 #include "tests/support/QFTempHome.h"
 #include "tests/support/QFVersionStoreBuilder.h"
 
+#include <QDBusConnection>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -115,3 +118,66 @@ TEST_F(AppProgramTest, StartedWithNothingToWatchTheApplicationRemovesTheHelpersJ
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));
     EXPECT_TRUE(log.readAll().contains("--user disable --now com.quenfield.ProTombrel.service"));
 }
+
+namespace {
+
+// Records the launcher-entry updates (the badge) sent on the session bus.
+class LauncherEntryListener final : public QObject {
+    Q_OBJECT
+public:
+    QList<QVariantMap> updates;
+public Q_SLOTS:
+    void onUpdate(const QString &, const QVariantMap &properties) { updates.append(properties); }
+};
+
+// Runs the program while this process's event loop goes on (the fake Dropbox answers from it).
+int runServing(const QString &executable, const QStringList &arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(executable, arguments);
+    if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 30000)) {
+        process.kill();
+        process.waitForFinished();
+        return -1;
+    }
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+}
+
+} // namespace
+
+TEST_F(AppProgramTest, UploadAndRemovalModesTalkToDropboxAndEndWithTheirAnswers)
+{
+    QFFakeDropbox dropbox;
+    ASSERT_TRUE(dropbox.listen());
+    QFVersionStoreBuilder::setPreferences({ { "firstRun", false } });
+    synctest::pointAtFake(dropbox);
+    synctest::linkAccount(dropbox);
+    LauncherEntryListener badge;
+    ASSERT_TRUE(QDBusConnection::sessionBus().connect(QString(), QString(), QStringLiteral("com.canonical.Unity.LauncherEntry"),
+        QStringLiteral("Update"), &badge, SLOT(onUpdate(QString, QVariantMap))));
+
+    const QString version = home.write(QStringLiteral("Store/X.localized/Versions/Cut.00005.fcp"), QByteArray(200000, 'v'));
+    EXPECT_EQ(runServing(executable, { "-upload", version }), 0);
+    EXPECT_TRUE(dropbox.hasFile(QStringLiteral("/X/Cut.00005.fcp.zip")));
+    // The badge showed the progress and was cleared at the end.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !badge.updates.isEmpty() && !badge.updates.last().value("progress-visible", true).toBool(); }, 5000));
+
+    // A refused upload is logged with its lead text and ends the process too.
+    dropbox.failNext(QStringLiteral("/2/files/upload"), 403, "{\"error_summary\": \"no_write_permission/..\"}");
+    const QString second = home.write(QStringLiteral("Store/X.localized/Versions/Cut.00006.fcp"), "six");
+    EXPECT_EQ(runServing(executable, { "-upload", second }), 0);
+    QStringList log;
+    for (const QString &name : QDir(home.file(".local/state/Quenfield")).entryList({ "Pro Tombrel*.1.log" }))
+        log += home.logMessages(name.chopped(QStringLiteral(".1.log").size()));
+    EXPECT_TRUE(log.contains(QStringLiteral("Dropbox upload failed: Authentication error - please reauthorize Dropbox."))) << log.join('\n').toStdString();
+    EXPECT_FALSE(dropbox.hasFile(QStringLiteral("/X/Cut.00006.fcp.zip")));
+
+    // Removal mode: one copy there, one not; the process ends once both are answered.
+    const QString list = QFAppRequest::encodeRemotePathList({ version, home.file(QStringLiteral("Store/X.localized/Versions/Cut.00007.fcp")) });
+    EXPECT_EQ(runServing(executable, { "-removeRemote", list }), 0);
+    EXPECT_FALSE(dropbox.hasFile(QStringLiteral("/X/Cut.00005.fcp.zip")));
+    EXPECT_EQ(dropbox.requestCount(QStringLiteral("/2/files/delete_v2")), 2);
+}
+
+#include "AppProgramTest.moc"
