@@ -373,6 +373,15 @@ TEST_F(PrefWindowTest, TheSyncPaneLinksOnlyWithAServiceAndChoosingNoneTellsTheHe
     page->deleteLater();
     auto *code = sheet->findChild<QLineEdit *>(QStringLiteral("dropboxLinkCode"));
     auto *confirm = sheet->findChild<QPushButton *>(QStringLiteral("dropboxLinkButton"));
+    QDir().mkpath(QStringLiteral(QF_RENDER_DIR));
+    const QPalette original = QApplication::palette();
+    for (const bool dark : { false, true }) {
+        apptest::applyLook(dark);
+        sheet->setPalette(QApplication::palette());
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(sheet->grab().save(QStringLiteral(QF_RENDER_DIR "/dropbox-link-sheet") + (dark ? QStringLiteral("-dark.png") : QStringLiteral("-light.png"))));
+    }
+    QApplication::setPalette(original);
     EXPECT_FALSE(confirm->isEnabled());
     QTest::keyClicks(code, QStringLiteral("wrong-code"));
     QTest::mouseClick(confirm, Qt::LeftButton);
