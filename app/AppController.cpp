@@ -236,6 +236,8 @@ void AppController::applicationDidFinishLaunching(const QStringList &arguments)
         return;
     m_launched = true;
     QFException::guard("applicationDidFinishLaunching", [&] {
+        // Made here on the main thread, so that work on other threads never waits for it.
+        QFDropboxSync::shared();
         m_mode = modeForArguments(arguments);
         if (m_mode != Mode::Normal) {
             QString identifier = QFBundle::bundleIdentifier();
@@ -614,6 +616,8 @@ void AppController::populateOperation(const QString &projectFolder)
             replaceVersionList(result);
             if (m_window->isVisible() && !result.isEmpty())
                 m_window->versionOutline()->setCurrentIndex(m_versionModel->index(0, 0));
+            // Which of them Dropbox holds: the answer marks them " (synced)".
+            m_engine->loadSyncedFileListForProjectUUID(QFDropboxSync::remotePathForProject(projectFolder).mid(1));
         }
         if (m_window)
             m_window->versionSpinner()->hide();

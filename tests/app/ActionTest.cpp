@@ -653,6 +653,13 @@ TEST_F(SyncActionTest, TheSyncButtonUploadsTheVersionAndMarksItOrTellsWhyNot)
     // The version file goes up, not the XML copy the list shows for it.
     ASSERT_TRUE(QTest::qWaitFor([&] { return controller->versionModel()->isSynced(QStringLiteral("Wedding Cut.00003.xml")); }, 10000));
     EXPECT_TRUE(dropbox.hasFile(QStringLiteral("/WEDDING/Wedding Cut.00003.fcp.zip")));
+    // Choosing the project again lists its folder in Dropbox: the mark stays, the others stay unmarked.
+    controller->versionModel()->setSyncedFiles({});
+    chooseProject(QStringLiteral("Podcast Mix"));
+    chooseProject(QStringLiteral("Wedding Cut"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return controller->versionModel()->isSynced(QStringLiteral("Wedding Cut.00003.xml")); }, 10000));
+    EXPECT_FALSE(controller->versionModel()->isSynced(QStringLiteral("Wedding Cut.00001.xml")));
+    chooseVersion(0);
     EXPECT_FALSE(sync->isEnabled());
     EXPECT_NE(window->versionCountLabel()->text(), QStringLiteral("Syncing..."));
 
