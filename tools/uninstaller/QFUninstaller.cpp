@@ -15,6 +15,7 @@
 #include <QStandardPaths>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -46,6 +47,15 @@ bool hasSuffix(const QString &path, const QStringList &suffixes)
             return true;
     }
     return false;
+}
+
+// The argument domain alone ("-key value"): no settings file may start an uninstall unasked, and the
+// uninstaller's own settings file would be one more thing left behind.
+std::unique_ptr<QFUserDefaults> argumentDefaults(const QStringList &arguments)
+{
+    auto defaults = std::make_unique<QFUserDefaults>(QStringLiteral("com.quenfield.Uninstaller"), QStringLiteral("/dev/null"));
+    defaults->setArguments(arguments);
+    return defaults;
 }
 
 } // namespace
@@ -350,18 +360,15 @@ void QFUninstaller::removeFolderIfEmpty(const QString &path)
 
 bool QFUninstaller::isUnattended(const QStringList &arguments)
 {
-    QFUserDefaults defaults(QStringLiteral("com.quenfield.Uninstaller.arguments"), QStringLiteral("/nonexistent"));
-    defaults.setArguments(arguments);
-    return defaults.boolForKey(QStringLiteral("unattended"));
+    return argumentDefaults(arguments)->boolForKey(QStringLiteral("unattended"));
 }
 
 QFUninstallOptions QFUninstaller::optionsFromArguments(const QStringList &arguments)
 {
-    QFUserDefaults defaults(QStringLiteral("com.quenfield.Uninstaller.arguments"), QStringLiteral("/nonexistent"));
-    defaults.setArguments(arguments);
+    const auto defaults = argumentDefaults(arguments);
     QFUninstallOptions options;
-    options.removeConfig = defaults.boolForKey(QStringLiteral("removeConfig"));
-    options.removeShared = defaults.boolForKey(QStringLiteral("removeShared"));
+    options.removeConfig = defaults->boolForKey(QStringLiteral("removeConfig"));
+    options.removeShared = defaults->boolForKey(QStringLiteral("removeShared"));
     return options;
 }
 
