@@ -1,6 +1,7 @@
 // Dropbox sync against a local fake of the HTTP API: linking, uploads of versions, listings, removals,
 // downloads, the failures and how the engine reports them.
 
+#include "engine/QFDropboxRestore.h"
 #include "engine/QFDropboxSync.h"
 #include "engine/QFPreferenceSnapshot.h"
 #include "engine/QFTombrelBackup.h"
@@ -10,10 +11,12 @@
 #include "foundation/QFNotificationCenter.h"
 #include "foundation/platform/QFProgramRole.h"
 #include "foundation/platform/QFZip.h"
+#include "tests/support/QFFrozenFolder.h"
 #include "tests/support/QFSyncTestSupport.h"
 #include "tests/support/QFTempHome.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -411,6 +414,40 @@ TEST_F(DropboxSyncTest, FailuresOfTheNetworkAndAFullDropboxHaveTheirCodes)
     ASSERT_TRUE(waitFor([&] { return refused.size() == 1; }));
     EXPECT_EQ(refused.last().first().value<QFDropboxError>().domain, QFDropboxError::Domain::URL);
     EXPECT_EQ(refused.last().first().value<QFDropboxError>().code, -1004);
+}
+
+class DropboxRestoreTest : public TempHomeTest { };
+
+TEST_F(DropboxRestoreTest, TheSwapNeverLosesTheProjectFile)
+{
+    const QString project = home.write(QStringLiteral("Videos/Cut.fcp"), "current");
+    const QString version = home.write(QStringLiteral("made/Cut.00002.fcp"), "restored");
+    const QString archive = home.file(QStringLiteral("made/Cut.00002.fcp.zip"));
+    QString reason;
+    ASSERT_TRUE(qfZipItem(version, archive, false, &reason)) << reason.toStdString();
+    const auto contents = [](const QString &path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    };
+
+    // An archive without the file: nothing is touched.
+    EXPECT_EQ(QFDropboxRestore::swapIn(archive, QStringLiteral("Other.fcp"), project), QFDropboxRestore::Result::CopyFailed);
+    EXPECT_EQ(contents(project), QByteArray("current"));
+    EXPECT_EQ(QDir(home.file(QStringLiteral("Videos"))).entryList(QDir::Files), QStringList { QStringLiteral("Cut.fcp") });
+
+    // A folder where the file cannot be set aside: the project file stays as it is.
+    {
+        FrozenFolder frozen(home.file(QStringLiteral("Videos")));
+        if (frozen.frozen()) {
+            EXPECT_EQ(QFDropboxRestore::swapIn(archive, QStringLiteral("Cut.00002.fcp"), project), QFDropboxRestore::Result::RenameFailed);
+            EXPECT_EQ(contents(project), QByteArray("current"));
+        }
+    }
+
+    EXPECT_EQ(QFDropboxRestore::swapIn(archive, QStringLiteral("Cut.00002.fcp"), project), QFDropboxRestore::Result::Restored);
+    EXPECT_EQ(contents(project), QByteArray("restored"));
+    EXPECT_EQ(contents(home.file(QStringLiteral(".local/share/Trash/files/Cut 2.fcp"))), QByteArray("current"));
+    EXPECT_EQ(QDir(home.file(QStringLiteral("Videos"))).entryList(QDir::Files), QStringList { QStringLiteral("Cut.fcp") });
 }
 
 } // namespace
