@@ -1,6 +1,7 @@
 #include "app/AppController.h"
 
 #include "app/QFDropboxLinkSheet.h"
+#include "app/QFSoftwareUpdate.h"
 #include "engine/QFDropboxSync.h"
 
 #include "app/MainWindow.h"
@@ -103,6 +104,7 @@ AppController::AppController(bool hasUserInterface, QObject *parent)
     : QObject(parent)
     , m_hasUserInterface(hasUserInterface)
 {
+    m_softwareUpdate = new QFSoftwareUpdate(this);
     m_projectQueue.setMaxThreadCount(1);
     m_parserQueue.setMaxThreadCount(4);
     m_backgroundQueue.setMaxThreadCount(4);
@@ -289,6 +291,7 @@ void AppController::applicationDidFinishLaunching(const QStringList &arguments)
         });
 
         populateProjects();
+        m_softwareUpdate->startup([this](std::function<void()> work) { detach(std::move(work)); });
         // Offered once the window is on screen, as its sheet.
         QTimer::singleShot(0, this, [this] { QFException::guard("offerToInstall", [this] { offerToInstall(currentBundlePath()); }); });
     });

@@ -91,6 +91,7 @@ public:
     // The preference window (made with the main window), in front on its General pane.
     void showPreferences();
     class QFPrefController *prefController() const { return m_prefController; }
+    class QFSoftwareUpdate *softwareUpdate() const { return m_softwareUpdate; }
     // Writes the autosave job and writes or removes the helper's job, restarting the helper, away from
     // the main thread; mayAuth: privileges may be asked for. helperJobsWritten() follows.
     void generateLaunchdPlist(bool mayAuth);
@@ -186,6 +187,7 @@ private:
     std::unique_ptr<QFTombrelBackup> m_engine;
     QPointer<MainWindow> m_window;
     class QFPrefController *m_prefController = nullptr;
+    class QFSoftwareUpdate *m_softwareUpdate = nullptr;
     class QFActionController *m_actions = nullptr;
     QFProjectListModel *m_projectModel = nullptr;
     QFVersionListModel *m_versionModel = nullptr;

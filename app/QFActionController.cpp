@@ -1,6 +1,7 @@
 #include "app/QFActionController.h"
 
 #include "app/QFDropboxRestoreController.h"
+#include "app/QFSoftwareUpdate.h"
 #include "engine/QFDropboxSync.h"
 
 #include "app/AppController.h"
@@ -262,6 +263,7 @@ void QFActionController::buildMenus()
     add(help, QStringLiteral("View &Helper Log"), [this] { viewLog(QStringLiteral("ProTombrelHelper")); }, QStringLiteral("viewHelperLog"));
     add(help, QStringLiteral("&Gather Logs"), [this] { gatherLogs(); }, QStringLiteral("gatherLogs"));
     add(help, QStringLiteral("&Trash Caches…"), [this] { trashCaches(); }, QStringLiteral("trashCaches"));
+    add(help, QStringLiteral("Check for &Updates…"), [this] { m_app->softwareUpdate()->manualUpdateCheck(); }, QStringLiteral("manualUpdateCheck"));
     help->addSeparator();
     QAction *manual = add(help, QStringLiteral("Pro Tombrel &Manual"), [this] { openManual(); }, QStringLiteral("openManual"), QKeySequence::HelpContents);
     connect(help, &QMenu::aboutToShow, manual, [manual] {
