@@ -1,5 +1,6 @@
 #include "tools/QFInstallReceipt.h"
 
+#include "foundation/QFLog.h"
 #include "tests/support/QFTempHome.h"
 
 #include <QFile>
@@ -8,7 +9,11 @@
 
 namespace {
 
-using QFInstallReceiptTest = TempHomeTest;
+class QFInstallReceiptTest : public TempHomeTest {
+protected:
+    // The log's writer reads the environment; it must be idle before the next test's home changes it.
+    void TearDown() override { QFLog::finishWriting(); }
+};
 
 } // namespace
 

@@ -1,6 +1,7 @@
 #include "tools/uninstaller/QFUninstaller.h"
 
 #include "foundation/QFLocalPaths.h"
+#include "foundation/QFLog.h"
 #include "tests/tools/UninstallerTestSupport.h"
 #include "tools/QFInstallReceipt.h"
 
@@ -17,6 +18,8 @@ namespace {
 class QFUninstallerTest : public TempHomeTest {
 protected:
     void SetUp() override { folders = foldersIn(home); }
+    // The log's writer reads the environment; it must be idle before the next test's home changes it.
+    void TearDown() override { QFLog::finishWriting(); }
 
     QFUninstaller::Setup setup(QFUninstallProduct product = QFUninstallProduct::ProTombrel)
     {

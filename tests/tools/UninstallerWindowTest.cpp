@@ -1,6 +1,7 @@
 #include "tools/uninstaller/AppController.h"
 
 #include "foundation/QFAlert.h"
+#include "foundation/QFLog.h"
 #include "foundation/ui/QFAlertPresenter.h"
 #include "tests/tools/UninstallerTestSupport.h"
 
@@ -78,7 +79,12 @@ protected:
         qfInstallWidgetAlerts();
         applyLook(false);
     }
-    void TearDown() override { QFAlert::setPresenter({}); }
+    void TearDown() override
+    {
+        QFAlert::setPresenter({});
+        // The log's writer reads the environment; it must be idle before the next test's home changes it.
+        QFLog::finishWriting();
+    }
 
     // The worker waits in its first step until the test lets it go on.
     QFUninstaller::Setup setup(QFUninstallProduct product)
