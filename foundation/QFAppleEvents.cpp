@@ -250,27 +250,8 @@ std::optional<QVariantMap> projectParameters(const QString &projectPath)
 
 QString editorBundlePath()
 {
-    // Installed bundles are found by identifier, the user's Applications before the machine's, one folder deep.
-    for (const bool userDomain : { true, false }) {
-        const QString applications = QFLocalPaths::applicationDirectory(userDomain);
-        if (applications.isEmpty())
-            continue;
-        QStringList candidates;
-        const QDir top(applications);
-        for (const QFileInfo &entry : top.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
-            if (entry.suffix() == QLatin1String("app")) {
-                candidates << entry.absoluteFilePath();
-                continue;
-            }
-            const QDir sub(entry.absoluteFilePath());
-            for (const QFileInfo &inner : sub.entryInfoList({ QStringLiteral("*.app") }, QDir::Dirs, QDir::Name))
-                candidates << inner.absoluteFilePath();
-        }
-        for (const QString &candidate : candidates) {
-            if (QFBundle::bundleIdentifierOfBundle(candidate) == kEditorIdentifier)
-                return candidate;
-        }
-    }
+    if (const QString installed = QFBundle::installedBundleWithIdentifier(kEditorIdentifier); !installed.isEmpty())
+        return installed;
     const QString local = QFLocalPaths::applicationDirectory(false);
     const QString studio = local + QStringLiteral("/Final Cut Studio/Final Cut Pro.app");
     if (QFileInfo::exists(studio))

@@ -1,5 +1,6 @@
 #include "foundation/platform/QFBundle.h"
 
+#include "foundation/QFLocalPaths.h"
 #include "foundation/platform/QFPropertyList.h"
 
 #include <QDir>
@@ -93,4 +94,29 @@ QString QFBundle::pathForResource(const QString &name, const QString &type)
     if (!type.isEmpty())
         path += u'.' + type;
     return QFileInfo::exists(path) ? path : QString();
+}
+
+QString QFBundle::installedBundleWithIdentifier(const QString &identifier)
+{
+    for (const bool userDomain : { true, false }) {
+        const QString applications = QFLocalPaths::applicationDirectory(userDomain);
+        if (applications.isEmpty())
+            continue;
+        QStringList candidates;
+        const QDir top(applications);
+        for (const QFileInfo &entry : top.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
+            if (entry.suffix() == QLatin1String("app")) {
+                candidates << entry.absoluteFilePath();
+                continue;
+            }
+            const QDir sub(entry.absoluteFilePath());
+            for (const QFileInfo &inner : sub.entryInfoList({ QStringLiteral("*.app") }, QDir::Dirs, QDir::Name))
+                candidates << inner.absoluteFilePath();
+        }
+        for (const QString &candidate : candidates) {
+            if (bundleIdentifierOfBundle(candidate) == identifier)
+                return candidate;
+        }
+    }
+    return {};
 }

@@ -26,6 +26,9 @@ public:
     static QString bundlePathForExecutable(const QString &executable);
     static QVariantMap infoDictionaryOfBundle(const QString &bundlePath);
     static QString bundleIdentifierOfBundle(const QString &bundlePath);
+    // An installed application with that identifier: the user's Applications before the machine's, at
+    // most one folder deep; empty when there is none.
+    static QString installedBundleWithIdentifier(const QString &identifier);
 
     // Seam: act as if the running program sat in this bundle (empty: use the real one).
     static void setMainBundlePath(const QString &bundlePath);
