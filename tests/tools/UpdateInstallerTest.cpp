@@ -11,7 +11,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTest>
+#include <QLabel>
 #include <QThread>
+#include <QWidget>
+
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -147,6 +151,17 @@ TEST_F(UpdateInstallerTest, SilentRunsHideTheMissingSourceButNotAFailedCopy)
     install({ source, locked, QString(), true });
     EXPECT_EQ(alerts, QStringList { QStringLiteral("Unable to install / The installer was unable to copy the file to its destination.") });
     EXPECT_TRUE(log().contains(QStringLiteral("The installer was unable to copy the file to its destination"))) << log().join(u'\n').toStdString();
+}
+
+TEST_F(UpdateInstallerTest, RenderTheStatusWindow)
+{
+    QLabel *status = nullptr;
+    std::unique_ptr<QWidget> window(QFUpdateInstaller::createStatusWindow(&status));
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    status->setText(QStringLiteral("Relaunching..."));
+    QDir().mkpath(QStringLiteral(QF_RENDER_DIR));
+    EXPECT_TRUE(window->grab().save(QStringLiteral(QF_RENDER_DIR "/update-installer.png")));
 }
 
 } // namespace

@@ -17,7 +17,11 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLabel>
+#include <QProgressBar>
 #include <QThread>
+#include <QVBoxLayout>
+#include <QWidget>
 
 #include <exception>
 
@@ -164,4 +168,24 @@ void QFUpdateInstaller::beginUpdate(const QFUpdateArguments &arguments, const Ho
         hooks.sleep(1.0);
     }
     QFLog::appendLog("Terminating self...");
+}
+
+QWidget *QFUpdateInstaller::createStatusWindow(QLabel **status)
+{
+    auto *window = new QWidget;
+    window->setObjectName(QStringLiteral("updateInstallerWindow"));
+    window->setWindowTitle(QStringLiteral("Installing Update"));
+    auto *layout = new QVBoxLayout(window);
+    layout->setContentsMargins(20, 18, 20, 18);
+    layout->setSpacing(10);
+    auto *label = new QLabel(QStringLiteral("Installing the update…"), window);
+    auto *bar = new QProgressBar(window);
+    bar->setRange(0, 0);
+    bar->setTextVisible(false);
+    bar->setMinimumWidth(360);
+    layout->addWidget(label);
+    layout->addWidget(bar);
+    if (status)
+        *status = label;
+    return window;
 }

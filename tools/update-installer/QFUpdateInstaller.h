@@ -9,6 +9,8 @@
 #include <functional>
 
 class QFUserDefaults;
+class QLabel;
+class QWidget;
 
 struct QFUpdateArguments {
     QString source;
@@ -37,6 +39,8 @@ public:
     static Hooks defaultHooks();
 
     static void beginUpdate(const QFUpdateArguments &arguments, const Hooks &hooks);
+    // The window shown while a run that is not silent works: a status line over a moving bar.
+    static QWidget *createStatusWindow(QLabel **status);
 
     // Signals every process whose executable is named name.
     static void killAll(const QString &name);

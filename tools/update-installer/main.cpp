@@ -13,6 +13,8 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QThread>
+
+#include <memory>
 #include <QVBoxLayout>
 #include <QWidget>
 
@@ -27,16 +29,9 @@ int main(int argc, char *argv[])
     QFUserDefaults::standard().setArguments(app.arguments());
     const QFUpdateArguments arguments = QFUpdateArguments::fromDefaults(QFUserDefaults::standard());
 
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("Installing Update"));
-    auto *layout = new QVBoxLayout(&window);
-    layout->setContentsMargins(20, 18, 20, 18);
-    auto *status = new QLabel(QStringLiteral("Installing the update…"), &window);
-    auto *bar = new QProgressBar(&window);
-    bar->setRange(0, 0);
-    bar->setMinimumWidth(360);
-    layout->addWidget(status);
-    layout->addWidget(bar);
+    QLabel *status = nullptr;
+    std::unique_ptr<QWidget> owner(QFUpdateInstaller::createStatusWindow(&status));
+    QWidget &window = *owner;
     if (!arguments.silent) {
         window.show();
         window.raise();
