@@ -18,6 +18,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPushButton>
+#include <QApplication>
+#include <QStyle>
+#include <QStyleFactory>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -133,6 +136,38 @@ TEST_F(InstallerTest, AnInstallationLaysOutTheBundleItsEntryItsLinkAndItsReceipt
     QFUserDefaults::standard().setArguments({ QStringLiteral("installer"), QStringLiteral("-payload"), home.file(QStringLiteral("none.app")) });
     EXPECT_FALSE(QFInstaller::install(applications, &error));
     EXPECT_TRUE(error.startsWith(QStringLiteral("The installer carries no application")));
+}
+
+TEST_F(InstallerTest, RenderThePagesLightAndDark)
+{
+    bundle(QStringLiteral("Applications/FCP Tombrel.app"), QStringLiteral("com.quenfield.fcptombrel"), QStringLiteral("FCP Tombrel"), "#!/bin/sh\n");
+    QDir().mkpath(QStringLiteral(QF_RENDER_DIR));
+    const QPalette original = QApplication::palette();
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    for (const bool dark : { false, true }) {
+        QPalette palette = QApplication::style()->standardPalette();
+        if (dark) {
+            palette.setColor(QPalette::Window, QColor(0x2d, 0x2d, 0x30));
+            palette.setColor(QPalette::Base, QColor(0x1f, 0x1f, 0x22));
+            palette.setColor(QPalette::Button, QColor(0x38, 0x38, 0x3c));
+            for (const QPalette::ColorRole role : { QPalette::WindowText, QPalette::Text, QPalette::ButtonText })
+                palette.setColor(role, QColor(0xe8, 0xe8, 0xe8));
+        }
+        palette.setColor(QPalette::Highlight, QColor(0x35, 0x84, 0xe4));
+        QApplication::setPalette(palette);
+        QFInstallerWizard wizard;
+        wizard.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&wizard));
+        const QString suffix = dark ? QStringLiteral("-dark.png") : QStringLiteral("-light.png");
+        EXPECT_TRUE(wizard.grab().save(QStringLiteral(QF_RENDER_DIR "/installer-welcome") + suffix));
+        click(wizard, QWizard::NextButton);
+        ASSERT_EQ(wizard.currentId(), QFInstallerWizard::VersionCheck);
+        EXPECT_TRUE(wizard.grab().save(QStringLiteral(QF_RENDER_DIR "/installer-version-check") + suffix));
+        click(wizard, QWizard::NextButton);
+        ASSERT_EQ(wizard.currentId(), QFInstallerWizard::Destination);
+        EXPECT_TRUE(wizard.grab().save(QStringLiteral(QF_RENDER_DIR "/installer-destination") + suffix));
+    }
+    QApplication::setPalette(original);
 }
 
 } // namespace
