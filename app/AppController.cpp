@@ -45,6 +45,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -109,7 +110,9 @@ AppController::AppController(bool hasUserInterface, QObject *parent)
     m_parserQueue.setMaxThreadCount(4);
     m_backgroundQueue.setMaxThreadCount(4);
     if (hasUserInterface) {
-        QFAppImages::useIconTheme();
+        // Icons need the desktop's platform; the transfer modes run without one.
+        if (qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+            QFAppImages::useIconTheme();
         QFBugReporter::startBugReporter(QString(), QString(), this);
         QFLog::createNewLog();
         m_engine = std::make_unique<QFTombrelBackup>();

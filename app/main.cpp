@@ -10,6 +10,25 @@
 #include <QApplication>
 #include <QCoreApplication>
 
+namespace {
+
+// Runs the controller until it has ended its work (or, with the window, until the window is closed).
+int runController(QCoreApplication &app, const QStringList &arguments)
+{
+    int status = 0;
+    {
+        AppController controller(true);
+        QObject::connect(&controller, &AppController::quitRequested, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+        controller.applicationDidFinishLaunching(arguments);
+        status = app.exec();
+        controller.applicationWillTerminate();
+    }
+    QFLog::finishWriting();
+    return status;
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
     QFProgram::declareRole(QFProgramRole::Application);
@@ -17,7 +36,14 @@ int main(int argc, char *argv[])
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
 
-    if (AppController::modeForArguments(arguments) == AppController::Mode::Normal) {
+    // None of the modes without a window may need a display: the helper starts the transfers on
+    // servers and in ssh sessions as well as on desktops.
+    if (AppController::modeForArguments(arguments) != AppController::Mode::Normal) {
+        QCoreApplication core(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("Pro Tombrel"));
+        return runController(core, arguments);
+    }
+    {
         QCoreApplication core(argc, argv);
         if (const std::optional<int> status = AppController::runCommandLineMode(arguments)) {
             QFLog::finishWriting();
@@ -30,14 +56,5 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(QStringLiteral("pro-tombrel"));
     QApplication::setWindowIcon(QFAppImages::applicationIcon());
     qfInstallWidgetAlerts();
-    int status = 0;
-    {
-        AppController controller(true);
-        QObject::connect(&controller, &AppController::quitRequested, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
-        controller.applicationDidFinishLaunching(arguments);
-        status = app.exec();
-        controller.applicationWillTerminate();
-    }
-    QFLog::finishWriting();
-    return status;
+    return runController(app, arguments);
 }

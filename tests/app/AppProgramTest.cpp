@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -130,11 +131,22 @@ public Q_SLOTS:
     void onUpdate(const QString &, const QVariantMap &properties) { updates.append(properties); }
 };
 
+// This process's environment without any display: as on a server or in an ssh session.
+QProcessEnvironment withoutDisplay()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+        environment.remove(QString::fromLatin1(name));
+    return environment;
+}
+
 // Runs the program while this process's event loop goes on (the fake Dropbox answers from it).
-int runServing(const QString &executable, const QStringList &arguments)
+int runServing(const QString &executable, const QStringList &arguments,
+    const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.setProcessEnvironment(environment);
     process.start(executable, arguments);
     if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 30000)) {
         process.kill();
@@ -178,6 +190,32 @@ TEST_F(AppProgramTest, UploadAndRemovalModesTalkToDropboxAndEndWithTheirAnswers)
     EXPECT_EQ(runServing(executable, { "-removeRemote", list }), 0);
     EXPECT_FALSE(dropbox.hasFile(QStringLiteral("/X/Cut.00005.fcp.zip")));
     EXPECT_EQ(dropbox.requestCount(QStringLiteral("/2/files/delete_v2")), 2);
+}
+
+TEST_F(AppProgramTest, EveryModeWithoutAWindowRunsWithoutADisplay)
+{
+    QFFakeDropbox dropbox;
+    ASSERT_TRUE(dropbox.listen());
+    QFVersionStoreBuilder::setPreferences({ { "firstRun", false } });
+    synctest::pointAtFake(dropbox);
+    synctest::linkAccount(dropbox);
+    const QProcessEnvironment headless = withoutDisplay();
+
+    for (const char *mode : { "-process", "-reload", "-repopulate", "-autosave" }) {
+        SCOPED_TRACE(mode);
+        EXPECT_EQ(runServing(executable, { QString::fromLatin1(mode) }, headless), 0);
+    }
+    const QString version = home.write(QStringLiteral("Store/X.localized/Versions/Cut.00005.fcp"), "five");
+    {
+        SCOPED_TRACE("-upload");
+        EXPECT_EQ(runServing(executable, { "-upload", version }, headless), 0);
+        EXPECT_TRUE(dropbox.hasFile(QStringLiteral("/X/Cut.00005.fcp.zip")));
+    }
+    {
+        SCOPED_TRACE("-removeRemote");
+        EXPECT_EQ(runServing(executable, { "-removeRemote", QFAppRequest::encodeRemotePathList({ version }) }, headless), 0);
+        EXPECT_FALSE(dropbox.hasFile(QStringLiteral("/X/Cut.00005.fcp.zip")));
+    }
 }
 
 #include "AppProgramTest.moc"
