@@ -102,8 +102,9 @@ int QFAuthorization::authExecTask(const QString &toolPath, const QStringList &pa
         return -2;
     }
     if (QFLocalPaths::isRunningAsRoot()) {
-        run(toolPath, parameters, async);
-        return 0;
+        const int status = run(toolPath, parameters, async);
+        // Started is all an asynchronous run can tell; a waited one reports how the tool ended.
+        return async ? 0 : status;
     }
     if (!authStart())
         return -1;
@@ -111,24 +112,28 @@ int QFAuthorization::authExecTask(const QString &toolPath, const QStringList &pa
     return run(pkexec, QStringList { toolPath } + parameters, async);
 }
 
-bool QFAuthorization::refuseSystemDirectory(const QString &path, const char *message) const
+QString QFAuthorization::checkedPath(const QString &path, const char *message) const
 {
-    if (!QFLocalPaths::isPathSystemDirectory(path, true))
-        return false;
-    qfSystemLog(qfFormat(message, path));
-    QFLog::appendLog(message, path);
-    return true;
+    if (QFLocalPaths::isPathSystemDirectory(path, true)) {
+        qfSystemLog(qfFormat(message, path));
+        QFLog::appendLog(message, path);
+        return {};
+    }
+    return QFLocalPaths::resolvedPath(path);
 }
 
-bool QFAuthorization::authRemoveFile(const QString &path)
+bool QFAuthorization::authRemoveFile(const QString &path, bool wait)
 {
-    if (path.isEmpty() || refuseSystemDirectory(path, "Unable to delete path %@ because it is a system directory."))
+    if (path.isEmpty())
+        return false;
+    const QString target = checkedPath(path, "Unable to delete path %@ because it is a system directory.");
+    if (target.isEmpty())
         return false;
     // "--" keeps a path that begins with a dash from being read as an option.
-    return authExecTask(kRm, { QStringLiteral("-Rdf"), QStringLiteral("--"), path }) == 0;
+    return authExecTask(kRm, { QStringLiteral("-Rdf"), QStringLiteral("--"), target }, !wait) == 0;
 }
 
-bool QFAuthorization::authMoveFile(const QString &source, const QString &destination)
+bool QFAuthorization::authMoveFile(const QString &source, const QString &destination, bool wait)
 {
     if (source.isEmpty()) {
         qfSystemLog(QStringLiteral("Error in authMoveFile: old path is null"));
@@ -138,15 +143,16 @@ bool QFAuthorization::authMoveFile(const QString &source, const QString &destina
         qfSystemLog(QStringLiteral("Error in authMoveFile: new path is null"));
         return false;
     }
-    if (refuseSystemDirectory(source, "Unable to move path %@ because it is a system directory.")
-        || refuseSystemDirectory(destination, "Unable to move path %@ because it is a system directory."))
+    const QString from = checkedPath(source, "Unable to move path %@ because it is a system directory.");
+    const QString to = from.isEmpty() ? QString() : checkedPath(destination, "Unable to move path %@ because it is a system directory.");
+    if (from.isEmpty() || to.isEmpty())
         return false;
-    if (!QFFileManager::existsNoFollow(source))
+    if (!QFFileManager::existsNoFollow(from))
         return false;
-    return authExecTask(kMv, { QStringLiteral("-f"), QStringLiteral("--"), source, destination }) == 0;
+    return authExecTask(kMv, { QStringLiteral("-f"), QStringLiteral("-T"), QStringLiteral("--"), from, to }, !wait) == 0;
 }
 
-bool QFAuthorization::authCopyFile(const QString &source, const QString &destination)
+bool QFAuthorization::authCopyFile(const QString &source, const QString &destination, bool wait)
 {
     if (source.isEmpty()) {
         qfSystemLog(QStringLiteral("Error in authCopyFile: old path is null"));
@@ -160,26 +166,34 @@ bool QFAuthorization::authCopyFile(const QString &source, const QString &destina
         qfSystemLog(qfFormat("Unable to copy to path %@ because it is a system directory.", destination));
         return false;
     }
-    if (!QFFileManager::existsNoFollow(source))
+    const QString from = QFLocalPaths::resolvedPath(source);
+    if (!QFFileManager::existsNoFollow(from))
         return false;
-    return authExecTask(kCp, { QStringLiteral("-f"), QStringLiteral("-p"), QStringLiteral("-R"), QStringLiteral("--"), source, destination }) == 0;
+    return authExecTask(kCp,
+               { QStringLiteral("-f"), QStringLiteral("-p"), QStringLiteral("-R"), QStringLiteral("-T"), QStringLiteral("--"), from,
+                   QFLocalPaths::resolvedPath(destination) },
+               !wait)
+        == 0;
 }
 
-bool QFAuthorization::authCreateDir(const QString &path)
+bool QFAuthorization::authCreateDir(const QString &path, bool wait)
 {
     if (path.isEmpty())
         return false;
-    return authExecTask(kMkdir, { QStringLiteral("-p"), QStringLiteral("--"), path }) == 0;
+    return authExecTask(kMkdir, { QStringLiteral("-p"), QStringLiteral("--"), path }, !wait) == 0;
 }
 
 bool QFAuthorization::authTrashFile(const QString &path, bool deleteOnRootAccount)
 {
-    if (path.isEmpty() || refuseSystemDirectory(path, "Unable to trash path %@ because it is a system directory."))
+    if (path.isEmpty())
         return false;
-    const QFileInfo item(path);
+    const QString checked = checkedPath(path, "Unable to trash path %@ because it is a system directory.");
+    if (checked.isEmpty())
+        return false;
+    const QFileInfo item(checked);
     const bool root = QFLocalPaths::isRunningAsRoot();
     if (root && m_userDirectory.isEmpty() && deleteOnRootAccount)
-        return authRemoveFile(path);
+        return authRemoveFile(checked);
 
     const QString trash = QFLocalPaths::trashDirectory();
     if (trash.isEmpty())
@@ -220,7 +234,7 @@ bool QFAuthorization::authTrashFile(const QString &path, bool deleteOnRootAccoun
         ::unlink(QFile::encodeName(infoPath).constData());
         return false;
     }
-    if (!authMoveFile(path, target)) {
+    if (!authMoveFile(checked, target)) {
         ::unlink(QFile::encodeName(infoPath).constData());
         return false;
     }

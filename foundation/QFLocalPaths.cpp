@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QUuid>
 
+#include <climits>
+#include <cstdlib>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -35,7 +37,12 @@ QString rootHome()
 
 QString processHome()
 {
-    return QDir::homePath();
+    // Without HOME (a service, a bare sudo) the account's own home, never the root of the file system.
+    const QString home = qEnvironmentVariable("HOME");
+    if (!home.isEmpty() && QDir::isAbsolutePath(home))
+        return QDir::cleanPath(home);
+    struct passwd *pw = getpwuid(geteuid());
+    return pw && pw->pw_dir && pw->pw_dir[0] == '/' ? QDir::cleanPath(QString::fromUtf8(pw->pw_dir)) : QStringLiteral("/");
 }
 
 QString cleanPath(const QString &path)
@@ -100,6 +107,8 @@ QString userDomainPath(QFLocalPaths::Directory kind)
         return xdgBase("XDG_STATE_HOME", QStringLiteral(".local/state"));
     case D::LaunchAgents:
         return xdgBase("XDG_CONFIG_HOME", QStringLiteral(".config")) + QStringLiteral("/systemd/user");
+    case D::Binaries:
+        return cleanPath(processHome() + QStringLiteral("/.local/bin"));
     }
     return {};
 }
@@ -124,6 +133,8 @@ QString localDomainPath(QFLocalPaths::Directory kind)
         return QStringLiteral("/var/log");
     case D::LaunchAgents:
         return QStringLiteral("/etc/systemd/user");
+    case D::Binaries:
+        return QStringLiteral("/usr/local/bin");
     case D::Documents:
     case D::Movies:
     case D::Desktop:
@@ -135,6 +146,42 @@ QString localDomainPath(QFLocalPaths::Directory kind)
 bool isUnder(const QString &path, const QString &folder)
 {
     return path == folder || path.startsWith(folder + u'/');
+}
+
+// An absolute path with the links of its longest existing beginning resolved by the kernel; what follows
+// does not exist, so it holds no link and is cleaned as written.
+QString resolveExisting(const QString &absolute)
+{
+    const QStringList parts = absolute.split(u'/', Qt::SkipEmptyParts);
+    for (qsizetype count = parts.size(); count >= 0; --count) {
+        const QString prefix = u'/' + parts.mid(0, count).join(u'/');
+        char buffer[PATH_MAX];
+        if (!::realpath(QFile::encodeName(prefix).constData(), buffer))
+            continue;
+        const QStringList rest = parts.mid(count);
+        const QString resolved = QFile::decodeName(buffer);
+        return QDir::cleanPath(rest.isEmpty() ? resolved : resolved + u'/' + rest.join(u'/'));
+    }
+    return QDir::cleanPath(absolute);
+}
+
+// The old, string-wise test on one spelling of a path (absolute and cleaned).
+bool matchesSystemFolder(const QString &p, const QStringList &folders, bool exactMatch)
+{
+    if (p == QLatin1String("/"))
+        return true;
+    if (p.size() < 3)
+        return false;
+    if (folders.contains(p))
+        return true;
+    if (exactMatch)
+        return false;
+    static const char *kPrefixes[] = { "/usr", "/var", "/etc", "/boot", "/proc", "/sys", "/dev", "/bin", "/sbin", "/lib" };
+    for (const char *prefix : kPrefixes) {
+        if (p.startsWith(QLatin1String(prefix)))
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -182,6 +229,15 @@ QString QFLocalPaths::pathForDirectory(Directory kind, bool forUserDomain)
 bool QFLocalPaths::isActingForConsoleUser()
 {
     return isRunningAsRoot() && isUnder(cleanPath(processHome()), rootHome()) && consoleUser().has_value();
+}
+
+QString QFLocalPaths::userDomainHome()
+{
+    const QString home = cleanPath(processHome());
+    if (!isRunningAsRoot() || !isUnder(home, rootHome()))
+        return home;
+    const auto user = consoleUser();
+    return user ? cleanPath(user->home + home.mid(rootHome().size())) : home;
 }
 
 QString QFLocalPaths::applicationDirectory(bool userDomain)
@@ -327,16 +383,25 @@ QString QFLocalPaths::tempFile()
     return tempDirectory() + u'/' + uuid() + randomString(8);
 }
 
+QString QFLocalPaths::resolvedPath(const QString &path, bool followLast)
+{
+    if (path.isEmpty())
+        return {};
+    QString absolute = expandTilde(path);
+    if (!absolute.startsWith(u'/'))
+        absolute = QDir::currentPath() + u'/' + absolute;
+    const qsizetype slash = absolute.lastIndexOf(u'/');
+    const QString name = absolute.mid(slash + 1);
+    if (followLast || name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        return resolveExisting(absolute);
+    const QString folder = resolveExisting(slash == 0 ? QStringLiteral("/") : absolute.left(slash));
+    return folder == QLatin1String("/") ? u'/' + name : folder + u'/' + name;
+}
+
 bool QFLocalPaths::isPathSystemDirectory(const QString &path, bool exactMatch)
 {
-    if (path == QLatin1String("/"))
-        return true;
-    if (path.size() < 3)
+    if (path.isEmpty())
         return false;
-    QString p = path;
-    if (p.endsWith(u'/'))
-        p.chop(1);
-
     static const Directory kProtected[] = { Directory::Applications, Directory::AdminApplications, Directory::Documents,
         Directory::Library, Directory::Preferences, Directory::Caches, Directory::ApplicationSupport, Directory::Logs,
         Directory::LaunchAgents, Directory::Documentation };
@@ -344,23 +409,24 @@ bool QFLocalPaths::isPathSystemDirectory(const QString &path, bool exactMatch)
     for (Directory kind : kProtected) {
         folders << pathForDirectory(kind, true) << pathForDirectory(kind, false);
     }
-    folders << desktopDirectory() << movieDirectory() << userDirectory() << systemLibraryDirectory()
+    folders << desktopDirectory() << movieDirectory() << userDirectory() << userDomainHome() << systemLibraryDirectory()
             << localDocumentationDirectory() << QStringLiteral("/home") << QStringLiteral("/media")
             << QStringLiteral("/run/media") << QStringLiteral("/mnt") << QStringLiteral("/run") << QStringLiteral("/usr")
             << QStringLiteral("/var") << QStringLiteral("/etc") << QStringLiteral("/boot") << QStringLiteral("/proc")
             << QStringLiteral("/sys") << QStringLiteral("/dev") << QStringLiteral("/bin") << QStringLiteral("/sbin")
             << QStringLiteral("/lib") << QStringLiteral("/lib64") << QStringLiteral("/root") << QStringLiteral("/tmp")
             << QStringLiteral("/srv");
-    for (const QString &folder : std::as_const(folders)) {
-        if (!folder.isEmpty() && p == folder)
-            return true;
-    }
-    if (exactMatch)
-        return false;
-    static const char *kPrefixes[]
-        = { "/usr", "/var", "/etc", "/boot", "/proc", "/sys", "/dev", "/bin", "/sbin", "/lib" };
-    for (const char *prefix : kPrefixes) {
-        if (p.startsWith(QLatin1String(prefix)))
+    folders.removeAll(QString());
+    // Each folder as written and as the file system reaches it (/home may itself be a link).
+    for (qsizetype i = 0, count = folders.size(); i < count; ++i)
+        folders << resolvedPath(folders.at(i), true);
+    folders.removeDuplicates();
+
+    QString written = expandTilde(path);
+    if (!written.startsWith(u'/'))
+        written = QDir::currentPath() + u'/' + written;
+    for (const QString &spelling : { QDir::cleanPath(written), resolvedPath(path, false), resolvedPath(path, true) }) {
+        if (matchesSystemFolder(spelling, folders, exactMatch))
             return true;
     }
     return false;

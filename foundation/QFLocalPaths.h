@@ -26,6 +26,8 @@ public:
         Preferences,
         Logs,
         LaunchAgents,
+        // Programs on the PATH: ~/.local/bin, /usr/local/bin.
+        Binaries,
     };
 
     static QString pathForDirectory(Directory kind, bool forUserDomain);
@@ -45,6 +47,9 @@ public:
     static QString desktopDirectory();
 
     static QString userDirectory();
+    // The home folder the user-domain folders lie in: userDirectory(), or for a root process with nobody at
+    // the console, its own home.
+    static QString userDomainHome();
     // "~" and "~/…" in the user's folder (this process's home when no user can be told); other paths as
     // they are.
     static QString expandTilde(const QString &path);
@@ -61,7 +66,15 @@ public:
     static QString randomString(int count);
     static QString tempFile();
 
+    // Whether the path is a protected system folder, however it is spelt: the path is compared as written
+    // (made absolute and cleaned), with its folders' links resolved and with itself resolved, so "/usr//",
+    // "/./etc", "~/../../usr" and a link to /etc are all what they lead to.
     static bool isPathSystemDirectory(const QString &path, bool exactMatch = false);
+    // A path as the file system reads it: "~" expanded, made absolute against the current folder, the links
+    // of its existing folders resolved ("." and ".." as the kernel takes them), the rest cleaned. The last
+    // component is resolved too when followLast, or when it is "." or ".." or the path ends in "/" (where
+    // the tools follow it anyway). Empty for an empty path.
+    static QString resolvedPath(const QString &path, bool followLast = false);
     static bool isPathOnTimeMachineVolume(const QString &path);
 
     // The root of the removable or mounted volume a path lies on (/media/USER/NAME, /run/media/USER/NAME,

@@ -5,6 +5,7 @@
 #include "tests/support/QFTempHome.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -117,4 +118,59 @@ TEST_F(QFAuthorizationTest, TrashingNeverOverwritesTheEntryOfAnotherTrashing)
     ASSERT_TRUE(info.open(QIODevice::ReadOnly));
     EXPECT_EQ(info.readAll(), QByteArray("[Trash Info]\nPath=/elsewhere/b.prproj\n"));
     EXPECT_TRUE(QFileInfo::exists(home.file(QStringLiteral(".local/share/Trash/info/")) + QFileInfo(target).fileName() + QStringLiteral(".trashinfo")));
+}
+
+TEST_F(QFAuthorizationTest, TheGuardComparesPathsNotSpellings)
+{
+    QFLocalPaths::setRootOverride(true);
+    QString up;
+    for (qsizetype i = 0; i < home.path().split(u'/', Qt::SkipEmptyParts).size(); ++i)
+        up += QStringLiteral("../");
+    ASSERT_TRUE(QFile::link(QStringLiteral("/etc"), home.file(QStringLiteral("settings"))));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/"), home.file(QStringLiteral("top"))));
+    const QString spellings[] = { QStringLiteral("/usr//"), QStringLiteral("/./etc"), QStringLiteral("~/") + up + QStringLiteral("usr"),
+        home.path() + QStringLiteral("/./"), home.file(QStringLiteral("top/usr")), home.file(QStringLiteral("settings")) + u'/',
+        home.file(QStringLiteral(".local/share/../share")) };
+    const QString elsewhere = home.write(QStringLiteral("Desktop/a.prproj"), "x");
+    for (const QString &spelling : spellings) {
+        SCOPED_TRACE(qPrintable(spelling));
+        EXPECT_FALSE(auth()->authRemoveFile(spelling));
+        EXPECT_FALSE(auth()->authTrashFile(spelling, true));
+        EXPECT_FALSE(auth()->authMoveFile(spelling, home.file(QStringLiteral("x"))));
+        EXPECT_FALSE(auth()->authMoveFile(elsewhere, spelling));
+        EXPECT_FALSE(auth()->authCopyFile(elsewhere, spelling));
+    }
+    EXPECT_TRUE(commands.empty());
+}
+
+TEST_F(QFAuthorizationTest, MovesAndCopiesNameTheirDestinationAsTheItemAsChecked)
+{
+    QFLocalPaths::setRootOverride(true);
+    const QString file = home.write(QStringLiteral("real/a.prproj"), "x");
+    ASSERT_TRUE(QFile::link(home.file(QStringLiteral("real")), home.file(QStringLiteral("linked"))));
+    const QString real = QFileInfo(home.file(QStringLiteral("real"))).canonicalFilePath();
+    ASSERT_TRUE(auth()->authMoveFile(home.file(QStringLiteral("linked/a.prproj")), home.file(QStringLiteral("linked/b.prproj"))));
+    ASSERT_TRUE(auth()->authCopyFile(file, home.file(QStringLiteral("linked//c.prproj"))));
+    ASSERT_TRUE(auth()->authRemoveFile(home.file(QStringLiteral("linked/./a.prproj"))));
+    ASSERT_EQ(commands.size(), 3u);
+    EXPECT_EQ(commands[0].program, QStringLiteral("/bin/mv"));
+    EXPECT_EQ(commands[0].arguments,
+        (QStringList { QStringLiteral("-f"), QStringLiteral("-T"), QStringLiteral("--"), real + QStringLiteral("/a.prproj"), real + QStringLiteral("/b.prproj") }));
+    EXPECT_EQ(commands[1].program, QStringLiteral("/bin/cp"));
+    EXPECT_TRUE(commands[1].arguments.contains(QStringLiteral("-T")));
+    EXPECT_EQ(commands[1].arguments.last(), real + QStringLiteral("/c.prproj"));
+    EXPECT_EQ(commands[2].arguments.last(), real + QStringLiteral("/a.prproj"));
+}
+
+TEST_F(QFAuthorizationTest, AWaitedCommandAsRootReportsHowItEnded)
+{
+    QFLocalPaths::setRootOverride(true);
+    auth()->setCommandRunner([this](const QString &program, const QStringList &arguments, bool) {
+        commands.push_back({ program, arguments });
+        return 3;
+    });
+    EXPECT_EQ(auth()->authExecTask(QStringLiteral("/bin/cp"), { QStringLiteral("a"), QStringLiteral("b") }, false), 3);
+    EXPECT_EQ(auth()->authExecTask(QStringLiteral("/bin/cp"), { QStringLiteral("a"), QStringLiteral("b") }, true), 0)
+        << "a started run tells nothing more";
+    EXPECT_EQ(commands.size(), 2u);
 }

@@ -3,6 +3,8 @@
 #include "tests/support/QFTempHome.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -107,4 +109,70 @@ TEST_F(QFLocalPathsTest, FreshNamesAndVolumes)
     EXPECT_TRUE(QFLocalPaths::volumeRootForPath(QStringLiteral("/home/ed/x")).isNull());
     EXPECT_TRUE(QFLocalPaths::isPathOnTimeMachineVolume(QStringLiteral("/media/ed/TM/Backups.backupdb/mac/a.fcp")));
     EXPECT_FALSE(QFLocalPaths::isPathOnTimeMachineVolume(QStringLiteral("/home/ed/Backups.backupdb/a.fcp")));
+}
+
+TEST_F(QFLocalPathsTest, SystemFoldersAreKnownHoweverTheyAreSpelt)
+{
+    // "~/../../usr" from a home as deep as this one.
+    QString up;
+    for (qsizetype i = 0; i < home.path().split(u'/', Qt::SkipEmptyParts).size(); ++i)
+        up += QStringLiteral("../");
+    ASSERT_TRUE(QFile::link(QStringLiteral("/etc"), home.file(QStringLiteral("settings"))));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/"), home.file(QStringLiteral("top"))));
+    const struct {
+        QString path;
+        bool expected;
+    } cases[] = {
+        { QStringLiteral("/usr//"), true },
+        { QStringLiteral("/./etc"), true },
+        { QStringLiteral("//etc/."), true },
+        { QStringLiteral("/etc/xdg/../../usr"), true },
+        { QStringLiteral("~/") + up + QStringLiteral("usr"), true },
+        { QStringLiteral("~/"), true },
+        { home.file(QStringLiteral("settings")), true },
+        { home.file(QStringLiteral("top/var")), true },
+        { home.file(QStringLiteral("top")) + QStringLiteral("/home/"), true },
+        { home.file(QStringLiteral("./.local//share/")), true },
+        { QStringLiteral("/usr/./local/bin"), false },
+        { home.file(QStringLiteral("top/srv/projects")), false },
+        { home.file(QStringLiteral("Desktop/../Desktop/a.prproj")), false },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(qPrintable(c.path));
+        EXPECT_EQ(QFLocalPaths::isPathSystemDirectory(c.path, true), c.expected);
+    }
+    // Without exact matching the prefixes hold for every spelling too.
+    EXPECT_TRUE(QFLocalPaths::isPathSystemDirectory(home.file(QStringLiteral("top/usr/local/bin"))));
+    EXPECT_TRUE(QFLocalPaths::isPathSystemDirectory(QStringLiteral("/srv/../etc/passwd")));
+}
+
+TEST_F(QFLocalPathsTest, ResolvedPathsFollowTheFoldersLinks)
+{
+    QDir().mkpath(home.file(QStringLiteral("real")));
+    ASSERT_TRUE(QFile::link(home.file(QStringLiteral("real")), home.file(QStringLiteral("linked"))));
+    const QString real = QFileInfo(home.file(QStringLiteral("real"))).canonicalFilePath();
+    EXPECT_EQ(QFLocalPaths::resolvedPath(home.file(QStringLiteral("linked/a.fcp"))), real + QStringLiteral("/a.fcp"));
+    EXPECT_EQ(QFLocalPaths::resolvedPath(home.file(QStringLiteral("linked/new/../b.fcp"))), real + QStringLiteral("/b.fcp"));
+    // The item itself is not followed unless asked, or unless the path ends in a slash.
+    EXPECT_EQ(QFileInfo(QFLocalPaths::resolvedPath(home.file(QStringLiteral("linked")))).fileName(), QStringLiteral("linked"));
+    EXPECT_EQ(QFLocalPaths::resolvedPath(home.file(QStringLiteral("linked")), true), real);
+    EXPECT_EQ(QFLocalPaths::resolvedPath(home.file(QStringLiteral("linked")) + u'/'), real);
+    EXPECT_EQ(QFLocalPaths::resolvedPath(QStringLiteral("/usr//share/")), QFileInfo(QStringLiteral("/usr/share")).canonicalFilePath());
+    EXPECT_TRUE(QFLocalPaths::resolvedPath(QString()).isEmpty());
+}
+
+TEST_F(QFLocalPathsTest, ProgramsOnThePathLieInTheHomeOfTheUserFolders)
+{
+    EXPECT_EQ(QFLocalPaths::pathForDirectory(QFLocalPaths::Directory::Binaries, true), home.file(QStringLiteral(".local/bin")));
+    EXPECT_EQ(QFLocalPaths::pathForDirectory(QFLocalPaths::Directory::Binaries, false), QStringLiteral("/usr/local/bin"));
+    EXPECT_EQ(QFLocalPaths::userDomainHome(), home.path());
+    // A root process with nobody at the console keeps its own home, never the root of the file system.
+    QFLocalPaths::setRootOverride(true);
+    QFLocalPaths::setConsoleUserResolver([] { return std::optional<QFConsoleUser>(); });
+    EXPECT_TRUE(QFLocalPaths::userDirectory().isNull());
+    EXPECT_EQ(QFLocalPaths::userDomainHome(), home.path());
+    EXPECT_EQ(QFLocalPaths::pathForDirectory(QFLocalPaths::Directory::Binaries, true), home.file(QStringLiteral(".local/bin")));
+    qunsetenv("HOME");
+    EXPECT_NE(QFLocalPaths::userDomainHome(), QStringLiteral("/"));
+    EXPECT_NE(QFLocalPaths::pathForDirectory(QFLocalPaths::Directory::Binaries, true), QStringLiteral("/.local/bin"));
 }
