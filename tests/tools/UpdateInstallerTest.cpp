@@ -4,12 +4,16 @@
 #include "tools/update-installer/QFTaskNotification.h"
 #include "tools/update-installer/QFUpdateInstaller.h"
 
+#include "foundation/QFLocalPaths.h"
 #include "foundation/QFLog.h"
+#include "tests/support/QFFullDisk.h"
 #include "tests/support/QFTempHome.h"
 
 #include <QDBusConnection>
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QTest>
 #include <QLabel>
 #include <QThread>
@@ -57,12 +61,26 @@ protected:
         bus.unregisterService(QStringLiteral("com.quenfield.QFProClientCallback"));
         bus.unregisterObject(QStringLiteral("/"));
     }
-    // A bundle with a file inside, standing for an application.
+    // A bundle whose program "App" holds the contents, standing for an application.
     QString bundle(const QString &path, const QByteArray &contents)
     {
+        home.write(path + QStringLiteral("/Contents/Info.plist"),
+            "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleIdentifier</key><string>com.quenfield.ProTombrel</string>"
+            "<key>CFBundleExecutable</key><string>App</string></dict></plist>");
         home.write(path + QStringLiteral("/Contents/MacOS/App"), contents);
         return home.file(path);
     }
+    static QByteArray programOf(const QString &bundle)
+    {
+        QFile file(bundle + QStringLiteral("/Contents/MacOS/App"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    // Everything in a folder, hidden names included.
+    static QStringList entries(const QString &folder)
+    {
+        return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    }
+    QString trashed(const QString &name) const { return home.file(QStringLiteral(".local/share/Trash/files/") + name); }
     void install(const QFUpdateArguments &arguments)
     {
         QThread *worker = QThread::create([&] { QFUpdateInstaller::beginUpdate(arguments, hooks); });
@@ -151,6 +169,98 @@ TEST_F(UpdateInstallerTest, SilentRunsHideTheMissingSourceButNotAFailedCopy)
     install({ source, locked, QString(), true });
     EXPECT_EQ(alerts, QStringList { QStringLiteral("Unable to install / The installer was unable to copy the file to its destination.") });
     EXPECT_TRUE(log().contains(QStringLiteral("The installer was unable to copy the file to its destination"))) << log().join(u'\n').toStdString();
+}
+
+TEST_F(UpdateInstallerTest, TheNewVersionTakesTheDestinationsPlaceBeforeTheOldOneLeaves)
+{
+    // The image names its bundle differently from the installed one.
+    const QString source = bundle(QStringLiteral("Image/Pro Tombrel 2.0.app"), "new");
+    const QString destination = bundle(QStringLiteral("Applications/Pro Tombrel.app"), "old");
+    install({ source, destination, QString(), false });
+    EXPECT_EQ(programOf(destination), QByteArray("new"));
+    EXPECT_EQ(entries(home.file(QStringLiteral("Applications"))), QStringList { QStringLiteral("Pro Tombrel.app") })
+        << "installed under the destination's name, nothing left beside it";
+    EXPECT_EQ(programOf(trashed(QStringLiteral("Pro Tombrel.app"))), QByteArray("old"));
+    EXPECT_EQ(relaunched, QStringList { destination });
+    EXPECT_TRUE(alerts.isEmpty()) << alerts.join(u'\n').toStdString();
+    EXPECT_EQ(programOf(source), QByteArray("new"));
+
+    // As root with nobody at the console there is no Trash to use: the old one is removed, after the swap.
+    QFLocalPaths::setRootOverride(true);
+    QFLocalPaths::setConsoleUserResolver([] { return std::optional<QFConsoleUser>(); });
+    QDir(trashed(QStringLiteral("Pro Tombrel.app"))).removeRecursively();
+    const QString newer = bundle(QStringLiteral("Image/Pro Tombrel 3.0.app"), "newer");
+    install({ newer, destination, QString(), true });
+    EXPECT_EQ(programOf(destination), QByteArray("newer"));
+    EXPECT_EQ(entries(home.file(QStringLiteral("Applications"))), QStringList { QStringLiteral("Pro Tombrel.app") });
+    EXPECT_FALSE(QFileInfo::exists(trashed(QStringLiteral("Pro Tombrel.app"))));
+    EXPECT_TRUE(log().contains(QStringLiteral("File copy successful.")));
+}
+
+TEST_F(UpdateInstallerTest, ACopyThatDoesNotCompleteLeavesTheOldApplicationInPlace)
+{
+    const QString destination = bundle(QStringLiteral("Applications/Pro Tombrel.app"), "old");
+    const auto expectOldKept = [&] {
+        EXPECT_EQ(programOf(destination), QByteArray("old"));
+        EXPECT_EQ(entries(home.file(QStringLiteral("Applications"))), QStringList { QStringLiteral("Pro Tombrel.app") });
+        EXPECT_FALSE(QFileInfo::exists(trashed(QStringLiteral("Pro Tombrel.app"))));
+        EXPECT_TRUE(relaunched.isEmpty());
+        EXPECT_EQ(alerts, QStringList { QStringLiteral("Unable to install / The installer was unable to copy the file to its destination.") });
+        const QStringList lines = log();
+        EXPECT_TRUE(lines.contains(QStringLiteral("The installer was unable to copy the file to its destination")));
+        EXPECT_FALSE(lines.contains(QStringLiteral("File copy successful.")));
+        alerts.clear();
+        relaunched.clear();
+        QFLog::createNewLog(kLog);
+    };
+    // A program larger than the disk has room for.
+    const QString large = bundle(QStringLiteral("Image/Pro Tombrel.app"), QByteArray(4 << 20, 'n'));
+    {
+        SCOPED_TRACE("the disk fills up during the copy, and during the administrator's cp after it");
+        // As root the administrator's cp runs at once, and meets the same full disk.
+        QFLocalPaths::setRootOverride(true);
+        {
+            QFFullDisk full(1 << 20);
+            install({ large, destination, QString(), false });
+        }
+        expectOldKept();
+    }
+    {
+        SCOPED_TRACE("the same as root with nobody at the console");
+        QFLocalPaths::setConsoleUserResolver([] { return std::optional<QFConsoleUser>(); });
+        {
+            QFFullDisk full(1 << 20);
+            install({ large, destination, QString(), true });
+        }
+        expectOldKept();
+        QFLocalPaths::setRootOverride(std::nullopt);
+    }
+    {
+        SCOPED_TRACE("a new bundle without its program");
+        const QString broken = bundle(QStringLiteral("Image/Broken.app"), "new");
+        QFile::remove(broken + QStringLiteral("/Contents/MacOS/App"));
+        install({ broken, destination, QString(), false });
+        expectOldKept();
+    }
+}
+
+TEST_F(UpdateInstallerTest, ASilentRunNeedsNoDisplay)
+{
+    const QString source = bundle(QStringLiteral("Image/Pro Tombrel.app"), "new");
+    const QString destination = bundle(QStringLiteral("Applications/Pro Tombrel.app"), "old");
+    QProcess installer;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+        environment.remove(QString::fromLatin1(name));
+    installer.setProcessEnvironment(environment);
+    installer.start(QStringLiteral(QF_UPDATE_INSTALLER_PROGRAM),
+        { QStringLiteral("-source"), source, QStringLiteral("-destination"), destination, QStringLiteral("-silent"), QStringLiteral("YES") });
+    // The event loop runs meanwhile: the program reports to this process's callback service.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return installer.state() == QProcess::NotRunning; }, 60000));
+    EXPECT_EQ(installer.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(installer.exitCode(), 0) << installer.readAllStandardError().toStdString();
+    EXPECT_EQ(programOf(destination), QByteArray("new"));
+    EXPECT_TRUE(recorder.messages.contains(QStringLiteral("postFinishedTask"))) << recorder.messages.join(u',').toStdString();
 }
 
 TEST_F(UpdateInstallerTest, RenderTheStatusWindow)

@@ -10,6 +10,7 @@
 #include "foundation/QFLog.h"
 #include "foundation/QFTaskEx.h"
 #include "foundation/platform/QFBundle.h"
+#include "foundation/platform/QFFileCopy.h"
 #include "foundation/platform/QFMountTable.h"
 #include "foundation/platform/QFRunningApplications.h"
 #include "foundation/platform/QFUserDefaults.h"
@@ -23,7 +24,136 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+
+namespace {
+
+QFAuthorization *administrator()
+{
+    return QFAuthorization::sharedController();
+}
+
+bool permissionDenied(int error)
+{
+    return error == EACCES || error == EPERM;
+}
+
+// A private folder beside the destination that receives the new copy, so that the old application is
+// only touched once a whole new one stands next to it. Made by this process (mkdtemp: 0700, a name
+// nobody else can claim), or by the administrator where the destination's folder is not the user's.
+struct Staging {
+    QString folder;
+    bool administrator = false;
+};
+
+std::optional<Staging> makeStaging(const QFileInfo &destination)
+{
+    const QString stem = destination.absolutePath() + QStringLiteral("/.") + destination.fileName() + QStringLiteral(".update-");
+    QByteArray pattern = QFile::encodeName(stem + QStringLiteral("XXXXXX"));
+    if (::mkdtemp(pattern.data()))
+        return Staging { QFile::decodeName(pattern), false };
+    const int error = errno;
+    if (!permissionDenied(error)) {
+        QFLog::appendLog("Unable to prepare a folder beside %@: %@", destination.filePath(), QString::fromLocal8Bit(std::strerror(error)));
+        return std::nullopt;
+    }
+    const QString folder = stem + QFLocalPaths::randomString(8);
+    if (QFFileManager::existsNoFollow(folder) || !administrator()->authCreateDir(folder, true) || !QFileInfo(folder).isDir()) {
+        QFLog::appendLog("Unable to prepare a folder beside %@ as the administrator.", destination.filePath());
+        return std::nullopt;
+    }
+    return Staging { folder, true };
+}
+
+// Removes the staging folder and what it holds (only ever a new copy, never the old application).
+void discardStaging(const Staging &staging)
+{
+    if (staging.administrator)
+        administrator()->authRemoveFile(staging.folder, true);
+    else
+        qfDiscardItem(staging.folder);
+}
+
+// A copy counts when it is the whole bundle: the same Info.plist as the source and its program there at
+// full size.
+bool isCompleteCopy(const QString &copy, const QString &source)
+{
+    const QVariantMap info = QFBundle::infoDictionaryOfBundle(copy);
+    const QString name = info.value(QStringLiteral("CFBundleExecutable")).toString();
+    if (info.isEmpty() || name.isEmpty() || info != QFBundle::infoDictionaryOfBundle(source))
+        return false;
+    const QFileInfo program(copy + QStringLiteral("/Contents/MacOS/") + name);
+    const QFileInfo original(source + QStringLiteral("/Contents/MacOS/") + name);
+    return program.isFile() && original.isFile() && program.size() == original.size();
+}
+
+bool exchange(const QString &first, const QString &second, int *error)
+{
+    if (::renameat2(AT_FDCWD, QFile::encodeName(first).constData(), AT_FDCWD, QFile::encodeName(second).constData(), RENAME_EXCHANGE) == 0)
+        return true;
+    *error = errno;
+    return false;
+}
+
+// Puts the new copy in place of the destination. Answers where the old application now is (inside the
+// staging folder), or nothing when the swap failed, the old application then being where it was.
+// *stranded is set when the old one could not be put back and stays in the staging folder.
+std::optional<QString> swapIn(const QString &fresh, const QString &destination, const Staging &staging, bool *stranded)
+{
+    *stranded = false;
+    int error = 0;
+    if (!staging.administrator && exchange(fresh, destination, &error))
+        return fresh;
+    const bool useAdministrator = staging.administrator || permissionDenied(error);
+    // Two renames where the file system cannot exchange, or as the administrator: the old one aside, the
+    // new one in, the old one back when the new one cannot go in.
+    const QString holder = staging.folder + QStringLiteral("/previous");
+    const QString old = holder + u'/' + QFileInfo(destination).fileName();
+    QString reason;
+    if (useAdministrator) {
+        if (!administrator()->authCreateDir(holder, true) || !administrator()->authMoveFile(destination, old, true))
+            return std::nullopt;
+        if (administrator()->authMoveFile(fresh, destination, true))
+            return old;
+        if (!administrator()->authMoveFile(old, destination, true)) {
+            *stranded = true;
+            QFLog::appendLog("The old application could not be put back; it is at %@.", old);
+        }
+        return std::nullopt;
+    }
+    if (::mkdir(QFile::encodeName(holder).constData(), 0700) != 0 || !qfRenameNoReplace(destination, old, &reason))
+        return std::nullopt;
+    if (qfRenameNoReplace(fresh, destination, &reason))
+        return old;
+    QFLog::appendLog("Unable to put the new application in place: %@", reason);
+    if (!qfRenameNoReplace(old, destination, &reason)) {
+        *stranded = true;
+        QFLog::appendLog("The old application could not be put back; it is at %@.", old);
+    }
+    return std::nullopt;
+}
+
+// The new copy where nothing was installed yet.
+bool moveIn(const QString &fresh, const QString &destination, const Staging &staging)
+{
+    QString reason;
+    if (!staging.administrator && qfRenameNoReplace(fresh, destination, &reason))
+        return true;
+    if (!staging.administrator && !permissionDenied(errno)) {
+        QFLog::appendLog("Unable to put the new application in place: %@", reason);
+        return false;
+    }
+    return administrator()->authMoveFile(fresh, destination, true);
+}
+
+} // namespace
 
 QFUpdateArguments QFUpdateArguments::fromDefaults(const QFUserDefaults &defaults)
 {
@@ -112,31 +242,65 @@ void QFUpdateInstaller::beginUpdate(const QFUpdateArguments &arguments, const Ho
                 hooks.alert(QStringLiteral("Unable to install"), QStringLiteral("Source file does not exist."));
             return;
         }
-        if (QFFileManager::existsNoFollow(arguments.destination)) {
-            QFLog::appendLog("Trashing old application...");
-            if (!QFFileManager::trashFile(arguments.destination, false)) {
-                QFLog::appendLog("Auth trashing old application...");
-                QFAuthorization::sharedController()->authTrashFile(arguments.destination, true);
-                hooks.sleep(2.0);
-            }
-        }
+        const auto copyFailed = [&] {
+            QFLog::appendLog("The installer was unable to copy the file to its destination");
+            hooks.alert(QStringLiteral("Unable to install"), QStringLiteral("The installer was unable to copy the file to its destination."));
+        };
         QFLog::appendLog("Preparing to copy files...");
         if (arguments.silent)
             QFTaskNotification::postIncrementProgress();
 
-        // The new bundle keeps its own name in the destination's folder.
-        const QString target = QFileInfo(arguments.destination).absolutePath() + u'/' + QFileInfo(arguments.source).fileName();
-        if (!QFFileManager::copyFile(arguments.source, target, false)) {
-            // The administrator's copy runs on its own: after its time, the bundle must be there.
-            const bool started = QFAuthorization::sharedController()->authCopyFile(arguments.source, target);
-            if (started)
-                hooks.sleep(2.0);
-            if (!started || !QFFileManager::existsNoFollow(target)) {
-                QFLog::appendLog("The installer was unable to copy the file to its destination");
-                hooks.alert(QStringLiteral("Unable to install"), QStringLiteral("The installer was unable to copy the file to its destination."));
+        // The new bundle is copied whole beside the destination, under the destination's name, before the
+        // old one is touched: a copy that fails leaves the installed application as it was.
+        const QFileInfo destination(arguments.destination);
+        const std::optional<Staging> staging = makeStaging(destination);
+        if (!staging) {
+            copyFailed();
+            return;
+        }
+        const QString fresh = staging->folder + u'/' + destination.fileName();
+        bool copied = !staging->administrator && QFFileManager::copyFile(arguments.source, fresh, false);
+        if (!copied) {
+            // The administrator's copy counts only when cp ended well.
+            copied = administrator()->authCopyFile(arguments.source, fresh, true);
+        }
+        if (!copied || !isCompleteCopy(fresh, arguments.source)) {
+            if (copied)
+                QFLog::appendLog("The copy at %@ is not the whole application.", fresh);
+            discardStaging(*staging);
+            copyFailed();
+            return;
+        }
+
+        if (QFFileManager::existsNoFollow(arguments.destination)) {
+            QFLog::appendLog("Trashing old application...");
+            bool stranded = false;
+            const std::optional<QString> old = swapIn(fresh, arguments.destination, *staging, &stranded);
+            if (!old) {
+                if (!stranded)
+                    discardStaging(*staging);
+                copyFailed();
                 return;
             }
+            if (QFLocalPaths::isRunningAsRoot() && QFLocalPaths::userDirectory().isEmpty()) {
+                // Nobody at the console has a Trash for it; the new application is in place, so the old one goes.
+                if (!QFFileManager::removeFile(*old, false))
+                    administrator()->authRemoveFile(*old, true);
+            } else if (!QFFileManager::trashFile(*old, false)) {
+                QFLog::appendLog("Auth trashing old application...");
+                administrator()->authTrashFile(*old, true);
+                hooks.sleep(2.0);
+            }
+            if (QFFileManager::existsNoFollow(*old))
+                QFLog::appendLog("The old application could not be moved to the Trash; it is at %@.", *old);
+        } else if (!moveIn(fresh, arguments.destination, *staging)) {
+            discardStaging(*staging);
+            copyFailed();
+            return;
         }
+        if (QFFileManager::isFolderEmpty(staging->folder))
+            discardStaging(*staging);
+
         if (arguments.silent)
             QFTaskNotification::postIncrementProgress();
         hooks.sleep(1.0);
