@@ -17,6 +17,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QPushButton>
 #include <QApplication>
 #include <QStyle>
@@ -136,6 +138,47 @@ TEST_F(InstallerTest, AnInstallationLaysOutTheBundleItsEntryItsLinkAndItsReceipt
     QFUserDefaults::standard().setArguments({ QStringLiteral("installer"), QStringLiteral("-payload"), home.file(QStringLiteral("none.app")) });
     EXPECT_FALSE(QFInstaller::install(applications, &error));
     EXPECT_TRUE(error.startsWith(QStringLiteral("The installer carries no application")));
+}
+
+TEST_F(InstallerTest, AsRootWithNobodyAtTheConsoleTheLinkGoesWhereTheOtherPiecesGo)
+{
+    const QString payload = bundle(QStringLiteral("payload/Pro Tombrel.app"), QStringLiteral("com.quenfield.ProTombrel"), QStringLiteral("tombrel"),
+        "#!/bin/sh\n");
+    QFUserDefaults::standard().setArguments({ QStringLiteral("installer"), QStringLiteral("-payload"), payload });
+    QFLocalPaths::setRootOverride(true);
+    QFLocalPaths::setConsoleUserResolver([] { return std::optional<QFConsoleUser>(); });
+    const bool rootLinkBefore = QFileInfo(QStringLiteral("/.local/bin/tombrel")).isSymLink();
+
+    const QString applications = QFInstaller::userDestination();
+    ASSERT_TRUE(applications.startsWith(home.path() + u'/')) << "root's own folders, here the home of the test";
+    QString error;
+    ASSERT_TRUE(QFInstaller::install(applications, &error)) << error.toStdString();
+    const auto receipt = QFInstallReceipt::read(QFInstallReceipt::path(QStringLiteral("com.quenfield.ProTombrel"), true));
+    ASSERT_TRUE(receipt);
+    for (const QString &piece : { receipt->bundlePath, receipt->desktopEntry, receipt->commandLink })
+        EXPECT_TRUE(piece.startsWith(home.path() + u'/')) << piece.toStdString();
+    EXPECT_EQ(receipt->commandLink, home.file(QStringLiteral(".local/bin/tombrel")));
+    EXPECT_EQ(QFileInfo(receipt->commandLink).symLinkTarget(), receipt->bundlePath + QStringLiteral("/Contents/MacOS/tombrel"));
+    EXPECT_EQ(QFileInfo(QStringLiteral("/.local/bin/tombrel")).isSymLink(), rootLinkBefore) << "nothing at the root of the file system";
+}
+
+TEST_F(InstallerTest, TheUnattendedProgramNeedsNoDisplay)
+{
+    const QString payload = bundle(QStringLiteral("payload/Pro Tombrel.app"), QStringLiteral("com.quenfield.ProTombrel"), QStringLiteral("tombrel"),
+        "#!/bin/sh\n");
+    QProcess installer;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+        environment.remove(QString::fromLatin1(name));
+    installer.setProcessEnvironment(environment);
+    const QString destination = home.file(QStringLiteral("Applications"));
+    installer.start(QStringLiteral(QF_INSTALLER_PROGRAM),
+        { QStringLiteral("-unattended"), QStringLiteral("YES"), QStringLiteral("-destination"), destination, QStringLiteral("-payload"), payload });
+    ASSERT_TRUE(installer.waitForFinished(60000));
+    EXPECT_EQ(installer.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(installer.exitCode(), 0) << installer.readAllStandardError().toStdString();
+    EXPECT_EQ(QFBundle::bundleIdentifierOfBundle(destination + QStringLiteral("/Pro Tombrel.app")), QStringLiteral("com.quenfield.ProTombrel"));
+    EXPECT_TRUE(QFileInfo(home.file(QStringLiteral(".local/bin/tombrel"))).isSymLink());
 }
 
 TEST_F(InstallerTest, RenderThePagesLightAndDark)

@@ -41,8 +41,10 @@ bool writeFile(const QString &path, const QByteArray &contents, bool user)
     if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size())
         return false;
     file.close();
-    QFAuthorization::sharedController()->authCreateDir(QFileInfo(path).absolutePath());
-    return QFAuthorization::sharedController()->authCopyFile(staged, path);
+    QFAuthorization::sharedController()->authCreateDir(QFileInfo(path).absolutePath(), true);
+    const bool copied = QFAuthorization::sharedController()->authCopyFile(staged, path, true);
+    QFile::remove(staged);
+    return copied;
 }
 
 QByteArray desktopEntry(const QString &bundle)
@@ -92,8 +94,11 @@ bool QFInstaller::install(const QString &folder, QString *error)
         return fail(error, QStringLiteral("The installer carries no application to install (%1).").arg(payload));
     if (folder.isEmpty())
         return fail(error, QStringLiteral("No destination folder was given."));
-    const QString home = QFLocalPaths::userDirectory();
-    const bool user = QDir::cleanPath(folder) == home || QDir::cleanPath(folder).startsWith(home + u'/');
+    // The user's own installation lies in the home the user's folders are in (root's own, with nobody at
+    // the console); anything else is the machine's.
+    const QString home = QFLocalPaths::userDomainHome();
+    const QString clean = QDir::cleanPath(folder);
+    const bool user = home.size() > 1 && (clean == home || clean.startsWith(home + u'/'));
     const QString bundle = QDir::cleanPath(folder) + QStringLiteral("/Pro Tombrel.app");
     QFLog::appendLog("Installing %@ into %@...", payload, folder);
 
@@ -105,8 +110,8 @@ bool QFInstaller::install(const QString &folder, QString *error)
         if (!QFFileManager::copyFile(payload, bundle, false))
             return fail(error, QStringLiteral("Unable to copy Pro Tombrel into %1.").arg(folder));
     } else {
-        QFAuthorization::sharedController()->authCreateDir(folder);
-        if (!QFAuthorization::sharedController()->authCopyFile(payload, bundle))
+        QFAuthorization::sharedController()->authCreateDir(folder, true);
+        if (!QFAuthorization::sharedController()->authCopyFile(payload, bundle, true))
             return fail(error, QStringLiteral("The administrator's copy into %1 failed.").arg(folder));
     }
 
@@ -117,7 +122,7 @@ bool QFInstaller::install(const QString &folder, QString *error)
     receipt.bundlePath = bundle;
     receipt.desktopEntry = share + QStringLiteral("/applications/pro-tombrel.desktop");
     receipt.iconPath = share + QStringLiteral("/icons/hicolor/scalable/apps/pro-tombrel.svg");
-    receipt.commandLink = user ? home + QStringLiteral("/.local/bin/tombrel") : QStringLiteral("/usr/local/bin/tombrel");
+    receipt.commandLink = QFLocalPaths::pathForDirectory(QFLocalPaths::Directory::Binaries, user) + QStringLiteral("/tombrel");
 
     QFile icon(payload + QStringLiteral("/Contents/Resources/pro-tombrel.svg"));
     const QByteArray iconData = icon.open(QIODevice::ReadOnly) ? icon.readAll() : QByteArray();

@@ -9,16 +9,22 @@
 #include "foundation/ui/QFAlertPresenter.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QTextStream>
 
 int main(int argc, char *argv[])
 {
     QFProgram::declareRole(QFProgramRole::InstallerTool);
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Install Pro Tombrel"));
-    QFLog::createNewLog(QStringLiteral("Install Pro Tombrel"));
-    QFUserDefaults::standard().setArguments(app.arguments());
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QFUserDefaults::standard().setArguments(arguments);
+
+    // Scripts run the installer over ssh or from a package hook: no display, so no widgets at all.
     if (QFUserDefaults::standard().boolForKey(QStringLiteral("unattended"))) {
+        QCoreApplication core(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("Install Pro Tombrel"));
+        QFLog::createNewLog(QStringLiteral("Install Pro Tombrel"));
         QString folder = QFUserDefaults::standard().stringForKey(QStringLiteral("destination"));
         if (folder.isEmpty())
             folder = QFInstaller::userDestination();
@@ -30,6 +36,9 @@ int main(int argc, char *argv[])
         QFLog::finishWriting();
         return installed ? 0 : 1;
     }
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Install Pro Tombrel"));
+    QFLog::createNewLog(QStringLiteral("Install Pro Tombrel"));
     qfInstallWidgetAlerts();
     QFInstallerWizard wizard;
     wizard.show();
