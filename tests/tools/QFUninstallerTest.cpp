@@ -17,7 +17,11 @@ namespace {
 
 class QFUninstallerTest : public TempHomeTest {
 protected:
-    void SetUp() override { folders = foldersIn(home); }
+    void SetUp() override
+    {
+        folders = foldersIn(home);
+        QFLog::createNewLog(QStringLiteral("uninstaller_tests"));
+    }
     // The log's writer reads the environment; it must be idle before the next test's home changes it.
     void TearDown() override { QFLog::finishWriting(); }
 
@@ -44,6 +48,12 @@ protected:
         QDir().mkpath(QFileInfo(path).absolutePath());
         EXPECT_TRUE(QFile::link(target, path)) << path.toStdString();
         return path;
+    }
+
+    // A desktop entry as the installer writes it for that bundle.
+    static QByteArray desktopEntry(const QString &bundle)
+    {
+        return QStringLiteral("[Desktop Entry]\nType=Application\nName=Pro Tombrel\nExec=\"%1/Contents/MacOS/Pro Tombrel\" %F\n").arg(bundle).toUtf8();
     }
 
     QString systemctlLog() const
@@ -84,7 +94,7 @@ protected:
         QFInstallReceipt receipt;
         receipt.identifier = id;
         receipt.bundlePath = userBundle;
-        receipt.desktopEntry = file(home.file(QStringLiteral("Desktop entries/pro-tombrel.desktop")));
+        receipt.desktopEntry = file(home.file(QStringLiteral("Desktop entries/pro-tombrel.desktop")), desktopEntry(userBundle));
         receipt.iconPath = file(home.file(QStringLiteral("Icons/pro-tombrel.svg")));
         receipt.commandLink = link(home.file(QStringLiteral("bin/tombrel")), userBundle + QStringLiteral("/Contents/MacOS/tombrel"));
         const QString receiptFile = QFInstallReceipt::pathInFolder(f.userAppSupport, id);
@@ -386,4 +396,86 @@ TEST_F(QFUninstallerTest, UnattendedRunTakesItsBoxesFromTheArguments)
     expectGone(in.preferences, "preference file");
     expectThere(in.shared, "shared item");
     expectThere(in.kept, "user's item");
+}
+
+TEST_F(QFUninstallerTest, AReceiptTakesAwayOnlyWhatTheInstallerMade)
+{
+    const QString id = QStringLiteral("com.quenfield.ProTombrel");
+    const QString receiptFile = QFInstallReceipt::pathInFolder(folders.userAppSupport, id);
+    {
+        SCOPED_TRACE("a user's folder, a picture, another program's entry and a link that leads elsewhere");
+        QFInstallReceipt receipt;
+        receipt.identifier = id;
+        receipt.bundlePath = home.file(QStringLiteral("Videos/Wedding Edit.app"));
+        file(receipt.bundlePath + QStringLiteral("/Cut.prproj"));
+        receipt.desktopEntry = file(folders.userAppSupport + QStringLiteral("/applications/editor.desktop"),
+            "[Desktop Entry]\nType=Application\nName=Editor\nExec=/usr/bin/editor %F\n");
+        receipt.iconPath = file(home.file(QStringLiteral("Pictures/wedding.png")), "\x89PNG");
+        receipt.commandLink = link(home.file(QStringLiteral("bin/tombrel")), QStringLiteral("/usr/bin/true"));
+        ASSERT_TRUE(receipt.write(receiptFile));
+        QFUninstaller(setup()).beginUninstall({});
+        expectThere({ receipt.bundlePath + QStringLiteral("/Cut.prproj"), receipt.desktopEntry, receipt.iconPath, receipt.commandLink }, "foreign item");
+        const QStringList log = home.logMessages(QStringLiteral("uninstaller_tests"));
+        for (const QString &piece : { receipt.bundlePath, receipt.desktopEntry, receipt.iconPath, receipt.commandLink })
+            EXPECT_TRUE(log.contains(QStringLiteral("The receipt names %1, which is not a piece of the installation; left alone.").arg(piece)))
+                << piece.toStdString();
+    }
+    {
+        SCOPED_TRACE("pieces named like the installer's that lead elsewhere, next to the product's own bundle");
+        QFInstallReceipt receipt;
+        receipt.identifier = id;
+        receipt.bundlePath = makeBundle(folders.userApplications + QStringLiteral("/Pro Tombrel.app"), id);
+        file(receipt.bundlePath + QStringLiteral("/Contents/Resources/pro-tombrel.svg"), "<svg>ours</svg>");
+        receipt.desktopEntry = file(home.file(QStringLiteral("entries/pro-tombrel.desktop")), desktopEntry(home.file(QStringLiteral("Other.app"))));
+        receipt.iconPath = file(home.file(QStringLiteral("icons/pro-tombrel.svg")), "<svg>someone else's</svg>");
+        receipt.commandLink = link(home.file(QStringLiteral("bin2/tombrel")), home.file(QStringLiteral("Other.app/Contents/MacOS/tombrel")));
+        ASSERT_TRUE(receipt.write(receiptFile));
+        QFUninstaller(setup()).beginUninstall({});
+        EXPECT_FALSE(exists(receipt.bundlePath));
+        expectThere({ receipt.desktopEntry, receipt.iconPath, receipt.commandLink }, "foreign item");
+    }
+    {
+        SCOPED_TRACE("the installer's own pieces go, also once their bundle is gone");
+        QFInstallReceipt receipt;
+        receipt.identifier = id;
+        receipt.bundlePath = folders.userApplications + QStringLiteral("/Pro Tombrel.app");
+        receipt.desktopEntry = file(home.file(QStringLiteral("entries/pro-tombrel.desktop")), desktopEntry(receipt.bundlePath));
+        receipt.iconPath = file(home.file(QStringLiteral("icons/pro-tombrel.svg")), "<svg>ours</svg>");
+        QFile::remove(home.file(QStringLiteral("bin2/tombrel")));
+        receipt.commandLink = link(home.file(QStringLiteral("bin2/tombrel")), receipt.bundlePath + QStringLiteral("/Contents/MacOS/tombrel"));
+        ASSERT_TRUE(receipt.write(receiptFile));
+        QFUninstaller(setup()).beginUninstall({});
+        expectGone({ receipt.desktopEntry, receipt.iconPath, receipt.commandLink, receiptFile }, "installed item");
+    }
+}
+
+TEST_F(QFUninstallerTest, AnInstallationOfTheDebianPackageIsLeftToThePackageManager)
+{
+    const QString id = QStringLiteral("com.quenfield.ProTombrel");
+    folders.packageDatabase = home.file(QStringLiteral("machine/var/lib/dpkg"));
+    const QString packaged = makeBundle(folders.localApplications + QStringLiteral("/Pro Tombrel.app"), id);
+    file(folders.packageDatabase + QStringLiteral("/info/pro-tombrel.list"),
+        ("/.\n" + folders.localApplications + "\n" + packaged + "\n" + packaged + "/Contents\n/usr/bin/tombrel\n").toUtf8());
+    // The user's own pieces are not the package's: they go as always.
+    const QString cache = file(folders.userCaches + QStringLiteral("/com.quenfield.ProTombrel/a"));
+    const QString unit = file(folders.launchAgents + QStringLiteral("/com.quenfield.ProTombrel.service"), "[Unit]\n");
+
+    const std::optional<int> status = QFUninstaller::runCommandLine(
+        { QStringLiteral("Pro Tombrel Uninstaller"), QStringLiteral("-unattended"), QStringLiteral("YES") }, setup());
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 0);
+    EXPECT_TRUE(exists(packaged + QStringLiteral("/Contents/Info.plist")));
+    EXPECT_FALSE(trashNames().contains(QStringLiteral("Pro Tombrel.app")));
+    expectGone({ cache, unit }, "user's piece of the installation");
+    const QStringList log = home.logMessages(QStringLiteral("uninstaller_tests"));
+    EXPECT_TRUE(log.contains(QStringLiteral("%1 belongs to the package pro-tombrel; left to the package manager.").arg(packaged)))
+        << log.join(u'\n').toStdString();
+
+    QFUninstaller uninstaller(setup());
+    uninstaller.beginUninstall({});
+    ASSERT_EQ(uninstaller.packageNotes().size(), 1);
+    EXPECT_TRUE(uninstaller.packageNotes().first().contains(QStringLiteral("sudo apt remove pro-tombrel")));
+    EXPECT_TRUE(QFUninstaller::completeInformative(uninstaller.packageNotes()).startsWith(QLatin1String(QFUninstaller::kCompleteInformative)));
+    EXPECT_EQ(uninstaller.owningPackage(packaged + QStringLiteral("/")), QStringLiteral("pro-tombrel"));
+    EXPECT_TRUE(uninstaller.owningPackage(folders.localApplications + QStringLiteral("/Quenfield/Pro Tombrel.app")).isEmpty());
 }

@@ -16,6 +16,7 @@ QFUninstallFolders foldersIn(const QFTempHome &home)
     folders.localLibrary = machine + QStringLiteral("/usr/local/share");
     folders.localPrefs = machine + QStringLiteral("/etc/xdg");
     folders.localBin = machine + QStringLiteral("/usr/local/bin");
+    folders.packageDatabase = machine + QStringLiteral("/var/lib/dpkg");
     return folders;
 }
 

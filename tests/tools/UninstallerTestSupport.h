@@ -11,7 +11,8 @@
 
 namespace uninstalltest {
 
-// The standard folders of the temporary home, with the machine's folders moved into "machine/" of it.
+// The standard folders of the temporary home, with the machine's folders (and dpkg's database) moved into
+// "machine/" of it.
 QFUninstallFolders foldersIn(const QFTempHome &home);
 
 // Writes an application bundle (its Info.plist and executable) and returns its path.

@@ -173,16 +173,19 @@ void AppController::uninstall()
         m_windowMain->hide();
 
         auto trashed = std::make_shared<QStringList>();
+        auto notes = std::make_shared<QStringList>();
         QFUninstaller::Setup setup = m_setup;
-        m_worker = QThread::create([setup, options, trashed] {
+        m_worker = QThread::create([setup, options, trashed, notes] {
             QFException::guard("beginUninstall", [&] {
                 QFUninstaller uninstaller(setup);
                 uninstaller.beginUninstall(options);
                 *trashed = uninstaller.trashedItems();
+                *notes = uninstaller.packageNotes();
             });
         });
-        connect(m_worker, &QThread::finished, this, [this, trashed] {
+        connect(m_worker, &QThread::finished, this, [this, trashed, notes] {
             m_trashed = *trashed;
+            m_packageNotes = *notes;
             endProgress();
         });
         m_worker->start();
@@ -201,7 +204,7 @@ void AppController::endProgress()
     // The program ends once the message is answered; the event loop keeps running meanwhile.
     QPointer<AppController> self(this);
     QFAlert::alertSheetWithMessageText(QLatin1String(QFUninstaller::kCompleteMessage), QString(), QString(), QString(),
-        QLatin1String(QFUninstaller::kCompleteInformative), nullptr, false, [self](int) {
+        QFUninstaller::completeInformative(m_packageNotes), nullptr, false, [self](int) {
             if (self)
                 Q_EMIT self->quitRequested(0);
         });

@@ -61,4 +61,5 @@ private:
     QProgressBar *m_progressBar = nullptr;
     QThread *m_worker = nullptr;
     QStringList m_trashed;
+    QStringList m_packageNotes;
 };

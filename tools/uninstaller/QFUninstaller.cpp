@@ -11,7 +11,9 @@
 #include "tools/QFInstallReceipt.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QStandardPaths>
 
 #include <cstdio>
@@ -26,6 +28,8 @@ const QString kHelperJob = QStringLiteral("com.quenfield.ProTombrel");
 const QString kAutosaveJob = QStringLiteral("com.quenfield.ProTombrel.autosave");
 const QString kDesktopName = QStringLiteral("pro-tombrel");
 const QString kCommandName = QStringLiteral("tombrel");
+// The Debian package of the product (packaging/), whose files only the package manager removes.
+const QString kPackageName = QStringLiteral("pro-tombrel");
 
 bool isInside(const QString &path, const QString &folder)
 {
@@ -40,13 +44,58 @@ QString canonicalOfItem(const QString &path)
     return folder.isEmpty() ? QString() : folder + u'/' + info.fileName();
 }
 
-bool hasSuffix(const QString &path, const QStringList &suffixes)
+bool isRegularFile(const QString &path)
 {
-    for (const QString &suffix : suffixes) {
-        if (path.endsWith(suffix, Qt::CaseInsensitive))
+    const QFileInfo info(path);
+    return info.isFile() && !info.isSymLink();
+}
+
+// A desktop entry whose program lies in the bundle (the installer writes Exec="BUNDLE/Contents/MacOS/…").
+bool isDesktopEntryOf(const QString &entry, const QString &bundle)
+{
+    if (!entry.endsWith(QLatin1String(".desktop")) || !isRegularFile(entry))
+        return false;
+    QFile file(entry);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QString program = bundle + QStringLiteral("/Contents/MacOS/");
+    for (const QByteArray &line : file.read(256 * 1024).split('\n')) {
+        if (!line.startsWith("Exec="))
+            continue;
+        QString command = QString::fromUtf8(line.mid(5)).trimmed();
+        if (command.startsWith(u'"'))
+            command.remove(0, 1);
+        if (command.startsWith(program))
             return true;
     }
     return false;
+}
+
+// The icon the installer writes: pro-tombrel.svg or .png, a plain file, the bundle's own where the
+// bundle still carries it.
+bool isIconOf(const QString &icon, const QString &bundle)
+{
+    const QString name = QFileInfo(icon).fileName();
+    if ((name != kDesktopName + QStringLiteral(".svg") && name != kDesktopName + QStringLiteral(".png")) || !isRegularFile(icon))
+        return false;
+    QFile original(bundle + QStringLiteral("/Contents/Resources/") + name);
+    if (bundle.isEmpty() || !original.open(QIODevice::ReadOnly))
+        return true;
+    QFile written(icon);
+    return written.open(QIODevice::ReadOnly) && written.size() == original.size() && written.readAll() == original.readAll();
+}
+
+// A link named "tombrel" whose target lies inside the bundle.
+bool isLinkInto(const QString &link, const QString &bundle)
+{
+    const QFileInfo info(link);
+    if (info.fileName() != kCommandName || !info.isSymLink())
+        return false;
+    QString target = info.symLinkTarget();
+    if (target.isEmpty())
+        return false;
+    target = QDir::cleanPath(QDir::isAbsolutePath(target) ? target : info.absolutePath() + u'/' + target);
+    return target.startsWith(bundle + u'/');
 }
 
 // The argument domain alone ("-key value"): no settings file may start an uninstall unasked, and the
@@ -72,9 +121,9 @@ QFUninstallFolders QFUninstallFolders::standard()
     folders.localPrefs = QFLocalPaths::prefsDirectory(false);
     folders.localLibrary = QFLocalPaths::libraryDirectory(false);
     folders.launchAgents = QFLaunchd::jobFolder();
-    const QString home = QFLocalPaths::userDirectory();
-    folders.userBin = home.isEmpty() ? QString() : home + QStringLiteral("/.local/bin");
-    folders.localBin = QStringLiteral("/usr/local/bin");
+    folders.userBin = QFLocalPaths::pathForDirectory(QFLocalPaths::Directory::Binaries, true);
+    folders.localBin = QFLocalPaths::pathForDirectory(QFLocalPaths::Directory::Binaries, false);
+    folders.packageDatabase = QStringLiteral("/var/lib/dpkg");
     return folders;
 }
 
@@ -160,8 +209,8 @@ void QFUninstaller::uninstallProTombrel(const QFUninstallOptions &options)
         trashFile(applicationWithIdentifier(QStringLiteral("com.quenfield.SoftwareUpdate")));
 
     // The application at its standard places, and wherever the installer put it with its desktop pieces.
-    trashFile(f.localApplications + QStringLiteral("/Quenfield/Pro Tombrel.app"));
-    trashFile(f.localApplications + QStringLiteral("/Pro Tombrel.app"));
+    trashBundle(f.localApplications + QStringLiteral("/Quenfield/Pro Tombrel.app"));
+    trashBundle(f.localApplications + QStringLiteral("/Pro Tombrel.app"));
     const QStringList bundles = trashReceiptPieces(identifier);
     trashStandardDesktopPieces();
     trashFile(f.userAppSupport + QStringLiteral("/Quenfield/Pro Tombrel/Caches"));
@@ -217,8 +266,8 @@ void QFUninstaller::uninstallFCPTombrel(const QFUninstallOptions &options)
     }
     stopProcesses({ QStringLiteral("FCP Tombrel") });
 
-    trashFile(f.localApplications + QStringLiteral("/Quenfield/FCP Tombrel.app"));
-    trashFile(f.localApplications + QStringLiteral("/FCP Tombrel.app"));
+    trashBundle(f.localApplications + QStringLiteral("/Quenfield/FCP Tombrel.app"));
+    trashBundle(f.localApplications + QStringLiteral("/FCP Tombrel.app"));
     const QStringList bundles = trashReceiptPieces(productIdentifier(QFUninstallProduct::FCPTombrel));
     trashFile(f.userAppSupport + QStringLiteral("/Quenfield/FCP Tombrel/Caches"));
     trashFile(f.userCaches + QStringLiteral("/com.quenfield.fcptombrel"));
@@ -258,27 +307,42 @@ QStringList QFUninstaller::trashReceiptPieces(const QString &identifier)
         const std::optional<QFInstallReceipt> receipt = QFInstallReceipt::read(QFInstallReceipt::pathInFolder(support, identifier));
         if (!receipt || receipt->identifier != identifier)
             continue;
-        // A receipt is only a file in the user's folders: take from it nothing but pieces of the kinds
-        // the installer lays out, and never a folder of the system.
-        const auto trashPiece = [this](const QString &path, bool fits) {
-            if (path.isEmpty())
+        // A receipt is only a file in the user's folders: a piece it names goes only when it is what the
+        // installer made, and never when it is a folder of the system.
+        const QString bundle = receipt->bundlePath;
+        const QFileInfo bundleInfo(bundle);
+        const bool bundleThere = QFFileManager::existsNoFollow(bundle);
+        const bool bundleOurs = bundle.endsWith(QLatin1String(".app")) && bundleInfo.isDir() && !bundleInfo.isSymLink()
+            && QFBundle::bundleIdentifierOfBundle(bundle) == identifier;
+        // Pieces that lead into the bundle are ours when the bundle is, or when it is gone already.
+        const bool piecesOurs = bundle.endsWith(QLatin1String(".app")) && (bundleOurs || !bundleThere);
+        const bool entryOurs = piecesOurs && isDesktopEntryOf(receipt->desktopEntry, bundle);
+        const bool iconOurs = piecesOurs && isIconOf(receipt->iconPath, bundleOurs ? bundle : QString());
+        const bool linkOurs = piecesOurs && isLinkInto(receipt->commandLink, bundle);
+
+        const auto leave = [](const QString &path) {
+            QFLog::appendLog("The receipt names %@, which is not a piece of the installation; left alone.", path);
+        };
+        const auto trashPiece = [&](const QString &path, bool fits) {
+            if (path.isEmpty() || !QFFileManager::existsNoFollow(path))
                 return;
             if (!fits || QFLocalPaths::isPathSystemDirectory(path, true)) {
-                QFLog::appendLog("The receipt names %@, which is not a piece of the installation; left alone.", path);
+                leave(path);
                 return;
             }
             trashFile(path);
         };
-        const QString bundleIdentifier = QFBundle::bundleIdentifierOfBundle(receipt->bundlePath);
-        const bool isBundle = receipt->bundlePath.endsWith(QLatin1String(".app"))
-            && (bundleIdentifier.isEmpty() || bundleIdentifier == identifier);
-        trashPiece(receipt->bundlePath, isBundle);
-        if (isBundle && !receipt->bundlePath.isEmpty())
-            bundles << receipt->bundlePath;
-        trashPiece(receipt->desktopEntry, hasSuffix(receipt->desktopEntry, { QStringLiteral(".desktop") }));
-        trashPiece(receipt->iconPath, hasSuffix(receipt->iconPath, { QStringLiteral(".svg"), QStringLiteral(".png") }));
-        trashPiece(receipt->commandLink,
-            QFileInfo(receipt->commandLink).fileName() == kCommandName && QFileInfo(receipt->commandLink).isSymLink());
+        if (bundleThere) {
+            if (bundleOurs && !QFLocalPaths::isPathSystemDirectory(bundle, true)) {
+                trashBundle(bundle);
+                bundles << bundle;
+            } else {
+                leave(bundle);
+            }
+        }
+        trashPiece(receipt->desktopEntry, entryOurs);
+        trashPiece(receipt->iconPath, iconOurs);
+        trashPiece(receipt->commandLink, linkOurs);
     }
     return bundles;
 }
@@ -336,6 +400,65 @@ void QFUninstaller::trashStandardDesktopPieces()
     }
 }
 
+void QFUninstaller::trashBundle(const QString &path)
+{
+    if (isRefused(path) || !QFFileManager::existsNoFollow(path))
+        return;
+    const QString package = owningPackage(path);
+    if (package.isEmpty()) {
+        trashFile(path);
+        return;
+    }
+    // Trashing the package's bundle would leave its entry, icons and links dangling while the package
+    // manager still lists it as installed.
+    QFLog::appendLog("%@ belongs to the package %@; left to the package manager.", path, package);
+    m_packageNotes << QStringLiteral("%1 belongs to the package %2: remove it with the package manager (sudo apt remove %2).").arg(path, package);
+}
+
+QString QFUninstaller::owningPackage(const QString &path) const
+{
+    const QString database = m_setup.folders.packageDatabase;
+    if (database.isEmpty() || path.isEmpty())
+        return {};
+    const QString clean = QDir::cleanPath(path);
+    QFile list(database + QStringLiteral("/info/") + kPackageName + QStringLiteral(".list"));
+    if (list.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : list.readAll().split('\n')) {
+            if (QFile::decodeName(line) == clean)
+                return kPackageName;
+        }
+    }
+    // Another package (a renamed or repackaged one) may own it too.
+    const QString query = QStandardPaths::findExecutable(QStringLiteral("dpkg-query"));
+    if (query.isEmpty())
+        return {};
+    QProcess process;
+    QFTaskEx::prepareChildProcess(process);
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.start(query, { QStringLiteral("--admindir=") + database, QStringLiteral("--search"), QStringLiteral("--"), clean });
+    if (!process.waitForFinished(10000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        process.kill();
+        process.waitForFinished(1000);
+        return {};
+    }
+    // "package[, package…]: PATH"
+    for (const QByteArray &line : process.readAllStandardOutput().split('\n')) {
+        const QString text = QString::fromUtf8(line);
+        const qsizetype colon = text.indexOf(QLatin1String(": "));
+        if (colon > 0 && text.mid(colon + 2) == clean)
+            return text.left(colon).section(u',', 0, 0).trimmed();
+    }
+    return {};
+}
+
+QString QFUninstaller::completeInformative(const QStringList &packageNotes)
+{
+    QString text = QLatin1String(kCompleteInformative);
+    for (const QString &note : packageNotes)
+        text += u' ' + note;
+    return text;
+}
+
 QString QFUninstaller::applicationWithIdentifier(const QString &identifier) const
 {
     const QFUninstallFolders &f = m_setup.folders;
@@ -379,8 +502,9 @@ std::optional<int> QFUninstaller::runCommandLine(const QStringList &arguments, S
     QFUninstaller uninstaller(std::move(setup));
     uninstaller.beginUninstall(optionsFromArguments(arguments));
     // Without windows the message goes to the log; scripts also see it on standard output.
-    QFAlert::alertSheetWithMessageText(QLatin1String(kCompleteMessage), QLatin1String(kCompleteInformative), nullptr);
-    std::fputs(qPrintable(QStringLiteral("%1. %2\n").arg(QLatin1String(kCompleteMessage), QLatin1String(kCompleteInformative))), stdout);
+    const QString informative = completeInformative(uninstaller.packageNotes());
+    QFAlert::alertSheetWithMessageText(QLatin1String(kCompleteMessage), informative, nullptr);
+    std::fputs(qPrintable(QStringLiteral("%1. %2\n").arg(QLatin1String(kCompleteMessage), informative)), stdout);
     std::fflush(stdout);
     return 0;
 }

@@ -33,6 +33,7 @@ struct QFUninstallFolders {
     QString launchAgents;
     QString userBin;  // where a user's installation links "tombrel" (~/.local/bin)
     QString localBin; // where the machine's does (/usr/local/bin)
+    QString packageDatabase; // dpkg's administrative folder (/var/lib/dpkg), to tell the package's own files
 
     static QFUninstallFolders standard();
 };
@@ -68,6 +69,13 @@ public:
 
     // The items moved to the Trash by this object, in order.
     QStringList trashedItems() const { return m_trashed; }
+    // What was left to the package manager, one sentence each for the user ("… belongs to the package …").
+    QStringList packageNotes() const { return m_packageNotes; }
+    // The Debian package that installed the path (dpkg's file list of pro-tombrel, then dpkg-query), or
+    // a null string.
+    QString owningPackage(const QString &path) const;
+    // The final message's informative text: the Trash, and what the package manager must remove.
+    static QString completeInformative(const QStringList &packageNotes);
 
     // The command line's part: with "-unattended YES" the uninstall runs without windows, taking
     // "-removeConfig" and "-removeShared" (YES/NO, 1/0) from the arguments; the answer is the exit status.
@@ -88,9 +96,12 @@ private:
     void trashReceipts(const QString &identifier);
     void trashServiceJobs(const QStringList &jobs);
     void trashStandardDesktopPieces();
+    // trashFile for an application bundle, unless it belongs to a Debian package (then noted and left).
+    void trashBundle(const QString &path);
     QString applicationWithIdentifier(const QString &identifier) const;
     void removeFolderIfEmpty(const QString &path);
 
     Setup m_setup;
     QStringList m_trashed;
+    QStringList m_packageNotes;
 };
