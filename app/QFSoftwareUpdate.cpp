@@ -5,14 +5,24 @@
 #include "foundation/QFLog.h"
 #include "foundation/QFTaskEx.h"
 #include "foundation/platform/QFBundle.h"
+#include "foundation/platform/QFFileCopy.h"
 #include "foundation/platform/QFPropertyList.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QMetaType>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 const char *const kUpdaterName = "Quenfield Software Update.app";
+const char *const kPrivatePrefix = "quenfield-update-";
 
 qint64 bundleVersion(const QString &bundle)
 {
@@ -38,6 +48,20 @@ QString executableOfBundle(const QString &updater)
         return {};
     }
     return executable;
+}
+
+// Earlier private copies of this user: folders of the temporary folder that this user made for them
+// (owned by the user, closed to everyone else). Nobody else's folder is touched, nor a link.
+void removeEarlierCopies(const QString &temporary)
+{
+    const QStringList names = QDir(temporary).entryList({ QLatin1String(kPrivatePrefix) + u'*' }, QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QString &name : names) {
+        const QString folder = temporary + u'/' + name;
+        struct stat st;
+        if (::lstat(QFile::encodeName(folder).constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid()
+            && (st.st_mode & 077) == 0)
+            qfDiscardItem(folder);
+    }
 }
 
 } // namespace
@@ -81,11 +105,23 @@ QString QFSoftwareUpdate::updaterPath(const QString &installed, const QString &c
 {
     if (bundleVersion(installed) >= bundleVersion(carried))
         return installed;
-    const QString temporary = QFLocalPaths::tempDirectory() + u'/' + QString::fromLatin1(kUpdaterName);
-    if (QFFileManager::existsNoFollow(temporary))
-        QFFileManager::removeFile(temporary, false);
-    QFFileManager::copyFile(carried, temporary, false);
-    return temporary;
+    // The carried updater runs from a copy in a folder made for it alone (0700, a fresh name): in the
+    // shared temporary folder any other user could have put a bundle of theirs under a name known ahead.
+    const QString temporary = QFLocalPaths::tempDirectory();
+    removeEarlierCopies(temporary);
+    QByteArray pattern = QFile::encodeName(temporary + u'/' + QLatin1String(kPrivatePrefix) + QStringLiteral("XXXXXX"));
+    if (!::mkdtemp(pattern.data())) {
+        QFLog::appendLog("Unable to copy Software Update into %@: %@", temporary, QString::fromLocal8Bit(std::strerror(errno)));
+        return {};
+    }
+    const QString folder = QFile::decodeName(pattern);
+    const QString copy = folder + u'/' + QString::fromLatin1(kUpdaterName);
+    if (!QFFileManager::copyFile(carried, copy, false) || bundleVersion(copy) != bundleVersion(carried)) {
+        QFLog::appendLog("Unable to copy Software Update into %@.", folder);
+        qfDiscardItem(folder);
+        return {};
+    }
+    return copy;
 }
 
 bool QFSoftwareUpdate::automaticallyCheckForUpdates(const QString &updater)

@@ -3,7 +3,8 @@
 // Finds and starts the maker's updater, "Quenfield Software Update", which lies outside this program: the
 // check at start-up (unless "SUCheckAtStartup" is NO in com.quenfield.global.plist) and Help → Check for
 // Updates. The updater used is the installed one, or the copy carried in the application's Resources when
-// that one is newer (by CFBundleVersion), run from a copy in the temporary folder.
+// that one is newer (by CFBundleVersion), run from a copy in a fresh folder of the temporary folder that
+// only this user can enter.
 
 #include <QObject>
 #include <QString>
@@ -25,7 +26,8 @@ public:
     static QString installedUpdaterPath();
     static QString carriedUpdaterPath();
     static QString updaterPath();
-    // The updater to use between those two copies (the carried one copied to the temporary folder when newer).
+    // The updater to use between those two copies (the carried one copied into a private temporary folder
+    // when newer); empty, logged, when that copy cannot be made whole.
     static QString updaterPath(const QString &installed, const QString &carried);
 
     // Runs the updater with "-checkpath" and the application's bundle; false, logged, when it cannot.

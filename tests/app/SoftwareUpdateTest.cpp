@@ -7,6 +7,7 @@
 #include "foundation/QFLog.h"
 #include "foundation/platform/QFBundle.h"
 #include "foundation/platform/QFPropertyList.h"
+#include "tests/support/QFFullDisk.h"
 #include "tests/support/QFTempHome.h"
 
 #include <QDir>
@@ -15,6 +16,9 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -61,32 +65,64 @@ TEST_F(SoftwareUpdateTest, OnlyAnExplicitNoTurnsTheCheckAtStartupOff)
     EXPECT_FALSE(QFSoftwareUpdate::checksAtStartup());
 }
 
-TEST_F(SoftwareUpdateTest, ANewerCarriedUpdaterReplacesTheTemporaryCopyAndRunsFromThere)
+TEST_F(SoftwareUpdateTest, ANewerCarriedUpdaterRunsFromAPrivateCopyOfItsOwn)
 {
     const QString installed = updater(QStringLiteral("opt/Quenfield"), 3, QStringLiteral("installed.txt"));
     const QString carried = updater(QStringLiteral("App.app/Contents/Resources"), 5, QStringLiteral("carried.txt"));
-    // An older copy left in the temporary folder by an earlier run.
-    const QString temporary = QFLocalPaths::tempDirectory() + QStringLiteral("/Quenfield Software Update.app");
-    QFile::remove(temporary + QStringLiteral("/Contents/Info.plist"));
-    updater(QStringLiteral("older"), 1, QStringLiteral("older.txt"));
-    ASSERT_TRUE(QDir().mkpath(QFileInfo(temporary).absolutePath()));
-    QDir(temporary).removeRecursively();
-    ASSERT_TRUE(QDir().rename(home.file(QStringLiteral("older/Quenfield Software Update.app")), temporary));
+    // Another user got to the shared temporary folder first, under the name an updater copy would take.
+    const QString planted = QFLocalPaths::tempDirectory() + QStringLiteral("/Quenfield Software Update.app");
+    updater(QStringLiteral("planted"), 9, QStringLiteral("planted.txt"));
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(planted).absolutePath()));
+    QDir(planted).removeRecursively();
+    ASSERT_TRUE(QDir().rename(home.file(QStringLiteral("planted/Quenfield Software Update.app")), planted));
 
     const QString chosen = QFSoftwareUpdate::updaterPath(installed, carried);
-    EXPECT_EQ(chosen, temporary);
+    ASSERT_FALSE(chosen.isEmpty());
+    EXPECT_NE(chosen, planted);
+    const QString folder = QFileInfo(chosen).absolutePath();
+    EXPECT_EQ(QFileInfo(folder).absolutePath(), QFLocalPaths::tempDirectory());
+    struct stat st;
+    ASSERT_EQ(::lstat(QFile::encodeName(folder).constData(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << "only this user may enter it";
+    EXPECT_EQ(st.st_uid, ::geteuid());
     EXPECT_EQ(QFBundle::infoDictionaryOfBundle(chosen).value(QStringLiteral("CFBundleVersion")).toString(), QStringLiteral("5"));
     ASSERT_TRUE(QFSoftwareUpdate::automaticallyCheckForUpdates(chosen));
     EXPECT_EQ(recorded(QStringLiteral("carried.txt")), (QStringLiteral("-checkpath ") + QFBundle::mainBundlePath()).trimmed());
-    QDir(temporary).removeRecursively();
+    EXPECT_FALSE(QFileInfo::exists(home.file(QStringLiteral("planted.txt"))));
+    EXPECT_EQ(QFBundle::infoDictionaryOfBundle(planted).value(QStringLiteral("CFBundleVersion")).toString(), QStringLiteral("9"))
+        << "somebody else's bundle is not ours to remove";
+
+    // The next run makes a fresh folder and takes the earlier copy away.
+    const QString again = QFSoftwareUpdate::updaterPath(installed, carried);
+    EXPECT_NE(QFileInfo(again).absolutePath(), folder);
+    EXPECT_FALSE(QFileInfo::exists(folder));
+    QDir(QFileInfo(again).absolutePath()).removeRecursively();
 
     // The same version or an older carried one: the installed updater, wherever it is.
     EXPECT_EQ(QFSoftwareUpdate::updaterPath(installed, updater(QStringLiteral("Old.app/Contents/Resources"), 3, QStringLiteral("old.txt"))), installed);
     EXPECT_EQ(QFSoftwareUpdate::updaterPath(home.file(QStringLiteral("nowhere.app")), home.file(QStringLiteral("neither.app"))),
         home.file(QStringLiteral("nowhere.app")));
-    EXPECT_FALSE(QFileInfo::exists(temporary));
     ASSERT_TRUE(QFSoftwareUpdate::launchSoftwareUpdate(installed));
     EXPECT_EQ(recorded(QStringLiteral("installed.txt")), QString());
+}
+
+TEST_F(SoftwareUpdateTest, ACarriedUpdaterThatCannotBeCopiedWholeIsNotRun)
+{
+    const QString installed = updater(QStringLiteral("opt/Quenfield"), 3, QStringLiteral("installed.txt"));
+    const QString carried = updater(QStringLiteral("App.app/Contents/Resources"), 5, QStringLiteral("carried.txt"));
+    home.write(QStringLiteral("App.app/Contents/Resources/Quenfield Software Update.app/Contents/Resources/data"), QByteArray(2 << 20, 'x'));
+    const QStringList before = QDir(QFLocalPaths::tempDirectory()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    QString chosen;
+    {
+        QFFullDisk full(1 << 20);
+        chosen = QFSoftwareUpdate::updaterPath(installed, carried);
+    }
+    EXPECT_TRUE(chosen.isEmpty()) << chosen.toStdString();
+    EXPECT_EQ(QDir(QFLocalPaths::tempDirectory()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), before)
+        << "nothing half copied is left behind";
+    EXPECT_FALSE(QFSoftwareUpdate::automaticallyCheckForUpdates(chosen));
+    EXPECT_TRUE(home.logMessages(kLog).contains(QStringLiteral("Unable to launch Software Update - path doesn't exist")));
 }
 
 TEST_F(SoftwareUpdateTest, AnUpdaterThatCannotRunIsLoggedWithItsReason)
