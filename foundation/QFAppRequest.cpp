@@ -1,11 +1,35 @@
 #include "foundation/QFAppRequest.h"
 
+#include "foundation/QFLog.h"
 #include "foundation/QFTaskEx.h"
 #include "foundation/platform/QFBundle.h"
 
 #include <QFileInfo>
+#include <QThread>
+
+#include <atomic>
 
 namespace {
+
+std::atomic<int> s_retryPauseMs { 2000 };
+
+// A start can fail for a moment (an update replacing the bundle, no process slot free), so it is tried
+// again before the request is given up.
+bool startApplication(const QStringList &arguments, const QString &request)
+{
+    const QString executable = QFAppRequest::mainExecutablePath();
+    for (int attempt = 1;; ++attempt) {
+        if (QFTaskEx::runTaskAndReturn(executable, arguments))
+            return true;
+        if (attempt == QFAppRequest::kStartAttempts)
+            break;
+        QFLog::appendLog("Unable to start %@ to %@ (attempt %i of %i); trying again.", executable, request, attempt,
+            QFAppRequest::kStartAttempts);
+        QThread::msleep(unsigned(qMax(0, s_retryPauseMs.load()) * attempt));
+    }
+    QFLog::appendLog("Unable to start %@ to %@ after %i attempts; giving up.", executable, request, QFAppRequest::kStartAttempts);
+    return false;
+}
 
 QString encodePath(const QString &path)
 {
@@ -65,12 +89,18 @@ QString QFAppRequest::mainExecutablePath()
 
 bool QFAppRequest::requestUpload(const QString &path)
 {
-    return QFTaskEx::runTaskAndReturn(mainExecutablePath(), { QStringLiteral("-upload"), path });
+    return startApplication({ QStringLiteral("-upload"), path }, qfFormat("upload %@", path));
 }
 
 bool QFAppRequest::requestRemoveRemote(const QStringList &paths)
 {
     if (paths.isEmpty())
         return false;
-    return QFTaskEx::runTaskAndReturn(mainExecutablePath(), { QStringLiteral("-removeRemote"), encodeRemotePathList(paths) });
+    return startApplication({ QStringLiteral("-removeRemote"), encodeRemotePathList(paths) },
+        qfFormat("remove the Dropbox copies of %@", paths.join(QStringLiteral(", "))));
+}
+
+void QFAppRequest::setRetryPause(int milliseconds)
+{
+    s_retryPauseMs = milliseconds;
 }

@@ -11,6 +11,9 @@
 #include <QFile>
 #include <QTest>
 
+#include <atomic>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -73,12 +76,49 @@ TEST_F(QFAppRequestTest, TheMainExecutableIsTheSiblingOfTheHelpersBundle)
     EXPECT_EQ(QFAppRequest::mainExecutablePath(), home.file(QStringLiteral("Pro Tombrel.app/Contents/MacOS/Pro Tombrel")));
 }
 
-TEST_F(QFAppRequestTest, AMissingExecutableIsOnlyLogged)
+TEST_F(QFAppRequestTest, AStartThatFailsIsLoggedAndTriedAgainBeforeTheRequestIsGivenUp)
 {
+    QFAppRequest::setRetryPause(1);
     EXPECT_FALSE(QFAppRequest::requestUpload(QStringLiteral("/P/Cut.00001.fcp")));
     EXPECT_FALSE(QFAppRequest::requestRemoveRemote({ QStringLiteral("/P/a,b.fcp") }));
-    const QString line = QStringLiteral("Error: %1 is not executable").arg(QFAppRequest::mainExecutablePath());
-    EXPECT_EQ(helperLogMessages(home).count(line), 2);
+    QFAppRequest::setRetryPause(2000);
+    const QString executable = QFAppRequest::mainExecutablePath();
+    const QStringList log = helperLogMessages(home);
+    EXPECT_EQ(log.count(QStringLiteral("Error: %1 is not executable").arg(executable)), 2 * QFAppRequest::kStartAttempts);
+    const struct {
+        const char *request;
+    } cases[] = { { "upload /P/Cut.00001.fcp" }, { "remove the Dropbox copies of /P/a,b.fcp" } };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.request);
+        const QString request = QString::fromUtf8(c.request);
+        for (int attempt = 1; attempt < QFAppRequest::kStartAttempts; ++attempt) {
+            EXPECT_TRUE(log.contains(QStringLiteral("Unable to start %1 to %2 (attempt %3 of %4); trying again.")
+                                         .arg(executable, request)
+                                         .arg(attempt)
+                                         .arg(QFAppRequest::kStartAttempts)))
+                << qPrintable(log.join(u'\n'));
+        }
+        EXPECT_TRUE(log.contains(
+            QStringLiteral("Unable to start %1 to %2 after %3 attempts; giving up.").arg(executable, request).arg(QFAppRequest::kStartAttempts)));
+    }
+}
+
+TEST_F(QFAppRequestTest, AnApplicationThatCanBeStartedAgainGetsTheRequest)
+{
+    // The bundle is being replaced (an update): the first start fails, the next one finds the new program.
+    QFAppRequest::setRetryPause(3000);
+    std::atomic<bool> handed { false };
+    std::thread request([&] { handed = QFAppRequest::requestUpload(QStringLiteral("/P/Cut.00002.fcp")); });
+    const QString first = QStringLiteral("Unable to start %1 to upload /P/Cut.00002.fcp (attempt 1 of %2); trying again.")
+                              .arg(QFAppRequest::mainExecutablePath())
+                              .arg(QFAppRequest::kStartAttempts);
+    const bool failedOnce = QTest::qWaitFor([&] { return helperLogMessages(home).contains(first); }, 10000);
+    const QString record = installRecordingApplication(QStringLiteral("Pro Tombrel.app/Contents/MacOS/Pro Tombrel"));
+    request.join();
+    QFAppRequest::setRetryPause(2000);
+    EXPECT_TRUE(failedOnce);
+    EXPECT_TRUE(handed);
+    EXPECT_EQ(waitForRecord(record), QByteArray("-upload\n/P/Cut.00002.fcp\n"));
 }
 
 TEST_F(QFAppRequestTest, TheApplicationIsStartedWithTheRequestAndTheEncodedList)
