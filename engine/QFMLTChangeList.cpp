@@ -1,0 +1,639 @@
+#include "engine/QFMLTChangeList.h"
+
+#include "engine/QFMLTComparison.h"
+#include "engine/QFMLTModelReader.h"
+#include "foundation/platform/QFFormat.h"
+
+#include <algorithm>
+#include <cmath>
+#include <deque>
+
+namespace QFMLTCompare {
+
+namespace {
+
+constexpr qsizetype kLongestValue = 40;
+// Tracks are aligned by a longest common subsequence; beyond this many pairs they are paired in order.
+constexpr size_t kLargestAlignment = 1000000;
+
+QString shortened(const std::string &value)
+{
+    const QString full = text(value);
+    return full.size() > kLongestValue ? full.left(kLongestValue) + QChar(0x2026) : full;
+}
+
+// "0=0 0 1280 720 1" and "00:00:00.000=0 0 1280 720 1.000000" say the same: times as frames, numbers as numbers.
+std::string normalised(const std::string &value, double fps)
+{
+    std::string result;
+    size_t from = 0;
+    while (from <= value.size()) {
+        const size_t end = std::min(value.find(';', from), value.size());
+        std::string_view keyframe(value.data() + from, end - from);
+        const size_t equals = keyframe.find('=');
+        if (equals != std::string_view::npos) {
+            std::string_view time = keyframe.substr(0, equals);
+            std::string type;
+            while (!time.empty() && !std::isdigit(static_cast<unsigned char>(time.back()))) {
+                type.insert(type.begin(), time.back());
+                time.remove_suffix(1);
+            }
+            if (const auto frames = QFMLTRead::frames(time, fps)) {
+                result += std::to_string(*frames) + type + '=';
+                keyframe.remove_prefix(equals + 1);
+            }
+        }
+        size_t at = 0;
+        while (at < keyframe.size()) {
+            const size_t space = std::min(keyframe.find(' ', at), keyframe.size());
+            const std::string_view token = keyframe.substr(at, space - at);
+            if (const auto n = QFMLTRead::number(token)) {
+                char buffer[32];
+                result.append(buffer, size_t(std::snprintf(buffer, sizeof buffer, "%.6g", *n)));
+            } else {
+                result += token;
+            }
+            if (space < keyframe.size())
+                result += ' ';
+            at = space + 1;
+        }
+        if (end >= value.size())
+            break;
+        result += ';';
+        from = end + 1;
+    }
+    return result;
+}
+
+bool isKeyframed(const std::string &value)
+{
+    const size_t equals = value.find('=');
+    if (equals == std::string::npos || equals == 0)
+        return false;
+    bool digit = false;
+    for (size_t i = 0; i < equals; ++i) {
+        const char c = value[i];
+        if (std::isdigit(static_cast<unsigned char>(c)))
+            digit = true;
+        else if (c != ':' && c != '.' && c != ',' && c != ';' && i + 1 < equals)
+            return false;
+    }
+    return digit;
+}
+
+QString frameText(const Model &model, qint64 frames)
+{
+    return frames < 0 ? QStringLiteral("none") : model.timecode(frames);
+}
+
+} // namespace
+
+QString text(const std::string &value)
+{
+    return QString::fromUtf8(value.data(), qsizetype(value.size()));
+}
+
+Comparer::Comparer(const Model &older, const Model &newer)
+    : m_old(older)
+    , m_new(newer)
+{
+    m_manySequences = older.sequences.size() > 1 || newer.sequences.size() > 1;
+}
+
+int Comparer::keyId(const std::string &key)
+{
+    return m_keyIds.emplace(key, int(m_keyIds.size())).first->second;
+}
+
+QString Comparer::oldName(int source) const
+{
+    return source >= 0 && size_t(source) < m_old.sources.size() ? text(m_old.sources[size_t(source)].name) : QString();
+}
+
+QString Comparer::newName(int source) const
+{
+    return source >= 0 && size_t(source) < m_new.sources.size() ? text(m_new.sources[size_t(source)].name) : QString();
+}
+
+QString Comparer::where(const Model::Sequence &sequence) const
+{
+    return m_manySequences ? qfFormat(" in sequence %@", text(sequence.name)) : QString();
+}
+
+QStringList Comparer::run()
+{
+    compareProject();
+    compareBin();
+    compareSequences();
+    m_lines += m_markerLines;
+    if (m_lines.size() > QFMLTChangeList::kLineLimit) {
+        const qsizetype more = m_lines.size() - QFMLTChangeList::kLineLimit;
+        m_lines.resize(QFMLTChangeList::kLineLimit);
+        m_lines << qfFormat("%i more changes", qint64(more));
+    }
+    return m_lines;
+}
+
+void Comparer::compareProject()
+{
+    if (m_old.profile != m_new.profile)
+        m_lines << qfFormat("Project profile changed from %@ to %@", text(m_old.profile), text(m_new.profile));
+    if (m_old.notes != m_new.notes)
+        m_lines << QStringLiteral("Project notes changed");
+}
+
+void Comparer::compareBin()
+{
+    const auto folderPath = [](const Model &model, int folder) {
+        std::string path;
+        for (int depth = 0; folder >= 0 && size_t(folder) < model.folders.size() && depth < 64; ++depth) {
+            path = model.folders[size_t(folder)].name + '/' + path;
+            folder = model.folders[size_t(folder)].parent;
+        }
+        return path;
+    };
+    // Folders: by their path of names; what is left, by id under the same parent (a rename).
+    m_oldFolderToNew.assign(m_old.folders.size(), -1);
+    std::vector<int> newToOld(m_new.folders.size(), -1);
+    std::unordered_map<std::string, std::deque<int>> oldByPath;
+    for (size_t i = 0; i < m_old.folders.size(); ++i)
+        oldByPath[folderPath(m_old, int(i))].push_back(int(i));
+    for (size_t i = 0; i < m_new.folders.size(); ++i) {
+        auto found = oldByPath.find(folderPath(m_new, int(i)));
+        if (found == oldByPath.end() || found->second.empty())
+            continue;
+        newToOld[i] = found->second.front();
+        m_oldFolderToNew[size_t(found->second.front())] = int(i);
+        found->second.pop_front();
+    }
+    for (size_t i = 0; i < m_new.folders.size(); ++i) {
+        for (size_t j = 0; newToOld[i] < 0 && j < m_old.folders.size(); ++j) {
+            if (m_oldFolderToNew[j] < 0 && m_old.folders[j].id == m_new.folders[i].id) {
+                newToOld[i] = int(j);
+                m_oldFolderToNew[j] = int(i);
+            }
+        }
+    }
+    for (size_t i = 0; i < m_new.folders.size(); ++i) {
+        if (newToOld[i] < 0)
+            m_lines << qfFormat("New bin %@ added", text(m_new.folders[i].name));
+        else if (m_old.folders[size_t(newToOld[i])].name != m_new.folders[i].name)
+            m_lines << qfFormat("Bin %@ renamed to %@", text(m_old.folders[size_t(newToOld[i])].name), text(m_new.folders[i].name));
+    }
+
+    // Clips: by key, in bin order; then a file whose content changed (same media), then one moved (same content).
+    std::vector<int> newToOldClip(m_new.sources.size(), -1);
+    std::vector<bool> oldTaken(m_old.sources.size(), false);
+    std::unordered_map<std::string, std::deque<int>> oldByKey;
+    for (size_t i = 0; i < m_old.sources.size(); ++i) {
+        if (m_old.sources[i].inBin)
+            oldByKey[m_old.sources[i].key].push_back(int(i));
+    }
+    for (size_t i = 0; i < m_new.sources.size(); ++i) {
+        if (!m_new.sources[i].inBin)
+            continue;
+        auto found = oldByKey.find(m_new.sources[i].key);
+        if (found != oldByKey.end() && !found->second.empty()) {
+            newToOldClip[i] = found->second.front();
+            oldTaken[size_t(found->second.front())] = true;
+            found->second.pop_front();
+        }
+    }
+    const auto pairBy = [&](std::string Model::Source::*field) {
+        std::unordered_map<std::string, std::deque<int>> byField;
+        for (size_t i = 0; i < m_old.sources.size(); ++i) {
+            const Model::Source &source = m_old.sources[i];
+            if (source.inBin && !oldTaken[i] && !source.sequence && !(source.*field).empty())
+                byField[source.*field].push_back(int(i));
+        }
+        for (size_t i = 0; i < m_new.sources.size(); ++i) {
+            const Model::Source &source = m_new.sources[i];
+            if (!source.inBin || newToOldClip[i] >= 0 || source.sequence || (source.*field).empty())
+                continue;
+            auto found = byField.find(source.*field);
+            if (found == byField.end() || found->second.empty())
+                continue;
+            newToOldClip[i] = found->second.front();
+            oldTaken[size_t(found->second.front())] = true;
+            found->second.pop_front();
+        }
+    };
+    pairBy(&Model::Source::resource);
+    pairBy(&Model::Source::hash);
+
+    // Timeline clips are told apart by the keys of what they show; a clip matched under another key keeps its own.
+    std::unordered_map<std::string, std::string> renamedKeys;
+    for (size_t i = 0; i < m_new.sources.size(); ++i) {
+        if (newToOldClip[i] >= 0 && m_old.sources[size_t(newToOldClip[i])].key != m_new.sources[i].key)
+            renamedKeys.emplace(m_old.sources[size_t(newToOldClip[i])].key, m_new.sources[i].key);
+    }
+    m_newKeys.reserve(m_new.sources.size());
+    for (const Model::Source &source : m_new.sources)
+        m_newKeys.push_back(keyId(source.key));
+    m_oldKeys.reserve(m_old.sources.size());
+    for (const Model::Source &source : m_old.sources) {
+        const auto renamed = renamedKeys.find(source.key);
+        m_oldKeys.push_back(keyId(renamed == renamedKeys.end() ? source.key : renamed->second));
+    }
+
+    for (size_t i = 0; i < m_new.sources.size(); ++i) {
+        const Model::Source &now = m_new.sources[i];
+        if (!now.inBin)
+            continue;
+        const QString name = text(now.name);
+        if (newToOldClip[i] < 0) {
+            if (!now.sequence)
+                m_lines << qfFormat("New clip %@ added to the bin", name);
+            continue;
+        }
+        const Model::Source &was = m_old.sources[size_t(newToOldClip[i])];
+        // A sequence's own lines tell its name.
+        if (was.name != now.name && !now.sequence)
+            m_lines << qfFormat("Clip %@ renamed to %@", text(was.name), name);
+        const int folder = was.folder >= 0 && size_t(was.folder) < m_oldFolderToNew.size() ? m_oldFolderToNew[size_t(was.folder)] : -1;
+        if (folder != now.folder || (was.folder >= 0 && folder < 0)) {
+            if (now.folder >= 0)
+                m_lines << qfFormat("Clip %@ moved to bin %@", name, text(m_new.folders[size_t(now.folder)].name));
+            else
+                m_lines << qfFormat("Clip %@ moved to the top of the bin", name);
+        }
+        if (!was.resource.empty() && !now.resource.empty() && was.resource != now.resource) {
+            const size_t slash = now.resource.find_last_of('/');
+            m_lines << qfFormat("Clip %@ now uses %@", name, text(slash == std::string::npos ? now.resource : now.resource.substr(slash + 1)));
+        } else if (!was.hash.empty() && !now.hash.empty() && was.hash != now.hash) {
+            m_lines << qfFormat("Media of clip %@ changed", name);
+        }
+        QStringList markers;
+        compareMarkers(was.markers, now.markers, name, markers);
+        m_markerLines += markers;
+    }
+    for (size_t i = 0; i < m_old.sources.size(); ++i) {
+        if (m_old.sources[i].inBin && !oldTaken[i] && !m_old.sources[i].sequence)
+            m_lines << qfFormat("Clip %@ removed from the bin", text(m_old.sources[i].name));
+    }
+    for (size_t i = 0; i < m_old.folders.size(); ++i) {
+        if (m_oldFolderToNew[i] < 0)
+            m_lines << qfFormat("Bin %@ removed", text(m_old.folders[i].name));
+    }
+}
+
+void Comparer::compareSequences()
+{
+    std::vector<int> newToOld(m_new.sequences.size(), -1);
+    std::vector<bool> oldTaken(m_old.sequences.size(), false);
+    std::unordered_map<std::string, int> oldByUuid;
+    for (size_t i = 0; i < m_old.sequences.size(); ++i)
+        oldByUuid.emplace(m_old.sequences[i].uuid, int(i));
+    for (size_t i = 0; i < m_new.sequences.size(); ++i) {
+        const auto found = oldByUuid.find(m_new.sequences[i].uuid);
+        if (found != oldByUuid.end() && !oldTaken[size_t(found->second)]) {
+            newToOld[i] = found->second;
+            oldTaken[size_t(found->second)] = true;
+        }
+    }
+    // A project saved by an editor that numbers its sequences for the first time: its one timeline is the first.
+    if (m_old.sequences.size() == 1 && !oldTaken[0] && m_old.sequences[0].uuid.empty() && !m_new.sequences.empty()
+        && newToOld[0] < 0) {
+        newToOld[0] = 0;
+        oldTaken[0] = true;
+    }
+    for (size_t i = 0; i < m_new.sequences.size(); ++i) {
+        if (newToOld[i] < 0)
+            m_lines << qfFormat("New sequence %@ added", text(m_new.sequences[i].name));
+        else
+            compareSequence(m_old.sequences[size_t(newToOld[i])], m_new.sequences[i]);
+    }
+    for (size_t i = 0; i < m_old.sequences.size(); ++i) {
+        if (!oldTaken[i])
+            m_lines << qfFormat("Sequence %@ removed", text(m_old.sequences[i].name));
+    }
+}
+
+std::vector<std::pair<int, int>> Comparer::alignTracks(const Model::Sequence &older, const Model::Sequence &newer) const
+{
+    const size_t n = older.tracks.size();
+    const size_t m = newer.tracks.size();
+    const auto same = [&](size_t i, size_t j) {
+        return older.tracks[i].audio == newer.tracks[j].audio && older.tracks[i].name == newer.tracks[j].name;
+    };
+    // Anchors: the longest common subsequence of (kind, name).
+    std::vector<std::pair<int, int>> anchors;
+    if (n * m <= kLargestAlignment) {
+        std::vector<std::vector<int>> length(n + 1, std::vector<int>(m + 1, 0));
+        for (size_t i = n; i-- > 0;) {
+            for (size_t j = m; j-- > 0;)
+                length[i][j] = same(i, j) ? length[i + 1][j + 1] + 1 : std::max(length[i + 1][j], length[i][j + 1]);
+        }
+        for (size_t i = 0, j = 0; i < n && j < m;) {
+            if (same(i, j)) {
+                anchors.emplace_back(int(i), int(j));
+                ++i;
+                ++j;
+            } else if (length[i + 1][j] >= length[i][j + 1]) {
+                ++i;
+            } else {
+                ++j;
+            }
+        }
+    }
+    anchors.emplace_back(int(n), int(m));
+    // Between anchors, tracks of the same kind pair in order: a renamed or changed track.
+    std::vector<std::pair<int, int>> alignment;
+    int i = 0;
+    int j = 0;
+    for (const auto &[ai, aj] : anchors) {
+        std::vector<int> olds;
+        std::vector<int> news;
+        for (; i < ai; ++i)
+            olds.push_back(i);
+        for (; j < aj; ++j)
+            news.push_back(j);
+        std::vector<bool> oldUsed(olds.size(), false);
+        for (int nj : news) {
+            bool paired = false;
+            for (size_t k = 0; k < olds.size() && !paired; ++k) {
+                if (!oldUsed[k] && older.tracks[size_t(olds[k])].audio == newer.tracks[size_t(nj)].audio) {
+                    // Old tracks skipped over are gone.
+                    for (size_t r = 0; r < k; ++r) {
+                        if (!oldUsed[r]) {
+                            alignment.emplace_back(olds[r], -1);
+                            oldUsed[r] = true;
+                        }
+                    }
+                    alignment.emplace_back(olds[k], nj);
+                    oldUsed[k] = true;
+                    paired = true;
+                }
+            }
+            if (!paired)
+                alignment.emplace_back(-1, nj);
+        }
+        for (size_t k = 0; k < olds.size(); ++k) {
+            if (!oldUsed[k])
+                alignment.emplace_back(olds[k], -1);
+        }
+        if (ai < int(n) && aj < int(m)) {
+            alignment.emplace_back(ai, aj);
+            i = ai + 1;
+            j = aj + 1;
+        }
+    }
+    return alignment;
+}
+
+void Comparer::compareSequence(const Model::Sequence &older, const Model::Sequence &newer)
+{
+    const QString sequenceName = text(newer.name);
+    if (older.name != newer.name)
+        m_lines << qfFormat("Sequence %@ renamed to %@", text(older.name), sequenceName);
+    compareFilters(older.filters, newer.filters, qfFormat("sequence %@", sequenceName), m_lines);
+
+    const QString in = where(newer);
+    const std::vector<std::pair<int, int>> alignment = alignTracks(older, newer);
+    for (const auto &[o, n] : alignment) {
+        if (o < 0) {
+            m_lines << qfFormat("Track %@ added", text(newer.tracks[size_t(n)].label)) + in;
+            continue;
+        }
+        if (n < 0) {
+            m_lines << qfFormat("Track %@ removed", text(older.tracks[size_t(o)].label)) + in;
+            continue;
+        }
+        const Model::Track &was = older.tracks[size_t(o)];
+        const Model::Track &now = newer.tracks[size_t(n)];
+        const QString label = text(now.label);
+        if (was.name != now.name && was.label != now.label)
+            m_lines << qfFormat("Track %@ renamed to %@", text(was.label), label) + in;
+        if (was.muted != now.muted)
+            m_lines << qfFormat(now.muted ? "Track %@ muted" : "Track %@ unmuted", label) + in;
+        if (was.hidden != now.hidden)
+            m_lines << qfFormat(now.hidden ? "Track %@ hidden" : "Track %@ shown", label) + in;
+        if (was.locked != now.locked)
+            m_lines << qfFormat(now.locked ? "Track %@ locked" : "Track %@ unlocked", label) + in;
+        QStringList filterLines;
+        compareFilters(was.filters, now.filters, qfFormat("track %@", label), filterLines);
+        for (const QString &line : filterLines)
+            m_lines << line + in;
+    }
+
+    std::vector<Event> events = clipEvents(*this, older, newer, alignment);
+    std::stable_sort(events.begin(), events.end(), [](const Event &a, const Event &b) {
+        return a.time != b.time ? a.time < b.time : a.track != b.track ? a.track < b.track : a.serial < b.serial;
+    });
+    for (const Event &event : events)
+        m_lines << event.line;
+
+    compareCompositions(older, newer, alignment, m_lines);
+    compareMarkers(older.markers, newer.markers, QString(), m_markerLines);
+}
+
+void Comparer::compareCompositions(const Model::Sequence &older, const Model::Sequence &newer,
+    const std::vector<std::pair<int, int>> &alignment, QStringList &lines) const
+{
+    const QString in = where(newer);
+    std::vector<int> oldTrackToNew(older.tracks.size(), -2);
+    for (const auto &[o, n] : alignment) {
+        if (o >= 0)
+            oldTrackToNew[size_t(o)] = n < 0 ? -2 - o : n;
+    }
+    const auto mapped = [&](int track) { return track < 0 || size_t(track) >= oldTrackToNew.size() ? -1 : oldTrackToNew[size_t(track)]; };
+    const auto label = [](const Model::Sequence &sequence, int track) {
+        return track >= 0 && size_t(track) < sequence.tracks.size() ? text(sequence.tracks[size_t(track)].label) : QStringLiteral("Black");
+    };
+    std::unordered_map<std::string, std::deque<int>> oldByKey;
+    const auto keyOf = [](const Model::Composition &c, int from, int onto) {
+        return c.kind + '\n' + std::to_string(from) + '\n' + std::to_string(onto);
+    };
+    for (size_t i = 0; i < older.compositions.size(); ++i) {
+        const Model::Composition &c = older.compositions[i];
+        oldByKey[keyOf(c, mapped(c.from), mapped(c.onto))].push_back(int(i));
+    }
+    std::vector<bool> oldTaken(older.compositions.size(), false);
+    for (const Model::Composition &now : newer.compositions) {
+        const QString kind = text(now.kind);
+        const QString from = label(newer, now.from);
+        const QString onto = label(newer, now.onto);
+        auto found = oldByKey.find(keyOf(now, now.from, now.onto));
+        if (found == oldByKey.end() || found->second.empty()) {
+            lines << qfFormat("Transition %@ added from track %@ onto track %@ at %@", kind, from, onto, m_new.timecode(now.start)) + in;
+            continue;
+        }
+        // Of several alike, the nearest in time.
+        auto nearest = std::min_element(found->second.begin(), found->second.end(), [&](int a, int b) {
+            return std::llabs(older.compositions[size_t(a)].start - now.start) < std::llabs(older.compositions[size_t(b)].start - now.start);
+        });
+        const Model::Composition &was = older.compositions[size_t(*nearest)];
+        oldTaken[size_t(*nearest)] = true;
+        found->second.erase(nearest);
+        if (was.start != now.start)
+            lines << qfFormat("Transition %@ from track %@ onto track %@ moved from %@ to %@ (%+i)", kind, from, onto,
+                         m_old.timecode(was.start), m_new.timecode(now.start), now.start - was.start)
+                    + in;
+        if (was.length != now.length)
+            lines << qfFormat("Transition %@ from track %@ onto track %@ changed from %i to %i frames", kind, from, onto, was.length, now.length) + in;
+        QStringList changed;
+        compareParameters(was.parameters, now.parameters, qfFormat("Transition %@ from track %@ onto track %@: ", kind, from, onto), changed);
+        for (const QString &line : changed)
+            lines << line + in;
+    }
+    for (size_t i = 0; i < older.compositions.size(); ++i) {
+        if (oldTaken[i])
+            continue;
+        const Model::Composition &was = older.compositions[i];
+        lines << qfFormat("Transition %@ removed from track %@ onto track %@", text(was.kind), label(older, was.from), label(older, was.onto)) + in;
+    }
+}
+
+void Comparer::compareParameters(const std::vector<Model::Parameter> &older, const std::vector<Model::Parameter> &newer,
+    const QString &lead, QStringList &lines) const
+{
+    // Both lists are by name: one merge. A parameter only one version writes is the editor's, not an edit.
+    const double fps = double(std::max<qint64>(1, m_new.timebase));
+    for (size_t i = 0, j = 0; i < older.size() && j < newer.size();) {
+        if (older[i].name < newer[j].name) {
+            ++i;
+        } else if (newer[j].name < older[i].name) {
+            ++j;
+        } else {
+            const std::string &was = older[i].value;
+            const std::string &now = newer[j].value;
+            if (was != now && normalised(was, fps) != normalised(now, fps))
+                lines << lead + qfFormat("%@ changed from %@ to %@", text(newer[j].name), shortened(was), shortened(now));
+            ++i;
+            ++j;
+        }
+    }
+}
+
+void Comparer::compareFilters(const std::vector<Model::Filter> &older, const std::vector<Model::Filter> &newer,
+    const QString &subject, QStringList &lines, qint64 clipIn, qint64 clipOut, qint64 newClipIn, qint64 newClipOut) const
+{
+    // By kind, and by order among filters of one kind.
+    std::unordered_map<std::string, std::deque<int>> oldByKind;
+    for (size_t i = 0; i < older.size(); ++i)
+        oldByKind[older[i].kind].push_back(int(i));
+    std::vector<bool> oldTaken(older.size(), false);
+    const double fps = double(std::max<qint64>(1, m_new.timebase));
+    // A clip filter limited to the clip's own frames follows the clip.
+    const auto zone = [](qint64 value, qint64 clipValue) { return value == clipValue ? -1 : value; };
+    for (const Model::Filter &now : newer) {
+        const QString kind = text(now.kind);
+        auto found = oldByKind.find(now.kind);
+        if (found == oldByKind.end() || found->second.empty()) {
+            lines << qfFormat("Filter %@ added to %@", kind, subject);
+            continue;
+        }
+        const Model::Filter &was = older[size_t(found->second.front())];
+        oldTaken[size_t(found->second.front())] = true;
+        found->second.pop_front();
+        if (was.disabled != now.disabled)
+            lines << qfFormat(now.disabled ? "Filter %@ of %@ turned off" : "Filter %@ of %@ turned on", kind, subject);
+        bool keyframes = false;
+        QStringList changed;
+        for (size_t i = 0, j = 0; i < was.parameters.size() && j < now.parameters.size();) {
+            const Model::Parameter &a = was.parameters[i];
+            const Model::Parameter &b = now.parameters[j];
+            if (a.name < b.name) {
+                ++i;
+                continue;
+            }
+            if (b.name < a.name) {
+                ++j;
+                continue;
+            }
+            if (a.value != b.value && normalised(a.value, fps) != normalised(b.value, fps)) {
+                if (isKeyframed(a.value) || isKeyframed(b.value))
+                    keyframes = true;
+                else
+                    changed << qfFormat("Filter %@ of %@: %@ changed from %@ to %@", kind, subject, text(b.name), shortened(a.value), shortened(b.value));
+            }
+            ++i;
+            ++j;
+        }
+        const qint64 wasIn = zone(was.in, clipIn);
+        const qint64 nowIn = zone(now.in, newClipIn);
+        const qint64 wasOut = zone(was.out, clipOut);
+        const qint64 nowOut = zone(now.out, newClipOut);
+        if (wasIn != nowIn)
+            changed << qfFormat("Filter %@ of %@: %@ changed from %@ to %@", kind, subject, "in", frameText(m_old, wasIn), frameText(m_new, nowIn));
+        if (wasOut != nowOut)
+            changed << qfFormat("Filter %@ of %@: %@ changed from %@ to %@", kind, subject, "out", frameText(m_old, wasOut), frameText(m_new, nowOut));
+        if (keyframes)
+            lines << qfFormat("Keyframes of filter %@ of %@ changed", kind, subject);
+        lines += changed;
+    }
+    for (size_t i = 0; i < older.size(); ++i) {
+        if (!oldTaken[i])
+            lines << qfFormat("Filter %@ removed from %@", text(older[i].kind), subject);
+    }
+}
+
+void Comparer::compareMarkers(const std::vector<Model::Marker> &older, const std::vector<Model::Marker> &newer,
+    const QString &clipName, QStringList &lines) const
+{
+    // By position and name; then the same position (renamed), then the same name (moved).
+    std::vector<int> newToOld(newer.size(), -1);
+    std::vector<bool> oldTaken(older.size(), false);
+    const auto pass = [&](auto sameKey) {
+        std::unordered_map<std::string, std::deque<int>> byKey;
+        for (size_t i = 0; i < older.size(); ++i) {
+            if (!oldTaken[i])
+                byKey[sameKey(older[i])].push_back(int(i));
+        }
+        for (size_t j = 0; j < newer.size(); ++j) {
+            if (newToOld[j] >= 0)
+                continue;
+            auto found = byKey.find(sameKey(newer[j]));
+            if (found == byKey.end() || found->second.empty())
+                continue;
+            auto nearest = std::min_element(found->second.begin(), found->second.end(), [&](int a, int b) {
+                return std::llabs(older[size_t(a)].position - newer[j].position) < std::llabs(older[size_t(b)].position - newer[j].position);
+            });
+            newToOld[j] = *nearest;
+            oldTaken[size_t(*nearest)] = true;
+            found->second.erase(nearest);
+        }
+    };
+    pass([](const Model::Marker &m) { return std::to_string(m.position) + '\n' + m.name; });
+    pass([](const Model::Marker &m) { return std::to_string(m.position); });
+    pass([](const Model::Marker &m) { return m.name; });
+
+    std::vector<std::pair<qint64, QString>> told;
+    const bool ofClip = !clipName.isNull();
+    for (size_t j = 0; j < newer.size(); ++j) {
+        const Model::Marker &now = newer[j];
+        const QString name = text(now.name);
+        const QString at = m_new.timecode(now.position);
+        if (newToOld[j] < 0) {
+            told.emplace_back(now.position, ofClip ? qfFormat("Marker %@ added to clip %@ at %@", name, clipName, at)
+                                                   : qfFormat("Marker %@ added at %@", name, at));
+            continue;
+        }
+        const Model::Marker &was = older[size_t(newToOld[j])];
+        if (was.name != now.name)
+            told.emplace_back(now.position, ofClip ? qfFormat("Marker %@ of clip %@ renamed to %@", text(was.name), clipName, name)
+                                                   : qfFormat("Marker %@ renamed to %@", text(was.name), name));
+        if (was.position != now.position) {
+            const QString from = m_old.timecode(was.position);
+            told.emplace_back(now.position, ofClip ? qfFormat("Marker %@ of clip %@ moved from %@ to %@ (%+i)", name, clipName, from, at, now.position - was.position)
+                                                   : qfFormat("Marker %@ moved from %@ to %@ (%+i)", name, from, at, now.position - was.position));
+        }
+    }
+    for (size_t i = 0; i < older.size(); ++i) {
+        if (oldTaken[i])
+            continue;
+        const Model::Marker &was = older[i];
+        told.emplace_back(was.position, ofClip ? qfFormat("Marker %@ of clip %@ removed", text(was.name), clipName)
+                                               : qfFormat("Marker %@ removed at %@", text(was.name), m_old.timecode(was.position)));
+    }
+    std::stable_sort(told.begin(), told.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    for (auto &[time, line] : told)
+        lines << std::move(line);
+}
+
+} // namespace QFMLTCompare
+
+QStringList QFMLTChangeList::changeLines(const QFMLTModel &older, const QFMLTModel &newer)
+{
+    return QFMLTCompare::Comparer(older, newer).run();
+}
