@@ -251,6 +251,10 @@ void AppController::applicationDidFinishLaunching(const QStringList &arguments)
             const QList<qint64> copies = QFRunningApplications::processesWithBundleIdentifier(identifier);
             if (copies.size() >= kMaximumCopiesInBackgroundModes) {
                 QFLog::appendLog("%i copies are running already - quitting.", int(copies.size()) - 1);
+                // The version is not lost: the next upload compares its project with Dropbox.
+                const QString project = QFProjectActions::projectFolderOfVersion(arguments.last());
+                if (m_mode == Mode::Upload && !project.isEmpty() && QFDropboxSync::isSyncOn())
+                    QFProjectActions::notePendingUploads({ project });
                 quit();
                 return;
             }
@@ -261,9 +265,7 @@ void AppController::applicationDidFinishLaunching(const QStringList &arguments)
                 quit();
                 return;
             }
-            // The end of the upload, success or failure, ends this process.
-            QFDropboxSync::shared()->setUploadMode(true, [this] { quit(); });
-            m_engine->uploadFileToCloud(path);
+            startUploadMode(path);
             return;
         }
         if (m_mode == Mode::RemoteRemoval) {
@@ -1365,6 +1367,95 @@ void AppController::startRemoteRemoval(const QStringList &paths)
         return;
     }
     m_engine->removeSyncedFiles(paths);
+}
+
+void AppController::startUploadMode(const QString &path)
+{
+    QFDropboxSync *sync = QFDropboxSync::shared();
+    QFDropboxClient *client = sync->restClient();
+    // Without an account nothing can be uploaded, nor compared: the upload's own end quits.
+    m_uploadFailed = !client;
+    if (client)
+        connect(client, &QFDropboxClient::uploadFileFailed, this, [this] { m_uploadFailed = true; });
+    connect(sync, &QFDropboxSync::syncedFiles, this, [this](const QVariantMap &info) {
+        remoteListingArrived(info.value(QStringLiteral("filenames")).toStringList(), QString());
+    });
+    connect(sync, &QFDropboxSync::metadataError, this,
+        [this](const QVariantMap &info) { remoteListingArrived({}, info.value(QStringLiteral("error")).toString()); });
+    // Each upload's end (success or failure) is handled once its failure, if any, has been seen.
+    sync->setUploadMode(true, [this] { onMainThread([this] { continueUploadMode(); }); });
+    m_uploading = path;
+    m_engine->uploadFileToCloud(path);
+}
+
+void AppController::continueUploadMode()
+{
+    if (m_uploadFailed || !QFDropboxSync::isSyncOn()) {
+        leaveUploadsForLater();
+        quit();
+        return;
+    }
+    if (!m_namedUploadDone) {
+        // The named version is up: its project, and those earlier runs left, are compared with Dropbox.
+        m_namedUploadDone = true;
+        const QString own = QFProjectActions::projectFolderOfVersion(m_uploading);
+        if (!own.isEmpty())
+            m_catchUpProjects << own;
+        for (const QString &folder : QFProjectActions::takePendingUploads()) {
+            if (!m_catchUpProjects.contains(folder))
+                m_catchUpProjects << folder;
+        }
+    }
+    m_uploading.clear();
+    while (!m_uploadQueue.isEmpty()) {
+        const QString next = m_uploadQueue.takeFirst();
+        if (!QFileInfo::exists(next))
+            continue;
+        QFLog::appendLog("Uploading %@, which Dropbox lacks...", next);
+        m_uploading = next;
+        m_engine->uploadFileToCloud(next);
+        return;
+    }
+    if (m_catchUpProjects.isEmpty()) {
+        quit();
+        return;
+    }
+    m_listedProject = m_catchUpProjects.takeFirst();
+    m_engine->loadSyncedFileListForProjectUUID(QFDropboxSync::remotePathForProject(m_listedProject).mid(1));
+}
+
+void AppController::remoteListingArrived(const QStringList &names, const QString &error)
+{
+    if (m_listedProject.isEmpty())
+        return;
+    const QString project = m_listedProject;
+    m_listedProject.clear();
+    // A project that has no folder in Dropbox yet lacks every version.
+    if (!error.isEmpty() && !error.contains(QStringLiteral("not_found"))) {
+        QFLog::appendLog("Unable to list the Dropbox copies of %@: %@", project, error);
+        m_catchUpProjects.prepend(project);
+        leaveUploadsForLater();
+        quit();
+        return;
+    }
+    m_uploadQueue = QFProjectActions::versionsMissingRemotely(project + QStringLiteral("/Versions"), names);
+    continueUploadMode();
+}
+
+void AppController::leaveUploadsForLater()
+{
+    QStringList folders = m_catchUpProjects;
+    for (const QString &path : m_uploadQueue + QStringList { m_uploading }) {
+        const QString folder = QFProjectActions::projectFolderOfVersion(path);
+        if (!folder.isEmpty() && !folders.contains(folder))
+            folders << folder;
+    }
+    m_catchUpProjects.clear();
+    m_uploadQueue.clear();
+    if (folders.isEmpty())
+        return;
+    QFLog::appendLog("Uploads left for later: %@", folders.join(QStringLiteral(", ")));
+    QFProjectActions::notePendingUploads(folders);
 }
 
 void AppController::countRemoteDeletion()

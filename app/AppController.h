@@ -173,6 +173,13 @@ private:
     void filesBackedUpFromHelper();
     void firstRun();
     void convertPredecessorProjects();
+    // Upload mode: the version named on the command line, then every version that Dropbox lacks of its
+    // project and of the projects earlier runs could not finish, one at a time.
+    void startUploadMode(const QString &path);
+    void continueUploadMode();
+    void remoteListingArrived(const QStringList &names, const QString &error);
+    // What is not uploaded now goes to the next run's list.
+    void leaveUploadsForLater();
     void startRemoteRemoval(const QStringList &paths);
     void countRemoteDeletion();
     void ensureHelperRunning();
@@ -214,6 +221,13 @@ private:
     bool m_readyFlushQueued = false;
     int m_remoteDeletions = 0;
     int m_remoteDeletionsExpected = 0;
+    // Upload mode: the file under way, the project being listed, and what remains.
+    QString m_uploading;
+    bool m_namedUploadDone = false;
+    QString m_listedProject;
+    QStringList m_uploadQueue;
+    QStringList m_catchUpProjects;
+    bool m_uploadFailed = false;
     int m_progressMaximum = 0;
     int m_progressValue = 0;
     qint64 m_lastChangeListTime = 0;

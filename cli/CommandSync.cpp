@@ -209,10 +209,7 @@ int push(CommandContext &context, const CommandArguments &args)
         const Listing listing = listRemote(project->projectID);
         if (!listing.ok)
             return context.fail(QStringLiteral("sync push: %1").arg(listing.error));
-        for (const QString &name : QFProjectActions::versionFiles(versions)) {
-            if (!listing.names.contains(name))
-                files << versions + u'/' + name;
-        }
+        files << QFProjectActions::versionsMissingRemotely(versions, listing.names);
     }
     if (files.isEmpty()) {
         context.out << "Every version is in Dropbox already.\n";

@@ -73,6 +73,77 @@ QStringList QFProjectActions::versionFiles(const QString &versionsFolder)
     return names;
 }
 
+QStringList QFProjectActions::versionsMissingRemotely(const QString &versionsFolder, const QStringList &remoteNames)
+{
+    const QSet<QString> listed(remoteNames.cbegin(), remoteNames.cend());
+    QStringList missing;
+    for (const QString &name : versionFiles(versionsFolder)) {
+        if (!listed.contains(name))
+            missing << versionsFolder + u'/' + name;
+    }
+    return missing;
+}
+
+QString QFProjectActions::pendingUploadsPath()
+{
+    return QFLocalPaths::appSupportDirectory(true) + QStringLiteral("/Quenfield/Pro Tombrel/Pending Uploads.plist");
+}
+
+bool QFProjectActions::notePendingUploads(const QStringList &projectFolders)
+{
+    if (projectFolders.isEmpty())
+        return true;
+    const QString path = pendingUploadsPath();
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QString reason;
+    const bool noted = QFPropertyList::updateDictionary(
+        path,
+        [&](QVariantMap &pending) {
+            QStringList folders = pending.value(QStringLiteral("projects")).toStringList();
+            for (const QString &folder : projectFolders) {
+                const QString clean = QDir::cleanPath(folder);
+                if (!folders.contains(clean))
+                    folders << clean;
+            }
+            pending.insert(QStringLiteral("projects"), folders);
+            return QFPropertyList::Change::Write;
+        },
+        &reason);
+    if (!noted)
+        QFLog::appendLog("Unable to note the uploads left for later in %@: %@", path, reason);
+    return noted;
+}
+
+QStringList QFProjectActions::takePendingUploads()
+{
+    const QString path = pendingUploadsPath();
+    QStringList folders;
+    if (!QFileInfo::exists(path))
+        return folders;
+    QString reason;
+    const bool taken = QFPropertyList::updateDictionary(
+        path,
+        [&](QVariantMap &pending) {
+            folders = pending.value(QStringLiteral("projects")).toStringList();
+            return QFPropertyList::Change::Remove;
+        },
+        &reason);
+    if (!taken) {
+        QFLog::appendLog("Unable to read the uploads left for later in %@: %@", path, reason);
+        return {};
+    }
+    folders.removeIf([](const QString &folder) { return !QFileInfo(folder).isDir(); });
+    return folders;
+}
+
+QString QFProjectActions::projectFolderOfVersion(const QString &versionFile)
+{
+    const QFileInfo info(versionFile);
+    if (info.dir().dirName() != QLatin1String("Versions"))
+        return {};
+    return QFileInfo(info.absolutePath()).absolutePath();
+}
+
 std::optional<qint64> QFProjectActions::versionNumber(const QString &name)
 {
     if (const auto number = QFTombrelBackup::versionNumberOfFile(name))

@@ -27,6 +27,20 @@ public:
     static std::optional<QString> findVersion(const QString &versionsFolder, const QString &version,
         QString *error = nullptr);
 
+    // --- Versions Dropbox lacks ------------------------------------------------------------------------
+    // The versions of a Versions folder (full paths, oldest first) that a listing of the project's folder
+    // in Dropbox does not show; remoteNames as the listing gives them (the version each file holds).
+    static QStringList versionsMissingRemotely(const QString &versionsFolder, const QStringList &remoteNames);
+    // Project folders with a version that could not be uploaded when it was made (no free slot, a failed
+    // upload or hand-off): the application's next upload compares them with Dropbox. Kept in one file for
+    // every program, under its lock.
+    static QString pendingUploadsPath();
+    static bool notePendingUploads(const QStringList &projectFolders);
+    // The folders noted so far (that still exist), taken out of the file.
+    static QStringList takePendingUploads();
+    // The project folder holding a version file ("<ID>.localized/Versions/NAME"); empty for any other path.
+    static QString projectFolderOfVersion(const QString &versionFile);
+
     // --- Restore -------------------------------------------------------------------------------------
     enum class RestoreStatus { Restored, VolumeNotMounted, EditorRunning, MissingVersion, RenameFailed, CopyFailed };
     struct RestoreResult {

@@ -95,11 +95,12 @@ public:
 
     // Backs up one project into its Versions folder (toPath) as version withNumber (or the next free
     // number). uuid: the sequence to export as XML, empty for the whole project. force: a backup the
-    // user asked for. partOfBatch: no notifications.
+    // user asked for. partOfBatch: no notifications. The new version goes to Dropbox (uploadFileToCloud)
+    // once the duplicate test has kept it.
     void backupProject(const QString &path, const QString &toPath, qint64 withNumber, const QString &uuid,
         bool launchProj = false, bool force = false, bool partOfBatch = false);
     // Copies the project file into the Versions folder; nothing on success, else the error (or the skip
-    // marker). createdPath receives the new version file.
+    // marker). createdPath receives the new version file, which is not uploaded here.
     std::optional<QFBackupError> backupProjectFile(const QString &path, const QString &toPath, qint64 withNumber,
         QString *createdPath = nullptr);
     // Versions directly below desiredNumber that have no XML companion.

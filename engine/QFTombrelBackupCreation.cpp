@@ -7,6 +7,7 @@
 
 #include "engine/QFPreferenceSnapshot.h"
 #include "engine/QFProject.h"
+#include "engine/QFProjectActions.h"
 #include "foundation/QFAlert.h"
 #include "foundation/QFAppRequest.h"
 #include "foundation/QFAppleEvents.h"
@@ -316,7 +317,6 @@ std::optional<QFBackupError> QFTombrelBackup::backupProjectFile(const QString &p
         if (qfRenameNoReplace(temporary, destination, &reason)) {
             if (createdPath)
                 *createdPath = destination;
-            uploadFileToCloud(destination);
             return std::nullopt;
         }
         if (errno != EEXIST) {
@@ -402,6 +402,16 @@ void QFTombrelBackup::backupProject(const QString &path, const QString &toPath, 
             QStringLiteral("Backup successful"));
         setLastAlertShown(QFClock::now());
     }
+    // Dropbox gets the version only once the duplicate test has kept it, whichever way this ends.
+    struct Upload {
+        QFTombrelBackup *engine;
+        QString version;
+        ~Upload()
+        {
+            if (!version.isEmpty() && QFFileManager::existsNoFollow(version))
+                engine->uploadFileToCloud(version);
+        }
+    } upload { this, existingVersion ? QString() : created };
 
     if (!QFProject::isFinalCutProProject(project))
         return;
@@ -597,11 +607,15 @@ void QFTombrelBackup::uploadFileToCloud(const QString &path)
 {
     if (!QFDropboxSync::isSyncOn())
         return;
-    // Only the application holds the cloud account; other programs hand the file to it.
-    if (!QFProgram::isApplication())
-        QFAppRequest::requestUpload(path);
-    else
+    // Only the application holds the cloud account; other programs hand the file to it. A hand-off that
+    // cannot be made leaves the version to the application's next upload.
+    if (QFProgram::isApplication()) {
         QFDropboxSync::shared()->uploadVersion(path);
+    } else if (!QFAppRequest::requestUpload(path)) {
+        const QString projectFolder = QFProjectActions::projectFolderOfVersion(path);
+        if (!projectFolder.isEmpty())
+            QFProjectActions::notePendingUploads({ projectFolder });
+    }
 }
 
 QFDropboxClient *QFTombrelBackup::restClient()

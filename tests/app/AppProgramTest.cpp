@@ -189,7 +189,9 @@ TEST_F(AppProgramTest, UploadAndRemovalModesTalkToDropboxAndEndWithTheirAnswers)
     const QString list = QFAppRequest::encodeRemotePathList({ version, home.file(QStringLiteral("Store/X.localized/Versions/Cut.00007.fcp")) });
     EXPECT_EQ(runServing(executable, { "-removeRemote", list }), 0);
     EXPECT_FALSE(dropbox.hasFile(QStringLiteral("/X/Cut.00005.fcp.zip")));
-    EXPECT_EQ(dropbox.requestCount(QStringLiteral("/2/files/delete_v2")), 2);
+    // Both deletions go to Dropbox as one batch, a single write.
+    EXPECT_EQ(dropbox.requestCount(QStringLiteral("/2/files/delete_batch")), 1);
+    EXPECT_EQ(dropbox.requestCount(QStringLiteral("/2/files/delete_v2")), 0);
 }
 
 TEST_F(AppProgramTest, EveryModeWithoutAWindowRunsWithoutADisplay)
@@ -215,6 +217,64 @@ TEST_F(AppProgramTest, EveryModeWithoutAWindowRunsWithoutADisplay)
         SCOPED_TRACE("-removeRemote");
         EXPECT_EQ(runServing(executable, { "-removeRemote", QFAppRequest::encodeRemotePathList({ version }) }, headless), 0);
         EXPECT_FALSE(dropbox.hasFile(QStringLiteral("/X/Cut.00005.fcp.zip")));
+    }
+}
+
+TEST_F(AppProgramTest, AVersionNotUploadedWhenItWasMadeGoesUpWithTheNextUpload)
+{
+    // A bundle of its own, so that programs of the build's bundle run by other tests do not count.
+    const QString bundle = home.file(QStringLiteral("Apps/Pro Tombrel.app"));
+    const QString macos = bundle + QStringLiteral("/Contents/MacOS");
+    QDir().mkpath(macos);
+    ASSERT_TRUE(QFile::copy(executable, macos + QStringLiteral("/Pro Tombrel")));
+    ASSERT_TRUE(QFPropertyList::write(bundle + QStringLiteral("/Contents/Info.plist"),
+        QVariantMap { { "CFBundleIdentifier", QStringLiteral("com.quenfield.ProTombrel.catchup-%1").arg(QCoreApplication::applicationPid()) },
+            { "CFBundleName", "Pro Tombrel" }, { "CFBundleExecutable", "Pro Tombrel" } }));
+    executable = macos + QStringLiteral("/Pro Tombrel");
+    QFFakeDropbox dropbox;
+    ASSERT_TRUE(dropbox.listen());
+    QFVersionStoreBuilder::setPreferences({ { "firstRun", false } });
+    synctest::pointAtFake(dropbox);
+    synctest::linkAccount(dropbox);
+    const auto version = [&](const QString &project, const QString &name) {
+        return home.write(QStringLiteral("Store/%1.localized/Versions/%2").arg(project, name), name.toUtf8());
+    };
+
+    {
+        SCOPED_TRACE("three copies running: the new versions wait");
+        QList<QProcess *> running;
+        for (int i = 0; i < 3; ++i) {
+            const QString copy = macos + QStringLiteral("/sleep-%1").arg(i);
+            ASSERT_TRUE(QFile::copy(QStringLiteral("/bin/sleep"), copy));
+            QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            auto *process = new QProcess;
+            process->start(copy, { "60" });
+            ASSERT_TRUE(process->waitForStarted());
+            running << process;
+        }
+        EXPECT_EQ(runServing(executable, { "-upload", version("X", "Cut.00001.fcp") }), 0);
+        EXPECT_EQ(runServing(executable, { "-upload", version("Y", "Edit.00001.kdenlive") }), 0);
+        for (QProcess *process : running) {
+            process->kill();
+            process->waitForFinished();
+            delete process;
+        }
+        EXPECT_TRUE(dropbox.filePaths().isEmpty()) << qPrintable(dropbox.filePaths().join(u' '));
+    }
+    {
+        SCOPED_TRACE("the next upload takes its project's and the waiting ones along");
+        EXPECT_EQ(runServing(executable, { "-upload", version("X", "Cut.00002.fcp") }), 0);
+        for (const char *path : { "/X/Cut.00001.fcp.zip", "/X/Cut.00002.fcp.zip", "/Y/Edit.00001.kdenlive.zip" })
+            EXPECT_TRUE(dropbox.hasFile(QString::fromLatin1(path))) << path << " in " << qPrintable(dropbox.filePaths().join(u' '));
+    }
+    {
+        SCOPED_TRACE("a refused upload is made by the next one, too");
+        dropbox.failNext(QStringLiteral("/2/files/upload"), 403, "{\"error_summary\": \"no_write_permission/..\"}");
+        EXPECT_EQ(runServing(executable, { "-upload", version("Y", "Edit.00002.kdenlive") }), 0);
+        EXPECT_FALSE(dropbox.hasFile(QStringLiteral("/Y/Edit.00002.kdenlive.zip")));
+        EXPECT_EQ(runServing(executable, { "-upload", version("X", "Cut.00003.fcp") }), 0);
+        EXPECT_TRUE(dropbox.hasFile(QStringLiteral("/X/Cut.00003.fcp.zip")));
+        EXPECT_TRUE(dropbox.hasFile(QStringLiteral("/Y/Edit.00002.kdenlive.zip"))) << qPrintable(dropbox.filePaths().join(u' '));
     }
 }
 

@@ -1,7 +1,10 @@
 #include "engine/QFTombrelBackup.h"
 
+#include "engine/QFProjectActions.h"
+#include "foundation/QFAppRequest.h"
 #include "foundation/QFAppleEvents.h"
 #include "foundation/QFFileManager.h"
+#include "foundation/platform/QFBundle.h"
 #include "foundation/platform/QFPropertyList.h"
 #include "foundation/QFLog.h"
 #include "tests/support/QFTempHome.h"
@@ -361,6 +364,53 @@ TEST_F(QFBackupCreationTest, AnOfflineDriveOrDisabledNotificationsAreRespected)
     engine.backupProject(project, folder + QStringLiteral("/Versions"), 2, QString());
     drainBus();
     EXPECT_TRUE(recorder.notifications.isEmpty());
+}
+
+TEST_F(QFBackupCreationTest, AVersionGoesToDropboxOnlyOnceTheDuplicateTestHasKeptIt)
+{
+    // The helper hands uploads to the application beside its bundle; this one writes its arguments down.
+    QFBundle::setMainBundlePath(home.file(QStringLiteral("Apps/Pro Tombrel.app/Contents/MacOS/ProTombrelHelper.app")));
+    const QString record = home.file(QStringLiteral("requests.txt"));
+    const QString app = home.write(QStringLiteral("Apps/Pro Tombrel.app/Contents/MacOS/Pro Tombrel"),
+        "#!/bin/sh\nfor a; do printf '%s\\n' \"$a\"; done >> '" + QFile::encodeName(record) + "'\n");
+    QFile::setPermissions(app, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const auto recorded = [&] {
+        QFile file(record);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts) : QStringList();
+    };
+    Builder::setPreferences({ { QStringLiteral("syncService"), qint64(1) } });
+
+    const QString project = home.file(QStringLiteral("Projects/Cut.fcp"));
+    writeProject(project, "same");
+    const QString folder = Builder::addProject(project, QStringLiteral("U1"));
+    const QString versions = folder + QStringLiteral("/Versions");
+    Builder::addVersions(folder, { VersionSpec { QStringLiteral("Cut.00001.fcp"), {}, "same" } });
+    engine.backupProject(project, versions, 2, QString());
+    EXPECT_EQ(Builder::versionNames(folder), QStringList { QStringLiteral("Cut.00001.fcp") }) << "the duplicate went";
+
+    writeProject(project, "changed");
+    engine.backupProject(project, versions, 3, QString());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorded().contains(versions + QStringLiteral("/Cut.00003.fcp")); }, 10000));
+    QFBundle::setMainBundlePath(QString());
+    EXPECT_EQ(recorded(), (QStringList { QStringLiteral("-upload"), versions + QStringLiteral("/Cut.00003.fcp") }))
+        << "no upload of the version the duplicate test threw away";
+}
+
+TEST_F(QFBackupCreationTest, AVersionThatCannotBeHandedOverIsLeftForTheApplicationsNextUpload)
+{
+    // No application beside this program: every start fails.
+    QFBundle::setMainBundlePath(home.file(QStringLiteral("Apps/Pro Tombrel.app/Contents/MacOS/ProTombrelHelper.app")));
+    QFAppRequest::setRetryPause(1);
+    Builder::setPreferences({ { QStringLiteral("syncService"), qint64(1) } });
+    const QString project = home.file(QStringLiteral("Projects/Cut.prproj"));
+    writeProject(project, "one");
+    const QString folder = Builder::addProject(project, QStringLiteral("U2"));
+    engine.backupProject(project, folder + QStringLiteral("/Versions"), 1, QString());
+    QFAppRequest::setRetryPause(2000);
+    QFBundle::setMainBundlePath(QString());
+    EXPECT_EQ(Builder::versionNames(folder), QStringList { QStringLiteral("Cut.00001.prproj") });
+    EXPECT_EQ(QFProjectActions::takePendingUploads(), QStringList { folder });
+    EXPECT_TRUE(QFProjectActions::takePendingUploads().isEmpty()) << "taken once";
 }
 
 #include "QFBackupCreationTest.moc"
