@@ -218,40 +218,64 @@ int push(CommandContext &context, const CommandArguments &args)
     }
 
     QFDropboxSync *sync = QFDropboxSync::shared();
-    int failures = 0;
+    QFDropboxClient *client = sync->restClient();
+    if (!client)
+        return context.fail(QStringLiteral("sync push: no Dropbox account is linked"));
+    int sent = 0;
     for (const QString &file : std::as_const(files)) {
         const QString name = QFileInfo(file).fileName();
         Wait wait;
         QObject observer;
-        QString failure;
+        bool failed = false;
+        QFDropboxError failure;
         int shown = -1;
+        const auto endLine = [&] {
+            if (shown >= 0)
+                context.err << "\n";
+            shown = -1;
+        };
         QObject::connect(sync, &QFDropboxSync::uploadProgress, &observer, [&](const QVariantMap &info) {
-            const int percent = int(info.value(QStringLiteral("progress")).toDouble() * 100);
+            const int percent = int(qBound(0.0, info.value(QStringLiteral("progress")).toDouble(), 1.0) * 100);
             if (percent != shown) {
                 shown = percent;
                 context.err << "\rUploading " << name << ": " << percent << "%";
                 context.err.flush();
             }
         });
+        QObject::connect(client, &QFDropboxClient::waitingToRetry, &observer, [&](int seconds, const QString &) {
+            endLine();
+            context.err << "Dropbox asks to wait " << seconds << " seconds before trying again.\n";
+            context.err.flush();
+        });
+        QObject::connect(client, &QFDropboxClient::uploadFileFailed, &observer, [&](const QFDropboxError &error) { failure = error; });
         QObject::connect(sync, &QFDropboxSync::syncComplete, &observer, [&](const QVariantMap &) { wait.finish(); });
         QObject::connect(sync, &QFDropboxSync::syncFailed, &observer, [&](const QVariantMap &info) {
-            failure = info.value(QStringLiteral("error")).toString();
+            failed = true;
+            if (failure.isNull())
+                failure = QFDropboxError::http(info.value(QStringLiteral("errorCode")).toInt(), info.value(QStringLiteral("error")).toString());
             wait.finish();
         });
         sync->uploadVersion(file);
         wait.run();
-        if (shown >= 0)
+        endLine();
+        if (failed) {
+            // The versions after it would meet the same refusal: the push ends here.
+            const QString lead = QFDropboxClient::leadTextForError(failure);
+            const qsizetype left = files.size() - sent - 1;
+            context.err << "tombrel: sync push: " << name << ": " << (lead.isEmpty() ? QString() : lead + u' ') << failure.description;
+            if (left > 0)
+                context.err << " (" << left << (left == 1 ? " more version was" : " more versions were") << " not sent)";
             context.err << "\n";
-        if (failure.isEmpty()) {
-            context.out << "Uploaded " << name << " to " << QFDropboxSync::remotePathForVersion(file) << "\n";
-        } else {
-            ++failures;
-            context.err << "tombrel: sync push: " << name << ": " << failure << "\n";
+            context.out.flush();
+            context.err.flush();
+            return 1;
         }
+        ++sent;
+        context.out << "Uploaded " << name << " to " << QFDropboxSync::remotePathForVersion(file) << "\n";
         context.out.flush();
         context.err.flush();
     }
-    return failures == 0 ? 0 : 1;
+    return 0;
 }
 
 int restore(CommandContext &context, const CommandArguments &args)

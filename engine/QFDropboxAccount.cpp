@@ -13,6 +13,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QHostAddress>
 #include <QJsonDocument>
 #include <QNetworkReply>
 #include <QRandomGenerator>
@@ -149,13 +150,45 @@ QString base64Url(const QByteArray &bytes)
     return QString::fromLatin1(bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
 }
 
+// A changed address that would carry the tokens unencrypted is refused for Dropbox's own.
 QUrl urlPreference(const QFPreferenceSnapshot &prefs, const char *key, const char *fallback)
 {
     const QString value = prefs.string(QString::fromLatin1(key)).trimmed();
-    return QUrl(value.isEmpty() ? QString::fromLatin1(fallback) : value);
+    if (value.isEmpty())
+        return QUrl(QString::fromLatin1(fallback));
+    QString reason;
+    if (!QFDropboxAccount::isAcceptableAddress(value, &reason)) {
+        QFLog::appendLog("The preference %s is refused: %@ %s is used instead.", key, reason, fallback);
+        return QUrl(QString::fromLatin1(fallback));
+    }
+    return QUrl(value);
 }
 
 } // namespace
+
+bool QFDropboxAccount::isAcceptableAddress(const QString &address, QString *reason)
+{
+    const auto refuse = [&](const QString &why) {
+        if (reason)
+            *reason = why;
+        return false;
+    };
+    const QUrl url(address.trimmed(), QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    const QString host = url.host().toLower();
+    if (!url.isValid() || host.isEmpty())
+        return refuse(QStringLiteral("'%1' is not an address with a host.").arg(address));
+    if (scheme == QLatin1String("https"))
+        return true;
+    if (scheme != QLatin1String("http"))
+        return refuse(QStringLiteral("'%1' is not an https:// address.").arg(address));
+    // Plain http stays on this machine, where a test's stand-in for the service listens.
+    const QString bare = host.endsWith(u'.') ? host.chopped(1) : host;
+    if (bare == QLatin1String("localhost") || QHostAddress(bare).isLoopback())
+        return true;
+    return refuse(QStringLiteral("'%1' would send the account's tokens unencrypted; only https:// is accepted (http:// only to this machine).")
+                      .arg(address));
+}
 
 QFDropboxAccount::Configuration QFDropboxAccount::configuration()
 {
@@ -327,13 +360,25 @@ void QFDropboxAccount::unlink(std::function<void()> done)
     QFLog::appendLog("Dropbox account unlinked.");
     Q_EMIT linkChanged(false);
 
+    // An endpoint without arguments takes the JSON null; the token to end is the one that authorizes it.
     auto revoke = [this, done](const QString &token) {
         QNetworkRequest request(endpoint(false, QStringLiteral("/2/auth/token/revoke")));
         request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
         request.setTransferTimeout(m_config.timeoutSeconds * 1000);
-        QNetworkReply *reply = m_network.post(request, QByteArray());
+        QNetworkReply *reply = m_network.post(request, QByteArrayLiteral("null"));
         connect(reply, &QNetworkReply::finished, this, [reply, done] {
             reply->deleteLater();
+            const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+            if (status != 200) {
+                const QByteArray body = reply->readAll();
+                QString reason = QJsonDocument::fromJson(body).object().value(QStringLiteral("error_summary")).toString();
+                if (reason.isEmpty())
+                    reason = status == 0 ? reply->errorString() : QString::fromUtf8(body.left(300)).trimmed();
+                if (reason.isEmpty())
+                    reason = QStringLiteral("HTTP %1").arg(status);
+                QFLog::appendLog("Unable to revoke the Dropbox link (%@); it stays valid until it is removed from the account's connected apps.", reason);
+            }
             if (done)
                 done();
         });
@@ -349,10 +394,13 @@ void QFDropboxAccount::unlink(std::function<void()> done)
     }
     exchange({ { QStringLiteral("grant_type"), QStringLiteral("refresh_token") }, { QStringLiteral("refresh_token"), refresh },
                  { QStringLiteral("client_id"), m_config.appKey } },
-        [revoke, done](bool ok, int, const QJsonObject &answer, const QString &) {
-            if (ok)
+        [revoke, done](bool ok, int, const QJsonObject &answer, const QString &error) {
+            if (ok) {
                 revoke(answer.value(QStringLiteral("access_token")).toString());
-            else if (done)
+                return;
+            }
+            QFLog::appendLog("Unable to revoke the Dropbox link (%@); it stays valid until it is removed from the account's connected apps.", error);
+            if (done)
                 done();
         });
 }

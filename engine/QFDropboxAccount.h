@@ -26,7 +26,12 @@ public:
         QString appKey;
         int timeoutSeconds = 60;
     };
+    // A preferred address that is not https:// (or http:// to this machine) is refused with a log line, and
+    // Dropbox's own address used instead.
     static Configuration configuration();
+    // Whether an address may carry the account's tokens: https://, or http:// to a loopback host
+    // (127.0.0.0/8, ::1, localhost). The reason when not.
+    static bool isAcceptableAddress(const QString &address, QString *reason = nullptr);
 
     explicit QFDropboxAccount(QObject *parent = nullptr);
     ~QFDropboxAccount() override;

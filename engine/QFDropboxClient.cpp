@@ -2,6 +2,7 @@
 
 #include "foundation/QFLog.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -14,6 +15,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -86,6 +88,8 @@ QString urlErrorDescription(int code)
         return QStringLiteral("User authentication required.");
     case -1100:
         return QStringLiteral("The requested file does not exist.");
+    case -3003:
+        return QStringLiteral("The downloaded file could not be written.");
     case -1200:
         return QStringLiteral("A TLS error caused the secure connection to fail.");
     case -1201:
@@ -164,6 +168,56 @@ QFDropboxError QFDropboxError::http(int status, const QString &description, cons
     return { Domain::HTTP, status, description, path };
 }
 
+// --- Content hash -------------------------------------------------------------------------------------
+
+void QFDropboxContentHasher::addData(QByteArrayView data)
+{
+    while (!data.isEmpty()) {
+        const qint64 take = std::min<qint64>(data.size(), kBlockSize - m_inBlock);
+        m_block.addData(data.first(take));
+        m_inBlock += take;
+        data = data.sliced(take);
+        if (m_inBlock == kBlockSize) {
+            m_overall.addData(m_block.result());
+            m_block.reset();
+            m_inBlock = 0;
+        }
+    }
+}
+
+QString QFDropboxContentHasher::result()
+{
+    if (m_inBlock > 0) {
+        m_overall.addData(m_block.result());
+        m_block.reset();
+        m_inBlock = 0;
+    }
+    return QString::fromLatin1(m_overall.result().toHex());
+}
+
+QString QFDropboxContentHasher::hashOfFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QFDropboxContentHasher hasher;
+    while (!file.atEnd()) {
+        const QByteArray piece = file.read(kBlockSize);
+        if (piece.isEmpty())
+            return {};
+        hasher.addData(piece);
+    }
+    return hasher.result();
+}
+
+// --- Requests -----------------------------------------------------------------------------------------
+
+// What one transfer (an upload with all its parts, a listing with all its pages, a download, a deletion
+// batch) has waited for the service so far.
+struct QFDropboxClient::Budget {
+    int waitedSeconds = 0;
+};
+
 // One request of the API, re-sent as it stands after a refreshed token or a wait.
 struct QFDropboxClient::Call {
     bool content = false;
@@ -178,15 +232,24 @@ struct QFDropboxClient::Call {
     QString errorPath;
     std::function<void(qint64 done, qint64 total)> progress;
     std::function<void(const QFDropboxError &error, const QByteArray &body)> done;
+    std::shared_ptr<Budget> budget = std::make_shared<Budget>();
     bool retriedAuth = false;
     bool retriedBusy = false;
+    int writeRetries = 0;
 
     QPointer<QNetworkReply> reply;
     std::unique_ptr<QFile> sink;
     QTimer *timer = nullptr;
+    QTimer *deadline = nullptr;
+    qint64 deadlineBytes = -1;
+    QElapsedTimer sent;
     bool timedOut = false;
     bool cancelled = false;
+    bool sinkFailed = false;
     int sslCode = 0;
+    // What arrived of a download, and its content hash so far.
+    qint64 received = 0;
+    std::unique_ptr<QFDropboxContentHasher> hasher;
 };
 
 struct QFDropboxClient::Upload {
@@ -195,11 +258,66 @@ struct QFDropboxClient::Upload {
     qint64 size = 0;
     qint64 offset = 0;
     QString session;
+    double shown = 0;
+    std::shared_ptr<Budget> budget = std::make_shared<Budget>();
 };
 
 struct QFDropboxClient::Listing {
     QFDropboxMetadata metadata;
+    std::shared_ptr<Budget> budget = std::make_shared<Budget>();
 };
+
+// Paths deleted together: sent in batches of at most kDeleteBatchLimit, those refused for overlapping writes
+// sent again after a pause. Every path asked for is answered once for each time it was asked.
+struct QFDropboxClient::Deletion {
+    QStringList asked;
+    QStringList todo;
+    QStringList contended;
+    int rounds = 0;
+    std::shared_ptr<Budget> budget = std::make_shared<Budget>();
+};
+
+namespace {
+
+// "path_lookup/not_found/" from {".tag": "path_lookup", "path_lookup": {".tag": "not_found"}}, as the
+// service spells its error summaries.
+QString summaryOfTagged(const QJsonObject &object)
+{
+    QString summary;
+    QJsonObject level = object;
+    for (int depth = 0; depth < 8; ++depth) {
+        const QString tag = level.value(QStringLiteral(".tag")).toString();
+        if (tag.isEmpty())
+            break;
+        summary += tag + u'/';
+        const QJsonValue inner = level.value(tag);
+        if (!inner.isObject())
+            break;
+        level = inner.toObject();
+    }
+    return summary;
+}
+
+// Seconds the service asked to wait (the Retry-After header, else the error's retry_after), or -1.
+int askedWait(QNetworkReply *reply, const QJsonObject &answer)
+{
+    bool ok = false;
+    const int header = reply->rawHeader("Retry-After").trimmed().toInt(&ok);
+    if (ok)
+        return std::max(0, header);
+    const QJsonValue inBody = answer.value(QStringLiteral("error")).toObject().value(QStringLiteral("retry_after"));
+    if (inBody.isDouble())
+        return std::max(0, inBody.toInt());
+    return -1;
+}
+
+// Failures of the connection itself (as opposed to an answer's status).
+bool isNetworkFailure(QNetworkReply::NetworkError error)
+{
+    return error != QNetworkReply::NoError && int(error) < int(QNetworkReply::ProxyConnectionRefusedError);
+}
+
+} // namespace
 
 QFDropboxClient::QFDropboxClient(QFDropboxAccount *account, QObject *parent)
     : QObject(parent)
@@ -220,7 +338,7 @@ QFDropboxClient::~QFDropboxClient()
 
 int QFDropboxClient::pendingRequests() const
 {
-    return int(m_calls.size());
+    return int(m_calls.size() + m_writes.size()) + (m_writing ? 1 : 0);
 }
 
 QString QFDropboxClient::normalizedPath(const QString &path)
@@ -263,7 +381,8 @@ QString QFDropboxClient::leadTextForError(const QFDropboxError &error)
     const int code = error.code;
     if (code == 507)
         return QStringLiteral("Dropbox disk quota exceeded.");
-    if (code == 503)
+    // The service limits an app's requests with 429 as much as with 503.
+    if (code == 503 || code == 429)
         return QStringLiteral("App requests limited - please try again later.");
     if (code == 401 || code == 403)
         return QStringLiteral("Authentication error - please reauthorize Dropbox.");
@@ -305,7 +424,10 @@ void QFDropboxClient::dispatch(const std::shared_ptr<Call> &call)
         return;
     }
     call->timedOut = false;
+    call->sinkFailed = false;
     call->sslCode = 0;
+    call->received = 0;
+    call->hasher = std::make_unique<QFDropboxContentHasher>();
     QNetworkRequest request(m_account->endpoint(call->content, call->endpoint));
     request.setRawHeader("Authorization", "Bearer " + m_account->accessToken().toUtf8());
     if (call->content) {
@@ -343,10 +465,24 @@ void QFDropboxClient::dispatch(const std::shared_ptr<Call> &call)
     call->reply = reply;
 
     if (!call->downloadTo.isEmpty()) {
-        connect(reply, &QNetworkReply::readyRead, this, [this, call, reply] {
+        connect(reply, &QNetworkReply::readyRead, this, [call, reply] {
             // Only a successful answer is the file; an error's text is read at the end.
-            if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200 && call->sink)
-                call->sink->write(reply->readAll());
+            if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200 || !call->sink || call->sinkFailed)
+                return;
+            const QByteArray data = reply->readAll();
+            call->received += data.size();
+            call->hasher->addData(data);
+            if (call->sink->write(data) != data.size()) {
+                call->sinkFailed = true;
+                reply->abort();
+            }
+        });
+        // The size the answer announces sets the download's deadline.
+        connect(reply, &QNetworkReply::metaDataChanged, this, [this, call, reply] {
+            bool ok = false;
+            const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&ok);
+            if (ok && length > 0)
+                armDeadline(call, length);
         });
     }
 
@@ -360,16 +496,51 @@ void QFDropboxClient::dispatch(const std::shared_ptr<Call> &call)
             call->reply->abort();
     });
     call->timer->start();
+    call->sent.start();
+    call->deadlineBytes = -1;
+    armDeadline(call, call->bodyLength);
+
     auto progress = [call](qint64 done, qint64 total) {
         if (call->timer)
             call->timer->start();
         if (call->progress && total > 0)
             call->progress(done, total);
     };
-    connect(reply, &QNetworkReply::uploadProgress, this, progress);
-    connect(reply, &QNetworkReply::downloadProgress, this, progress);
+    // An upload's progress is its body going out; what comes back is only the answer's metadata.
+    if (call->downloadTo.isEmpty())
+        connect(reply, &QNetworkReply::uploadProgress, this, progress);
+    else
+        connect(reply, &QNetworkReply::downloadProgress, this, progress);
+    // Either way, bytes moving keep the request from timing out for inactivity.
+    connect(reply, call->downloadTo.isEmpty() ? &QNetworkReply::downloadProgress : &QNetworkReply::uploadProgress, this, [call] {
+        if (call->timer)
+            call->timer->start();
+    });
     connect(reply, &QNetworkReply::sslErrors, this, [call](const QList<QSslError> &errors) { call->sslCode = urlCodeForSslErrors(errors); });
     connect(reply, &QNetworkReply::finished, this, [this, call, reply] { finish(call, reply); });
+}
+
+// A request of N bytes ends within the inactivity time-out plus N at the slowest rate allowed: a server
+// that trickles a byte at a time does not hold it for ever.
+void QFDropboxClient::armDeadline(const std::shared_ptr<Call> &call, qint64 bytes)
+{
+    if (bytes <= call->deadlineBytes)
+        return;
+    call->deadlineBytes = std::max<qint64>(0, bytes);
+    const qint64 seconds = m_account->config().timeoutSeconds + call->deadlineBytes / kSlowestBytesPerSecond;
+    const qint64 left = seconds * 1000 - call->sent.elapsed();
+    if (!call->deadline) {
+        call->deadline = new QTimer(this);
+        call->deadline->setSingleShot(true);
+        connect(call->deadline, &QTimer::timeout, this, [this, call] {
+            QFLog::appendLog("The Dropbox request about %@ did not end within %lli seconds; it is given up.", call->errorPath,
+                m_account->config().timeoutSeconds + call->deadlineBytes / kSlowestBytesPerSecond);
+            call->timedOut = true;
+            if (call->reply)
+                call->reply->abort();
+        });
+    }
+    call->deadline->start(int(std::clamp<qint64>(left, 0, std::numeric_limits<int>::max())));
 }
 
 void QFDropboxClient::finish(const std::shared_ptr<Call> &call, QNetworkReply *reply)
@@ -377,9 +548,12 @@ void QFDropboxClient::finish(const std::shared_ptr<Call> &call, QNetworkReply *r
     reply->deleteLater();
     if (call->reply == reply)
         call->reply = nullptr;
-    if (call->timer) {
-        call->timer->deleteLater();
-        call->timer = nullptr;
+    for (QTimer **timer : { &call->timer, &call->deadline }) {
+        if (*timer) {
+            (*timer)->stop();
+            (*timer)->deleteLater();
+            *timer = nullptr;
+        }
     }
     if (call->cancelled) {
         m_calls.removeAll(call);
@@ -388,16 +562,26 @@ void QFDropboxClient::finish(const std::shared_ptr<Call> &call, QNetworkReply *r
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     QByteArray body = reply->isOpen() ? reply->readAll() : QByteArray();
     if (call->sink) {
-        if (status == 200) {
-            call->sink->write(body);
+        if (status == 200 && !call->sinkFailed && !body.isEmpty()) {
+            call->received += body.size();
+            call->hasher->addData(body);
+            if (call->sink->write(body) != body.size())
+                call->sinkFailed = true;
             body.clear();
         }
+        if (!call->sink->flush())
+            call->sinkFailed = true;
         call->sink->close();
         call->sink.reset();
     }
 
     if (call->timedOut) {
         complete(call, QFDropboxError::url(-1001, call->errorPath), {});
+        return;
+    }
+    if (call->sinkFailed) {
+        QFLog::appendLog("Unable to write the download of %@ to %@.", call->errorPath, call->downloadTo);
+        complete(call, QFDropboxError::url(-3003, call->downloadTo), {});
         return;
     }
     if (status == 0) {
@@ -415,22 +599,17 @@ void QFDropboxClient::finish(const std::shared_ptr<Call> &call, QNetworkReply *r
         dispatch(call);
         return;
     }
-    if ((status == 429 || status == 503) && !call->retriedBusy) {
-        call->retriedBusy = true;
-        bool ok = false;
-        const int seconds = reply->rawHeader("Retry-After").trimmed().toInt(&ok);
-        const int wait = std::clamp(ok ? seconds : 1, 0, 600);
-        QFLog::appendLog("Dropbox asks to wait %i seconds before trying again.", wait);
-        QTimer::singleShot(wait * 1000, this, [this, call] {
-            if (!call->cancelled)
-                dispatch(call);
-        });
-        return;
-    }
     if (status >= 200 && status < 300) {
-        complete(call, {}, body);
+        // A status line says nothing about whether the rest of the answer arrived.
+        QFDropboxError error;
+        if (!call->downloadTo.isEmpty())
+            error = checkDownload(call, reply);
+        else if (isNetworkFailure(reply->error()))
+            error = QFDropboxError::url(-1005, call->errorPath);
+        complete(call, error, error.isNull() ? body : QByteArray());
         return;
     }
+
     const QJsonObject answer = QJsonDocument::fromJson(body).object();
     QString summary = answer.value(QStringLiteral("error_summary")).toString();
     if (summary.isEmpty())
@@ -439,9 +618,89 @@ void QFDropboxClient::finish(const std::shared_ptr<Call> &call, QNetworkReply *r
         summary = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
     if (summary.isEmpty())
         summary = QStringLiteral("HTTP %1").arg(status);
+    // Writes that overlap others in the account are refused (409 or 429) until the others are done.
+    const bool contended = summary.contains(QStringLiteral("too_many_write_operations"));
+    const int asked = askedWait(reply, answer);
+    // A wait longer than the transfer may still wait is not waited: the request fails at once, saying so.
+    int refusedWait = -1;
+    if (contended && call->writeRetries < kWriteContentionRetries) {
+        const int pause = std::max(asked, 1 << call->writeRetries);
+        ++call->writeRetries;
+        if (retryLater(call, pause, asked >= 0))
+            return;
+        refusedWait = pause;
+    } else if (!contended && (status == 429 || status == 503) && !call->retriedBusy) {
+        call->retriedBusy = true;
+        const int wait = asked >= 0 ? asked : 1;
+        if (retryLater(call, wait, true))
+            return;
+        refusedWait = wait;
+    }
+    if (refusedWait >= 0)
+        summary += QStringLiteral(" (Dropbox asked to wait %1 seconds.)").arg(refusedWait);
     // A full Dropbox is reported on the path of the upload, not with the quota status.
-    const int code = summary.contains(QStringLiteral("insufficient_space")) ? 507 : status;
+    int code = status;
+    if (summary.contains(QStringLiteral("insufficient_space")))
+        code = 507;
+    else if (contended)
+        code = 429;
     complete(call, QFDropboxError::http(code, summary, call->errorPath), body);
+}
+
+// Sends the call again in that many seconds, unless that would take its transfer past the longest wait
+// allowed (false: the caller fails it now).
+bool QFDropboxClient::retryLater(const std::shared_ptr<Call> &call, int seconds, bool askedByService)
+{
+    Budget &budget = *call->budget;
+    if (budget.waitedSeconds + qint64(seconds) > kMaximumWaitSeconds) {
+        QFLog::appendLog("Dropbox asks to wait %i seconds, more than the %i seconds left to wait for %@; it is given up.",
+            seconds, kMaximumWaitSeconds - budget.waitedSeconds, call->errorPath);
+        return false;
+    }
+    budget.waitedSeconds += seconds;
+    if (askedByService)
+        QFLog::appendLog("Dropbox asks to wait %i seconds before trying again.", seconds);
+    else
+        QFLog::appendLog("Dropbox refused a write while others were under way; trying again in %i seconds.", seconds);
+    Q_EMIT waitingToRetry(seconds, call->errorPath);
+    QTimer::singleShot(seconds * 1000, this, [this, call] {
+        if (!call->cancelled)
+            dispatch(call);
+    });
+    return true;
+}
+
+// Whether a download that ended with success holds the whole file the service meant to send.
+QFDropboxError QFDropboxClient::checkDownload(const std::shared_ptr<Call> &call, QNetworkReply *reply)
+{
+    const QFDropboxError lost = QFDropboxError::url(-1005, call->errorPath);
+    if (isNetworkFailure(reply->error())) {
+        QFLog::appendLog("The download of %@ broke off after %lli bytes: %@", call->errorPath, call->received, reply->errorString());
+        return lost;
+    }
+    // A compressed answer announces the length of what was sent, not of what it unpacks to.
+    const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
+    bool announced = false;
+    const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&announced);
+    if (announced && (encoding.isEmpty() || encoding == "identity") && call->received != length) {
+        QFLog::appendLog("The download of %@ ended after %lli of %lli bytes.", call->errorPath, call->received, length);
+        return lost;
+    }
+    const QJsonObject result = QJsonDocument::fromJson(reply->rawHeader("Dropbox-API-Result")).object();
+    const QJsonValue size = result.value(QStringLiteral("size"));
+    if (size.isDouble() && qint64(size.toDouble()) != call->received) {
+        QFLog::appendLog("The download of %@ holds %lli bytes, not the %lli of the file.", call->errorPath, call->received,
+            qint64(size.toDouble()));
+        return lost;
+    }
+    QString expected = result.value(QStringLiteral("content_hash")).toString();
+    if (expected.isEmpty())
+        expected = m_listedHashes.value(call->loadKey.toLower());
+    if (!expected.isEmpty() && expected.compare(call->hasher->result(), Qt::CaseInsensitive) != 0) {
+        QFLog::appendLog("The download of %@ does not match its content hash.", call->errorPath);
+        return lost;
+    }
+    return {};
 }
 
 void QFDropboxClient::complete(const std::shared_ptr<Call> &call, const QFDropboxError &error, const QByteArray &body)
@@ -454,6 +713,37 @@ void QFDropboxClient::complete(const std::shared_ptr<Call> &call, const QFDropbo
         call->done(error, body);
 }
 
+// --- Writes, one at a time ----------------------------------------------------------------------------
+
+void QFDropboxClient::enqueueWrite(std::function<void()> start)
+{
+    m_writes.append(std::move(start));
+    startNextWrite();
+}
+
+void QFDropboxClient::endWrite()
+{
+    m_writing = false;
+    startNextWrite();
+}
+
+// Starts the next write from the event loop, so that deletions asked for in one turn share their batch and
+// no write starts inside the answer of another.
+void QFDropboxClient::startNextWrite()
+{
+    if (m_writing || m_writeStartQueued || m_writes.isEmpty())
+        return;
+    m_writeStartQueued = true;
+    QTimer::singleShot(0, this, [this] {
+        m_writeStartQueued = false;
+        if (m_writing || m_writes.isEmpty())
+            return;
+        m_writing = true;
+        const std::function<void()> start = m_writes.takeFirst();
+        start();
+    });
+}
+
 // --- Operations ---------------------------------------------------------------------------------------
 
 void QFDropboxClient::uploadFile(const QString &filename, const QString &toPath, const QString &fromPath)
@@ -461,13 +751,18 @@ void QFDropboxClient::uploadFile(const QString &filename, const QString &toPath,
     auto upload = std::make_shared<Upload>();
     upload->source = fromPath;
     upload->dest = normalizedPath(toPath + u'/' + filename);
-    const QFileInfo info(fromPath);
-    if (!info.isFile()) {
-        QTimer::singleShot(0, this, [this, fromPath] { Q_EMIT uploadFileFailed(QFDropboxError::url(-1100, fromPath)); });
-        return;
-    }
-    upload->size = info.size();
-    uploadNextPart(upload);
+    // A deletion asked for after this upload must not overtake it.
+    m_openDeletion.reset();
+    enqueueWrite([this, upload] {
+        const QFileInfo info(upload->source);
+        if (!info.isFile()) {
+            endWrite();
+            Q_EMIT uploadFileFailed(QFDropboxError::url(-1100, upload->source));
+            return;
+        }
+        upload->size = info.size();
+        uploadNextPart(upload);
+    });
 }
 
 void QFDropboxClient::uploadNextPart(const std::shared_ptr<Upload> &upload)
@@ -479,15 +774,23 @@ void QFDropboxClient::uploadNextPart(const std::shared_ptr<Upload> &upload)
     call->bodyFile = upload->source;
     call->errorPath = upload->source;
     call->bodyOffset = upload->offset;
-    call->progress = [this, upload](qint64 done, qint64) {
-        if (upload->size > 0)
-            Q_EMIT uploadProgress(double(upload->offset + done) / double(upload->size), upload->dest, upload->source);
-    };
+    call->budget = upload->budget;
 
     const bool single = upload->size <= kSingleUploadLimit;
     const qint64 remaining = upload->size - upload->offset;
     const bool last = single || remaining <= kSessionChunk;
     call->bodyLength = single ? upload->size : std::min(remaining, kSessionChunk);
+    // A part sent again starts its count anew; what the user sees never goes back nor past the whole.
+    call->progress = [this, upload, length = call->bodyLength](qint64 done, qint64) {
+        if (upload->size <= 0)
+            return;
+        const double fraction = double(upload->offset + std::clamp<qint64>(done, 0, length)) / double(upload->size);
+        const double shown = std::clamp(fraction, upload->shown, 1.0);
+        if (shown == upload->shown && shown > 0)
+            return;
+        upload->shown = shown;
+        Q_EMIT uploadProgress(shown, upload->dest, upload->source);
+    };
     const QJsonObject cursor { { QStringLiteral("session_id"), upload->session }, { QStringLiteral("offset"), double(upload->offset) } };
     if (single) {
         call->endpoint = QStringLiteral("/2/files/upload");
@@ -505,6 +808,7 @@ void QFDropboxClient::uploadNextPart(const std::shared_ptr<Upload> &upload)
     const bool starting = !single && upload->session.isEmpty();
     call->done = [this, upload, last, starting, length = call->bodyLength](const QFDropboxError &error, const QByteArray &body) {
         if (!error.isNull()) {
+            endWrite();
             Q_EMIT uploadFileFailed(error);
             return;
         }
@@ -512,11 +816,16 @@ void QFDropboxClient::uploadNextPart(const std::shared_ptr<Upload> &upload)
             upload->session = QJsonDocument::fromJson(body).object().value(QStringLiteral("session_id")).toString();
         upload->offset += length;
         if (last && !starting) {
-            Q_EMIT uploadProgress(1.0, upload->dest, upload->source);
+            endWrite();
+            if (upload->shown < 1.0) {
+                upload->shown = 1.0;
+                Q_EMIT uploadProgress(1.0, upload->dest, upload->source);
+            }
             Q_EMIT uploadedFile(upload->dest, upload->source);
             return;
         }
         if (starting && upload->session.isEmpty()) {
+            endWrite();
             Q_EMIT uploadFileFailed(QFDropboxError::http(500, QStringLiteral("Dropbox started no upload session."), upload->source));
             return;
         }
@@ -536,6 +845,7 @@ void QFDropboxClient::listPage(const std::shared_ptr<Listing> &listing, const QS
 {
     auto call = std::make_shared<Call>();
     call->errorPath = listing->metadata.path;
+    call->budget = listing->budget;
     if (cursor.isEmpty()) {
         call->endpoint = QStringLiteral("/2/files/list_folder");
         call->jsonBody = QJsonDocument(QJsonObject { { QStringLiteral("path"), listing->metadata.path },
@@ -559,6 +869,11 @@ void QFDropboxClient::listPage(const std::shared_ptr<Listing> &listing, const QS
             item.isDirectory = entry.value(QStringLiteral(".tag")).toString() == QLatin1String("folder");
             item.totalBytes = qint64(entry.value(QStringLiteral("size")).toDouble());
             item.lastModifiedDate = dateFromAPI(entry.value(QStringLiteral("server_modified")));
+            item.contentHash = entry.value(QStringLiteral("content_hash")).toString();
+            // A later download of this file is checked against the hash listed here when its answer has none.
+            const QString lower = entry.value(QStringLiteral("path_lower")).toString();
+            if (!item.contentHash.isEmpty() && !lower.isEmpty())
+                m_listedHashes.insert(lower, item.contentHash);
             listing->metadata.contents.append(item);
         }
         const QString next = answer.value(QStringLiteral("cursor")).toString();
@@ -580,7 +895,14 @@ void QFDropboxClient::loadFile(const QString &path, const QString &intoPath)
     call->downloadTo = intoPath;
     call->loadKey = normalizedPath(path);
     call->errorPath = normalizedPath(path);
-    call->progress = [this, intoPath](qint64 done, qint64 total) { Q_EMIT loadProgress(double(done) / double(total), intoPath); };
+    auto shown = std::make_shared<double>(0);
+    call->progress = [this, intoPath, shown](qint64 done, qint64 total) {
+        const double fraction = std::clamp(double(done) / double(total), *shown, 1.0);
+        if (fraction == *shown && fraction > 0)
+            return;
+        *shown = fraction;
+        Q_EMIT loadProgress(fraction, intoPath);
+    };
     call->done = [this, intoPath](const QFDropboxError &error, const QByteArray &) {
         if (!error.isNull())
             Q_EMIT loadFileFailed(error);
@@ -608,18 +930,197 @@ void QFDropboxClient::cancelFileLoad(const QString &path)
     }
 }
 
+// --- Deletions ----------------------------------------------------------------------------------------
+
 void QFDropboxClient::deletePath(const QString &path)
 {
+    if (!m_openDeletion) {
+        auto deletion = std::make_shared<Deletion>();
+        m_openDeletion = deletion;
+        enqueueWrite([this, deletion] {
+            if (m_openDeletion == deletion)
+                m_openDeletion.reset();
+            for (const QString &asked : std::as_const(deletion->asked)) {
+                const bool known = std::any_of(deletion->todo.cbegin(), deletion->todo.cend(),
+                    [&](const QString &path) { return path.compare(asked, Qt::CaseInsensitive) == 0; });
+                if (!known)
+                    deletion->todo.append(asked);
+            }
+            deleteNext(deletion);
+        });
+    }
+    m_openDeletion->asked.append(normalizedPath(path));
+}
+
+void QFDropboxClient::deleteNext(const std::shared_ptr<Deletion> &deletion)
+{
+    if (deletion->todo.isEmpty() && !deletion->contended.isEmpty()) {
+        const QStringList contended = std::exchange(deletion->contended, {});
+        const int pause = 1 << deletion->rounds;
+        ++deletion->rounds;
+        if (deletion->rounds <= kWriteContentionRetries && deletion->budget->waitedSeconds + pause <= kMaximumWaitSeconds) {
+            deletion->budget->waitedSeconds += pause;
+            QFLog::appendLog("Dropbox refused a write while others were under way; trying again in %i seconds.", pause);
+            Q_EMIT waitingToRetry(pause, contended.value(0));
+            QTimer::singleShot(pause * 1000, this, [this, deletion, contended] {
+                deletion->todo = contended;
+                deleteNext(deletion);
+            });
+            return;
+        }
+        QPointer<QFDropboxClient> self(this);
+        for (const QString &path : contended) {
+            answerOne(deletion, path, QFDropboxError::http(429, QStringLiteral("too_many_write_operations/"), path));
+            if (!self)
+                return;
+        }
+    }
+    if (deletion->todo.isEmpty()) {
+        endWrite();
+        return;
+    }
+    if (deletion->todo.size() == 1) {
+        deleteOne(deletion, deletion->todo.takeFirst());
+        return;
+    }
+    const QStringList batch = deletion->todo.mid(0, kDeleteBatchLimit);
+    deletion->todo.remove(0, batch.size());
+    deleteBatch(deletion, batch);
+}
+
+void QFDropboxClient::deleteOne(const std::shared_ptr<Deletion> &deletion, const QString &path)
+{
     auto call = std::make_shared<Call>();
-    const QString remote = normalizedPath(path);
     call->endpoint = QStringLiteral("/2/files/delete_v2");
-    call->jsonBody = QJsonDocument(QJsonObject { { QStringLiteral("path"), remote } }).toJson(QJsonDocument::Compact);
-    call->errorPath = remote;
-    call->done = [this, remote](const QFDropboxError &error, const QByteArray &) {
-        if (!error.isNull())
-            Q_EMIT deletePathFailed(error);
-        else
-            Q_EMIT deletedPath(remote);
+    call->jsonBody = QJsonDocument(QJsonObject { { QStringLiteral("path"), path } }).toJson(QJsonDocument::Compact);
+    call->errorPath = path;
+    call->budget = deletion->budget;
+    call->done = [this, deletion, path](const QFDropboxError &error, const QByteArray &) {
+        QPointer<QFDropboxClient> self(this);
+        answerOne(deletion, path, error);
+        if (self)
+            deleteNext(deletion);
     };
     dispatch(call);
+}
+
+void QFDropboxClient::deleteBatch(const std::shared_ptr<Deletion> &deletion, const QStringList &paths)
+{
+    QJsonArray entries;
+    for (const QString &path : paths)
+        entries.append(QJsonObject { { QStringLiteral("path"), path } });
+    auto call = std::make_shared<Call>();
+    call->endpoint = QStringLiteral("/2/files/delete_batch");
+    call->jsonBody = QJsonDocument(QJsonObject { { QStringLiteral("entries"), entries } }).toJson(QJsonDocument::Compact);
+    call->errorPath = paths.value(0);
+    call->budget = deletion->budget;
+    call->done = [this, deletion, paths](const QFDropboxError &error, const QByteArray &body) {
+        const QJsonObject answer = QJsonDocument::fromJson(body).object();
+        const QString tag = answer.value(QStringLiteral(".tag")).toString();
+        if (error.isNull() && tag == QLatin1String("complete")) {
+            batchAnswered(deletion, paths, answer.value(QStringLiteral("entries")).toArray());
+            return;
+        }
+        if (error.isNull() && tag == QLatin1String("async_job_id")) {
+            checkBatch(deletion, paths, answer.value(QStringLiteral("async_job_id")).toString(), 0);
+            return;
+        }
+        failBatch(deletion, paths, error.isNull() ? QFDropboxError::http(500, QStringLiteral("Dropbox gave no result for the deletions.")) : error);
+    };
+    dispatch(call);
+}
+
+// The service deletes a batch in the background; its job is asked after a pause that grows to 5 seconds,
+// for about three minutes.
+void QFDropboxClient::checkBatch(const std::shared_ptr<Deletion> &deletion, const QStringList &paths, const QString &jobID, int polls)
+{
+    constexpr int kMaximumPolls = 40;
+    if (jobID.isEmpty() || polls >= kMaximumPolls) {
+        failBatch(deletion, paths, jobID.isEmpty() ? QFDropboxError::http(500, QStringLiteral("Dropbox gave no result for the deletions."))
+                                                   : QFDropboxError::url(-1001));
+        return;
+    }
+    const int pause = std::min(200 << std::min(polls, 5), 5000);
+    QTimer::singleShot(pause, this, [this, deletion, paths, jobID, polls] {
+        auto call = std::make_shared<Call>();
+        call->endpoint = QStringLiteral("/2/files/delete_batch/check");
+        call->jsonBody = QJsonDocument(QJsonObject { { QStringLiteral("async_job_id"), jobID } }).toJson(QJsonDocument::Compact);
+        call->errorPath = paths.value(0);
+        call->budget = deletion->budget;
+        call->done = [this, deletion, paths, jobID, polls](const QFDropboxError &error, const QByteArray &body) {
+            if (!error.isNull()) {
+                failBatch(deletion, paths, error);
+                return;
+            }
+            const QJsonObject answer = QJsonDocument::fromJson(body).object();
+            const QString tag = answer.value(QStringLiteral(".tag")).toString();
+            if (tag == QLatin1String("in_progress")) {
+                checkBatch(deletion, paths, jobID, polls + 1);
+            } else if (tag == QLatin1String("complete")) {
+                batchAnswered(deletion, paths, answer.value(QStringLiteral("entries")).toArray());
+            } else if (summaryOfTagged(answer).contains(QStringLiteral("too_many_write_operations"))) {
+                deletion->contended += paths;
+                deleteNext(deletion);
+            } else {
+                const QString summary = summaryOfTagged(answer);
+                failBatch(deletion, paths,
+                    QFDropboxError::http(409, summary.isEmpty() ? QStringLiteral("Dropbox gave no result for the deletions.") : summary));
+            }
+        };
+        dispatch(call);
+    });
+}
+
+void QFDropboxClient::batchAnswered(const std::shared_ptr<Deletion> &deletion, const QStringList &paths, const QJsonArray &entries)
+{
+    QPointer<QFDropboxClient> self(this);
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        const QString &path = paths.at(i);
+        const QJsonObject entry = entries.at(i).toObject();
+        const QString tag = entry.value(QStringLiteral(".tag")).toString();
+        if (tag == QLatin1String("success")) {
+            answerOne(deletion, path, {});
+        } else if (tag == QLatin1String("failure")) {
+            const QJsonObject failure = entry.value(QStringLiteral("failure")).toObject();
+            if (failure.value(QStringLiteral(".tag")).toString() == QLatin1String("too_many_write_operations")) {
+                deletion->contended.append(path);
+                continue;
+            }
+            answerOne(deletion, path, QFDropboxError::http(409, summaryOfTagged(failure), path));
+        } else {
+            answerOne(deletion, path, QFDropboxError::http(500, QStringLiteral("Dropbox gave no result for this deletion."), path));
+        }
+        if (!self)
+            return;
+    }
+    deleteNext(deletion);
+}
+
+void QFDropboxClient::failBatch(const std::shared_ptr<Deletion> &deletion, const QStringList &paths, const QFDropboxError &error)
+{
+    QPointer<QFDropboxClient> self(this);
+    for (const QString &path : paths) {
+        QFDropboxError failure = error;
+        failure.path = path;
+        answerOne(deletion, path, failure);
+        if (!self)
+            return;
+    }
+    deleteNext(deletion);
+}
+
+// Answers a path once for each time it was asked for.
+void QFDropboxClient::answerOne(const std::shared_ptr<Deletion> &deletion, const QString &path, const QFDropboxError &error)
+{
+    QPointer<QFDropboxClient> self(this);
+    for (const QString &asked : std::as_const(deletion->asked)) {
+        if (asked.compare(path, Qt::CaseInsensitive) != 0)
+            continue;
+        if (error.isNull())
+            Q_EMIT deletedPath(asked);
+        else
+            Q_EMIT deletePathFailed(error);
+        if (!self)
+            return;
+    }
 }

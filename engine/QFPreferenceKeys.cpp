@@ -1,5 +1,6 @@
 #include "engine/QFPreferenceKeys.h"
 
+#include "engine/QFDropboxAccount.h"
 #include "engine/QFProject.h"
 #include "foundation/QFLog.h"
 #include "foundation/platform/QFPropertyList.h"
@@ -177,8 +178,15 @@ std::optional<QVariant> QFPreferenceKeys::parse(const QFPreferenceKey &key, cons
             return QVariant(false);
         return refuse(QStringLiteral("%1 takes true or false, not '%2'").arg(key.name, text));
     }
-    case Type::String:
+    case Type::String: {
+        // The service's addresses carry the account's tokens.
+        const bool address = key.name == QLatin1String("dropboxAPIURL") || key.name == QLatin1String("dropboxContentURL")
+            || key.name == QLatin1String("dropboxAuthorizeURL");
+        QString reason;
+        if (address && !value.isEmpty() && !QFDropboxAccount::isAcceptableAddress(value, &reason))
+            return refuse(QStringLiteral("%1: %2").arg(key.name, reason));
         return QVariant(text);
+    }
     case Type::Path:
         if (value.isEmpty())
             return refuse(QStringLiteral("%1 takes a path, not an empty text").arg(key.name));

@@ -582,3 +582,141 @@ TEST_F(QFFakeDropboxTest, ChunkedBodiesAndKeptAliveConnections)
     EXPECT_EQ(fake.fileContent(QStringLiteral("/c.txt")), "hello, world");
     EXPECT_EQ(socket.state(), QAbstractSocket::ConnectedState);
 }
+
+TEST_F(QFFakeDropboxTest, RevokingTakesNullAsJsonOnly)
+{
+    const QString fresh = fake.addAccessToken();
+    {
+        SCOPED_TRACE("an empty body without a type is not an argument the service reads");
+        const Answer refused = wait(network.post(request(QStringLiteral("/2/auth/token/revoke"), fresh), QByteArray()));
+        EXPECT_EQ(refused.status, 400);
+        EXPECT_TRUE(refused.body.contains("Bad HTTP \"Content-Type\" header")) << refused.body.toStdString();
+        QNetworkRequest form = request(QStringLiteral("/2/auth/token/revoke"), fresh);
+        form.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
+        EXPECT_EQ(wait(network.post(form, QByteArray())).status, 400);
+        QNetworkRequest value = request(QStringLiteral("/2/auth/token/revoke"), fresh);
+        value.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+        EXPECT_EQ(wait(network.post(value, "{\"token\": \"x\"}")).status, 400);
+        // Still a working token.
+        EXPECT_EQ(rpc(QStringLiteral("/2/files/list_folder"), { { QStringLiteral("path"), QString() } }, fresh).status, 200);
+    }
+    QNetworkRequest revoke = request(QStringLiteral("/2/auth/token/revoke"), fresh);
+    revoke.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+    const Answer revoked = wait(network.post(revoke, "null"));
+    EXPECT_EQ(revoked.status, 200);
+    EXPECT_EQ(rpc(QStringLiteral("/2/files/list_folder"), { { QStringLiteral("path"), QString() } }, fresh).errorTag(),
+        QStringLiteral("invalid_access_token"));
+}
+
+TEST_F(QFFakeDropboxTest, DownloadBodiesCanBeCutCorruptedOrTrickled)
+{
+    QByteArray data(64 * 1024, Qt::Uninitialized);
+    for (qsizetype i = 0; i < data.size(); ++i)
+        data[i] = char(i * 7);
+    fake.putFile(QStringLiteral("/f/cut.zip"), data);
+    const Answer whole = download(QStringLiteral("/f/cut.zip"));
+    EXPECT_EQ(whole.body, data);
+    const QString hash = QJsonDocument::fromJson(whole.headers.value("dropbox-api-result")).object().value(QStringLiteral("content_hash")).toString();
+    {
+        SCOPED_TRACE("the content hash is the service's: SHA-256 of the SHA-256 of each 4 MiB block");
+        const QByteArray block = QCryptographicHash::hash(data, QCryptographicHash::Sha256);
+        EXPECT_EQ(hash, QString::fromLatin1(QCryptographicHash::hash(block, QCryptographicHash::Sha256).toHex()));
+        const QJsonArray listed = rpc(QStringLiteral("/2/files/list_folder"), { { QStringLiteral("path"), QStringLiteral("/f") } })
+                                      .json()
+                                      .value(QStringLiteral("entries"))
+                                      .toArray();
+        ASSERT_EQ(listed.size(), 1);
+        EXPECT_EQ(listed.at(0).toObject().value(QStringLiteral("content_hash")).toString(), hash);
+    }
+    {
+        SCOPED_TRACE("cut: the status says 200, the connection ends before the announced length");
+        fake.cutNext(QStringLiteral("/2/files/download"), 1000);
+        const Answer cut = download(QStringLiteral("/f/cut.zip"));
+        EXPECT_EQ(cut.status, 200);
+        EXPECT_NE(cut.error, QNetworkReply::NoError);
+        EXPECT_EQ(cut.headers.value("content-length"), QByteArray::number(data.size()));
+        EXPECT_LT(cut.body.size(), data.size());
+    }
+    {
+        SCOPED_TRACE("corrupt: every byte arrives, the first one flipped");
+        fake.corruptNext(QStringLiteral("/2/files/download"));
+        const Answer corrupt = download(QStringLiteral("/f/cut.zip"));
+        EXPECT_EQ(corrupt.error, QNetworkReply::NoError);
+        ASSERT_EQ(corrupt.body.size(), data.size());
+        EXPECT_EQ(char(corrupt.body.at(0) ^ 0xff), data.at(0));
+        EXPECT_EQ(corrupt.body.mid(1), data.mid(1));
+    }
+    {
+        SCOPED_TRACE("trickle: a piece at a time, whole in the end");
+        fake.trickleNext(QStringLiteral("/2/files/download"), 8 * 1024, 20);
+        QNetworkRequest call = request(QStringLiteral("/2/files/download"), token);
+        call.setRawHeader("Dropbox-API-Arg", json({ { QStringLiteral("path"), QStringLiteral("/f/cut.zip") } }));
+        QNetworkReply *reply = network.post(call, QByteArray());
+        QSignalSpy pieces(reply, &QNetworkReply::readyRead);
+        const Answer trickled = wait(reply);
+        EXPECT_EQ(trickled.body, data);
+        EXPECT_GE(pieces.size(), 4);
+    }
+}
+
+TEST_F(QFFakeDropboxTest, DeletionBatchesAreAskedAfterAndOverlappingWritesCounted)
+{
+    fake.putFile(QStringLiteral("/b/one.zip"), "1");
+    fake.putFile(QStringLiteral("/b/two.zip"), "2");
+    fake.putFile(QStringLiteral("/b/three.zip"), "3");
+    fake.setDeleteBatchPolls(1);
+    fake.failNextDeletionOf(QStringLiteral("/B/Three.zip"), QStringLiteral("too_many_write_operations"));
+    QJsonArray entries;
+    for (const char *path : { "/b/one.zip", "/b/missing.zip", "/b/two.zip", "/b/three.zip" })
+        entries.append(QJsonObject { { QStringLiteral("path"), QString::fromLatin1(path) } });
+    const Answer launched = rpc(QStringLiteral("/2/files/delete_batch"), { { QStringLiteral("entries"), entries } });
+    ASSERT_EQ(launched.status, 200) << launched.body.toStdString();
+    EXPECT_EQ(launched.json().value(QStringLiteral(".tag")).toString(), QStringLiteral("async_job_id"));
+    const QJsonObject job { { QStringLiteral("async_job_id"), launched.json().value(QStringLiteral("async_job_id")) } };
+    EXPECT_EQ(rpc(QStringLiteral("/2/files/delete_batch/check"), job).json().value(QStringLiteral(".tag")).toString(),
+        QStringLiteral("in_progress"));
+    const QJsonObject done = rpc(QStringLiteral("/2/files/delete_batch/check"), job).json();
+    ASSERT_EQ(done.value(QStringLiteral(".tag")).toString(), QStringLiteral("complete"));
+    const QJsonArray results = done.value(QStringLiteral("entries")).toArray();
+    ASSERT_EQ(results.size(), 4);
+    const auto tagOf = [&](int i) { return results.at(i).toObject().value(QStringLiteral(".tag")).toString(); };
+    const auto failureOf = [&](int i) {
+        return results.at(i).toObject().value(QStringLiteral("failure")).toObject().value(QStringLiteral(".tag")).toString();
+    };
+    EXPECT_EQ(tagOf(0), QStringLiteral("success"));
+    EXPECT_EQ(failureOf(1), QStringLiteral("path_lookup"));
+    EXPECT_EQ(tagOf(2), QStringLiteral("success"));
+    EXPECT_EQ(failureOf(3), QStringLiteral("too_many_write_operations"));
+    EXPECT_EQ(fake.filePaths(), QStringList { QStringLiteral("/b/three.zip") });
+    EXPECT_EQ(rpc(QStringLiteral("/2/files/delete_batch/check"), { { QStringLiteral("async_job_id"), QStringLiteral("nope") } }).errorTag(),
+        QStringLiteral("invalid_async_job_id"));
+
+    {
+        SCOPED_TRACE("two uploads at once are two writes at once; a service that refuses that takes one");
+        const auto sendTwo = [&] {
+            QList<QNetworkReply *> replies;
+            for (int i = 0; i < 2; ++i) {
+                QNetworkRequest call = request(QStringLiteral("/2/files/upload"), token);
+                call.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/octet-stream"));
+                call.setRawHeader("Dropbox-API-Arg",
+                    json({ { QStringLiteral("path"), QStringLiteral("/w/%1.zip").arg(i) }, { QStringLiteral("mode"), QStringLiteral("overwrite") } }));
+                replies << network.post(call, QByteArray(4 * 1024 * 1024, 'w'));
+            }
+            QList<Answer> answers;
+            for (QNetworkReply *reply : replies)
+                answers << wait(reply);
+            return answers;
+        };
+        QList<Answer> answers = sendTwo();
+        EXPECT_EQ(answers.at(0).status, 200);
+        EXPECT_EQ(answers.at(1).status, 200);
+        EXPECT_EQ(fake.mostWritesAtOnce(), 2);
+        fake.setRefuseOverlappingWrites(true);
+        answers = sendTwo();
+        QList<int> statuses { answers.at(0).status, answers.at(1).status };
+        std::sort(statuses.begin(), statuses.end());
+        EXPECT_EQ(statuses, (QList<int> { 200, 429 }));
+        const Answer &refused = answers.at(0).status == 429 ? answers.at(0) : answers.at(1);
+        EXPECT_TRUE(refused.json().value(QStringLiteral("error_summary")).toString().startsWith(u"too_many_write_operations/"));
+    }
+}

@@ -11,6 +11,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUrl>
 #include <QUrlQuery>
 
@@ -120,6 +121,23 @@ QJsonObject tagged(const QString &tag)
     return QJsonObject { { QStringLiteral(".tag"), tag } };
 }
 
+// The service's content hash: SHA-256 of each 4 MiB block, then of those digests one after another.
+QString contentHashOf(const QString &blob)
+{
+    constexpr qint64 kBlock = 4 * 1024 * 1024;
+    QFile file(blob);
+    QCryptographicHash overall(QCryptographicHash::Sha256);
+    if (file.open(QIODevice::ReadOnly)) {
+        while (!file.atEnd()) {
+            const QByteArray block = file.read(kBlock);
+            if (block.isEmpty())
+                break;
+            overall.addData(QCryptographicHash::hash(block, QCryptographicHash::Sha256));
+        }
+    }
+    return QString::fromLatin1(overall.result().toHex());
+}
+
 } // namespace
 
 // An answer: a body in memory, or the file whose content is streamed as the body.
@@ -130,12 +148,18 @@ struct QFFakeDropbox::Response {
     QList<QPair<QByteArray, QByteArray>> headers;
     QString file;
     qint64 fileSize = 0;
+    // A fault of the file body: cut after `cutAfter` bytes (-1: never), sent `trickleBytes` at a time every
+    // `trickleMs`, its first byte flipped.
+    qint64 cutAfter = -1;
+    qint64 trickleBytes = 0;
+    int trickleMs = 0;
+    bool corrupt = false;
 
     static Response json(const QJsonObject &object, int status = 200)
     {
-        return { status, "application/json", compactJson(object), {}, {}, 0 };
+        return { status, "application/json", compactJson(object), {}, {}, 0, -1, 0, 0, false };
     }
-    static Response null() { return { 200, "application/json", "null", {}, {}, 0 }; }
+    static Response null() { return { 200, "application/json", "null", {}, {}, 0, -1, 0, 0, false }; }
     // The service's error answer: a summary to show and the structured error to decide on.
     static Response apiError(const QString &summary, const QJsonObject &error, int status = 409)
     {
@@ -143,11 +167,11 @@ struct QFFakeDropbox::Response {
     }
     static Response text(int status, const QString &text)
     {
-        return { status, "text/plain; charset=utf-8", text.toUtf8(), {}, {}, 0 };
+        return { status, "text/plain; charset=utf-8", text.toUtf8(), {}, {}, 0, -1, 0, 0, false };
     }
     static Response html(int status, const QString &html)
     {
-        return { status, "text/html; charset=utf-8", html.toUtf8(), {}, {}, 0 };
+        return { status, "text/html; charset=utf-8", html.toUtf8(), {}, {}, 0, -1, 0, 0, false };
     }
     static Response oauthError(const QString &error, const QString &description)
     {
@@ -167,6 +191,8 @@ struct QFFakeDropbox::Exchange {
     std::optional<Response> early; // decided before the body arrived, sent once it has
     bool stall = false;
     bool drop = false;
+    std::optional<Fault> shape; // a fault of the answer's body
+    bool countedWrite = false; // counted among the writes under way
 
     Sink sink = Sink::Discard;
     QByteArray memory;
@@ -247,6 +273,10 @@ public:
         if (download) {
             m_download = std::move(download);
             m_downloadLeft = length;
+            m_cutLeft = response.cutAfter;
+            m_trickleBytes = response.trickleBytes;
+            m_trickleMs = response.trickleMs;
+            m_corrupt = response.corrupt;
             pumpDownload();
         } else {
             m_socket->write(response.body);
@@ -452,14 +482,29 @@ private:
     // Keeps about one piece of the file in the socket's buffer until all of it has gone.
     void pumpDownload()
     {
-        const qint64 piece = qMax<qint64>(1, m_fake->m_downloadChunkSize);
+        // A trickled body moves on its timer alone.
+        if (m_trickleBytes > 0 && m_trickleWaiting)
+            return;
+        const qint64 piece = m_trickleBytes > 0 ? m_trickleBytes : qMax<qint64>(1, m_fake->m_downloadChunkSize);
         while (m_download && m_socket->bytesToWrite() < piece) {
             if (m_downloadLeft == 0) {
                 m_download.reset();
                 finishAnswer();
                 return;
             }
-            const QByteArray data = m_download->read(qMin(piece, m_downloadLeft));
+            if (m_cutLeft == 0) {
+                // The connection breaks before the announced length.
+                m_download.reset();
+                const std::unique_ptr<Exchange> exchange = std::move(m_exchange);
+                m_state = State::Closed;
+                m_socket->disconnectFromHost();
+                m_fake->logExchange(*exchange, m_status);
+                return;
+            }
+            qint64 want = qMin(piece, m_downloadLeft);
+            if (m_cutLeft > 0)
+                want = qMin(want, m_cutLeft);
+            QByteArray data = m_download->read(want);
             if (data.isEmpty()) {
                 // The content shrank under the answer: it cannot be completed.
                 m_download.reset();
@@ -468,7 +513,21 @@ private:
                 return;
             }
             m_downloadLeft -= data.size();
+            if (m_cutLeft > 0)
+                m_cutLeft -= data.size();
+            if (m_corrupt) {
+                data[0] = char(data.at(0) ^ 0xff);
+                m_corrupt = false;
+            }
             m_socket->write(data);
+            if (m_trickleBytes > 0 && m_downloadLeft > 0 && m_cutLeft != 0) {
+                m_trickleWaiting = true;
+                QTimer::singleShot(m_trickleMs, this, [this] {
+                    m_trickleWaiting = false;
+                    pumpDownload();
+                });
+                return;
+            }
         }
     }
 
@@ -505,6 +564,11 @@ private:
     int m_status = 0;
     std::unique_ptr<QFile> m_download;
     qint64 m_downloadLeft = 0;
+    qint64 m_cutLeft = -1;
+    qint64 m_trickleBytes = 0;
+    int m_trickleMs = 0;
+    bool m_trickleWaiting = false;
+    bool m_corrupt = false;
 };
 
 QFFakeDropbox::QFFakeDropbox(QObject *parent)
@@ -543,6 +607,8 @@ void QFFakeDropbox::init(const QString &storageDir)
         { QStringLiteral("/2/files/list_folder"), { nullptr, &F::listFolder } },
         { QStringLiteral("/2/files/list_folder/continue"), { nullptr, &F::listFolderContinue } },
         { QStringLiteral("/2/files/delete_v2"), { nullptr, &F::deleteEntry } },
+        { QStringLiteral("/2/files/delete_batch"), { nullptr, &F::deleteBatch } },
+        { QStringLiteral("/2/files/delete_batch/check"), { nullptr, &F::deleteBatchCheck } },
         { QStringLiteral("/2/files/upload"), { &F::prepareUpload, &F::upload } },
         { QStringLiteral("/2/files/upload_session/start"), { &F::prepareSessionStart, &F::sessionStart } },
         { QStringLiteral("/2/files/upload_session/append_v2"), { &F::prepareSessionAppend, &F::sessionAppend } },
@@ -655,17 +721,37 @@ QStringList QFFakeDropbox::filePaths() const
 void QFFakeDropbox::failNext(
     const QString &endpoint, int status, const QByteArray &body, const QList<QPair<QByteArray, QByteArray>> &headers)
 {
-    m_faults[endpoint].append(Fault { Fault::Kind::Fail, status, body, headers });
+    m_faults[endpoint].append(Fault { Fault::Kind::Fail, status, body, headers, 0, 0 });
 }
 
 void QFFakeDropbox::stallNext(const QString &endpoint)
 {
-    m_faults[endpoint].append(Fault { Fault::Kind::Stall, 0, {}, {} });
+    m_faults[endpoint].append(Fault { Fault::Kind::Stall, 0, {}, {}, 0, 0 });
 }
 
 void QFFakeDropbox::dropNext(const QString &endpoint)
 {
-    m_faults[endpoint].append(Fault { Fault::Kind::Drop, 0, {}, {} });
+    m_faults[endpoint].append(Fault { Fault::Kind::Drop, 0, {}, {}, 0, 0 });
+}
+
+void QFFakeDropbox::cutNext(const QString &endpoint, qint64 bytes)
+{
+    m_faults[endpoint].append(Fault { Fault::Kind::Cut, 0, {}, {}, qMax<qint64>(0, bytes), 0 });
+}
+
+void QFFakeDropbox::trickleNext(const QString &endpoint, qint64 bytes, int intervalMs)
+{
+    m_faults[endpoint].append(Fault { Fault::Kind::Trickle, 0, {}, {}, qMax<qint64>(1, bytes), qMax(0, intervalMs) });
+}
+
+void QFFakeDropbox::corruptNext(const QString &endpoint)
+{
+    m_faults[endpoint].append(Fault { Fault::Kind::Corrupt, 0, {}, {}, 0, 0 });
+}
+
+void QFFakeDropbox::failNextDeletionOf(const QString &path, const QString &tag)
+{
+    m_deletionFaults.insert(path.toLower(), tag);
 }
 
 int QFFakeDropbox::requestCount(const QString &endpoint) const
@@ -692,12 +778,18 @@ void QFFakeDropbox::beginExchange(Exchange &exchange)
         case Fault::Kind::Drop: exchange.drop = true; return;
         case Fault::Kind::Stall: exchange.stall = true; return;
         case Fault::Kind::Fail: {
-            Response response { fault.status, {}, fault.body, fault.headers, {}, 0 };
+            Response response { fault.status, {}, fault.body, fault.headers, {}, 0, -1, 0, 0, false };
             if (!fault.body.isEmpty())
                 response.contentType = fault.body.startsWith('{') ? "application/json" : "text/plain; charset=utf-8";
             exchange.early = response;
             return;
         }
+        case Fault::Kind::Cut:
+        case Fault::Kind::Trickle:
+        case Fault::Kind::Corrupt:
+            // The request is answered as ever; only its body goes wrong.
+            exchange.shape = fault;
+            break;
         }
     }
 
@@ -715,6 +807,18 @@ void QFFakeDropbox::beginExchange(Exchange &exchange)
     if (endpoint->authorized) {
         if ((exchange.early = checkAuthorization(exchange)))
             return;
+    }
+    static const QStringList writes { QStringLiteral("/2/files/upload"), QStringLiteral("/2/files/upload_session/start"),
+        QStringLiteral("/2/files/upload_session/append_v2"), QStringLiteral("/2/files/upload_session/finish"),
+        QStringLiteral("/2/files/delete_v2"), QStringLiteral("/2/files/delete_batch") };
+    if (writes.contains(path)) {
+        if (m_refuseOverlappingWrites && m_writesAtOnce > 0) {
+            exchange.early = Response::apiError(QStringLiteral("too_many_write_operations/.."),
+                { { QStringLiteral("reason"), tagged(QStringLiteral("too_many_write_operations")) } }, 429);
+            return;
+        }
+        exchange.countedWrite = true;
+        m_mostWritesAtOnce = qMax(m_mostWritesAtOnce, ++m_writesAtOnce);
     }
     if (endpoint->prepare)
         (this->*endpoint->prepare)(exchange);
@@ -740,11 +844,25 @@ void QFFakeDropbox::endExchange(Connection &connection, Exchange &exchange)
             QStringLiteral("Error in call to API function \"%1\": request body is too large.").arg(apiName(exchange))));
         return;
     }
-    connection.send((this->*exchange.endpoint->answer)(exchange));
+    Response response = (this->*exchange.endpoint->answer)(exchange);
+    if (exchange.shape) {
+        switch (exchange.shape->kind) {
+        case Fault::Kind::Cut: response.cutAfter = exchange.shape->bytes; break;
+        case Fault::Kind::Trickle:
+            response.trickleBytes = exchange.shape->bytes;
+            response.trickleMs = exchange.shape->intervalMs;
+            break;
+        case Fault::Kind::Corrupt: response.corrupt = response.fileSize > 0; break;
+        default: break;
+        }
+    }
+    connection.send(response);
 }
 
 void QFFakeDropbox::logExchange(Exchange &exchange, int status)
 {
+    if (std::exchange(exchange.countedWrite, false))
+        --m_writesAtOnce;
     exchange.request.status = status;
     m_requests.append(exchange.request);
     Q_EMIT requestHandled(exchange.request.path, status);
@@ -753,6 +871,8 @@ void QFFakeDropbox::logExchange(Exchange &exchange, int status)
 // The client went away in the middle of a request: nothing of its body stays.
 void QFFakeDropbox::abandonExchange(Exchange &exchange)
 {
+    if (std::exchange(exchange.countedWrite, false))
+        --m_writesAtOnce;
     if (exchange.sink != Exchange::Sink::File)
         return;
     const QString blob = exchange.file->fileName();
@@ -1010,6 +1130,20 @@ QString QFFakeDropbox::issueAccessToken(const QString &refreshToken)
 
 QFFakeDropbox::Response QFFakeDropbox::revoke(Exchange &exchange)
 {
+    // It takes no argument, as JSON: nothing or null, sent as application/json.
+    const QByteArray type = exchange.request.headers.value("content-type").toLower();
+    if (!type.startsWith("application/json") && type != "text/plain; charset=dropbox-cors-hack") {
+        return Response::text(400,
+            QStringLiteral("Error in call to API function \"auth/token/revoke\": Bad HTTP \"Content-Type\" header: \"%1\".  "
+                           "Expecting one of \"application/json\", \"application/json; charset=utf-8\", \"text/plain; "
+                           "charset=dropbox-cors-hack\".")
+                .arg(QString::fromLatin1(type)));
+    }
+    const QByteArray body = exchange.memory.trimmed();
+    if (!body.isEmpty() && body != "null") {
+        return Response::text(400,
+            QStringLiteral("Error in call to API function \"auth/token/revoke\": request body: expected null, got value"));
+    }
     // The whole authorization ends: this token, the refresh token it came from and its other tokens.
     const QString refreshToken = m_accessTokens.take(exchange.token).refreshToken;
     if (!refreshToken.isEmpty()) {
@@ -1117,6 +1251,17 @@ QFFakeDropbox::Response QFFakeDropbox::deleteEntry(Exchange &exchange)
     const QString path = exchange.arg.value(QStringLiteral("path")).toString();
     if (!path.startsWith(u'/'))
         return Response::text(400, badPath(QStringLiteral("files/delete_v2"), path));
+    const std::optional<QJsonObject> metadata = removeEntry(path);
+    if (!metadata) {
+        return Response::apiError(QStringLiteral("path_lookup/not_found/.."),
+            { { QStringLiteral(".tag"), QStringLiteral("path_lookup") },
+                { QStringLiteral("path_lookup"), tagged(QStringLiteral("not_found")) } });
+    }
+    return Response::json({ { QStringLiteral("metadata"), *metadata } });
+}
+
+std::optional<QJsonObject> QFFakeDropbox::removeEntry(const QString &path)
+{
     const QString lower = path.toLower();
     const auto file = m_files.find(lower);
     QJsonObject metadata;
@@ -1138,11 +1283,69 @@ QFFakeDropbox::Response QFFakeDropbox::deleteEntry(Exchange &exchange)
             return it.key() == lower || it.key().startsWith(prefix);
         });
     } else {
-        return Response::apiError(QStringLiteral("path_lookup/not_found/.."),
-            { { QStringLiteral(".tag"), QStringLiteral("path_lookup") },
-                { QStringLiteral("path_lookup"), tagged(QStringLiteral("not_found")) } });
+        return std::nullopt;
     }
-    return Response::json({ { QStringLiteral("metadata"), metadata } });
+    return metadata;
+}
+
+// A batch is deleted at once but answered as the service does: a job to ask after, "in_progress" for the
+// first checks, then every entry's result in the order asked.
+QFFakeDropbox::Response QFFakeDropbox::deleteBatch(Exchange &exchange)
+{
+    if (auto error = readJsonArgument(exchange))
+        return *error;
+    const QJsonValue entries = exchange.arg.value(QStringLiteral("entries"));
+    if (!entries.isArray()) {
+        return Response::text(400,
+            QStringLiteral("Error in call to API function \"files/delete_batch\": request body: missing required field "
+                           "'entries'"));
+    }
+    if (entries.toArray().size() > 1000) {
+        return Response::text(400,
+            QStringLiteral("Error in call to API function \"files/delete_batch\": request body: entries: list has more "
+                           "than 1000 items"));
+    }
+    BatchJob job;
+    job.inProgressAnswers = m_deleteBatchPolls;
+    for (const QJsonValue &value : entries.toArray()) {
+        const QString path = value.toObject().value(QStringLiteral("path")).toString();
+        if (!path.startsWith(u'/'))
+            return Response::text(400, badPath(QStringLiteral("files/delete_batch"), path));
+        const auto failure = [](const QJsonObject &error) {
+            return QJsonObject { { QStringLiteral(".tag"), QStringLiteral("failure") }, { QStringLiteral("failure"), error } };
+        };
+        if (const auto fault = m_deletionFaults.constFind(path.toLower()); fault != m_deletionFaults.constEnd()) {
+            job.entries.append(failure(tagged(*fault)));
+            m_deletionFaults.erase(fault);
+            continue;
+        }
+        if (const std::optional<QJsonObject> metadata = removeEntry(path)) {
+            job.entries.append({ { QStringLiteral(".tag"), QStringLiteral("success") }, { QStringLiteral("metadata"), *metadata } });
+        } else {
+            job.entries.append(failure({ { QStringLiteral(".tag"), QStringLiteral("path_lookup") },
+                { QStringLiteral("path_lookup"), tagged(QStringLiteral("not_found")) } }));
+        }
+    }
+    const QString id = QStringLiteral("dbjid:") + randomToken(24);
+    m_batchJobs.insert(id, job);
+    return Response::json({ { QStringLiteral(".tag"), QStringLiteral("async_job_id") }, { QStringLiteral("async_job_id"), id } });
+}
+
+QFFakeDropbox::Response QFFakeDropbox::deleteBatchCheck(Exchange &exchange)
+{
+    if (auto error = readJsonArgument(exchange))
+        return *error;
+    const auto job = m_batchJobs.find(exchange.arg.value(QStringLiteral("async_job_id")).toString());
+    if (job == m_batchJobs.end())
+        return Response::apiError(QStringLiteral("invalid_async_job_id/.."), tagged(QStringLiteral("invalid_async_job_id")));
+    if (job->inProgressAnswers > 0) {
+        --job->inProgressAnswers;
+        return Response::json(tagged(QStringLiteral("in_progress")));
+    }
+    QJsonArray entries;
+    for (const QJsonObject &entry : std::as_const(job->entries))
+        entries.append(entry);
+    return Response::json({ { QStringLiteral(".tag"), QStringLiteral("complete") }, { QStringLiteral("entries"), entries } });
 }
 
 // Uploads ---------------------------------------------------------------------------------------------
@@ -1410,12 +1613,15 @@ QString QFFakeDropbox::folderDisplayPath(const QString &lowerPath) const
 
 QJsonObject QFFakeDropbox::fileMetadata(const File &file) const
 {
+    if (file.contentHash.isEmpty())
+        file.contentHash = contentHashOf(file.blob);
     return { { QStringLiteral(".tag"), QStringLiteral("file") }, { QStringLiteral("name"), nameOf(file.displayPath) },
         { QStringLiteral("path_lower"), file.displayPath.toLower() },
         { QStringLiteral("path_display"), file.displayPath }, { QStringLiteral("id"), file.id },
         { QStringLiteral("client_modified"), timestamp(file.clientModified) },
         { QStringLiteral("server_modified"), timestamp(file.serverModified) }, { QStringLiteral("rev"), file.rev },
-        { QStringLiteral("size"), double(file.size) }, { QStringLiteral("is_downloadable"), true } };
+        { QStringLiteral("size"), double(file.size) }, { QStringLiteral("is_downloadable"), true },
+        { QStringLiteral("content_hash"), file.contentHash } };
 }
 
 QJsonObject QFFakeDropbox::folderMetadata(const QString &lowerPath)
@@ -1520,6 +1726,7 @@ QFFakeDropbox::File &QFFakeDropbox::storeFile(const QString &path, const QString
     file.rev = QStringLiteral("%1").arg(++m_counter, 9, 16, QLatin1Char('0'));
     file.displayPath = path;
     file.blob = blob;
+    file.contentHash.clear();
     file.size = size;
     file.clientModified = wholeSeconds(clientModified);
     file.serverModified = wholeSeconds(serverModified.isValid() ? serverModified : QDateTime::currentDateTimeUtc());

@@ -86,6 +86,22 @@ public:
         const QList<QPair<QByteArray, QByteArray>> &headers = {});
     void stallNext(const QString &endpoint);
     void dropNext(const QString &endpoint);
+    // Faults of the next answer's streamed file body (a download), queued with the others and used once:
+    // cut closes the connection after `bytes` of the announced body; trickle sends `bytes` every
+    // `intervalMs`; corrupt flips the body's first byte, so the content no longer matches its hash.
+    void cutNext(const QString &endpoint, qint64 bytes);
+    void trickleNext(const QString &endpoint, qint64 bytes, int intervalMs);
+    void corruptNext(const QString &endpoint);
+
+    // Writes (uploads, upload sessions, deletions): whether one that arrives while another is being
+    // answered is refused with 429 too_many_write_operations, as the service does for one account; and the
+    // most that were ever under way at once.
+    void setRefuseOverlappingWrites(bool refuse) { m_refuseOverlappingWrites = refuse; }
+    int mostWritesAtOnce() const { return m_mostWritesAtOnce; }
+    // How often delete_batch/check answers "in_progress" before a batch is complete (1 by default).
+    void setDeleteBatchPolls(int inProgressAnswers) { m_deleteBatchPolls = qMax(0, inProgressAnswers); }
+    // The next batch deletion of `path` fails with the error tag (e.g. "too_many_write_operations").
+    void failNextDeletionOf(const QString &path, const QString &tag);
 
     QList<Request> requests() const { return m_requests; }
     int requestCount(const QString &endpoint) const;
@@ -107,6 +123,7 @@ private:
         QDateTime serverModified;
         QDateTime clientModified;
         QString blob; // the content's file in the storage folder
+        mutable QString contentHash; // worked out when first shown
     };
     struct Session {
         QString blob;
@@ -119,10 +136,16 @@ private:
         int limit = 0; // the most entries a page holds, as the client asked (0: the fake's page size)
     };
     struct Fault {
-        enum class Kind { Fail, Stall, Drop } kind = Kind::Fail;
+        enum class Kind { Fail, Stall, Drop, Cut, Trickle, Corrupt } kind = Kind::Fail;
         int status = 0;
         QByteArray body;
         QList<QPair<QByteArray, QByteArray>> headers;
+        qint64 bytes = 0;
+        int intervalMs = 0;
+    };
+    struct BatchJob {
+        QList<QJsonObject> entries;
+        int inProgressAnswers = 0;
     };
     struct AccessToken {
         bool expired = false;
@@ -166,6 +189,10 @@ private:
     Response listFolder(Exchange &exchange);
     Response listFolderContinue(Exchange &exchange);
     Response deleteEntry(Exchange &exchange);
+    Response deleteBatch(Exchange &exchange);
+    Response deleteBatchCheck(Exchange &exchange);
+    // Removes a file or folder; its metadata, or nothing when there is none at `path`.
+    std::optional<QJsonObject> removeEntry(const QString &path);
     void prepareUpload(Exchange &exchange);
     Response upload(Exchange &exchange);
     void prepareSessionStart(Exchange &exchange);
@@ -228,4 +255,12 @@ private:
 
     QHash<QString, QList<Fault>> m_faults;
     QList<Request> m_requests;
+
+    bool m_refuseOverlappingWrites = false;
+    int m_writesAtOnce = 0;
+    int m_mostWritesAtOnce = 0;
+    int m_deleteBatchPolls = 1;
+    QHash<QString, BatchJob> m_batchJobs;
+    QHash<QString, QString> m_deletionFaults; // lower-cased path → error tag
+
 };
