@@ -348,7 +348,10 @@ void QFTombrelBackup::backupProject(const QString &path, const QString &toPath, 
             }
             const qint64 minutes = std::clamp<qint64>(prefs.integer(QStringLiteral("backupMinInterval"), 15), 0, 525600);
             const auto date = modificationDate(last);
-            if (date && date->secsTo(QFClock::now()) < minutes * 60) {
+            const QDateTime now = QFClock::now();
+            // A version dated in the future (its project came with another machine's clock) tells
+            // nothing about when the last backup was made.
+            if (date && *date <= now && date->secsTo(now) < minutes * 60) {
                 QFLog::appendLog("Backup skipped for %@ because a backup occurred less than %i minute(s) ago.", path, int(minutes));
                 return;
             }
@@ -685,7 +688,12 @@ void QFTombrelBackup::processProjectsInPath(const QString &prefix)
         QFLog::appendLog("last version: %@", last);
         const auto projectDate = modificationTime(path);
         const auto lastDate = modificationTime(versions + u'/' + last);
-        if (!projectDate || !lastDate || *projectDate <= *lastDate)
+        if (!projectDate || !lastDate)
+            continue;
+        // A last version dated in the future would hide every later save (which is dated now) until that
+        // date came: then any other date means a change.
+        const bool lastInFuture = *lastDate > QFClock::msecsSinceEpoch();
+        if (*projectDate <= *lastDate && !(lastInFuture && *projectDate != *lastDate))
             continue;
         const qint64 number = versionNumberOfFile(last).value_or(0) + 1;
         ++counter;

@@ -29,6 +29,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -481,21 +482,29 @@ void QFFileManager::setWriteQuietPeriod(int milliseconds)
 
 bool QFFileManager::waitForFileWrites(const QString &path, int longestWaitSeconds)
 {
-    const auto lastWrite = [&]() -> std::optional<QDateTime> {
+    struct Look {
+        QDateTime modified;
+        qint64 size = 0;
+        bool operator==(const Look &) const = default;
+    };
+    const auto look = [&]() -> std::optional<Look> {
         const QFileInfo info(path);
         if (!info.exists())
             return std::nullopt;
-        return info.lastModified();
+        return Look { info.lastModified(), info.size() };
     };
-    const auto quiet = [&](const std::optional<QDateTime> &modified) {
-        return !modified || modified->msecsTo(QFClock::now()) > s_writeQuietMs.load();
-    };
-    if (quiet(lastWrite()))
+    const qint64 quietMs = s_writeQuietMs.load();
+    const auto datedQuiet = [&](const std::optional<Look> &file) { return !file || file->modified.msecsTo(QFClock::now()) > quietMs; };
+    std::optional<Look> last = look();
+    if (datedQuiet(last))
         return true;
     QFLog::appendLog("File %@ is currently being written to. Waiting...", path);
     QElapsedTimer clock;
     clock.start();
-    while (!quiet(lastWrite())) {
+    // A file also counts as written once its size and date have held still for the quiet period, whatever
+    // its date says: one dated in the future (another machine's clock, a camera card) would never seem done.
+    qint64 stillSince = QFClock::msecsSinceEpoch();
+    for (;;) {
         if (QFShutdown::isRequested()) {
             QFLog::appendLog("File %@ is still being written to; no longer waiting because the program is ending.", path);
             return false;
@@ -504,7 +513,16 @@ bool QFFileManager::waitForFileWrites(const QString &path, int longestWaitSecond
             QFLog::appendLog("File %@ is still being written to after %li seconds. Skipping it for now.", path, long(longestWaitSeconds));
             return false;
         }
-        QThread::msleep(unsigned(std::clamp<qint64>(s_writeQuietMs.load() / 4, 10, 500)));
+        QThread::msleep(unsigned(std::clamp<qint64>(quietMs / 4, 10, 500)));
+        const std::optional<Look> now = look();
+        if (datedQuiet(now))
+            break;
+        if (now != last) {
+            last = now;
+            stillSince = QFClock::msecsSinceEpoch();
+        } else if (QFClock::msecsSinceEpoch() - stillSince >= quietMs) {
+            break;
+        }
     }
     QFLog::appendLog("File %@ finished writing.", path);
     return true;

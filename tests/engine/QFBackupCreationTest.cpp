@@ -3,6 +3,7 @@
 #include "engine/QFProjectActions.h"
 #include "foundation/QFAppRequest.h"
 #include "foundation/QFAppleEvents.h"
+#include "foundation/QFClock.h"
 #include "foundation/QFFileManager.h"
 #include "foundation/platform/QFBundle.h"
 #include "foundation/platform/QFPropertyList.h"
@@ -22,6 +23,8 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
 
 using Builder = QFVersionStoreBuilder;
 
@@ -411,6 +414,41 @@ TEST_F(QFBackupCreationTest, AVersionThatCannotBeHandedOverIsLeftForTheApplicati
     EXPECT_EQ(Builder::versionNames(folder), QStringList { QStringLiteral("Cut.00001.prproj") });
     EXPECT_EQ(QFProjectActions::takePendingUploads(), QStringList { folder });
     EXPECT_TRUE(QFProjectActions::takePendingUploads().isEmpty()) << "taken once";
+}
+
+TEST_F(QFBackupCreationTest, AFileDatedInTheFutureIsVersionedOnceItHoldsStillAndLaterSavesStillCount)
+{
+    const QString project = home.file(QStringLiteral("Projects/Cut.prproj"));
+    writeProject(project, "from a machine with a fast clock", QDateTime::currentDateTime().addDays(1));
+    const QString folder = Builder::addProject(project, QStringLiteral("F1"));
+    const QString versions = folder + QStringLiteral("/Versions");
+    {
+        SCOPED_TRACE("the wait for writes");
+        // Every reading of the clock is a second later: the wait sees its four seconds pass without
+        // sleeping them.
+        std::atomic<qint64> now { QDateTime::currentMSecsSinceEpoch() };
+        QFClock::setSource([&] { return now += 1000; });
+        QString created;
+        const auto error = engine.backupProjectFile(project, versions, 1, &created);
+        QFClock::setSource({});
+        EXPECT_FALSE(error.has_value());
+        EXPECT_EQ(QFileInfo(created).fileName(), QStringLiteral("Cut.00001.prproj"));
+        EXPECT_TRUE(logMessages().contains(QStringLiteral("File %1 finished writing.").arg(project)));
+    }
+    {
+        SCOPED_TRACE("a save dated today after a version dated tomorrow");
+        writeProject(project, "saved today", QDateTime::currentDateTime().addSecs(-60));
+        engine.processProjects();
+        EXPECT_TRUE(QFileInfo::exists(versions + QStringLiteral("/Cut.00002.prproj"))) << qPrintable(Builder::versionNames(folder).join(u' '));
+    }
+    {
+        SCOPED_TRACE("the minimum interval is not measured from tomorrow");
+        Builder::setPreferences({ { QStringLiteral("backupMinIntervalEnabled"), qint64(1) }, { QStringLiteral("backupMinInterval"), qint64(15) } });
+        Builder::addVersions(folder, { VersionSpec { QStringLiteral("Cut.00003.prproj"), QDateTime::currentDateTime().addDays(1), "tomorrow" } });
+        writeProject(project, "and today again", QDateTime::currentDateTime().addSecs(-60));
+        engine.processProjects();
+        EXPECT_TRUE(QFileInfo::exists(versions + QStringLiteral("/Cut.00004.prproj"))) << qPrintable(Builder::versionNames(folder).join(u' '));
+    }
 }
 
 #include "QFBackupCreationTest.moc"
