@@ -89,4 +89,21 @@ TEST_F(CommandSyncPushTest, ProgressStaysWithinTheWhole)
     EXPECT_GT(shown, 0) << pushed;
 }
 
+TEST_F(CommandSyncPushTest, PrefsSetTakesTheServiceAddressesOnlyEncryptedOrOnThisMachine)
+{
+    const CommandResult clear = runTombrel({ QStringLiteral("prefs"), QStringLiteral("set"), QStringLiteral("dropboxAPIURL"),
+        QStringLiteral("http://dropbox.example.org") });
+    EXPECT_EQ(clear.status, 2) << clear;
+    EXPECT_TRUE(clear.err.contains(QStringLiteral("tombrel: prefs set: dropboxAPIURL: 'http://dropbox.example.org' would send the account's tokens unencrypted")))
+        << clear;
+    EXPECT_EQ(QFPreferenceKeys::readFile().value_or(QVariantMap()).value(QStringLiteral("dropboxAPIURL")).toString(), dropbox.baseUrl());
+
+    const CommandResult local = runTombrel({ QStringLiteral("prefs"), QStringLiteral("set"), QStringLiteral("dropboxContentURL"),
+        QStringLiteral("http://localhost:%1").arg(dropbox.port()) });
+    EXPECT_EQ(local.status, 0) << local;
+    const CommandResult secure = runTombrel({ QStringLiteral("prefs"), QStringLiteral("set"), QStringLiteral("dropboxAuthorizeURL"),
+        QStringLiteral("https://www.dropbox.com/oauth2/authorize") });
+    EXPECT_EQ(secure.status, 0) << secure;
+}
+
 } // namespace
