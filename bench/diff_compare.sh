@@ -63,11 +63,12 @@ done
 for shape in long dense; do
     mkdir -p "$work/$shape"
     "$generator" "$work/$shape" "$clips" "$shape" >/dev/null
-    for pair in edited removed; do
+    for pair in edited spread removed; do
         run "$shape-base__$pair" "$work/$shape/base.xml" "$work/$shape/$pair.xml"
         run "$shape-${pair}__base" "$work/$shape/$pair.xml" "$work/$shape/base.xml"
     done
     run "$shape-edited__removed" "$work/$shape/edited.xml" "$work/$shape/removed.xml"
+    run "$shape-spread__edited" "$work/$shape/spread.xml" "$work/$shape/edited.xml"
 done
 run "long-base__dense-base" "$work/long/base.xml" "$work/dense/base.xml"
 run "dense-edited__long-removed" "$work/dense/edited.xml" "$work/long/removed.xml"

@@ -1,7 +1,9 @@
 // Writes pairs of Final Cut Pro XML exports for the change-list benchmark, one element a line with tab
 // indentation as the editor writes them:
 //   base.xml     sequences with tens of thousands of clip items
-//   edited.xml   the same after a few hundred edits of each kind
+//   edited.xml   the same after a few hundred edits of each kind at random places, and 200 clips inserted
+//   spread.xml   the same after 400 edits spread evenly over the whole document: out and in points trimmed,
+//                filter parameter values changed, clip items renamed, markers added and renamed
 //   removed.xml  the same with 5,000 clip items removed
 // usage: bench_gen_xmeml FOLDER [CLIPS] [long|dense]
 // 22000 clips make about 50 MB a file in either shape. "long" (the default) gives every clip item its file
@@ -25,6 +27,10 @@ struct Clip {
     bool blur = false;
     bool marker = false;
     bool audio = false;
+    // Added to the values of the clip's filter parameters.
+    int parameterShift = 0;
+    // The marker's name when it is not the usual one.
+    std::string markerName = {};
 };
 
 class Writer {
@@ -81,7 +87,7 @@ void parameter(Writer &w, const char *id, const char *name, int min, int max, in
     w.close("parameter");
 }
 
-void filter(Writer &w, const char *name, const char *category)
+void filter(Writer &w, const char *name, const char *category, int shift)
 {
     w.open("filter");
     w.leaf("enabled", "TRUE");
@@ -93,9 +99,9 @@ void filter(Writer &w, const char *name, const char *category)
     w.leaf("effectcategory", category);
     w.leaf("effecttype", "filter");
     w.leaf("mediatype", "video");
-    parameter(w, "scale", "Scale", 0, 1000, 100);
-    parameter(w, "rotation", "Rotation", -8640, 8640, 0);
-    parameter(w, "opacity", "Opacity", 0, 100, 100);
+    parameter(w, "scale", "Scale", 0, 1000, 100 + shift);
+    parameter(w, "rotation", "Rotation", -8640, 8640, shift);
+    parameter(w, "opacity", "Opacity", 0, 100, 100 - shift / 4);
     w.close("effect");
     w.close("filter");
 }
@@ -112,7 +118,7 @@ void denseParameter(Writer &w, const char *id, int value)
     w.close("parameter");
 }
 
-void denseFilter(Writer &w, const char *name, const char *id, int seed)
+void denseFilter(Writer &w, const char *name, const char *id, int seed, int shift)
 {
     w.open("filter");
     w.leaf("enabled", "TRUE");
@@ -126,7 +132,7 @@ void denseFilter(Writer &w, const char *name, const char *id, int seed)
     w.leaf("mediatype", "video");
     static const char *const ids[] = { "scale", "rotation", "center" };
     for (int i = 0; i < 3; ++i)
-        denseParameter(w, ids[i], (seed * (i + 3)) % 997 + 10);
+        denseParameter(w, ids[i], (seed * (i + 3)) % 997 + 10 + shift);
     w.close("effect");
     w.close("filter");
 }
@@ -157,7 +163,7 @@ void denseClipItem(Writer &w, const Clip &c)
     w.leaf("trackindex", 1);
     w.close("sourcetrack");
     if (!c.audio) {
-        denseFilter(w, "Basic Motion", "basic", c.number);
+        denseFilter(w, "Basic Motion", "basic", c.number, c.parameterShift);
     } else {
         w.open("filter");
         w.open("effect");
@@ -166,15 +172,15 @@ void denseClipItem(Writer &w, const Clip &c)
         w.leaf("effectcategory", "audiolevels");
         w.leaf("effecttype", "audiolevels");
         w.leaf("mediatype", "audio");
-        denseParameter(w, "level", c.number % 90 + 10);
+        denseParameter(w, "level", c.number % 90 + 10 + c.parameterShift);
         w.close("effect");
         w.close("filter");
     }
     if (c.blur)
-        denseFilter(w, "Gaussian Blur", "blur", c.number + 3);
+        denseFilter(w, "Gaussian Blur", "blur", c.number + 3, 0);
     if (c.marker) {
         w.open("marker");
-        w.leaf("name", "Check " + c.name);
+        w.leaf("name", c.markerName.empty() ? "Check " + c.name : c.markerName);
         w.leaf("comment", "");
         w.leaf("in", c.in + 10);
         w.leaf("out", -1);
@@ -258,12 +264,12 @@ void clipItem(Writer &w, const Clip &c)
     w.close("media");
     w.close("file");
     if (!c.audio)
-        filter(w, "Basic Motion", "motion");
+        filter(w, "Basic Motion", "motion", c.parameterShift);
     if (c.blur)
-        filter(w, "Gaussian Blur", "Blur");
+        filter(w, "Gaussian Blur", "Blur", 0);
     if (c.marker) {
         w.open("marker");
-        w.leaf("name", "Check " + c.name);
+        w.leaf("name", c.markerName.empty() ? "Check " + c.name : c.markerName);
         w.leaf("comment", "");
         w.leaf("in", c.in + 10);
         w.leaf("out", -1);
@@ -400,6 +406,31 @@ int main(int argc, char **argv)
         clips.insert(clips.begin() + long(random() % clips.size()), added);
     }
 
+    // Edits at even distances through every sequence, so that the walk meets one every few hundred clips
+    // from the start of the document to its end.
+    std::vector<std::vector<Clip>> spread = base;
+    const int perSequence = int(base[0].size());
+    for (int i = 0; i < 400; ++i) {
+        Clip &c = spread[i % sequenceCount][size_t((i / sequenceCount) * perSequence / 100 + 7) % spread[0].size()];
+        switch ((i / sequenceCount) % 4) {
+        case 0:
+            c.out -= 12;
+            c.in += 3;
+            break;
+        case 1:
+            c.parameterShift = 15;
+            break;
+        case 2:
+            c.name += "_alt";
+            break;
+        default:
+            if (c.marker)
+                c.markerName = "Recheck " + c.name;
+            c.marker = true;
+            break;
+        }
+    }
+
     std::vector<std::vector<Clip>> removed = base;
     std::set<int> gone;
     while (gone.size() < 5000)
@@ -414,6 +445,6 @@ int main(int argc, char **argv)
     }
 
     const bool ok = write(folder + "/base.xml", base) && write(folder + "/edited.xml", edited)
-        && write(folder + "/removed.xml", removed);
+        && write(folder + "/spread.xml", spread) && write(folder + "/removed.xml", removed);
     return ok ? 0 : 1;
 }

@@ -12,81 +12,6 @@
 using Node = pugi::xml_node;
 using namespace QFChangeNodes;
 
-namespace {
-
-bool hasFewerThanTwoChildren(const Node &node)
-{
-    const Node first = node.first_child();
-    return !first || !first.next_sibling();
-}
-
-// The texts below an element in document order, a piece at a time as they stand in the document, so that
-// two elements' texts are compared without copying either.
-class TextPieces {
-public:
-    explicit TextPieces(const Node &root)
-        : m_root(root)
-        , m_current(root)
-    {
-        next();
-    }
-
-    bool atEnd() const { return !m_current; }
-    // What is left of the current piece.
-    const char *rest() const { return m_rest; }
-    size_t restSize() const { return m_size; }
-
-    void consume(size_t length)
-    {
-        m_rest += length;
-        m_size -= length;
-        if (m_size == 0)
-            next();
-    }
-
-private:
-    // On to the next text that is not empty, depth first as QFXMLParser::appendText goes.
-    void next()
-    {
-        do {
-            if (const Node child = m_current.first_child()) {
-                m_current = child;
-            } else {
-                while (m_current && m_current != m_root && !m_current.next_sibling())
-                    m_current = m_current.parent();
-                m_current = m_current && m_current != m_root ? m_current.next_sibling() : Node();
-            }
-            if (m_current && (m_current.type() == pugi::node_pcdata || m_current.type() == pugi::node_cdata)) {
-                m_rest = m_current.value();
-                m_size = std::strlen(m_rest);
-            } else {
-                m_size = 0;
-            }
-        } while (m_current && m_size == 0);
-    }
-
-    const Node m_root;
-    Node m_current;
-    const char *m_rest = "";
-    size_t m_size = 0;
-};
-
-bool textsDiffer(const Node &a, const Node &b)
-{
-    TextPieces left(a);
-    TextPieces right(b);
-    while (!left.atEnd() && !right.atEnd()) {
-        const size_t length = std::min(left.restSize(), right.restSize());
-        if (std::memcmp(left.rest(), right.rest(), length) != 0)
-            return true;
-        left.consume(length);
-        right.consume(length);
-    }
-    return left.atEnd() != right.atEnd();
-}
-
-} // namespace
-
 void QFChangeListWalk::Cursor::stepBack()
 {
     if (before)
@@ -171,52 +96,55 @@ QFChangeListWalk::Cursor QFChangeListWalk::nextBase(const Node &oldNode, const N
     return result;
 }
 
-Node QFChangeListWalk::peekNext(const Cursor &cursor)
+QFChangeListWalk::Side::Side(const pugi::xml_document &document)
+    : order(document)
+    , root(order.size())
 {
-    return cursor.before ? cursor.node : m_climbs.nextNode(cursor.node);
-}
-
-void QFChangeListWalk::advance(Cursor &cursor)
-{
-    if (cursor.before)
-        cursor.before = false;
-    else
-        cursor.node = m_climbs.nextNode(cursor.node);
-}
-
-void QFChangeListWalk::skipSubtree(Cursor &cursor, const Node &node)
-{
-    cursor.setBefore(m_climbs.nextSibling(node));
-}
-
-bool QFChangeListWalk::valuesDiffer(const Node &newNode, const Node &oldNode)
-{
-    // Up a few levels of only children in both documents to the pair compared last.
-    Node newUp = newNode;
-    Node oldUp = oldNode;
-    for (int level = 0; level < 4 && newUp && oldUp; ++level) {
-        const Node newParent = newUp.parent();
-        const Node oldParent = oldUp.parent();
-        if (!newParent || !oldParent || newUp.next_sibling() || newUp.previous_sibling() || oldUp.next_sibling()
-            || oldUp.previous_sibling())
+    // The document element: the first element among the document's children.
+    for (int at = 1; at < order.size(); at = order.end(at)) {
+        if (order.name(at)) {
+            root = at;
             break;
-        if (newParent == m_lastCompared.newNode && oldParent == m_lastCompared.oldNode) {
-            m_lastCompared.newNode = newNode;
-            m_lastCompared.oldNode = oldNode;
-            return m_lastCompared.differ;
         }
-        newUp = newParent;
-        oldUp = oldParent;
     }
-    const Node newChild = newNode.first_child();
-    const Node oldChild = oldNode.first_child();
-    bool differ;
-    if (!nameOf(newChild) && !nameOf(oldChild)) {
-        differ = std::strcmp(newChild ? newChild.value() : "", oldChild ? oldChild.value() : "") != 0;
-    } else {
-        differ = textsDiffer(newNode, oldNode);
+}
+
+QFChangeListWalk::Place QFChangeListWalk::nextBase(int oldAt, int newAt) const
+{
+    const Side &older = *m_oldSide;
+    const char *newName = m_newSide->name(newAt);
+    Place result;
+    if (!sameName(newName, older.name(oldAt))) {
+        const int first = older.nextSibling(oldAt);
+        if (sameName(older.name(first), newName)) {
+            result.setAt(first);
+            return result;
+        }
+        const int second = older.nextSibling(older.parent(oldAt));
+        if (sameName(older.name(second), newName)) {
+            result.setAt(second);
+            return result;
+        }
     }
-    m_lastCompared = { newNode, oldNode, differ };
+    result.setBefore(oldAt);
+    return result;
+}
+
+bool QFChangeListWalk::valuesDiffer(int newAt, int oldAt)
+{
+    const QFXMLParser::Order &newOrder = m_newSide->order;
+    const QFXMLParser::Order &oldOrder = m_oldSide->order;
+    // An only child right below the pair compared last: its text is theirs.
+    if (newAt - 1 == m_lastCompared.newAt && oldAt - 1 == m_lastCompared.oldAt
+        && newOrder.end(newAt) == newOrder.end(newAt - 1) && oldOrder.end(oldAt) == oldOrder.end(oldAt - 1)) {
+        m_lastCompared.newAt = newAt;
+        m_lastCompared.oldAt = oldAt;
+        return m_lastCompared.differ;
+    }
+    const bool differ = QFXMLParser::Order::textsDiffer(newOrder, newAt, oldOrder, oldAt);
+    m_lastCompared.newAt = newAt;
+    m_lastCompared.oldAt = oldAt;
+    m_lastCompared.differ = differ;
     return differ;
 }
 
@@ -226,8 +154,8 @@ std::optional<QStringList> QFChangeListWalk::run()
 
     const Node newRoot = m_doc.document_element();
     const Node oldRoot = m_baseDoc.document_element();
-    const Node firstNew = m_climbs.nextNode(newRoot);
-    const Node firstOld = m_climbs.nextNode(oldRoot);
+    const Node firstNew = QFXMLParser::nextNode(newRoot);
+    const Node firstOld = QFXMLParser::nextNode(oldRoot);
     const char *firstNewName = nameOf(firstNew);
     const char *firstOldName = nameOf(firstOld);
     // A backup that switched between the whole project and one sequence says only that.
@@ -243,16 +171,20 @@ std::optional<QStringList> QFChangeListWalk::run()
         return QStringList { QStringLiteral("Backup type changed to Project") };
     }
 
-    m_new.setAt(newRoot);
-    m_old.setAt(oldRoot);
+    m_newSide.emplace(m_doc);
+    m_oldSide.emplace(m_baseDoc);
+    const Side &newer = *m_newSide;
+    const Side &older = *m_oldSide;
+    m_new.setAt(newer.root);
+    m_old.setAt(older.root);
 
-    while (peekNext(m_new)) {
-        advance(m_new);
-        advance(m_old);
-        const Node newNode = m_new.node;
-        const Node oldNode = m_old.node;
-        const char *n = nameOf(newNode);
-        const char *o = nameOf(oldNode);
+    while (newer.peekNext(m_new) != newer.none()) {
+        newer.advance(m_new);
+        older.advance(m_old);
+        const int newAt = m_new.at;
+        const int oldAt = m_old.at;
+        const char *n = newer.name(newAt);
+        const char *o = older.name(oldAt);
 
         if (m_engine.cancelledWithGUI()) {
             QFLog::appendLog("Change log generation was cancelled");
@@ -264,25 +196,28 @@ std::optional<QStringList> QFChangeListWalk::run()
 
         // Parts of an item that say nothing to an editor, or change with every export.
         if (isOneOf(n, { "uuid", "itemhistory", "link", "linkclipref", "trackindex", "file", "mediatype" })) {
-            skipSubtree(m_new, newNode);
+            newer.skipSubtree(m_new, newAt);
             if (sameName(o, n))
-                skipSubtree(m_old, oldNode);
+                older.skipSubtree(m_old, oldAt);
             else
-                m_old = nextBase(oldNode, peekNext(m_new), m_climbs);
+                m_old = nextBase(oldAt, newer.peekNext(m_new));
             continue;
         }
         if (!sameName(n, o)) {
-            structuralDifference(newNode, oldNode);
+            structuralDifference(newAt, oldAt);
             // A step that leaves both cursors where they were would be taken again forever: move on.
-            if (peekNext(m_new) == newNode && peekNext(m_old) == oldNode)
-                m_new.setAt(newNode);
+            if (newer.peekNext(m_new) == newAt && older.peekNext(m_old) == oldAt)
+                m_new.setAt(newAt);
             continue;
         }
-        if (hasFewerThanTwoChildren(newNode) && hasFewerThanTwoChildren(oldNode) && valuesDiffer(newNode, oldNode))
-            valueChange(newNode, oldNode);
+        if (newer.order.hasFewerThanTwoChildren(newAt) && older.order.hasFewerThanTwoChildren(oldAt)
+            && valuesDiffer(newAt, oldAt))
+            valueChange(newAt, oldAt);
     }
 
     appendRemovedItems();
+    m_newSide.reset();
+    m_oldSide.reset();
     if (m_list.isEmpty())
         return QStringList { QStringLiteral("No notable changes") };
     return m_list;
@@ -316,16 +251,18 @@ bool QFChangeListWalk::isNewItem(const Node &node, const char *name)
     return m_newUUIDs.contains(uuid);
 }
 
-void QFChangeListWalk::structuralDifference(const Node &newNode, const Node &oldNode)
+void QFChangeListWalk::structuralDifference(int newAt, int oldAt)
 {
-    const char *n = nameOf(newNode);
-    const char *o = nameOf(oldNode);
-    const Node parent = newNode.parent();
-    const char *p = nameOf(parent);
+    const Side &newer = *m_newSide;
+    const Side &older = *m_oldSide;
+    const char *n = newer.name(newAt);
+    const char *o = older.name(oldAt);
+    const int parent = newer.parent(newAt);
+    const char *p = newer.name(parent);
 
     const auto passItem = [&] {
-        skipSubtree(m_new, newNode);
-        m_old = nextBase(oldNode, peekNext(m_new), m_climbs);
+        newer.skipSubtree(m_new, newAt);
+        m_old = nextBase(oldAt, newer.peekNext(m_new));
     };
     if (is(p, "timecode") || (is(n, "angle") && is(p, "multiclip"))) {
         passItem();
@@ -333,17 +270,18 @@ void QFChangeListWalk::structuralDifference(const Node &newNode, const Node &old
     }
 
     // How the two documents line up again after an inserted or a removed node.
+    const int oldParent = older.parent(oldAt);
     int realignment = -1;
-    if (sameName(nameOf(m_climbs.nextNode(newNode)), o))
+    if (sameName(newer.name(newer.next(newAt)), o))
         realignment = 0;
-    else if (sameName(nameOf(m_climbs.nextSibling(parent)), o))
+    else if (sameName(newer.name(newer.nextSibling(parent)), o))
         realignment = 1;
-    else if (sameName(nameOf(m_climbs.nextNode(oldNode)), n))
+    else if (sameName(older.name(older.next(oldAt)), n))
         realignment = 2;
-    else if (sameName(nameOf(m_climbs.nextSibling(oldNode.parent())), n))
+    else if (sameName(older.name(older.nextSibling(oldParent)), n))
         realignment = 3;
 
-    const Next next = tellNewItem(newNode, n);
+    const Next next = n ? tellNewItem(newer.node(newAt), n) : Next::Realign;
     if (next == Next::PassItem || next == Next::PassItemAndRealign)
         passItem();
     if (next != Next::Realign && next != Next::PassItemAndRealign)
@@ -351,18 +289,18 @@ void QFChangeListWalk::structuralDifference(const Node &newNode, const Node &old
 
     switch (realignment) {
     case 0:
-        m_old.stepBack();
+        older.stepBack(m_old);
         break;
     case 1:
-        m_old.stepBack();
-        skipSubtree(m_new, parent);
+        older.stepBack(m_old);
+        newer.skipSubtree(m_new, parent);
         break;
     case 2:
-        m_new.stepBack();
+        newer.stepBack(m_new);
         break;
     case 3:
-        skipSubtree(m_old, oldNode.parent());
-        m_new.stepBack();
+        older.skipSubtree(m_old, oldParent);
+        newer.stepBack(m_new);
         break;
     default:
         break;
@@ -420,18 +358,21 @@ QFChangeListWalk::Next QFChangeListWalk::tellNewItem(const Node &newNode, const 
     return Next::Realign;
 }
 
-void QFChangeListWalk::valueChange(const Node &newNode, const Node &oldNode)
+void QFChangeListWalk::valueChange(int newAt, int oldAt)
 {
-    const char *n = nameOf(newNode);
-    const Node parent = newNode.parent();
-    const char *p = nameOf(parent);
-    const Node oldParent = oldNode.parent();
+    const Side &newer = *m_newSide;
+    const Side &older = *m_oldSide;
+    const char *n = newer.name(newAt);
+    const int parent = newer.parent(newAt);
+    const char *p = newer.name(parent);
+    const int oldParent = older.parent(oldAt);
 
     if (is(p, "timecode") || (is(n, "angle") && is(p, "multiclip"))) {
-        skipSubtree(m_new, newNode);
-        skipSubtree(m_old, oldNode);
+        newer.skipSubtree(m_new, newAt);
+        older.skipSubtree(m_old, oldAt);
         return;
     }
+    const Node newNode = newer.node(newAt);
     const QString value = QFXMLParser::stringValue(newNode);
     // A filter or a sequence appears as a new name where the old document had another item.
     if (is(n, "name") && (is(p, "effect") || is(p, "sequence"))) {
@@ -443,14 +384,14 @@ void QFChangeListWalk::valueChange(const Node &newNode, const Node &oldNode)
             if (!uuid.isNull() && !m_oldUUIDs.contains(uuid))
                 m_list.append(QFChangePhrases::newSequence(value));
         }
-        skipSubtree(m_new, parent.parent());
-        skipSubtree(m_old, oldParent.parent());
+        newer.skipSubtree(m_new, newer.parent(parent));
+        older.skipSubtree(m_old, older.parent(oldParent));
         return;
     }
     // An item's start or end moves its in or out point too; one line says it.
     if ((is(n, "in") && is(m_lastReported, "start")) || (is(n, "out") && is(m_lastReported, "end"))) {
-        advance(m_new);
-        advance(m_old);
+        newer.advance(m_new);
+        older.advance(m_old);
         return;
     }
     if (((is(n, "start") && is(m_lastReported, "in")) || (is(n, "end") && is(m_lastReported, "out")))
@@ -459,18 +400,18 @@ void QFChangeListWalk::valueChange(const Node &newNode, const Node &oldNode)
 
     // The engine's own entry, given the older node and lists: the older text is read there only when a
     // sentence needs it.
-    const QString sentence = m_engine.changeStringFromFCPNode(newNode, QString::fromUtf8(n), value, parent,
-        QString::fromUtf8(p ? p : ""), oldNode, QString(), m_oldUUIDList, m_oldIDList);
+    const QString sentence = m_engine.changeStringFromFCPNode(newNode, QString::fromUtf8(n), value,
+        newer.node(parent), QString::fromUtf8(p ? p : ""), older.node(oldAt), QString(), m_oldUUIDList, m_oldIDList);
     if (!sentence.isNull() && (m_list.isEmpty() || m_list.last() != sentence)) {
         m_list.append(sentence);
         m_lastReported = n;
     }
     if (is(n, "name") && is(p, "codec")) {
-        skipSubtree(m_old, oldParent);
-        skipSubtree(m_new, parent);
+        older.skipSubtree(m_old, oldParent);
+        newer.skipSubtree(m_new, parent);
     } else {
-        advance(m_new);
-        advance(m_old);
+        newer.advance(m_new);
+        older.advance(m_old);
     }
 }
 
@@ -493,50 +434,50 @@ void QFChangeListWalk::appendRemovedItems()
     // first element carrying each removed id, so that thousands of removed items cost no more than one.
     const QFChangePhrases::TextIndex wantedUUIDs(removedUUIDs);
     const QFChangePhrases::TextIndex wantedIDs(removedIDs);
-    QHash<QString, Node> uuidElements;
-    QHash<QString, Node> idElements;
-    Node current = m_baseDoc.first_child();
-    while (current) {
-        if (current.type() == pugi::node_element) {
-            if (!removedUUIDs.isEmpty() && is(current.name(), "uuid")) {
-                for (const Node child : current.children()) {
-                    if (child.type() != pugi::node_pcdata && child.type() != pugi::node_cdata)
-                        continue;
-                    const QString text = QString::fromUtf8(child.value());
-                    if (wantedUUIDs.contains(text) && !uuidElements.contains(text))
-                        uuidElements.insert(text, current);
-                }
-            }
-            if (const pugi::xml_attribute id = current.attribute("id"); id && !removedIDs.isEmpty()) {
-                const QString text = QString::fromUtf8(id.value());
-                if (wantedIDs.contains(text) && !idElements.contains(text))
-                    idElements.insert(text, current);
-            }
-        }
-        if (current.first_child()) {
-            current = current.first_child();
+    const QFXMLParser::Order &order = m_oldSide->order;
+    const QFXMLParser::Records &read = order.records();
+    QHash<QString, int> uuidElements;
+    QHash<QString, int> idElements;
+    for (int at = 1; at < order.size(); ++at) {
+        const char *name = order.name(at);
+        if (!name)
             continue;
+        if (!removedUUIDs.isEmpty() && name[0] == 'u' && std::strcmp(name, "uuid") == 0) {
+            for (int child = at + 1; child < order.end(at); child = order.end(child)) {
+                if (!order.isText(child))
+                    continue;
+                const QString text = QString::fromUtf8(order.text(child));
+                if (wantedUUIDs.contains(text) && !uuidElements.contains(text))
+                    uuidElements.insert(text, at);
+            }
         }
-        while (current && !current.next_sibling())
-            current = current.parent();
-        if (current)
-            current = current.next_sibling();
+        if (removedIDs.isEmpty())
+            continue;
+        if (const char *id = read.attribute(order.record(at), "id")) {
+            const QString text = QString::fromUtf8(id);
+            if (wantedIDs.contains(text) && !idElements.contains(text))
+                idElements.insert(text, at);
+        }
     }
 
-    QSet<pugi::xml_node_struct *> reported;
-    const auto report = [&](const Node &item) {
-        if (reported.contains(item.internal_object()))
+    QSet<int> reported;
+    const auto report = [&](int item) {
+        if (reported.contains(item))
             return;
-        reported.insert(item.internal_object());
-        m_list.append(QFChangePhrases::removedItem(m_engine, item));
+        reported.insert(item);
+        m_list.append(QFChangePhrases::removedItem(m_engine, order.node(item)));
     };
     for (const QString &uuid : removedUUIDs) {
-        const Node element = uuidElements.value(uuid);
-        if (element && !is(nameOf(element.parent()), "itemhistory"))
-            report(element.parent());
+        const auto found = uuidElements.constFind(uuid);
+        if (found == uuidElements.constEnd())
+            continue;
+        const int item = order.parent(*found);
+        if (!is(order.name(item), "itemhistory"))
+            report(item);
     }
     for (const QString &id : removedIDs) {
-        if (const Node element = idElements.value(id))
-            report(element);
+        const auto found = idElements.constFind(id);
+        if (found != idElements.constEnd())
+            report(*found);
     }
 }

@@ -4,14 +4,17 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QtAlgorithms>
 
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <exception>
+#include <limits>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -92,31 +95,160 @@ bool isText(const pugi::xml_node &node)
     return node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata;
 }
 
-int deepestNesting(const pugi::xml_document &document)
+using NodeRecord = QFXMLParser::NodeRecord;
+using Records = QFXMLParser::Records;
+
+// Depth first over a record and everything below it: enter(record) before its children, leave(record) after
+// them. Without recursion: documents may be very deep.
+template <typename Enter, typename Leave>
+void eachRecord(const Records &read, NodeRecord *top, Enter enter, Leave leave)
 {
-    int depth = 0;
-    int deepest = 0;
-    pugi::xml_node node = document.first_child();
-    while (node) {
-        deepest = std::max(deepest, depth + 1);
-        if (node.first_child()) {
-            node = node.first_child();
-            ++depth;
+    NodeRecord *current = top;
+    while (current) {
+        enter(current);
+        if (NodeRecord *child = read.firstChild(current)) {
+            current = child;
             continue;
         }
-        while (node && !node.next_sibling()) {
-            node = node.parent();
-            --depth;
+        for (;;) {
+            leave(current);
+            if (current == top)
+                return;
+            if (NodeRecord *sibling = read.nextSibling(current)) {
+                current = sibling;
+                break;
+            }
+            current = read.parent(current);
         }
-        if (node)
-            node = node.next_sibling();
     }
-    return deepest;
 }
 
-// nestingBound: a depth no node of the document exceeds, known from its text; -1 when unknown.
+// Moves the texts of a document parsed in place to the front of its buffer, one after another in the order
+// they stand in, so that the pages behind them can be given back. Element names and closing tags take much
+// of an export's bytes, and the parser keeps the whole buffer: this leaves what the nodes point at. The
+// texts keep their order, which the XPath engine reads as document order.
+class TextPacker {
+public:
+    TextPacker(char *buffer, size_t size)
+        : m_begin(buffer)
+        , m_end(buffer + size)
+        , m_cursor(buffer)
+    {
+    }
+
+    bool inBuffer(const char *text) const
+    {
+        const auto at = reinterpret_cast<uintptr_t>(text);
+        return at >= reinterpret_cast<uintptr_t>(m_begin) && at < reinterpret_cast<uintptr_t>(m_end);
+    }
+
+    // False, leaving the node's texts where they were, when one stands before texts already moved.
+    bool pack(NodeRecord *record)
+    {
+        if (!move(record->name))
+            return false;
+        for (QFXMLParser::AttributeRecord *attribute = record->firstAttribute; attribute;
+             attribute = attribute->nextAttribute) {
+            if (!move(attribute->name) || !move(attribute->value))
+                return false;
+        }
+        return move(record->value);
+    }
+
+    // The first byte behind the packed texts.
+    char *end() const { return m_cursor; }
+
+private:
+    // Texts outside the buffer (none after a parse in place) stay where they are.
+    bool move(char *&text)
+    {
+        if (!text || !inBuffer(text))
+            return true;
+        // Out of order: what lies below the cursor may be written over already.
+        if (text < m_cursor)
+            return false;
+        char *const to = m_cursor;
+        const char *from = text;
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+        // Eight bytes at a time while the write cannot reach the text being read; the bytes written past a
+        // text's end land below it, where nothing is left to read.
+        if (size_t(from - to) >= sizeof(quint64)) {
+            while (size_t(m_end - from) >= sizeof(quint64)) {
+                quint64 word;
+                std::memcpy(&word, from, sizeof word);
+                std::memcpy(m_cursor, &word, sizeof word);
+                // A bit set in the first byte that is zero, the text's end.
+                if (const quint64 zeros = (word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) {
+                    m_cursor += qCountTrailingZeroBits(zeros) / 8 + 1;
+                    text = to;
+                    return true;
+                }
+                m_cursor += sizeof word;
+                from += sizeof word;
+            }
+        }
+#endif
+        while ((*m_cursor++ = *from++) != 0) {
+        }
+        text = to;
+        return true;
+    }
+
+    char *const m_begin;
+    char *const m_end;
+    char *m_cursor;
+};
+
+// Checks the nesting of a parsed document and, when it was parsed in place in buffer (size bytes read,
+// allocated in all), packs its texts and releases the whole pages of the buffer behind them. One pass
+// over the records does both.
+bool finishRecords(const pugi::xml_document &document, char *buffer, size_t size, size_t allocated, QString *error)
+{
+    const Records read;
+    NodeRecord *root = Records::of(document);
+    const pugi::xml_node element = document.document_element();
+    std::optional<TextPacker> packer;
+    // A document the parser converted from another encoding points into a buffer of its own.
+    if (buffer && QFXMLParser::recordsReadable() && element) {
+        packer.emplace(buffer, size);
+        if (!packer->inBuffer(element.name()))
+            packer.reset();
+    }
+    int depth = -1;
+    int deepest = 0;
+    eachRecord(
+        read, root,
+        [&](NodeRecord *record) {
+            deepest = std::max(deepest, ++depth);
+            if (packer && !packer->pack(record))
+                packer.reset();
+        },
+        [&](NodeRecord *) { --depth; });
+    if (deepest > QFXMLParser::kMaximumNesting) {
+        if (error)
+            *error = qfFormat("Elements nested deeper than %i levels", QFXMLParser::kMaximumNesting);
+        return false;
+    }
+#ifdef MADV_DONTNEED
+    if (packer) {
+        const auto pageSize = uintptr_t(::sysconf(_SC_PAGESIZE));
+        if (pageSize != 0 && (pageSize & (pageSize - 1)) == 0) {
+            const uintptr_t from = (reinterpret_cast<uintptr_t>(packer->end()) + pageSize - 1) & ~(pageSize - 1);
+            const uintptr_t to = (reinterpret_cast<uintptr_t>(buffer) + allocated) & ~(pageSize - 1);
+            // The pages stay the buffer's; they read as zeros if touched again, and nothing points into them.
+            if (to > from)
+                ::madvise(reinterpret_cast<void *>(from), to - from, MADV_DONTNEED);
+        }
+    }
+#else
+    Q_UNUSED(allocated);
+#endif
+    return true;
+}
+
 std::unique_ptr<pugi::xml_document> finishLoading(std::unique_ptr<pugi::xml_document> document,
-    const pugi::xml_parse_result &result, QString *error, int nestingBound = -1)
+    const pugi::xml_parse_result &result, QString *error, char *buffer = nullptr, size_t size = 0,
+    size_t allocated = 0)
 {
     if (!result) {
         if (error) {
@@ -129,331 +261,219 @@ std::unique_ptr<pugi::xml_document> finishLoading(std::unique_ptr<pugi::xml_docu
             *error = QStringLiteral("No document element found");
         return nullptr;
     }
-    if ((nestingBound < 0 || nestingBound > QFXMLParser::kMaximumNesting)
-        && deepestNesting(*document) > QFXMLParser::kMaximumNesting) {
-        if (error)
-            *error = qfFormat("Elements nested deeper than %i levels", QFXMLParser::kMaximumNesting);
+    if (!finishRecords(*document, buffer, size, allocated, error))
         return nullptr;
-    }
     return document;
 }
 
-// Copies an export without the runs of blanks between markup that the parser would drop anyway, so that a
-// large export, mostly indentation, is held in less memory. Fed block by block as the file is read: a token
-// (a run of text, a tag, a comment, CDATA, a processing instruction) that reaches the end of a block is left
-// for the next call, which is given it again with what follows. Only for byte encodings that keep ASCII as
-// it is. On the way it counts how deep start tags nest, which bounds the depth of the parsed document.
-class BlankRunFilter {
-public:
-    explicit BlankRunFilter(char *out)
-        : m_out(out)
-    {
-    }
-
-    // How many bytes of text were taken; all of them when last.
-    size_t feed(const char *text, size_t size, bool last)
-    {
-        size_t read = 0;
-        while (read < size) {
-            const size_t token = read;
-            if (text[read] != '<') {
-                // Text up to the next markup: dropped when blank, kept whole otherwise.
-                size_t end = read;
-                bool blank = true;
-                while (end < size && text[end] != '<') {
-                    blank = blank && isBlank(text[end]);
-                    ++end;
-                }
-                if (end == size && !last)
-                    return token;
-                if (!blank)
-                    write(text + read, end - read);
-                read = end;
-                continue;
-            }
-            // Long enough to tell a comment or CDATA from a tag.
-            if (size - read < 9 && !last)
-                return token;
-            const char *terminator = nullptr;
-            if (startsWith(text + read, size - read, "<!--"))
-                terminator = "-->";
-            else if (startsWith(text + read, size - read, "<![CDATA["))
-                terminator = "]]>";
-            else if (startsWith(text + read, size - read, "<?"))
-                terminator = "?>";
-            if (terminator) {
-                const size_t length = std::strlen(terminator);
-                const char *found = static_cast<const char *>(memmem(text + read, size - read, terminator, length));
-                if (!found && !last)
-                    return token;
-                const size_t stop = found ? size_t(found - text) + length : size;
-                write(text + read, stop - read);
-                read = stop;
-                continue;
-            }
-            // A tag or a declaration: to its closing bracket outside quotes and internal subsets.
-            char quote = 0;
-            int depth = 0;
-            size_t end = read + 1;
-            for (; end < size; ++end) {
-                const char c = text[end];
-                if (quote) {
-                    quote = c == quote ? 0 : quote;
-                } else if (c == '"' || c == '\'') {
-                    quote = c;
-                } else if (c == '[') {
-                    ++depth;
-                } else if (c == ']') {
-                    --depth;
-                } else if (c == '>' && depth <= 0) {
-                    break;
-                }
-            }
-            if (end == size && !last)
-                return token;
-            countNesting(text + read, end - read);
-            end = std::min(size, end + 1);
-            write(text + read, end - read);
-            read = end;
-        }
-        return read;
-    }
-
-    size_t written() const { return m_written; }
-    // Elements nest no deeper than the start tags seen, and their text one level below; -1 (unknown) after a
-    // declaration with quotes or an internal subset, which the parser may read otherwise than this filter.
-    int nestingBound() const { return m_declarationRead ? -1 : m_deepestTag + 1; }
-
-private:
-    static bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-    static bool startsWith(const char *text, size_t size, const char *prefix)
-    {
-        const size_t length = std::strlen(prefix);
-        return length <= size && std::memcmp(text, prefix, length) == 0;
-    }
-
-    void write(const char *text, size_t length)
-    {
-        std::memcpy(m_out + m_written, text, length);
-        m_written += length;
-    }
-
-    // A tag from its '<' up to, not including, its '>'.
-    void countNesting(const char *tag, size_t length)
-    {
-        if (length < 2)
-            return;
-        if (tag[1] == '!') {
-            m_declarationRead = m_declarationRead || std::memchr(tag, '"', length) || std::memchr(tag, '\'', length)
-                || std::memchr(tag, '[', length);
-            return;
-        }
-        if (tag[1] == '/') {
-            --m_depth;
-            return;
-        }
-        m_deepestTag = std::max(m_deepestTag, ++m_depth);
-        if (tag[length - 1] == '/')
-            --m_depth;
-    }
-
-    char *const m_out;
-    size_t m_written = 0;
-    int m_depth = 0;
-    int m_deepestTag = 0;
-    bool m_declarationRead = false;
-};
-
-// Reads size bytes of the file into out, without blank runs unless the file is in a wider encoding. False
-// when the file gives fewer bytes.
-bool readWithoutBlankRuns(QFile &file, qint64 size, char *out, size_t &kept, int &nestingBound)
+// The records of the probe, each field against what the library's accessors give for it.
+bool recordsMatchLibrary(const pugi::xml_node &node)
 {
-    constexpr size_t kBlockSize = 256 * 1024;
-    std::vector<char> block(size_t(std::clamp<qint64>(size, 1, kBlockSize)));
-    BlankRunFilter filter(out);
-    size_t pending = 0;
-    qint64 done = 0;
-    std::optional<bool> wide;
-    while (done < size) {
-        // A token longer than the block: a larger block.
-        if (pending == block.size())
-            block.resize(block.size() * 2);
-        const qint64 n = file.read(block.data() + pending, std::min(qint64(block.size() - pending), size - done));
-        if (n <= 0)
+    const auto sameText = [](const char *field, const char *accessor) {
+        return field ? field == accessor : *accessor == 0;
+    };
+    const auto *record = reinterpret_cast<const NodeRecord *>(node.internal_object());
+    if (int(record->header & 15) != int(node.type()) || !sameText(record->name, node.name())
+        || !sameText(record->value, node.value())
+        || record->parent != reinterpret_cast<NodeRecord *>(node.parent().internal_object())
+        || record->firstChild != reinterpret_cast<NodeRecord *>(node.first_child().internal_object())
+        || record->nextSibling != reinterpret_cast<NodeRecord *>(node.next_sibling().internal_object())
+        || record->firstAttribute
+            != reinterpret_cast<QFXMLParser::AttributeRecord *>(node.first_attribute().internal_object()))
+        return false;
+    for (pugi::xml_attribute attribute = node.first_attribute(); attribute; attribute = attribute.next_attribute()) {
+        const auto *attributeRecord = reinterpret_cast<const QFXMLParser::AttributeRecord *>(attribute.internal_object());
+        if (!sameText(attributeRecord->name, attribute.name()) || !sameText(attributeRecord->value, attribute.value())
+            || attributeRecord->nextAttribute
+                != reinterpret_cast<QFXMLParser::AttributeRecord *>(attribute.next_attribute().internal_object()))
             return false;
-        done += n;
-        pending += size_t(n);
-        const bool last = done == size;
-        if (!wide) {
-            if (pending < 2 && !last)
-                continue;
-            wide = size >= 2
-                && (block[0] == 0 || block[1] == 0 || static_cast<unsigned char>(block[0]) >= 0xfe);
-        }
-        if (*wide) {
-            std::memcpy(out + kept, block.data(), pending);
-            kept += pending;
-            pending = 0;
-            continue;
-        }
-        const size_t taken = filter.feed(block.data(), pending, last);
-        std::memmove(block.data(), block.data() + taken, pending - taken);
-        pending -= taken;
     }
-    if (!wide || !*wide) {
-        kept = filter.written();
-        nestingBound = filter.nestingBound();
+    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+        if (!recordsMatchLibrary(child))
+            return false;
     }
     return true;
 }
 
-#ifndef PUGIXML_COMPACT
-// The parser's own records of a node and of an attribute, as the library lays them out when it is not built
-// compact. Only their text pointers are changed, and only after the library's accessors have confirmed the
-// record field by field.
-struct NodeRecord {
-    uintptr_t header;
-    char *name;
-    char *value;
-    void *parent;
-    void *firstChild;
-    void *previousSibling;
-    void *nextSibling;
-    void *firstAttribute;
-};
+} // namespace
 
-struct AttributeRecord {
-    uintptr_t header;
-    char *name;
-    char *value;
-    void *previousAttribute;
-    void *nextAttribute;
-};
-
-// A field of a record against what the accessor gives: the accessor answers "" for a missing text.
-bool sameText(const char *field, const char *accessor)
+bool QFXMLParser::recordsReadable()
 {
-    return field ? field == accessor : *accessor == 0;
+#ifdef PUGIXML_COMPACT
+    return false;
+#else
+    // Every kind of node and attribute the parser makes, once.
+    static const bool readable = [] {
+        pugi::xml_document probe;
+        const char *const text = "<a b=\"c\" d=\"\"><e>f &amp; g</e><![CDATA[h]]><!--i--><?j k?><l/>m</a>";
+        if (!probe.load_string(text, pugi::parse_default | pugi::parse_comments | pugi::parse_pi))
+            return false;
+        return recordsMatchLibrary(probe);
+    }();
+    return readable;
+#endif
 }
 
-// Moves the texts of a document parsed in place to the front of its buffer, one after another in the order
-// they stand in, and gives the pages behind them back to the system. Element names and closing tags take
-// much of an export's bytes, and the parser keeps the whole buffer: this leaves what the nodes point at.
-// The texts keep their order, which the XPath engine reads as document order.
-class TextPacker {
-public:
-    TextPacker(char *buffer, size_t kept)
-        : m_begin(buffer)
-        , m_end(buffer + kept)
-        , m_cursor(buffer)
-    {
-    }
+QFXMLParser::Records::Records()
+    : m_direct(recordsReadable())
+{
+}
 
-    // False, with the document as it was from the node that failed on, when a record is not as expected.
-    bool pack(const pugi::xml_document &document)
-    {
-        const pugi::xml_node element = document.document_element();
-        // A document the parser converted from another encoding points into a buffer of its own.
-        if (!element || !inBuffer(element.name()))
-            return false;
-        pugi::xml_node current = document.first_child();
-        while (current) {
-            if (!packNode(current))
-                return false;
-            if (const pugi::xml_node child = current.first_child()) {
-                current = child;
-                continue;
+QFXMLParser::NodeRecord *QFXMLParser::Records::of(const pugi::xml_node &node)
+{
+    return reinterpret_cast<NodeRecord *>(node.internal_object());
+}
+
+pugi::xml_node QFXMLParser::Records::node(const NodeRecord *record)
+{
+    return pugi::xml_node(reinterpret_cast<pugi::xml_node_struct *>(const_cast<NodeRecord *>(record)));
+}
+
+const char *QFXMLParser::Records::attribute(const NodeRecord *record, const char *name) const
+{
+    if (!m_direct) {
+        const pugi::xml_attribute found = node(record).attribute(name);
+        return found ? found.value() : nullptr;
+    }
+    for (const AttributeRecord *attribute = record->firstAttribute; attribute; attribute = attribute->nextAttribute) {
+        if (attribute->name && std::strcmp(attribute->name, name) == 0)
+            return attribute->value ? attribute->value : "";
+    }
+    return nullptr;
+}
+
+QFXMLParser::Order::Order(const pugi::xml_node &root)
+{
+    NodeRecord *top = Records::of(root);
+    if (!top)
+        return;
+    size_t count = 0;
+    eachRecord(m_read, top, [&count](NodeRecord *) { ++count; }, [](NodeRecord *) {});
+    if (count >= size_t(std::numeric_limits<int>::max()))
+        return;
+    m_records.resize(count);
+    m_ends.resize(count);
+    m_parents.resize(count);
+
+    // Positions whose subtree is still open, the innermost last.
+    std::vector<int> open;
+    int next = 0;
+    eachRecord(
+        m_read, top,
+        [&](NodeRecord *record) {
+            const int at = next++;
+            m_records[size_t(at)] = record;
+            if (open.empty()) {
+                m_parents[size_t(at)] = 0;
+            } else if (const int distance = at - open.back(); distance < kFar) {
+                m_parents[size_t(at)] = quint16(distance);
+            } else {
+                m_parents[size_t(at)] = kFar;
+                m_farParents.emplace_back(at, open.back());
             }
-            while (current && !current.next_sibling())
-                current = current.parent();
-            if (current)
-                current = current.next_sibling();
-        }
-        return true;
+            open.push_back(at);
+        },
+        [&](NodeRecord *) {
+            const int at = open.back();
+            open.pop_back();
+            if (const int distance = next - at; distance < kFar) {
+                m_ends[size_t(at)] = quint16(distance);
+            } else {
+                m_ends[size_t(at)] = kFar;
+                m_farEnds.emplace_back(at, next);
+            }
+        });
+    std::sort(m_farEnds.begin(), m_farEnds.end());
+    m_size = int(count);
+}
+
+int QFXMLParser::Order::farEnd(int at) const
+{
+    const auto found = std::lower_bound(m_farEnds.begin(), m_farEnds.end(), std::make_pair(at, 0));
+    return found != m_farEnds.end() && found->first == at ? found->second : m_size;
+}
+
+int QFXMLParser::Order::farParent(int at) const
+{
+    const auto found = std::lower_bound(m_farParents.begin(), m_farParents.end(), std::make_pair(at, 0));
+    return found != m_farParents.end() && found->first == at ? found->second : m_size;
+}
+
+namespace {
+
+// The texts below a position of an order, a piece at a time as they stand in the document, so that two
+// subtrees' texts are compared without copying either.
+class TextPieces {
+public:
+    TextPieces(const QFXMLParser::Order &order, int root)
+        : m_order(order)
+        , m_at(root)
+        , m_stop(order.end(root))
+    {
+        next();
     }
 
-    // The first byte behind the packed texts.
-    char *end() const { return m_cursor; }
+    bool atEnd() const { return m_at >= m_stop; }
+    // What is left of the current piece.
+    const char *rest() const { return m_rest; }
+    size_t restSize() const { return m_size; }
+
+    void consume(size_t length)
+    {
+        m_rest += length;
+        m_size -= length;
+        if (m_size == 0)
+            next();
+    }
 
 private:
-    bool inBuffer(const char *text) const
+    // On to the next text that is not empty.
+    void next()
     {
-        const auto at = reinterpret_cast<uintptr_t>(text);
-        return at >= reinterpret_cast<uintptr_t>(m_begin) && at < reinterpret_cast<uintptr_t>(m_end);
-    }
-
-    bool packNode(const pugi::xml_node &node)
-    {
-        auto *record = reinterpret_cast<NodeRecord *>(node.internal_object());
-        if (!sameText(record->name, node.name()) || !sameText(record->value, node.value())
-            || record->parent != node.parent().internal_object()
-            || record->firstChild != node.first_child().internal_object()
-            || record->nextSibling != node.next_sibling().internal_object()
-            || record->firstAttribute != node.first_attribute().internal_object())
-            return false;
-        if (!move(record->name))
-            return false;
-        for (pugi::xml_attribute attribute = node.first_attribute(); attribute;
-             attribute = attribute.next_attribute()) {
-            auto *attributeRecord = reinterpret_cast<AttributeRecord *>(attribute.internal_object());
-            if (!sameText(attributeRecord->name, attribute.name())
-                || !sameText(attributeRecord->value, attribute.value())
-                || attributeRecord->nextAttribute != attribute.next_attribute().internal_object())
-                return false;
-            if (!move(attributeRecord->name) || !move(attributeRecord->value))
-                return false;
+        while (++m_at < m_stop) {
+            if (m_order.isText(m_at)) {
+                m_rest = m_order.text(m_at);
+                m_size = std::strlen(m_rest);
+                if (m_size != 0)
+                    return;
+            }
         }
-        return move(record->value);
+        m_rest = "";
+        m_size = 0;
     }
 
-    // Texts outside the buffer (none after a parse in place) stay where they are.
-    bool move(char *&text)
-    {
-        if (!text || !inBuffer(text))
-            return true;
-        // Out of order: what lies below the cursor may be written over already.
-        if (text < m_cursor)
-            return false;
-        const size_t size = std::strlen(text) + 1;
-        if (text != m_cursor)
-            std::memmove(m_cursor, text, size);
-        text = m_cursor;
-        m_cursor += size;
-        return true;
-    }
-
-    char *const m_begin;
-    char *const m_end;
-    char *m_cursor;
+    const QFXMLParser::Order &m_order;
+    int m_at;
+    const int m_stop;
+    const char *m_rest = "";
+    size_t m_size = 0;
 };
-#endif
-
-// Packs the texts of a document parsed in place in buffer (allocated bytes, of which kept were read) and
-// releases the whole pages of the buffer behind them.
-void packTexts(const pugi::xml_document &document, char *buffer, size_t kept, size_t allocated)
-{
-#if defined(PUGIXML_COMPACT) || !defined(MADV_DONTNEED)
-    Q_UNUSED(document);
-    Q_UNUSED(buffer);
-    Q_UNUSED(kept);
-    Q_UNUSED(allocated);
-#else
-    TextPacker packer(buffer, kept);
-    if (!packer.pack(document))
-        return;
-    const auto pageSize = uintptr_t(::sysconf(_SC_PAGESIZE));
-    if (pageSize == 0 || (pageSize & (pageSize - 1)) != 0)
-        return;
-    const uintptr_t from = (reinterpret_cast<uintptr_t>(packer.end()) + pageSize - 1) & ~(pageSize - 1);
-    const uintptr_t to = (reinterpret_cast<uintptr_t>(buffer) + allocated) & ~(pageSize - 1);
-    // The pages stay the buffer's; they read as zeros if touched again, and nothing points into them.
-    if (to > from)
-        ::madvise(reinterpret_cast<void *>(from), to - from, MADV_DONTNEED);
-#endif
-}
 
 } // namespace
+
+bool QFXMLParser::Order::textsDiffer(const Order &left, int leftAt, const Order &right, int rightAt)
+{
+    // Most often each is a leaf with its one text.
+    const int leftEnd = left.end(leftAt);
+    const int rightEnd = right.end(rightAt);
+    const bool leftSimple = leftEnd == leftAt + 1 || (leftEnd == leftAt + 2 && left.isText(leftAt + 1));
+    const bool rightSimple = rightEnd == rightAt + 1 || (rightEnd == rightAt + 2 && right.isText(rightAt + 1));
+    if (leftSimple && rightSimple) {
+        return std::strcmp(leftEnd == leftAt + 1 ? "" : left.text(leftAt + 1),
+                   rightEnd == rightAt + 1 ? "" : right.text(rightAt + 1))
+            != 0;
+    }
+    TextPieces a(left, leftAt);
+    TextPieces b(right, rightAt);
+    while (!a.atEnd() && !b.atEnd()) {
+        const size_t length = std::min(a.restSize(), b.restSize());
+        if (std::memcmp(a.rest(), b.rest(), length) != 0)
+            return true;
+        a.consume(length);
+        b.consume(length);
+    }
+    return a.atEnd() != b.atEnd();
+}
 
 std::unique_ptr<pugi::xml_document> QFXMLParser::documentFromData(const QByteArray &data, QString *error)
 {
@@ -485,91 +505,92 @@ std::unique_ptr<pugi::xml_document> QFXMLParser::documentFromFile(const QString 
         return nullptr;
     }
 
-    // Parsed in place in a buffer the document then owns, so a large project is held in memory once. The
-    // file is read a block at a time into it: pages past what is kept are never written and take no memory.
-    const qint64 size = file.size();
-    const size_t allocated = size_t(std::max<qint64>(size, 1));
+    // Parsed in place in a buffer the document then owns, so a large project is held in memory once.
+    const size_t size = size_t(st.st_size);
+    const size_t allocated = std::max<size_t>(size, 1);
     char *buffer = static_cast<char *>(pugi::get_memory_allocation_function()(allocated));
     if (!buffer) {
         if (error)
             *error = QStringLiteral("Out of memory");
         return nullptr;
     }
-    size_t kept = 0;
-    int nestingBound = -1;
-    if (!readWithoutBlankRuns(file, size, buffer, kept, nestingBound)) {
-        pugi::get_memory_deallocation_function()(buffer);
-        if (error)
-            *error = file.errorString().isEmpty() ? QStringLiteral("Short read") : file.errorString();
-        return nullptr;
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::read(file.handle(), buffer + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int readError = n < 0 ? errno : 0;
+            pugi::get_memory_deallocation_function()(buffer);
+            if (error)
+                *error = readError ? QString::fromLocal8Bit(std::strerror(readError)) : QStringLiteral("Short read");
+            return nullptr;
+        }
+        done += size_t(n);
     }
     auto document = std::make_unique<pugi::xml_document>();
     pugi::xml_parse_result result;
     try {
-        result = document->load_buffer_inplace_own(buffer, kept, pugi::parse_default);
+        result = document->load_buffer_inplace_own(buffer, size, pugi::parse_default);
     } catch (const std::exception &e) {
         if (error)
             *error = QString::fromUtf8(e.what());
         return nullptr;
     }
-    if (!result && error) {
-        // Say where the fault is in the file as it stands.
-        file.seek(0);
-        return documentFromData(file.readAll(), error);
-    }
-    document = finishLoading(std::move(document), result, error, nestingBound);
-    if (document)
-        packTexts(*document, buffer, kept, allocated);
-    return document;
+    return finishLoading(std::move(document), result, error, buffer, size, allocated);
 }
 
 namespace {
 
-// Depth first over the node and its descendants. A depth count rather than comparisons with the root
-// keeps the steps to the fewest calls into the parser's library: this pass runs over every node of an export.
+// The text of an element as appendText gives it, without building a string when it is its one text child.
+QString textBelow(const Records &read, NodeRecord *element)
+{
+    NodeRecord *child = read.firstChild(element);
+    if (!child)
+        return QString::fromUtf8("");
+    const pugi::xml_node_type type = read.type(child);
+    if ((type == pugi::node_pcdata || type == pugi::node_cdata) && !read.firstChild(child) && !read.nextSibling(child))
+        return QString::fromUtf8(read.value(child));
+    std::string text;
+    QFXMLParser::appendText(Records::node(element), text);
+    return QString::fromStdString(text);
+}
+
+// Every element of the node and its descendants, in document order.
 template <typename Visit> void eachElement(const pugi::xml_node &root, Visit visit)
 {
-    pugi::xml_node current = root;
-    int depth = 0;
-    while (current) {
-        if (current.type() == pugi::node_element)
-            visit(current);
-        if (pugi::xml_node child = current.first_child()) {
-            current = child;
-            ++depth;
-            continue;
-        }
-        pugi::xml_node next;
-        while (depth > 0) {
-            next = current.next_sibling();
-            if (next)
-                break;
-            current = current.parent();
-            --depth;
-        }
-        current = next;
-    }
+    NodeRecord *top = Records::of(root);
+    if (!top)
+        return;
+    const Records read;
+    eachRecord(
+        read, top,
+        [&](NodeRecord *record) {
+            if (read.type(record) == pugi::node_element)
+                visit(read, record);
+        },
+        [](NodeRecord *) {});
 }
 
 } // namespace
 
 void QFXMLParser::itemLists(const pugi::xml_node &node, QStringList &uuids, QStringList &ids)
 {
-    eachElement(node, [&uuids, &ids](const pugi::xml_node &element) {
-        const char *name = element.name();
+    eachElement(node, [&uuids, &ids](const Records &read, NodeRecord *element) {
+        const char *name = read.name(element);
         if (name[0] == 'u' && std::strcmp(name, "uuid") == 0)
-            uuids.append(stringValue(element));
-        if (const pugi::xml_attribute id = element.attribute("id"))
-            ids.append(QString::fromUtf8(id.value()));
+            uuids.append(textBelow(read, element));
+        if (const char *id = read.attribute(element, "id"))
+            ids.append(QString::fromUtf8(id));
     });
 }
 
 QStringList QFXMLParser::uuidList(const pugi::xml_node &node)
 {
     QStringList list;
-    eachElement(node, [&list](const pugi::xml_node &element) {
-        if (std::strcmp(element.name(), "uuid") == 0)
-            list.append(stringValue(element));
+    eachElement(node, [&list](const Records &read, NodeRecord *element) {
+        if (std::strcmp(read.name(element), "uuid") == 0)
+            list.append(textBelow(read, element));
     });
     return list;
 }
@@ -577,9 +598,9 @@ QStringList QFXMLParser::uuidList(const pugi::xml_node &node)
 QStringList QFXMLParser::idList(const pugi::xml_node &node)
 {
     QStringList list;
-    eachElement(node, [&list](const pugi::xml_node &element) {
-        if (const pugi::xml_attribute id = element.attribute("id"))
-            list.append(QString::fromUtf8(id.value()));
+    eachElement(node, [&list](const Records &read, NodeRecord *element) {
+        if (const char *id = read.attribute(element, "id"))
+            list.append(QString::fromUtf8(id));
     });
     return list;
 }
@@ -735,21 +756,18 @@ QString QFXMLParser::stringValue(const pugi::xml_node &node)
 
 void QFXMLParser::appendText(const pugi::xml_node &node, std::string &text)
 {
-    // Depth first without recursion: documents may be very deep.
-    pugi::xml_node current = node.first_child();
-    while (current) {
-        if (isText(current))
-            text += current.value();
-        if (current.first_child()) {
-            current = current.first_child();
-            continue;
-        }
-        while (current && current != node && !current.next_sibling())
-            current = current.parent();
-        if (!current || current == node)
-            break;
-        current = current.next_sibling();
-    }
+    NodeRecord *top = Records::of(node);
+    if (!top)
+        return;
+    const Records read;
+    eachRecord(
+        read, top,
+        [&](NodeRecord *record) {
+            const pugi::xml_node_type type = read.type(record);
+            if (record != top && (type == pugi::node_pcdata || type == pugi::node_cdata))
+                text += read.value(record);
+        },
+        [](NodeRecord *) {});
 }
 
 QString QFXMLParser::stringValue(const pugi::xpath_node &node)

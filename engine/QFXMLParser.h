@@ -10,8 +10,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 class QByteArray;
 
@@ -25,8 +28,9 @@ public:
 
     // Parses without keeping whitespace-only text between elements, comments or processing instructions,
     // so that a leaf element has exactly one child, its text. Returns nullptr and sets error on failure.
-    // A file is read in blocks and never held whole beside its document; once parsed, its texts are packed
-    // together at the front of the parser's buffer and the pages behind them released.
+    // A file is read whole into the buffer the parser then parses in place, as the library's own file loader
+    // does; once parsed, its texts are packed together at the front of that buffer and the pages behind them
+    // released, which leaves most of the file's bytes (markup, indentation, closing tags) out of memory.
     static std::unique_ptr<pugi::xml_document> documentFromData(const QByteArray &data, QString *error = nullptr);
     static std::unique_ptr<pugi::xml_document> documentFromFile(const QString &path, QString *error = nullptr);
 
@@ -66,4 +70,140 @@ public:
     static QString xPath(const pugi::xml_node &node);
     // Percent escapes of ASCII characters replaced; the text as it stands when an escape is not one.
     static QString percentUnescaped(const QString &text);
+
+    // The library's records of a node and of an attribute as it lays them out when not built compact. Passes
+    // over every node of a large export read them directly, with no call into the library a step, where
+    // recordsReadable() found the layout to be the library's; elsewhere they ask the library.
+    struct AttributeRecord {
+        uintptr_t header;
+        char *name;
+        char *value;
+        AttributeRecord *previousAttribute;
+        AttributeRecord *nextAttribute;
+    };
+    struct NodeRecord {
+        uintptr_t header;
+        char *name;
+        char *value;
+        NodeRecord *parent;
+        NodeRecord *firstChild;
+        NodeRecord *previousSibling;
+        NodeRecord *nextSibling;
+        AttributeRecord *firstAttribute;
+    };
+    // Whether the records of this library read as above, checked once against its accessors.
+    static bool recordsReadable();
+
+    // Reads records directly or, when they do not read as above, through the library. Texts are never null.
+    class Records final {
+    public:
+        Records();
+
+        static NodeRecord *of(const pugi::xml_node &node);
+        static pugi::xml_node node(const NodeRecord *record);
+
+        pugi::xml_node_type type(const NodeRecord *record) const
+        {
+            return m_direct ? pugi::xml_node_type(record->header & 15) : node(record).type();
+        }
+        const char *name(const NodeRecord *record) const
+        {
+            return m_direct ? (record->name ? record->name : "") : node(record).name();
+        }
+        const char *value(const NodeRecord *record) const
+        {
+            return m_direct ? (record->value ? record->value : "") : node(record).value();
+        }
+        NodeRecord *firstChild(const NodeRecord *record) const
+        {
+            return m_direct ? record->firstChild : of(node(record).first_child());
+        }
+        NodeRecord *nextSibling(const NodeRecord *record) const
+        {
+            return m_direct ? record->nextSibling : of(node(record).next_sibling());
+        }
+        NodeRecord *parent(const NodeRecord *record) const
+        {
+            return m_direct ? record->parent : of(node(record).parent());
+        }
+        // The value of the first attribute with the name; null when there is none.
+        const char *attribute(const NodeRecord *record, const char *name) const;
+
+    private:
+        const bool m_direct;
+    };
+
+    // The nodes of a subtree in document order, the root first, for walks that step, skip and look back over
+    // a large document: a node's position, its parent's and the position after its subtree are answered from
+    // arrays built in one pass, never by climbing the tree. Position size() stands for none. Holds the nodes'
+    // records: the document must outlive it unchanged.
+    class Order final {
+    public:
+        explicit Order(const pugi::xml_node &root);
+        Order(const Order &) = delete;
+        Order &operator=(const Order &) = delete;
+
+        int size() const { return m_size; }
+        pugi::xml_node node(int at) const { return at < m_size ? Records::node(m_records[size_t(at)]) : pugi::xml_node(); }
+        NodeRecord *record(int at) const { return at < m_size ? m_records[size_t(at)] : nullptr; }
+        const Records &records() const { return m_read; }
+
+        // The element's name; null for text, other nodes and none.
+        const char *name(int at) const
+        {
+            if (at >= m_size)
+                return nullptr;
+            const NodeRecord *record = m_records[size_t(at)];
+            return m_read.type(record) == pugi::node_element ? m_read.name(record) : nullptr;
+        }
+        bool isText(int at) const
+        {
+            if (at >= m_size)
+                return false;
+            const pugi::xml_node_type type = m_read.type(m_records[size_t(at)]);
+            return type == pugi::node_pcdata || type == pugi::node_cdata;
+        }
+        // The text of a text node.
+        const char *text(int at) const { return m_read.value(m_records[size_t(at)]); }
+
+        // The position after the node's subtree: its next sibling's, or that of the nearest ancestor with one.
+        int end(int at) const
+        {
+            if (at >= m_size)
+                return m_size;
+            const quint16 delta = m_ends[size_t(at)];
+            return delta != kFar ? at + delta : farEnd(at);
+        }
+        // The parent's position; none for the root.
+        int parent(int at) const
+        {
+            if (at <= 0 || at >= m_size)
+                return m_size;
+            const quint16 delta = m_parents[size_t(at)];
+            return delta != kFar ? at - delta : farParent(at);
+        }
+        bool hasFewerThanTwoChildren(int at) const
+        {
+            const int after = end(at);
+            return after == at + 1 || end(at + 1) == after;
+        }
+        // Whether the texts below the two nodes differ, each read as the text of its descendants in document
+        // order.
+        static bool textsDiffer(const Order &left, int leftAt, const Order &right, int rightAt);
+
+    private:
+        // Ends and parents at most this far off are kept as distances, in two bytes; the few farther ones
+        // (the big containers and their children) in lists beside them.
+        static constexpr quint16 kFar = 0xffff;
+        int farEnd(int at) const;
+        int farParent(int at) const;
+
+        const Records m_read;
+        int m_size = 0;
+        std::vector<NodeRecord *> m_records;
+        std::vector<quint16> m_ends;
+        std::vector<quint16> m_parents;
+        std::vector<std::pair<int, int>> m_farEnds;
+        std::vector<std::pair<int, int>> m_farParents;
+    };
 };
