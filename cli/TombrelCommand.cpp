@@ -38,11 +38,12 @@ const QList<CommandSpec> &TombrelCommand::commands()
             "usage: tombrel projects [--json]\n"
             "Lists the registered projects with their number of versions.\n",
             commandProjects },
-        { "diff", "the change lines of NEW.xml against OLD.xml, or between two versions",
-            "usage: tombrel diff OLD.xml NEW.xml\n"
+        { "diff", "the change lines of NEW against OLD, or between two versions",
+            "usage: tombrel diff OLD NEW\n"
             "       tombrel diff PROJECT VERSION VERSION\n"
-            "Prints the change lines of NEW.xml against OLD.xml, one a line; or from the older of two versions of a\n"
-            "project to the newer (versions of the binary format through their XML copies).\n",
+            "Prints the change lines of NEW against OLD, one a line: two Final Cut Pro XML exports, or two projects of\n"
+            "Kdenlive, Shotcut or melt (MLT XML), told apart by their documents; or from the older of two versions of\n"
+            "a project to the newer (versions of the binary format through their XML copies).\n",
             commandDiff },
         { "report", "a project's versions as a printable report",
             "usage: tombrel report PROJECT [--html FILE | --pdf FILE]\n"

@@ -21,8 +21,9 @@ struct IconRule {
     const char *image;
 };
 
-// The first rule with a word the line contains gives its icon.
-const std::array<IconRule, 9> kIconRules = { {
+// The first rule with a word the line contains gives its icon. Tracks are part of a sequence: a line about
+// a track alone ("Track V2 muted") shows the sequence's icon; one that names a clip or a filter, theirs.
+const std::array<IconRule, 10> kIconRules = { {
     { { "bin", nullptr, nullptr }, "bin.png" },
     { { "Out Point", nullptr, nullptr }, "outpoint.png" },
     { { "In Point", nullptr, nullptr }, "inpoint.png" },
@@ -32,6 +33,7 @@ const std::array<IconRule, 9> kIconRules = { {
     { { "multiclip", nullptr, nullptr }, "multiclip.png" },
     { { "clip", nullptr, nullptr }, "clip.png" },
     { { "sequence", nullptr, nullptr }, "sequence.png" },
+    { { "track", nullptr, nullptr }, "sequence.png" },
 } };
 
 bool contains(const QString &line, const char *word)
@@ -58,7 +60,7 @@ const std::array<FilterRule, 10> kFilterRules = { {
     { "filterOutPoints", [](const QString &l) { return contains(l, "Out Point"); } },
     { "filterMarkers", [](const QString &l) { return contains(l, "marker"); } },
     { "filterFilters", [](const QString &l) { return contains(l, "filter") || contains(l, "generator") || contains(l, "transition"); } },
-    { "filterSequences", [](const QString &l) { return contains(l, "sequence"); } },
+    { "filterSequences", [](const QString &l) { return contains(l, "sequence") || l.startsWith(QLatin1String("Track ")); } },
     { "filterClips", [](const QString &l) { return containsWord(l, QStringLiteral("clip")); } },
     { "filterSubclips", [](const QString &l) { return contains(l, "subclip"); } },
     { "filterFreezeFrames", [](const QString &l) { return contains(l, "freeze frame"); } },

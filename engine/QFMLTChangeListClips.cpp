@@ -264,6 +264,21 @@ void Matcher::pair(const std::vector<Ref> &olds, const std::vector<Ref> &news, O
 
 void Matcher::passes(const std::vector<Ref> &olds, const std::vector<Ref> &news, How how)
 {
+    const auto same = [&](const Ref &o, const Ref &n) {
+        return oldKey(o) == newKey(n) && oldClip(o).in == newClip(n).in && oldClip(o).out == newClip(n).out;
+    };
+    if (how != How::Moved) {
+        // What did not change at either end of a track pairs in order, without a search.
+        size_t front = 0;
+        while (front < olds.size() && front < news.size() && same(olds[front], news[front])) {
+            link(olds[front], news[front], How::Same);
+            ++front;
+        }
+        for (size_t back = 1; back + front <= olds.size() && back + front <= news.size()
+             && same(olds[olds.size() - back], news[news.size() - back]);
+             ++back)
+            link(olds[olds.size() - back], news[news.size() - back], How::Same);
+    }
     const auto always = [](const Ref &, const Ref &) { return true; };
     pair(olds, news, [&](const Ref &r) { return BucketKey { oldKey(r), oldClip(r).in, oldClip(r).out }; },
         [&](const Ref &r) { return BucketKey { newKey(r), newClip(r).in, newClip(r).out }; }, always,
@@ -369,6 +384,15 @@ void Matcher::clipLines(int track, int clip, const QString &position, std::vecto
 {
     const Model::Clip &now = m_new.tracks[size_t(track)].clips[size_t(clip)];
     const Counterpart &counterpart = m_newMatch[size_t(track)][size_t(clip)];
+    const int last = m_splitLast[size_t(track)][size_t(clip)];
+    if (counterpart.how == How::SplitPiece)
+        return;
+    // Most clips of a long project did not change: they cost no text.
+    if (counterpart.how == How::Same && position.isEmpty() && last < 0) {
+        const Model::Clip &was = m_old.tracks[size_t(counterpart.track)].clips[size_t(counterpart.clip)];
+        if (was.speed == now.speed && was.filters == now.filters)
+            return;
+    }
     const QString label = clipLabel(true, track);
     const QString where = m_comparer.where(m_new);
     const QString name = m_comparer.newName(now.source);
@@ -378,8 +402,6 @@ void Matcher::clipLines(int track, int clip, const QString &position, std::vecto
         add(events, at, order, qfFormat("Clip %@ added to track %@ at %@", name, label, model.timecode(now.start)) + where);
         return;
     }
-    if (counterpart.how == How::SplitPiece)
-        return;
     const Model::Clip &was = m_old.tracks[size_t(counterpart.track)].clips[size_t(counterpart.clip)];
     if (counterpart.how == How::Replaced) {
         add(events, at, order, qfFormat("Clip %@ on track %@ replaced by %@", m_comparer.oldName(was.source), label, name) + where);
@@ -396,7 +418,6 @@ void Matcher::clipLines(int track, int clip, const QString &position, std::vecto
         add(events, at, order,
             qfFormat("Speed of clip %@ on track %@ changed from %@%% to %@%%", name, label, percent(was.speed), percent(now.speed)) + where);
     } else {
-        const int last = m_splitLast[size_t(track)][size_t(clip)];
         const qint64 out = last >= 0 ? m_new.tracks[size_t(track)].clips[size_t(last)].out : now.out;
         const qint64 inShift = now.in - was.in;
         const qint64 outShift = out - was.out;
@@ -419,6 +440,8 @@ void Matcher::clipLines(int track, int clip, const QString &position, std::vecto
             add(events, at, order, qfFormat("Clip %@ on track %@ split at %@", name, label, model.timecode(cut)) + where);
         }
     }
+    if (was.filters == now.filters)
+        return;
     QStringList filters;
     m_comparer.compareFilters(was.filters, now.filters, qfFormat("clip %@ on track %@", name, label), filters, was.in, was.out, now.in, now.out);
     for (const QString &line : filters)

@@ -101,8 +101,39 @@ qint64 saturatedAdd(qint64 a, qint64 b)
     return std::clamp(a + std::clamp(b, -kTimeLimit, kTimeLimit), -4 * kTimeLimit, 4 * kTimeLimit);
 }
 
+namespace {
+
+bool digits(std::string_view text, size_t from, size_t count, qint64 &value)
+{
+    value = 0;
+    for (size_t i = from; i < from + count; ++i) {
+        const char c = text[i];
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + (c - '0');
+    }
+    return true;
+}
+
+// The two forms editors write, "123" and "HH:MM:SS.mmm", read without a library call; none for any other.
+std::optional<qint64> commonFrames(std::string_view text, double fps)
+{
+    qint64 value = 0;
+    if (!text.empty() && text.size() <= 15 && digits(text, 0, text.size(), value))
+        return value;
+    qint64 hours = 0, minutes = 0, seconds = 0, milliseconds = 0;
+    if (text.size() == 12 && text[2] == ':' && text[5] == ':' && (text[8] == '.' || text[8] == ',') && digits(text, 0, 2, hours)
+        && digits(text, 3, 2, minutes) && digits(text, 6, 2, seconds) && digits(text, 9, 3, milliseconds))
+        return qint64(std::round((double(hours * 3600 + minutes * 60 + seconds) + double(milliseconds) / 1000) * fps));
+    return std::nullopt;
+}
+
+} // namespace
+
 std::optional<qint64> frames(std::string_view text, double fps)
 {
+    if (const auto common = commonFrames(text, fps))
+        return common;
     if (text.find(':') == std::string_view::npos && text.find(';') == std::string_view::npos) {
         const auto value = number(text);
         if (!value)
@@ -166,11 +197,27 @@ bool isIgnoredParameter(std::string_view name)
     return startsWith(name, "meta.");
 }
 
+bool isProperty(const pugi::xml_node &node)
+{
+    const char *name = node.name();
+    return name[0] == 'p' && std::strcmp(name, "property") == 0;
+}
+
+std::string_view propertyName(const pugi::xml_node &property)
+{
+    // The name is a property's only attribute.
+    const pugi::xml_attribute first = property.first_attribute();
+    const char *name = first.name();
+    if (name[0] == 'n' && std::strcmp(name, "name") == 0)
+        return first.value();
+    return attribute(property, "name");
+}
+
 Properties::Properties(const pugi::xml_node &node)
 {
     for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-        if (std::strcmp(child.name(), "property") == 0)
-            m_all.emplace_back(attribute(child, "name"), text(child));
+        if (isProperty(child))
+            m_all.emplace_back(propertyName(child), text(child));
     }
 }
 
@@ -191,6 +238,39 @@ bool Properties::has(std::string_view name) const
 bool Properties::hasPrefix(std::string_view prefix) const
 {
     return std::any_of(m_all.cbegin(), m_all.cend(), [prefix](const auto &p) { return startsWith(p.first, prefix); });
+}
+
+ProducerFields::ProducerFields(const pugi::xml_node &node)
+{
+    static const std::pair<std::string_view, std::string_view ProducerFields::*> kFields[] = {
+        { "resource", &ProducerFields::resource }, { "mlt_service", &ProducerFields::service },
+        { "kdenlive:clipname", &ProducerFields::clipName }, { "shotcut:caption", &ProducerFields::caption },
+        { "kdenlive:file_hash", &ProducerFields::fileHash }, { "shotcut:hash", &ProducerFields::shotcutHash },
+        { "kdenlive:control_uuid", &ProducerFields::controlUuid }, { "kdenlive:uuid", &ProducerFields::uuid },
+        { "kdenlive:id", &ProducerFields::kdenliveId }, { "warp_speed", &ProducerFields::warpSpeed },
+        { "warp_resource", &ProducerFields::warpResource }, { "xmldata", &ProducerFields::xmldata }, { "text", &ProducerFields::text },
+        { "kdenlive:folderid", &ProducerFields::folderId }, { "kdenlive:markers", &ProducerFields::markers },
+        { "shotcut:bin", &ProducerFields::shotcutBin }, { "length", &ProducerFields::length },
+    };
+    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+        if (!isProperty(child))
+            continue;
+        const std::string_view name = propertyName(child);
+        // Most of a media clip's properties describe its streams.
+        if (name.size() > 5 && name[0] == 'm' && name[4] == '.')
+            continue;
+        if (name == "shotcut:transition") {
+            shotcutTransition = true;
+            continue;
+        }
+        for (const auto &[fieldName, field] : kFields) {
+            if (name == fieldName) {
+                if ((this->*field).empty())
+                    this->*field = QFMLTRead::text(child);
+                break;
+            }
+        }
+    }
 }
 
 Reader::Reader(const pugi::xml_node &root, QFMLTModel &model)
@@ -217,17 +297,21 @@ bool Reader::read(QString *error)
 
 void Reader::indexElements()
 {
-    int ordinal = 0;
+    size_t count = 0;
+    for (pugi::xml_node child = m_root.first_child(); child; child = child.next_sibling())
+        ++count;
+    m_byId.reserve(count);
+    m_facts.reserve(count);
+    m_sourceOfProducer.reserve(count);
     for (pugi::xml_node child = m_root.first_child(); child; child = child.next_sibling()) {
         const char *name = child.name();
         if (std::strcmp(name, "producer") && std::strcmp(name, "chain") && std::strcmp(name, "playlist")
             && std::strcmp(name, "tractor"))
             continue;
-        m_ordinal.emplace(child.internal_object(), ordinal++);
         const std::string_view id = attribute(child, "id");
         // The first definition of an id is the one MLT uses.
         if (!id.empty())
-            m_byId.emplace(id, child);
+            m_byId.insert(id, child);
         if (id == "main_bin" && !m_bin)
             m_bin = child;
     }
@@ -235,8 +319,8 @@ void Reader::indexElements()
 
 pugi::xml_node Reader::element(std::string_view id) const
 {
-    const auto found = m_byId.find(id);
-    return found == m_byId.end() ? pugi::xml_node() : found->second;
+    const pugi::xml_node *found = id.empty() ? nullptr : m_byId.find(id);
+    return found ? *found : pugi::xml_node();
 }
 
 void Reader::readProfile()
@@ -339,7 +423,7 @@ void Reader::readBin()
         const pugi::xml_node producer = element(id);
         if (!producer || m_sourceOfProducer.count(producer.internal_object()))
             continue;
-        const int source = newSource(producer, id, true);
+        const int source = newSource(producer, id, true, ProducerFields(producer));
         m_sourceOfProducer.emplace(producer.internal_object(), source);
         if (m_model.sources[size_t(source)].sequence)
             m_binSequenceCopies.push_back(producer);
@@ -357,29 +441,25 @@ std::string Reader::absolute(std::string_view resource) const
     return QDir::cleanPath(QString::fromUtf8(path.data(), qsizetype(path.size()))).toStdString();
 }
 
-int Reader::newSource(const pugi::xml_node &producer, std::string_view producerId, bool inBin)
+int Reader::newSource(const pugi::xml_node &producer, std::string_view producerId, bool inBin, const ProducerFields &fields)
 {
-    const Properties properties(producer);
     QFMLTModel::Source source;
     source.inBin = inBin;
     const bool tractor = std::strcmp(producer.name(), "tractor") == 0;
-    const std::string_view uuid = properties.value("kdenlive:uuid");
-    const std::string_view service = properties.value("mlt_service");
-    std::string_view resource = properties.value("resource");
+    const std::string_view uuid = fields.uuid;
+    const std::string_view service = fields.service;
+    std::string_view resource = fields.resource;
     if (service == "timewarp") {
-        const std::string_view warped = properties.value("warp_resource");
+        const std::string_view warped = fields.warpResource;
         if (!warped.empty()) {
             resource = warped;
         } else if (const size_t colon = resource.find(':'); colon != std::string_view::npos && number(resource.substr(0, colon))) {
             resource = resource.substr(colon + 1);
         }
     }
-    std::string_view name = properties.value("kdenlive:clipname");
-    if (name.empty())
-        name = properties.value("shotcut:caption");
-    source.hash = std::string(!properties.value("kdenlive:file_hash").empty() ? properties.value("kdenlive:file_hash")
-                                                                             : properties.value("shotcut:hash"));
-    const std::string_view control = properties.value("kdenlive:control_uuid");
+    const std::string_view name = !fields.clipName.empty() ? fields.clipName : fields.caption;
+    source.hash = std::string(!fields.fileHash.empty() ? fields.fileHash : fields.shotcutHash);
+    const std::string_view control = fields.controlUuid;
     if (tractor && !uuid.empty()) {
         source.sequence = true;
         source.key = "s:" + std::string(uuid);
@@ -389,8 +469,8 @@ int Reader::newSource(const pugi::xml_node &producer, std::string_view producerI
         source.key = "n:" + std::string(producerId);
         source.name = std::string(name.empty() ? producerId : name);
     } else {
-        const std::string_view xmldata = properties.value("xmldata");
-        const std::string_view textValue = properties.value("text");
+        const std::string_view xmldata = fields.xmldata;
+        const std::string_view textValue = fields.text;
         if (!xmldata.empty() || isGeneratorService(service) || resource.empty()) {
             source.key = "g:" + std::string(service) + '\n'
                 + fingerprint(!xmldata.empty() ? xmldata : !textValue.empty() ? textValue : resource);
@@ -405,62 +485,110 @@ int Reader::newSource(const pugi::xml_node &producer, std::string_view producerI
         source.key = "u:" + std::string(control);
     if (inBin) {
         if (m_model.dialect == QFMLTModel::Dialect::Kdenlive) {
-            source.folder = folderForId(properties.value("kdenlive:folderid"));
-            source.markers = kdenliveMarkers(properties.value("kdenlive:markers"));
+            source.folder = folderForId(fields.folderId);
+            source.markers = kdenliveMarkers(fields.markers);
         } else {
-            source.folder = folderForName(properties.value("shotcut:bin"));
+            source.folder = folderForName(fields.shotcutBin);
         }
     }
     m_model.sources.push_back(std::move(source));
     const int index = int(m_model.sources.size() - 1);
     if (inBin) {
-        const std::string_view kdenliveId = properties.value("kdenlive:id");
-        if (!kdenliveId.empty())
-            m_binByKdenliveId.emplace(kdenliveId, index);
+        if (!fields.kdenliveId.empty())
+            m_binByKdenliveId.insert(fields.kdenliveId, index);
         if (m_model.sources.back().sequence)
             m_binSequence.emplace(std::string(uuid), index);
     }
     return index;
 }
 
-int Reader::sourceFor(const pugi::xml_node &producer, std::string_view producerId, const pugi::xml_node &entry)
+int Reader::missingSource(std::string_view producerId)
 {
-    if (!producer) {
-        // An entry whose producer is not in the document: a clip all the same, named by what it asks for.
-        const std::string id(producerId);
-        const auto found = m_missing.find(id);
-        if (found != m_missing.end())
-            return found->second;
-        QFMLTModel::Source source;
-        source.key = "x:" + id;
-        source.name = id;
-        m_model.sources.push_back(std::move(source));
-        m_missing.emplace(id, int(m_model.sources.size() - 1));
-        return int(m_model.sources.size() - 1);
-    }
+    // An entry whose producer is not in the document: a clip all the same, named by what it asks for.
+    const std::string id(producerId);
+    const auto found = m_missing.find(id);
+    if (found != m_missing.end())
+        return found->second;
+    QFMLTModel::Source source;
+    source.key = "x:" + id;
+    source.name = id;
+    m_model.sources.push_back(std::move(source));
+    m_missing.emplace(id, int(m_model.sources.size() - 1));
+    return int(m_model.sources.size() - 1);
+}
+
+int Reader::sourceFor(const pugi::xml_node &producer, std::string_view producerId, const pugi::xml_node &entry,
+    const ProducerFields &fields)
+{
     const auto cached = m_sourceOfProducer.find(producer.internal_object());
     if (cached != m_sourceOfProducer.end())
         return cached->second;
     int source = -1;
     // Kdenlive gives the timeline copies of a bin clip the bin clip's id; a sequence is known by its uuid.
-    const Properties properties(producer);
-    std::string_view kdenliveId = properties.value("kdenlive:id");
+    std::string_view kdenliveId = fields.kdenliveId;
     if (kdenliveId.empty() && entry)
         kdenliveId = Properties(entry).value("kdenlive:id");
-    const std::string_view uuid = properties.value("kdenlive:uuid");
-    if (std::strcmp(producer.name(), "tractor") == 0 && !uuid.empty()) {
-        const auto found = m_binSequence.find(std::string(uuid));
+    if (std::strcmp(producer.name(), "tractor") == 0 && !fields.uuid.empty()) {
+        const auto found = m_binSequence.find(std::string(fields.uuid));
         if (found != m_binSequence.end())
             source = found->second;
     } else if (!kdenliveId.empty()) {
-        const auto found = m_binByKdenliveId.find(kdenliveId);
-        if (found != m_binByKdenliveId.end())
-            source = found->second;
+        if (const int *found = m_binByKdenliveId.find(kdenliveId))
+            source = *found;
     }
     if (source < 0)
-        source = newSource(producer, producerId, false);
+        source = newSource(producer, producerId, false, fields);
     m_sourceOfProducer.emplace(producer.internal_object(), source);
     return source;
+}
+
+const Reader::ProducerFacts &Reader::factsOf(const pugi::xml_node &producer, std::string_view producerId, const pugi::xml_node &entry)
+{
+    const auto cached = m_facts.find(producer.internal_object());
+    if (cached != m_facts.end())
+        return cached->second;
+    ProducerFacts facts;
+    // Kdenlive names the bin clip on each entry: its copy on the track need not be read beyond its service.
+    if (m_model.dialect == QFMLTModel::Dialect::Kdenlive && entry && std::strcmp(producer.name(), "tractor") != 0) {
+        std::string_view kdenliveId;
+        for (pugi::xml_node child = entry.first_child(); child && kdenliveId.empty(); child = child.next_sibling()) {
+            if (isProperty(child) && propertyName(child) == "kdenlive:id")
+                kdenliveId = text(child);
+        }
+        const int *bin = kdenliveId.empty() ? nullptr : m_binByKdenliveId.find(kdenliveId);
+        if (bin) {
+            std::string_view service;
+            std::string_view length;
+            for (pugi::xml_node child = producer.first_child(); child && (service.empty() || length.empty()); child = child.next_sibling()) {
+                if (!isProperty(child))
+                    continue;
+                const std::string_view name = propertyName(child);
+                if (name == "mlt_service")
+                    service = text(child);
+                else if (name == "length")
+                    length = text(child);
+            }
+            if (service != "timewarp") {
+                facts.source = *bin;
+                facts.length = frames(length, m_fps);
+                return m_facts.emplace(producer.internal_object(), facts).first->second;
+            }
+        }
+    }
+    const ProducerFields fields(producer);
+    facts.shotcutTransition = fields.shotcutTransition && std::strcmp(producer.name(), "tractor") == 0;
+    facts.length = frames(fields.length, m_fps);
+    if (!facts.shotcutTransition) {
+        facts.source = sourceFor(producer, producerId, entry, fields);
+        if (fields.service == "timewarp") {
+            facts.speed = number(fields.warpSpeed).value_or(1.0);
+            if (facts.speed == 0)
+                facts.speed = 1.0;
+        }
+        facts.ownFilters = !m_model.sources[size_t(facts.source)].inBin && std::strcmp(producer.name(), "tractor") != 0
+            && std::strcmp(producer.name(), "playlist") != 0;
+    }
+    return m_facts.emplace(producer.internal_object(), facts).first->second;
 }
 
 std::vector<QFMLTModel::Parameter> Reader::parameters(const Properties &properties) const

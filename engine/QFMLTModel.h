@@ -23,6 +23,7 @@ public:
     struct Parameter {
         std::string name;
         std::string value;
+        bool operator==(const Parameter &) const = default;
     };
     struct Filter {
         std::string kind;
@@ -31,6 +32,7 @@ public:
         qint64 in = -1;
         qint64 out = -1;
         std::vector<Parameter> parameters; // by name
+        bool operator==(const Filter &) const = default;
     };
     struct Marker {
         std::string name;

@@ -5,6 +5,7 @@
 
 #include "engine/QFMLTModel.h"
 
+#include <cstdint>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -22,6 +23,8 @@ std::optional<double> number(std::string_view text);
 // An MLT time: frames, "HH:MM:SS.mmm" (clock) or "HH:MM:SS:FF"; none when empty or not a time.
 std::optional<qint64> frames(std::string_view text, double fps);
 std::string_view attribute(const pugi::xml_node &node, const char *name);
+bool isProperty(const pugi::xml_node &node);
+std::string_view propertyName(const pugi::xml_node &property);
 // The text of a property element.
 std::string_view text(const pugi::xml_node &property);
 bool isIgnoredParameter(std::string_view name);
@@ -39,6 +42,80 @@ private:
     std::vector<std::pair<std::string_view, std::string_view>> m_all;
 };
 
+// Values by a text of the document: open addressing over hashes, for the tens of thousands of lookups a
+// long timeline makes. The first value given for a text is kept.
+template <typename Value> class TextIndex {
+public:
+    void reserve(size_t count)
+    {
+        size_t size = 16;
+        while (size < count * 2)
+            size *= 2;
+        std::vector<Slot> old = std::move(m_slots);
+        m_slots.assign(size, Slot());
+        m_count = 0;
+        for (const Slot &slot : old) {
+            if (slot.text.data())
+                insert(slot.text, slot.value);
+        }
+    }
+    void insert(std::string_view text, const Value &value)
+    {
+        if ((m_count + 1) * 2 > m_slots.size())
+            reserve(m_count + 1);
+        const std::uint64_t hash = hashOf(text);
+        for (size_t at = hash & (m_slots.size() - 1);; at = (at + 1) & (m_slots.size() - 1)) {
+            Slot &slot = m_slots[at];
+            if (!slot.text.data()) {
+                slot = { hash, text, value };
+                ++m_count;
+                return;
+            }
+            if (slot.hash == hash && slot.text == text)
+                return;
+        }
+    }
+    const Value *find(std::string_view text) const
+    {
+        if (m_slots.empty())
+            return nullptr;
+        const std::uint64_t hash = hashOf(text);
+        for (size_t at = hash & (m_slots.size() - 1);; at = (at + 1) & (m_slots.size() - 1)) {
+            const Slot &slot = m_slots[at];
+            if (!slot.text.data())
+                return nullptr;
+            if (slot.hash == hash && slot.text == text)
+                return &slot.value;
+        }
+    }
+
+private:
+    struct Slot {
+        std::uint64_t hash = 0;
+        std::string_view text;
+        Value value {};
+    };
+    static std::uint64_t hashOf(std::string_view text)
+    {
+        std::uint64_t hash = 14695981039346656037ull;
+        for (unsigned char c : text) {
+            hash ^= c;
+            hash *= 1099511628211ull;
+        }
+        return hash;
+    }
+    std::vector<Slot> m_slots;
+    size_t m_count = 0;
+};
+
+// The properties a producer is known by, found in one pass over its property elements.
+struct ProducerFields {
+    explicit ProducerFields(const pugi::xml_node &node);
+    std::string_view resource, service, clipName, caption, fileHash, shotcutHash, controlUuid, uuid, kdenliveId, warpSpeed,
+        warpResource, xmldata, text, folderId, markers, shotcutBin, length;
+    bool shotcutTransition = false;
+};
+
 class Reader {
 public:
     Reader(const pugi::xml_node &root, QFMLTModel &model);
@@ -52,8 +129,19 @@ private:
     void readBin();
     int folderForId(std::string_view id);
     int folderForName(std::string_view name);
-    int sourceFor(const pugi::xml_node &producer, std::string_view producerId, const pugi::xml_node &entry);
-    int newSource(const pugi::xml_node &producer, std::string_view producerId, bool inBin);
+    // What an entry needs of its producer, read once for each producer.
+    struct ProducerFacts {
+        int source = -1;
+        double speed = 1.0;
+        bool shotcutTransition = false;
+        bool ownFilters = false; // Shotcut and melt: the producer's filters are its clip's
+        std::optional<qint64> length;
+    };
+    const ProducerFacts &factsOf(const pugi::xml_node &producer, std::string_view producerId, const pugi::xml_node &entry);
+    int sourceFor(const pugi::xml_node &producer, std::string_view producerId, const pugi::xml_node &entry,
+        const ProducerFields &fields);
+    int missingSource(std::string_view producerId);
+    int newSource(const pugi::xml_node &producer, std::string_view producerId, bool inBin, const ProducerFields &fields);
     std::string absolute(std::string_view resource) const;
     QFMLTModel::Filter filter(const pugi::xml_node &element) const;
     std::vector<QFMLTModel::Filter> filters(const pugi::xml_node &element, bool trackOrSequence) const;
@@ -82,11 +170,11 @@ private:
     double m_fps = 25;
     std::string m_rootFolder;
     pugi::xml_node m_bin;
-    std::unordered_map<std::string_view, pugi::xml_node> m_byId;
-    std::unordered_map<const void *, int> m_ordinal; // document position of each top-level element
-    std::unordered_map<std::string_view, int> m_binByKdenliveId;
+    TextIndex<pugi::xml_node> m_byId;
+    TextIndex<int> m_binByKdenliveId;
     std::unordered_map<std::string, int> m_binSequence; // by uuid
     std::unordered_map<const void *, int> m_sourceOfProducer;
+    std::unordered_map<const void *, ProducerFacts> m_facts;
     std::unordered_map<std::string, int> m_folderById;
     std::unordered_map<std::string, int> m_missing;
     std::vector<pugi::xml_node> m_binSequenceCopies; // the sequence copies main_bin refers to, first reference first

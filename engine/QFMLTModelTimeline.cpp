@@ -82,6 +82,7 @@ void Reader::readSequences()
     pugi::xml_node lastTractor;
     pugi::xml_node lastShotcut;
     pugi::xml_node lastPlaylist;
+    std::unordered_map<const void *, int> ordinal; // of the tractors with a uuid, in the document
     for (pugi::xml_node child = m_root.first_child(); child; child = child.next_sibling()) {
         if (isNamed(child, "playlist") && child != m_bin) {
             lastPlaylist = child;
@@ -91,8 +92,10 @@ void Reader::readSequences()
             continue;
         const Properties properties(child);
         const std::string_view uuid = properties.value("kdenlive:uuid");
-        if (!uuid.empty())
+        if (!uuid.empty()) {
             chosen.emplace(std::string(uuid), child);
+            ordinal.emplace(child.internal_object(), int(ordinal.size()));
+        }
         else if (properties.has("shotcut"))
             lastShotcut = child;
         else if (!properties.has("shotcut:transition"))
@@ -101,8 +104,8 @@ void Reader::readSequences()
     std::vector<pugi::xml_node> timelines;
     for (const auto &[uuid, node] : chosen)
         timelines.push_back(node);
-    std::sort(timelines.begin(), timelines.end(), [this](const pugi::xml_node &a, const pugi::xml_node &b) {
-        return m_ordinal.at(a.internal_object()) < m_ordinal.at(b.internal_object());
+    std::sort(timelines.begin(), timelines.end(), [&ordinal](const pugi::xml_node &a, const pugi::xml_node &b) {
+        return ordinal.at(a.internal_object()) < ordinal.at(b.internal_object());
     });
     if (timelines.empty()) {
         const pugi::xml_node timeline = lastShotcut ? lastShotcut : lastTractor;
@@ -236,7 +239,7 @@ void Reader::readTrack(QFMLTModel::Track &track, const pugi::xml_node &trackElem
     } else {
         // A producer placed on a track by itself.
         QFMLTModel::Clip clip;
-        clip.source = sourceFor(producer, attribute(producer, "id"), pugi::xml_node());
+        clip.source = factsOf(producer, attribute(producer, "id"), pugi::xml_node()).source;
         clip.in = frames(attribute(trackElement, "in"), m_fps).value_or(frames(attribute(producer, "in"), m_fps).value_or(0));
         clip.out = frames(attribute(trackElement, "out"), m_fps).value_or(frames(attribute(producer, "out"), m_fps).value_or(clip.in));
         track.clips.push_back(std::move(clip));
@@ -286,7 +289,10 @@ void Reader::readPlaylist(QFMLTModel::Track &track, const pugi::xml_node &playli
         if (!isNamed(child, "entry"))
             continue;
         const std::string_view id = attribute(child, "producer");
-        const pugi::xml_node producer = element(id);
+        pugi::xml_node producer = element(id);
+        if (producer == playlist)
+            producer = pugi::xml_node();
+        const ProducerFacts *facts = producer ? &factsOf(producer, id, child) : nullptr;
         const auto in = frames(attribute(child, "in"), m_fps);
         const auto out = frames(attribute(child, "out"), m_fps);
         QFMLTModel::Clip clip;
@@ -296,10 +302,10 @@ void Reader::readPlaylist(QFMLTModel::Track &track, const pugi::xml_node &playli
         } else if (const auto producerOut = frames(attribute(producer, "out"), m_fps)) {
             clip.out = *producerOut;
         } else {
-            clip.out = saturatedAdd(clip.in, frames(Properties(producer).value("length"), m_fps).value_or(1) - 1);
+            clip.out = saturatedAdd(clip.in, (facts && facts->length ? *facts->length : 1) - 1);
         }
         const qint64 length = std::max<qint64>(0, saturatedAdd(clip.out, 1 - clip.in));
-        if (producer && producer != playlist && isNamed(producer, "tractor") && Properties(producer).has("shotcut:transition")) {
+        if (facts && facts->shotcutTransition) {
             // Shotcut's mix: a tractor of the two clips' overlap between them in the playlist.
             PendingMix pending;
             mixFromTractor(producer, pending.mix);
@@ -311,20 +317,11 @@ void Reader::readPlaylist(QFMLTModel::Track &track, const pugi::xml_node &playli
             position = saturatedAdd(position, length);
             continue;
         }
-        clip.source = sourceFor(producer == playlist ? pugi::xml_node() : producer, id, child);
+        clip.source = facts ? facts->source : missingSource(id);
         clip.start = position;
-        if (producer) {
-            const Properties properties(producer);
-            if (properties.value("mlt_service") == "timewarp") {
-                clip.speed = number(properties.value("warp_speed")).value_or(1.0);
-                if (clip.speed == 0)
-                    clip.speed = 1.0;
-            }
-        }
+        clip.speed = facts ? facts->speed : 1.0;
         clip.filters = filters(child, false);
-        // Shotcut and melt give a clip a producer of its own, whose filters are the clip's.
-        if (producer && producer != playlist && clip.source >= 0 && !m_model.sources[size_t(clip.source)].inBin
-            && !isNamed(producer, "tractor") && !isNamed(producer, "playlist")) {
+        if (facts && facts->ownFilters) {
             std::vector<QFMLTModel::Filter> own = filters(producer, false);
             clip.filters.insert(clip.filters.end(), std::make_move_iterator(own.begin()), std::make_move_iterator(own.end()));
         }

@@ -9,6 +9,7 @@
 #include "engine/QFVersionEntry.h"
 
 class QFDropboxClient;
+class QFMLTModel;
 
 #include <QDateTime>
 #include <QImage>
@@ -158,8 +159,11 @@ public:
     // --- Change-list cache --------------------------------------------------------------------------
     // The cache lives in cachesFolder() as "<project folder name>.cache.plist": a dictionary of version
     // entries by file name, plus "version". One engine must not refresh two projects at once.
-    // The entry of one version file against the older XML companion (or none).
+    // The entry of one version file against the older XML companion (or none); a version saved as MLT XML
+    // (Kdenlive, Shotcut, melt) is compared with withOldFile, the version file before it.
     std::optional<QFVersionEntry> changelistForFile(const QString &path, const QString &withOldFile);
+    // Whether a version file is handled as MLT XML: its first element is "mlt", or its name says it should be.
+    static bool isMLTVersion(const QString &path);
     // Brings the cache up to date, computing only what is missing; nothing on failure.
     std::optional<QVariantMap> cacheForProject(const QString &projectFolder, QFChangelistDelegate *delegate = nullptr);
     // Computes every entry anew; nothing when cancelled.
@@ -187,11 +191,17 @@ private:
     void onMainThread(const std::function<void()> &work, bool wait) const;
     void reportFailure(const QString &title, const QString &text);
     std::unique_ptr<pugi::xml_document> loadDocument(const QString &path, bool older);
+    // The entry of a version saved as MLT XML, against the version file before it.
+    QFVersionEntry mltVersionEntry(QFVersionEntry entry, const QString &path, const QString &withOldFile, qint64 bytes);
+    std::shared_ptr<const QFMLTModel> loadMLTModel(const QString &path);
 
     std::unique_ptr<pugi::xml_document> m_lastXMLDoc;
     QString m_lastXMLDocPath;
     QStringList m_lastUUIDArray;
     QStringList m_lastIDArray;
+    // The newer project of the last MLT comparison: the older one of the next.
+    std::shared_ptr<const QFMLTModel> m_lastMLTModel;
+    QString m_lastMLTPath;
     std::function<void()> m_startProgressHandler;
     std::function<void(int)> m_determinateProgressHandler;
     std::function<void()> m_incrementProgressHandler;

@@ -1,8 +1,11 @@
 // The change lists of a project's versions and their cache: one version entry per version file, each
-// XML companion compared with the one before it, kept in "<project folder>.cache.plist".
+// XML companion compared with the one before it and each project saved as MLT XML with the version file
+// before it, kept in "<project folder>.cache.plist".
 
 #include "engine/QFTombrelBackup.h"
 
+#include "engine/QFMLTChangeList.h"
+#include "engine/QFMLTModel.h"
 #include "engine/QFPreferenceSnapshot.h"
 #include "engine/QFXMLParser.h"
 #include "foundation/QFAlert.h"
@@ -173,6 +176,8 @@ std::optional<QFVersionEntry> QFTombrelBackup::changelistForFile(const QString &
     entry.size = QFFileManager::formatFileSize(double(bytes));
     if (!withOldFile.isEmpty() && !QFileInfo::exists(withOldFile))
         QFLog::appendLog("Unable to get attributes for file %@: %@", withOldFile, QStringLiteral("no such file"));
+    if (isMLTVersion(path))
+        return mltVersionEntry(entry, path, withOldFile, bytes);
 
     if (ext != QLatin1String("xml")) {
         entry.type = QStringLiteral("doc");
@@ -235,6 +240,75 @@ std::optional<QFVersionEntry> QFTombrelBackup::changelistForFile(const QString &
     return entry;
 }
 
+bool QFTombrelBackup::isMLTVersion(const QString &path)
+{
+    // A name that promises MLT XML is held to it: a file that breaks the promise cannot be compared.
+    const QString ext = QFileInfo(path).suffix().toLower();
+    return QFMLTModel::isMLTFile(path) || ext == QLatin1String("kdenlive") || ext == QLatin1String("mlt");
+}
+
+std::shared_ptr<const QFMLTModel> QFTombrelBackup::loadMLTModel(const QString &path)
+{
+    // The file read last, or found unreadable last, is not read again.
+    if (!m_lastMLTPath.isEmpty() && path == m_lastMLTPath)
+        return m_lastMLTModel;
+    ++m_documentsParsed;
+    QString error;
+    std::optional<QFMLTModel> model;
+    if (QFMLTModel::isMLTFile(path))
+        model = QFMLTModel::fromFile(path, &error);
+    else
+        error = QStringLiteral("not an MLT document");
+    if (!model) {
+        QFLog::appendLog("Unable to read %@ as an MLT project: %@", path, error);
+        return nullptr;
+    }
+    return std::make_shared<const QFMLTModel>(std::move(*model));
+}
+
+QFVersionEntry QFTombrelBackup::mltVersionEntry(QFVersionEntry entry, const QString &path, const QString &withOldFile, qint64 bytes)
+{
+    entry.type = QStringLiteral("mlt");
+    entry.host = QFMLTModel::hostName(QFMLTModel::Dialect::Plain);
+    if (bytes >= kLargestComparedSize) {
+        entry.host = QFMLTModel::hostName(QFMLTModel::sniffDialect(path));
+        entry.changelist = { QString::fromLatin1(kTooLarge) };
+        entry.noProcess = true;
+        return entry;
+    }
+    const bool same = !withOldFile.isEmpty() && contentsEqualAtPath(path, withOldFile);
+    // The same bytes read the same: the project read last stands for this one too.
+    std::shared_ptr<const QFMLTModel> model = same && m_lastMLTModel && withOldFile == m_lastMLTPath ? m_lastMLTModel : loadMLTModel(path);
+    if (!model) {
+        m_lastMLTModel.reset();
+        m_lastMLTPath = path;
+        entry.changelist = { same ? QStringLiteral("No change") : QStringLiteral("Unable to create change list") };
+        if (!same)
+            QFLog::appendLog("Unable to create change list");
+        return entry;
+    }
+    entry.host = QFMLTModel::hostName(model->dialect);
+    if (withOldFile.isEmpty()) {
+        entry.changelist = { QStringLiteral("(Base version)") };
+    } else if (same) {
+        entry.changelist = { QStringLiteral("No change") };
+    } else {
+        // Nothing readable to compare with (a file too large, or broken): the history starts here again.
+        const QFileInfo older(withOldFile);
+        std::shared_ptr<const QFMLTModel> base = older.size() < kLargestComparedSize ? loadMLTModel(withOldFile) : nullptr;
+        if (!base) {
+            entry.changelist = { QStringLiteral("(Base version)") };
+        } else {
+            entry.changelist = QFMLTChangeList::changeLines(*base, *model);
+            if (entry.changelist.isEmpty())
+                entry.changelist = { QStringLiteral("No notable changes") };
+        }
+    }
+    m_lastMLTModel = std::move(model);
+    m_lastMLTPath = path;
+    return entry;
+}
+
 std::optional<QVariantMap> QFTombrelBackup::cacheForProject(const QString &projectFolder, QFChangelistDelegate *delegate)
 {
     m_processingCancelled = false;
@@ -245,6 +319,8 @@ std::optional<QVariantMap> QFTombrelBackup::cacheForProject(const QString &proje
     const auto finish = [&]() {
         m_lastXMLDoc.reset();
         m_lastXMLDocPath.clear();
+        m_lastMLTModel.reset();
+        m_lastMLTPath.clear();
         if (delegate)
             onMainThread([delegate] { delegate->loadingFinished(); }, true);
         m_processingCancelled = true;
@@ -279,10 +355,13 @@ std::optional<QVariantMap> QFTombrelBackup::cacheForProject(const QString &proje
 
     bool written = false;
     QString previous;
+    // Projects saved as MLT XML are compared with the version file before them, whatever it is.
+    QString previousVersion;
     for (const QString &name : names) {
         const QString path = versions + u'/' + name;
         if (hasSuffix(name, ".fcp") && QFileInfo::exists(withExtension(path, QStringLiteral("xml"))))
             continue;
+        const QString older = !cache.contains(name) && isMLTVersion(path) ? previousVersion : previous;
         if (cache.contains(name)) {
             const QString note = annotationForFile(path);
             if (!note.isEmpty()) {
@@ -290,7 +369,7 @@ std::optional<QVariantMap> QFTombrelBackup::cacheForProject(const QString &proje
                 entry.insert(QStringLiteral("annotation"), note);
                 cache.insert(name, entry);
             }
-        } else if (previous.isEmpty()) {
+        } else if (older.isEmpty()) {
             // Nothing to compare the first missing entry with: build the whole cache anew.
             auto rebuilt = changelistForProject(projectFolder, delegate);
             if (rebuilt) {
@@ -308,7 +387,7 @@ std::optional<QVariantMap> QFTombrelBackup::cacheForProject(const QString &proje
                     QFLog::appendLog("Unable to get change data. Please report this bug to Quenfield.");
             }
             return finish();
-        } else if (auto entry = changelistForFile(path, previous)) {
+        } else if (auto entry = changelistForFile(path, older)) {
             entry->annotation = annotationForFile(path);
             cache.insert(name, entry->toDictionary());
             storeInCache(cachePath, { { name, cache.value(name) } });
@@ -320,6 +399,7 @@ std::optional<QVariantMap> QFTombrelBackup::cacheForProject(const QString &proje
         }
         if (hasSuffix(name, ".xml"))
             previous = path;
+        previousVersion = path;
     }
     if (written) {
         if (!bundleVersion.isNull())
@@ -346,13 +426,14 @@ std::optional<QVariantMap> QFTombrelBackup::changelistForProject(const QString &
     const QString cachePath = cacheFileFor(projectFolder);
 
     QString previous;
+    QString previousVersion;
     for (const QString &name : names) {
         if (m_processingCancelled && m_hasGUI)
             return std::nullopt;
         const QString path = versions + u'/' + name;
         if (hasSuffix(name, ".fcp") && QFileInfo::exists(withExtension(path, QStringLiteral("xml"))))
             continue;
-        auto entry = changelistForFile(path, previous);
+        auto entry = changelistForFile(path, isMLTVersion(path) ? previousVersion : previous);
         if (entry) {
             entry->annotation = annotationForFile(path);
             result.insert(name, entry->toDictionary());
@@ -366,6 +447,7 @@ std::optional<QVariantMap> QFTombrelBackup::changelistForProject(const QString &
             onMainThread([this] { if (m_incrementProgressHandler) m_incrementProgressHandler(); }, false);
         if (hasSuffix(name, ".xml"))
             previous = (entry && entry->noProcess) ? QString() : path;
+        previousVersion = path;
     }
     if (m_hasGUI)
         onMainThread([this] { if (m_endProgressHandler) m_endProgressHandler(); }, false);

@@ -17,8 +17,8 @@ struct QFVersionEntry {
     QDateTime date;
     QString size;
     QString file;
-    QString type; // "xml", "fcp" or "doc"
-    QString host; // "fcp" for XML companions, else empty
+    QString type; // "xml", "fcp", "mlt" (projects saved as MLT XML) or "doc"
+    QString host; // "fcp" for XML companions; "kdenlive", "shotcut" or "mlt" for MLT projects; else empty
     bool noProcess = false;
     QString annotation;
 

@@ -1,8 +1,12 @@
 #include "cli/TombrelCommand.h"
 
 #include "tests/support/QFTempHome.h"
+#include "tests/support/QFVersionStoreBuilder.h"
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <gtest/gtest.h>
 
@@ -82,4 +86,68 @@ TEST_F(CommandDiffTest, OnlyRegularFilesAreCompared)
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err, QStringLiteral("tombrel: cannot read %1: not a regular file\n").arg(other));
     }
+}
+
+TEST_F(CommandDiffTest, ProjectsOfKdenliveShotcutAndMeltAreToldApartByTheirDocuments)
+{
+    const QString v1 = fixturePath(QStringLiteral("mlt/kdenlive/mix-luma.v1.kdenlive"));
+    const QString v2 = fixturePath(QStringLiteral("mlt/kdenlive/mix-luma.v2.kdenlive"));
+    Result r = diff({ v1, v2 });
+    EXPECT_EQ(r.status, 0) << qPrintable(r.err);
+    EXPECT_EQ(r.out, QStringLiteral("Transition luma between clip Color Clip and clip Color Clip on track V1: alpha_over changed from 1 to 0\n"
+                                    "Transition luma between clip Color Clip and clip Color Clip on track V1: alpha_over changed from 1 to 0\n"));
+    r = diff({ v1, v1 });
+    EXPECT_EQ(r.out, QStringLiteral("No notable changes\n"));
+    // The name says nothing: a Shotcut project saved as .xml is a project all the same.
+    QFile shotcut(fixturePath(QStringLiteral("mlt/shotcut/shotcut.v2.mlt")));
+    ASSERT_TRUE(shotcut.open(QIODevice::ReadOnly));
+    const QString renamed = home.write(QStringLiteral("Edit.xml"), shotcut.readAll());
+    r = diff({ fixturePath(QStringLiteral("mlt/shotcut/shotcut.v1.mlt")), renamed });
+    EXPECT_EQ(r.status, 0) << qPrintable(r.err);
+    EXPECT_EQ(r.out, QStringLiteral("Filter blur_gaussian_av added to clip A.mp4 on track V1\nMarker Chapter 2 added at 00:00:12:00\n"));
+
+    const QString markp = fixturePath(QStringLiteral("xmeml/markp.xml"));
+    for (const QStringList &arguments : { QStringList { v1, markp }, QStringList { markp, v1 } }) {
+        SCOPED_TRACE(qPrintable(arguments.join(u' ')));
+        r = diff(arguments);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(r.out.isEmpty());
+        EXPECT_EQ(r.err, QStringLiteral("tombrel: cannot compare %1 with %2: one is an MLT project and the other is not\n").arg(arguments.at(0), arguments.at(1)));
+    }
+    QFile whole(v2);
+    ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+    const QString truncated = home.write(QStringLiteral("cut.kdenlive"), whole.readAll().left(5000));
+    r = diff({ v1, truncated });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.startsWith(QStringLiteral("tombrel: cannot read %1: ").arg(truncated))) << qPrintable(r.err);
+}
+
+TEST_F(CommandDiffTest, VersionsOfAKdenliveProjectShowTheirChangeLines)
+{
+    const QString folder = QFVersionStoreBuilder::addProject(home.file(QStringLiteral("Projects/Luma.kdenlive")), QStringLiteral("LU"));
+    QFile older(fixturePath(QStringLiteral("mlt/kdenlive/mix-luma.v1.kdenlive")));
+    QFile newer(fixturePath(QStringLiteral("mlt/kdenlive/mix-luma.v2.kdenlive")));
+    ASSERT_TRUE(older.open(QIODevice::ReadOnly) && newer.open(QIODevice::ReadOnly));
+    const QDateTime when = QDateTime::currentDateTime().addDays(-1);
+    QFVersionStoreBuilder::addVersions(folder, { VersionSpec { QStringLiteral("Luma.00001.kdenlive"), when, older.readAll() },
+                                                   VersionSpec { QStringLiteral("Luma.00002.kdenlive"), when.addSecs(60), newer.readAll() } });
+    const QString line = QStringLiteral("Transition luma between clip Color Clip and clip Color Clip on track V1: alpha_over changed from 1 to 0");
+
+    QString out, err;
+    QTextStream o(&out), e(&err);
+    ASSERT_EQ(TombrelCommand(o, e).run({ QStringLiteral("changes"), QStringLiteral("LU"), QStringLiteral("2") }), 0) << qPrintable(err);
+    EXPECT_EQ(out, line + u'\n' + line + u'\n');
+
+    out.clear();
+    ASSERT_EQ(TombrelCommand(o, e).run({ QStringLiteral("versions"), QStringLiteral("LU"), QStringLiteral("--json") }), 0) << qPrintable(err);
+    const QJsonArray list = QJsonDocument::fromJson(out.toUtf8()).array();
+    ASSERT_EQ(list.size(), 2);
+    EXPECT_EQ(list[0].toObject().value(QStringLiteral("type")).toString(), QStringLiteral("mlt"));
+    EXPECT_EQ(list[0].toObject().value(QStringLiteral("host")).toString(), QStringLiteral("kdenlive"));
+    EXPECT_EQ(list[0].toObject().value(QStringLiteral("changelist")).toArray().size(), 2);
+    EXPECT_EQ(list[1].toObject().value(QStringLiteral("changelist")).toArray().at(0).toString(), QStringLiteral("(Base version)"));
+
+    const Result r = diff({ QStringLiteral("LU"), QStringLiteral("2"), QStringLiteral("1") });
+    EXPECT_EQ(r.status, 0) << qPrintable(r.err);
+    EXPECT_EQ(r.out, line + u'\n' + line + u'\n');
 }
