@@ -19,6 +19,7 @@
 #include "engine/QFPreferenceKeys.h"
 #include "engine/QFPreferenceSnapshot.h"
 #include "engine/QFProjectActions.h"
+#include "engine/QFWatchFolderSettings.h"
 #include "foundation/QFAlert.h"
 #include "foundation/QFAppRequest.h"
 #include "foundation/QFAppleEvents.h"
@@ -1292,16 +1293,47 @@ void AppController::xpcStartBackupScan()
 
 void AppController::firstRun()
 {
-    QVariantMap values;
-    if (!QFAppleEvents::finalCutProVersionString().isEmpty()) {
-        values.insert(QStringLiteral("backupMinIntervalEnabled"), 1);
-        values.insert(QStringLiteral("backupMinInterval"), 15);
-    }
+    const bool editorInstalled = !QFAppleEvents::finalCutProVersionString().isEmpty();
     detach([this] { QFException::guard("convertPredecessorProjects", [this] { convertPredecessorProjects(); }); });
-    values.insert(QStringLiteral("firstRun"), false);
-    values.insert(QStringLiteral("watchFolders"), defaultWatchFolders());
-    setPreferences(values);
+    // Settings made before the first window (tombrel watch add, tombrel prefs set) stay; the defaults
+    // only fill in what is not there. One change of the file, so nothing written meanwhile is lost.
+    QString error;
+    const bool saved = QFPreferenceKeys::modify(
+        [&](QVariantMap &contents, QString *) {
+            if (editorInstalled) {
+                if (!contents.contains(QStringLiteral("backupMinIntervalEnabled")))
+                    contents.insert(QStringLiteral("backupMinIntervalEnabled"), 1);
+                if (!contents.contains(QStringLiteral("backupMinInterval")))
+                    contents.insert(QStringLiteral("backupMinInterval"), 15);
+            }
+            contents.insert(QStringLiteral("firstRun"), false);
+            contents.insert(QStringLiteral("watchFolders"), mergedWatchFolders(contents.value(QStringLiteral("watchFolders")).toList()));
+            return true;
+        },
+        &error);
+    if (!saved)
+        QFLog::appendLog("Unable to save preferences: %@", error);
     xpcConfigUpdate();
+}
+
+QVariantList AppController::mergedWatchFolders(const QVariantList &existing)
+{
+    QVariantList merged = existing;
+    QList<QFWatchFolderSettings::Entry> entries;
+    for (const QVariant &element : existing) {
+        const QVariantMap folder = element.toMap();
+        if (folder.value(QStringLiteral("folder")).metaType().id() == QMetaType::QString)
+            entries << QFWatchFolderSettings::Entry { folder.value(QStringLiteral("folder")).toString(), std::nullopt };
+    }
+    for (const QVariant &element : defaultWatchFolders()) {
+        const QString folder = element.toMap().value(QStringLiteral("folder")).toString();
+        // Neither a folder that is watched already nor one inside a watched folder.
+        if (QFWatchFolderSettings::checkNewFolder(entries, folder))
+            continue;
+        merged << element;
+        entries << QFWatchFolderSettings::Entry { folder, std::nullopt };
+    }
+    return merged;
 }
 
 void AppController::convertPredecessorProjects()

@@ -45,6 +45,9 @@ public:
     static QString currentExePath();
     // The five watch folders of a first run, with the extensions of the editors used on this desktop.
     static QVariantList defaultWatchFolders();
+    // The watch folders a first run leaves: those there already, as they are, then each default folder
+    // that is neither watched already nor inside a watched folder.
+    static QVariantList mergedWatchFolders(const QVariantList &existing);
     // A value of the preference file, else the key's registered default.
     static QVariant preferenceValue(const QString &key);
 

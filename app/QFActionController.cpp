@@ -599,12 +599,23 @@ void QFActionController::relinkProject()
 
 void QFActionController::deleteOfflineProjects()
 {
+    // Projects on a drive that is not mounted are not offline; the question names those that are.
+    const QList<QFProject> offline = QFProjectActions::offlineProjects(m_app->projectList());
+    if (offline.isEmpty()) {
+        tell(QStringLiteral("No offline projects"),
+            QStringLiteral("Every project file is in its place, or on a drive that is not mounted now."));
+        return;
+    }
+    QStringList named;
+    for (const QFProject &project : offline)
+        named << qfFormat("%@ (%@)", project.friendlyName(), project.expandedProjectPath());
     confirm(QStringLiteral("Are you sure you want to delete all offline projects?"), QStringLiteral("Delete"),
-        QStringLiteral("This will remove the projects and all their backups."), [this] {
+        QStringLiteral("This will remove the projects and all their backups.") + QStringLiteral("\n\n") + named.join(u'\n'), [this, offline] {
             QFLog::appendLog("Deleting offline projects...");
             QStringList folders;
-            for (const QFProject &project : m_app->projectList()) {
-                if (QFileInfo::exists(project.expandedProjectPath()))
+            for (const QFProject &project : offline) {
+                // Only what the question named, and only if it is still offline now.
+                if (!QFProjectActions::isOffline(project))
                     continue;
                 QFLog::appendLog("Offline project found: %@. Removing backups from %@...", project.expandedProjectPath(), project.destinationPath());
                 if (QFProjectActions::removeProject(project.destinationPath()))

@@ -231,6 +231,15 @@ QFProjectActions::RestoreResult QFProjectActions::restoreVersion(const QFProject
             QStringLiteral("The version %1 does not exist.").arg(versionFile));
     }
     const QString source = restoreSource(versionFile);
+    if (hasExtension(source, "xml") && !hasExtension(target, "xml")) {
+        QFLog::appendLog("Unable to restore %@ to %@: only the XML copy of that version is left.", source, target);
+        RestoreResult result = restoreResult(RestoreStatus::OnlyXMLCopyLeft, QStringLiteral("Unable to restore project"),
+            QStringLiteral("Only the XML copy of this version is left (%1). It cannot take the place of the project file %2; "
+                           "import it into the editor instead.")
+                .arg(source, target));
+        result.source = source;
+        return result;
+    }
     QFLog::appendLog("Restoring %@ to %@...", source, target);
 
     // The helper ignores the events of this restore only if it can read this before they come.
@@ -322,6 +331,22 @@ QStringList QFProjectActions::deleteVersions(const QStringList &versionFiles, co
             progress(++done);
     }
     return remaining;
+}
+
+bool QFProjectActions::isOffline(const QFProject &project)
+{
+    const QString file = project.expandedProjectPath();
+    return !QFFileManager::existsNoFollow(file) && QFFileManager::isDriveMountedForPath(file);
+}
+
+QList<QFProject> QFProjectActions::offlineProjects(const QList<QFProject> &projects)
+{
+    QList<QFProject> offline;
+    for (const QFProject &project : projects) {
+        if (isOffline(project))
+            offline << project;
+    }
+    return offline;
 }
 
 bool QFProjectActions::removeProject(const QString &projectFolder, QString *error)

@@ -42,7 +42,7 @@ public:
     static QString projectFolderOfVersion(const QString &versionFile);
 
     // --- Restore -------------------------------------------------------------------------------------
-    enum class RestoreStatus { Restored, VolumeNotMounted, EditorRunning, MissingVersion, RenameFailed, CopyFailed };
+    enum class RestoreStatus { Restored, VolumeNotMounted, EditorRunning, MissingVersion, OnlyXMLCopyLeft, RenameFailed, CopyFailed };
     struct RestoreResult {
         RestoreStatus status = RestoreStatus::CopyFailed;
         // The alert the application shows: "Backup restored", "Failed to restore project" …
@@ -68,6 +68,8 @@ public:
     // lastRestoredProject and lastRestoreDate are written (so the helper ignores the restore's own events),
     // the old file is renamed aside, the version copied in and the old file moved to the Trash. When the
     // copy fails the old file is renamed back: the project file is never lost.
+    // An XML copy whose binary version is gone is refused too: it would replace a project file of another
+    // format that the editor cannot open.
     // The refusals of a restore that need no version: a project on a drive that is not mounted, a Final Cut
     // Pro X project or event while that editor runs. Status Restored (and no title) when none applies.
     static RestoreResult restorePreconditions(const QFProject &project, const RestoreOperations &operations = {});
@@ -84,6 +86,10 @@ public:
     // Moves versions to the Trash with their companions, captures and change-list cache upkeep. Returns
     // those still there afterwards. progress: called after each with the number done.
     static QStringList deleteVersions(const QStringList &versionFiles, const std::function<void(int)> &progress = {});
+    // The projects whose file is gone from a drive that is mounted. A project on a volume that is not
+    // mounted (a drive unplugged, a share not connected) is not offline: its file is only out of reach.
+    static bool isOffline(const QFProject &project);
+    static QList<QFProject> offlineProjects(const QList<QFProject> &projects);
     // Moves a project folder to the Trash and deletes its change-list cache.
     static bool removeProject(const QString &projectFolder, QString *error = nullptr);
 

@@ -516,16 +516,60 @@ TEST_F(ActionTest, OfflineProjectsAreDeletedWithTheirVersionsAndOnlineOnesStay)
     const QString offline = QFVersionStoreBuilder::addProject(home.file(QStringLiteral("Videos/Gone.kdenlive")), QStringLiteral("GONE"));
     QFVersionStoreBuilder::addVersions(offline, { { QStringLiteral("Gone.00001.kdenlive"), {}, "1" } });
     QFile::remove(home.file(QStringLiteral("Videos/Gone.kdenlive")));
+    // A project of a drive that is unplugged: its file is out of reach, not gone.
+    QFFileManager::setMountTableReader([] { return QByteArray("22 1 8:1 / / rw - ext4 /dev/sda1 rw\n"); });
+    const QString unplugged = QFVersionStoreBuilder::addProject(
+        QStringLiteral("/mnt/QFUnplugged-%1/Film.kdenlive").arg(QCoreApplication::applicationPid()), QStringLiteral("FILM"));
+    QFVersionStoreBuilder::addVersions(unplugged, { { QStringLiteral("Film.00001.kdenlive"), {}, "1" } });
     launch();
     QSignalSpy shown(controller.get(), &AppController::projectListShown);
     menuAction(QStringLiteral("deleteOfflineProjects"))->trigger();
     EXPECT_EQ(apptest::answerSheet(QStringLiteral("Delete")),
-        QStringList({ "Are you sure you want to delete all offline projects?", "This will remove the projects and all their backups." }));
+        QStringList({ "Are you sure you want to delete all offline projects?",
+            QStringLiteral("This will remove the projects and all their backups.\n\nGone (%1)").arg(home.file(QStringLiteral("Videos/Gone.kdenlive"))) }));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !shown.isEmpty() && !controller->isBusy(); }, 10000));
     EXPECT_FALSE(QFileInfo::exists(offline));
     EXPECT_TRUE(QFileInfo::exists(online));
-    ASSERT_EQ(controller->projectList().size(), 1);
-    EXPECT_EQ(controller->projectList().first().friendlyName(), QStringLiteral("Here"));
+    EXPECT_TRUE(QFileInfo::exists(unplugged + QStringLiteral("/Versions/Film.00001.kdenlive"))) << "the unplugged drive's history stays";
+    ASSERT_EQ(controller->projectList().size(), 2);
+    EXPECT_EQ(controller->projectList().at(0).friendlyName(), QStringLiteral("Film"));
+    EXPECT_EQ(controller->projectList().at(1).friendlyName(), QStringLiteral("Here"));
+
+    // With nothing offline there is nothing to ask.
+    menuAction(QStringLiteral("deleteOfflineProjects"))->trigger();
+    EXPECT_EQ(apptest::answerSheet(),
+        QStringList({ "No offline projects", "Every project file is in its place, or on a drive that is not mounted now." }));
+    EXPECT_TRUE(QFileInfo::exists(unplugged));
+}
+
+TEST_F(ActionTest, AFirstRunKeepsTheWatchFoldersAndIntervalSetBeforeAndAddsTheDefaults)
+{
+    // Set from a terminal before the window was ever opened (tombrel watch add, tombrel prefs set).
+    const QString edits = home.file(QStringLiteral("Edits"));
+    const QString movies = QFLocalPaths::movieDirectory();
+    QFVersionStoreBuilder::setPreferences({ { "watchFolders",
+                                                QVariantList { QVariantMap { { "folder", edits }, { "extensions", "avb" } },
+                                                    QVariantMap { { "folder", movies }, { "extensions", "kdenlive" } } } },
+        { "backupMinIntervalEnabled", 0 }, { "backupMinInterval", 5 } });
+    controller = std::make_unique<AppController>(true);
+    QSignalSpy shown(controller.get(), &AppController::projectListShown);
+    controller->applicationDidFinishLaunching({ QStringLiteral("Pro Tombrel") });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !shown.isEmpty() && !controller->isBusy(); }, 20000));
+
+    const auto prefs = QFPropertyList::readDictionary(QFProject::preferenceFilePath());
+    ASSERT_TRUE(prefs);
+    EXPECT_FALSE(prefs->value("firstRun").toBool());
+    EXPECT_EQ(prefs->value("backupMinIntervalEnabled").toInt(), 0);
+    EXPECT_EQ(prefs->value("backupMinInterval").toInt(), 5);
+    QStringList folders;
+    for (const QVariant &element : prefs->value("watchFolders").toList())
+        folders << element.toMap().value("folder").toString() + u' ' + element.toMap().value("extensions").toString();
+    const QString documents = QFLocalPaths::documentDirectory(true);
+    EXPECT_EQ(folders,
+        QStringList({ edits + QStringLiteral(" avb"), movies + QStringLiteral(" kdenlive"), documents + QStringLiteral("/Avid Projects avb,avp"),
+            documents + QStringLiteral("/Adobe/Audition sesx"), documents + QStringLiteral("/Adobe/Prelude/1.0/Projects plproj"),
+            documents + QStringLiteral("/Adobe/Premiere Pro prproj") }))
+        << "the user's folders as they were, then the defaults not watched yet";
 }
 
 // --- Dropbox ------------------------------------------------------------------------------------------

@@ -164,6 +164,35 @@ TEST_F(QFProjectActionsTest, AnXMLCompanionRestoresItsFinalCutProFile)
     EXPECT_EQ(contents(fcpPath), "binary");
 }
 
+TEST_F(QFProjectActionsTest, AnXMLCopyWhoseBinaryVersionIsGoneNeverReplacesTheProjectFile)
+{
+    const QString fcpPath = home.file(QStringLiteral("Edits/Edit.fcp"));
+    const QString fcpFolder = Builder::addProject(fcpPath, QStringLiteral("P2"), "current binary");
+    Builder::addVersions(fcpFolder, { { QStringLiteral("Edit.00006.xml"), {}, "<xmeml/>" } });
+    const QFProject record = QFProject::recordWithPath(fcpPath, std::nullopt, QStringLiteral("P2"));
+    const QString xml = fcpFolder + QStringLiteral("/Versions/Edit.00006.xml");
+
+    const auto result = QFProjectActions::restoreVersion(record, xml);
+    EXPECT_EQ(result.status, QFProjectActions::RestoreStatus::OnlyXMLCopyLeft);
+    EXPECT_EQ(result.title, QStringLiteral("Unable to restore project"));
+    EXPECT_EQ(result.message, QStringLiteral("Only the XML copy of this version is left (%1). It cannot take the place of the project file %2; "
+                                             "import it into the editor instead.")
+                                  .arg(xml, fcpPath));
+    EXPECT_EQ(contents(fcpPath), "current binary");
+    EXPECT_TRUE(trashed().isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(QFProject::preferenceFilePath())) << "nothing noted for a restore that did not happen";
+    EXPECT_EQ(editsFolder(), QStringList({ QStringLiteral("Cut.prproj"), QStringLiteral("Edit.fcp") })) << "nothing set aside";
+
+    // A project that is an XML file itself takes its XML versions back.
+    const QString xmlProject = home.file(QStringLiteral("Edits/Sequence.xml"));
+    const QString xmlFolder = Builder::addProject(xmlProject, QStringLiteral("P5"), "<current/>");
+    Builder::addVersions(xmlFolder, { { QStringLiteral("Sequence.00002.xml"), {}, "<two/>" } });
+    EXPECT_TRUE(QFProjectActions::restoreVersion(QFProject::recordWithPath(xmlProject, std::nullopt, QStringLiteral("P5")),
+        xmlFolder + QStringLiteral("/Versions/Sequence.00002.xml"))
+                    .succeeded());
+    EXPECT_EQ(contents(xmlProject), "<two/>");
+}
+
 TEST_F(QFProjectActionsTest, ARestoreToAnUnmountedVolumeChangesNothing)
 {
     // The volume's folder may exist; only a mount point counts.
