@@ -3,7 +3,12 @@
 #include "engine/QFProject.h"
 #include "foundation/platform/QFPropertyList.h"
 #include "tests/support/QFFullDisk.h"
+#include "tests/support/QFSyncTestSupport.h"
 #include "tests/support/QFVersionStoreBuilder.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -74,6 +79,19 @@ TEST_F(CommandVersionActionsTest, RestoringAnXMLCompanionRestoresItsFinalCutProF
     ASSERT_EQ(r.status, 0) << r;
     EXPECT_TRUE(r.out.contains(editFolder + QStringLiteral("/Versions/Edit.00004.fcp\n"))) << r;
     EXPECT_EQ(contents(edit), "binary");
+}
+
+TEST_F(CommandVersionActionsTest, AnXMLCopyWhoseBinaryVersionIsGoneIsNotRestored)
+{
+    const QString edit = home.file(QStringLiteral("Edits/Edit.fcp"));
+    const QString editFolder = Builder::addProject(edit, QStringLiteral("P2"), "current");
+    Builder::addVersions(editFolder, { { QStringLiteral("Edit.00004.xml"), {}, "<xmeml/>" } });
+    const CommandResult r = runTombrel({ QStringLiteral("restore"), QStringLiteral("P2"), QStringLiteral("Edit.00004.xml") });
+    EXPECT_EQ(r.status, 1) << r;
+    EXPECT_TRUE(r.err.startsWith(QStringLiteral("tombrel: restore: Unable to restore project. Only the XML copy of this version is left")))
+        << r;
+    EXPECT_EQ(contents(edit), "current");
+    EXPECT_TRUE(trashed().isEmpty());
 }
 
 TEST_F(CommandVersionActionsTest, AFailedCopyLeavesTheProjectFileAsItWas)
@@ -242,4 +260,31 @@ TEST_F(CommandVersionActionsTest, EveryCommandNamesVersionsAlike)
             EXPECT_TRUE(r.err.contains(QStringLiteral("no version"))) << r;
         }
     }
+}
+
+TEST_F(CommandVersionActionsTest, DeletingAVersionWithSyncOnRemovesItsDropboxCopyWithoutADisplay)
+{
+    QFFakeDropbox dropbox;
+    ASSERT_TRUE(dropbox.listen());
+    synctest::pointAtFake(dropbox);
+    synctest::linkAccount(dropbox);
+    dropbox.putFile(QStringLiteral("/P1/Cut.00001.prproj.zip"), "one");
+    dropbox.putFile(QStringLiteral("/P1/Cut.00002.prproj.zip"), "two");
+
+    // As on a server or over ssh: no display, and no session bus either.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "DBUS_SESSION_BUS_ADDRESS" })
+        environment.remove(QString::fromLatin1(name));
+    QProcess tombrel;
+    tombrel.setProcessEnvironment(environment);
+    tombrel.start(qEnvironmentVariable("QF_BUNDLE_DIR") + QStringLiteral("/Contents/MacOS/tombrel"),
+        { QStringLiteral("delete"), QStringLiteral("Cut"), QStringLiteral("1") });
+    ASSERT_TRUE(tombrel.waitForFinished(60000));
+    EXPECT_EQ(tombrel.exitCode(), 0) << tombrel.readAllStandardError().toStdString();
+    EXPECT_EQ(tombrel.readAllStandardOutput(), QByteArray("moved to the Trash: Cut.00001.prproj\n"));
+
+    // The application, started for the removal, is served from this test's event loop.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !dropbox.hasFile(QStringLiteral("/P1/Cut.00001.prproj.zip")); }, 30000))
+        << qPrintable(dropbox.filePaths().join(u' '));
+    EXPECT_EQ(dropbox.filePaths(), QStringList { QStringLiteral("/P1/Cut.00002.prproj.zip") });
 }

@@ -3,12 +3,15 @@
 #include "cli/TombrelCommand.h"
 #include "foundation/QFHelperConnection.h"
 #include "foundation/platform/QFPropertyList.h"
+#include "engine/QFProject.h"
 #include "tests/helper/HelperTestSupport.h"
+#include "tests/support/QFSyncTestSupport.h"
 
 #include <QDBusConnection>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QTest>
 #include <QUuid>
@@ -46,9 +49,10 @@ protected:
         }
     }
 
-    void startHelper(QProcess &helper)
+    void startHelper(QProcess &helper, const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
     {
         helper.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        helper.setProcessEnvironment(environment);
         helper.start(executable, {});
         ASSERT_TRUE(helper.waitForStarted(10000));
         ASSERT_TRUE(QTest::qWaitFor([&] { return QFHelperConnection::runningHelper() == helper.processId(); }, 20000))
@@ -105,7 +109,7 @@ TEST_F(HelperProgramTest, TombrelHelperAsksTheRunningHelper)
     EXPECT_EQ(output, QStringLiteral("the helper is running (process %1)\n").arg(first.processId()));
 
     QDir().mkpath(home.file(QStringLiteral("Edits")));
-    writePreferences({ { "backupMinInterval", 2 }, { "watchFolders", QVariantList { watchFolder(home.file("Edits"), "avb") } } });
+    writePreferences({ { "backupMinIntervalEnabled", 1 }, { "backupMinInterval", 2 }, { "watchFolders", QVariantList { watchFolder(home.file("Edits"), "avb") } } });
     EXPECT_EQ(tombrel({ "helper", "reload" }, &output), 0) << qPrintable(output);
     // The reply comes after the set-up; its log lines reach the disk a moment later.
     ASSERT_TRUE(QTest::qWaitFor([&] { return helperLog().contains(QStringLiteral("Backup interval: 150")); }, 10000));
@@ -124,4 +128,33 @@ TEST_F(HelperProgramTest, TombrelHelperAsksTheRunningHelper)
     ASSERT_TRUE(QTest::qWaitFor([&] { return first.state() == QProcess::NotRunning; }, 15000));
     EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(first.exitCode(), 0);
+}
+
+TEST_F(HelperProgramTest, WithoutADisplayANewVersionIsUploadedByTheApplicationTheHelperStarts)
+{
+    // The application beside the helper's bundle, as in the installed bundle.
+    const QString application = home.file(QStringLiteral("Pro Tombrel.app/Contents/MacOS/Pro Tombrel"));
+    ASSERT_TRUE(QFile::copy(qEnvironmentVariable("QF_BUNDLE_DIR") + QStringLiteral("/Contents/MacOS/Pro Tombrel"), application));
+    ASSERT_TRUE(QFPropertyList::write(home.file(QStringLiteral("Pro Tombrel.app/Contents/Info.plist")),
+        QVariantMap { { "CFBundleIdentifier", QStringLiteral("com.quenfield.ProTombrel.test-") + QUuid::createUuid().toString(QUuid::WithoutBraces) },
+            { "CFBundleName", "Pro Tombrel" }, { "CFBundleExecutable", "Pro Tombrel" } }));
+    QFFakeDropbox dropbox;
+    ASSERT_TRUE(dropbox.listen());
+    QDir().mkpath(home.file(QStringLiteral("Edits")));
+    home.write(QStringLiteral("Edits/Cut.kdenlive"), "<mlt/>");
+    writePreferences({ { "firstRun", false }, { "takeScreenshots", 0 }, { "watchFolders", QVariantList { watchFolder(home.file("Edits"), "kdenlive") } } });
+    synctest::pointAtFake(dropbox);
+    synctest::linkAccount(dropbox);
+
+    // As on a server or over ssh.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+        environment.remove(QString::fromLatin1(name));
+    startHelper(first, environment);
+    // The search finds the project and versions it; the application started for it uploads the version
+    // while this test's event loop serves the fake.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFProject::projectsInStorageRoot().size() == 1 && !dropbox.filePaths().isEmpty(); }, 60000))
+        << qPrintable(helperLog().join(u'\n'));
+    const QString projectID = QFProject::projectsInStorageRoot().first().projectID;
+    EXPECT_EQ(dropbox.filePaths(), QStringList { QStringLiteral("/%1/Cut.00001.kdenlive.zip").arg(projectID) });
 }
