@@ -9,7 +9,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:?usage: bench/fuzz.sh SECONDS [TARGET...]}
 shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_changelist fuzz_property_list fuzz_zip fuzz_bridge_reply fuzz_mount_table)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_changelist fuzz_mlt fuzz_property_list fuzz_zip fuzz_bridge_reply fuzz_mount_table)
 build="$here/build-fuzz"
 
 "$here/scripts/install-deps.sh" "$here/scripts/deps.txt"
@@ -21,13 +21,19 @@ cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
 # Seed corpora from the fixtures.
 seeds="$build/seeds"
 rm -rf "$seeds"
-mkdir -p "$seeds"/{fuzz_changelist,fuzz_property_list,fuzz_zip,fuzz_bridge_reply,fuzz_mount_table}
+mkdir -p "$seeds"/{fuzz_changelist,fuzz_mlt,fuzz_property_list,fuzz_zip,fuzz_bridge_reply,fuzz_mount_table}
 xml=("$here"/tests/fixtures/xmeml/*.xml)
 for old in "${xml[@]}"; do
     for new in "${xml[@]}"; do
         [ "$(stat -c %s "$old")" -lt 200000 ] && [ "$(stat -c %s "$new")" -lt 200000 ] || continue
         { cat "$old"; printf '\0'; cat "$new"; } > "$seeds/fuzz_changelist/$(basename "$old" .xml)__$(basename "$new" .xml)"
     done
+done
+# MLT projects: each against the next in name order, which pairs the saved pairs.
+mlt=("$here"/tests/fixtures/mlt/*/*.kdenlive "$here"/tests/fixtures/mlt/*/*.mlt)
+for i in "${!mlt[@]}"; do
+    next=${mlt[$(( (i + 1) % ${#mlt[@]} ))]}
+    { cat "${mlt[$i]}"; printf '\0'; cat "$next"; } > "$seeds/fuzz_mlt/$(basename "${mlt[$i]}")__$(basename "$next")"
 done
 find "$here/tests/fixtures" "$here/packaging" -name '*.plist*' -size -64k -exec cp {} "$seeds/fuzz_property_list/" \;
 cp "$here"/tests/fixtures/plist/* "$seeds/fuzz_property_list/" 2>/dev/null || true

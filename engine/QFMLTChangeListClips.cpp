@@ -458,20 +458,22 @@ void Matcher::mixLines(int oldTrack, int newTrack, std::vector<Event> &events, i
         const int source = sequence.tracks[size_t(track)].clips[size_t(clip)].source;
         return newer ? m_comparer.newName(source) : m_comparer.oldName(source);
     };
+    // A side without a clip (a broken file) is -1 on both; an old clip that went elsewhere matches nothing.
     const auto counterpartOf = [&](int clip) {
         if (clip < 0)
             return -1;
         const Counterpart &c = m_oldMatch[size_t(oldTrack)][size_t(clip)];
-        return c.track == newTrack && c.how != How::None ? c.clip : -1;
+        return c.track == newTrack && c.how != How::None ? c.clip : -2;
     };
+    const auto keyOf = [](int left, int right, qint64 start) { return BucketKey { left, right, left < 0 && right < 0 ? start : 0 }; };
     std::unordered_map<BucketKey, std::vector<int>, BucketHash> oldMixes;
     if (oldTrack >= 0 && newTrack >= 0) {
         const std::vector<Model::Mix> &mixes = m_old.tracks[size_t(oldTrack)].mixes;
         for (size_t i = 0; i < mixes.size(); ++i) {
             const int left = counterpartOf(mixes[i].left);
             const int right = counterpartOf(mixes[i].right);
-            if (left >= 0 && right >= 0)
-                oldMixes[{ left, right, 0 }].push_back(int(i));
+            if (left != -2 && right != -2)
+                oldMixes[keyOf(left, right, mixes[i].start)].push_back(int(i));
         }
     }
     std::vector<bool> oldTaken(oldTrack >= 0 ? m_old.tracks[size_t(oldTrack)].mixes.size() : 0, false);
@@ -483,8 +485,8 @@ void Matcher::mixLines(int oldTrack, int newTrack, std::vector<Event> &events, i
             const QString right = nameOf(true, newTrack, now.right);
             const qint64 at = now.left >= 0 ? m_new.tracks[size_t(newTrack)].clips[size_t(now.left)].start : now.start;
             const Model::Mix *was = nullptr;
-            if (now.left >= 0 && now.right >= 0) {
-                auto found = oldMixes.find({ now.left, now.right, 0 });
+            {
+                auto found = oldMixes.find(keyOf(now.left, now.right, now.start));
                 if (found != oldMixes.end()) {
                     for (int i : found->second) {
                         if (!oldTaken[size_t(i)] && m_old.tracks[size_t(oldTrack)].mixes[size_t(i)].kind == now.kind) {

@@ -185,6 +185,15 @@ TEST(QFMLTModelTest, BrokenAndHostileDocumentsGiveAClearAnswer)
     EXPECT_FALSE(QFMLTChangeList::changeLines(*sane, *absurd).isEmpty());
     EXPECT_FALSE(QFMLTChangeList::changeLines(*absurd, *sane).isEmpty());
     EXPECT_TRUE(QFMLTChangeList::changeLines(*absurd, *absurd).isEmpty());
+
+    // A mix whose second clip is gone: the same project says nothing about itself.
+    QByteArray mixes = fixture("kdenlive/mix-luma.v1.kdenlive");
+    const QByteArray entry = "  <entry producer=\"producer2\" in=\"00:00:00.000\" out=\"00:00:03.480\">\n   <property name=\"kdenlive:id\">4</property>\n  </entry>\n";
+    ASSERT_TRUE(mixes.contains(entry));
+    const auto broken = modelOf(mixes.replace(entry, ""));
+    ASSERT_TRUE(broken);
+    EXPECT_EQ(broken->sequences.at(0).tracks.at(2).mixes.at(0).right, -1);
+    EXPECT_TRUE(QFMLTChangeList::changeLines(*broken, *broken).isEmpty());
 }
 
 TEST(QFMLTModelTest, ManyChangesEndInOneLineThatCountsTheRest)
