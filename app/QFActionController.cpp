@@ -958,11 +958,7 @@ void QFActionController::sync()
     // Compressing a large version takes a while: away from the window.
     QFTombrelBackup *engine = m_app->engine();
     // The list shows a Final Cut Pro version by its XML copy; the version file is what goes up.
-    QString file = entry->file;
-    const QFileInfo info(file);
-    const QString binary = info.absolutePath() + u'/' + info.completeBaseName() + QStringLiteral(".fcp");
-    if (info.suffix() == QLatin1String("xml") && QFileInfo::exists(binary))
-        file = binary;
+    const QString file = QFDropboxSync::syncedVersionFile(entry->file);
     detach([engine, file] { engine->uploadFileToCloud(file); });
 }
 

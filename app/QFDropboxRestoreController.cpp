@@ -1,7 +1,10 @@
 #include "app/QFDropboxRestoreController.h"
 
+#include "app/QFVersionListModel.h"
 #include "engine/QFDropboxClient.h"
 #include "engine/QFDropboxRestore.h"
+#include "engine/QFDropboxSync.h"
+#include "engine/QFTransferFolder.h"
 #include "engine/QFTombrelBackup.h"
 #include "foundation/QFAlert.h"
 #include "foundation/QFFileManager.h"
@@ -129,19 +132,21 @@ void QFDropboxRestoreController::syncedFilesReceived(const QVariantMap &userInfo
     const QStringList names = userInfo.value(QStringLiteral("filenames")).toStringList();
     const QVariantList sizes = userInfo.value(QStringLiteral("sizes")).toList();
     const QVariantList dates = userInfo.value(QStringLiteral("dates")).toList();
+    const QStringList remoteNames = userInfo.value(QStringLiteral("remoteNames")).toStringList();
     m_backupArray.clear();
     for (int i = 0; i < names.size(); ++i) {
         const QVariant size = sizes.value(i);
-        m_backupArray.append({ { QStringLiteral("file"), names.at(i) }, { QStringLiteral("rawSize"), size },
+        m_backupArray.append({ { QStringLiteral("file"), names.at(i) },
+            { QStringLiteral("remoteName"), remoteNames.value(i, names.at(i) + QStringLiteral(".zip")) }, { QStringLiteral("rawSize"), size },
             { QStringLiteral("size"), QFFileManager::formatFileSize(size.toDouble()) },
-            { QStringLiteral("date"), QLocale().toString(dates.value(i).toDateTime().toLocalTime(), QLocale::ShortFormat) } });
+            { QStringLiteral("date"), QFVersionListModel::mediumDateTimeText(dates.value(i).toDateTime().toLocalTime()) } });
     }
     m_spinner->hide();
     m_tableView->clear();
     for (const QVariantMap &row : std::as_const(m_backupArray)) {
         QStringList cells;
         for (const QString &column : kColumns)
-            cells << row.value(column).toString();
+            cells << QFDropboxSync::printableName(row.value(column).toString());
         auto *item = new QTreeWidgetItem(m_tableView, cells);
         item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
     }
@@ -155,31 +160,49 @@ void QFDropboxRestoreController::metadataError()
     m_spinner->hide();
 }
 
-QString QFDropboxRestoreController::selectedFile() const
+QVariantMap QFDropboxRestoreController::selectedRow() const
 {
     const QTreeWidgetItem *item = m_tableView->currentItem();
     const int row = item ? m_tableView->indexOfTopLevelItem(const_cast<QTreeWidgetItem *>(item)) : -1;
-    return row >= 0 && row < m_backupArray.size() ? m_backupArray.at(row).value(QStringLiteral("file")).toString() : QString();
+    return row >= 0 && row < m_backupArray.size() ? m_backupArray.at(row) : QVariantMap();
 }
 
 void QFDropboxRestoreController::restore()
 {
-    if (!m_project || selectedFile().isEmpty())
+    if (!m_project || selectedRow().isEmpty())
         return;
     QFAlert::alertSheetWithMessageText(QStringLiteral("Are you sure you wish to restore this backup?"), QStringLiteral("Restore"),
         QStringLiteral("Cancel"), QString(), QStringLiteral("This will overwrite the current project on disk."), m_window, false,
         [this, window = m_window](int code) {
             if (code != QFAlert::kDefaultReturn || !window || !m_project)
                 return;
-            m_downloadFile = selectedFile();
+            m_downloadRow = selectedRow();
+            m_downloadFile = m_downloadRow.value(QStringLiteral("file")).toString();
             if (m_downloadFile.isEmpty())
                 return;
+            // The name came from Dropbox: it must be one file of the project's folder there.
+            QString refusal;
+            const std::optional<QString> remote = QFDropboxSync::remotePathInProject(m_project->projectID(),
+                m_downloadRow.value(QStringLiteral("remoteName")).toString(), &refusal);
+            if (!remote) {
+                alert(QFDropboxRestore::titleForResult(QFDropboxRestore::Result::CopyFailed), refusal + u'.');
+                cancel();
+                return;
+            }
+            m_transfer = std::make_unique<QFTransferFolder>();
+            if (!m_transfer->isValid()) {
+                m_transfer.reset();
+                alert(QFDropboxRestore::titleForResult(QFDropboxRestore::Result::CopyFailed),
+                    QFDropboxRestore::messageForResult(QFDropboxRestore::Result::CopyFailed));
+                cancel();
+                return;
+            }
             m_windowProgress = new QDialog(m_window, Qt::Sheet);
             m_windowProgress->setObjectName(QStringLiteral("dropboxDownloadSheet"));
             m_windowProgress->setWindowModality(Qt::WindowModal);
             auto *layout = new QVBoxLayout(m_windowProgress);
             layout->setContentsMargins(20, 18, 20, 16);
-            layout->addWidget(new QLabel(qfFormat("Downloading %@…", m_downloadFile), m_windowProgress));
+            layout->addWidget(new QLabel(qfFormat("Downloading %@…", QFDropboxSync::printableName(m_downloadFile)), m_windowProgress));
             m_progressBar = new QProgressBar(m_windowProgress);
             m_progressBar->setObjectName(QStringLiteral("dropboxDownloadProgress"));
             m_progressBar->setRange(0, 0);
@@ -201,8 +224,8 @@ void QFDropboxRestoreController::restore()
                 [this](const QVariant &, const QVariantMap &info) { downloadComplete(info); });
             center->addObserver(m_downloadObservers.get(), QStringLiteral("QFProTombrelFileDownloadProgress"),
                 [this](const QVariant &, const QVariantMap &info) { downloadProgress(info); });
-            m_downloadPath = QFLocalPaths::tempFile();
-            m_downloadRemote = qfFormat("/%@/%@.zip", m_project->projectID(), m_downloadFile);
+            m_downloadPath = m_transfer->filePath(QStringLiteral("download"));
+            m_downloadRemote = *remote;
             m_backupController->downloadFile(m_downloadRemote, m_downloadPath);
         });
 }
@@ -224,10 +247,15 @@ void QFDropboxRestoreController::downloadComplete(const QVariantMap &userInfo)
     m_downloadObservers.reset();
     if (m_progressBar)
         m_progressBar->setRange(0, 0);
-    const QFDropboxRestore::Result result = QFDropboxRestore::swapIn(downloaded, m_downloadFile, m_project->expandedProjectPath());
-    QFFileManager::removeFile(downloaded, false);
+    QString reason;
+    const QFDropboxRestore::Result result = QFDropboxRestore::restoreCopy(downloaded,
+        m_downloadRow.value(QStringLiteral("remoteName")).toString(),
+        m_downloadRow.value(QStringLiteral("rawSize")).isValid() ? m_downloadRow.value(QStringLiteral("rawSize")).toLongLong() : -1,
+        m_project->expandedProjectPath(), &reason);
+    m_transfer.reset();
     stopProgress();
-    alert(QFDropboxRestore::titleForResult(result), QFDropboxRestore::messageForResult(result));
+    const QString message = QFDropboxRestore::messageForResult(result);
+    alert(QFDropboxRestore::titleForResult(result), reason.isEmpty() ? message : message + QStringLiteral("\n\n") + reason + u'.');
     cancel();
 }
 
@@ -240,6 +268,7 @@ void QFDropboxRestoreController::cancelProgress()
 {
     if (QFDropboxClient *client = m_backupController ? m_backupController->restClient() : nullptr)
         client->cancelFileLoad(m_downloadRemote);
+    m_transfer.reset();
     stopProgress();
 }
 
@@ -260,6 +289,8 @@ void QFDropboxRestoreController::cancel()
     m_project.reset();
     m_backupController = nullptr;
     m_backupArray.clear();
+    m_downloadRow.clear();
+    m_transfer.reset();
     if (m_window && m_window->isVisible())
         m_window->close();
     Q_EMIT finished();

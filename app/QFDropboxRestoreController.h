@@ -19,6 +19,7 @@ class QPushButton;
 class QTreeWidget;
 class QWidget;
 class QFTombrelBackup;
+class QFTransferFolder;
 
 class QFDropboxRestoreController final : public QObject {
     Q_OBJECT
@@ -45,7 +46,7 @@ Q_SIGNALS:
 
 private:
     void buildWindow();
-    QString selectedFile() const;
+    QVariantMap selectedRow() const;
     void alert(const QString &title, const QString &text);
 
     QWidget *m_mainWindow;
@@ -61,6 +62,9 @@ private:
     QString m_downloadPath;
     QString m_downloadRemote;
     QString m_downloadFile;
+    QVariantMap m_downloadRow;
+    // The download's own folder, gone when the restore ends or is cancelled.
+    std::unique_ptr<QFTransferFolder> m_transfer;
     // Observers live as long as these contexts.
     std::unique_ptr<QObject> m_listObservers;
     std::unique_ptr<QObject> m_downloadObservers;

@@ -10,12 +10,16 @@
 #include "engine/QFDropboxSync.h"
 #include "engine/QFProject.h"
 #include "engine/QFProjectActions.h"
+#include "engine/QFTransferFolder.h"
 #include "foundation/QFFileManager.h"
 #include "foundation/QFLocalPaths.h"
 #include "foundation/platform/QFFormat.h"
 
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocale>
 
 #include <cstdio>
@@ -127,6 +131,7 @@ struct Listing {
     bool missing = false;
     QString error;
     QStringList names;
+    QStringList remoteNames;
     QVariantList sizes;
     QVariantList dates;
 };
@@ -141,6 +146,7 @@ Listing listRemote(const QString &projectID)
     QObject::connect(sync, &QFDropboxSync::syncedFiles, &context, [&](const QVariantMap &info) {
         listing.ok = true;
         listing.names = info.value(QStringLiteral("filenames")).toStringList();
+        listing.remoteNames = info.value(QStringLiteral("remoteNames")).toStringList();
         listing.sizes = info.value(QStringLiteral("sizes")).toList();
         listing.dates = info.value(QStringLiteral("dates")).toList();
         wait.finish();
@@ -168,18 +174,35 @@ int list(CommandContext &context, const CommandArguments &args)
         return context.fail(QStringLiteral("sync list: %1").arg(error));
     const Listing listing = listRemote(project->projectID);
     if (!listing.ok)
-        return context.fail(QStringLiteral("sync list: %1").arg(listing.error));
+        return context.fail(QStringLiteral("sync list: %1").arg(QFDropboxSync::printableName(listing.error)));
+    if (args.has(QStringLiteral("--json"))) {
+        // The names as Dropbox holds them; JSON escapes whatever needs it.
+        QJsonArray copies;
+        for (int i = 0; i < listing.names.size(); ++i) {
+            copies.append(QJsonObject { { QStringLiteral("file"), listing.names.at(i) },
+                { QStringLiteral("size"), listing.sizes.value(i).toLongLong() },
+                { QStringLiteral("date"), listing.dates.value(i).toDateTime().toUTC().toString(Qt::ISODate) } });
+        }
+        context.out << QJsonDocument(copies).toJson(QJsonDocument::Indented);
+        context.out.flush();
+        return 0;
+    }
     if (listing.names.isEmpty()) {
         context.out << "no copies in Dropbox\n";
         context.out.flush();
         return 0;
     }
+    // A long name pushes the columns of its own row only.
+    constexpr qsizetype kWidest = 60;
+    QStringList shown;
     qsizetype width = 7;
-    for (const QString &name : listing.names)
-        width = std::max(width, name.size());
+    for (const QString &name : listing.names) {
+        shown << QFDropboxSync::printableName(name);
+        width = std::max(width, std::min(shown.last().size(), kWidest));
+    }
     context.out << QStringLiteral("VERSION").leftJustified(width) << "  " << QStringLiteral("SIZE").rightJustified(10) << "  MODIFIED\n";
-    for (int i = 0; i < listing.names.size(); ++i) {
-        context.out << listing.names.at(i).leftJustified(width) << "  "
+    for (int i = 0; i < shown.size(); ++i) {
+        context.out << shown.at(i).leftJustified(width) << "  "
                     << QFFileManager::formatFileSize(listing.sizes.value(i).toDouble()).rightJustified(10) << "  "
                     << listing.dates.value(i).toDateTime().toLocalTime().toString(Qt::ISODate) << "\n";
     }
@@ -288,14 +311,34 @@ int restore(CommandContext &context, const CommandArguments &args)
     const auto project = findProject(args.positional.at(0), &error);
     if (!project)
         return context.fail(QStringLiteral("sync restore: %1").arg(error));
+    // The name is checked before anything is asked of Dropbox or made on disk from it.
     const QString file = args.positional.at(1);
-    const QString remote = qfFormat("/%@/%@.zip", project->projectID, file);
-    const QString download = QFLocalPaths::tempFile();
+    if (!QFDropboxSync::remotePathInProject(project->projectID, file, &error))
+        return context.fail(QStringLiteral("sync restore: %1").arg(error));
+
+    // The listing says which file holds the version (an archive, or the version itself) and how large it is.
+    const Listing listing = listRemote(project->projectID);
+    if (!listing.ok)
+        return context.fail(QStringLiteral("sync restore: %1").arg(QFDropboxSync::printableName(listing.error)));
+    const qsizetype index = listing.names.indexOf(file);
+    if (index < 0) {
+        return context.fail(QStringLiteral("sync restore: %1 could not be downloaded: Dropbox holds no such copy (see tombrel sync list)")
+                                .arg(qfFormat("/%@/%@", project->projectID, file)));
+    }
+    const QString remoteName = listing.remoteNames.value(index);
+    const std::optional<QString> remote = QFDropboxSync::remotePathInProject(project->projectID, remoteName, &error);
+    if (!remote)
+        return context.fail(QStringLiteral("sync restore: %1").arg(error));
+    const qint64 listedSize = listing.sizes.value(index, -1).toLongLong();
 
     QFDropboxSync *sync = QFDropboxSync::shared();
-    QFDropboxClient *client = sync->restClient();
-    if (!client)
+    if (!sync->restClient())
         return context.fail(QStringLiteral("sync restore: no Dropbox account is linked"));
+    // The download and what it unpacks to stay in a folder of this run's own, gone when it ends.
+    const QFTransferFolder folder;
+    if (!folder.isValid())
+        return context.fail(QStringLiteral("sync restore: no folder for the download in %1").arg(QFLocalPaths::tempDirectory()));
+    const QString download = folder.filePath(QStringLiteral("download"));
     Wait wait;
     QObject observer;
     bool downloaded = false;
@@ -305,22 +348,23 @@ int restore(CommandContext &context, const CommandArguments &args)
         downloaded = true;
         wait.finish();
     });
-    QObject::connect(client, &QFDropboxClient::loadFileFailed, &observer, [&](const QFDropboxError &failure) {
-        error = failure.description;
+    QObject::connect(sync, &QFDropboxSync::fileDownloadFailed, &observer, [&](const QString &, const QString &reason) {
+        error = reason;
         wait.finish();
     });
-    sync->downloadFile(remote, download);
+    sync->downloadFile(*remote, download);
     wait.run();
     if (!downloaded)
-        return context.fail(QStringLiteral("sync restore: %1 could not be downloaded: %2").arg(remote, error));
+        return context.fail(QStringLiteral("sync restore: %1 could not be downloaded: %2").arg(*remote, QFDropboxSync::printableName(error)));
 
     const QString target = QFLocalPaths::expandTilde(project->path);
-    const QFDropboxRestore::Result result = QFDropboxRestore::swapIn(download, file, target);
-    QFFileManager::removeFile(download, false);
-    if (result != QFDropboxRestore::Result::Restored)
-        return context.fail(QStringLiteral("sync restore: %1. %2").arg(QFDropboxRestore::titleForResult(result),
-            QFDropboxRestore::messageForResult(result)));
-    context.out << QFDropboxRestore::messageForResult(result) << "\n  " << remote << "\n  -> " << target << "\n";
+    QString reason;
+    const QFDropboxRestore::Result result = QFDropboxRestore::restoreCopy(download, remoteName, listedSize, target, &reason);
+    if (result != QFDropboxRestore::Result::Restored) {
+        return context.fail(QStringLiteral("sync restore: %1. %2%3").arg(QFDropboxRestore::titleForResult(result),
+            QFDropboxRestore::messageForResult(result), reason.isEmpty() ? QString() : u' ' + reason + u'.'));
+    }
+    context.out << QFDropboxRestore::messageForResult(result) << "\n  " << *remote << "\n  -> " << target << "\n";
     context.out.flush();
     return 0;
 }
@@ -330,9 +374,11 @@ int restore(CommandContext &context, const CommandArguments &args)
 int commandSync(CommandContext &context, const QStringList &arguments)
 {
     const QString sub = arguments.value(0);
-    const auto args = parseArguments(context, QStringLiteral("sync"), arguments.mid(1), {}, { QStringLiteral("--code") });
+    const auto args = parseArguments(context, QStringLiteral("sync"), arguments.mid(1), { QStringLiteral("--json") }, { QStringLiteral("--code") });
     if (!args)
         return 2;
+    if (args->has(QStringLiteral("--json")) && sub != QLatin1String("list"))
+        return context.usageError(QStringLiteral("sync %1: --json is for sync list").arg(sub));
     if (sub == QLatin1String("link"))
         return link(context, *args);
     if (!args->values.isEmpty())

@@ -140,7 +140,7 @@ const QList<CommandSpec> &TombrelCommand::commands()
             "usage: tombrel sync link [--code CODE]\n"
             "       tombrel sync unlink\n"
             "       tombrel sync status\n"
-            "       tombrel sync list PROJECT\n"
+            "       tombrel sync list PROJECT [--json]\n"
             "       tombrel sync push PROJECT [VERSION]\n"
             "       tombrel sync restore PROJECT FILE\n"
             "link     prints the address of Dropbox's page; open it anywhere, allow access and paste the code it\n"
@@ -148,7 +148,8 @@ const QList<CommandSpec> &TombrelCommand::commands()
             "         answers in a file only you can read.\n"
             "unlink   forgets the link and revokes it at Dropbox\n"
             "status   whether sync is on (syncService) and an account is linked\n"
-            "list     the project's copies in Dropbox, by the version each holds\n"
+            "list     the project's copies in Dropbox, by the version each holds (names that cannot be versions\n"
+            "         of the project are left out)\n"
             "push     uploads the version, or without one every version Dropbox does not hold yet\n"
             "restore  downloads FILE (as list shows it) and puts it in place of the project file; the\n"
             "         replaced file goes to the Trash\n",

@@ -2,6 +2,7 @@
 
 #include "engine/QFPreferenceKeys.h"
 #include "engine/QFPreferenceSnapshot.h"
+#include "engine/QFTransferFolder.h"
 #include "foundation/QFClock.h"
 #include "foundation/QFFileManager.h"
 #include "foundation/QFGrowl.h"
@@ -16,6 +17,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMutex>
+#include <QRegularExpression>
 #include <QVariantList>
 
 namespace {
@@ -29,11 +31,36 @@ QVariantMap errorInfo(const QFDropboxError &error)
         { QStringLiteral("errorCode"), error.code } };
 }
 
-bool liesInTemporaryFolder(const QString &path)
+// The longest file name local file systems take, in bytes.
+constexpr qsizetype kNameMax = 255;
+
+bool refuseName(QString *error, const QString &text)
 {
-    const QString temp = QDir(QFLocalPaths::tempDirectory()).canonicalPath();
-    const QString folder = QFileInfo(path).dir().canonicalPath();
-    return !temp.isEmpty() && (folder == temp || folder.startsWith(temp + u'/'));
+    if (error)
+        *error = text;
+    return false;
+}
+
+bool isControl(char32_t c)
+{
+    return c < 0x20 || (c >= 0x7f && c < 0xa0) || c == 0x2028 || c == 0x2029;
+}
+
+bool hasExtension(const QString &path, QLatin1String extension)
+{
+    return QFileInfo(path).suffix().compare(extension, Qt::CaseInsensitive) == 0;
+}
+
+// A deletion of a path that is not there.
+bool isNotFound(const QFDropboxError &error)
+{
+    return error.domain == QFDropboxError::Domain::HTTP && error.description.contains(QStringLiteral("not_found"));
+}
+
+// Dropbox compares paths without case.
+QString removalKey(const QString &remotePath)
+{
+    return QFDropboxClient::normalizedPath(remotePath).toLower();
 }
 
 } // namespace
@@ -70,9 +97,31 @@ QString QFDropboxSync::projectIDForVersion(const QString &versionPath)
     return dot > 0 ? name.left(dot) : name;
 }
 
+QString QFDropboxSync::syncedVersionFile(const QString &versionPath)
+{
+    if (!hasExtension(versionPath, QLatin1String("xml")))
+        return versionPath;
+    const QFileInfo info(versionPath);
+    const QString binary = info.path() + u'/' + info.completeBaseName() + QStringLiteral(".fcp");
+    return QFileInfo::exists(binary) ? binary : versionPath;
+}
+
 QString QFDropboxSync::remotePathForVersion(const QString &versionPath)
 {
     return qfFormat("/%@/%@.zip", projectIDForVersion(versionPath), QFileInfo(versionPath).fileName());
+}
+
+QStringList QFDropboxSync::remotePathsForVersion(const QString &versionPath)
+{
+    const QString synced = syncedVersionFile(versionPath);
+    const QString folder = u'/' + projectIDForVersion(synced);
+    const QString name = QFileInfo(synced).fileName();
+    QStringList paths { folder + u'/' + name + QStringLiteral(".zip"), folder + u'/' + name };
+    if (synced == versionPath && hasExtension(versionPath, QLatin1String("xml"))) {
+        const QString binary = QFileInfo(versionPath).completeBaseName() + QStringLiteral(".fcp");
+        paths << folder + u'/' + binary + QStringLiteral(".zip") << folder + u'/' + binary;
+    }
+    return paths;
 }
 
 QString QFDropboxSync::remotePathForProject(const QString &projectFolder)
@@ -82,11 +131,65 @@ QString QFDropboxSync::remotePathForProject(const QString &projectFolder)
     return u'/' + (dot > 0 ? name.left(dot) : name);
 }
 
-QString QFDropboxSync::remotePathForLocalPath(const QString &path)
+bool QFDropboxSync::isRemoteName(const QString &name, QString *error)
 {
-    if (QFileInfo(path).dir().dirName() == QLatin1String("Versions"))
-        return remotePathForVersion(path);
-    return remotePathForProject(path);
+    if (name.isEmpty())
+        return refuseName(error, QStringLiteral("an empty name"));
+    if (name == QLatin1String(".") || name == QLatin1String(".."))
+        return refuseName(error, QStringLiteral("not a file name"));
+    if (name.contains(u'/') || name.contains(u'\\'))
+        return refuseName(error, QStringLiteral("more than one path component"));
+    for (const char32_t c : name.toUcs4()) {
+        if (isControl(c))
+            return refuseName(error, QStringLiteral("a control character in the name"));
+    }
+    if (name.toUtf8().size() > kNameMax)
+        return refuseName(error, QStringLiteral("a name longer than %1 bytes").arg(kNameMax));
+    return true;
+}
+
+bool QFDropboxSync::isVersionFileName(const QString &name)
+{
+    // The project file's base name, the version number of five digits or more, then its extension if any.
+    static const QRegularExpression pattern(QStringLiteral("^[^.].*\\.[0-9]{5,}(\\.[^.]+)?$"), QRegularExpression::DotMatchesEverythingOption);
+    return isRemoteName(name) && pattern.match(name).hasMatch();
+}
+
+std::optional<QString> QFDropboxSync::remotePathInProject(const QString &projectID, const QString &remoteName, QString *error)
+{
+    QString why;
+    if (!isRemoteName(projectID, &why)) {
+        if (error)
+            *error = qfFormat("“%@” is not a project folder in Dropbox (%@)", printableName(projectID), why);
+        return std::nullopt;
+    }
+    if (!isRemoteName(remoteName, &why)) {
+        if (error)
+            *error = qfFormat("“%@” is not a file of the project's folder in Dropbox (%@)", printableName(remoteName), why);
+        return std::nullopt;
+    }
+    return qfFormat("/%@/%@", projectID, remoteName);
+}
+
+QString QFDropboxSync::printableName(const QString &name)
+{
+    constexpr qsizetype kShown = 300;
+    QString out;
+    qsizetype shown = 0;
+    for (const char32_t c : name.toUcs4()) {
+        if (++shown > kShown) {
+            out += QStringLiteral("…");
+            break;
+        }
+        const QChar::Category category = QChar::category(c);
+        const bool printable = !isControl(c) && category != QChar::Other_Format && category != QChar::Other_Surrogate
+            && category != QChar::Other_NotAssigned && category != QChar::Other_PrivateUse;
+        if (printable)
+            out += QString::fromUcs4(&c, 1);
+        else
+            out += QStringLiteral("<U+%1>").arg(QString::number(uint(c), 16).toUpper().rightJustified(4, u'0'));
+    }
+    return out;
 }
 
 QFDropboxAccount *QFDropboxSync::account()
@@ -110,13 +213,8 @@ QFDropboxClient *QFDropboxSync::restClient()
     connect(m_client, &QFDropboxClient::uploadProgress, this,
         [this](double progress, const QString &, const QString &srcPath) { onUploadProgress(progress, srcPath); });
     connect(m_client, &QFDropboxClient::uploadFileFailed, this, &QFDropboxSync::onUploadFailed);
-    connect(m_client, &QFDropboxClient::deletedPath, this, [this](const QString &path) {
-        post(QStringLiteral("QFProTombrelRemoveRemoteFile"), { { QStringLiteral("filename"), path } }, &QFDropboxSync::removeRemoteFile);
-    });
-    connect(m_client, &QFDropboxClient::deletePathFailed, this, [this](const QFDropboxError &error) {
-        QFLog::appendLog("Failed to delete Dropbox file: %@", error.description);
-        post(QStringLiteral("QFProTombrelRemoveRemoteFileFailed"), errorInfo(error), &QFDropboxSync::removeRemoteFileFailed);
-    });
+    connect(m_client, &QFDropboxClient::deletedPath, this, [this](const QString &path) { onDeleteAnswered(path, {}); });
+    connect(m_client, &QFDropboxClient::deletePathFailed, this, [this](const QFDropboxError &error) { onDeleteAnswered(error.path, error); });
     connect(m_client, &QFDropboxClient::loadedFile, this, [this](const QString &destPath) {
         post(QStringLiteral("QFProTombrelFileDownloaded"), { { QStringLiteral("filename"), destPath } }, &QFDropboxSync::fileDownloaded);
     });
@@ -124,8 +222,10 @@ QFDropboxClient *QFDropboxSync::restClient()
         post(QStringLiteral("QFProTombrelFileDownloadProgress"),
             { { QStringLiteral("filename"), destPath }, { QStringLiteral("progress"), progress } }, &QFDropboxSync::fileDownloadProgress);
     });
-    connect(m_client, &QFDropboxClient::loadFileFailed, this,
-        [](const QFDropboxError &error) { qfSystemLog(qfFormat("error downloading file: %@", error.description)); });
+    connect(m_client, &QFDropboxClient::loadFileFailed, this, [this](const QFDropboxError &error) {
+        qfSystemLog(qfFormat("error downloading file: %@", error.description));
+        Q_EMIT fileDownloadFailed(error.path, error.description);
+    });
     return m_client;
 }
 
@@ -133,6 +233,9 @@ void QFDropboxSync::removeRestClient()
 {
     delete m_client;
     m_client = nullptr;
+    // Their requests went with the client: nothing will answer them.
+    m_uploadFolders.clear();
+    m_removals.clear();
     if (m_account) {
         m_account->clearAccessToken();
         m_account->reloadConfiguration();
@@ -153,26 +256,29 @@ void QFDropboxSync::uploadVersion(const QString &versionPath)
         return;
     const QString name = QFileInfo(versionPath).fileName();
     const QString folder = u'/' + projectIDForVersion(versionPath);
-    const QString archive = qfFormat("%@/%@.zip", QFLocalPaths::tempDirectory(), name);
-    if (QFileInfo::exists(archive))
-        QFFileManager::removeFile(archive, false);
-    const bool compressed = QFFileManager::compressFile(versionPath, archive, false);
+    // A folder of its own: two uploads of versions with one name (of two projects, or from two processes)
+    // never share an archive, and nobody else can read or replace it.
+    auto transfer = std::make_shared<QFTransferFolder>();
+    const QString archive = transfer->isValid() ? transfer->filePath(name + QStringLiteral(".zip")) : QString();
+    const bool compressed = transfer->isValid() && QFFileManager::compressFile(versionPath, archive, false);
+    if (!compressed)
+        transfer.reset();
     QFMainThread::run(
-        [this, name, folder, archive, compressed, versionPath] {
+        [this, name, folder, archive, compressed, versionPath, transfer] {
             QFDropboxClient *client = restClient();
             if (!client) {
                 QFLog::appendLog("No Dropbox account is linked; %@ is not uploaded.", versionPath);
-                if (compressed)
-                    QFFileManager::removeFile(archive, false);
                 // A process started for this one upload would otherwise wait for ever.
                 if (m_uploadMode)
                     endUploadMode();
                 return;
             }
-            if (compressed)
+            if (compressed) {
+                m_uploadFolders.insert(archive, transfer);
                 client->uploadFile(name + QStringLiteral(".zip"), folder, archive);
-            else
+            } else {
                 client->uploadFile(name, folder, versionPath);
+            }
         },
         false);
 }
@@ -193,6 +299,16 @@ void QFDropboxSync::downloadFile(const QString &remotePath, const QString &local
 {
     if (!isSyncOn())
         return;
+    // Only a file of a project's folder: "/ID/NAME", each a single component.
+    const QStringList parts = remotePath.split(u'/');
+    QString why;
+    if (parts.size() != 3 || !parts.at(0).isEmpty() || !remotePathInProject(parts.at(1), parts.at(2), &why)) {
+        if (why.isEmpty())
+            why = qfFormat("“%@” is not a file of a project's folder in Dropbox", printableName(remotePath));
+        qfSystemLog(qfFormat("error downloading file: %@", why));
+        QFMainThread::run([this, remotePath, why] { Q_EMIT fileDownloadFailed(remotePath, why); }, false);
+        return;
+    }
     QFMainThread::run(
         [this, remotePath, localPath] {
             if (QFDropboxClient *client = restClient())
@@ -213,16 +329,87 @@ void QFDropboxSync::cancelDownload(const QString &remotePath)
 
 void QFDropboxSync::deleteRemotePaths(const QStringList &remotePaths)
 {
+    QList<QStringList> groups;
+    for (const QString &path : remotePaths)
+        groups.append({ path });
+    deleteGroups(groups);
+}
+
+void QFDropboxSync::deleteRemoteCopies(const QStringList &localPaths)
+{
+    QList<QStringList> groups;
+    for (const QString &path : localPaths) {
+        if (QFileInfo(path).dir().dirName() == QLatin1String("Versions"))
+            groups.append(remotePathsForVersion(path));
+        else
+            groups.append({ remotePathForProject(path) });
+    }
+    deleteGroups(groups);
+}
+
+void QFDropboxSync::deleteGroups(const QList<QStringList> &groups)
+{
     if (!isSyncOn())
         return;
     QFMainThread::run(
-        [this, remotePaths] {
-            if (QFDropboxClient *client = restClient()) {
-                for (const QString &path : remotePaths)
+        [this, groups] {
+            QFDropboxClient *client = restClient();
+            if (!client)
+                return;
+            for (const QStringList &paths : groups) {
+                auto removal = std::make_shared<Removal>();
+                for (const QString &path : paths)
+                    removal->paths << QFDropboxClient::normalizedPath(path);
+                for (const QString &path : std::as_const(removal->paths))
+                    m_removals[removalKey(path)].append(removal);
+                for (const QString &path : std::as_const(removal->paths))
                     client->deletePath(path);
             }
         },
         false);
+}
+
+void QFDropboxSync::onDeleteAnswered(const QString &remotePath, const QFDropboxError &error)
+{
+    const auto waiting = m_removals.find(removalKey(remotePath));
+    if (waiting == m_removals.end() || waiting->isEmpty()) {
+        // Asked for by nobody here (a client used directly): answered as it comes.
+        if (error.isNull()) {
+            post(QStringLiteral("QFProTombrelRemoveRemoteFile"), { { QStringLiteral("filename"), remotePath } }, &QFDropboxSync::removeRemoteFile);
+        } else {
+            QFLog::appendLog("Failed to delete Dropbox file: %@", error.description);
+            post(QStringLiteral("QFProTombrelRemoveRemoteFileFailed"), errorInfo(error), &QFDropboxSync::removeRemoteFileFailed);
+        }
+        return;
+    }
+    const std::shared_ptr<Removal> removal = waiting->takeFirst();
+    if (waiting->isEmpty())
+        m_removals.erase(waiting);
+    ++removal->answers;
+    if (error.isNull())
+        removal->deleted << removalKey(remotePath);
+    else
+        removal->failures << error;
+    if (removal->answers < removal->paths.size())
+        return;
+
+    // One answer for the whole: the copy went, unless a deletion failed for another reason than that
+    // nothing was at one of the paths (a version has its copy at one of them, not at all of them).
+    const auto failed = std::find_if(removal->failures.cbegin(), removal->failures.cend(), [](const QFDropboxError &e) { return !isNotFound(e); });
+    if (!removal->deleted.isEmpty() && failed == removal->failures.cend()) {
+        QString first;
+        for (const QString &path : std::as_const(removal->paths)) {
+            if (removal->deleted.contains(removalKey(path))) {
+                first = path;
+                break;
+            }
+        }
+        post(QStringLiteral("QFProTombrelRemoveRemoteFile"), { { QStringLiteral("filename"), first } }, &QFDropboxSync::removeRemoteFile);
+        return;
+    }
+    const QFDropboxError reported = failed != removal->failures.cend() ? *failed : removal->failures.first();
+    QFLog::appendLog("Failed to delete Dropbox file: %@", reported.description);
+    post(QStringLiteral("QFProTombrelRemoveRemoteFileFailed"), errorInfo(reported), &QFDropboxSync::removeRemoteFileFailed);
 }
 
 // --- Answers ------------------------------------------------------------------------------------------
@@ -232,21 +419,40 @@ void QFDropboxSync::onLoadedMetadata(const QFDropboxMetadata &metadata)
     if (!metadata.isDirectory)
         return;
     QStringList filenames;
+    QStringList remoteNames;
     QVariantList sizes;
     QVariantList dates;
     for (const QFDropboxEntry &entry : metadata.contents) {
         if (entry.isDirectory)
             continue;
-        // An archive "Cut.00005.fcp.zip" is listed under the version it holds.
-        const int dot = entry.name.lastIndexOf(u'.');
-        filenames.append(dot > 0 ? entry.name.left(dot) : entry.name);
+        // An archive "Cut.00005.fcp.zip" is listed under the version it holds; a version that went up
+        // uncompressed is listed as itself.
+        const bool archive = entry.name.endsWith(QLatin1String(".zip"), Qt::CaseInsensitive);
+        const QString version = archive ? entry.name.chopped(4) : entry.name;
+        if (!isRemoteName(entry.name) || !isVersionFileName(version)) {
+            QFLog::appendLog("Dropbox lists “%@” in %@, which cannot be a version; it is left out.", printableName(entry.name),
+                printableName(metadata.path));
+            continue;
+        }
+        const qsizetype seen = filenames.indexOf(version);
+        if (seen >= 0) {
+            // A version both as an archive and as itself: the archive is what a restore takes.
+            if (!archive)
+                continue;
+            filenames.removeAt(seen);
+            remoteNames.removeAt(seen);
+            sizes.removeAt(seen);
+            dates.removeAt(seen);
+        }
+        filenames.append(version);
+        remoteNames.append(entry.name);
         sizes.append(entry.totalBytes);
         dates.append(entry.lastModifiedDate);
     }
     QVariantMap info;
     if (!filenames.isEmpty()) {
         info = { { QStringLiteral("filenames"), filenames }, { QStringLiteral("sizes"), sizes },
-            { QStringLiteral("dates"), dates } };
+            { QStringLiteral("dates"), dates }, { QStringLiteral("remoteNames"), remoteNames } };
     }
     post(QStringLiteral("QFProTombrelSyncedFiles"), info, &QFDropboxSync::syncedFiles);
 }
@@ -254,8 +460,8 @@ void QFDropboxSync::onLoadedMetadata(const QFDropboxMetadata &metadata)
 void QFDropboxSync::onUploadedFile(const QString &, const QString &srcPath)
 {
     qfSystemLog(QStringLiteral("upload complete"));
-    if (liesInTemporaryFolder(srcPath))
-        QFFileManager::removeFile(srcPath, false);
+    // The archive's folder goes with it.
+    m_uploadFolders.remove(srcPath);
     if (m_uploadMode) {
         endUploadMode();
         return;
@@ -276,8 +482,7 @@ void QFDropboxSync::onUploadProgress(double progress, const QString &srcPath)
 void QFDropboxSync::onUploadFailed(const QFDropboxError &error)
 {
     // The archive made for the upload is of no use any more.
-    if (liesInTemporaryFolder(error.path) && error.path.endsWith(QStringLiteral(".zip")))
-        QFFileManager::removeFile(error.path, false);
+    m_uploadFolders.remove(error.path);
     if (m_uploadMode) {
         failUploadInUploadMode(error);
         return;

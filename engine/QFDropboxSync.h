@@ -3,18 +3,25 @@
 // The engine's side of Dropbox sync: one object a process, living on the main thread. It keeps the account
 // link (the session) and the client, turns versions into remote paths ("/ID/NAME.zip" in the app folder),
 // answers the client's results, and announces each of them twice: as its own signal and as the notification
-// of the same name ("QFProTombrelSyncedFiles" …) on the program's notification centre. The operations may be
-// called from any thread. Only programs that hold the account call them; others hand their work to the
-// application ("-upload", "-removeRemote").
+// of the same name ("QFProTombrelSyncedFiles" …) on the program's notification centre. A listing names only
+// files that can be versions of the project, under the version each holds ("filenames"), with the remote
+// file holding it ("remoteNames": the archive, or the version itself when it went up uncompressed). The
+// operations may be called from any thread. Only programs that hold the account call them; others hand
+// their work to the application ("-upload", "-removeRemote").
 
 #include "engine/QFDropboxClient.h"
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
 
 #include <functional>
+#include <memory>
+#include <optional>
+
+class QFTransferFolder;
 
 class QFDropboxSync final : public QObject {
     Q_OBJECT
@@ -26,13 +33,29 @@ public:
     static bool isSyncOn();
     // The project identifier of a version file: its project folder's name without extension.
     static QString projectIDForVersion(const QString &versionPath);
+    // The version file whose copy goes to Dropbox for a file of a "Versions" folder: the ".fcp" for the XML
+    // copy beside it (which the window lists in its place), else the file itself.
+    static QString syncedVersionFile(const QString &versionPath);
     // "/ID/NAME.zip" of a version file.
     static QString remotePathForVersion(const QString &versionPath);
+    // Every remote path that may hold the copy of a version: the archive "/ID/NAME.zip" and the file itself
+    // "/ID/NAME" (uploaded so when compressing failed), of syncedVersionFile. An XML copy whose ".fcp" is
+    // gone already (removed with it) may stand for either, so both versions' paths are given.
+    static QStringList remotePathsForVersion(const QString &versionPath);
     // "/ID" of a project folder.
     static QString remotePathForProject(const QString &projectFolder);
-    // Either of the two, by what the path names: a file of a "Versions" folder, or a project folder (the
-    // helper hands both kinds to the application in one list).
-    static QString remotePathForLocalPath(const QString &path);
+
+    // Whether a name from Dropbox can be one file of a project's folder there: a single path component
+    // (no slash or backslash, not "." or ".."), no control characters, at most 255 bytes. Checked before a request
+    // or a local path is made from it.
+    static bool isRemoteName(const QString &name, QString *error = nullptr);
+    // Whether a name can be a version file of a project ("Cut.00005.fcp", "Edit.00007").
+    static bool isVersionFileName(const QString &name);
+    // "/ID/NAME" of a file of a project's folder, or nothing (with the reason) when either is no remote name.
+    static std::optional<QString> remotePathInProject(const QString &projectID, const QString &remoteName, QString *error = nullptr);
+    // A name as it may be shown on a terminal, in a log or an alert: characters that are not printable as
+    // "<U+XXXX>", and at most 300 of them.
+    static QString printableName(const QString &name);
 
     // The account link, made on first use; reading its state never touches the network.
     QFDropboxAccount *account();
@@ -41,14 +64,19 @@ public:
     // Forgets the client (and the session's cached tokens); the next restClient() makes both anew.
     void removeRestClient();
 
-    // Compresses the version file into the temporary folder and uploads the archive into the project's
-    // folder (the file itself when compressing fails). Nothing while sync is off or no account is linked.
+    // Compresses the version file into a transfer folder of its own and uploads the archive into the
+    // project's folder (the file itself when compressing fails); the folder goes when the upload ends.
+    // Nothing while sync is off or no account is linked.
     void uploadVersion(const QString &versionPath);
     void loadSyncedFileList(const QString &projectID);
     void downloadFile(const QString &remotePath, const QString &localPath);
     void cancelDownload(const QString &remotePath);
     // Deletes remote files or folders; every path is answered by removeRemoteFile or removeRemoteFileFailed.
     void deleteRemotePaths(const QStringList &remotePaths);
+    // Deletes the remote copies of local version files (every path of remotePathsForVersion) and the remote
+    // folders of project folders; each local path is answered once: removeRemoteFile when a copy went (or
+    // the folder), removeRemoteFileFailed when none was there or a deletion failed.
+    void deleteRemoteCopies(const QStringList &localPaths);
 
     // Upload mode: the process exists for one upload. Progress goes to the launcher badge, a failure to the
     // log and (at most every 30 minutes) to the user, and the end of the upload calls quit.
@@ -68,6 +96,8 @@ Q_SIGNALS:
     void removeRemoteFileFailed(const QVariantMap &userInfo);
     void fileDownloaded(const QVariantMap &userInfo);
     void fileDownloadProgress(const QVariantMap &userInfo);
+    // A download that failed or was refused (no notification goes with it).
+    void fileDownloadFailed(const QString &remotePath, const QString &reason);
 
 private:
     explicit QFDropboxSync(QObject *parent);
@@ -79,9 +109,23 @@ private:
     void onUploadFailed(const QFDropboxError &error);
     void failUploadInUploadMode(const QFDropboxError &error);
     void endUploadMode();
+    void deleteGroups(const QList<QStringList> &groups);
+    void onDeleteAnswered(const QString &remotePath, const QFDropboxError &error);
+
+    // The deletions asked for together, answered together.
+    struct Removal {
+        QStringList paths;
+        QStringList deleted;
+        QList<QFDropboxError> failures;
+        int answers = 0;
+    };
 
     QFDropboxAccount *m_account = nullptr;
     QFDropboxClient *m_client = nullptr;
     bool m_uploadMode = false;
     std::function<void()> m_quit;
+    // The folders of the uploads under way, by the archive they hold.
+    QHash<QString, std::shared_ptr<QFTransferFolder>> m_uploadFolders;
+    // The removals waiting for an answer, by the remote path asked for.
+    QHash<QString, QList<std::shared_ptr<Removal>>> m_removals;
 };

@@ -373,10 +373,7 @@ void QFTombrelBackup::removeSyncedFiles(const QStringList &paths)
         QFAppRequest::requestRemoveRemote(paths);
         return;
     }
-    QStringList remote;
-    for (const QString &path : paths)
-        remote.append(QFDropboxSync::remotePathForLocalPath(path));
-    QFDropboxSync::shared()->deleteRemotePaths(remote);
+    QFDropboxSync::shared()->deleteRemoteCopies(paths);
 }
 
 void QFTombrelBackup::removeSyncedProjects(const QStringList &projectFolders)

@@ -11,7 +11,10 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits>
+#include <optional>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <vector>
 #include <zip.h>
@@ -182,6 +185,9 @@ bool makeParents(const QByteArray &root, const QByteArray &relative, QString *re
     return true;
 }
 
+// What of an archive's mode bits is applied: never set-user-ID, set-group-ID, sticky or writable by all.
+constexpr mode_t kExtractedModeMask = 0775;
+
 bool extractFile(zip_t *archive, const Entry &entry, const QByteArray &path, QString *reason)
 {
     zip_file_t *file = zip_fopen_index(archive, entry.index, 0);
@@ -217,7 +223,7 @@ bool extractFile(zip_t *archive, const Entry &entry, const QByteArray &path, QSt
             break;
     }
     zip_fclose(file);
-    ::fchmod(fd, entry.mode ? entry.mode & 07777 : 0644);
+    ::fchmod(fd, entry.mode ? entry.mode & kExtractedModeMask : 0644);
     ::close(fd);
     return ok;
 }
@@ -232,6 +238,47 @@ void removeAll(const QString &path)
 {
     QDir(path).removeRecursively();
     QFile::remove(path);
+}
+
+// Room left free on the disk an entry is unpacked to, and how often that is looked at while writing.
+constexpr qint64 kFreeSpaceReserve = 16LL * 1024 * 1024;
+constexpr qint64 kFreeSpaceCheckEvery = 8LL * 1024 * 1024;
+
+std::optional<qint64> freeSpace(const QByteArray &folder)
+{
+    struct statvfs st;
+    if (::statvfs(folder.constData(), &st) != 0)
+        return std::nullopt;
+    return qint64(st.f_bavail) * qint64(st.f_frsize);
+}
+
+enum class EntryKind { File, Folder, Link, Other };
+
+EntryKind entryKind(zip_t *archive, zip_uint64_t index, const QByteArray &rawName)
+{
+    if (rawName.endsWith('/'))
+        return EntryKind::Folder;
+    zip_uint8_t opsys = 0;
+    zip_uint32_t attributes = 0;
+    if (zip_file_get_external_attributes(archive, index, 0, &opsys, &attributes) != 0)
+        return EntryKind::File;
+    if (opsys == ZIP_OPSYS_UNIX) {
+        switch (mode_t(attributes >> 16) & S_IFMT) {
+        case 0:
+        case S_IFREG:
+            return EntryKind::File;
+        case S_IFDIR:
+            return EntryKind::Folder;
+        case S_IFLNK:
+            return EntryKind::Link;
+        default:
+            return EntryKind::Other;
+        }
+    }
+    // The MS-DOS attributes in the low byte mark folders.
+    if (opsys == ZIP_OPSYS_DOS && (attributes & 0x10))
+        return EntryKind::Folder;
+    return EntryKind::File;
 }
 
 } // namespace
@@ -360,7 +407,7 @@ bool qfUnzipArchive(const QString &archivePath, const QString &folder, QString *
             continue;
         const QByteArray path = root + '/' + it->name;
         if (it->mode)
-            ::chmod(path.constData(), (it->mode & 07777) | S_IRWXU);
+            ::chmod(path.constData(), (it->mode & kExtractedModeMask) | S_IRWXU);
         if (it->mtime)
             setTime(path, it->mtime, false);
     }
@@ -370,4 +417,133 @@ bool qfUnzipArchive(const QString &archivePath, const QString &folder, QString *
     if (!ok)
         removeAll(staging);
     return ok;
+}
+
+bool qfUnzipFile(const QString &archivePath, const QString &name, const QString &destination, qint64 maxBytes, unsigned mode,
+    QString *reason)
+{
+    int error = 0;
+    zip_t *archive = zip_open(encode(archivePath).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
+    if (!archive)
+        return failWith(reason, QStringLiteral("%1 is not a readable zip archive").arg(archivePath));
+    const auto refuse = [&](const QString &text) {
+        zip_discard(archive);
+        return failWith(reason, text);
+    };
+
+    const QByteArray wanted = name.toUtf8();
+    std::optional<zip_uint64_t> found;
+    zip_stat_t foundStat;
+    zip_stat_init(&foundStat);
+    const zip_int64_t count = zip_get_num_entries(archive, 0);
+    for (zip_int64_t i = 0; i < count; ++i) {
+        zip_stat_t st;
+        if (zip_stat_index(archive, zip_uint64_t(i), ZIP_FL_ENC_GUESS, &st) != 0 || !(st.valid & ZIP_STAT_NAME))
+            return refuse(QStringLiteral("damaged archive"));
+        const QByteArray raw(st.name);
+        QByteArray clean;
+        if (!safeRelative(raw, &clean))
+            continue;
+        // Entries below the name make it a folder, whatever its own entry says.
+        if (clean.startsWith(wanted + '/'))
+            return refuse(QStringLiteral("%1 in the archive is a folder, not a file").arg(name));
+        if (clean != wanted)
+            continue;
+        if (found)
+            return refuse(QStringLiteral("%1 is in the archive more than once").arg(name));
+        switch (entryKind(archive, zip_uint64_t(i), raw)) {
+        case EntryKind::File:
+            break;
+        case EntryKind::Folder:
+            return refuse(QStringLiteral("%1 in the archive is a folder, not a file").arg(name));
+        case EntryKind::Link:
+            return refuse(QStringLiteral("%1 in the archive is a symbolic link, not a file").arg(name));
+        case EntryKind::Other:
+            return refuse(QStringLiteral("%1 in the archive is not a regular file").arg(name));
+        }
+        found = zip_uint64_t(i);
+        foundStat = st;
+    }
+    if (!found)
+        return refuse(QStringLiteral("the archive holds no %1").arg(name));
+
+    const QByteArray path = encode(destination);
+    const QByteArray folder = encode(QFileInfo(destination).absolutePath());
+    const bool declared = foundStat.valid & ZIP_STAT_SIZE;
+    const qint64 size = declared ? qint64(qMin<zip_uint64_t>(foundStat.size, zip_uint64_t(std::numeric_limits<qint64>::max()))) : -1;
+    if (declared && maxBytes >= 0 && size > maxBytes)
+        return refuse(QStringLiteral("%1 would unpack to %2 bytes, more than the %3 its archive allows").arg(name).arg(size).arg(maxBytes));
+    const std::optional<qint64> available = freeSpace(folder);
+    if (declared && available && size > *available - kFreeSpaceReserve)
+        return refuse(QStringLiteral("%1 needs %2 bytes; the disk has %3 bytes free").arg(name).arg(size).arg(*available));
+
+    zip_file_t *file = zip_fopen_index(archive, *found, 0);
+    if (!file)
+        return refuse(zipError(archive));
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        const QString text = QStringLiteral("cannot create %1: %2").arg(destination, QString::fromLocal8Bit(std::strerror(errno)));
+        zip_fclose(file);
+        return refuse(text);
+    }
+    static thread_local char buffer[1 << 16];
+    qint64 written = 0;
+    qint64 nextCheck = kFreeSpaceCheckEvery;
+    bool ok = true;
+    QString text;
+    while (ok) {
+        const zip_int64_t n = zip_fread(file, buffer, sizeof buffer);
+        if (n == 0)
+            break;
+        if (n < 0) {
+            ok = false;
+            text = QStringLiteral("damaged archive entry %1").arg(name);
+            break;
+        }
+        if ((maxBytes >= 0 && written + n > maxBytes) || (declared && written + n > size)) {
+            ok = false;
+            text = maxBytes >= 0 && written + n > maxBytes
+                ? QStringLiteral("%1 unpacks to more than %2 bytes, more than its archive allows").arg(name).arg(maxBytes)
+                : QStringLiteral("%1 unpacks to more than the %2 bytes the archive declares").arg(name).arg(size);
+            break;
+        }
+        for (zip_int64_t done = 0; done < n;) {
+            const ssize_t w = ::write(fd, buffer + done, size_t(n - done));
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0) {
+                ok = false;
+                text = QStringLiteral("cannot write %1: %2").arg(destination, QString::fromLocal8Bit(std::strerror(w < 0 ? errno : ENOSPC)));
+                break;
+            }
+            done += w;
+        }
+        written += n;
+        if (ok && written >= nextCheck) {
+            nextCheck += kFreeSpaceCheckEvery;
+            if (const std::optional<qint64> left = freeSpace(folder); left && *left < kFreeSpaceReserve) {
+                ok = false;
+                text = QStringLiteral("%1 stopped after %2 bytes: the disk is nearly full").arg(name).arg(written);
+            }
+        }
+    }
+    zip_fclose(file);
+    if (ok) {
+        ::fchmod(fd, mode_t(mode) & 0777);
+        const time_t mtime = entryTime(archive, *found, (foundStat.valid & ZIP_STAT_MTIME) ? foundStat.mtime : 0);
+        if (mtime) {
+            const struct timespec times[2] = { { mtime, 0 }, { mtime, 0 } };
+            ::futimens(fd, times);
+        }
+    }
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        text = QStringLiteral("cannot write %1: %2").arg(destination, QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    zip_discard(archive);
+    if (!ok) {
+        ::unlink(path.constData());
+        return failWith(reason, text);
+    }
+    return true;
 }

@@ -4,7 +4,9 @@
 #include "engine/QFDropboxRestore.h"
 #include "engine/QFDropboxSync.h"
 #include "engine/QFPreferenceSnapshot.h"
+#include "engine/QFProjectActions.h"
 #include "engine/QFTombrelBackup.h"
+#include "engine/QFTransferFolder.h"
 #include "foundation/QFClock.h"
 #include "foundation/QFLocalPaths.h"
 #include "foundation/QFLog.h"
@@ -12,6 +14,8 @@
 #include "foundation/platform/QFProgramRole.h"
 #include "foundation/platform/QFZip.h"
 #include "tests/support/QFFrozenFolder.h"
+#include "tests/support/QFFullDisk.h"
+#include "tests/support/QFHostileArchive.h"
 #include "tests/support/QFSyncTestSupport.h"
 #include "tests/support/QFTempHome.h"
 
@@ -27,10 +31,41 @@
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
 const QString kLog = QStringLiteral("dropbox_sync_tests");
+
+// What the shared temporary folder holds, but the test's own folders (the fake's storage).
+QStringList temporaryEntries()
+{
+    QStringList entries = QDir(QFLocalPaths::tempDirectory()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    entries.removeIf([](const QString &name) { return name.startsWith(QCoreApplication::applicationName() + u'-'); });
+    return entries;
+}
+
+QByteArray contentsOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// What an archive that arrived in Dropbox unpacks to.
+QByteArray unpacked(const QByteArray &archive, const QString &name)
+{
+    QTemporaryDir folder;
+    QFile zip(folder.filePath(QStringLiteral("got.zip")));
+    if (!zip.open(QIODevice::WriteOnly))
+        return "<no folder>";
+    zip.write(archive);
+    zip.close();
+    QString reason;
+    if (!qfUnzipArchive(zip.fileName(), folder.filePath(QStringLiteral("out")), &reason))
+        return reason.toUtf8();
+    return contentsOf(folder.filePath(QStringLiteral("out/") + name));
+}
 
 bool waitFor(const std::function<bool()> &condition, int milliseconds = 20000)
 {
@@ -137,6 +172,7 @@ TEST_F(DropboxSyncTest, SyncOffMakesNoArchiveAndStartsNothing)
     engine.uploadFileToCloud(path);
     QCoreApplication::processEvents();
     EXPECT_FALSE(QFileInfo::exists(QFLocalPaths::tempDirectory() + QStringLiteral("/Cut.00005.fcp.zip")));
+    EXPECT_EQ(temporaryEntries(), QStringList());
     EXPECT_TRUE(fake.requests().isEmpty());
     const QString log = home.logMessages(kLog).join(u'\n');
     EXPECT_FALSE(log.contains(QStringLiteral("is not executable")));
@@ -156,11 +192,13 @@ TEST_F(DropboxSyncTest, AVersionGoesUpAsAnArchiveIsListedByItsNameAndLeavesWithI
     engine.uploadFileToCloud(path);
     ASSERT_TRUE(waitFor([&] { return !complete.isEmpty(); }));
     ASSERT_TRUE(fake.hasFile(QStringLiteral("/X/Cut.00005.fcp.zip")));
-    const QString archive = QFLocalPaths::tempDirectory() + QStringLiteral("/Cut.00005.fcp.zip");
-    EXPECT_EQ(complete.first().first().toMap().value(QStringLiteral("filename")).toString(), archive);
+    const QString archive = complete.first().first().toMap().value(QStringLiteral("filename")).toString();
+    EXPECT_EQ(QFileInfo(archive).fileName(), QStringLiteral("Cut.00005.fcp.zip"));
+    EXPECT_EQ(QFileInfo(QFileInfo(archive).absolutePath()).absolutePath(), QFLocalPaths::tempDirectory());
     EXPECT_EQ(posted.value(QStringLiteral("filename")).toString(), archive);
-    // The archive made for the upload is gone; what arrived unpacks to the version itself.
+    // The archive made for the upload is gone with its folder; what arrived unpacks to the version itself.
     EXPECT_FALSE(QFileInfo::exists(archive));
+    EXPECT_EQ(temporaryEntries(), QStringList());
     QTemporaryDir unpack;
     QFile zip(unpack.filePath(QStringLiteral("got.zip")));
     ASSERT_TRUE(zip.open(QIODevice::WriteOnly));
@@ -278,6 +316,7 @@ TEST_F(DropboxSyncTest, UploadModeReportsFailuresAtMostEveryHalfHour)
     EXPECT_EQ(log.value(at + 1), QStringLiteral("no_write_permission/.."));
     EXPECT_EQ(QFPreferenceSnapshot::read().value(QStringLiteral("lastSyncError")).toDateTime(), now);
     EXPECT_FALSE(QFileInfo::exists(QFLocalPaths::tempDirectory() + QStringLiteral("/Cut.00005.fcp.zip")));
+    EXPECT_EQ(temporaryEntries(), QStringList());
 
     // Ten minutes later: logged, not notified (the time of the last notice stays).
     const QDateTime first = now;
@@ -361,6 +400,187 @@ TEST_F(DropboxSyncTest, LargeFilesGoThroughASessionAndDownloadsStreamToDisk)
     ASSERT_TRUE(waitFor([&] { return client->pendingRequests() == 0 && fake.requestCount(QStringLiteral("/2/files/download")) == 3; }));
     EXPECT_FALSE(QFileInfo::exists(home.file(QStringLiteral("missing.zip"))));
     EXPECT_EQ(downloaded.size(), 1);
+}
+
+TEST_F(DropboxSyncTest, EachArchiveIsMadeInAPrivateFolderOfItsOwnThatGoesWithTheUpload)
+{
+    synctest::linkAccount(fake);
+    QFTombrelBackup engine;
+    // Versions of one name in two projects, sent one right after the other.
+    const QString x = version(QStringLiteral("X"), QStringLiteral("Cut.00005.fcp"), "the version of X");
+    const QString y = version(QStringLiteral("Y"), QStringLiteral("Cut.00005.fcp"), "the version of Y");
+    struct Seen {
+        QString folder;
+        mode_t mode = 0;
+        uid_t owner = 0;
+    };
+    QList<Seen> seen;
+    QObject context;
+    QObject::connect(sync(), &QFDropboxSync::uploadProgress, &context, [&](const QVariantMap &info) {
+        const QString folder = QFileInfo(info.value(QStringLiteral("filename")).toString()).absolutePath();
+        if (std::any_of(seen.cbegin(), seen.cend(), [&](const Seen &s) { return s.folder == folder; }))
+            return;
+        struct stat st {};
+        ::lstat(QFile::encodeName(folder).constData(), &st);
+        seen.append({ folder, mode_t(st.st_mode), st.st_uid });
+    });
+    QSignalSpy complete(sync(), &QFDropboxSync::syncComplete);
+    engine.uploadFileToCloud(x);
+    engine.uploadFileToCloud(y);
+    ASSERT_TRUE(waitFor([&] { return complete.size() == 2; }));
+    EXPECT_EQ(unpacked(fake.fileContent(QStringLiteral("/X/Cut.00005.fcp.zip")), QStringLiteral("Cut.00005.fcp")), QByteArray("the version of X"));
+    EXPECT_EQ(unpacked(fake.fileContent(QStringLiteral("/Y/Cut.00005.fcp.zip")), QStringLiteral("Cut.00005.fcp")), QByteArray("the version of Y"));
+    ASSERT_EQ(seen.size(), 2);
+    for (const Seen &folder : std::as_const(seen)) {
+        SCOPED_TRACE(folder.folder.toStdString());
+        EXPECT_NE(folder.folder, QFLocalPaths::tempDirectory());
+        EXPECT_EQ(QFileInfo(folder.folder).absolutePath(), QFLocalPaths::tempDirectory());
+        EXPECT_TRUE(S_ISDIR(folder.mode));
+        EXPECT_EQ(folder.mode & 07777, mode_t(0700));
+        EXPECT_EQ(folder.owner, ::getuid());
+    }
+    EXPECT_EQ(temporaryEntries(), QStringList());
+
+    // A refused upload takes its folder along too.
+    QSignalSpy failed(sync(), &QFDropboxSync::syncFailed);
+    fake.failNext(QStringLiteral("/2/files/upload"), 403, "{\"error_summary\": \"no_write_permission/..\"}");
+    engine.uploadFileToCloud(version(QStringLiteral("X"), QStringLiteral("Cut.00006.fcp")));
+    ASSERT_TRUE(waitFor([&] { return !failed.isEmpty(); }));
+    EXPECT_EQ(temporaryEntries(), QStringList());
+}
+
+TEST_F(DropboxSyncTest, AVersionsCopyGoesWithItWhicheverFileStandsForIt)
+{
+    synctest::linkAccount(fake);
+    QFTombrelBackup engine;
+    QSignalSpy removed(sync(), &QFDropboxSync::removeRemoteFile);
+    QSignalSpy failed(sync(), &QFDropboxSync::removeRemoteFileFailed);
+    const auto answers = [&] { return removed.size() + failed.size(); };
+    {
+        SCOPED_TRACE("a Final Cut Pro version removed by its XML copy, as the window lists it");
+        version(QStringLiteral("X"), QStringLiteral("Cut.00005.fcp"));
+        const QString xml = version(QStringLiteral("X"), QStringLiteral("Cut.00005.xml"), "<xmeml/>");
+        fake.putFile(QStringLiteral("/X/Cut.00005.fcp.zip"), "archive");
+        ASSERT_TRUE(engine.removeBackup(xml, 1, true));
+        ASSERT_TRUE(waitFor([&] { return answers() == 1; }));
+        EXPECT_EQ(removed.size(), 1);
+        EXPECT_FALSE(fake.hasFile(QStringLiteral("/X/Cut.00005.fcp.zip")));
+        EXPECT_EQ(removed.value(0).value(0).toMap().value(QStringLiteral("filename")).toString(), QStringLiteral("/X/Cut.00005.fcp.zip"));
+    }
+    {
+        SCOPED_TRACE("a copy that went up uncompressed, removed as tombrel delete removes versions");
+        const QString fcp = version(QStringLiteral("X"), QStringLiteral("Cut.00006.fcp"));
+        fake.putFile(QStringLiteral("/X/Cut.00006.fcp"), "uncompressed");
+        EXPECT_EQ(QFProjectActions::deleteVersions({ fcp }), QStringList());
+        ASSERT_TRUE(waitFor([&] { return answers() == 2; }));
+        EXPECT_EQ(removed.size(), 2);
+        EXPECT_FALSE(fake.hasFile(QStringLiteral("/X/Cut.00006.fcp")));
+    }
+    {
+        SCOPED_TRACE("the XML copy of a version removed already, as the helper hands it on");
+        fake.putFile(QStringLiteral("/X/Cut.00007.fcp.zip"), "archive");
+        sync()->deleteRemoteCopies({ home.file(QStringLiteral("Store/X.localized/Versions/Cut.00007.xml")) });
+        ASSERT_TRUE(waitFor([&] { return answers() == 3; }));
+        EXPECT_EQ(removed.size(), 3);
+        EXPECT_FALSE(fake.hasFile(QStringLiteral("/X/Cut.00007.fcp.zip")));
+    }
+    {
+        SCOPED_TRACE("a version Dropbox never held: one failure, logged once");
+        sync()->deleteRemoteCopies({ home.file(QStringLiteral("Store/X.localized/Versions/Cut.00008.fcp")) });
+        ASSERT_TRUE(waitFor([&] { return answers() == 4; }));
+        EXPECT_EQ(failed.size(), 1);
+        EXPECT_EQ(home.logMessages(kLog).filter(QStringLiteral("Failed to delete Dropbox file: ")).size(), 1);
+    }
+    {
+        SCOPED_TRACE("a project's folder");
+        fake.putFile(QStringLiteral("/X/Cut.00009.fcp.zip"), "archive");
+        sync()->deleteRemoteCopies({ home.file(QStringLiteral("Store/X.localized")) });
+        ASSERT_TRUE(waitFor([&] { return answers() == 5; }));
+        EXPECT_EQ(removed.size(), 4);
+        EXPECT_EQ(removed.value(3).value(0).toMap().value(QStringLiteral("filename")).toString(), QStringLiteral("/X"));
+        EXPECT_EQ(fake.filePaths(), QStringList());
+    }
+}
+
+TEST_F(DropboxSyncTest, ListingsLeaveOutNamesThatCannotBeVersionsOfTheProject)
+{
+    synctest::linkAccount(fake);
+    fake.putFile(QStringLiteral("/X/Cut.00005.fcp.zip"), "five");
+    fake.putFile(QStringLiteral("/X/Cut.00006.fcp"), "six, uncompressed");
+    fake.putFile(QStringLiteral("/X/Cut.00007.fcp"), "seven, uncompressed");
+    fake.putFile(QStringLiteral("/X/Cut.00007.fcp.zip"), "seven");
+    fake.putFile(QStringLiteral("/X/notes.txt"), "not a version");
+    const QStringList hostile = { QStringLiteral("../../secret.zip"), QStringLiteral("Cut.00009.prproj\n2030-01-01 Cut.00001.fcp.zip"),
+        QStringLiteral("a/b.00001.fcp.zip"), QStringLiteral("..\\b.00001.fcp.zip"), QStringLiteral(".."),
+        QString(300, u'A') + QStringLiteral(".00001.fcp.zip"), QStringLiteral("Cut.00010.fcp\x1b[2J.zip"),
+        QStringLiteral("Cut.00011.fcp") + QChar(0x85) + QStringLiteral(".zip") };
+    for (int i = 0; i < hostile.size(); ++i) {
+        const QString path = QStringLiteral("/X/hostile%1.zip").arg(i);
+        fake.putFile(path, "x");
+        fake.listFileAs(path, hostile.at(i));
+    }
+    QSignalSpy listed(sync(), &QFDropboxSync::syncedFiles);
+    QFTombrelBackup engine;
+    engine.loadSyncedFileListForProjectUUID(QStringLiteral("X"));
+    ASSERT_TRUE(waitFor([&] { return !listed.isEmpty(); }));
+    const QVariantMap info = listed.first().first().toMap();
+    EXPECT_EQ(info.value(QStringLiteral("filenames")).toStringList(),
+        (QStringList { QStringLiteral("Cut.00005.fcp"), QStringLiteral("Cut.00006.fcp"), QStringLiteral("Cut.00007.fcp") }));
+    EXPECT_EQ(info.value(QStringLiteral("remoteNames")).toStringList(),
+        (QStringList { QStringLiteral("Cut.00005.fcp.zip"), QStringLiteral("Cut.00006.fcp"), QStringLiteral("Cut.00007.fcp.zip") }));
+    const QVariantList sizes = info.value(QStringLiteral("sizes")).toList();
+    ASSERT_EQ(sizes.size(), 3);
+    EXPECT_EQ(sizes.at(1).toLongLong(), 17);
+    EXPECT_EQ(sizes.at(2).toLongLong(), 5);
+    EXPECT_EQ(info.value(QStringLiteral("dates")).toList().size(), 3);
+    // The log names what was left out, and no control character reaches it.
+    const QString log = home.logMessages(kLog).join(u'\n');
+    EXPECT_TRUE(log.contains(QStringLiteral("Dropbox lists “../../secret.zip” in /X, which cannot be a version; it is left out.")));
+    EXPECT_TRUE(log.contains(QStringLiteral("Cut.00009.prproj<U+000A>2030-01-01"))) << log.toStdString();
+    EXPECT_FALSE(log.contains(QChar(0x1b)));
+}
+
+TEST_F(DropboxSyncTest, ANameThatLeavesTheProjectsFolderIsRefusedBeforeAnyRequest)
+{
+    for (const QString &name : { QString(), QStringLiteral("."), QStringLiteral(".."), QStringLiteral("../../secret.zip"),
+             QStringLiteral("a/b.zip"), QStringLiteral("/etc/passwd"), QStringLiteral("a\\b.zip"), QStringLiteral("nul\0here.zip"),
+             QStringLiteral("line\nbreak.zip"), QStringLiteral("tab\t.zip"), QStringLiteral("del\x7f.zip"),
+             QStringLiteral("next") + QChar(0x85) + QStringLiteral("line.zip"), QStringLiteral("sep") + QChar(0x2028) + QStringLiteral(".zip"),
+             QString(256, u'a') }) {
+        SCOPED_TRACE(QFDropboxSync::printableName(name).toStdString());
+        QString why;
+        EXPECT_FALSE(QFDropboxSync::isRemoteName(name, &why));
+        EXPECT_FALSE(why.isEmpty());
+        EXPECT_FALSE(QFDropboxSync::remotePathInProject(QStringLiteral("X"), name));
+        EXPECT_FALSE(QFDropboxSync::remotePathInProject(name, QStringLiteral("Cut.00001.fcp.zip")));
+    }
+    for (const QString &name : { QStringLiteral("Cut.00005.fcp.zip"), QStringLiteral("Wedding Cut, final ünï.00012.prproj"),
+             QStringLiteral("Edit.00007"), QStringLiteral("..Cut.00001.fcp"), QString(255, u'a') }) {
+        SCOPED_TRACE(name.toStdString());
+        EXPECT_TRUE(QFDropboxSync::isRemoteName(name));
+        EXPECT_EQ(QFDropboxSync::remotePathInProject(QStringLiteral("X"), name), std::optional<QString>(QStringLiteral("/X/") + name));
+    }
+    EXPECT_TRUE(QFDropboxSync::isVersionFileName(QStringLiteral("Cut.00005.fcp")));
+    EXPECT_TRUE(QFDropboxSync::isVersionFileName(QStringLiteral("Edit.00007")));
+    EXPECT_TRUE(QFDropboxSync::isVersionFileName(QStringLiteral("Cut.v2.100000.kdenlive")));
+    EXPECT_FALSE(QFDropboxSync::isVersionFileName(QStringLiteral("notes.txt")));
+    EXPECT_FALSE(QFDropboxSync::isVersionFileName(QStringLiteral("Cut.0005.fcp")));
+    EXPECT_FALSE(QFDropboxSync::isVersionFileName(QStringLiteral(".Cut.00005.fcp")));
+    EXPECT_EQ(QFDropboxSync::printableName(QStringLiteral("a\nb") + QChar(0x202e) + u'c'), QStringLiteral("a<U+000A>b<U+202E>c"));
+
+    // The engine itself downloads nothing from outside a project's folder.
+    synctest::linkAccount(fake);
+    fake.putFile(QStringLiteral("/secret.zip"), "not the project's");
+    QSignalSpy refused(sync(), &QFDropboxSync::fileDownloadFailed);
+    QSignalSpy downloaded(sync(), &QFDropboxSync::fileDownloaded);
+    const QString target = home.file(QStringLiteral("got.zip"));
+    for (const QString &remote : { QStringLiteral("/X/../../secret.zip"), QStringLiteral("/X/../secret.zip"), QStringLiteral("/secret.zip"),
+             QStringLiteral("/X/a/b.zip"), QStringLiteral("X/secret.zip") })
+        sync()->downloadFile(remote, target);
+    ASSERT_TRUE(waitFor([&] { return refused.size() == 5; }));
+    EXPECT_TRUE(downloaded.isEmpty());
+    EXPECT_EQ(fake.requestCount(QStringLiteral("/2/files/download")), 0);
+    EXPECT_FALSE(QFileInfo::exists(target));
 }
 
 TEST(DropboxErrors, LeadTextsFollowTheKindOfFailure)
@@ -448,6 +668,185 @@ TEST_F(DropboxRestoreTest, TheSwapNeverLosesTheProjectFile)
     EXPECT_EQ(contents(project), QByteArray("restored"));
     EXPECT_EQ(contents(home.file(QStringLiteral(".local/share/Trash/files/Cut 2.fcp"))), QByteArray("current"));
     EXPECT_EQ(QDir(home.file(QStringLiteral("Videos"))).entryList(QDir::Files), QStringList { QStringLiteral("Cut.fcp") });
+}
+
+TEST_F(DropboxRestoreTest, OnlyARegularFileTakesThePlaceOfTheProject)
+{
+    const QString project = home.write(QStringLiteral("Videos/Cut.fcp"), "current");
+    home.write(QStringLiteral("Videos/Other.fcp"), "another project");
+    const QString archive = home.file(QStringLiteral("made/copy.zip"));
+    QDir().mkpath(home.file(QStringLiteral("made")));
+    const QByteArray name = "Cut.00002.fcp";
+    const struct {
+        const char *what;
+        QList<hostilezip::Entry> entries;
+    } cases[] = {
+        { "a link to another file of the project's folder", { { name, "Other.fcp", 0120777 } } },
+        { "a dangling link", { { name, "missing", 0120777 } } },
+        { "a link to a file beside it in the archive", { { "target", "data" }, { name, "target", 0120777 } } },
+        { "a link out of the folder", { { name, "/etc/passwd", 0120777 } } },
+        { "a folder", { { name + '/', {}, 040755, true } } },
+        { "a folder made by what it holds", { { name + "/inner", "inside" } } },
+        { "a named pipe", { { name, {}, 010644 } } },
+        { "a device", { { name, {}, 020644 } } },
+        { "a socket", { { name, {}, 0140644 } } },
+        { "two entries of that name", { { name, "one" }, { "./" + name, "two" } } },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        QString reason;
+        ASSERT_TRUE(hostilezip::write(archive, c.entries, &reason)) << reason.toStdString();
+        reason.clear();
+        EXPECT_EQ(QFDropboxRestore::restoreCopy(archive, QString::fromUtf8(name) + QStringLiteral(".zip"), QFileInfo(archive).size(), project, &reason),
+            QFDropboxRestore::Result::CopyFailed);
+        EXPECT_FALSE(reason.isEmpty());
+        EXPECT_FALSE(QFileInfo(project).isSymLink());
+        EXPECT_TRUE(QFileInfo(project).isFile());
+        EXPECT_EQ(contentsOf(project), QByteArray("current"));
+        EXPECT_EQ(QDir(home.file(QStringLiteral("Videos"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+            (QStringList { QStringLiteral("Cut.fcp"), QStringLiteral("Other.fcp") }));
+        EXPECT_EQ(temporaryEntries(), QStringList());
+    }
+}
+
+TEST_F(DropboxRestoreTest, TheRestoredFileHasTheUsersModeNeverTheArchives)
+{
+    const QString project = home.write(QStringLiteral("Videos/Cut.fcp"), "current");
+    const QString archive = home.file(QStringLiteral("made/copy.zip"));
+    QDir().mkpath(home.file(QStringLiteral("made")));
+    // Set-user-ID, set-group-ID, sticky and writable by everyone.
+    ASSERT_TRUE(hostilezip::write(archive, { { "Cut.00002.fcp", "restored", 0107777 } }));
+    const auto modeOf = [](const QString &path) {
+        struct stat st {};
+        ::lstat(QFile::encodeName(path).constData(), &st);
+        return mode_t(st.st_mode & 07777);
+    };
+    {
+        SCOPED_TRACE("the mode of the project file it replaces");
+        ASSERT_EQ(::chmod(QFile::encodeName(project).constData(), 0640), 0);
+        EXPECT_EQ(QFDropboxRestore::restoreCopy(archive, QStringLiteral("Cut.00002.fcp.zip"), QFileInfo(archive).size(), project),
+            QFDropboxRestore::Result::Restored);
+        EXPECT_EQ(contentsOf(project), QByteArray("restored"));
+        EXPECT_EQ(modeOf(project), mode_t(0640));
+    }
+    {
+        SCOPED_TRACE("no project file: the ordinary mode under the user's umask");
+        ASSERT_TRUE(QFile::remove(project));
+        const mode_t saved = ::umask(027);
+        const QFDropboxRestore::Result result = QFDropboxRestore::restoreCopy(archive, QStringLiteral("Cut.00002.fcp.zip"), -1, project);
+        ::umask(saved);
+        EXPECT_EQ(result, QFDropboxRestore::Result::Restored);
+        EXPECT_EQ(modeOf(project), mode_t(0640));
+        ASSERT_TRUE(QFile::remove(project));
+        const mode_t open = ::umask(0);
+        EXPECT_EQ(QFDropboxRestore::restoreCopy(archive, QStringLiteral("Cut.00002.fcp.zip"), -1, project), QFDropboxRestore::Result::Restored);
+        ::umask(open);
+        EXPECT_EQ(modeOf(project), mode_t(0666));
+    }
+    {
+        SCOPED_TRACE("a copy that went up uncompressed is the version itself");
+        ASSERT_EQ(::chmod(QFile::encodeName(project).constData(), 0600), 0);
+        const QString download = home.write(QStringLiteral("made/download"), "uncompressed copy");
+        ASSERT_EQ(::chmod(QFile::encodeName(download).constData(), 06777), 0);
+        EXPECT_EQ(QFDropboxRestore::restoreCopy(download, QStringLiteral("Cut.00003.fcp"), 17, project), QFDropboxRestore::Result::Restored);
+        EXPECT_EQ(contentsOf(project), QByteArray("uncompressed copy"));
+        EXPECT_EQ(modeOf(project), mode_t(0600));
+    }
+    {
+        SCOPED_TRACE("a remote name that is no file of the folder");
+        const QString download = home.write(QStringLiteral("made/download"), "hostile");
+        QString reason;
+        EXPECT_EQ(QFDropboxRestore::restoreCopy(download, QStringLiteral("../../Cut.00004.fcp"), 7, project, &reason),
+            QFDropboxRestore::Result::CopyFailed);
+        EXPECT_TRUE(reason.contains(QStringLiteral("../../Cut.00004.fcp"))) << reason.toStdString();
+        EXPECT_EQ(contentsOf(project), QByteArray("uncompressed copy"));
+    }
+}
+
+TEST_F(DropboxRestoreTest, AZipBombIsStoppedAndLeavesNothingBehind)
+{
+    const QString project = home.write(QStringLiteral("Videos/Cut.fcp"), "current");
+    const QString archive = home.file(QStringLiteral("made/bomb.zip"));
+    QDir().mkpath(home.file(QStringLiteral("made")));
+    const auto untouched = [&] {
+        EXPECT_EQ(contentsOf(project), QByteArray("current"));
+        EXPECT_EQ(QDir(home.file(QStringLiteral("Videos"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+            QStringList { QStringLiteral("Cut.fcp") });
+        EXPECT_EQ(temporaryEntries(), QStringList());
+    };
+    ASSERT_TRUE(hostilezip::write(archive, { { "Cut.00002.fcp", QByteArray(64 * 1024 * 1024, '\0') } }));
+    const qint64 listed = QFileInfo(archive).size();
+    ASSERT_LT(listed, 1024 * 1024);
+    {
+        SCOPED_TRACE("far more than an archive of its listed size can honestly hold");
+        QString reason;
+        EXPECT_EQ(QFDropboxRestore::restoreCopy(archive, QStringLiteral("Cut.00002.fcp.zip"), listed, project, &reason),
+            QFDropboxRestore::Result::CopyFailed);
+        EXPECT_TRUE(reason.contains(QStringLiteral("its archive allows"))) << reason.toStdString();
+        untouched();
+    }
+    {
+        SCOPED_TRACE("more than the archive says, with no listed size");
+        ASSERT_TRUE(hostilezip::declareSize(archive, 1000));
+        QString reason;
+        EXPECT_EQ(QFDropboxRestore::restoreCopy(archive, QStringLiteral("Cut.00002.fcp.zip"), -1, project, &reason),
+            QFDropboxRestore::Result::CopyFailed);
+        EXPECT_TRUE(reason.contains(QStringLiteral("declares"))) << reason.toStdString();
+        untouched();
+    }
+    {
+        SCOPED_TRACE("a disk that fills up while it is written");
+        ASSERT_TRUE(hostilezip::write(archive, { { "Cut.00002.fcp", QByteArray(8 * 1024 * 1024, 'z') } }));
+        QString reason;
+        QFDropboxRestore::Result result;
+        {
+            const QFFullDisk full(1024 * 1024);
+            result = QFDropboxRestore::restoreCopy(archive, QStringLiteral("Cut.00002.fcp.zip"), -1, project, &reason);
+        }
+        EXPECT_EQ(result, QFDropboxRestore::Result::CopyFailed);
+        EXPECT_TRUE(reason.contains(QStringLiteral("cannot write"))) << reason.toStdString();
+        untouched();
+    }
+    {
+        SCOPED_TRACE("a project file that compresses well comes back whole");
+        QByteArray xml;
+        for (int i = 0; xml.size() < 4 * 1024 * 1024; ++i)
+            xml += QStringLiteral("<clipitem id=\"clip-%1\"><name>Interview %1</name><duration>1200</duration></clipitem>\n").arg(i).toUtf8();
+        ASSERT_TRUE(hostilezip::write(archive, { { "Cut.00002.fcp", xml } }));
+        EXPECT_EQ(QFDropboxRestore::restoreCopy(archive, QStringLiteral("Cut.00002.fcp.zip"), QFileInfo(archive).size(), project),
+            QFDropboxRestore::Result::Restored);
+        EXPECT_EQ(contentsOf(project), xml);
+        EXPECT_EQ(temporaryEntries(), QStringList());
+    }
+}
+
+TEST_F(DropboxRestoreTest, FoldersOfTransfersWhoseProcessEndedAreSweptAway)
+{
+    const QString temp = QFLocalPaths::tempDirectory();
+    // A process that no longer runs: a child that has been waited for.
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ASSERT_GT(child, 0);
+    ::waitpid(child, nullptr, 0);
+    const QString stale = temp + QStringLiteral("/ProTombrel-transfer-%1-abcdef").arg(child);
+    ASSERT_TRUE(QDir().mkpath(stale + QStringLiteral("/inner")));
+    home.write(QStringLiteral("tmp/ProTombrel-transfer-%1-abcdef/download").arg(child), "partial");
+    // One of a process that runs (this one) stays, and so does anything else of that name but no folder.
+    const QString running = temp + QStringLiteral("/ProTombrel-transfer-%1-ghijkl").arg(::getpid());
+    ASSERT_TRUE(QDir().mkpath(running));
+    home.write(QStringLiteral("tmp/ProTombrel-transfer-%1-file").arg(child), "a file");
+    {
+        const QFTransferFolder folder;
+        ASSERT_TRUE(folder.isValid());
+        EXPECT_FALSE(QFileInfo::exists(stale));
+        EXPECT_TRUE(QFileInfo::exists(running));
+        EXPECT_TRUE(QFileInfo(folder.path()).isDir());
+        home.write(QStringLiteral("tmp/") + QFileInfo(folder.path()).fileName() + QStringLiteral("/left"), "anything");
+    }
+    QStringList left { QStringLiteral("ProTombrel-transfer-%1-file").arg(child), QFileInfo(running).fileName() };
+    left.sort();
+    EXPECT_EQ(temporaryEntries(), left);
 }
 
 } // namespace

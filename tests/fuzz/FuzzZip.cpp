@@ -1,5 +1,7 @@
 // Extraction of any archive (as downloaded from the sync service) into a fresh folder: whatever it
-// holds, nothing may appear outside that folder, and a refused archive leaves nothing behind.
+// holds, nothing may appear outside that folder, and a refused archive leaves nothing behind. The one
+// file a restore takes out of it is a regular file within its limit, without special mode bits, or
+// nothing at all.
 
 #include "foundation/platform/QFZip.h"
 
@@ -13,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <sys/stat.h>
 
 namespace {
 
@@ -60,6 +63,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     for (const QString &path : everything(sandbox.path())) {
         if (path != archive && path != outside && !path.startsWith(outside + u'/'))
+            std::abort();
+    }
+
+    QDir(outside).removeRecursively();
+    QDir().mkpath(outside);
+    const QString restored = outside + QStringLiteral("/Cut.00001.fcp");
+    constexpr qint64 kLimit = 1024 * 1024;
+    const bool unpacked = qfUnzipFile(archive, QStringLiteral("Cut.00001.fcp"), restored, kLimit, 06777, &reason);
+    const QStringList left = everything(outside);
+    if (!unpacked && !left.isEmpty())
+        std::abort();
+    if (unpacked) {
+        struct stat st;
+        if (left != QStringList { restored } || ::lstat(QFile::encodeName(restored).constData(), &st) != 0 || !S_ISREG(st.st_mode)
+            || (st.st_mode & 07000) || st.st_size > kLimit)
             std::abort();
     }
     return 0;

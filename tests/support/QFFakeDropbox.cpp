@@ -689,6 +689,13 @@ void QFFakeDropbox::putLargeFile(const QString &path, qint64 size)
     storeFile(path, blob, size, QDateTime::currentDateTimeUtc());
 }
 
+void QFFakeDropbox::listFileAs(const QString &path, const QString &name)
+{
+    const auto it = m_files.find(path.toLower());
+    if (it != m_files.end())
+        it->listedName = name;
+}
+
 bool QFFakeDropbox::hasFile(const QString &path) const
 {
     return m_files.contains(path.toLower());
@@ -1615,7 +1622,7 @@ QJsonObject QFFakeDropbox::fileMetadata(const File &file) const
 {
     if (file.contentHash.isEmpty())
         file.contentHash = contentHashOf(file.blob);
-    return { { QStringLiteral(".tag"), QStringLiteral("file") }, { QStringLiteral("name"), nameOf(file.displayPath) },
+    return { { QStringLiteral(".tag"), QStringLiteral("file") }, { QStringLiteral("name"), file.listedName.isEmpty() ? nameOf(file.displayPath) : file.listedName },
         { QStringLiteral("path_lower"), file.displayPath.toLower() },
         { QStringLiteral("path_display"), file.displayPath }, { QStringLiteral("id"), file.id },
         { QStringLiteral("client_modified"), timestamp(file.clientModified) },

@@ -77,6 +77,9 @@ public:
     QByteArray fileContent(const QString &path) const; // read whole: for small files
     qint64 fileSize(const QString &path) const; // -1 when missing
     QStringList filePaths() const; // display paths, sorted
+    // Listings show the file at `path` under `name`, one the service itself would never give (a hostile
+    // remote: "../x.zip", a newline …); the file stays where it is.
+    void listFileAs(const QString &path, const QString &name);
 
     // Faults for the next request to an endpoint path ("/2/files/upload"), queued per endpoint and used
     // once each. A failure answers with `status`, `body` and `headers` (e.g. 429 with Retry-After) once the
@@ -123,6 +126,7 @@ private:
         QDateTime serverModified;
         QDateTime clientModified;
         QString blob; // the content's file in the storage folder
+        QString listedName; // the name listings give, when not its own
         mutable QString contentHash; // worked out when first shown
     };
     struct Session {
