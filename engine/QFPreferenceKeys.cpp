@@ -2,6 +2,7 @@
 
 #include "engine/QFDropboxAccount.h"
 #include "engine/QFProject.h"
+#include "engine/QFRcloneClient.h"
 #include "foundation/QFLog.h"
 #include "foundation/platform/QFPropertyList.h"
 #include "foundation/QFLocalPaths.h"
@@ -84,7 +85,8 @@ QList<QFPreferenceKey> QFPreferenceKeys::table()
         key("importSubdirs", Type::Switch, integer(1), "folder imports descend into subfolders"),
         key("watchFolders", Type::Array, {}, "folders watched for projects (tombrel watch)"),
         key("watchDriveFolders", Type::Array, {}, "folders watched on every drive (tombrel watch --drive)"),
-        key("syncService", Type::Switch, {}, "1 = Dropbox sync"),
+        key("syncService", Type::Integer, {}, "copies of versions: 0 none, 1 Dropbox, 2 the rclone remote syncRemote", 0, 2),
+        key("syncRemote", Type::String, {}, "the rclone remote versions are copied to (NAME:path, a remote of rclone config)"),
         key("dropboxAPIURL", Type::String, {}, "base address of the Dropbox API (absent: https://api.dropboxapi.com)"),
         key("dropboxContentURL", Type::String, {}, "base address of Dropbox transfers (absent: https://content.dropboxapi.com)"),
         key("dropboxAuthorizeURL", Type::String, {}, "page that links an account (absent: https://www.dropbox.com/oauth2/authorize)"),
@@ -185,6 +187,10 @@ std::optional<QVariant> QFPreferenceKeys::parse(const QFPreferenceKey &key, cons
         QString reason;
         if (address && !value.isEmpty() && !QFDropboxAccount::isAcceptableAddress(value, &reason))
             return refuse(QStringLiteral("%1: %2").arg(key.name, reason));
+        if (key.name == QLatin1String("syncRemote") && !QFRcloneClient::isRemoteSpec(value, &reason))
+            return refuse(QStringLiteral("%1: %2").arg(key.name, reason));
+        if (key.name == QLatin1String("syncRemote"))
+            return QVariant(value);
         return QVariant(text);
     }
     case Type::Path:

@@ -107,7 +107,7 @@ TEST_F(CommandPrefsTest, ListShowsValuesDefaultsAndForeignKeys)
     EXPECT_EQ(line(QStringLiteral("oldBackupType")), QStringLiteral("oldBackupType integer 2 older versions grouped by 0 day, 1 week, 2 month"));
     EXPECT_TRUE(line(QStringLiteral("currentDayCount")).startsWith(QStringLiteral("currentDayCount integer 3 (default)")));
     EXPECT_TRUE(line(QStringLiteral("takeScreenshots")).startsWith(QStringLiteral("takeScreenshots switch yes (not a switch: readers use their default)")));
-    EXPECT_TRUE(line(QStringLiteral("syncService")).startsWith(QStringLiteral("syncService switch (not set)")));
+    EXPECT_TRUE(line(QStringLiteral("syncService")).startsWith(QStringLiteral("syncService integer (not set)")));
     EXPECT_EQ(line(QStringLiteral("NSWindow Frame main")), QStringLiteral("NSWindow Frame main other 0 0 800 600"));
 
     r = runTombrel({ QStringLiteral("prefs"), QStringLiteral("list"), QStringLiteral("--json") });
