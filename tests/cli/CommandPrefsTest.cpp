@@ -40,12 +40,14 @@ TEST_F(CommandPrefsTest, SetStoresTypedValuesAndGetReadsThemOrTheDefault)
     ASSERT_EQ(runTombrel({ QStringLiteral("prefs"), QStringLiteral("set"), QStringLiteral("SUCheckAtStartup"), QStringLiteral("no") }).status, 0);
     ASSERT_EQ(runTombrel({ QStringLiteral("prefs"), QStringLiteral("set"), QStringLiteral("storagePath"), QStringLiteral("~/Versions") }).status, 0);
     ASSERT_EQ(runTombrel({ QStringLiteral("prefs"), QStringLiteral("set"), QStringLiteral("lastRestoreDate"), QStringLiteral("2014-03-07T12:00:00Z") }).status, 0);
+    ASSERT_EQ(runTombrel({ QStringLiteral("prefs"), QStringLiteral("set"), QStringLiteral("syncRemote"), QStringLiteral("nas:Pro Tombrel") }).status, 0);
     const QVariantMap stored = file();
     EXPECT_EQ(stored.value(QStringLiteral("currentDayCount")).metaType().id(), QMetaType::LongLong);
     EXPECT_EQ(stored.value(QStringLiteral("currentDayCount")).toLongLong(), 5);
     EXPECT_EQ(stored.value(QStringLiteral("SUCheckAtStartup")), QVariant(false));
     EXPECT_EQ(stored.value(QStringLiteral("storagePath")), QVariant(home.file(QStringLiteral("Versions"))));
     EXPECT_EQ(stored.value(QStringLiteral("lastRestoreDate")).toDateTime(), QDateTime(QDate(2014, 3, 7), QTime(12, 0), Qt::UTC));
+    EXPECT_EQ(stored.value(QStringLiteral("syncRemote")), QVariant(QStringLiteral("nas:Pro Tombrel")));
 
     EXPECT_EQ(runTombrel({ QStringLiteral("prefs"), QStringLiteral("get"), QStringLiteral("currentDayCount") }).out, QStringLiteral("5\n"));
     EXPECT_EQ(runTombrel({ QStringLiteral("prefs"), QStringLiteral("get"), QStringLiteral("SUCheckAtStartup") }).out, QStringLiteral("false\n"));
@@ -75,6 +77,9 @@ TEST_F(CommandPrefsTest, UnknownKeysAndValuesOfTheWrongTypeAreRefused)
         { { QStringLiteral("set"), QStringLiteral("manageBackups"), QStringLiteral("on") }, "prefs set: manageBackups takes 0 (off) or 1 (on), not 'on'" },
         { { QStringLiteral("set"), QStringLiteral("firstRun"), QStringLiteral("2") }, "prefs set: firstRun takes true or false, not '2'" },
         { { QStringLiteral("set"), QStringLiteral("watchFolders"), QStringLiteral("/x") }, "prefs set: watchFolders is a list; change it with tombrel watch" },
+        { { QStringLiteral("set"), QStringLiteral("syncService"), QStringLiteral("3") }, "prefs set: syncService takes a number from 0 to 2, not 3" },
+        { { QStringLiteral("set"), QStringLiteral("syncRemote"), QStringLiteral("/srv/versions") },
+            "prefs set: syncRemote: a remote is written NAME:path, with the name of a remote of rclone config, not '/srv/versions'" },
         { { QStringLiteral("set"), QStringLiteral("oldBackupCount") }, "prefs set: give a key and a value; see tombrel prefs --help" },
         { { QStringLiteral("remove") }, "prefs: unknown action 'remove'; see tombrel prefs --help" },
     };
