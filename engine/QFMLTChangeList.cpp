@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <deque>
+#include <unordered_set>
 
 namespace QFMLTCompare {
 
@@ -15,6 +17,8 @@ namespace {
 constexpr qsizetype kLongestValue = 40;
 // Tracks are aligned by a longest common subsequence; beyond this many pairs they are paired in order.
 constexpr size_t kLargestAlignment = 1000000;
+// Tracks are weighed by the clips they share when there are no more pairs than this.
+constexpr size_t kSharedClipsAlignment = 1024;
 
 QString shortened(const std::string &value)
 {
@@ -247,8 +251,8 @@ void Comparer::compareBin()
             continue;
         }
         const Model::Source &was = m_old.sources[size_t(newToOldClip[i])];
-        // A sequence's own lines tell its name.
-        if (was.name != now.name && !now.sequence)
+        // A sequence's own lines tell its name; a clip named after its file is renamed with the file.
+        if (was.name != now.name && !now.sequence && !(was.namedByFile && now.namedByFile))
             m_lines << qfFormat("Clip %@ renamed to %@", text(was.name), name);
         const int folder = was.folder >= 0 && size_t(was.folder) < m_oldFolderToNew.size() ? m_oldFolderToNew[size_t(was.folder)] : -1;
         if (folder != now.folder || (was.folder >= 0 && folder < 0)) {
@@ -259,9 +263,9 @@ void Comparer::compareBin()
         }
         if (!was.resource.empty() && !now.resource.empty() && was.resource != now.resource) {
             const size_t slash = now.resource.find_last_of('/');
-            m_lines << qfFormat("Clip %@ now uses %@", name, text(slash == std::string::npos ? now.resource : now.resource.substr(slash + 1)));
+            m_lines << qfFormat("Clip %@ now uses %@", text(was.name), text(slash == std::string::npos ? now.resource : now.resource.substr(slash + 1)));
         } else if (!was.hash.empty() && !now.hash.empty() && was.hash != now.hash) {
-            m_lines << qfFormat("Media of clip %@ changed", name);
+            m_lines << qfFormat("Media of clip %@ changed", text(was.name));
         }
         QStringList markers;
         compareMarkers(was.markers, now.markers, name, markers);
@@ -316,20 +320,44 @@ std::vector<std::pair<int, int>> Comparer::alignTracks(const Model::Sequence &ol
     const auto same = [&](size_t i, size_t j) {
         return older.tracks[i].audio == newer.tracks[j].audio && older.tracks[i].name == newer.tracks[j].name;
     };
-    // Anchors: the longest common subsequence of (kind, name).
+    // Tracks alike in kind and name (unnamed ones often are) are told apart by the clips they share.
+    std::vector<std::vector<qint64>> shared;
+    if (n * m <= kSharedClipsAlignment) {
+        shared.assign(n, std::vector<qint64>(m, 0));
+        const auto fingerprint = [](int key, const Model::Clip &clip) {
+            return (std::uint64_t(std::uint32_t(key)) * 0x9E3779B97F4A7C15ull) ^ (std::uint64_t(clip.in) * 0xC2B2AE3D27D4EB4Full)
+                ^ std::uint64_t(clip.out);
+        };
+        for (size_t i = 0; i < n; ++i) {
+            std::unordered_set<std::uint64_t> clips;
+            for (const Model::Clip &clip : older.tracks[i].clips)
+                clips.insert(fingerprint(oldKey(clip.source), clip));
+            for (size_t j = 0; j < m; ++j) {
+                if (!same(i, j))
+                    continue;
+                for (const Model::Clip &clip : newer.tracks[j].clips)
+                    shared[i][j] += clips.count(fingerprint(newKey(clip.source), clip));
+            }
+        }
+    }
+    // Anchors: the longest common subsequence of (kind, name), of the most shared clips among the longest.
+    const auto weight = [&](size_t i, size_t j) { return (qint64(1) << 40) + (shared.empty() ? 0 : shared[i][j]); };
     std::vector<std::pair<int, int>> anchors;
     if (n * m <= kLargestAlignment) {
-        std::vector<std::vector<int>> length(n + 1, std::vector<int>(m + 1, 0));
+        std::vector<std::vector<qint64>> best(n + 1, std::vector<qint64>(m + 1, 0));
         for (size_t i = n; i-- > 0;) {
-            for (size_t j = m; j-- > 0;)
-                length[i][j] = same(i, j) ? length[i + 1][j + 1] + 1 : std::max(length[i + 1][j], length[i][j + 1]);
+            for (size_t j = m; j-- > 0;) {
+                best[i][j] = std::max(best[i + 1][j], best[i][j + 1]);
+                if (same(i, j))
+                    best[i][j] = std::max(best[i][j], weight(i, j) + best[i + 1][j + 1]);
+            }
         }
         for (size_t i = 0, j = 0; i < n && j < m;) {
-            if (same(i, j)) {
+            if (same(i, j) && best[i][j] == weight(i, j) + best[i + 1][j + 1]) {
                 anchors.emplace_back(int(i), int(j));
                 ++i;
                 ++j;
-            } else if (length[i + 1][j] >= length[i][j + 1]) {
+            } else if (best[i + 1][j] >= best[i][j + 1]) {
                 ++i;
             } else {
                 ++j;

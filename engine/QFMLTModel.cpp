@@ -479,6 +479,7 @@ int Reader::newSource(const pugi::xml_node &producer, std::string_view producerI
             source.resource = std::string(resource);
             source.key = "m:" + absolute(resource) + '\n' + source.hash;
             source.name = name.empty() ? fileName(resource) : std::string(name);
+            source.namedByFile = name.empty();
         }
     }
     if (!control.empty())

@@ -48,6 +48,7 @@ public:
         int folder = -1; // index into folders; -1 the top of the bin
         bool inBin = false;
         bool sequence = false; // a sequence used as a clip
+        bool namedByFile = false; // no name of its own: the name is the media file's
         std::vector<Marker> markers;
     };
     struct Folder {

@@ -348,3 +348,80 @@ TEST(QFMLTChangeListTest, SequencesOfKdenlive)
                 list({ "Filter sepia of sequence Sequence 2 turned off" }) },
         });
 }
+
+TEST(QFMLTChangeListTest, MoreEditsOfKdenliveProjects)
+{
+    // Kdenlive 19.11: V1 "Wide", V2 "Close", audio "Ambience", A2 (unnamed, AUD0001.OGG twice), A1 (unnamed).
+    const QByteArray old = fixture("kdenlive/otio-adapter.kdenlive_example_v191180.kdenlive");
+    expectCases(old,
+        {
+            { "a clip slipped",
+                edited(old, { { "<playlist id=\"playlist6\">", "in=\"00:00:20.320\" out=\"00:00:35.200\"", "in=\"00:00:21.320\" out=\"00:00:36.200\"" } }),
+                list({ "Clip Wide on track Wide slipped (+25)" }) },
+            { "a clip's speed changed",
+                edited(old,
+                    { { "id=\"producer11\"", "<property name=\"mlt_service\">avformat-novalidate</property>",
+                        "<property name=\"mlt_service\">timewarp</property>\n  <property name=\"warp_speed\">0.5</property>" } }),
+                list({ "Speed of clip Close 1 on track Close changed from 100% to 50%" }) },
+            { "a track removed with its clips",
+                edited(old, { { "", "  <track producer=\"tractor1\"/>\n", "" } }),
+                list({ "Track A2 removed", "Clip AUD0001.OGG removed from track A2 at 00:00:08:13",
+                    "Clip AUD0001.OGG removed from track A2 at 00:00:20:15" }) },
+        });
+
+    // Kdenlive 25.03, clips with a control uuid; four compositions of V1 onto the background.
+    const QByteArray compositions = fixture("kdenlive/qtblend-transition.kdenlive");
+    const char *third = "<transition id=\"transition3\" in=\"00:00:00.240\" out=\"00:00:00.280\">";
+    expectCases(compositions,
+        {
+            { "a composition moved",
+                edited(compositions, { { "", third, "<transition id=\"transition3\" in=\"00:00:00.200\" out=\"00:00:00.240\">" } }),
+                list({ "Transition qtblend from track V1 onto track Black moved from 00:00:00:06 to 00:00:00:05 (-1)" }) },
+            { "a composition made longer",
+                edited(compositions, { { "", third, "<transition id=\"transition3\" in=\"00:00:00.240\" out=\"00:00:00.320\">" } }),
+                list({ "Transition qtblend from track V1 onto track Black changed from 2 to 3 frames" }) },
+            { "a composition's parameter",
+                edited(compositions, { { "<transition id=\"transition2\"", "<property name=\"compositing\">0</property>", "<property name=\"compositing\">11</property>" } }),
+                list({ "Transition qtblend from track V1 onto track Black: compositing changed from 0 to 11" }) },
+            { "a composition removed",
+                edited(compositions,
+                    { { "", "  <transition id=\"transition5\" out=\"00:00:00.040\">\n   <property name=\"a_track\">0</property>\n"
+                            "   <property name=\"b_track\">3</property>\n   <property name=\"rect\">00:00:00.000=0 0 1920 1080 1</property>\n"
+                            "   <property name=\"compositing\">0</property>\n   <property name=\"distort\">0</property>\n"
+                            "   <property name=\"rotate_center\">1</property>\n   <property name=\"mlt_service\">qtblend</property>\n"
+                            "   <property name=\"kdenlive_id\">qtblend</property>\n   <property name=\"rotation\">00:00:00.000=0</property>\n"
+                            "  </transition>\n",
+                        "" } }),
+                list({ "Transition qtblend removed from track V1 onto track Black" }) },
+            { "a picture relinked",
+                edited(compositions, { { "", "footage/large-pixmap-ratio-133.png", "footage/stills/large.png" } }),
+                list({ "Clip large-pixmap-ratio-133.png now uses large.png" }) },
+            { "a picture whose content changed",
+                edited(compositions, { { "", "1c5089fe47e2f76673611aabc6570f1f", "0d5089fe47e2f76673611aabc6570f1f" } }),
+                list({ "Media of clip large-pixmap-ratio-133.png changed" }) },
+        });
+
+    const QByteArray mixes = fixture("kdenlive/mix-luma.v1.kdenlive");
+    EXPECT_EQ(linesFor(mixes, edited(mixes, { { "", "<transition id=\"transition1\" in=\"00:00:02.480\" out=\"00:00:03.480\">",
+                                                 "<transition id=\"transition1\" in=\"00:00:02.480\" out=\"00:00:03.440\">" } })),
+        list({ "Transition luma between clip Color Clip and clip Color Clip on track V1 changed from 26 to 25 frames" }));
+
+    const QByteArray markers = fixture("kdenlive/otio-adapter.kdenlive_mixes_markers.kdenlive");
+    EXPECT_EQ(linesFor(markers, everywhere(markers, "[\n    {\n        \"comment\": \"Lila\"", "[\n    {\"comment\": \"Blue\", \"pos\": 500, \"type\": 2},\n    {\n        \"comment\": \"Lila\"")),
+        list({ "Marker Blue added to clip SomeNiceContent at 00:00:20:00" }));
+}
+
+TEST(QFMLTChangeListTest, LinesOfProjectsWithSeveralSequencesNameTheirSequence)
+{
+    const QByteArray base = fixture("kdenlive/sequences.v2-24.01.95.kdenlive");
+    expectCases(base,
+        {
+            { "a clip trimmed in Sequence 3, the clips after it pulled along",
+                edited(base, { { "<playlist id=\"playlist28\">", "out=\"00:00:01.240\"", "out=\"00:00:01.200\"" } }),
+                list({ "Out Point of clip Color Clip on track V1 changed from 00:00:01:06 to 00:00:01:05 (-1) in sequence Sequence 3",
+                    "Clip Sequence 2 and the 1 clips after it on track V1 moved (-1) in sequence Sequence 3" }) },
+            { "a sequence replaced by a new one",
+                everywhere(base, "{50d9ab74-24aa-4676-bd7f-c2cae585186f}", "{60d9ab74-24aa-4676-bd7f-c2cae585186f}"),
+                list({ "New sequence Sequence 3 added", "Sequence Sequence 3 removed" }) },
+        });
+}
