@@ -1,8 +1,8 @@
 #pragma once
 
 // The work of one QFMLTChangeList comparison, shared by QFMLTChangeList.cpp (project, bin, sequences,
-// tracks, filters, transitions, markers) and QFMLTChangeListClips.cpp (the matching of clips and their
-// lines). Internal to the engine.
+// tracks, compositions), QFMLTChangeListFilters.cpp (parameters, filters, markers) and
+// QFMLTChangeListClips.cpp (the matching of clips and their lines). Internal to the engine.
 
 #include "engine/QFMLTModel.h"
 

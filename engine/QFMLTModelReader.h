@@ -1,7 +1,8 @@
 #pragma once
 
-// The reading of one MLT document into a QFMLTModel, shared by QFMLTModel.cpp (the document, its bin and
-// the texts of its elements) and QFMLTModelTimeline.cpp (sequences, tracks and clips). Internal to the engine.
+// The reading of one MLT document into a QFMLTModel, shared by QFMLTModel.cpp (the document and its bin),
+// QFMLTModelTexts.cpp (the texts of its elements: times, properties, filters, markers) and
+// QFMLTModelTimeline.cpp (sequences, tracks and clips). Internal to the engine.
 
 #include "engine/QFMLTModel.h"
 
@@ -17,6 +18,7 @@ namespace QFMLTRead {
 // more, and sums of them cannot overflow.
 constexpr qint64 kTimeLimit = qint64(1) << 50;
 
+bool startsWith(std::string_view text, std::string_view prefix);
 qint64 saturatedAdd(qint64 a, qint64 b);
 // Digits with an optional sign and fraction, as MLT's own conversions read them; none when anything else.
 std::optional<double> number(std::string_view text);
