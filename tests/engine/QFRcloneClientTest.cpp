@@ -21,6 +21,7 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <unistd.h>
 #include <functional>
 #include <memory>
 
@@ -447,6 +448,87 @@ TEST_F(RcloneClientTest, ATransferWithoutProgressIsEndedAfterTheStallTime)
     EXPECT_TRUE(errorOf(failed).code == -1001 || errorOf(failed).code == -1005) << errorOf(failed).description.toStdString();
     EXPECT_FALSE(QFileInfo::exists(folder.filePath(QStringLiteral("ID/Cut.00001.fcp.zip"))));
     server.stop();
+}
+
+// A small file system mounted over a folder for the life of the object; only root can mount one.
+class SmallDisk {
+public:
+    explicit SmallDisk(const QString &folder)
+        : m_folder(folder)
+    {
+        if (::geteuid() != 0)
+            return;
+        int exitCode = -1;
+        QProcess mount;
+        mount.start(QStringLiteral("mount"), { QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"), QStringLiteral("size=1m"),
+                                                  QStringLiteral("tmpfs"), folder });
+        if (mount.waitForFinished(30000))
+            exitCode = mount.exitCode();
+        m_mounted = exitCode == 0;
+    }
+    ~SmallDisk()
+    {
+        if (!m_mounted)
+            return;
+        QProcess umount;
+        umount.start(QStringLiteral("umount"), { m_folder });
+        umount.waitForFinished(30000);
+    }
+    Q_DISABLE_COPY_MOVE(SmallDisk)
+
+    bool isMounted() const { return m_mounted; }
+
+private:
+    QString m_folder;
+    bool m_mounted = false;
+};
+
+TEST_F(RcloneClientTest, AFullRemoteFailsTheUploadAndKeepsNothingOfIt)
+{
+    QTemporaryDir folder;
+    SmallDisk disk(folder.path());
+    if (!disk.isMounted())
+        GTEST_SKIP() << "a small file system can be mounted only as root";
+    RcloneServer sftp;
+    RcloneServer webdav;
+    ASSERT_TRUE(sftp.start(QStringLiteral("sftp"), folder.path(), s_dir->filePath(QStringLiteral("cache"))));
+    ASSERT_TRUE(webdav.start(QStringLiteral("webdav"), folder.path(), s_dir->filePath(QStringLiteral("cache"))));
+    const QString config = home.write(QStringLiteral("rclone-full.conf"),
+        (sftpSection(QStringLiteral("full"), sftp.port, kPassword) + davSection(QStringLiteral("fulldav"), webdav.port, kPassword)).toUtf8());
+    qputenv("RCLONE_CONFIG", config.toUtf8());
+    // Filled before the upload: a disk that runs full half-way through a write makes rclone's SFTP server
+    // drop the connection at times instead of saying why.
+    EXPECT_FALSE(writeFile(folder.filePath(QStringLiteral("filler")), QByteArray(2 * 1024 * 1024, '\0')));
+    const QString zip = home.file(QStringLiteral("Cut.00001.fcp.zip"));
+    ASSERT_TRUE(writeFile(zip, randomBytes(200 * 1024)));
+    {
+        SCOPED_TRACE("sftp");
+        QFRcloneClient client(QStringLiteral("full:"));
+        client.setRetryPause(0);
+        QSignalSpy failed(&client, &QFRcloneClient::uploadFileFailed);
+        QSignalSpy retries(&client, &QFRcloneClient::waitingToRetry);
+        client.uploadFile(QStringLiteral("Cut.00001.fcp.zip"), QStringLiteral("/ID"), zip);
+        ASSERT_TRUE(waitFor([&] { return failed.size() == 1; })) << log().toStdString();
+        EXPECT_EQ(errorOf(failed).domain, QFDropboxError::Domain::HTTP);
+        EXPECT_EQ(errorOf(failed).code, 507);
+        EXPECT_TRUE(errorOf(failed).description.startsWith(QStringLiteral("The remote full is full: "))) << errorOf(failed).description.toStdString();
+        EXPECT_EQ(QFRcloneClient::leadTextForError(errorOf(failed)), QStringLiteral("The remote is full."));
+        EXPECT_EQ(retries.size(), 0) << log().toStdString();
+    }
+    {
+        // rclone's WebDAV server answers a failed write with 405 whatever the cause, so only the failure shows.
+        SCOPED_TRACE("webdav");
+        QFRcloneClient client(QStringLiteral("fulldav:"));
+        client.setRetryPause(0);
+        QSignalSpy failed(&client, &QFRcloneClient::uploadFileFailed);
+        QSignalSpy uploaded(&client, &QFRcloneClient::uploadedFile);
+        client.uploadFile(QStringLiteral("Cut.00001.fcp.zip"), QStringLiteral("/ID"), zip);
+        ASSERT_TRUE(waitFor([&] { return failed.size() + uploaded.size() == 1; })) << log().toStdString();
+        EXPECT_EQ(failed.size(), 1);
+    }
+    EXPECT_TRUE(QDir(folder.filePath(QStringLiteral("ID"))).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    sftp.stop();
+    webdav.stop();
 }
 
 TEST_F(RcloneClientTest, RemotesAndTheServiceAreCheckedAsPreferences)
