@@ -82,8 +82,9 @@ struct QFRcloneClient::Run {
     bool write = false;
     std::function<void(double)> progress;
     std::function<void(const QFDropboxError &, const QByteArray &)> done;
-    // The remote path a download can be cancelled by.
+    // The remote path a download can be cancelled by, and what a cancelled one clears away.
     QString cancelKey;
+    std::function<void()> cancelled;
 
     QProcess *process = nullptr;
     QTimer *stall = nullptr;
@@ -93,7 +94,7 @@ struct QFRcloneClient::Run {
     qint64 bytes = 0;
     bool moved = false;
     bool stalled = false;
-    bool cancelled = false;
+    bool wasCancelled = false;
 };
 
 struct QFRcloneClient::Write {
@@ -122,6 +123,8 @@ QFRcloneClient::~QFRcloneClient()
         run->process->waitForFinished(5000);
         delete run->process;
         run->process = nullptr;
+        if (run->cancelled)
+            run->cancelled();
     }
 }
 
@@ -288,6 +291,7 @@ void QFRcloneClient::loadFile(const QString &path, const QString &intoPath)
     run->arguments = { QStringLiteral("copyto"), location(remotePath), partial };
     run->location = location(remotePath);
     run->cancelKey = remotePath;
+    run->cancelled = [partial] { QFile::remove(partial); };
     run->progress = [this, intoPath](double progress) { Q_EMIT loadProgress(progress, intoPath); };
     run->done = [this, intoPath, target, partial](const QFDropboxError &error, const QByteArray &) {
         QFDropboxError failure = error;
@@ -313,9 +317,9 @@ void QFRcloneClient::cancelFileLoad(const QString &path)
 {
     const QString remotePath = QFDropboxClient::normalizedPath(path);
     for (const std::shared_ptr<Run> &run : std::as_const(m_runs)) {
-        if (run->cancelKey.isEmpty() || run->cancelKey != remotePath || run->cancelled)
+        if (run->cancelKey.isEmpty() || run->cancelKey != remotePath || run->wasCancelled)
             continue;
-        run->cancelled = true;
+        run->wasCancelled = true;
         if (run->process)
             run->process->kill();
     }
@@ -490,8 +494,11 @@ void QFRcloneClient::onFinished(const std::shared_ptr<Run> &run, int exitCode, b
         run->process->deleteLater();
         run->process = nullptr;
     }
-    if (run->cancelled)
+    if (run->wasCancelled) {
+        if (run->cancelled)
+            run->cancelled();
         return;
+    }
     QFDropboxError error;
     if (exitCode == -1 && !crashed && !run->stalled) {
         error = { QFDropboxError::Domain::URL, kRcloneMissing,

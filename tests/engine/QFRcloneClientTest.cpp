@@ -312,6 +312,46 @@ TEST_F(RcloneClientTest, VersionsGoUpListedByNameComeBackAndAreRemovedWithTheirP
     }
 }
 
+TEST_F(RcloneClientTest, DownloadsReportProgressAndACancelledOneLeavesNothing)
+{
+    // Put there through the server, which keeps its own picture of the folders it serves.
+    const QByteArray contents = randomBytes(3 * 1024 * 1024);
+    const QString source = home.file(QStringLiteral("Cut.00004.fcp.zip"));
+    ASSERT_TRUE(writeFile(source, contents));
+    QFRcloneClient client(QStringLiteral("dav:"));
+    QSignalSpy uploaded(&client, &QFRcloneClient::uploadedFile);
+    client.uploadFile(QStringLiteral("Cut.00004.fcp.zip"), QStringLiteral("/LOAD"), source);
+    ASSERT_TRUE(waitFor([&] { return uploaded.size() == 1; })) << log().toStdString();
+    qputenv("RCLONE_BWLIMIT", "1M");
+    QSignalSpy progress(&client, &QFRcloneClient::loadProgress);
+    QSignalSpy loaded(&client, &QFRcloneClient::loadedFile);
+    QSignalSpy failed(&client, &QFRcloneClient::loadFileFailed);
+
+    const QString cancelled = home.file(QStringLiteral("cancelled.zip"));
+    client.loadFile(QStringLiteral("/LOAD/Cut.00004.fcp.zip"), cancelled);
+    ASSERT_TRUE(waitFor([&] { return !progress.isEmpty(); })) << log().toStdString();
+    client.cancelFileLoad(QStringLiteral("/LOAD/Cut.00004.fcp.zip"));
+    ASSERT_TRUE(waitFor([&] { return client.pendingRequests() == 0; }));
+    EXPECT_EQ(loaded.size() + failed.size(), 0);
+    EXPECT_FALSE(QFileInfo::exists(cancelled));
+    EXPECT_FALSE(QFileInfo::exists(cancelled + QStringLiteral(".partial")));
+
+    progress.clear();
+    const QString whole = home.file(QStringLiteral("whole.zip"));
+    client.loadFile(QStringLiteral("/LOAD/Cut.00004.fcp.zip"), whole);
+    ASSERT_TRUE(waitFor([&] { return loaded.size() + failed.size() == 1; })) << log().toStdString();
+    ASSERT_EQ(loaded.size(), 1) << errorOf(failed).description.toStdString();
+    EXPECT_EQ(readFile(whole), contents);
+    ASSERT_FALSE(progress.isEmpty());
+    double last = 0.0;
+    for (const QList<QVariant> &report : std::as_const(progress)) {
+        EXPECT_EQ(report.at(1).toString(), whole);
+        EXPECT_GE(report.at(0).toDouble(), last);
+        EXPECT_LE(report.at(0).toDouble(), 1.0);
+        last = report.at(0).toDouble();
+    }
+}
+
 TEST_F(RcloneClientTest, AWrongPasswordIsALoginRefusedAndNotTriedAgain)
 {
     for (const char *remote : { "davbad:", "sfbad:" }) {
