@@ -85,9 +85,10 @@ QString describe(const QStringList &paths)
 qint64 backupInterval(const QFPreferenceSnapshot &prefs)
 {
     constexpr qint64 kDefault = 630;
-    if (prefs.contains(QStringLiteral("backupMinIntervalEnabled")) && prefs.integer(QStringLiteral("backupMinIntervalEnabled"), 1) == 0)
+    // The window's defaults: off until switched on, then 15 minutes until another interval is chosen.
+    if (prefs.integer(QStringLiteral("backupMinIntervalEnabled"), 0) != 1)
         return kDefault;
-    const qint64 minutes = prefs.integer(QStringLiteral("backupMinInterval"), 0);
+    const qint64 minutes = prefs.integer(QStringLiteral("backupMinInterval"), 15);
     // Beyond a year the timer would overflow; such a setting is no interval a person means.
     if (minutes >= 1 && minutes <= 525600)
         return minutes * 60 + 30;

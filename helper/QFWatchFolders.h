@@ -35,8 +35,8 @@ QString describe(const QList<QFWatchFolderEntry> &entries);
 // "("/a", "/b")" for the log.
 QString describe(const QStringList &paths);
 
-// Seconds between scheduled scans: 630 unless backupMinIntervalEnabled is 0; a backupMinInterval of N ≥ 1
-// minutes gives N × 60 + 30.
+// Seconds between scheduled scans: 630 unless backupMinIntervalEnabled is 1 (absent: off, as the window
+// shows it); then a backupMinInterval of N ≥ 1 minutes (absent: 15) gives N × 60 + 30.
 qint64 backupInterval(const QFPreferenceSnapshot &prefs);
 
 // True when path begins (plain, case-sensitive string prefix) with any element of the array.

@@ -164,7 +164,7 @@ TEST_F(AppControllerTest, NoPreferenceFileGives630SecondsNoWatchFoldersAndAFullS
 
 TEST_F(AppControllerTest, UserIntervalAndWatchFoldersAreReadAtSetUp)
 {
-    writePreferences({ { "backupMinInterval", 5 }, { "watchFolders", QVariantList { watchFolder(projects, "prproj"),
+    writePreferences({ { "backupMinIntervalEnabled", 1 }, { "backupMinInterval", 5 }, { "watchFolders", QVariantList { watchFolder(projects, "prproj"),
                                                           watchFolder(home.file("Final Cut Projects"), "fcp") } } });
     start();
     EXPECT_EQ(controller->backupTimer()->interval(), 330 * 1000);
@@ -183,7 +183,7 @@ TEST_F(AppControllerTest, ThreeUpdateConfigurationCallsLeaveOneTimerWithTheLastI
     queued.clear();
 
     for (int minutes : { 2, 3, 4 }) {
-        writePreferences({ { "backupMinInterval", minutes } });
+        writePreferences({ { "backupMinIntervalEnabled", 1 }, { "backupMinInterval", minutes } });
         // Over the bus, as the other programs call it; the reply comes once set-up has run.
         QFuture<bool> call = QtConcurrent::run([] { return QFHelperConnection::updateConfiguration(); });
         ASSERT_TRUE(QTest::qWaitFor([&] { return call.isFinished(); }, 30000));

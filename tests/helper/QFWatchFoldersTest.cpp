@@ -34,10 +34,12 @@ TEST_F(QFWatchFoldersTest, BackupIntervalFollowsTheMinimumIntervalSetting)
         qint64 seconds;
     } cases[] = {
         { "disabled with 5 minutes", { { "backupMinIntervalEnabled", 0 }, { "backupMinInterval", 5 } }, 630 },
-        { "enabled key absent, 5 minutes", { { "backupMinInterval", 5 } }, 330 },
+        { "enabled key absent (off, as the window shows it), 5 minutes", { { "backupMinInterval", 5 } }, 630 },
+        { "enabled, 5 minutes", { { "backupMinIntervalEnabled", 1 }, { "backupMinInterval", 5 } }, 330 },
+        { "enabled, interval absent (15 minutes, as the window shows it)", { { "backupMinIntervalEnabled", 1 } }, 930 },
         { "enabled, 1 minute", { { "backupMinIntervalEnabled", 1 }, { "backupMinInterval", 1 } }, 90 },
-        { "0 minutes", { { "backupMinInterval", 0 } }, 630 },
-        { "negative minutes", { { "backupMinInterval", -3 } }, 630 },
+        { "enabled, 0 minutes", { { "backupMinIntervalEnabled", 1 }, { "backupMinInterval", 0 } }, 630 },
+        { "enabled, negative minutes", { { "backupMinIntervalEnabled", 1 }, { "backupMinInterval", -3 } }, 630 },
         { "nothing set", { { "syncService", 0 } }, 630 },
     };
     for (const auto &c : cases) {
