@@ -24,9 +24,18 @@ namespace {
 const char *const kUpdaterName = "Quenfield Software Update.app";
 const char *const kPrivatePrefix = "quenfield-update-";
 
-qint64 bundleVersion(const QString &bundle)
+QString bundleVersion(const QString &bundle)
 {
-    return QFBundle::infoDictionaryOfBundle(bundle).value(QStringLiteral("CFBundleVersion")).toString().toLongLong();
+    return QFBundle::infoDictionaryOfBundle(bundle).value(QStringLiteral("CFBundleVersion")).toString();
+}
+
+// The leading digits of a part of a version ("3b2" is 3); none is 0.
+qint64 versionNumber(const QString &part)
+{
+    qsizetype digits = 0;
+    while (digits < part.size() && digits < 18 && part.at(digits).unicode() >= '0' && part.at(digits).unicode() <= '9')
+        ++digits;
+    return digits == 0 ? 0 : part.left(digits).toLongLong();
 }
 
 // The bundle's executable, or an empty string (logged with the reason) when there is none to run.
@@ -71,13 +80,44 @@ QFSoftwareUpdate::QFSoftwareUpdate(QObject *parent)
 {
 }
 
+QString QFSoftwareUpdate::globalPreferencesPath()
+{
+    return QFLocalPaths::prefsDirectory(true) + QStringLiteral("/com.quenfield.global.plist");
+}
+
 bool QFSoftwareUpdate::checksAtStartup()
 {
-    const auto global = QFPropertyList::readDictionary(QFLocalPaths::prefsDirectory(true) + QStringLiteral("/com.quenfield.global.plist"));
+    const auto global = QFPropertyList::readDictionary(globalPreferencesPath());
     if (!global)
         return true;
     const QVariant value = global->value(QStringLiteral("SUCheckAtStartup"));
-    return !(value.isValid() && value.metaType().id() == QMetaType::Bool && !value.toBool());
+    if (value.metaType().id() == QMetaType::Bool)
+        return value.toBool();
+    // Switches are integers where 1 means on: 0 is as plain a NO as false.
+    const std::optional<qint64> number = QFPropertyList::integerValue(value);
+    return !(number && *number == 0);
+}
+
+bool QFSoftwareUpdate::setChecksAtStartup(bool on, QString *error)
+{
+    QDir().mkpath(QFileInfo(globalPreferencesPath()).absolutePath());
+    return QFPropertyList::updateDictionary(globalPreferencesPath(), [on](QVariantMap &contents) {
+        contents.insert(QStringLiteral("SUCheckAtStartup"), on);
+        return QFPropertyList::Change::Write;
+    }, error);
+}
+
+int QFSoftwareUpdate::compareBundleVersions(const QString &a, const QString &b)
+{
+    const QStringList left = a.trimmed().split(u'.');
+    const QStringList right = b.trimmed().split(u'.');
+    for (qsizetype i = 0; i < std::max(left.size(), right.size()); ++i) {
+        const qint64 x = versionNumber(left.value(i));
+        const qint64 y = versionNumber(right.value(i));
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    return 0;
 }
 
 void QFSoftwareUpdate::startup(const std::function<void(std::function<void()>)> &detach)
@@ -103,7 +143,7 @@ QString QFSoftwareUpdate::updaterPath()
 
 QString QFSoftwareUpdate::updaterPath(const QString &installed, const QString &carried)
 {
-    if (bundleVersion(installed) >= bundleVersion(carried))
+    if (compareBundleVersions(bundleVersion(installed), bundleVersion(carried)) >= 0)
         return installed;
     // The carried updater runs from a copy in a folder made for it alone (0700, a fresh name): in the
     // shared temporary folder any other user could have put a bundle of theirs under a name known ahead.

@@ -20,8 +20,13 @@ public:
     // Starts the automatic check through detach (away from the main thread) unless the global file turns
     // it off.
     void startup(const std::function<void(std::function<void()>)> &detach);
-    // Only an explicit NO (false) switches the check off; a missing key or file leaves it on.
+    // Only an explicit NO (false, or the integer 0) switches the check off; a missing key or file leaves it on.
     static bool checksAtStartup();
+    // Stores the switch in the global file, which every program of the maker reads.
+    static bool setChecksAtStartup(bool on, QString *error = nullptr);
+    static QString globalPreferencesPath();
+    // Bundle versions as "1.0.10" and "1.0.9": compared number by number (a missing number counts as 0).
+    static int compareBundleVersions(const QString &a, const QString &b);
 
     static QString installedUpdaterPath();
     static QString carriedUpdaterPath();

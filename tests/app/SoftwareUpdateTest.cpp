@@ -107,6 +107,38 @@ TEST_F(SoftwareUpdateTest, ANewerCarriedUpdaterRunsFromAPrivateCopyOfItsOwn)
     EXPECT_EQ(recorded(QStringLiteral("installed.txt")), QString());
 }
 
+TEST_F(SoftwareUpdateTest, UpdaterVersionsWithDotsAreComparedNumberByNumberAndAZeroSwitchesTheCheckOff)
+{
+    EXPECT_GT(QFSoftwareUpdate::compareBundleVersions(QStringLiteral("1.0.10"), QStringLiteral("1.0.9")), 0);
+    EXPECT_LT(QFSoftwareUpdate::compareBundleVersions(QStringLiteral("1.0.0"), QStringLiteral("1.0.1")), 0);
+    EXPECT_EQ(QFSoftwareUpdate::compareBundleVersions(QStringLiteral("2"), QStringLiteral("2.0.0")), 0);
+    EXPECT_GT(QFSoftwareUpdate::compareBundleVersions(QStringLiteral("10"), QStringLiteral("9.9.9")), 0);
+    EXPECT_LT(QFSoftwareUpdate::compareBundleVersions(QString(), QStringLiteral("0.1")), 0);
+
+    const QString installed = updater(QStringLiteral("opt/Quenfield"), 0, QStringLiteral("installed.txt"));
+    const QString carried = updater(QStringLiteral("App.app/Contents/Resources"), 0, QStringLiteral("carried.txt"));
+    const auto setVersion = [](const QString &bundle, const char *version) {
+        ASSERT_TRUE(QFPropertyList::updateDictionary(bundle + QStringLiteral("/Contents/Info.plist"), [version](QVariantMap &info) {
+            info.insert(QStringLiteral("CFBundleVersion"), QString::fromLatin1(version));
+            return QFPropertyList::Change::Write;
+        }));
+    };
+    setVersion(installed, "1.0.9");
+    setVersion(carried, "1.0.10");
+    const QString chosen = QFSoftwareUpdate::updaterPath(installed, carried);
+    EXPECT_NE(chosen, installed) << "the carried updater is the newer one";
+    EXPECT_EQ(QFBundle::infoDictionaryOfBundle(chosen).value(QStringLiteral("CFBundleVersion")).toString(), QStringLiteral("1.0.10"));
+    QDir(QFileInfo(chosen).absolutePath()).removeRecursively();
+    setVersion(installed, "1.1");
+    EXPECT_EQ(QFSoftwareUpdate::updaterPath(installed, carried), installed);
+
+    const QString global = QFLocalPaths::prefsDirectory(true) + QStringLiteral("/com.quenfield.global.plist");
+    ASSERT_TRUE(QFPropertyList::write(global, QVariantMap { { QStringLiteral("SUCheckAtStartup"), 0 } }));
+    EXPECT_FALSE(QFSoftwareUpdate::checksAtStartup()) << "switches are integers where 1 means on";
+    ASSERT_TRUE(QFPropertyList::write(global, QVariantMap { { QStringLiteral("SUCheckAtStartup"), 1 } }));
+    EXPECT_TRUE(QFSoftwareUpdate::checksAtStartup());
+}
+
 TEST_F(SoftwareUpdateTest, ACarriedUpdaterThatCannotBeCopiedWholeIsNotRun)
 {
     const QString installed = updater(QStringLiteral("opt/Quenfield"), 3, QStringLiteral("installed.txt"));
