@@ -378,6 +378,14 @@ bool QFAppleEvents::closeProject(const QString &projectPath, bool saveChanges)
     });
 }
 
+bool QFAppleEvents::isFinalCutInstalled()
+{
+    return guarded("QFAppleEvents::isFinalCutInstalled", false, [] {
+        return !QFBundle::installedBundleWithIdentifier(QStringLiteral("com.apple.FinalCut")).isEmpty()
+            || !QFBundle::installedBundleWithIdentifier(QStringLiteral("com.apple.FinalCutTrial")).isEmpty();
+    });
+}
+
 QString QFAppleEvents::finalCutProVersionString()
 {
     return guarded("QFAppleEvents::finalCutProVersionString", QStringLiteral("7.0"), [] {

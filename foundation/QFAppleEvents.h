@@ -40,6 +40,8 @@ public:
     static bool saveProject(const QString &projectPath);
     static bool closeProject(const QString &projectPath, bool saveChanges);
 
+    // Whether Final Cut Pro X ("com.apple.FinalCut") or its trial ("com.apple.FinalCutTrial") is installed.
+    static bool isFinalCutInstalled();
     // From the editor's installed bundle; "7.0" and 7 when none is installed.
     static QString finalCutProVersionString();
     static int finalCutProMajorVersion();

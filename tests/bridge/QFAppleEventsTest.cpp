@@ -327,6 +327,26 @@ TEST_F(QFAppleEventsTest, TheEditorVersionComesFromItsInstalledBundle)
     EXPECT_EQ(QFAppleEvents::majorVersionFromString(QStringLiteral("10.1")), 10);
 }
 
+TEST_F(QFAppleEventsTest, FinalCutCountsAsInstalledOnlyByItsOwnIdentifiers)
+{
+    const auto install = [&](const QString &folder, const QString &identifier) {
+        const QString plist = home.file(QStringLiteral("Applications/%1/Contents/Info.plist").arg(folder));
+        QDir().mkpath(QFileInfo(plist).absolutePath());
+        ASSERT_TRUE(QFPropertyList::write(plist,
+            QVariantMap { { QStringLiteral("CFBundleIdentifier"), identifier }, { QStringLiteral("CFBundleShortVersionString"), QStringLiteral("10.1") } }));
+    };
+    EXPECT_FALSE(QFAppleEvents::isFinalCutInstalled()) << "nothing installed, although the version reads 7.0";
+    EXPECT_EQ(QFAppleEvents::finalCutProVersionString(), QStringLiteral("7.0"));
+    install(QStringLiteral("Final Cut Pro.app"), QStringLiteral("com.apple.FinalCutPro"));
+    EXPECT_FALSE(QFAppleEvents::isFinalCutInstalled()) << "the older editor has an identifier of its own";
+    install(QStringLiteral("Final Cut Pro Trial.app"), QStringLiteral("com.apple.FinalCutTrial"));
+    EXPECT_TRUE(QFAppleEvents::isFinalCutInstalled());
+    QDir(home.file(QStringLiteral("Applications/Final Cut Pro Trial.app"))).removeRecursively();
+    EXPECT_FALSE(QFAppleEvents::isFinalCutInstalled());
+    install(QStringLiteral("Video/Final Cut Pro X.app"), QStringLiteral("com.apple.FinalCut"));
+    EXPECT_TRUE(QFAppleEvents::isFinalCutInstalled());
+}
+
 TEST_F(QFAppleEventsTest, GeneratedIdentifiersAreUpperCaseWithHyphens)
 {
     static const QRegularExpression form(QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
