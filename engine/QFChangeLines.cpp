@@ -171,15 +171,17 @@ QString QFChangeLines::reportHTML(const QString &projectName, const QList<QFVers
         // The date as it describes itself: "2026-12-06 11:37:16 +0000".
         html += qfFormat("<h3>%@</h3>", entry.date.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss +0000")));
         html += QStringLiteral("<table>");
+        // The note spans the row and the lines' column takes the width, so that a note never widens the
+        // column of icons: the lines stand where they stand in a version without one.
         if (!entry.annotation.isEmpty())
-            html += qfFormat("<tr><td>%@</td></tr>", entry.annotation.toHtmlEscaped());
+            html += qfFormat("<tr><td colspan=\"2\">%@</td></tr>", entry.annotation.toHtmlEscaped());
         for (const QString &line : entry.changelist) {
             html += QStringLiteral("<tr><td>");
             const QString image = iconFilenameForString(line);
             const QString path = resourceFolder + u'/' + image;
             if (!image.isEmpty() && QFileInfo::exists(path))
                 html += qfFormat("<img src=\"file://%@\" />", QString::fromLatin1(QUrl::toPercentEncoding(path, "/")));
-            html += qfFormat("</td><td>%@</td></tr>", line.toHtmlEscaped());
+            html += QStringLiteral("</td><td width=\"100%\">") + line.toHtmlEscaped() + QStringLiteral("</td></tr>");
         }
         html += QStringLiteral("</table>");
     }

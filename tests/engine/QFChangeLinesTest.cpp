@@ -93,9 +93,9 @@ TEST(QFChangeLinesTest, TheReportIsBuiltInOrderWithEveryTextEscaped)
     const QString body = QFChangeLines::reportHTML(QStringLiteral("Cut & Paste"), entries, false, resources);
     const QString expected = QStringLiteral("<h1>Cut &amp; Paste</h1>"
                                             "<h2>Version 00002</h2><h3>2026-12-06 11:37:16 +0000</h3><table>"
-                                            "<tr><td>&lt;b&gt;x&lt;/b&gt; &amp; &quot;y&quot;</td></tr>"
-                                            "<tr><td><img src=\"file://%1/clip.png\" /></td><td>Clip &quot;&lt;b&gt;Intro&lt;/b&gt;&quot; added</td></tr>"
-                                            "<tr><td></td><td>Marker added</td></tr>"
+                                            "<tr><td colspan=\"2\">&lt;b&gt;x&lt;/b&gt; &amp; &quot;y&quot;</td></tr>"
+                                            "<tr><td><img src=\"file://%1/clip.png\" /></td><td width=\"100%\">Clip &quot;&lt;b&gt;Intro&lt;/b&gt;&quot; added</td></tr>"
+                                            "<tr><td></td><td width=\"100%\">Marker added</td></tr>"
                                             "</table>"
                                             "<h2>Version 00001</h2><h3>2026-12-06 11:37:16 +0000</h3><table></table>"
                                             "<h5>Generated with Pro Tombrel by Quenfield</h5>")
