@@ -16,6 +16,11 @@ namespace {
 
 const QString kHelperName = QStringLiteral("ProTombrelHelper");
 
+bool hasNothingToWatch(const QFTombrelBackup &engine)
+{
+    return engine.projects().isEmpty() && QFPreferenceSnapshot::read().value(QStringLiteral("watchFolders")).toList().isEmpty();
+}
+
 } // namespace
 
 QString QFHelperAgent::helperExecutable(const QString &bundlePath)
@@ -47,8 +52,8 @@ void QFHelperAgent::generateAutosavePlist(const QFTombrelBackup &engine)
 {
     QFLog::appendLog("Generating autosave plist...");
     const int major = QFAppleEvents::finalCutProMajorVersion();
-    // An editor that is installed but older than 7 cannot save on request.
-    if (major > 0 && major <= 6) {
+    // An editor older than 7 (or one whose version has no number) cannot save on request.
+    if (major <= 6) {
         QFPreferenceKeys::update({ { QStringLiteral("autosaveEnabled"), 0 } });
         QFLog::appendLog("Error: Autosave can only be activated on Final Cut Pro 7+ systems");
     }
@@ -80,8 +85,7 @@ bool QFHelperAgent::generateLaunchdPlist(bool mayAuth, bool hasUserInterface, co
     QFLog::appendLog("Generating launchd plist...");
     generateAutosavePlist(engine);
     const QString name = QString::fromLatin1(kHelperJob);
-    if (hasUserInterface && engine.projects().isEmpty()
-        && QFPreferenceSnapshot::read().value(QStringLiteral("watchFolders")).toList().isEmpty()) {
+    if (hasUserInterface && hasNothingToWatch(engine)) {
         // Nothing to watch: the helper does not run.
         QFLaunchd::removeLaunchAgent(name);
         return false;
@@ -90,43 +94,45 @@ bool QFHelperAgent::generateLaunchdPlist(bool mayAuth, bool hasUserInterface, co
     if (bundle.isEmpty()) {
         QFLog::appendLog("Error - unable to determine helper path. Please report this error to Quenfield.");
         QFAlert::alertSheetWithMessageText(QStringLiteral("Error - unable to determine helper path"),
-            QStringLiteral("Please report this error to Quenfield."), nullptr);
+            QStringLiteral("Please report this error to Quenfield."), QFLaunchd::alertWindow());
         return false;
     }
     const QString helper = helperExecutable(bundle);
     if (!QFileInfo::exists(helper)) {
         QFLog::appendLog("Unable to find helper at %@.", helper);
         QFAlert::alertSheetWithMessageText(QStringLiteral("Error - unable to locate helper application"),
-            QStringLiteral("Please report this error to Quenfield."), nullptr);
+            QStringLiteral("Please report this error to Quenfield."), QFLaunchd::alertWindow());
         return false;
     }
     const bool privileged = (QFileInfo::exists(QFLaunchd::serviceFile(name)) && QFLaunchd::isProcessRunning(kHelperName)) ? mayAuth : true;
     const bool started = QFLaunchd::startJob(name, helperJob(bundle), privileged, kHelperName);
-    // Without a service manager (a container, a session without one) versions are still made.
+    // Without a service manager (a container, a session without one) versions are still made: the old
+    // helper has ended by now, so one that runs is a new one.
     if (!started)
         startHelperDirectly(bundle);
     return QFileInfo::exists(QFLaunchd::serviceFile(name));
 }
 
-bool QFHelperAgent::relaunchHelper(const QFTombrelBackup &engine)
+QFHelperAgent::Relaunch QFHelperAgent::relaunchHelper(const QFTombrelBackup &engine, bool hasUserInterface)
 {
-    QFLaunchd::killProcessesNamed(kHelperName);
     // The old helper is gone before a new one is looked for.
-    QDeadlineTimer ending(5000);
-    while (QFLaunchd::isProcessRunning(kHelperName) && !ending.hasExpired())
-        QThread::msleep(50);
-    generateLaunchdPlist(true, false, engine);
+    QFLaunchd::endProcessesNamed(kHelperName);
+    generateLaunchdPlist(true, hasUserInterface, engine);
+    if (hasUserInterface && hasNothingToWatch(engine)) {
+        QFLog::appendLog("Nothing to watch - the helper is not started.");
+        return Relaunch::NothingToWatch;
+    }
     const QString bundle = QFTombrelBackup::currentBundlePath();
     if (bundle.isEmpty())
-        return false;
+        return Relaunch::Failed;
     if (!QFLaunchd::isProcessRunning(kHelperName) && !startHelperDirectly(bundle))
-        return false;
+        return Relaunch::Failed;
     // Relaunched means running: the service manager or the start may take a moment.
     QDeadlineTimer deadline(5000);
     while (!QFLaunchd::isProcessRunning(kHelperName)) {
         if (deadline.hasExpired())
-            return false;
+            return Relaunch::Failed;
         QThread::msleep(50);
     }
-    return true;
+    return Relaunch::Relaunched;
 }

@@ -16,6 +16,7 @@
 #include <QMetaObject>
 #include <QMutex>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <pwd.h>
 #include <unistd.h>
@@ -143,7 +144,10 @@ void QFBugReporter::startBugReporter(const QString &appName, const QString &plis
 {
     const QString report = checkForCrashes(appName, plistPath);
     if (!report.isEmpty() && delegate) {
-        if (QCoreApplication *app = QCoreApplication::instance())
+        // Told at once on the main thread, before the program goes on to what the crash may change (its
+        // caches, the helper's job); from another thread the answer is queued to the main one.
+        QCoreApplication *app = QCoreApplication::instance();
+        if (app && QThread::currentThread() != app->thread())
             QMetaObject::invokeMethod(app, [delegate, report] { delegate->applicationDidCrashWithLog(report); },
                 Qt::QueuedConnection);
         else

@@ -10,9 +10,12 @@
 #include "foundation/platform/QFRunningApplications.h"
 #include "foundation/platform/QFSystemLog.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
+#include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QThread>
@@ -73,7 +76,7 @@ bool writeJobFile(const QString &path, const QString &text, bool *neededPrivileg
         QFLog::appendLog("Error: Unable to create LaunchAgent. Please check you have correct permissions for the directory %@", folder);
         qfSystemLog(qfFormat("Error: Unable to write LaunchAgent data. Please check you have correct permissions for the directory %@", folder));
         QFAlert::alertSheetWithMessageText(QStringLiteral("Error: Unable to write LaunchAgent data"),
-            qfFormat("Please check you have correct permissions for the directory %@.", folder), nullptr);
+            qfFormat("Please check you have correct permissions for the directory %@.", folder), QFLaunchd::alertWindow());
         return false;
     }
     if (QFileInfo::exists(path))
@@ -83,7 +86,7 @@ bool writeJobFile(const QString &path, const QString &text, bool *neededPrivileg
         QFLog::appendLog("Error: Unable to create LaunchAgent. Please check you have correct permissions for the directory %@", folder);
         qfSystemLog(qfFormat("Error: Unable to create LaunchAgent. Please check you have correct permissions for the directory %@", folder));
         QFAlert::alertSheetWithMessageText(QStringLiteral("Error: Unable to create LaunchAgent"),
-            qfFormat("Please check you have correct permissions for the directory %@.", folder), nullptr);
+            qfFormat("Please check you have correct permissions for the directory %@.", folder), QFLaunchd::alertWindow());
         QFile::remove(temporary);
         return false;
     }
@@ -94,7 +97,32 @@ bool writeJobFile(const QString &path, const QString &text, bool *neededPrivileg
 
 std::atomic<bool> s_unavailableLogged { false };
 
+QMutex s_alertLock;
+QPointer<QObject> s_alertWindow;
+
+QList<qint64> processesNamed(const QString &name)
+{
+    QList<qint64> found;
+    for (qint64 pid : QFRunningApplications::processIds()) {
+        if (QFileInfo(QFRunningApplications::executableOfProcess(pid)).fileName() == name)
+            found << pid;
+    }
+    return found;
+}
+
 } // namespace
+
+void QFLaunchd::setAlertWindow(QObject *window)
+{
+    QMutexLocker lock(&s_alertLock);
+    s_alertWindow = window;
+}
+
+QObject *QFLaunchd::alertWindow()
+{
+    QMutexLocker lock(&s_alertLock);
+    return s_alertWindow.data();
+}
 
 QString QFLaunchd::jobFolder()
 {
@@ -158,8 +186,9 @@ bool QFLaunchd::startJob(const QString &name, const QFLaunchdJob &job, bool shou
         if (QFileInfo::exists(file))
             QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
     }
+    // A process that is still ending would pass for the new one: what comes next waits until it is gone.
     if (!killProcessName.isEmpty())
-        killProcessesNamed(killProcessName);
+        endProcessesNamed(killProcessName);
 
     if (!runSystemctl({ QStringLiteral("daemon-reload") })) {
         if (!s_unavailableLogged.exchange(true))
@@ -169,7 +198,11 @@ bool QFLaunchd::startJob(const QString &name, const QFLaunchdJob &job, bool shou
     const QString unit = name + (job.startInterval > 0 ? QStringLiteral(".timer") : QStringLiteral(".service"));
     if (job.runAtLoad || job.startInterval > 0)
         runSystemctl({ QStringLiteral("enable"), unit });
-    runSystemctl({ QStringLiteral("restart"), unit });
+    // A job the service manager cannot start is one the caller may have to start itself.
+    if (!runSystemctl({ QStringLiteral("restart"), unit })) {
+        QFLog::appendLog("The service manager could not start %@.", unit);
+        return false;
+    }
     return true;
 }
 
@@ -201,7 +234,7 @@ bool QFLaunchd::removeJob(const QString &name, bool shouldAuth)
             removed = false;
             if (shouldAuth)
                 QFAlert::alertSheetWithMessageText(QStringLiteral("Error: Unable to remove LaunchAgent"),
-                    qfFormat("Please check you have correct permissions for the directory %@.", jobFolder()), nullptr);
+                    qfFormat("Please check you have correct permissions for the directory %@.", jobFolder()), alertWindow());
         }
     }
     if (removed)
@@ -230,15 +263,39 @@ QString QFLaunchd::jobState(const QString &name)
 
 void QFLaunchd::killProcessesNamed(const QString &name)
 {
-    for (qint64 pid : QFRunningApplications::processIds()) {
-        if (QFileInfo(QFRunningApplications::executableOfProcess(pid)).fileName() == name)
-            QFRunningApplications::terminate(pid);
-    }
+    for (qint64 pid : processesNamed(name))
+        QFRunningApplications::terminate(pid);
+}
+
+bool QFLaunchd::endProcessesNamed(const QString &name, int timeoutMs)
+{
+    const QList<qint64> ending = processesNamed(name);
+    for (qint64 pid : ending)
+        QFRunningApplications::terminate(pid);
+    const auto remaining = [&ending] {
+        QList<qint64> left;
+        for (qint64 pid : ending) {
+            if (QFRunningApplications::isRunning(pid))
+                left << pid;
+        }
+        return left;
+    };
+    QDeadlineTimer deadline(timeoutMs);
+    while (!remaining().isEmpty() && !deadline.hasExpired())
+        QThread::msleep(20);
+    const QList<qint64> stubborn = remaining();
+    if (stubborn.isEmpty())
+        return true;
+    QFLog::appendLog("%@ did not end within %i seconds - forcing it to quit.", name, timeoutMs / 1000);
+    for (qint64 pid : stubborn)
+        QFRunningApplications::forceTerminate(pid);
+    QDeadlineTimer killed(2000);
+    while (!remaining().isEmpty() && !killed.hasExpired())
+        QThread::msleep(20);
+    return remaining().isEmpty();
 }
 
 bool QFLaunchd::isProcessRunning(const QString &name)
 {
-    const QList<qint64> pids = QFRunningApplications::processIds();
-    return std::any_of(pids.cbegin(), pids.cend(),
-        [&name](qint64 pid) { return QFileInfo(QFRunningApplications::executableOfProcess(pid)).fileName() == name; });
+    return !processesNamed(name).isEmpty();
 }

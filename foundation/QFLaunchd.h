@@ -4,10 +4,13 @@
 // folder ($XDG_CONFIG_HOME/systemd/user). A job N is the unit N.service, and with an interval also the
 // timer N.timer that starts it. A job is always written whole (never merged): an existing one is stopped
 // and deleted first, and after writing it is enabled and (re)started, which restarts a running helper.
-// Every call blocks its thread for the tool's time-outs (10 seconds each); sheets go to the main window.
+// Every call blocks its thread for the tool's time-outs (10 seconds each); sheets go to the window given
+// with setAlertWindow (the main window), from any thread.
 
 #include <QString>
 #include <QStringList>
+
+class QObject;
 
 struct QFLaunchdJob {
     QString label;          // the job's name as people read it (the unit's description)
@@ -28,8 +31,9 @@ public:
     static QString timerText(const QString &name, const QFLaunchdJob &job);
 
     static bool startLaunchAgent(const QString &name, const QFLaunchdJob &job);
-    // Writes and (re)starts a job; killProcessName, when given, is ended first. False when the job's
-    // files could not be written (reported) — or when no service manager answers (only logged, once).
+    // Writes and (re)starts a job; the processes named killProcessName, when given, are ended first and
+    // waited for. False when the job's files could not be written (reported), when no service manager
+    // answers (logged once), or when it could not start the job (logged).
     static bool startJob(const QString &name, const QFLaunchdJob &job, bool shouldAuth, const QString &killProcessName = QString());
     static bool removeLaunchAgent(const QString &name);
     // Stops the job and deletes its files.
@@ -41,5 +45,12 @@ public:
     static QString jobState(const QString &name);
     // Ends the processes whose executable is named name ("/usr/bin/killall name").
     static void killProcessesNamed(const QString &name);
+    // The same, and waits until they have ended: those still there after timeoutMs are killed outright.
+    // True when none is left.
+    static bool endProcessesNamed(const QString &name, int timeoutMs = 5000);
     static bool isProcessRunning(const QString &name);
+
+    // The window the sheets of job operations belong to; none: a box of its own.
+    static void setAlertWindow(QObject *window);
+    static QObject *alertWindow();
 };

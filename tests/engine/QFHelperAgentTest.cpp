@@ -6,6 +6,7 @@
 #include "engine/QFTombrelBackup.h"
 #include "foundation/QFLaunchd.h"
 #include "foundation/platform/QFBundle.h"
+#include "foundation/platform/QFRunningApplications.h"
 #include "foundation/QFAuthorization.h"
 #include "foundation/QFAppleEvents.h"
 #include "foundation/QFLocalPaths.h"
@@ -69,6 +70,24 @@ protected:
         verify.start(QStringLiteral("systemd-analyze"), QStringList { QStringLiteral("--user"), QStringLiteral("verify") } + files);
         ASSERT_TRUE(verify.waitForFinished(60000));
         EXPECT_EQ(verify.exitCode(), 0) << verify.readAll().toStdString();
+    }
+
+    // The stand-in that lingers when asked to end, installed as the bundle's helper.
+    void installSlowHelper()
+    {
+        const QString helper = QFHelperAgent::helperExecutable(bundle);
+        QFile::remove(helper);
+        ASSERT_TRUE(QFile::copy(supportProgram(QStringLiteral("qf_slow_helper")), helper));
+        QFile::setPermissions(helper, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    static QList<qint64> helperProcesses()
+    {
+        QList<qint64> found;
+        for (qint64 pid : QFRunningApplications::processIds()) {
+            if (QFileInfo(QFRunningApplications::executableOfProcess(pid)).fileName() == QLatin1String("ProTombrelHelper"))
+                found << pid;
+        }
+        return found;
     }
 
     QByteArray m_path;
@@ -148,12 +167,12 @@ TEST_F(QFHelperAgentTest, WithoutAServiceManagerTheHelperIsStartedDirectly)
     EXPECT_TRUE(QTest::qWaitFor([] { return QFLaunchd::isProcessRunning(QStringLiteral("ProTombrelHelper")); }, 10000));
 
     // Relaunching ends it and starts it again; a bundle whose helper is gone cannot relaunch one.
-    EXPECT_TRUE(QFHelperAgent::relaunchHelper(engine));
+    EXPECT_EQ(QFHelperAgent::relaunchHelper(engine, true), QFHelperAgent::Relaunch::Relaunched);
     EXPECT_TRUE(QFLaunchd::isProcessRunning(QStringLiteral("ProTombrelHelper")));
     QFLaunchd::killProcessesNamed(QStringLiteral("ProTombrelHelper"));
     EXPECT_TRUE(QTest::qWaitFor([] { return !QFLaunchd::isProcessRunning(QStringLiteral("ProTombrelHelper")); }, 10000));
     QFile::remove(helper);
-    EXPECT_FALSE(QFHelperAgent::relaunchHelper(engine)) << "no helper runs afterwards";
+    EXPECT_EQ(QFHelperAgent::relaunchHelper(engine, true), QFHelperAgent::Relaunch::Failed) << "no helper runs afterwards";
 }
 
 TEST_F(QFHelperAgentTest, AnEditorOlderThanSevenGetsNoAutosaveJobAndAutosaveIsSwitchedOff)
@@ -215,4 +234,44 @@ TEST_F(QFHelperAgentTest, AJobFolderThatCannotBeWrittenGetsTheJobThroughTheTempo
     EXPECT_TRUE(home.logMessages(QStringLiteral("AgentTest")).contains(QStringLiteral("Unable to write launchd plist - trying to authorize...")))
         << qPrintable(home.logMessages(QStringLiteral("AgentTest")).join(u'\n'));
     EXPECT_TRUE(calls().contains(QStringLiteral("--user restart com.quenfield.ProTombrel.test.service")));
+}
+
+TEST_F(QFHelperAgentTest, WithoutAServiceManagerARewrittenJobWaitsForTheOldHelperToEndAndStartsANewOne)
+{
+    home.write(QStringLiteral("no-manager"), "");
+    installSlowHelper();
+    QFTombrelBackup engine;
+    QFVersionStoreBuilder::addProject(home.file(QStringLiteral("Videos/Cut.kdenlive")), QStringLiteral("CUT"));
+    ASSERT_TRUE(QFHelperAgent::startHelperDirectly(bundle));
+    ASSERT_TRUE(QTest::qWaitFor([] { return !helperProcesses().isEmpty(); }, 10000));
+    const QList<qint64> old = helperProcesses();
+
+    // The old helper takes a moment to end; the new one is started once it has.
+    EXPECT_TRUE(QFHelperAgent::generateLaunchdPlist(false, true, engine));
+    for (qint64 pid : old)
+        EXPECT_FALSE(QFRunningApplications::isRunning(pid)) << "the job was written while the old helper still ran";
+    const QList<qint64> now = helperProcesses();
+    ASSERT_EQ(now.size(), 1) << "the user is never left without a helper";
+    EXPECT_FALSE(old.contains(now.first()));
+    QFLaunchd::endProcessesNamed(QStringLiteral("ProTombrelHelper"));
+    EXPECT_TRUE(helperProcesses().isEmpty());
+}
+
+TEST_F(QFHelperAgentTest, RelaunchingFromAWindowWithNothingToWatchRemovesTheJobAndStartsNoHelper)
+{
+    installSlowHelper();
+    QFTombrelBackup engine;
+    const QString name = QString::fromLatin1(QFHelperAgent::kHelperJob);
+    home.write(QStringLiteral(".config/systemd/user/com.quenfield.ProTombrel.service"), "[Service]\nExecStart=/bin/true\n");
+    QFVersionStoreBuilder::setPreferences({ { "watchFolders", QVariantList() } });
+    EXPECT_EQ(QFHelperAgent::relaunchHelper(engine, true), QFHelperAgent::Relaunch::NothingToWatch);
+    EXPECT_FALSE(QFile::exists(QFLaunchd::serviceFile(name)));
+    EXPECT_FALSE(calls().contains(QStringLiteral("--user enable com.quenfield.ProTombrel.service")));
+    EXPECT_TRUE(helperProcesses().isEmpty()) << "a helper with nothing to watch";
+
+    // With a project there is something to watch again.
+    QFVersionStoreBuilder::addProject(home.file(QStringLiteral("Videos/Cut.kdenlive")), QStringLiteral("CUT"));
+    EXPECT_EQ(QFHelperAgent::relaunchHelper(engine, true), QFHelperAgent::Relaunch::Relaunched);
+    EXPECT_TRUE(QFile::exists(QFLaunchd::serviceFile(name)));
+    QFLaunchd::endProcessesNamed(QStringLiteral("ProTombrelHelper"));
 }

@@ -9,9 +9,13 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTest>
+#include <QThread>
 #include <QTimeZone>
 
 #include <gtest/gtest.h>
+
+#include <memory>
 
 namespace {
 
@@ -135,4 +139,37 @@ TEST_F(QFBugReporterTest, ARealCrashLeavesAReportTheNextStartFinds)
         QFBugReporter::stopBugReporter(plist);
         EXPECT_TRUE(QFBugReporter::checkForCrashes(QStringLiteral("CrashChild"), plist).isNull());
     }
+}
+
+TEST_F(QFBugReporterTest, TheDelegateHearsOfTheCrashBeforeStartingReturnsOnTheMainThreadAndLaterFromAnother)
+{
+    struct Listener final : QFBugReporter::Delegate {
+        QStringList reports;
+        QList<QThread *> threads;
+        void applicationDidCrashWithLog(const QString &path) override
+        {
+            reports << path;
+            threads << QThread::currentThread();
+        }
+    };
+    const auto crashAgain = [&] {
+        setDates(kLaunch, std::nullopt);
+        return report(QStringLiteral("DiagnosticReports"), QStringLiteral("Pro Tombrel_2026-12-01-100005.crash"), kLaunch.addSecs(5));
+    };
+
+    Listener onMain;
+    const QString first = crashAgain();
+    QFBugReporter::startBugReporter(QStringLiteral("Pro Tombrel"), plist, &onMain);
+    EXPECT_EQ(onMain.reports, QStringList { first }) << "before the program goes on to its caches and the helper";
+    EXPECT_EQ(onMain.threads.value(0), QThread::currentThread());
+
+    Listener fromWorker;
+    const QString second = crashAgain();
+    std::unique_ptr<QThread> worker(QThread::create([&] { QFBugReporter::startBugReporter(QStringLiteral("Pro Tombrel"), plist, &fromWorker); }));
+    worker->start();
+    ASSERT_TRUE(worker->wait(30000));
+    EXPECT_TRUE(fromWorker.reports.isEmpty()) << "told on the main thread, not the worker's";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !fromWorker.reports.isEmpty(); }, 5000));
+    EXPECT_EQ(fromWorker.reports, QStringList { second });
+    EXPECT_EQ(fromWorker.threads.value(0), QThread::currentThread());
 }
