@@ -100,6 +100,62 @@ QString plural(qsizetype count)
     return count == 1 ? QStringLiteral("") : QStringLiteral("s");
 }
 
+// The version files a population lists, oldest first: names beginning with "." are left out, and so is a
+// binary version whose XML copy lies beside it (the copy stands for it).
+struct ListedVersions {
+    QStringList names;
+    bool fcpRemains = false;
+};
+
+ListedVersions listVersions(const QString &versionsFolder)
+{
+    QStringList names = QDir(versionsFolder).entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    names.removeIf([](const QString &name) { return name.startsWith(u'.'); });
+    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+    const QSet<QString> present(names.cbegin(), names.cend());
+    ListedVersions listed;
+    for (const QString &name : std::as_const(names)) {
+        if (name.toLower().endsWith(QLatin1String(".fcp"))) {
+            if (present.contains(name.left(name.size() - 4) + QStringLiteral(".xml")))
+                continue;
+            listed.fcpRemains = true;
+        }
+        listed.names << name;
+    }
+    return listed;
+}
+
+// What the list shows of each version, newest first, until its change lines are known: number, date,
+// size and note, as its entry will have them.
+QList<QFVersionEntry> versionsWithoutLines(const QString &projectFolder, const QStringList &names)
+{
+    const QString versions = projectFolder + QStringLiteral("/Versions");
+    const QVariantMap notes = QFPropertyList::readDictionary(projectFolder + QStringLiteral("/Annotations.plist")).value_or(QVariantMap());
+    QList<QFVersionEntry> entries;
+    entries.reserve(names.size());
+    for (auto name = names.crbegin(); name != names.crend(); ++name) {
+        QFVersionEntry entry;
+        entry.file = versions + u'/' + *name;
+        const QFileInfo info(entry.file);
+        const QString stem = info.suffix().isEmpty() ? *name : name->left(name->size() - info.suffix().size() - 1);
+        const qsizetype dot = stem.lastIndexOf(u'.');
+        entry.version = dot >= 0 ? stem.mid(dot + 1) : QString();
+        const bool xml = info.suffix().compare(QLatin1String("xml"), Qt::CaseInsensitive) == 0;
+        // An XML copy is dated and sized as the binary version it stands for.
+        const QString binary = info.absolutePath() + u'/' + info.completeBaseName() + QStringLiteral(".fcp");
+        const QFileInfo stat(xml && QFileInfo::exists(binary) ? binary : entry.file);
+        entry.date = stat.lastModified();
+        if (!stat.isDir())
+            entry.size = QFFileManager::formatFileSize(double(stat.size()));
+        entry.type = xml ? QStringLiteral("xml") : QStringLiteral("doc");
+        if (xml)
+            entry.host = QStringLiteral("fcp");
+        entry.annotation = notes.value(*name).toString();
+        entries << entry;
+    }
+    return entries;
+}
+
 } // namespace
 
 AppController::AppController(bool hasUserInterface, QObject *parent)
@@ -118,6 +174,8 @@ AppController::AppController(bool hasUserInterface, QObject *parent)
         QFLog::createNewLog();
         m_engine = std::make_unique<QFTombrelBackup>();
         m_engine->setHasGUI(true);
+        if (m_recoveredFromCrash)
+            recoverFromCrash();
         m_startingUp = true;
         m_progressCancelled = true;
         // Registered defaults are applied where preferences are read (preference() below), so that the
@@ -161,12 +219,21 @@ void AppController::onMainThread(std::function<void()> work)
 
 void AppController::applicationDidCrashWithLog(const QString &)
 {
+    // Heard while the controller is being made (before its log is open): recovered from once it is.
+    m_recoveredFromCrash = true;
+    if (m_engine)
+        recoverFromCrash();
+}
+
+void AppController::recoverFromCrash()
+{
     QFLog::appendLog("Application crashed last time it ran - trashing caches...");
     const QString caches = QFLocalPaths::appSupportDirectory(true) + QStringLiteral("/Quenfield/Pro Tombrel/Caches");
     if (QFileInfo::exists(caches))
         QDir(caches).removeRecursively();
-    // The helper's job is written again once the application is up, with privileges allowed.
-    m_recoveredFromCrash = true;
+    // The helper's job is written again with privileges allowed: at start-up, or now when it is past.
+    if (m_launched)
+        generateLaunchdPlist(true);
 }
 
 AppController::Mode AppController::modeForArguments(const QStringList &arguments)
@@ -292,7 +359,7 @@ void AppController::applicationDidFinishLaunching(const QStringList &arguments)
 
         detach([] {
             const int major = QFAppleEvents::finalCutProMajorVersion();
-            if (major > 0 && major < 7)
+            if (major < 7)
                 QFMainThread::run([] { setPreferences({ { QStringLiteral("autosaveEnabled"), 0 } }); }, false);
         });
 
@@ -347,6 +414,8 @@ void AppController::setUpWindow()
     m_window->projectTable()->setModel(m_projectModel);
     m_window->versionOutline()->setModel(m_versionModel);
     m_window->screenshotStrip()->setScrollSpeed(2.0);
+    // Sheets of the helper's jobs, written away from the window, belong to it all the same.
+    QFLaunchd::setAlertWindow(m_window);
 
     const bool collapsed = integerPreference(QStringLiteral("viewMode"), 0) > 0;
     m_window->viewModeAction()->setChecked(!collapsed);
@@ -400,6 +469,14 @@ void AppController::setUpWindow()
     connect(m_window->relaunchHelperAction(), &QAction::triggered, this, &AppController::relaunchHelper);
     m_prefController = new QFPrefController(this);
     m_actions = new QFActionController(this, m_window);
+    // The empty project list's ways to the first project.
+    connect(m_window->addProjectButton(), &QPushButton::clicked, m_actions, [this] { QFException::guard("importFile:", [this] { m_actions->importFile(); }); });
+    connect(m_window->watchFoldersButton(), &QPushButton::clicked, this, [this] {
+        QFException::guard("showPrefs:", [this] {
+            showPreferences();
+            m_prefController->showPane(QFPrefController::Projects);
+        });
+    });
     updateVersionCount();
 }
 
@@ -488,6 +565,7 @@ void AppController::projectSearch()
     const QList<QFProject> shown = projectsMatching(m_projects, text);
     m_projectModel->setProjects(shown);
     m_window->projectCountLabel()->setText(qfFormat("%i project%@", int(shown.size()), plural(shown.size())));
+    m_window->updateEmptyProjectsView(m_projects.size(), shown.size());
     selectLastProject();
     updateNoBackupView();
 }
@@ -506,6 +584,7 @@ void AppController::showProjects(const QList<QFProject> &projects)
                 m_window->projectTable()->setCurrentIndex(m_projectModel->index(row));
         }
         m_window->projectCountLabel()->setText(qfFormat("%i project%@", int(shown.size()), plural(shown.size())));
+        m_window->updateEmptyProjectsView(projects.size(), shown.size());
     }
     if (m_startingUp) {
         if (m_window) {
@@ -574,9 +653,21 @@ void AppController::populateOperation(const QString &projectFolder)
 {
     QFLog::appendLog("Populating changelist for project: %@", projectFolder);
     const bool interactive = m_hasUserInterface;
-    QFMainThread::run([this, projectFolder, interactive] {
+    // Every version is listed at once, newest first; change lines fill in as they are computed, so the
+    // newest version is at the top from the start, however many versions are still to be read.
+    const QList<QFVersionEntry> listed = interactive ? versionsWithoutLines(projectFolder, listVersions(projectFolder + QStringLiteral("/Versions")).names)
+                                                     : QList<QFVersionEntry>();
+    QFMainThread::run([this, projectFolder, interactive, listed] {
         if (interactive && m_window && projectFolder == selectedProjectFolder()) {
-            replaceVersionList({});
+            // Versions shown already keep their lines until the new ones come.
+            QHash<QString, QFVersionEntry> shown;
+            for (const QFVersionEntry &entry : m_versionModel->allEntries())
+                shown.insert(entry.file, entry);
+            QList<QFVersionEntry> rows;
+            rows.reserve(listed.size());
+            for (const QFVersionEntry &entry : listed)
+                rows << shown.value(entry.file, entry);
+            replaceVersionList(rows);
             m_window->versionSpinner()->show();
         }
     }, true);
@@ -597,26 +688,15 @@ void AppController::populateOperation(const QString &projectFolder)
         }
     }
 
-    const QString versions = projectFolder + QStringLiteral("/Versions");
-    QStringList names = QDir(versions).entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    names.removeIf([](const QString &name) { return name.startsWith(u'.'); });
-    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
-    const QSet<QString> present(names.cbegin(), names.cend());
+    const ListedVersions versions = listVersions(projectFolder + QStringLiteral("/Versions"));
     QList<QFVersionEntry> result;
-    bool fcpRemains = false;
-    for (const QString &name : std::as_const(names)) {
-        if (name.toLower().endsWith(QLatin1String(".fcp"))) {
-            // The XML copy beside a binary version stands for it.
-            if (present.contains(name.left(name.size() - 4) + QStringLiteral(".xml")))
-                continue;
-            fcpRemains = true;
-        }
+    for (const QString &name : versions.names) {
         if (!cache)
-            continue;
+            break;
         if (const auto entry = QFVersionEntry::fromDictionary(cache->value(name)))
             result.prepend(*entry);
     }
-    const bool showXMLItem = fcpRemains && QFPreferenceSnapshot::read().integer(QStringLiteral("generateFCPXML"), 0) == 1;
+    const bool showXMLItem = versions.fcpRemains && QFPreferenceSnapshot::read().integer(QStringLiteral("generateFCPXML"), 0) == 1;
 
     QFMainThread::run([this, projectFolder, result, showXMLItem] {
         if (m_window)
@@ -940,22 +1020,28 @@ void AppController::showReadyEntries()
         return;
     const QString selected = selectedProjectFolder();
     QList<QFVersionEntry> newestFirst;
-    QList<QFCoverFlowView::Item> items;
     for (auto it = m_readyEntries.crbegin(); it != m_readyEntries.crend(); ++it) {
         if (selected.isEmpty() || !it->file.startsWith(selected + u'/'))
             continue;
         newestFirst << *it;
-        items << stripItemFor(*it);
     }
     const int progressed = int(m_readyEntries.size());
     m_readyEntries.clear();
     if (newestFirst.isEmpty())
         return;
-    m_versionModel->insertEntriesAtFront(newestFirst);
+    // A version listed already gets its lines in its own row; one that was not goes to the top.
+    const QList<QFVersionEntry> added = m_versionModel->updateEntries(newestFirst);
     if (!m_versionModel->isShowingSearchResult()) {
-        for (int row = 0; row < newestFirst.size(); ++row)
-            m_window->versionOutline()->expand(m_versionModel->index(row, 0));
-        m_window->screenshotStrip()->insertItemsAtFront(items);
+        QList<QFCoverFlowView::Item> items;
+        for (const QFVersionEntry &entry : added)
+            items << stripItemFor(entry);
+        for (const QFVersionEntry &entry : newestFirst) {
+            const int row = m_versionModel->rowOfFile(entry.file);
+            if (row >= 0)
+                m_window->versionOutline()->expand(m_versionModel->index(row, 0));
+        }
+        if (!items.isEmpty())
+            m_window->screenshotStrip()->insertItemsAtFront(items);
         m_window->printAction()->setEnabled(true);
         m_window->printPreviewAction()->setEnabled(true);
     }
@@ -995,7 +1081,8 @@ void AppController::updateNoBackupView()
 {
     if (!m_window)
         return;
-    const bool shown = m_projectModel->rowCount() > 0 && m_versionModel->entries().isEmpty();
+    // A search that matches nothing leaves a project with versions: nothing to back up for the first time.
+    const bool shown = m_projectModel->rowCount() > 0 && m_versionModel->allEntries().isEmpty();
     m_window->placeNoBackupView(shown);
 }
 
@@ -1053,9 +1140,13 @@ void AppController::mainWindowBecameMain()
     const QString folder = selectedProjectFolder();
     if (folder.isEmpty())
         return;
-    QStringList names = QDir(folder + QStringLiteral("/Versions")).entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    names.removeIf([](const QString &name) { return name.startsWith(u'.'); });
-    if (names.size() != m_versionModel->entries().size())
+    // The versions a population would list, against every version of the list (not a search's result):
+    // a binary version with its XML copy is one version, not two.
+    const QStringList names = listVersions(folder + QStringLiteral("/Versions")).names;
+    QSet<QString> listed;
+    for (const QFVersionEntry &entry : m_versionModel->allEntries())
+        listed.insert(QFileInfo(entry.file).fileName());
+    if (QSet<QString>(names.cbegin(), names.cend()) != listed)
         populateChangelistForProject(folder);
 }
 
@@ -1137,7 +1228,16 @@ void AppController::generateLaunchdPlist(bool mayAuth)
         return;
     m_helperJobWanted = hasSomethingToWatch();
     const bool hasUserInterface = m_hasUserInterface;
-    detach([this, mayAuth, hasUserInterface] {
+    // One rewrite at a time (each ends the running helper and starts a new one); a request made while
+    // another has not begun yet is covered by that one, which reads everything when it begins.
+    if (mayAuth)
+        m_helperJobMayAuth = true;
+    if (m_helperJobWaiting.exchange(true))
+        return;
+    detach([this, hasUserInterface] {
+        QMutexLocker lock(&m_helperJobLock);
+        m_helperJobWaiting = false;
+        const bool mayAuth = m_helperJobMayAuth.exchange(false);
         QFException::guard("generateLaunchdPlist:", [&] { QFHelperAgent::generateLaunchdPlist(mayAuth, hasUserInterface, *m_engine); });
         onMainThread([this] { Q_EMIT helperJobsWritten(); });
     });
@@ -1156,14 +1256,18 @@ void AppController::generateAutosavePlist(std::function<void()> done)
 
 void AppController::relaunchHelper()
 {
-    detach([this] {
-        bool relaunched = false;
-        QFException::guard("relaunchHelper:", [&] { relaunched = QFHelperAgent::relaunchHelper(*m_engine); });
+    const bool hasUserInterface = m_hasUserInterface;
+    detach([this, hasUserInterface] {
+        QFHelperAgent::Relaunch relaunched = QFHelperAgent::Relaunch::Failed;
+        QFException::guard("relaunchHelper:", [&] { relaunched = QFHelperAgent::relaunchHelper(*m_engine, hasUserInterface); });
         onMainThread([this, relaunched] {
             Q_EMIT helperJobsWritten();
-            if (relaunched) {
+            if (relaunched == QFHelperAgent::Relaunch::Relaunched) {
                 QFAlert::alertSheetWithMessageText(QStringLiteral("Helper relaunched"), QString(), QString(), QString(),
                     QStringLiteral("The helper application successfully relaunched."), m_window, false);
+            } else if (relaunched == QFHelperAgent::Relaunch::NothingToWatch) {
+                QFAlert::alertSheetWithMessageText(QStringLiteral("Nothing to watch"), QString(), QString(), QString(),
+                    QStringLiteral("The helper runs once a project is added or a folder is watched in Preferences."), m_window, false);
             } else {
                 QFAlert::alertSheetWithMessageText(QStringLiteral("Unable to relaunch the helper"), QString(), QString(), QString(),
                     QStringLiteral("The helper application could not be started. The log has the details."), m_window, false);
@@ -1293,7 +1397,7 @@ void AppController::xpcStartBackupScan()
 
 void AppController::firstRun()
 {
-    const bool editorInstalled = !QFAppleEvents::finalCutProVersionString().isEmpty();
+    const bool editorInstalled = QFAppleEvents::isFinalCutInstalled();
     detach([this] { QFException::guard("convertPredecessorProjects", [this] { convertPredecessorProjects(); }); });
     // Settings made before the first window (tombrel watch add, tombrel prefs set) stay; the defaults
     // only fill in what is not there. One change of the file, so nothing written meanwhile is lost.

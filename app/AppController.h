@@ -174,6 +174,8 @@ private:
     void outlineSelectionChanged();
     void mainWindowBecameMain();
     void filesBackedUpFromHelper();
+    // The caches go (and, once started, the helper's job is written again) after a crashed run.
+    void recoverFromCrash();
     void firstRun();
     void convertPredecessorProjects();
     // Upload mode: the version named on the command line, then every version that Dropbox lacks of its
@@ -217,6 +219,10 @@ private:
     bool m_recoveredFromCrash = false;
     // Whether the helper's job was last written for something to watch (else removed).
     std::optional<bool> m_helperJobWanted;
+    // The helper's job is written by one rewrite at a time; one more may wait.
+    QMutex m_helperJobLock;
+    std::atomic<bool> m_helperJobWaiting { false };
+    std::atomic<bool> m_helperJobMayAuth { false };
     bool m_startingUp = true;
     bool m_progressCancelled = true;
     bool m_stripMovedByOutline = false;

@@ -183,6 +183,78 @@ MainWindow::MainWindow(QWidget *parent)
     statusBar()->addPermanentWidget(m_versionSpinner);
     statusBar()->setSizeGripEnabled(false);
     m_progressSheet = new QFProgressSheet(this);
+
+    // The empty project list, over the table's own background. It takes no drops itself, so that a file
+    // or folder dropped on it reaches the table.
+    m_emptyProjects = new QWidget(m_projectTable->viewport());
+    m_emptyProjects->setObjectName(QStringLiteral("emptyProjectsView"));
+    m_emptyProjects->setAcceptDrops(false);
+    auto *emptyLayout = new QVBoxLayout(m_emptyProjects);
+    emptyLayout->setContentsMargins(18, 18, 18, 18);
+    emptyLayout->setSpacing(8);
+    m_emptyProjectsIcon = new QLabel;
+    m_emptyProjectsIcon->setAlignment(Qt::AlignCenter);
+    m_emptyProjectsTitle = new QLabel;
+    m_emptyProjectsTitle->setObjectName(QStringLiteral("emptyProjectsTitle"));
+    m_emptyProjectsTitle->setAlignment(Qt::AlignCenter);
+    m_emptyProjectsTitle->setWordWrap(true);
+    QFont titleFont = m_emptyProjectsTitle->font();
+    titleFont.setBold(true);
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.15);
+    m_emptyProjectsTitle->setFont(titleFont);
+    m_emptyProjectsText = new QLabel;
+    m_emptyProjectsText->setObjectName(QStringLiteral("emptyProjectsText"));
+    m_emptyProjectsText->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    m_emptyProjectsText->setWordWrap(true);
+    m_emptyProjectsText->setForegroundRole(QPalette::PlaceholderText);
+    m_addProjectButton = new QPushButton(QStringLiteral("Add Project File…"));
+    m_addProjectButton->setObjectName(QStringLiteral("addProjectButton"));
+    m_addProjectButton->setIcon(QFAppImages::themeIcon({ QStringLiteral("document-open"), QStringLiteral("list-add") }, palette()));
+    m_watchFoldersButton = new QPushButton(QStringLiteral("Watch Folders…"));
+    m_watchFoldersButton->setObjectName(QStringLiteral("watchFoldersButton"));
+    m_watchFoldersButton->setIcon(QFAppImages::themeIcon({ QStringLiteral("folder-saved-search"), QStringLiteral("folder") }, palette()));
+    m_watchFoldersButton->setToolTip(QStringLiteral("Projects saved in the folders you watch are added by themselves"));
+    emptyLayout->addStretch(2);
+    emptyLayout->addWidget(m_emptyProjectsIcon);
+    emptyLayout->addWidget(m_emptyProjectsTitle);
+    emptyLayout->addWidget(m_emptyProjectsText);
+    emptyLayout->addSpacing(6);
+    const int buttonWidth = std::max(m_addProjectButton->sizeHint().width(), m_watchFoldersButton->sizeHint().width());
+    for (QPushButton *button : { m_addProjectButton, m_watchFoldersButton }) {
+        button->setMinimumWidth(buttonWidth);
+        auto *line = new QHBoxLayout;
+        line->addStretch();
+        line->addWidget(button);
+        line->addStretch();
+        emptyLayout->addLayout(line);
+    }
+    emptyLayout->addStretch(3);
+    m_emptyProjects->hide();
+    m_projectTable->viewport()->installEventFilter(this);
+}
+
+void MainWindow::updateEmptyProjectsView(qsizetype projectCount, qsizetype shownCount)
+{
+    const bool none = projectCount == 0;
+    const bool noMatch = !none && shownCount == 0;
+    m_emptyProjects->setVisible(none || noMatch);
+    if (!none && !noMatch)
+        return;
+    const QStringList icons = none ? QStringList { QStringLiteral("folder-videos"), QStringLiteral("video-x-generic"), QStringLiteral("folder") }
+                                   : QStringList { QStringLiteral("edit-find"), QStringLiteral("system-search") };
+    m_emptyProjectsIcon->setPixmap(QFAppImages::themeIcon(icons, palette()).pixmap(48, 48));
+    if (none) {
+        m_emptyProjectsTitle->setText(QStringLiteral("No projects yet"));
+        m_emptyProjectsText->setText(QStringLiteral("Add a project file, or drop project files or a folder of projects here. "
+                                                    "Projects saved in watched folders are added by themselves."));
+    } else {
+        m_emptyProjectsTitle->setText(QStringLiteral("No matching projects"));
+        m_emptyProjectsText->setText(QStringLiteral("No project's name or folder contains “%1”.").arg(m_projectSearch->text()));
+    }
+    m_addProjectButton->setVisible(none);
+    m_watchFoldersButton->setVisible(none);
+    m_emptyProjects->setGeometry(m_projectTable->viewport()->rect());
+    m_emptyProjects->raise();
 }
 
 void MainWindow::placeNoBackupView(bool shown)
@@ -215,5 +287,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_strip && event->type() == QEvent::Resize)
         Q_EMIT stripPaneResized();
+    if (watched == m_projectTable->viewport() && event->type() == QEvent::Resize)
+        m_emptyProjects->setGeometry(m_projectTable->viewport()->rect());
     return QMainWindow::eventFilter(watched, event);
 }

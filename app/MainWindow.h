@@ -46,9 +46,16 @@ public:
     QAction *preferencesAction() const { return m_preferencesAction; }
     QAction *relaunchHelperAction() const { return m_relaunchHelperAction; }
     class QFProgressSheet *progressSheet() const { return m_progressSheet; }
+    // Shown in the project list while it is empty: what to do, with the buttons to do it.
+    QWidget *emptyProjectsView() const { return m_emptyProjects; }
+    QLabel *emptyProjectsTitle() const { return m_emptyProjectsTitle; }
+    QPushButton *addProjectButton() const { return m_addProjectButton; }
+    QPushButton *watchFoldersButton() const { return m_watchFoldersButton; }
 
     // The label at 60 % and the button at 25 % of the strip's height, measured from its bottom.
     void placeNoBackupView(bool shown);
+    // No projects at all: how to add them; projects, but the search shows none: that it matches none.
+    void updateEmptyProjectsView(qsizetype projectCount, qsizetype shownCount);
 
 Q_SIGNALS:
     void becameMain();
@@ -83,4 +90,10 @@ private:
     QAction *m_preferencesAction;
     QAction *m_relaunchHelperAction;
     class QFProgressSheet *m_progressSheet;
+    QWidget *m_emptyProjects;
+    QLabel *m_emptyProjectsIcon;
+    QLabel *m_emptyProjectsTitle;
+    QLabel *m_emptyProjectsText;
+    QPushButton *m_addProjectButton;
+    QPushButton *m_watchFoldersButton;
 };

@@ -386,13 +386,16 @@ bool QFActionController::addPath(const QString &path)
     return added.status == QFProjectActions::AddStatus::Added;
 }
 
-void QFActionController::projectsAdded(const QString &lastPath, bool afterDrop)
+void QFActionController::projectsAdded(const QString &lastPath)
 {
     m_app->xpcConfigUpdate();
-    // With the first project the helper has something to watch.
-    if (m_app->projectList().size() < 2)
-        m_app->generateLaunchdPlist(afterDrop);
-    connect(m_app, &AppController::projectListShown, this, [this, lastPath] { selectProjectPath(lastPath); }, Qt::SingleShotConnection);
+    // The helper's job is written by the re-read when the first project gives the helper something to
+    // watch; a helper that runs already learns of more projects from the configuration, and is not ended
+    // and started again for each.
+    connect(m_app, &AppController::projectListShown, this, [this, lastPath] {
+        selectProjectPath(lastPath);
+        Q_EMIT commandFinished(QStringLiteral("addProjects"));
+    }, Qt::SingleShotConnection);
     m_app->populateProjects();
 }
 
@@ -424,7 +427,7 @@ void QFActionController::importFile()
                 last = QFileInfo(file).absoluteFilePath();
         }
         if (!last.isEmpty())
-            projectsAdded(last, false);
+            projectsAdded(last);
     });
     panel->open();
 }
@@ -442,7 +445,7 @@ void QFActionController::dropPaths(const QStringList &paths)
             last = info.absoluteFilePath();
     }
     if (!last.isEmpty())
-        projectsAdded(last, true);
+        projectsAdded(last);
     if (!m_importFolders.isEmpty())
         showImportSheet();
 }
@@ -531,7 +534,7 @@ void QFActionController::importFolders(const QStringList &folders, bool onlyType
     for (const QString &folder : folders)
         walk(folder);
     if (!last.isEmpty())
-        projectsAdded(last, true);
+        projectsAdded(last);
 }
 
 // --- Removing, relinking ------------------------------------------------------------------------------
@@ -828,7 +831,6 @@ void QFActionController::deleteAllBackups()
                 tell(QStringLiteral("Unable to delete project"), qfFormat("Please check permissions for the folder %@.", folder));
                 return;
             }
-            QFLog::appendLog("Removing watch file for project %@...", QFileInfo(folder).fileName());
             m_app->xpcConfigUpdate();
             connect(m_app, &AppController::projectListShown, this, [this] {
                 if (m_app->projectList().size() < 2)
@@ -938,6 +940,9 @@ void QFActionController::updateSyncAction()
     // Restoring from Dropbox is offered while sync with Dropbox is on and an account is linked.
     if (m_restoreFromDropboxAction)
         m_restoreFromDropboxAction->setEnabled(currentProject() && QFDropboxSync::isSyncOn() && QFDropboxAccount::isLinked());
+    // Removing a project's copies on the sync service is offered while there is a service.
+    if (QAction *removeSynced = m_window->findChild<QAction *>(QStringLiteral("removeSyncedFilesForProject")))
+        removeSynced->setEnabled(integerPreference("syncService") > 0);
     if (!m_syncAction)
         return;
     const std::optional<QFVersionEntry> entry = selectedVersionEntry();
@@ -1004,7 +1009,9 @@ void QFActionController::showProjectMenu(int row, const QPoint &globalPosition)
         connect(entire, &QAction::triggered, this, [this] { chooseSequence(QString(), {}); });
         const QList<QFProjectSequence> sequences = project.sequences().value_or(QFProjectSequences());
         for (const QFProjectSequence &sequence : sequences) {
-            QAction *item = backup->addAction(sequence.name);
+            // Each goes in right after "Entire Project", so the last of the record comes first.
+            auto *item = new QAction(QFAppImages::named(QStringLiteral("sequence")), sequence.name, backup);
+            backup->insertAction(backup->actions().value(1), item);
             item->setCheckable(true);
             item->setChecked(sequence.uuid == project.selectedUUID());
             const QString uuid = sequence.uuid;

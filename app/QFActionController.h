@@ -94,7 +94,7 @@ protected:
 private:
     void buildMenus();
     bool addPath(const QString &path);
-    void projectsAdded(const QString &lastPath, bool afterDrop);
+    void projectsAdded(const QString &lastPath);
     void selectProjectPath(const QString &path);
     void backUpProjectNow(int row);
     void removeVersionFiles(const QStringList &files);

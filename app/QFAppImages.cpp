@@ -36,6 +36,8 @@ QString resourceFor(const QString &name)
         return QStringLiteral(":/images/premiere.svg");
     if (name == QLatin1String("application"))
         return QStringLiteral(":/images/pro-tombrel.svg");
+    if (name == QLatin1String("sequence"))
+        return QStringLiteral(":/lines/sequence.png");
     return {};
 }
 

@@ -20,7 +20,7 @@ public:
     // The first of the theme's icons by these names: a coloured icon when the theme has one, else its
     // one-colour ("-symbolic") form drawn in the colour of text on the palette given.
     static QIcon themeIcon(const QStringList &names, const QPalette &palette);
-    // "page.png", "fcp_xml.icns", "fcp" (the file type) and "premiere"; a null icon for other names.
+    // "page.png", "fcp_xml.icns", "fcp" (the file type), "premiere" and "sequence"; a null icon for other names.
     static QIcon named(const QString &name);
     // The placeholder for a version without a screenshot, fitted into size.
     static QImage pageImage(const QSize &size);

@@ -2,6 +2,7 @@
 
 #include "app/AppController.h"
 #include "app/QFAppImages.h"
+#include "app/QFSoftwareUpdate.h"
 #include "app/QFWatchFolderTable.h"
 #include "engine/QFPreferenceKeys.h"
 #include "engine/QFProject.h"
@@ -167,11 +168,25 @@ QWidget *QFPrefController::buildGeneralPane()
     form->addRow(QStringLiteral("Versions:"), switchBox(QStringLiteral("takeScreenshots"), QStringLiteral("Take a screenshot with every version")));
     form->addRow(QString(), switchBox(QStringLiteral("removeDuplicates"), QStringLiteral("Drop a new version that is identical to the one before")));
     form->addRow(QStringLiteral("Notifications:"), switchBox(QStringLiteral("showGrowlAlerts"), QStringLiteral("Tell me when projects are backed up")));
-    form->addRow(QStringLiteral("Updates:"), switchBox(QStringLiteral("SUCheckAtStartup"), QStringLiteral("Check for updates at start-up")));
+    // The check at start-up reads the maker's global file, which the updater shares with other programs.
+    auto *updates = new QCheckBox(QStringLiteral("Check for updates at start-up"));
+    updates->setObjectName(QStringLiteral("SUCheckAtStartup"));
+    m_loaders << [updates] { updates->setChecked(QFSoftwareUpdate::checksAtStartup()); };
+    connect(updates, &QCheckBox::toggled, this, [this](bool on) {
+        if (m_loading)
+            return;
+        QString error;
+        if (!QFSoftwareUpdate::setChecksAtStartup(on, &error)) {
+            QFLog::appendLog("Unable to save %@: %@", QFSoftwareUpdate::globalPreferencesPath(), error);
+            QFAlert::alertSheetWithMessageText(QStringLiteral("Unable to save preferences"), QString(), QString(), QString(), error, this, false);
+            loadValues();
+        }
+    });
+    form->addRow(QStringLiteral("Updates:"), updates);
 
     QCheckBox *autosave = switchBox(QStringLiteral("autosaveEnabled"), QStringLiteral("Save open Final Cut Pro projects every"),
         [this] { prefsAutosaveChanged(); });
-    QSpinBox *interval = integerBox(QStringLiteral("autosaveInterval"), QStringLiteral(" minutes"), [this] { prefsAutosaveChanged(); });
+    QSpinBox *interval = integerBox(QStringLiteral("autosaveInterval"), QStringLiteral(" minutes"), [this] { autosaveIntervalChanged(); });
     form->addRow(QStringLiteral("Autosave:"), row({ autosave, interval }));
 
     m_analytics = new QCheckBox(QStringLiteral("Send anonymous usage statistics"));
@@ -413,6 +428,8 @@ QSpinBox *QFPrefController::integerBox(const QString &key, const QString &suffix
         box->setRange(0, kLargestShownNumber);
     }
     m_loaders << [box, key] { box->setValue(int(std::clamp<qint64>(integerValue(key), box->minimum(), box->maximum()))); };
+    // Typed digits count once interpreted (Return, leaving the box, or closing the window).
+    m_committers << [box] { box->interpretText(); };
     connect(box, &QSpinBox::valueChanged, this, [this, key, after](int value) {
         if (m_loading)
             return;
@@ -447,10 +464,12 @@ QLineEdit *QFPrefController::textField(const QString &key)
     auto *field = new QLineEdit;
     field->setObjectName(key);
     m_loaders << [field, key] { field->setText(AppController::preferenceValue(key).toString()); };
-    connect(field, &QLineEdit::editingFinished, this, [this, field, key] {
+    const auto commit = [this, field, key] {
         if (!m_loading && field->text() != AppController::preferenceValue(key).toString())
             store(key, field->text().trimmed());
-    });
+    };
+    connect(field, &QLineEdit::editingFinished, this, commit);
+    m_committers << commit;
     return field;
 }
 
@@ -497,9 +516,18 @@ QWidget *QFPrefController::paneWidget(Pane pane) const
     return m_panes->widget(pane);
 }
 
+void QFPrefController::commitEditors()
+{
+    for (const std::function<void()> &commit : std::as_const(m_committers))
+        commit();
+    for (QFWatchFolderTable *table : { m_watchFolders, m_driveFolders })
+        table->commitEdit();
+}
+
 void QFPrefController::closeEvent(QCloseEvent *event)
 {
-    // Every value is in the file already; the helper reads them now.
+    // What is still being typed goes into the file first: the helper reads the file when it is told.
+    commitEditors();
     m_controller->xpcConfigUpdate();
     QMainWindow::closeEvent(event);
 }
@@ -540,11 +568,23 @@ void QFPrefController::enableDisableManagementDialogControls()
 void QFPrefController::prefsAutosaveChanged()
 {
     const int major = QFAppleEvents::finalCutProMajorVersion();
-    if (major > 0 && major < 7) {
+    // A version without a number is no version 7 either.
+    if (major < 7) {
         QFAlert::alertSheetWithMessageText(QStringLiteral("Final Cut Pro 7 and above is required"), QString(), QString(), QString(),
             QStringLiteral("You need a minimum of Final Cut Pro 7.0 to use this function."), this, false);
     }
     // The job is written (or removed) away from the window; it turns autosave off for an older editor.
+    m_controller->generateAutosavePlist([this] {
+        loadValues();
+        Q_EMIT autosaveJobWritten();
+    });
+}
+
+void QFPrefController::autosaveIntervalChanged()
+{
+    // Only a job that runs has an interval to change; the switch alone speaks of the editor's version.
+    if (integerValue(QStringLiteral("autosaveEnabled")) != 1)
+        return;
     m_controller->generateAutosavePlist([this] {
         loadValues();
         Q_EMIT autosaveJobWritten();

@@ -47,6 +47,8 @@ public:
     // The retention controls follow the manage-versions switch.
     void enableDisableManagementDialogControls();
     void refreshSyncStatus();
+    // Stores what is being typed in a field or a table cell, as leaving it would.
+    void commitEditors();
 
 Q_SIGNALS:
     // The window has written the autosave job again after its switch changed.
@@ -71,6 +73,7 @@ private:
 
     void prefsDirectoryBrowse();
     void prefsAutosaveChanged();
+    void autosaveIntervalChanged();
     void prefsSyncChanged();
     void linkUnlink();
     void prefsFilterChanged();
@@ -81,6 +84,7 @@ private:
     QStackedWidget *m_panes;
     QList<QAction *> m_paneActions;
     QList<std::function<void()>> m_loaders;
+    QList<std::function<void()>> m_committers;
     QList<QWidget *> m_managementControls;
     QLabel *m_storagePath = nullptr;
     QCheckBox *m_manageBackups = nullptr;

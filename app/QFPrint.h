@@ -13,9 +13,10 @@ public:
     // Prints to the printer as it is set up; false when the printer reports an error.
     static bool printHTMLString(const QString &html, const QString &jobTitle, QPrinter *printer);
     // The print dialog as a sheet of the window, then the job; logs "Print job completed successfully" or
-    // "Print job failed". False when cancelled or failed.
+    // "Print job failed" (cancelled too). False when cancelled or failed.
     static bool printHTMLStringWithDialog(const QString &html, const QString &jobTitle, QWidget *parentWindow);
-    // The preview, refreshed when the page settings change, from which the report can be printed too.
+    // The preview, refreshed when the page settings change, from which the report can be printed too; its
+    // job is logged as the dialog's is (closed without printing, it failed).
     static void previewHTMLString(const QString &html, const QString &jobTitle, QWidget *parentWindow);
     static bool writePDF(const QString &html, const QString &jobTitle, const QString &path);
 };

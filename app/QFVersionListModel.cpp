@@ -5,7 +5,9 @@
 #include "foundation/platform/QFFormat.h"
 
 #include <QFileInfo>
+#include <QHash>
 #include <QLocale>
+#include <QRegularExpression>
 
 namespace {
 
@@ -41,6 +43,16 @@ QString mediumTimeFormat()
     if (!format.contains(QLatin1String("ss")))
         format.replace(QLatin1String("mm"), QLatin1String("mm:ss"));
     return format;
+}
+
+// The locale's long date without the weekday and with the month's short name ("Jan 5, 2024").
+QString mediumDateFormat()
+{
+    static const QRegularExpression weekday(QStringLiteral("[,.]?\\s*dddd\\s*[,.]?\\s*"));
+    QString format = QLocale().dateFormat(QLocale::LongFormat);
+    format.replace(weekday, QStringLiteral(" "));
+    format.replace(QLatin1String("MMMM"), QLatin1String("MMM"));
+    return format.trimmed();
 }
 
 } // namespace
@@ -84,6 +96,62 @@ void QFVersionListModel::insertEntriesAtFront(const QList<QFVersionEntry> &newes
     m_entries = newestFirst + m_entries;
     m_lines = lines + m_lines;
     endInsertRows();
+}
+
+QList<QFVersionEntry> QFVersionListModel::updateEntries(const QList<QFVersionEntry> &newestFirst)
+{
+    QHash<QString, qsizetype> rows;
+    for (qsizetype i = 0; i < m_all.size(); ++i)
+        rows.insert(m_all.at(i).file, i);
+    QList<QFVersionEntry> added;
+    for (const QFVersionEntry &entry : newestFirst) {
+        const auto found = rows.constFind(entry.file);
+        if (found == rows.cend()) {
+            added << entry;
+            continue;
+        }
+        m_all[*found] = entry;
+        // A search shows its own result; the new lines join it when it is run again.
+        if (!m_searching)
+            replaceShownEntry(int(*found), entry);
+    }
+    insertEntriesAtFront(added);
+    return added;
+}
+
+int QFVersionListModel::rowOfFile(const QString &file) const
+{
+    for (qsizetype row = 0; row < m_entries.size(); ++row) {
+        if (m_entries.at(row).file == file)
+            return int(row);
+    }
+    return -1;
+}
+
+void QFVersionListModel::replaceShownEntry(int row, const QFVersionEntry &entry)
+{
+    const QModelIndex parent = index(row, 0);
+    const int before = childCount(row);
+    const QStringList lines = shownLines(entry);
+    const int after = int(lines.size()) + (entry.annotation.isEmpty() ? 0 : 1);
+    const auto replace = [&] {
+        m_entries[row] = entry;
+        m_lines[row] = lines;
+    };
+    if (after < before) {
+        beginRemoveRows(parent, after, before - 1);
+        replace();
+        endRemoveRows();
+    } else if (after > before) {
+        beginInsertRows(parent, before, after - 1);
+        replace();
+        endInsertRows();
+    } else {
+        replace();
+    }
+    if (const int kept = std::min(before, after); kept > 0)
+        Q_EMIT dataChanged(index(0, 0, parent), index(kept - 1, 0, parent));
+    Q_EMIT dataChanged(parent, parent);
 }
 
 void QFVersionListModel::setFilters(const QVariantMap &preferences)
@@ -131,6 +199,14 @@ QString QFVersionListModel::subtitleForEntry(const QFVersionEntry &entry, bool s
         ? locale.toString(date.date(), QLocale::LongFormat) + QStringLiteral(", ") + locale.toString(date.time(), mediumTimeFormat())
         : QString();
     return qfFormat("%@   %@%@", when, entry.size, synced ? QStringLiteral(" (synced)") : QStringLiteral(""));
+}
+
+QString QFVersionListModel::mediumDateTimeText(const QDateTime &date)
+{
+    if (!date.isValid())
+        return {};
+    const QLocale locale;
+    return locale.toString(date.date(), mediumDateFormat()) + QStringLiteral(", ") + locale.toString(date.time(), mediumTimeFormat());
 }
 
 int QFVersionListModel::childCount(int entry) const

@@ -28,6 +28,11 @@ public:
     void setEntries(const QList<QFVersionEntry> &entries);
     void setSearchResult(const std::optional<QList<QFVersionEntry>> &result);
     void insertEntriesAtFront(const QList<QFVersionEntry> &newestFirst);
+    // Each entry takes the place of the version of the same file, which keeps its row; those of no
+    // listed version go to the front. Returns those.
+    QList<QFVersionEntry> updateEntries(const QList<QFVersionEntry> &newestFirst);
+    // The shown row of a version file, -1 for none.
+    int rowOfFile(const QString &file) const;
     // The filtering preferences applied to the change lines under each version.
     void setFilters(const QVariantMap &preferences);
     // Names of version files whose copies are on the sync service.
@@ -38,6 +43,8 @@ public:
     // The top-level row of the entry an index belongs to (a child gives its parent's), -1 for none.
     static int entryRow(const QModelIndex &index);
     static QString subtitleForEntry(const QFVersionEntry &entry, bool synced);
+    // A date in the medium styles of the locale, date and time ("Jan 5, 2024, 3:04:05 PM").
+    static QString mediumDateTimeText(const QDateTime &date);
 
     QModelIndex index(int row, int column, const QModelIndex &parent = QModelIndex()) const override;
     QModelIndex parent(const QModelIndex &child) const override;
@@ -51,6 +58,7 @@ private:
     QString childText(int entry, int row) const;
     QStringList shownLines(const QFVersionEntry &entry) const;
     void refilter();
+    void replaceShownEntry(int row, const QFVersionEntry &entry);
 
     QList<QFVersionEntry> m_all;
     QList<QFVersionEntry> m_entries;

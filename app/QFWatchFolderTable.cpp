@@ -20,12 +20,38 @@ namespace {
 const QString kFolder = QStringLiteral("folder");
 const QString kExtensions = QStringLiteral("extensions");
 
+// A path is opened for editing on purpose only (a double click, F2): a stray key would replace it with
+// what was typed. The extensions are a short list, typed over at once.
+class WatchFolderTableWidget final : public QTableWidget {
+public:
+    using QTableWidget::QTableWidget;
+    using QTableWidget::edit;
+
+    // Leaving the cell hands the typed text to the table, as clicking elsewhere would.
+    void commitOpenEditor()
+    {
+        if (state() != EditingState)
+            return;
+        const QModelIndex current = currentIndex();
+        setCurrentIndex(QModelIndex());
+        setCurrentIndex(current);
+    }
+
+protected:
+    bool edit(const QModelIndex &index, EditTrigger trigger, QEvent *event) override
+    {
+        if (trigger == AnyKeyPressed && index.column() == 0)
+            return false;
+        return QTableWidget::edit(index, trigger, event);
+    }
+};
+
 } // namespace
 
 QFWatchFolderTable::QFWatchFolderTable(QFWatchFolderSettings::List list, QWidget *parent)
     : QWidget(parent)
     , m_list(list)
-    , m_table(new QTableWidget(0, 2, this))
+    , m_table(new WatchFolderTableWidget(0, 2, this))
     , m_add(new QToolButton(this))
     , m_remove(new QToolButton(this))
     , m_presets(new QToolButton(this))
@@ -219,17 +245,27 @@ void QFWatchFolderTable::itemEdited(QTableWidgetItem *item)
     if (m_loading || !item || item->row() >= m_shown.size())
         return;
     const QString column = item->column() == 0 ? kFolder : kExtensions;
-    const QString typed = item->text();
-    const int row = item->row();
-    const QVariantMap shown = m_shown.at(row);
-    // The table is rebuilt once the editor has let go of the item.
-    QTimer::singleShot(0, this, [this, row, shown, column, typed] {
-        QString error;
-        if (!QFWatchFolderSettings::setElementValue(m_list, row, shown, column, typed, &error))
+    QString error;
+    const bool stored = QFWatchFolderSettings::setElementValue(m_list, item->row(), m_shown.at(item->row()), column, item->text(), &error);
+    // The cell shows at once what was stored (extensions as they are kept); the table is rebuilt (and an
+    // error told) once the editor has let go of the item.
+    if (stored) {
+        const QVariant kept = QFWatchFolderSettings::elements(m_list).value(item->row()).value(column);
+        m_loading = true;
+        item->setText(kept.metaType().id() == QMetaType::QString ? kept.toString() : QString());
+        m_loading = false;
+    }
+    QTimer::singleShot(0, this, [this, stored, error] {
+        if (!stored)
             report(error);
         reload();
         Q_EMIT changed();
     });
+}
+
+void QFWatchFolderTable::commitEdit()
+{
+    static_cast<WatchFolderTableWidget *>(m_table)->commitOpenEditor();
 }
 
 void QFWatchFolderTable::report(const QString &error)

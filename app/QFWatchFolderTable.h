@@ -35,6 +35,8 @@ public:
     QToolButton *presetButton() const { return m_presets; }
     // Reads the list from the preference file again.
     void reload();
+    // A cell being edited stores what was typed in it.
+    void commitEdit();
 
 Q_SIGNALS:
     // The list in the preference file changed.

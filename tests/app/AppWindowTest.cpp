@@ -2,11 +2,15 @@
 
 #include "app/AppController.h"
 #include "app/MainWindow.h"
+#include "app/QFActionController.h"
+#include "app/QFDropboxRestoreController.h"
+#include "app/QFPrefController.h"
 #include "app/QFCoverFlowView.h"
 #include "app/QFOutlineView.h"
 #include "app/QFPrint.h"
 #include "app/QFProgressSheet.h"
 #include "app/QFVersionListModel.h"
+#include "engine/QFChangeLines.h"
 #include "foundation/QFAppleEvents.h"
 #include "foundation/QFHelperConnection.h"
 #include "foundation/QFNotificationCenter.h"
@@ -16,8 +20,21 @@
 #include "tests/support/QFTempHome.h"
 #include "tests/support/QFVersionStoreBuilder.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QFileDialog>
+#include <QLocale>
+#include <QMenu>
+#include <QPrintPreviewWidget>
+#include <QPrinter>
+#include <QSpinBox>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTreeWidget>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -648,4 +665,430 @@ TEST_F(AppWindowTest, RendersTheMainWindowLightAndDark)
         controller.reset();
     }
     QApplication::setPalette(original);
+}
+
+namespace {
+
+// The preferences window of the running application, opened with the menu's key.
+QFPrefController *openPreferences(MainWindow *window, AppController *controller)
+{
+    window->activateWindow();
+    QTest::keyClick(window, Qt::Key_Comma, Qt::ControlModifier);
+    QFPrefController *prefs = controller->prefController();
+    if (!prefs || !QTest::qWaitForWindowExposed(prefs))
+        return nullptr;
+    return prefs;
+}
+
+QVariantMap storedPreferences()
+{
+    return QFPropertyList::readDictionary(QFProject::preferenceFilePath()).value_or(QVariantMap());
+}
+
+} // namespace
+
+TEST_F(AppWindowTest, AFirstRunWaitsBetweenBackupsOnlyWhereFinalCutIsInstalled)
+{
+    // No editor at all: the version check answers "7.0" all the same, which must not count.
+    launch();
+    EXPECT_FALSE(storedPreferences().value("firstRun").toBool());
+    EXPECT_NE(storedPreferences().value("backupMinIntervalEnabled").toInt(), 1);
+    QFPrefController *prefs = openPreferences(window, controller.get());
+    ASSERT_TRUE(prefs);
+    prefs->showPane(QFPrefController::Performance);
+    EXPECT_FALSE(prefs->findChild<QCheckBox *>(QStringLiteral("backupMinIntervalEnabled"))->isChecked());
+    controller.reset();
+
+    // Final Cut Pro X (or its trial) installed: 15 minutes between two backups of a project.
+    for (const char *identifier : { "com.apple.FinalCut", "com.apple.FinalCutTrial" }) {
+        SCOPED_TRACE(identifier);
+        QDir(home.file(QStringLiteral("Applications"))).removeRecursively();
+        home.write(QStringLiteral("Applications/Final Cut Pro.app/Contents/Info.plist"),
+            QByteArray("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleIdentifier</key><string>") + identifier
+                + "</string><key>CFBundleShortVersionString</key><string>10.6</string></dict></plist>");
+        QFVersionStoreBuilder::setPreferences({ { "firstRun", true } });
+        launch();
+        EXPECT_EQ(storedPreferences().value("backupMinIntervalEnabled").toInt(), 1);
+        EXPECT_EQ(storedPreferences().value("backupMinInterval").toInt(), 15);
+        prefs = openPreferences(window, controller.get());
+        ASSERT_TRUE(prefs);
+        prefs->showPane(QFPrefController::Performance);
+        EXPECT_TRUE(prefs->findChild<QCheckBox *>(QStringLiteral("backupMinIntervalEnabled"))->isChecked());
+        EXPECT_EQ(prefs->findChild<QSpinBox *>(QStringLiteral("backupMinInterval"))->value(), 15);
+        controller.reset();
+    }
+}
+
+TEST_F(AppWindowTest, TheChosenVersionStaysWhenTheWindowComesBackFromASheetOrWithASearchOn)
+{
+    qfInstallWidgetAlerts();
+    apptest::buildSampleStore(home.path());
+    QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "WEDDING" }, { "firstRun", false } });
+    launch();
+    QFOutlineView *outline = window->versionOutline();
+    const QAbstractItemModel *model = outline->model();
+    ASSERT_EQ(model->rowCount(), 3) << "six files, three versions: each binary version has its XML copy";
+    const auto becomeMainAgain = [&] {
+        QSignalSpy became(window, &MainWindow::becameMain);
+        window->activateWindow();
+        if (!QTest::qWaitFor([&] { return !became.isEmpty(); }, 2000)) {
+            // Offscreen, a window that is active already is told again as the desktop would tell it.
+            QEvent activate(QEvent::WindowActivate);
+            QApplication::sendEvent(window, &activate);
+        }
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !controller->isBusy(); }, 20000));
+    };
+
+    {
+        SCOPED_TRACE("after a sheet");
+        QTest::mouseClick(outline->viewport(), Qt::LeftButton, {}, outline->visualRect(model->index(1, 0)).center());
+        ASSERT_EQ(outline->currentIndex(), model->index(1, 0));
+        QSignalSpy populated(controller.get(), &AppController::versionListPopulated);
+        // The note sheet opens and is cancelled.
+        outline->setFocus();
+        QTest::keyClick(window, Qt::Key_E, Qt::ControlModifier);
+        QDialog *sheet = nullptr;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return (sheet = window->findChild<QDialog *>(QStringLiteral("annotateSheet"))) && sheet->isVisible(); }, 5000));
+        QTest::mouseClick(sheet->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Cancel), Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !window->findChild<QDialog *>(QStringLiteral("annotateSheet")); }, 5000));
+        becomeMainAgain();
+        EXPECT_TRUE(populated.isEmpty()) << "nothing changed on disk: the list is not filled again";
+        EXPECT_EQ(outline->currentIndex(), model->index(1, 0)) << "the chosen version stays chosen";
+    }
+    {
+        SCOPED_TRACE("with a search on");
+        QTest::keyClicks(window->versionSearchField(), QStringLiteral("couple"));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount() == 1; }, 5000));
+        QSignalSpy populated(controller.get(), &AppController::versionListPopulated);
+        becomeMainAgain();
+        EXPECT_TRUE(populated.isEmpty());
+        EXPECT_EQ(model->rowCount(), 1) << "the search's result stays";
+    }
+    {
+        SCOPED_TRACE("a new version on disk");
+        window->versionSearchField()->clear();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount() == 3; }, 5000));
+        const QString cut = QFProject::storageRoot() + QStringLiteral("/WEDDING.localized");
+        QFVersionStoreBuilder::addVersions(cut, { { "Wedding Cut.00004.fcp", QDateTime::currentDateTimeUtc(), "binary 4" } });
+        QSignalSpy populated(controller.get(), &AppController::versionListPopulated);
+        becomeMainAgain();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !populated.isEmpty() && !controller->isBusy(); }, 20000));
+        EXPECT_EQ(model->rowCount(), 4);
+    }
+}
+
+TEST_F(AppWindowTest, ASearchThatMatchesNothingDoesNotOfferTheFirstBackup)
+{
+    apptest::buildSampleStore(home.path());
+    QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "WEDDING" }, { "firstRun", false } });
+    launch();
+    const QAbstractItemModel *model = window->versionOutline()->model();
+    QTest::keyClicks(window->versionSearchField(), QStringLiteral("no such change"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount() == 0; }, 5000));
+    EXPECT_FALSE(window->noBackupLabel()->isVisible()) << "the project has versions";
+    EXPECT_FALSE(window->noBackupButton()->isVisible());
+
+    // A project that has none does offer it.
+    QSignalSpy populated(controller.get(), &AppController::versionListPopulated);
+    clickProject(QStringLiteral("Trailer"));
+    ASSERT_TRUE(waitForVersions(populated));
+    EXPECT_TRUE(window->noBackupLabel()->isVisible());
+    EXPECT_TRUE(window->noBackupButton()->isVisible());
+}
+
+TEST_F(AppWindowTest, PrintingLogsHowTheJobEndedAlsoWhenCancelledOrLeftInThePreview)
+{
+    apptest::buildSampleStore(home.path());
+    QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "WEDDING" }, { "firstRun", false } });
+    launch();
+    const QString program = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    const auto failures = [&] { return home.logMessages(program).count(QStringLiteral("Print job failed")); };
+    const qsizetype before = failures();
+    // Closes the modal dialog of that name once it is up.
+    const auto closeNext = [](const QString &name) {
+        QTimer::singleShot(0, [name] {
+            QDialog *dialog = nullptr;
+            if (!QTest::qWaitFor([&] {
+                    dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+                    return dialog && dialog->isVisible() && dialog->objectName() == name;
+                }, 10000)) {
+                ADD_FAILURE() << "no dialog " << name.toStdString();
+                return;
+            }
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        });
+    };
+    closeNext(QStringLiteral("printDialog"));
+    window->printAction()->trigger();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return failures() == before + 1; }, 5000)) << "cancelled in the print dialog";
+    closeNext(QStringLiteral("printPreview"));
+    window->printPreviewAction()->trigger();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return failures() == before + 2; }, 5000)) << "closed in the preview without printing";
+    EXPECT_FALSE(home.logMessages(program).contains(QStringLiteral("Print job completed successfully")));
+}
+
+TEST_F(AppWindowTest, TheRemoveSyncedBackupsItemFollowsTheSyncService)
+{
+    apptest::buildSampleStore(home.path());
+    QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "WEDDING" }, { "firstRun", false }, { "syncService", 0 } });
+    launch();
+    auto *item = window->findChild<QAction *>(QStringLiteral("removeSyncedFilesForProject"));
+    ASSERT_TRUE(item);
+    EXPECT_FALSE(item->isEnabled()) << "no sync service";
+    QSignalSpy populated(controller.get(), &AppController::versionListPopulated);
+    QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "WEDDING" }, { "firstRun", false }, { "syncService", 1 } });
+    clickProject(QStringLiteral("Podcast Mix"));
+    ASSERT_TRUE(waitForVersions(populated));
+    EXPECT_TRUE(item->isEnabled()) << "Dropbox";
+    QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "PODCAST" }, { "firstRun", false }, { "syncService", 0 } });
+    // The Project menu looks again when it opens.
+    QMenu *menu = qobject_cast<QMenu *>(item->parent());
+    ASSERT_TRUE(menu);
+    QTimer::singleShot(0, menu, [menu] { menu->close(); });
+    menu->exec(window->mapToGlobal(QPoint(20, 20)));
+    EXPECT_FALSE(item->isEnabled());
+}
+
+TEST_F(AppWindowTest, TheReportsNoteSpansItsRowAndTheChangeLinesKeepTheirColumn)
+{
+    const QString cut = apptest::buildSampleStore(home.path());
+    QFPropertyList::write(cut + QStringLiteral("/Annotations.plist"),
+        QVariantMap { { "Wedding Cut.00002.xml", "Sent to the couple for review: they asked for a shorter first dance, warmer colours in the "
+                                                 "speeches and the title music from the rehearsal dinner." } });
+    QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "WEDDING" }, { "firstRun", false } });
+    launch();
+    const QList<QFVersionEntry> entries = controller->versionList();
+    ASSERT_EQ(entries.size(), 3) << qPrintable(versionTitles().join(u',')) << qPrintable(home.logMessages(QFileInfo(QCoreApplication::applicationFilePath()).fileName()).join(u'\n'));
+    ASSERT_FALSE(entries.at(0).changelist.isEmpty());
+    ASSERT_FALSE(entries.at(1).changelist.isEmpty());
+    ASSERT_FALSE(entries.at(1).annotation.isEmpty());
+    const QString resources = qEnvironmentVariable("QF_BUNDLE_DIR") + QStringLiteral("/Contents/Resources");
+    const QString html = QFChangeLines::reportHTML(QStringLiteral("Wedding Cut"), entries, true, resources);
+
+    // Laid out on a page's width: a line of the version with the note starts where one of the version
+    // without a note does.
+    QTextDocument document;
+    document.setHtml(html);
+    document.setTextWidth(680);
+    const auto leftOf = [&](const QString &text, const QTextCursor &from) {
+        const QTextCursor found = document.find(text, from);
+        return found.isNull() ? std::pair(-1.0, found) : std::pair(document.documentLayout()->blockBoundingRect(found.block()).left(), found);
+    };
+    const auto [newestLine, afterNewest] = leftOf(entries.at(0).changelist.first(), QTextCursor(&document));
+    const auto [notedLine, afterNoted] = leftOf(entries.at(1).changelist.first(), document.find(QStringLiteral("Version 00002")));
+    const auto [note, atNote] = leftOf(QStringLiteral("Sent to the couple"), QTextCursor(&document));
+    ASSERT_GE(newestLine, 0);
+    ASSERT_GE(notedLine, 0);
+    EXPECT_NEAR(notedLine, newestLine, 1.0) << "the note widened the first column";
+    EXPECT_LT(note, newestLine) << "the note starts in the first column";
+
+    // The report as printed, and as its preview shows it, light and dark.
+    QDir().mkpath(QStringLiteral(QF_RENDER_DIR));
+    const QString pdf = QStringLiteral(QF_RENDER_DIR "/report-with-note.pdf");
+    ASSERT_TRUE(QFPrint::writePDF(html, QStringLiteral("Wedding Cut Changelist"), pdf));
+    QProcess::execute(QStringLiteral("pdftoppm"), { QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("80"), QStringLiteral("-f"),
+        QStringLiteral("1"), QStringLiteral("-l"), QStringLiteral("1"), QStringLiteral("-singlefile"), pdf, QStringLiteral(QF_RENDER_DIR "/report-with-note") });
+    const QPalette original = QApplication::palette();
+    for (const bool dark : { false, true }) {
+        apptest::applyLook(dark);
+        QPrinter printer(QPrinter::ScreenResolution);
+        QPrintPreviewWidget preview(&printer);
+        QObject::connect(&preview, &QPrintPreviewWidget::paintRequested, &preview,
+            [&](QPrinter *target) { QFPrint::printHTMLString(html, QStringLiteral("Wedding Cut Changelist"), target); });
+        preview.resize(820, 900);
+        preview.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&preview));
+        preview.fitToWidth();
+        preview.updatePreview();
+        QCoreApplication::processEvents();
+        const QString file = QStringLiteral(QF_RENDER_DIR) + (dark ? QStringLiteral("/report-preview-dark.png") : QStringLiteral("/report-preview-light.png"));
+        EXPECT_TRUE(preview.grab().save(file)) << qPrintable(file);
+    }
+    QApplication::setPalette(original);
+}
+
+TEST_F(AppWindowTest, AnEmptyProjectListSaysWhatToDoAndItsButtonsDoIt)
+{
+    qfInstallWidgetAlerts();
+    QFVersionStoreBuilder::setPreferences({ { "firstRun", false }, { "watchFolders", QVariantList() } });
+    launch();
+    QWidget *empty = window->emptyProjectsView();
+    ASSERT_TRUE(empty);
+    EXPECT_TRUE(empty->isVisible());
+    EXPECT_EQ(window->emptyProjectsTitle()->text(), QStringLiteral("No projects yet"));
+    ASSERT_TRUE(window->addProjectButton()->isVisible());
+    ASSERT_TRUE(window->watchFoldersButton()->isVisible());
+    EXPECT_TRUE(empty->geometry().contains(window->projectTable()->viewport()->rect())) << "it fills the list";
+
+    // How it looks, light and dark.
+    QDir().mkpath(QStringLiteral(QF_RENDER_DIR));
+    const QPalette original = QApplication::palette();
+    for (const bool dark : { false, true }) {
+        apptest::applyLook(dark);
+        window->setPalette(QApplication::palette());
+        QCoreApplication::processEvents();
+        const QString file = QStringLiteral(QF_RENDER_DIR) + (dark ? QStringLiteral("/main-window-empty-dark.png") : QStringLiteral("/main-window-empty-light.png"));
+        EXPECT_TRUE(window->grab().save(file)) << qPrintable(file);
+    }
+    QApplication::setPalette(original);
+    window->setPalette(original);
+
+    // Add Project File… opens the panel for project files.
+    QTest::mouseClick(window->addProjectButton(), Qt::LeftButton);
+    QFileDialog *panel = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (panel = window->findChild<QFileDialog *>(QStringLiteral("importPanel"))) && panel->isVisible(); }, 5000));
+    panel->reject();
+    // Watch Folders… opens the preferences at the watch folders.
+    QTest::mouseClick(window->watchFoldersButton(), Qt::LeftButton);
+    QFPrefController *prefs = controller->prefController();
+    ASSERT_TRUE(prefs && QTest::qWaitForWindowExposed(prefs));
+    EXPECT_EQ(prefs->currentPane(), QFPrefController::Projects);
+    prefs->close();
+
+    // A first project: the list shows it instead.
+    QFVersionStoreBuilder::addProject(home.file("Videos/First.kdenlive"), QStringLiteral("FIRST"));
+    QSignalSpy shown(controller.get(), &AppController::projectListShown);
+    controller->populateProjects();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !shown.isEmpty(); }, 10000));
+    EXPECT_FALSE(empty->isVisible());
+    // A search that finds none says so, without the buttons.
+    QTest::keyClicks(window->projectSearchField(), QStringLiteral("zebra"));
+    EXPECT_TRUE(empty->isVisible());
+    EXPECT_EQ(window->emptyProjectsTitle()->text(), QStringLiteral("No matching projects"));
+    EXPECT_FALSE(window->addProjectButton()->isVisible());
+    window->projectSearchField()->clear();
+    EXPECT_FALSE(empty->isVisible());
+}
+
+TEST_F(AppWindowTest, TheBackupMenuListsTheSequencesLastFirstWithTheirPicture)
+{
+    const QString folder = QFVersionStoreBuilder::addProject(home.file("Videos/Feature.fcp"), QStringLiteral("FEATURE"));
+    QVariantMap settings = QFPropertyList::readDictionary(folder + QStringLiteral("/Settings.plist")).value_or(QVariantMap());
+    settings.insert(QStringLiteral("sequences"),
+        QVariantList { QVariantMap { { "uuid", "U-1" }, { "name", "Opening" } }, QVariantMap { { "uuid", "U-2" }, { "name", "Middle" } },
+            QVariantMap { { "uuid", "U-3" }, { "name", "Credits" } } });
+    settings.insert(QStringLiteral("selectedUUID"), QStringLiteral("U-2"));
+    ASSERT_TRUE(QFPropertyList::write(folder + QStringLiteral("/Settings.plist"), settings));
+    QFVersionStoreBuilder::setPreferences({ { "firstRun", false } });
+    launch();
+    QListView *table = window->projectTable();
+    const QRect row = table->visualRect(table->model()->index(0, 0));
+    QStringList titles;
+    QList<bool> pictured;
+    QString checked;
+    QTimer::singleShot(0, [&] {
+        QMenu *menu = nullptr;
+        if (!QTest::qWaitFor([&] { return (menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) && menu->isVisible(); }, 5000)) {
+            ADD_FAILURE() << "no context menu";
+            return;
+        }
+        for (QAction *action : menu->actions()) {
+            if (action->text() == QStringLiteral("Backup") && action->menu()) {
+                for (QAction *item : action->menu()->actions()) {
+                    titles << (item->isSeparator() ? QStringLiteral("-") : item->text());
+                    pictured << !item->icon().isNull();
+                    if (item->isChecked())
+                        checked = item->text();
+                }
+            }
+        }
+        menu->close();
+    });
+    // A right click on the row, as the desktop delivers it.
+    QContextMenuEvent click(QContextMenuEvent::Mouse, row.center(), table->viewport()->mapToGlobal(row.center()));
+    QApplication::sendEvent(table->viewport(), &click);
+    EXPECT_EQ(titles, QStringList({ "Entire Project", "Credits", "Middle", "Opening", "-", "Choose Sequence..." }));
+    EXPECT_EQ(pictured.mid(0, 4), QList<bool>({ true, true, true, true })) << "each sequence with the sequence picture";
+    EXPECT_EQ(checked, QStringLiteral("Middle"));
+}
+
+TEST_F(AppWindowTest, DeletingAProjectWithAllItsVersionsLogsItsWatchFileOnce)
+{
+    qfInstallWidgetAlerts();
+    apptest::buildSampleStore(home.path());
+    QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "PODCAST" }, { "firstRun", false } });
+    launch();
+    QFOutlineView *outline = window->versionOutline();
+    outline->setFocus();
+    outline->setCurrentIndex(outline->model()->index(0, 0));
+    QSignalSpy finished(controller->actions(), &QFActionController::commandFinished);
+    QTimer::singleShot(0, [] { apptest::answerSheet(QStringLiteral("Remove All")); });
+    QTest::keyClick(outline, Qt::Key_Backspace, Qt::ControlModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !finished.isEmpty(); }, 10000));
+    EXPECT_FALSE(projectNames().contains(QStringLiteral("Podcast Mix")));
+    const QString program = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    EXPECT_EQ(home.logMessages(program).count(QStringLiteral("Removing watch file for project PODCAST.localized...")), 1)
+        << qPrintable(home.logMessages(program).join(u'\n'));
+}
+
+TEST_F(AppWindowTest, TheDropboxRestoreListDatesItsCopiesInTheMediumStyles)
+{
+    apptest::buildSampleStore(home.path());
+    QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "WEDDING" }, { "firstRun", false } });
+    launch();
+    QFDropboxRestoreController restorer(window);
+    restorer.showBackupsForProject(controller->projectList().last(), controller->engine());
+    ASSERT_TRUE(restorer.window());
+    const QDateTime when(QDate(2024, 1, 5), QTime(15, 4, 7));
+    QFNotificationCenter::defaultCenter()->postNotificationName(QStringLiteral("QFProTombrelSyncedFiles"), QVariant(),
+        { { QStringLiteral("filenames"), QStringList { QStringLiteral("Wedding Cut.00002.fcp") } }, { QStringLiteral("sizes"), QVariantList { 2048 } },
+            { QStringLiteral("dates"), QVariantList { when.toUTC() } } });
+    auto *table = restorer.window()->findChild<QTreeWidget *>(QStringLiteral("dropboxRestoreTable"));
+    ASSERT_TRUE(table);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return table->topLevelItemCount() == 1; }, 5000));
+    const QString shown = table->topLevelItem(0)->text(2);
+    EXPECT_EQ(shown, QFVersionListModel::mediumDateTimeText(when));
+    EXPECT_TRUE(shown.contains(QStringLiteral(":04:07"))) << qPrintable(shown) << " (the time with its seconds)";
+    EXPECT_TRUE(shown.contains(QLocale().monthName(1, QLocale::ShortFormat))) << qPrintable(shown) << " (the month by its short name)";
+    EXPECT_TRUE(shown.contains(QStringLiteral("2024"))) << qPrintable(shown);
+    EXPECT_FALSE(shown.contains(QLocale().dayName(5, QLocale::LongFormat))) << qPrintable(shown) << " (no weekday)";
+    restorer.cancel();
+}
+
+TEST_F(AppWindowTest, ALongVersionListHasTheNewestVersionOnTopFromTheStartWhileItsChangesAreRead)
+{
+    // A project whose change lists were never read: every version is computed, oldest first.
+    const QString folder = QFVersionStoreBuilder::addProject(home.file("Documents/Long Mix.sesx"), QStringLiteral("LONG"));
+    const QDateTime base = QDateTime::currentDateTimeUtc().addDays(-20);
+    QList<VersionSpec> versions;
+    for (int i = 1; i <= 300; ++i)
+        versions.append({ QStringLiteral("Long Mix.%1.sesx").arg(i, 5, 10, QLatin1Char('0')), base.addSecs(60 * i), QByteArray("<session n='") + QByteArray::number(i) + "'/>" });
+    QFVersionStoreBuilder::addVersions(folder, versions);
+    QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "LONG" }, { "firstRun", false } });
+
+    controller = std::make_unique<AppController>(true);
+    QSignalSpy populated(controller.get(), &AppController::versionListPopulated);
+    controller->applicationDidFinishLaunching({ QStringLiteral("Pro Tombrel") });
+    window = controller->mainWindow();
+    ASSERT_TRUE(window);
+    // What the top row showed at every change of the list, and what the count said then.
+    QFVersionListModel *model = controller->versionModel();
+    QStringList tops;
+    QStringList counts;
+    const auto look = [&] {
+        if (model->rowCount() == 0)
+            return;
+        const QString top = QFileInfo(model->index(0, 0).data(QFVersionListModel::VersionFileRole).toString()).fileName();
+        if (tops.isEmpty() || tops.last() != top)
+            tops << top;
+        counts << window->versionCountLabel()->text();
+    };
+    QObject::connect(model, &QAbstractItemModel::modelReset, model, look);
+    QObject::connect(model, &QAbstractItemModel::rowsInserted, model, [&](const QModelIndex &parent) {
+        if (!parent.isValid())
+            look();
+    });
+    QObject::connect(model, &QAbstractItemModel::dataChanged, model, look);
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        for (const QList<QVariant> &call : populated)
+            if (call.value(0).toString() == folder)
+                return true;
+        return false;
+    }, 60000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->isBusy(); }, 20000));
+    EXPECT_EQ(tops, QStringList { QStringLiteral("Long Mix.00300.sesx") }) << "the top row was another version while the list filled";
+    ASSERT_FALSE(counts.isEmpty());
+    EXPECT_EQ(counts.constLast(), QStringLiteral("300 versions"));
+    EXPECT_EQ(model->rowCount(), 300);
+    EXPECT_EQ(model->index(299, 0).data().toString(), QStringLiteral("Version 00001"));
 }

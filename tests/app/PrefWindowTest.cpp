@@ -4,6 +4,7 @@
 #include "app/AppController.h"
 #include "app/MainWindow.h"
 #include "app/QFPrefController.h"
+#include "app/QFSoftwareUpdate.h"
 #include "app/QFWatchFolderTable.h"
 #include "engine/QFHelperAgent.h"
 #include "engine/QFPreferenceKeys.h"
@@ -97,6 +98,15 @@ protected:
         ASSERT_TRUE(prefs);
         ASSERT_TRUE(QTest::qWaitForWindowExposed(prefs));
         prefs->resize(720, 560);
+    }
+    // Opens the preferences again with the menu's key, from the main window.
+    void reopen()
+    {
+        MainWindow *window = controller->mainWindow();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        QTest::keyClick(window, Qt::Key_Comma, Qt::ControlModifier);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(prefs));
     }
     template <typename T>
     T *control(const QString &name) const
@@ -485,6 +495,156 @@ TEST_F(PrefWindowTest, RendersEveryPaneLightAndDark)
         controller.reset();
     }
     QApplication::setPalette(original);
+}
+
+TEST_F(PrefWindowTest, TheUpdateBoxIsTheSwitchThatTheCheckAtStartUpReads)
+{
+    QFVersionStoreBuilder::setPreferences({ { "firstRun", false } });
+    open();
+    auto *updates = control<QCheckBox>(QStringLiteral("SUCheckAtStartup"));
+    EXPECT_TRUE(updates->isChecked()) << "no global file: the check runs";
+    click(updates);
+    EXPECT_FALSE(updates->isChecked());
+    EXPECT_FALSE(QFSoftwareUpdate::checksAtStartup()) << "switched off where the check at start-up looks";
+    const auto global = QFPropertyList::readDictionary(QFSoftwareUpdate::globalPreferencesPath());
+    ASSERT_TRUE(global);
+    EXPECT_EQ(global->value(QStringLiteral("SUCheckAtStartup")), QVariant(false));
+    EXPECT_FALSE(storedValue("SUCheckAtStartup").isValid()) << "not in the application's own file, where nothing reads it";
+    click(updates);
+    EXPECT_TRUE(QFSoftwareUpdate::checksAtStartup());
+
+    // A 0 written by another program is a NO too, and the box shows it.
+    prefs->close();
+    ASSERT_TRUE(QFPropertyList::write(QFSoftwareUpdate::globalPreferencesPath(), QVariantMap { { QStringLiteral("SUCheckAtStartup"), 0 } }));
+    EXPECT_FALSE(QFSoftwareUpdate::checksAtStartup());
+    reopen();
+    EXPECT_FALSE(updates->isChecked());
+}
+
+TEST_F(PrefWindowTest, WhatIsBeingTypedIsInTheFileBeforeTheHelperIsToldOnClosing)
+{
+    QFVersionStoreBuilder::setPreferences({ { "firstRun", false } });
+    open();
+    showPane(QStringLiteral("performance"));
+    auto *minutes = control<QSpinBox>(QStringLiteral("backupMinInterval"));
+    prefs->activateWindow();
+    minutes->setFocus();
+    minutes->selectAll();
+    QTest::keyClicks(minutes, QStringLiteral("20"));
+    EXPECT_FALSE(storedValue("backupMinInterval").isValid()) << "typing alone stores nothing yet";
+    const int before = helper.configurationUpdates;
+    prefs->close();
+    EXPECT_EQ(storedValue("backupMinInterval").toLongLong(), 20) << "the helper reads the file as soon as it is told";
+    EXPECT_TRUE(helperToldAfter(before));
+
+    // So does a watch folder's extensions cell being typed in.
+    QFVersionStoreBuilder::setPreferences({ { "firstRun", false },
+        { "watchFolders", QVariantList { QVariantMap { { "folder", home.file(QStringLiteral("Videos")) }, { "extensions", "kdenlive" } } } } });
+    reopen();
+    showPane(QStringLiteral("projects"));
+    QTableWidget *table = prefs->watchFolderTable()->table();
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(0, 1)).center());
+    QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(0, 1)).center());
+    QLineEdit *editor = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (editor = table->viewport()->findChild<QLineEdit *>()) && editor->isVisible(); }, 5000));
+    editor->selectAll();
+    QTest::keyClicks(editor, QStringLiteral("mlt"));
+    prefs->close();
+    EXPECT_EQ(stored("watchFolders").value(0).toMap().value("extensions"), QStringLiteral("mlt"));
+}
+
+TEST_F(PrefWindowTest, AnEditorTooOldForAutosaveIsToldByTheSwitchAloneAndAVersionWithoutANumberIsTooOld)
+{
+    QFVersionStoreBuilder::addProject(home.file(QStringLiteral("Videos/Cut.fcp")), QStringLiteral("CUT"));
+    for (const char *version : { "6.0.6", "X" }) {
+        SCOPED_TRACE(version);
+        home.write(QStringLiteral("Applications/Final Cut Pro.app/Contents/Info.plist"),
+            QByteArray("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleIdentifier</key><string>")
+                + QFAppleEvents::editorBundleIdentifier().toUtf8() + "</string><key>CFBundleShortVersionString</key><string>" + version
+                + "</string></dict></plist>");
+        QFVersionStoreBuilder::setPreferences({ { "firstRun", false }, { "autosaveEnabled", 1 } });
+        open();
+        // The start-up switches autosave off for such an editor.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return storedValue("autosaveEnabled").toLongLong() == 0; }, 10000));
+        prefs->loadValues();
+        auto *autosave = control<QCheckBox>(QStringLiteral("autosaveEnabled"));
+        EXPECT_FALSE(autosave->isChecked());
+
+        // A new interval with autosave off asks nothing.
+        auto *interval = control<QSpinBox>(QStringLiteral("autosaveInterval"));
+        interval->setFocus();
+        interval->selectAll();
+        QTest::keyClicks(interval, QStringLiteral("9"));
+        QTest::keyClick(interval, Qt::Key_Return);
+        EXPECT_EQ(storedValue("autosaveInterval").toLongLong(), 9);
+        EXPECT_FALSE(qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) << "no sheet for the interval";
+
+        // The switch tells why it stays off.
+        QSignalSpy written(prefs, &QFPrefController::autosaveJobWritten);
+        click(autosave);
+        EXPECT_EQ(answerSheet(), QStringList({ "Final Cut Pro 7 and above is required", "You need a minimum of Final Cut Pro 7.0 to use this function." }));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !written.isEmpty(); }, 10000));
+        EXPECT_EQ(storedValue("autosaveEnabled").toLongLong(), 0);
+        EXPECT_FALSE(autosave->isChecked());
+        controller.reset();
+    }
+}
+
+TEST_F(PrefWindowTest, AStrayKeyNeverReplacesAWatchedFolderWhileTypingOverTheExtensionsDoes)
+{
+    const QString videos = home.file(QStringLiteral("Videos"));
+    QFVersionStoreBuilder::setPreferences({ { "firstRun", false },
+        { "watchFolders", QVariantList { QVariantMap { { "folder", videos }, { "extensions", "kdenlive" } } } } });
+    open();
+    showPane(QStringLiteral("projects"));
+    QTableWidget *table = prefs->watchFolderTable()->table();
+    const auto openEditor = [&]() -> QLineEdit * {
+        QLineEdit *editor = table->viewport()->findChild<QLineEdit *>();
+        return editor && editor->isVisible() ? editor : nullptr;
+    };
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(0, 0)).center());
+    ASSERT_EQ(table->currentColumn(), 0);
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_X);
+    EXPECT_FALSE(openEditor()) << "a key alone opens no path for editing";
+    EXPECT_EQ(table->item(0, 0)->text(), videos);
+    EXPECT_EQ(stored("watchFolders").value(0).toMap().value("folder"), videos);
+
+    // On purpose: F2, or a double click.
+    QTest::keyClick(table, Qt::Key_F2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return openEditor() != nullptr; }, 5000)) << "F2 edits the path";
+    QTest::keyClick(openEditor(), Qt::Key_Escape);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return openEditor() == nullptr; }, 5000));
+    QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(0, 0)).center());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return openEditor() != nullptr; }, 5000)) << "a double click edits the path";
+    QTest::keyClick(openEditor(), Qt::Key_Escape);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return openEditor() == nullptr; }, 5000));
+    EXPECT_EQ(stored("watchFolders").value(0).toMap().value("folder"), videos);
+
+    // The extensions are typed over at once.
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(0, 1)).center());
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_M, Qt::NoModifier);
+    QLineEdit *editor = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (editor = openEditor()) != nullptr; }, 5000));
+    QTest::keyClicks(editor, QStringLiteral("lt"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stored("watchFolders").value(0).toMap().value("extensions") == QStringLiteral("mlt"); }, 5000));
+    EXPECT_EQ(stored("watchFolders").value(0).toMap().value("folder"), videos);
+}
+
+TEST_F(PrefWindowTest, TheMinimumIntervalShowsOffUntilItIsSwitchedOn)
+{
+    QFVersionStoreBuilder::setPreferences({ { "firstRun", false } });
+    open();
+    showPane(QStringLiteral("performance"));
+    auto *wait = control<QCheckBox>(QStringLiteral("backupMinIntervalEnabled"));
+    EXPECT_FALSE(wait->isChecked());
+    EXPECT_EQ(control<QSpinBox>(QStringLiteral("backupMinInterval"))->value(), 15);
+    EXPECT_EQ(QFPreferenceSnapshot::read().integer(QStringLiteral("backupMinIntervalEnabled"), 0), 0)
+        << "what the helper and the engine read when the key is absent";
+    click(wait);
+    EXPECT_EQ(storedValue("backupMinIntervalEnabled").toLongLong(), 1);
 }
 
 #include "PrefWindowTest.moc"
