@@ -4,6 +4,7 @@
 #include "app/AppController.h"
 #include "app/MainWindow.h"
 #include "app/QFActionController.h"
+#include "app/QFDropboxRestoreController.h"
 #include "engine/QFTombrelBackup.h"
 #include "app/QFOutlineView.h"
 #include "app/QFProjectListModel.h"
@@ -18,6 +19,7 @@
 #include "foundation/platform/QFZip.h"
 #include "foundation/ui/QFAlertPresenter.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/support/QFHostileArchive.h"
 #include "tests/support/QFSyncTestSupport.h"
 #include "tests/support/QFTempHome.h"
 #include "tests/support/QFVersionStoreBuilder.h"
@@ -715,6 +717,108 @@ TEST_F(SyncActionTest, TheSyncButtonUploadsTheVersionAndMarksItOrTellsWhyNot)
     EXPECT_EQ(told.value(1), QStringLiteral("path/insufficient_space/.."));
     EXPECT_FALSE(controller->versionModel()->isSynced(QStringLiteral("Wedding Cut.00002.xml")));
     EXPECT_EQ(dropbox.filePaths(), QStringList { QStringLiteral("/WEDDING/Wedding Cut.00003.fcp.zip") });
+}
+
+TEST_F(SyncActionTest, RestoreFromDropboxShowsNoNameOutsideTheProjectsFolderAndRestoresNone)
+{
+    launchLinked();
+    dropbox.putFile(QStringLiteral("/WEDDING/x.zip"), archiveOf(QStringLiteral("secret.fcp"), "the attacker's"));
+    dropbox.listFileAs(QStringLiteral("/WEDDING/x.zip"), QStringLiteral("../../secret.fcp.zip"));
+    dropbox.putFile(QStringLiteral("/WEDDING/y.zip"), archiveOf(QStringLiteral("forged.fcp"), "the attacker's"));
+    dropbox.listFileAs(QStringLiteral("/WEDDING/y.zip"), QStringLiteral("Wedding Cut.00009.fcp\nWedding Cut.00001.fcp.zip"));
+    dropbox.putFile(QStringLiteral("/WEDDING/Wedding Cut.00002.fcp.zip"), archiveOf(QStringLiteral("Wedding Cut.00002.fcp"), "second"));
+    const QByteArray before = contents(projectFile());
+    chooseProject(QStringLiteral("Wedding Cut"));
+    QDialog *sheet = openRestoreSheet();
+    ASSERT_TRUE(sheet);
+    auto *table = sheet->findChild<QTreeWidget *>(QStringLiteral("dropboxRestoreTable"));
+    auto *spinner = sheet->findChild<QProgressBar *>(QStringLiteral("dropboxRestoreSpinner"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !spinner->isVisible(); }, 5000));
+    ASSERT_EQ(table->topLevelItemCount(), 1);
+    EXPECT_EQ(table->topLevelItem(0)->text(0), QStringLiteral("Wedding Cut.00002.fcp"));
+
+    // A list that names one anyway: the restore refuses it, with the name, before any download.
+    auto *restorer = actions->findChild<QFDropboxRestoreController *>();
+    ASSERT_TRUE(restorer);
+    restorer->syncedFilesReceived({ { QStringLiteral("filenames"), QStringList { QStringLiteral("../../secret.fcp") } },
+        { QStringLiteral("remoteNames"), QStringList { QStringLiteral("../../secret.fcp.zip") } },
+        { QStringLiteral("sizes"), QVariantList { 200 } }, { QStringLiteral("dates"), QVariantList { QDateTime::currentDateTimeUtc() } } });
+    ASSERT_EQ(table->topLevelItemCount(), 1);
+    QTest::mouseClick(sheet->findChild<QPushButton *>(QStringLiteral("dropboxRestoreButton")), Qt::LeftButton);
+    EXPECT_EQ(apptest::answerSheet(QStringLiteral("Restore")).value(0), QStringLiteral("Are you sure you wish to restore this backup?"));
+    const QStringList refused = apptest::answerSheet();
+    EXPECT_EQ(refused.value(0), QStringLiteral("Failed to restore project"));
+    EXPECT_TRUE(refused.value(1).contains(QStringLiteral("“../../secret.fcp.zip” is not a file of the project's folder in Dropbox")))
+        << refused.value(1).toStdString();
+    EXPECT_EQ(dropbox.requestCount(QStringLiteral("/2/files/download")), 0);
+    EXPECT_EQ(contents(projectFile()), before);
+    EXPECT_TRUE(trashed().isEmpty());
+}
+
+TEST_F(SyncActionTest, RestoreFromDropboxTakesAnUncompressedCopyAndRefusesALink)
+{
+    launchLinked();
+    dropbox.putFile(QStringLiteral("/WEDDING/Wedding Cut.00004.fcp"), "fourth, uncompressed");
+    const QString link = home.file(QStringLiteral("made/link.zip"));
+    QDir().mkpath(home.file(QStringLiteral("made")));
+    ASSERT_TRUE(hostilezip::write(link, { { "Wedding Cut.00002.fcp", "Wedding Cut.fcp", 0120777 } }));
+    dropbox.putFile(QStringLiteral("/WEDDING/Wedding Cut.00002.fcp.zip"), contents(link));
+    chooseProject(QStringLiteral("Wedding Cut"));
+    QDialog *sheet = openRestoreSheet();
+    ASSERT_TRUE(sheet);
+    auto *table = sheet->findChild<QTreeWidget *>(QStringLiteral("dropboxRestoreTable"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return table->topLevelItemCount() == 2; }, 5000));
+    EXPECT_EQ(table->topLevelItem(0)->text(0), QStringLiteral("Wedding Cut.00002.fcp"));
+    EXPECT_EQ(table->topLevelItem(1)->text(0), QStringLiteral("Wedding Cut.00004.fcp"));
+
+    {
+        SCOPED_TRACE("the copy that went up uncompressed is the version itself");
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->topLevelItem(1)).center());
+        QTest::mouseClick(sheet->findChild<QPushButton *>(QStringLiteral("dropboxRestoreButton")), Qt::LeftButton);
+        EXPECT_EQ(apptest::answerSheet(QStringLiteral("Restore")).value(0), QStringLiteral("Are you sure you wish to restore this backup?"));
+        EXPECT_EQ(apptest::answerSheet().value(0), QStringLiteral("Backup restored"));
+        EXPECT_EQ(contents(projectFile()), QByteArray("fourth, uncompressed"));
+    }
+    {
+        SCOPED_TRACE("an archive whose version is a link");
+        sheet = openRestoreSheet();
+        ASSERT_TRUE(sheet);
+        table = sheet->findChild<QTreeWidget *>(QStringLiteral("dropboxRestoreTable"));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return table->topLevelItemCount() == 2; }, 5000));
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->topLevelItem(0)).center());
+        QTest::mouseClick(sheet->findChild<QPushButton *>(QStringLiteral("dropboxRestoreButton")), Qt::LeftButton);
+        EXPECT_EQ(apptest::answerSheet(QStringLiteral("Restore")).value(0), QStringLiteral("Are you sure you wish to restore this backup?"));
+        const QStringList failed = apptest::answerSheet();
+        EXPECT_EQ(failed.value(0), QStringLiteral("Failed to restore project"));
+        EXPECT_TRUE(failed.value(1).startsWith(QStringLiteral("Unable to copy file.")));
+        EXPECT_TRUE(failed.value(1).contains(QStringLiteral("symbolic link"))) << failed.value(1).toStdString();
+        EXPECT_FALSE(QFileInfo(projectFile()).isSymLink());
+        EXPECT_EQ(contents(projectFile()), QByteArray("fourth, uncompressed"));
+    }
+    const QStringList left = QDir(QFLocalPaths::tempDirectory()).entryList({ QStringLiteral("ProTombrel-transfer-*") }, QDir::AllEntries | QDir::Hidden);
+    EXPECT_EQ(left, QStringList());
+}
+
+TEST_F(SyncActionTest, DeletingAFinalCutProVersionRemovesItsCopyFromDropbox)
+{
+    launchLinked();
+    dropbox.putFile(QStringLiteral("/WEDDING/Wedding Cut.00003.fcp.zip"), archiveOf(QStringLiteral("Wedding Cut.00003.fcp"), "third"));
+    dropbox.putFile(QStringLiteral("/WEDDING/Wedding Cut.00002.fcp"), "second, uncompressed");
+    chooseProject(QStringLiteral("Wedding Cut"));
+    // The list shows each version by its XML copy.
+    chooseVersion(0);
+    QSignalSpy finished(actions, &QFActionController::commandFinished);
+    QTest::keyClick(window->versionOutline(), Qt::Key_Delete);
+    EXPECT_EQ(apptest::answerSheet(QStringLiteral("Remove")).value(0), QStringLiteral("Are you sure you wish to remove this backup?"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !finished.isEmpty(); }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !dropbox.hasFile(QStringLiteral("/WEDDING/Wedding Cut.00003.fcp.zip")); }, 10000));
+    finished.clear();
+    chooseVersion(0);
+    QTest::keyClick(window->versionOutline(), Qt::Key_Delete);
+    EXPECT_EQ(apptest::answerSheet(QStringLiteral("Remove")).value(0), QStringLiteral("Are you sure you wish to remove this backup?"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !finished.isEmpty(); }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !dropbox.hasFile(QStringLiteral("/WEDDING/Wedding Cut.00002.fcp")); }, 10000));
+    EXPECT_EQ(dropbox.filePaths(), QStringList());
 }
 
 TEST_F(SyncActionTest, RenderTheRestoreSheet)
