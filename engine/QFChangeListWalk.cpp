@@ -4,13 +4,174 @@
 #include "engine/QFXMLParser.h"
 #include "foundation/QFLog.h"
 
-#include <QHash>
+#include <QByteArray>
 
 #include <algorithm>
 #include <cstring>
 
 using Node = pugi::xml_node;
+using Record = QFXMLParser::NodeRecord;
 using namespace QFChangeNodes;
+
+namespace {
+
+// Parts of an item that say nothing to an editor, or change with every export: "uuid", "itemhistory", "link",
+// "linkclipref", "trackindex", "file", "mediatype". Asked at every element of the newer document.
+bool isPassedPart(const char *name)
+{
+    if (!name)
+        return false;
+    switch (name[0]) {
+    case 'u':
+        return QFXMLParser::isNamed(name, "uuid");
+    case 'i':
+        return QFXMLParser::isNamed(name, "itemhistory");
+    case 'l':
+        return QFXMLParser::isNamed(name, "link") || QFXMLParser::isNamed(name, "linkclipref");
+    case 't':
+        return QFXMLParser::isNamed(name, "trackindex");
+    case 'f':
+        return QFXMLParser::isNamed(name, "file");
+    case 'm':
+        return QFXMLParser::isNamed(name, "mediatype");
+    default:
+        return false;
+    }
+}
+
+// Names compared as sameName compares them, the first letters first.
+bool sameElementName(const char *a, const char *b)
+{
+    return a && b && a[0] == b[0] && std::strcmp(a, b) == 0;
+}
+
+// The texts below a record in document order, a piece at a time as they stand in the document, so that two
+// elements' texts are compared without copying either.
+template <typename Read> class TextPieces {
+public:
+    TextPieces(const Read &read, Record *root)
+        : m_read(read)
+        , m_root(root)
+        , m_current(root)
+    {
+        next();
+    }
+
+    bool atEnd() const { return !m_current; }
+    // What is left of the current piece.
+    const char *rest() const { return m_rest; }
+    size_t restSize() const { return m_size; }
+
+    void consume(size_t length)
+    {
+        m_rest += length;
+        m_size -= length;
+        if (m_size == 0)
+            next();
+    }
+
+private:
+    // On to the next text that is not empty, depth first as QFXMLParser::appendText goes.
+    void next()
+    {
+        do {
+            if (Record *child = m_read.firstChild(m_current)) {
+                m_current = child;
+            } else {
+                while (m_current != m_root && !m_read.nextSibling(m_current))
+                    m_current = m_read.parent(m_current);
+                m_current = m_current != m_root ? m_read.nextSibling(m_current) : nullptr;
+            }
+            if (m_current && m_read.isText(m_current)) {
+                m_rest = m_read.value(m_current);
+                m_size = std::strlen(m_rest);
+            } else {
+                m_size = 0;
+            }
+        } while (m_current && m_size == 0);
+    }
+
+    const Read &m_read;
+    Record *const m_root;
+    Record *m_current;
+    const char *m_rest = "";
+    size_t m_size = 0;
+};
+
+template <typename Read> bool textsDiffer(const Read &read, Record *a, Record *b)
+{
+    TextPieces<Read> left(read, a);
+    TextPieces<Read> right(read, b);
+    while (!left.atEnd() && !right.atEnd()) {
+        const size_t length = std::min(left.restSize(), right.restSize());
+        if (std::memcmp(left.rest(), right.rest(), length) != 0)
+            return true;
+        left.consume(length);
+        right.consume(length);
+    }
+    return left.atEnd() != right.atEnd();
+}
+
+// Depth first over a record and everything below it: visit(record).
+template <typename Read, typename Visit> void eachRecord(const Read &read, Record *top, Visit visit)
+{
+    Record *current = top;
+    while (current) {
+        visit(current);
+        if (Record *child = read.firstChild(current)) {
+            current = child;
+            continue;
+        }
+        while (current != top && !read.nextSibling(current))
+            current = read.parent(current);
+        current = current != top ? read.nextSibling(current) : nullptr;
+    }
+}
+
+// A set of texts asked about by the bytes of a document's text: an ASCII text, the most of them, is looked up
+// by its bytes and made a string only when it is in the set; any other by the string it reads as.
+class WantedTexts {
+public:
+    explicit WantedTexts(const QStringList &texts)
+        : m_texts(texts)
+    {
+        for (const QString &text : texts) {
+            const QByteArray bytes = text.toUtf8();
+            if (isAscii(bytes.constData(), size_t(bytes.size())))
+                m_ascii.insert(bytes);
+        }
+    }
+
+    bool isEmpty() const { return m_texts.list().isEmpty(); }
+
+    // The document text as a string when it is one of the set; a null string otherwise.
+    QString find(const char *text) const
+    {
+        const size_t length = std::strlen(text);
+        if (isAscii(text, length)) {
+            if (!m_ascii.contains(QByteArray::fromRawData(text, qsizetype(length))))
+                return {};
+            return QString::fromLatin1(text, qsizetype(length));
+        }
+        QString string = QString::fromUtf8(text, qsizetype(length));
+        return m_texts.contains(string) ? string : QString();
+    }
+
+private:
+    static bool isAscii(const char *text, size_t length)
+    {
+        for (size_t i = 0; i < length; ++i) {
+            if (static_cast<unsigned char>(text[i]) >= 0x80)
+                return false;
+        }
+        return true;
+    }
+
+    const QFChangePhrases::TextIndex m_texts;
+    QSet<QByteArray> m_ascii;
+};
+
+} // namespace
 
 void QFChangeListWalk::Cursor::stepBack()
 {
@@ -25,41 +186,40 @@ Node QFChangeListWalk::Cursor::resolved() const
     return before ? QFXMLParser::previousNode(node) : node;
 }
 
-Node QFChangeListWalk::Climbs::nextSibling(const Node &node)
+template <typename Read> Record *QFChangeListWalk::Climbs::longClimb(const Read &read, Record *node)
 {
-    if (!node)
-        return {};
-    if (const Node sibling = node.next_sibling())
-        return sibling;
     m_path.clear();
-    Node result;
-    for (Node current = node; current; current = current.parent()) {
-        if (const Node sibling = current.next_sibling()) {
+    Record *result = nullptr;
+    for (Record *current = node; current; current = read.parent(current)) {
+        if (Record *sibling = read.nextSibling(current)) {
             result = sibling;
             break;
         }
-        const auto known = m_ends.find(current.internal_object());
+        const auto known = m_ends.find(current);
         if (known != m_ends.end()) {
-            result = Node(known->second);
+            result = known->second;
             break;
         }
-        m_path.push_back(current.internal_object());
+        m_path.push_back(current);
     }
     // Only long climbs are remembered: short ones cost less than the entries.
-    if (m_path.size() > 16) {
-        for (pugi::xml_node_struct *passed : m_path)
-            m_ends.emplace(passed, result.internal_object());
+    if (m_path.size() > size_t(kShortClimb)) {
+        for (Record *passed : m_path)
+            m_ends.emplace(passed, result);
     }
     return result;
 }
 
-Node QFChangeListWalk::Climbs::nextNode(const Node &node)
+template <typename Read> Record *QFChangeListWalk::Climbs::previousNode(const Read &read, Record *node)
 {
     if (!node)
-        return {};
-    if (const Node child = node.first_child())
-        return child;
-    return nextSibling(node);
+        return nullptr;
+    Record *previous = read.previousSibling(node);
+    if (!previous)
+        return read.parent(node);
+    while (Record *last = read.lastChild(previous))
+        previous = last;
+    return previous;
 }
 
 QFChangeListWalk::QFChangeListWalk(QFTombrelBackup &engine, const pugi::xml_document &doc,
@@ -77,17 +237,19 @@ QFChangeListWalk::QFChangeListWalk(QFTombrelBackup &engine, const pugi::xml_docu
 {
 }
 
-QFChangeListWalk::Cursor QFChangeListWalk::nextBase(const Node &oldNode, const Node &newNode, Climbs &climbs)
+template <typename Read>
+QFChangeListWalk::Place QFChangeListWalk::nextBase(const Read &read, Record *oldNode, Record *newNode, Climbs &climbs)
 {
-    Cursor result;
-    if (!sameName(nameOf(newNode), nameOf(oldNode))) {
-        const Node first = climbs.nextSibling(oldNode);
-        if (sameName(nameOf(first), nameOf(newNode))) {
+    Place result;
+    const char *newName = read.elementName(newNode);
+    if (!sameName(newName, read.elementName(oldNode))) {
+        Record *first = climbs.nextSibling(read, oldNode);
+        if (sameName(read.elementName(first), newName)) {
             result.setAt(first);
             return result;
         }
-        const Node second = climbs.nextSibling(oldNode.parent());
-        if (sameName(nameOf(second), nameOf(newNode))) {
+        Record *second = oldNode ? climbs.nextSibling(read, read.parent(oldNode)) : nullptr;
+        if (sameName(read.elementName(second), newName)) {
             result.setAt(second);
             return result;
         }
@@ -96,95 +258,110 @@ QFChangeListWalk::Cursor QFChangeListWalk::nextBase(const Node &oldNode, const N
     return result;
 }
 
-QFChangeListWalk::Side::Side(const pugi::xml_document &document)
-    : order(document)
-    , root(order.size())
+QFChangeListWalk::Cursor QFChangeListWalk::nextBase(const Node &oldNode, const Node &newNode, Climbs &climbs)
 {
-    // The document element: the first element among the document's children.
-    for (int at = 1; at < order.size(); at = order.end(at)) {
-        if (order.name(at)) {
-            root = at;
+    return QFXMLParser::withRecords([&](const auto &read) {
+        const Place place = nextBase(read, QFXMLParser::recordOf(oldNode), QFXMLParser::recordOf(newNode), climbs);
+        Cursor result;
+        if (place.before)
+            result.setBefore(QFXMLParser::nodeOf(place.node));
+        else
+            result.setAt(QFXMLParser::nodeOf(place.node));
+        return result;
+    });
+}
+
+template <typename Read> inline Record *QFChangeListWalk::peekNext(const Read &read, const Place &place)
+{
+    return place.before ? place.node : m_climbs.nextNode(read, place.node);
+}
+
+template <typename Read> inline void QFChangeListWalk::advance(const Read &read, Place &place)
+{
+    if (place.before)
+        place.before = false;
+    else
+        place.node = m_climbs.nextNode(read, place.node);
+}
+
+template <typename Read> void QFChangeListWalk::stepBack(const Read &read, Place &place) const
+{
+    if (place.before)
+        place.node = Climbs::previousNode(read, place.node);
+    else
+        place.before = true;
+}
+
+template <typename Read> inline void QFChangeListWalk::skipSubtree(const Read &read, Place &place, Record *node)
+{
+    place.setBefore(node ? m_climbs.nextSibling(read, node) : nullptr);
+}
+
+template <typename Read> bool QFChangeListWalk::valuesDiffer(const Read &read, Record *newNode, Record *oldNode)
+{
+    // Up a few levels of only children in both documents to the pair compared last.
+    Record *newUp = newNode;
+    Record *oldUp = oldNode;
+    for (int level = 0; level < 4; ++level) {
+        Record *newParent = read.parent(newUp);
+        Record *oldParent = read.parent(oldUp);
+        if (!newParent || !oldParent || read.nextSibling(newUp) || read.previousSibling(newUp)
+            || read.nextSibling(oldUp) || read.previousSibling(oldUp))
             break;
+        if (newParent == m_lastCompared.newNode && oldParent == m_lastCompared.oldNode) {
+            m_lastCompared.newNode = newNode;
+            m_lastCompared.oldNode = oldNode;
+            return m_lastCompared.differ;
         }
+        newUp = newParent;
+        oldUp = oldParent;
     }
-}
-
-QFChangeListWalk::Place QFChangeListWalk::nextBase(int oldAt, int newAt) const
-{
-    const Side &older = *m_oldSide;
-    const char *newName = m_newSide->name(newAt);
-    Place result;
-    if (!sameName(newName, older.name(oldAt))) {
-        const int first = older.nextSibling(oldAt);
-        if (sameName(older.name(first), newName)) {
-            result.setAt(first);
-            return result;
-        }
-        const int second = older.nextSibling(older.parent(oldAt));
-        if (sameName(older.name(second), newName)) {
-            result.setAt(second);
-            return result;
-        }
-    }
-    result.setBefore(oldAt);
-    return result;
-}
-
-bool QFChangeListWalk::valuesDiffer(int newAt, int oldAt)
-{
-    const QFXMLParser::Order &newOrder = m_newSide->order;
-    const QFXMLParser::Order &oldOrder = m_oldSide->order;
-    // An only child right below the pair compared last: its text is theirs.
-    if (newAt - 1 == m_lastCompared.newAt && oldAt - 1 == m_lastCompared.oldAt
-        && newOrder.end(newAt) == newOrder.end(newAt - 1) && oldOrder.end(oldAt) == oldOrder.end(oldAt - 1)) {
-        m_lastCompared.newAt = newAt;
-        m_lastCompared.oldAt = oldAt;
-        return m_lastCompared.differ;
-    }
-    const bool differ = QFXMLParser::Order::textsDiffer(newOrder, newAt, oldOrder, oldAt);
-    m_lastCompared.newAt = newAt;
-    m_lastCompared.oldAt = oldAt;
-    m_lastCompared.differ = differ;
+    const bool differ = textsDiffer(read, newNode, oldNode);
+    m_lastCompared = { newNode, oldNode, differ };
     return differ;
 }
 
 std::optional<QStringList> QFChangeListWalk::run()
 {
+    return QFXMLParser::withRecords([this](const auto &read) { return walk(read); });
+}
+
+template <typename Read> std::optional<QStringList> QFChangeListWalk::walk(const Read &read)
+{
     QFLog::appendLog("Getting changelist from XML doc...");
 
-    const Node newRoot = m_doc.document_element();
-    const Node oldRoot = m_baseDoc.document_element();
-    const Node firstNew = QFXMLParser::nextNode(newRoot);
-    const Node firstOld = QFXMLParser::nextNode(oldRoot);
-    const char *firstNewName = nameOf(firstNew);
-    const char *firstOldName = nameOf(firstOld);
+    Record *newRoot = QFXMLParser::recordOf(m_doc.document_element());
+    Record *oldRoot = QFXMLParser::recordOf(m_baseDoc.document_element());
+    Record *firstNew = m_climbs.nextNode(read, newRoot);
+    Record *firstOld = m_climbs.nextNode(read, oldRoot);
+    const char *firstNewName = read.elementName(firstNew);
+    const char *firstOldName = read.elementName(firstOld);
     // A backup that switched between the whole project and one sequence says only that.
     const bool sameFirstName = firstNewName && firstOldName ? std::strcmp(firstNewName, firstOldName) == 0
                                                             : firstNewName == firstOldName;
+    const Node firstNewNode = QFXMLParser::nodeOf(firstNew);
     if (sameFirstName) {
         if (is(firstNewName, "sequence")
-            && QFXMLParser::uuidForNode(firstNew) != QFXMLParser::uuidForNode(firstOld))
-            return QStringList { qfFormat("Backup sequence changed to %@", QFXMLParser::nameForNode(firstNew)) };
+            && QFXMLParser::uuidForNode(firstNewNode) != QFXMLParser::uuidForNode(QFXMLParser::nodeOf(firstOld)))
+            return QStringList { qfFormat("Backup sequence changed to %@", QFXMLParser::nameForNode(firstNewNode)) };
     } else {
         if (is(firstNewName, "sequence"))
-            return QStringList { qfFormat("Backup sequence changed to %@", QFXMLParser::nameForNode(firstNew)) };
+            return QStringList { qfFormat("Backup sequence changed to %@", QFXMLParser::nameForNode(firstNewNode)) };
         return QStringList { QStringLiteral("Backup type changed to Project") };
     }
 
-    m_newSide.emplace(m_doc);
-    m_oldSide.emplace(m_baseDoc);
-    const Side &newer = *m_newSide;
-    const Side &older = *m_oldSide;
-    m_new.setAt(newer.root);
-    m_old.setAt(older.root);
+    m_new.setAt(newRoot);
+    m_old.setAt(oldRoot);
 
-    while (newer.peekNext(m_new) != newer.none()) {
-        newer.advance(m_new);
-        older.advance(m_old);
-        const int newAt = m_new.at;
-        const int oldAt = m_old.at;
-        const char *n = newer.name(newAt);
-        const char *o = older.name(oldAt);
+    for (;;) {
+        Record *newNode = peekNext(read, m_new);
+        if (!newNode)
+            break;
+        m_new.setAt(newNode);
+        advance(read, m_old);
+        Record *oldNode = m_old.node;
+        const char *n = read.elementName(newNode);
+        const char *o = read.elementName(oldNode);
 
         if (m_engine.cancelledWithGUI()) {
             QFLog::appendLog("Change log generation was cancelled");
@@ -194,42 +371,88 @@ std::optional<QStringList> QFChangeListWalk::run()
         if (!n && !o)
             continue;
 
-        // Parts of an item that say nothing to an editor, or change with every export.
-        if (isOneOf(n, { "uuid", "itemhistory", "link", "linkclipref", "trackindex", "file", "mediatype" })) {
-            newer.skipSubtree(m_new, newAt);
-            if (sameName(o, n))
-                older.skipSubtree(m_old, oldAt);
+        if (isPassedPart(n)) {
+            skipSubtree(read, m_new, newNode);
+            if (sameElementName(o, n))
+                skipSubtree(read, m_old, oldNode);
             else
-                m_old = nextBase(oldAt, newer.peekNext(m_new));
+                m_old = nextBase(read, oldNode, peekNext(read, m_new), m_climbs);
             continue;
         }
-        if (!sameName(n, o)) {
-            structuralDifference(newAt, oldAt);
+        if (!sameElementName(n, o)) {
+            structuralDifference(read, newNode, oldNode);
             // A step that leaves both cursors where they were would be taken again forever: move on.
-            if (newer.peekNext(m_new) == newAt && older.peekNext(m_old) == oldAt)
-                m_new.setAt(newAt);
+            if (peekNext(read, m_new) == newNode && peekNext(read, m_old) == oldNode)
+                m_new.setAt(newNode);
             continue;
         }
-        if (newer.order.hasFewerThanTwoChildren(newAt) && older.order.hasFewerThanTwoChildren(oldAt)
-            && valuesDiffer(newAt, oldAt))
-            valueChange(newAt, oldAt);
+        // Elements with fewer than two children whose texts differ. Most often two leaves with their one
+        // text each.
+        Record *newChild = read.firstChild(newNode);
+        Record *oldChild = read.firstChild(oldNode);
+        if ((newChild && read.nextSibling(newChild)) || (oldChild && read.nextSibling(oldChild)))
+            continue;
+        if (newChild && oldChild && read.isText(newChild) && read.isText(oldChild)) {
+            if (std::strcmp(read.value(newChild), read.value(oldChild)) != 0)
+                valueChange(read, newNode, oldNode);
+            continue;
+        }
+        if (valuesDiffer(read, newNode, oldNode))
+            valueChange(read, newNode, oldNode);
     }
 
-    appendRemovedItems();
-    m_newSide.reset();
-    m_oldSide.reset();
+    appendRemovedItems(read);
     if (m_list.isEmpty())
         return QStringList { QStringLiteral("No notable changes") };
     return m_list;
 }
 
-const QSet<QString> &QFChangeListWalk::baseMarkerNames()
+template <typename Read> void QFChangeListWalk::scanBase(const Read &read)
 {
-    if (!m_baseMarkerNames) {
-        const QStringList names = QFXMLParser::stringValuesForQuery(QStringLiteral("//marker/name[1]"), m_baseDoc);
-        m_baseMarkerNames.emplace(names.begin(), names.end());
+    if (m_base)
+        return;
+    BaseScan &base = m_base.emplace();
+    for (const QString &uuid : m_oldUUIDList) {
+        if (!m_newUUIDs.contains(uuid))
+            base.removedUUIDs.append(uuid);
     }
-    return *m_baseMarkerNames;
+    for (const QString &id : m_oldIDList) {
+        if (!m_newIDs.contains(id))
+            base.removedIDs.append(id);
+    }
+    const WantedTexts wantedUUIDs(base.removedUUIDs);
+    const WantedTexts wantedIDs(base.removedIDs);
+    eachRecord(read, QFXMLParser::recordOf(m_baseDoc), [&](Record *current) {
+        const char *name = read.elementName(current);
+        if (!name)
+            return;
+        // The texts "//marker/name[1]" finds: the first name element of every marker.
+        if (QFXMLParser::isNamed(name, "marker")) {
+            for (Record *child = read.firstChild(current); child; child = read.nextSibling(child)) {
+                if (QFXMLParser::isNamed(read.elementName(child), "name")) {
+                    base.markerNames.insert(QFXMLParser::stringValue(QFXMLParser::nodeOf(child)));
+                    break;
+                }
+            }
+        }
+        // The first uuid element with the text, as ".//uuid[text()=\"%@\"][1]" finds it.
+        if (!wantedUUIDs.isEmpty() && QFXMLParser::isNamed(name, "uuid")) {
+            for (Record *child = read.firstChild(current); child; child = read.nextSibling(child)) {
+                if (!read.isText(child))
+                    continue;
+                const QString text = wantedUUIDs.find(read.value(child));
+                if (!text.isNull() && !base.uuidElements.contains(text))
+                    base.uuidElements.insert(text, current);
+            }
+        }
+        if (wantedIDs.isEmpty())
+            return;
+        if (const char *id = read.attribute(current, "id")) {
+            const QString text = wantedIDs.find(id);
+            if (!text.isNull() && !base.idElements.contains(text))
+                base.idElements.insert(text, current);
+        }
+    });
 }
 
 bool QFChangeListWalk::isNewItem(const Node &node, const char *name)
@@ -251,18 +474,17 @@ bool QFChangeListWalk::isNewItem(const Node &node, const char *name)
     return m_newUUIDs.contains(uuid);
 }
 
-void QFChangeListWalk::structuralDifference(int newAt, int oldAt)
+template <typename Read> void QFChangeListWalk::structuralDifference(const Read &read, Record *newNode, Record *oldNode)
 {
-    const Side &newer = *m_newSide;
-    const Side &older = *m_oldSide;
-    const char *n = newer.name(newAt);
-    const char *o = older.name(oldAt);
-    const int parent = newer.parent(newAt);
-    const char *p = newer.name(parent);
+    const char *n = read.elementName(newNode);
+    const char *o = read.elementName(oldNode);
+    Record *parent = read.parent(newNode);
+    const char *p = read.elementName(parent);
+    Record *oldParent = oldNode ? read.parent(oldNode) : nullptr;
 
     const auto passItem = [&] {
-        newer.skipSubtree(m_new, newAt);
-        m_old = nextBase(oldAt, newer.peekNext(m_new));
+        skipSubtree(read, m_new, newNode);
+        m_old = nextBase(read, oldNode, peekNext(read, m_new), m_climbs);
     };
     if (is(p, "timecode") || (is(n, "angle") && is(p, "multiclip"))) {
         passItem();
@@ -270,18 +492,17 @@ void QFChangeListWalk::structuralDifference(int newAt, int oldAt)
     }
 
     // How the two documents line up again after an inserted or a removed node.
-    const int oldParent = older.parent(oldAt);
     int realignment = -1;
-    if (sameName(newer.name(newer.next(newAt)), o))
+    if (sameName(read.elementName(m_climbs.nextNode(read, newNode)), o))
         realignment = 0;
-    else if (sameName(newer.name(newer.nextSibling(parent)), o))
+    else if (sameName(read.elementName(parent ? m_climbs.nextSibling(read, parent) : nullptr), o))
         realignment = 1;
-    else if (sameName(older.name(older.next(oldAt)), n))
+    else if (sameName(read.elementName(m_climbs.nextNode(read, oldNode)), n))
         realignment = 2;
-    else if (sameName(older.name(older.nextSibling(oldParent)), n))
+    else if (sameName(read.elementName(oldParent ? m_climbs.nextSibling(read, oldParent) : nullptr), n))
         realignment = 3;
 
-    const Next next = n ? tellNewItem(newer.node(newAt), n) : Next::Realign;
+    const Next next = n ? tellNewItem(read, QFXMLParser::nodeOf(newNode), n) : Next::Realign;
     if (next == Next::PassItem || next == Next::PassItemAndRealign)
         passItem();
     if (next != Next::Realign && next != Next::PassItemAndRealign)
@@ -289,18 +510,18 @@ void QFChangeListWalk::structuralDifference(int newAt, int oldAt)
 
     switch (realignment) {
     case 0:
-        older.stepBack(m_old);
+        stepBack(read, m_old);
         break;
     case 1:
-        older.stepBack(m_old);
-        newer.skipSubtree(m_new, parent);
+        stepBack(read, m_old);
+        skipSubtree(read, m_new, parent);
         break;
     case 2:
-        newer.stepBack(m_new);
+        stepBack(read, m_new);
         break;
     case 3:
-        older.skipSubtree(m_old, oldParent);
-        newer.stepBack(m_new);
+        skipSubtree(read, m_old, oldParent);
+        stepBack(read, m_new);
         break;
     default:
         break;
@@ -309,7 +530,8 @@ void QFChangeListWalk::structuralDifference(int newAt, int oldAt)
 
 // Items that are new by their id or uuid get a line; markers and filters get one unless the older document
 // has one of that name or every clip has them.
-QFChangeListWalk::Next QFChangeListWalk::tellNewItem(const Node &newNode, const char *name)
+template <typename Read>
+QFChangeListWalk::Next QFChangeListWalk::tellNewItem(const Read &read, const Node &newNode, const char *name)
 {
     if (is(name, "multiclip")) {
         if (!isNewItem(newNode, name))
@@ -340,8 +562,11 @@ QFChangeListWalk::Next QFChangeListWalk::tellNewItem(const Node &newNode, const 
     }
     if (is(name, "marker")) {
         const QString markerName = QFXMLParser::nameForNode(newNode);
-        if (!markerName.isNull() && baseMarkerNames().contains(markerName))
-            return Next::Stay;
+        if (!markerName.isNull()) {
+            scanBase(read);
+            if (m_base->markerNames.contains(markerName))
+                return Next::Stay;
+        }
         m_list.append(QFChangePhrases::newMarker(m_engine, newNode, markerName));
         return Next::PassItem;
     }
@@ -358,40 +583,38 @@ QFChangeListWalk::Next QFChangeListWalk::tellNewItem(const Node &newNode, const 
     return Next::Realign;
 }
 
-void QFChangeListWalk::valueChange(int newAt, int oldAt)
+template <typename Read> void QFChangeListWalk::valueChange(const Read &read, Record *newNode, Record *oldNode)
 {
-    const Side &newer = *m_newSide;
-    const Side &older = *m_oldSide;
-    const char *n = newer.name(newAt);
-    const int parent = newer.parent(newAt);
-    const char *p = newer.name(parent);
-    const int oldParent = older.parent(oldAt);
+    const char *n = read.elementName(newNode);
+    Record *parent = read.parent(newNode);
+    const char *p = read.elementName(parent);
+    Record *oldParent = read.parent(oldNode);
 
     if (is(p, "timecode") || (is(n, "angle") && is(p, "multiclip"))) {
-        newer.skipSubtree(m_new, newAt);
-        older.skipSubtree(m_old, oldAt);
+        skipSubtree(read, m_new, newNode);
+        skipSubtree(read, m_old, oldNode);
         return;
     }
-    const Node newNode = newer.node(newAt);
-    const QString value = QFXMLParser::stringValue(newNode);
+    const Node newElement = QFXMLParser::nodeOf(newNode);
+    const QString value = QFXMLParser::stringValue(newElement);
     // A filter or a sequence appears as a new name where the old document had another item.
     if (is(n, "name") && (is(p, "effect") || is(p, "sequence"))) {
         if (is(p, "effect")) {
-            if (const QString line = QFChangePhrases::newEffectNamed(newNode, value); !line.isNull())
+            if (const QString line = QFChangePhrases::newEffectNamed(newElement, value); !line.isNull())
                 m_list.append(line);
         } else {
-            const QString uuid = QFXMLParser::uuidForNode(newNode);
+            const QString uuid = QFXMLParser::uuidForNode(newElement);
             if (!uuid.isNull() && !m_oldUUIDs.contains(uuid))
                 m_list.append(QFChangePhrases::newSequence(value));
         }
-        newer.skipSubtree(m_new, newer.parent(parent));
-        older.skipSubtree(m_old, older.parent(oldParent));
+        skipSubtree(read, m_new, parent ? read.parent(parent) : nullptr);
+        skipSubtree(read, m_old, oldParent ? read.parent(oldParent) : nullptr);
         return;
     }
     // An item's start or end moves its in or out point too; one line says it.
     if ((is(n, "in") && is(m_lastReported, "start")) || (is(n, "out") && is(m_lastReported, "end"))) {
-        newer.advance(m_new);
-        older.advance(m_old);
+        advance(read, m_new);
+        advance(read, m_old);
         return;
     }
     if (((is(n, "start") && is(m_lastReported, "in")) || (is(n, "end") && is(m_lastReported, "out")))
@@ -400,84 +623,55 @@ void QFChangeListWalk::valueChange(int newAt, int oldAt)
 
     // The engine's own entry, given the older node and lists: the older text is read there only when a
     // sentence needs it.
-    const QString sentence = m_engine.changeStringFromFCPNode(newNode, QString::fromUtf8(n), value,
-        newer.node(parent), QString::fromUtf8(p ? p : ""), older.node(oldAt), QString(), m_oldUUIDList, m_oldIDList);
+    const QString sentence = m_engine.changeStringFromFCPNode(newElement, QString::fromUtf8(n), value,
+        QFXMLParser::nodeOf(parent), QString::fromUtf8(p ? p : ""), QFXMLParser::nodeOf(oldNode), QString(),
+        m_oldUUIDList, m_oldIDList);
     if (!sentence.isNull() && (m_list.isEmpty() || m_list.last() != sentence)) {
         m_list.append(sentence);
         m_lastReported = n;
     }
     if (is(n, "name") && is(p, "codec")) {
-        older.skipSubtree(m_old, oldParent);
-        newer.skipSubtree(m_new, parent);
+        skipSubtree(read, m_old, oldParent);
+        skipSubtree(read, m_new, parent);
     } else {
-        newer.advance(m_new);
-        older.advance(m_old);
+        advance(read, m_new);
+        advance(read, m_old);
     }
 }
 
-void QFChangeListWalk::appendRemovedItems()
+template <typename Read> void QFChangeListWalk::appendRemovedItems(const Read &read)
 {
-    QStringList removedUUIDs;
-    for (const QString &uuid : m_oldUUIDList) {
-        if (!m_newUUIDs.contains(uuid))
-            removedUUIDs.append(uuid);
-    }
-    QStringList removedIDs;
-    for (const QString &id : m_oldIDList) {
-        if (!m_newIDs.contains(id))
-            removedIDs.append(id);
-    }
-    if (removedUUIDs.isEmpty() && removedIDs.isEmpty())
-        return;
-
-    // One pass over the base document finds the first uuid element holding each removed text and the
-    // first element carrying each removed id, so that thousands of removed items cost no more than one.
-    const QFChangePhrases::TextIndex wantedUUIDs(removedUUIDs);
-    const QFChangePhrases::TextIndex wantedIDs(removedIDs);
-    const QFXMLParser::Order &order = m_oldSide->order;
-    const QFXMLParser::Records &read = order.records();
-    QHash<QString, int> uuidElements;
-    QHash<QString, int> idElements;
-    for (int at = 1; at < order.size(); ++at) {
-        const char *name = order.name(at);
-        if (!name)
-            continue;
-        if (!removedUUIDs.isEmpty() && name[0] == 'u' && std::strcmp(name, "uuid") == 0) {
-            for (int child = at + 1; child < order.end(at); child = order.end(child)) {
-                if (!order.isText(child))
-                    continue;
-                const QString text = QString::fromUtf8(order.text(child));
-                if (wantedUUIDs.contains(text) && !uuidElements.contains(text))
-                    uuidElements.insert(text, at);
+    // Nothing to look for when every uuid and id of the base document is still there.
+    if (!m_base) {
+        bool anyRemoved = false;
+        for (const QString &uuid : m_oldUUIDList) {
+            if (!m_newUUIDs.contains(uuid)) {
+                anyRemoved = true;
+                break;
             }
         }
-        if (removedIDs.isEmpty())
-            continue;
-        if (const char *id = read.attribute(order.record(at), "id")) {
-            const QString text = QString::fromUtf8(id);
-            if (wantedIDs.contains(text) && !idElements.contains(text))
-                idElements.insert(text, at);
-        }
+        for (qsizetype i = 0; !anyRemoved && i < m_oldIDList.size(); ++i)
+            anyRemoved = !m_newIDs.contains(m_oldIDList.at(i));
+        if (!anyRemoved)
+            return;
     }
+    scanBase(read);
+    const BaseScan &base = *m_base;
 
-    QSet<int> reported;
-    const auto report = [&](int item) {
+    QSet<Record *> reported;
+    const auto report = [&](Record *item) {
         if (reported.contains(item))
             return;
         reported.insert(item);
-        m_list.append(QFChangePhrases::removedItem(m_engine, order.node(item)));
+        m_list.append(QFChangePhrases::removedItem(m_engine, QFXMLParser::nodeOf(item)));
     };
-    for (const QString &uuid : removedUUIDs) {
-        const auto found = uuidElements.constFind(uuid);
-        if (found == uuidElements.constEnd())
-            continue;
-        const int item = order.parent(*found);
-        if (!is(order.name(item), "itemhistory"))
-            report(item);
+    for (const QString &uuid : base.removedUUIDs) {
+        Record *element = base.uuidElements.value(uuid);
+        if (element && !is(read.elementName(read.parent(element)), "itemhistory"))
+            report(read.parent(element));
     }
-    for (const QString &id : removedIDs) {
-        const auto found = idElements.constFind(id);
-        if (found != idElements.constEnd())
-            report(*found);
+    for (const QString &id : base.removedIDs) {
+        if (Record *element = base.idElements.value(id))
+            report(element);
     }
 }

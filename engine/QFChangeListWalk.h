@@ -2,14 +2,16 @@
 
 // One comparison of two exports of a project: both documents walked in step, node by node, each difference
 // told as a sentence (QFChangePhrases). A walk serves one call of QFTombrelBackup::changeListForFCPXMLDoc,
-// on the caller's thread, and holds references to the documents and lists it was given. It moves over the
-// documents' orders (QFXMLParser::Order), so every step, skip and look-back costs the same however far it goes.
+// on the caller's thread, and holds references to the documents and lists it was given. It steps over the
+// parser's records (QFXMLParser::DirectRecords where the library allows), so that a step costs a few reads
+// and no call into the XML library, and it remembers where long climbs ended, so that none is made twice.
 
 #include "engine/QFChangePhrases.h"
 #include "engine/QFXMLParser.h"
 
 #include <pugixml.hpp>
 
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -22,8 +24,11 @@ class QFTombrelBackup;
 
 class QFChangeListWalk final {
 public:
-    // A position in one document for the single steps the engine offers (QFTombrelBackup::nextBaseNode): on a
-    // node, or just before one.
+    using Record = QFXMLParser::NodeRecord;
+
+    // A position in one document for the single step the engine offers (QFTombrelBackup::nextBaseNode): on a
+    // node, or just before one. Stepping back is kept as "before" until the cursor moves on, so a walk that
+    // steps back and forth never searches a deep subtree for its last node.
     struct Cursor {
         pugi::xml_node node;
         bool before = false;
@@ -44,17 +49,38 @@ public:
         bool operator==(const Cursor &other) const { return node == other.node && before == other.before; }
     };
 
-    // Steps in document order for those single steps, remembering where long climbs to an ancestor's next
-    // sibling ended.
+    // Steps in document order over one document's records, remembering where long climbs to an ancestor's
+    // next sibling ended. read is QFXMLParser::DirectRecords or QFXMLParser::LibraryRecords.
     class Climbs {
     public:
         // The next sibling of the node or of its nearest ancestor that has one.
-        pugi::xml_node nextSibling(const pugi::xml_node &node);
-        pugi::xml_node nextNode(const pugi::xml_node &node);
+        template <typename Read> Record *nextSibling(const Read &read, Record *node)
+        {
+            // Most climbs are a level or two, shorter than a look into what was remembered.
+            Record *current = node;
+            for (int level = 0; current && level < kShortClimb; ++level) {
+                if (Record *sibling = read.nextSibling(current))
+                    return sibling;
+                current = read.parent(current);
+            }
+            return current ? longClimb(read, node) : nullptr;
+        }
+        template <typename Read> Record *nextNode(const Read &read, Record *node)
+        {
+            if (!node)
+                return nullptr;
+            if (Record *child = read.firstChild(node))
+                return child;
+            return nextSibling(read, node);
+        }
+        template <typename Read> static Record *previousNode(const Read &read, Record *node);
 
     private:
-        std::unordered_map<pugi::xml_node_struct *, pugi::xml_node_struct *> m_ends;
-        std::vector<pugi::xml_node_struct *> m_path;
+        static constexpr int kShortClimb = 16;
+        template <typename Read> Record *longClimb(const Read &read, Record *node);
+
+        std::unordered_map<Record *, Record *> m_ends;
+        std::vector<Record *> m_path;
     };
 
     QFChangeListWalk(QFTombrelBackup &engine, const pugi::xml_document &doc, const pugi::xml_document &baseDoc,
@@ -72,74 +98,42 @@ public:
     static Cursor nextBase(const pugi::xml_node &oldNode, const pugi::xml_node &newNode, Climbs &climbs);
 
 private:
-    // A walk's place in one document's order: on a position, or just before one, as the single-step cursor
-    // above. Position size() is none; before none stays before none, as before a missing node.
+    // The walk's place in one document: on a record, or just before one, as Cursor is on a node.
     struct Place {
-        int at = 0;
+        Record *node = nullptr;
         bool before = false;
 
-        void setAt(int position)
+        void setAt(Record *at)
         {
-            at = position;
+            node = at;
             before = false;
         }
-        void setBefore(int position)
+        void setBefore(Record *next)
         {
-            at = position;
+            node = next;
             before = true;
         }
-        bool operator==(const Place &other) const { return at == other.at && before == other.before; }
     };
 
-    // The document order of one side, and the steps over it.
-    struct Side {
-        explicit Side(const pugi::xml_document &document);
-
-        int none() const { return order.size(); }
-        int next(int at) const { return at < order.size() ? at + 1 : at; }
-        // The node before in document order: none before the document itself.
-        int previous(int at) const { return at > 0 && at < order.size() ? at - 1 : order.size(); }
-        // The next sibling of the node or of its nearest ancestor that has one.
-        int nextSibling(int at) const { return order.end(at); }
-        int parent(int at) const { return order.parent(at); }
-        const char *name(int at) const { return order.name(at); }
-        pugi::xml_node node(int at) const { return order.node(at); }
-
-        int peekNext(const Place &place) const { return place.before ? place.at : next(place.at); }
-        void advance(Place &place) const
-        {
-            if (place.before)
-                place.before = false;
-            else
-                place.at = next(place.at);
-        }
-        void stepBack(Place &place) const
-        {
-            if (place.before)
-                place.at = previous(place.at);
-            else
-                place.before = true;
-        }
-        void skipSubtree(Place &place, int at) const { place.setBefore(nextSibling(at)); }
-
-        const QFXMLParser::Order order;
-        // Where the document element stands.
-        int root;
-    };
-
-    // nextBase over the orders: oldAt in the base document, newAt in the newer one.
-    Place nextBase(int oldAt, int newAt) const;
-    bool valuesDiffer(int newAt, int oldAt);
+    template <typename Read> static Place nextBase(const Read &read, Record *oldNode, Record *newNode, Climbs &climbs);
+    template <typename Read> std::optional<QStringList> walk(const Read &read);
+    template <typename Read> Record *peekNext(const Read &read, const Place &place);
+    template <typename Read> void advance(const Read &read, Place &place);
+    template <typename Read> void stepBack(const Read &read, Place &place) const;
+    template <typename Read> void skipSubtree(const Read &read, Place &place, Record *node);
+    template <typename Read> bool valuesDiffer(const Read &read, Record *newNode, Record *oldNode);
 
     // What the walk does after an element that stands where the older document has another.
     enum class Next { Stay, PassItem, PassItemAndRealign, Realign };
 
-    const QSet<QString> &baseMarkerNames();
+    template <typename Read> void structuralDifference(const Read &read, Record *newNode, Record *oldNode);
+    template <typename Read> Next tellNewItem(const Read &read, const pugi::xml_node &newNode, const char *name);
+    template <typename Read> void valueChange(const Read &read, Record *newNode, Record *oldNode);
     bool isNewItem(const pugi::xml_node &node, const char *name);
-    void structuralDifference(int newAt, int oldAt);
-    Next tellNewItem(const pugi::xml_node &newNode, const char *name);
-    void valueChange(int newAt, int oldAt);
-    void appendRemovedItems();
+    // One pass over the base document, made when either is first needed: the names of its markers, and the
+    // elements holding the uuids and ids the newer document no longer has.
+    template <typename Read> void scanBase(const Read &read);
+    template <typename Read> void appendRemovedItems(const Read &read);
 
     QFTombrelBackup &m_engine;
     const pugi::xml_document &m_doc;
@@ -151,12 +145,19 @@ private:
     const QFChangePhrases::TextIndex m_oldIDs;
     const QFChangePhrases::TextIndex m_newUUIDs;
     const QFChangePhrases::TextIndex m_newIDs;
-    // The names of the base document's markers, read when a marker first stands where the base has none.
-    std::optional<QSet<QString>> m_baseMarkerNames;
 
-    // Both documents' orders, made once the walk knows it compares them node by node.
-    std::optional<Side> m_newSide;
-    std::optional<Side> m_oldSide;
+    // What scanBase found.
+    struct BaseScan {
+        QSet<QString> markerNames;
+        QStringList removedUUIDs;
+        QStringList removedIDs;
+        // The first uuid element holding each removed uuid, the first element carrying each removed id.
+        QHash<QString, Record *> uuidElements;
+        QHash<QString, Record *> idElements;
+    };
+    std::optional<BaseScan> m_base;
+
+    Climbs m_climbs;
     Place m_new;
     Place m_old;
     QStringList m_list;
@@ -164,8 +165,8 @@ private:
     // The last two elements whose texts were compared. An element that is the only child of its parent
     // carries the parent's text, so down a chain of only children the answer is known already.
     struct {
-        int newAt = -1;
-        int oldAt = -1;
+        Record *newNode = nullptr;
+        Record *oldNode = nullptr;
         bool differ = false;
     } m_lastCompared;
 };

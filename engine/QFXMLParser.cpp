@@ -10,15 +10,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <exception>
-#include <limits>
-#include <optional>
 #include <string>
 #include <unordered_map>
-#include <vector>
 
 namespace {
 
@@ -26,11 +27,11 @@ namespace {
 // large project from spending its time in the XPath parser.
 const pugi::xpath_query *compiledQuery(const QString &query, QString *error)
 {
-    thread_local std::unordered_map<std::string, std::unique_ptr<pugi::xpath_query>> cache;
-    const std::string text = query.toStdString();
-    const auto found = cache.find(text);
+    thread_local std::unordered_map<QString, std::unique_ptr<pugi::xpath_query>> cache;
+    const auto found = cache.find(query);
     if (found != cache.end())
         return found->second.get();
+    const std::string text = query.toStdString();
     std::unique_ptr<pugi::xpath_query> compiled;
     try {
         compiled = std::make_unique<pugi::xpath_query>(text.c_str());
@@ -47,7 +48,7 @@ const pugi::xpath_query *compiledQuery(const QString &query, QString *error)
     }
     if (cache.size() >= 256)
         cache.clear();
-    return cache.emplace(text, std::move(compiled)).first->second.get();
+    return cache.emplace(query, std::move(compiled)).first->second.get();
 }
 
 // All results of a query in document order; false with error set when the query cannot be evaluated.
@@ -90,43 +91,41 @@ pugi::xpath_node firstResult(const QString &query, const pugi::xml_node &node)
     }
 }
 
-bool isText(const pugi::xml_node &node)
-{
-    return node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata;
-}
-
 using NodeRecord = QFXMLParser::NodeRecord;
-using Records = QFXMLParser::Records;
+using AttributeRecord = QFXMLParser::AttributeRecord;
+using DirectRecords = QFXMLParser::DirectRecords;
 
-// Depth first over a record and everything below it: enter(record) before its children, leave(record) after
-// them. Without recursion: documents may be very deep.
-template <typename Enter, typename Leave>
-void eachRecord(const Records &read, NodeRecord *top, Enter enter, Leave leave)
+// Depth first over a record and everything below it, visit(record) on each, without recursion: documents may
+// be very deep. Returns the depth of the deepest, the record's children being at depth 1.
+template <typename Read, typename Visit> int eachRecord(const Read &read, NodeRecord *top, Visit visit)
 {
+    int depth = 0;
+    int deepest = 0;
     NodeRecord *current = top;
-    while (current) {
-        enter(current);
+    for (;;) {
+        visit(current);
         if (NodeRecord *child = read.firstChild(current)) {
+            deepest = std::max(deepest, ++depth);
             current = child;
             continue;
         }
         for (;;) {
-            leave(current);
             if (current == top)
-                return;
+                return deepest;
             if (NodeRecord *sibling = read.nextSibling(current)) {
                 current = sibling;
                 break;
             }
             current = read.parent(current);
+            --depth;
         }
     }
 }
 
 // Moves the texts of a document parsed in place to the front of its buffer, one after another in the order
-// they stand in, so that the pages behind them can be given back. Element names and closing tags take much
-// of an export's bytes, and the parser keeps the whole buffer: this leaves what the nodes point at. The
-// texts keep their order, which the XPath engine reads as document order.
+// they stand in, so that the pages behind them can be given back. Element names, indentation and closing
+// tags take most of an export's bytes, and the parser keeps the whole buffer: this leaves what the nodes
+// point at. The texts keep their order, which the XPath engine reads as document order.
 class TextPacker {
 public:
     TextPacker(char *buffer, size_t size)
@@ -143,54 +142,53 @@ public:
     }
 
     // False, leaving the node's texts where they were, when one stands before texts already moved.
-    bool pack(NodeRecord *record)
+    Q_ALWAYS_INLINE bool pack(NodeRecord *record)
     {
-        if (!move(record->name))
+        if (record->name && !move(record->name))
             return false;
-        for (QFXMLParser::AttributeRecord *attribute = record->firstAttribute; attribute;
-             attribute = attribute->nextAttribute) {
-            if (!move(attribute->name) || !move(attribute->value))
+        for (AttributeRecord *attribute = record->firstAttribute; attribute; attribute = attribute->nextAttribute) {
+            if ((attribute->name && !move(attribute->name)) || (attribute->value && !move(attribute->value)))
                 return false;
         }
-        return move(record->value);
+        return !record->value || move(record->value);
     }
 
     // The first byte behind the packed texts.
     char *end() const { return m_cursor; }
 
 private:
-    // Texts outside the buffer (none after a parse in place) stay where they are.
-    bool move(char *&text)
+    // Texts outside the buffer (none after a parse in place) stay where they are; a text below the cursor is
+    // out of order, and what lies there may be written over already.
+    Q_ALWAYS_INLINE bool move(char *&text)
     {
-        if (!text || !inBuffer(text))
-            return true;
-        // Out of order: what lies below the cursor may be written over already.
-        if (text < m_cursor)
-            return false;
-        char *const to = m_cursor;
-        const char *from = text;
-#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
-        // Eight bytes at a time while the write cannot reach the text being read; the bytes written past a
+        const auto from = reinterpret_cast<uintptr_t>(text);
+        const auto to = reinterpret_cast<uintptr_t>(m_cursor);
+        const auto end = reinterpret_cast<uintptr_t>(m_end);
+        if (from - to >= end - to)
+            return !inBuffer(text);
+        const char *read = text;
+        char *write = m_cursor;
+#ifdef __SSE2__
+        // Sixteen bytes at a time while the write cannot reach the text being read; the bytes written past a
         // text's end land below it, where nothing is left to read.
-        if (size_t(from - to) >= sizeof(quint64)) {
-            while (size_t(m_end - from) >= sizeof(quint64)) {
-                quint64 word;
-                std::memcpy(&word, from, sizeof word);
-                std::memcpy(m_cursor, &word, sizeof word);
-                // A bit set in the first byte that is zero, the text's end.
-                if (const quint64 zeros = (word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) {
-                    m_cursor += qCountTrailingZeroBits(zeros) / 8 + 1;
-                    text = to;
+        if (from - to >= 16) {
+            while (end - reinterpret_cast<uintptr_t>(read) >= 16) {
+                const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(read));
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(write), block);
+                if (const int zeros = _mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_setzero_si128()))) {
+                    text = m_cursor;
+                    m_cursor = write + qCountTrailingZeroBits(quint32(zeros)) + 1;
                     return true;
                 }
-                m_cursor += sizeof word;
-                from += sizeof word;
+                read += 16;
+                write += 16;
             }
         }
 #endif
-        while ((*m_cursor++ = *from++) != 0) {
+        while ((*write++ = *read++) != 0) {
         }
-        text = to;
+        text = m_cursor;
+        m_cursor = write;
         return true;
     }
 
@@ -200,52 +198,8 @@ private:
 };
 
 // Checks the nesting of a parsed document and, when it was parsed in place in buffer (size bytes read,
-// allocated in all), packs its texts and releases the whole pages of the buffer behind them. One pass
-// over the records does both.
-bool finishRecords(const pugi::xml_document &document, char *buffer, size_t size, size_t allocated, QString *error)
-{
-    const Records read;
-    NodeRecord *root = Records::of(document);
-    const pugi::xml_node element = document.document_element();
-    std::optional<TextPacker> packer;
-    // A document the parser converted from another encoding points into a buffer of its own.
-    if (buffer && QFXMLParser::recordsReadable() && element) {
-        packer.emplace(buffer, size);
-        if (!packer->inBuffer(element.name()))
-            packer.reset();
-    }
-    int depth = -1;
-    int deepest = 0;
-    eachRecord(
-        read, root,
-        [&](NodeRecord *record) {
-            deepest = std::max(deepest, ++depth);
-            if (packer && !packer->pack(record))
-                packer.reset();
-        },
-        [&](NodeRecord *) { --depth; });
-    if (deepest > QFXMLParser::kMaximumNesting) {
-        if (error)
-            *error = qfFormat("Elements nested deeper than %i levels", QFXMLParser::kMaximumNesting);
-        return false;
-    }
-#ifdef MADV_DONTNEED
-    if (packer) {
-        const auto pageSize = uintptr_t(::sysconf(_SC_PAGESIZE));
-        if (pageSize != 0 && (pageSize & (pageSize - 1)) == 0) {
-            const uintptr_t from = (reinterpret_cast<uintptr_t>(packer->end()) + pageSize - 1) & ~(pageSize - 1);
-            const uintptr_t to = (reinterpret_cast<uintptr_t>(buffer) + allocated) & ~(pageSize - 1);
-            // The pages stay the buffer's; they read as zeros if touched again, and nothing points into them.
-            if (to > from)
-                ::madvise(reinterpret_cast<void *>(from), to - from, MADV_DONTNEED);
-        }
-    }
-#else
-    Q_UNUSED(allocated);
-#endif
-    return true;
-}
-
+// allocated in all), packs its texts and releases the whole pages of the buffer behind them: one pass over
+// the records does both.
 std::unique_ptr<pugi::xml_document> finishLoading(std::unique_ptr<pugi::xml_document> document,
     const pugi::xml_parse_result &result, QString *error, char *buffer = nullptr, size_t size = 0,
     size_t allocated = 0)
@@ -256,13 +210,47 @@ std::unique_ptr<pugi::xml_document> finishLoading(std::unique_ptr<pugi::xml_docu
         }
         return nullptr;
     }
-    if (!document->document_element()) {
+    const pugi::xml_node element = document->document_element();
+    if (!element) {
         if (error)
             *error = QStringLiteral("No document element found");
         return nullptr;
     }
-    if (!finishRecords(*document, buffer, size, allocated, error))
+    NodeRecord *root = QFXMLParser::recordOf(*document);
+    int deepest = 0;
+    char *packedEnd = nullptr;
+    // A document the parser converted from another encoding points into a buffer of its own.
+    TextPacker packer(buffer, size);
+    if (buffer && QFXMLParser::recordsReadable() && packer.inBuffer(element.name())) {
+        bool packing = true;
+        deepest = eachRecord(DirectRecords(), root, [&](NodeRecord *record) {
+            if (packing && !packer.pack(record))
+                packing = false;
+        });
+        if (packing)
+            packedEnd = packer.end();
+    } else {
+        QFXMLParser::withRecords([&](const auto &read) { deepest = eachRecord(read, root, [](NodeRecord *) {}); });
+    }
+    if (deepest > QFXMLParser::kMaximumNesting) {
+        if (error)
+            *error = qfFormat("Elements nested deeper than %i levels", QFXMLParser::kMaximumNesting);
         return nullptr;
+    }
+#ifdef MADV_DONTNEED
+    if (packedEnd) {
+        const auto pageSize = uintptr_t(::sysconf(_SC_PAGESIZE));
+        if (pageSize != 0 && (pageSize & (pageSize - 1)) == 0) {
+            const uintptr_t from = (reinterpret_cast<uintptr_t>(packedEnd) + pageSize - 1) & ~(pageSize - 1);
+            const uintptr_t to = (reinterpret_cast<uintptr_t>(buffer) + allocated) & ~(pageSize - 1);
+            // The pages stay the buffer's; they read as zeros if touched again, and nothing points into them.
+            if (to > from)
+                ::madvise(reinterpret_cast<void *>(from), to - from, MADV_DONTNEED);
+        }
+    }
+#else
+    Q_UNUSED(allocated);
+#endif
     return document;
 }
 
@@ -278,6 +266,10 @@ bool recordsMatchLibrary(const pugi::xml_node &node)
         || record->parent != reinterpret_cast<NodeRecord *>(node.parent().internal_object())
         || record->firstChild != reinterpret_cast<NodeRecord *>(node.first_child().internal_object())
         || record->nextSibling != reinterpret_cast<NodeRecord *>(node.next_sibling().internal_object())
+        || (node.parent()
+            && record->previousSibling
+                != reinterpret_cast<NodeRecord *>(
+                    (node.previous_sibling() ? node.previous_sibling() : node.parent().last_child()).internal_object()))
         || record->firstAttribute
             != reinterpret_cast<QFXMLParser::AttributeRecord *>(node.first_attribute().internal_object()))
         return false;
@@ -314,165 +306,61 @@ bool QFXMLParser::recordsReadable()
 #endif
 }
 
-QFXMLParser::Records::Records()
-    : m_direct(recordsReadable())
+pugi::xml_node_type QFXMLParser::LibraryRecords::type(const NodeRecord *record)
 {
+    return nodeOf(record).type();
 }
 
-QFXMLParser::NodeRecord *QFXMLParser::Records::of(const pugi::xml_node &node)
+bool QFXMLParser::LibraryRecords::isText(const NodeRecord *record)
 {
-    return reinterpret_cast<NodeRecord *>(node.internal_object());
+    const pugi::xml_node_type kind = type(record);
+    return kind == pugi::node_pcdata || kind == pugi::node_cdata;
 }
 
-pugi::xml_node QFXMLParser::Records::node(const NodeRecord *record)
+const char *QFXMLParser::LibraryRecords::name(const NodeRecord *record)
 {
-    return pugi::xml_node(reinterpret_cast<pugi::xml_node_struct *>(const_cast<NodeRecord *>(record)));
+    return nodeOf(record).name();
 }
 
-const char *QFXMLParser::Records::attribute(const NodeRecord *record, const char *name) const
+const char *QFXMLParser::LibraryRecords::elementName(const NodeRecord *record)
 {
-    if (!m_direct) {
-        const pugi::xml_attribute found = node(record).attribute(name);
-        return found ? found.value() : nullptr;
-    }
-    for (const AttributeRecord *attribute = record->firstAttribute; attribute; attribute = attribute->nextAttribute) {
-        if (attribute->name && std::strcmp(attribute->name, name) == 0)
-            return attribute->value ? attribute->value : "";
-    }
-    return nullptr;
+    return record && type(record) == pugi::node_element ? name(record) : nullptr;
 }
 
-QFXMLParser::Order::Order(const pugi::xml_node &root)
+const char *QFXMLParser::LibraryRecords::value(const NodeRecord *record)
 {
-    NodeRecord *top = Records::of(root);
-    if (!top)
-        return;
-    size_t count = 0;
-    eachRecord(m_read, top, [&count](NodeRecord *) { ++count; }, [](NodeRecord *) {});
-    if (count >= size_t(std::numeric_limits<int>::max()))
-        return;
-    m_records.resize(count);
-    m_ends.resize(count);
-    m_parents.resize(count);
-
-    // Positions whose subtree is still open, the innermost last.
-    std::vector<int> open;
-    int next = 0;
-    eachRecord(
-        m_read, top,
-        [&](NodeRecord *record) {
-            const int at = next++;
-            m_records[size_t(at)] = record;
-            if (open.empty()) {
-                m_parents[size_t(at)] = 0;
-            } else if (const int distance = at - open.back(); distance < kFar) {
-                m_parents[size_t(at)] = quint16(distance);
-            } else {
-                m_parents[size_t(at)] = kFar;
-                m_farParents.emplace_back(at, open.back());
-            }
-            open.push_back(at);
-        },
-        [&](NodeRecord *) {
-            const int at = open.back();
-            open.pop_back();
-            if (const int distance = next - at; distance < kFar) {
-                m_ends[size_t(at)] = quint16(distance);
-            } else {
-                m_ends[size_t(at)] = kFar;
-                m_farEnds.emplace_back(at, next);
-            }
-        });
-    std::sort(m_farEnds.begin(), m_farEnds.end());
-    m_size = int(count);
+    return nodeOf(record).value();
 }
 
-int QFXMLParser::Order::farEnd(int at) const
+QFXMLParser::NodeRecord *QFXMLParser::LibraryRecords::firstChild(const NodeRecord *record)
 {
-    const auto found = std::lower_bound(m_farEnds.begin(), m_farEnds.end(), std::make_pair(at, 0));
-    return found != m_farEnds.end() && found->first == at ? found->second : m_size;
+    return recordOf(nodeOf(record).first_child());
 }
 
-int QFXMLParser::Order::farParent(int at) const
+QFXMLParser::NodeRecord *QFXMLParser::LibraryRecords::nextSibling(const NodeRecord *record)
 {
-    const auto found = std::lower_bound(m_farParents.begin(), m_farParents.end(), std::make_pair(at, 0));
-    return found != m_farParents.end() && found->first == at ? found->second : m_size;
+    return recordOf(nodeOf(record).next_sibling());
 }
 
-namespace {
-
-// The texts below a position of an order, a piece at a time as they stand in the document, so that two
-// subtrees' texts are compared without copying either.
-class TextPieces {
-public:
-    TextPieces(const QFXMLParser::Order &order, int root)
-        : m_order(order)
-        , m_at(root)
-        , m_stop(order.end(root))
-    {
-        next();
-    }
-
-    bool atEnd() const { return m_at >= m_stop; }
-    // What is left of the current piece.
-    const char *rest() const { return m_rest; }
-    size_t restSize() const { return m_size; }
-
-    void consume(size_t length)
-    {
-        m_rest += length;
-        m_size -= length;
-        if (m_size == 0)
-            next();
-    }
-
-private:
-    // On to the next text that is not empty.
-    void next()
-    {
-        while (++m_at < m_stop) {
-            if (m_order.isText(m_at)) {
-                m_rest = m_order.text(m_at);
-                m_size = std::strlen(m_rest);
-                if (m_size != 0)
-                    return;
-            }
-        }
-        m_rest = "";
-        m_size = 0;
-    }
-
-    const QFXMLParser::Order &m_order;
-    int m_at;
-    const int m_stop;
-    const char *m_rest = "";
-    size_t m_size = 0;
-};
-
-} // namespace
-
-bool QFXMLParser::Order::textsDiffer(const Order &left, int leftAt, const Order &right, int rightAt)
+QFXMLParser::NodeRecord *QFXMLParser::LibraryRecords::parent(const NodeRecord *record)
 {
-    // Most often each is a leaf with its one text.
-    const int leftEnd = left.end(leftAt);
-    const int rightEnd = right.end(rightAt);
-    const bool leftSimple = leftEnd == leftAt + 1 || (leftEnd == leftAt + 2 && left.isText(leftAt + 1));
-    const bool rightSimple = rightEnd == rightAt + 1 || (rightEnd == rightAt + 2 && right.isText(rightAt + 1));
-    if (leftSimple && rightSimple) {
-        return std::strcmp(leftEnd == leftAt + 1 ? "" : left.text(leftAt + 1),
-                   rightEnd == rightAt + 1 ? "" : right.text(rightAt + 1))
-            != 0;
-    }
-    TextPieces a(left, leftAt);
-    TextPieces b(right, rightAt);
-    while (!a.atEnd() && !b.atEnd()) {
-        const size_t length = std::min(a.restSize(), b.restSize());
-        if (std::memcmp(a.rest(), b.rest(), length) != 0)
-            return true;
-        a.consume(length);
-        b.consume(length);
-    }
-    return a.atEnd() != b.atEnd();
+    return recordOf(nodeOf(record).parent());
+}
+
+QFXMLParser::NodeRecord *QFXMLParser::LibraryRecords::previousSibling(const NodeRecord *record)
+{
+    return recordOf(nodeOf(record).previous_sibling());
+}
+
+QFXMLParser::NodeRecord *QFXMLParser::LibraryRecords::lastChild(const NodeRecord *record)
+{
+    return recordOf(nodeOf(record).last_child());
+}
+
+const char *QFXMLParser::LibraryRecords::attribute(const NodeRecord *record, const char *name)
+{
+    const pugi::xml_attribute found = nodeOf(record).attribute(name);
+    return found ? found.value() : nullptr;
 }
 
 std::unique_ptr<pugi::xml_document> QFXMLParser::documentFromData(const QByteArray &data, QString *error)
@@ -543,40 +431,37 @@ std::unique_ptr<pugi::xml_document> QFXMLParser::documentFromFile(const QString 
 namespace {
 
 // The text of an element as appendText gives it, without building a string when it is its one text child.
-QString textBelow(const Records &read, NodeRecord *element)
+template <typename Read> QString textBelow(const Read &read, NodeRecord *element)
 {
     NodeRecord *child = read.firstChild(element);
     if (!child)
         return QString::fromUtf8("");
-    const pugi::xml_node_type type = read.type(child);
-    if ((type == pugi::node_pcdata || type == pugi::node_cdata) && !read.firstChild(child) && !read.nextSibling(child))
+    if (read.isText(child) && !read.firstChild(child) && !read.nextSibling(child))
         return QString::fromUtf8(read.value(child));
     std::string text;
-    QFXMLParser::appendText(Records::node(element), text);
+    QFXMLParser::appendText(QFXMLParser::nodeOf(element), text);
     return QString::fromStdString(text);
 }
 
-// Every element of the node and its descendants, in document order.
+// Every element of the node and its descendants, in document order: visit(reader, record).
 template <typename Visit> void eachElement(const pugi::xml_node &root, Visit visit)
 {
-    NodeRecord *top = Records::of(root);
+    NodeRecord *top = QFXMLParser::recordOf(root);
     if (!top)
         return;
-    const Records read;
-    eachRecord(
-        read, top,
-        [&](NodeRecord *record) {
+    QFXMLParser::withRecords([&](const auto &read) {
+        eachRecord(read, top, [&](NodeRecord *record) {
             if (read.type(record) == pugi::node_element)
                 visit(read, record);
-        },
-        [](NodeRecord *) {});
+        });
+    });
 }
 
 } // namespace
 
 void QFXMLParser::itemLists(const pugi::xml_node &node, QStringList &uuids, QStringList &ids)
 {
-    eachElement(node, [&uuids, &ids](const Records &read, NodeRecord *element) {
+    eachElement(node, [&uuids, &ids](const auto &read, NodeRecord *element) {
         const char *name = read.name(element);
         if (name[0] == 'u' && std::strcmp(name, "uuid") == 0)
             uuids.append(textBelow(read, element));
@@ -588,8 +473,8 @@ void QFXMLParser::itemLists(const pugi::xml_node &node, QStringList &uuids, QStr
 QStringList QFXMLParser::uuidList(const pugi::xml_node &node)
 {
     QStringList list;
-    eachElement(node, [&list](const Records &read, NodeRecord *element) {
-        if (std::strcmp(read.name(element), "uuid") == 0)
+    eachElement(node, [&list](const auto &read, NodeRecord *element) {
+        if (isNamed(read.name(element), "uuid"))
             list.append(textBelow(read, element));
     });
     return list;
@@ -598,7 +483,7 @@ QStringList QFXMLParser::uuidList(const pugi::xml_node &node)
 QStringList QFXMLParser::idList(const pugi::xml_node &node)
 {
     QStringList list;
-    eachElement(node, [&list](const Records &read, NodeRecord *element) {
+    eachElement(node, [&list](const auto &read, NodeRecord *element) {
         if (const char *id = read.attribute(element, "id"))
             list.append(QString::fromUtf8(id));
     });
@@ -607,6 +492,10 @@ QStringList QFXMLParser::idList(const pugi::xml_node &node)
 
 QString QFXMLParser::escapeQueryString(const QString &query)
 {
+    // The engine's own queries have nothing to escape.
+    const auto plain = [](QChar c) { return c.unicode() > 19 && c.unicode() < 160 && c != u'&'; };
+    if (std::all_of(query.cbegin(), query.cend(), plain))
+        return query;
     QString escaped;
     escaped.reserve(query.size());
     const qsizetype length = query.size();
@@ -660,18 +549,94 @@ QList<pugi::xpath_node> QFXMLParser::nodesForQuery(const QString &query, const p
 
 pugi::xpath_node QFXMLParser::nodeForQuery(const QString &query, const pugi::xml_node &inElement)
 {
-    const QList<pugi::xpath_node> results = nodesForQuery(query, inElement);
-    return results.isEmpty() ? pugi::xpath_node() : results.first();
+    // The first of nodesForQuery, without gathering the others.
+    const QString escaped = escapeQueryString(query);
+    if (!inElement)
+        return {};
+    QString error;
+    if (const pugi::xpath_query *compiled = compiledQuery(escaped, &error)) {
+        if (compiled->return_type() != pugi::xpath_type_node_set) {
+            error = QStringLiteral("The expression does not evaluate to a node set");
+        } else {
+            try {
+                return compiled->evaluate_node(inElement);
+            } catch (const std::exception &e) {
+                error = QString::fromUtf8(e.what());
+            }
+        }
+    }
+    QFLog::appendLog("XML parsing error: %@", error);
+    return {};
 }
+
+namespace {
+
+// The text "./NAME[1]/text()" finds: the first text of the node's first child element of that name; null when
+// that element has none, or when there is no such element.
+template <typename Read> const char *firstChildText(const Read &read, NodeRecord *node, const char *name)
+{
+    for (NodeRecord *child = read.firstChild(node); child; child = read.nextSibling(child)) {
+        if (read.type(child) != pugi::node_element || std::strcmp(read.name(child), name) != 0)
+            continue;
+        for (NodeRecord *text = read.firstChild(child); text; text = read.nextSibling(text)) {
+            if (read.isText(text))
+                return read.value(text);
+        }
+        return nullptr;
+    }
+    return nullptr;
+}
+
+// The text ".//NAME[1]/text()" finds: the first text, in document order, of an element of that name below the
+// node that is the first of that name among its siblings.
+template <typename Read> const char *firstDescendantText(const Read &read, NodeRecord *node, const char *name)
+{
+    const auto firstNamed = [&](NodeRecord *element) {
+        for (NodeRecord *sibling = read.previousSibling(element); sibling; sibling = read.previousSibling(sibling)) {
+            if (read.type(sibling) == pugi::node_element && std::strcmp(read.name(sibling), name) == 0)
+                return false;
+        }
+        return true;
+    };
+    NodeRecord *current = node;
+    while (current) {
+        if (NodeRecord *child = read.firstChild(current)) {
+            current = child;
+        } else {
+            while (current != node && !read.nextSibling(current))
+                current = read.parent(current);
+            current = current != node ? read.nextSibling(current) : nullptr;
+        }
+        if (!current || !read.isText(current))
+            continue;
+        NodeRecord *element = read.parent(current);
+        if (element != node && read.type(element) == pugi::node_element && std::strcmp(read.name(element), name) == 0
+            && firstNamed(element))
+            return read.value(current);
+    }
+    return nullptr;
+}
+
+// The text of an element named name below the node, as nameForNode and uuidForNode look for it.
+QString textNamed(const pugi::xml_node &node, const char *name, bool immediateChildOnly)
+{
+    NodeRecord *record = QFXMLParser::recordOf(node);
+    if (!record)
+        return {};
+    const char *text = QFXMLParser::withRecords([&](const auto &read) {
+        const char *found = firstChildText(read, record, name);
+        return found || immediateChildOnly ? found : firstDescendantText(read, record, name);
+    });
+    return text ? QString::fromUtf8(text) : QString();
+}
+
+} // namespace
 
 QString QFXMLParser::nameForNode(const pugi::xml_node &node, bool immediateChildOnly)
 {
-    QString text = stringValueForQuery(QStringLiteral("./name[1]/text()"), node);
-    if (text.isNull()) {
-        if (immediateChildOnly)
-            return {};
-        text = stringValueForQuery(QStringLiteral(".//name[1]/text()"), node);
-    }
+    QString text = textNamed(node, "name", immediateChildOnly);
+    if (text.isNull() && immediateChildOnly)
+        return {};
     if (text.isNull()) {
         const pugi::xml_attribute id = node.attribute("id");
         if (id)
@@ -682,9 +647,7 @@ QString QFXMLParser::nameForNode(const pugi::xml_node &node, bool immediateChild
 
 QString QFXMLParser::uuidForNode(const pugi::xml_node &node, bool immediateChildOnly)
 {
-    QString text = stringValueForQuery(QStringLiteral("./uuid[1]/text()"), node);
-    if (text.isNull() && !immediateChildOnly)
-        text = stringValueForQuery(QStringLiteral(".//uuid[1]/text()"), node);
+    const QString text = textNamed(node, "uuid", immediateChildOnly);
     return text.isNull() ? text : percentUnescaped(text);
 }
 
@@ -756,18 +719,16 @@ QString QFXMLParser::stringValue(const pugi::xml_node &node)
 
 void QFXMLParser::appendText(const pugi::xml_node &node, std::string &text)
 {
-    NodeRecord *top = Records::of(node);
+    NodeRecord *top = QFXMLParser::recordOf(node);
     if (!top)
         return;
-    const Records read;
-    eachRecord(
-        read, top,
-        [&](NodeRecord *record) {
+    QFXMLParser::withRecords([&](const auto &read) {
+        eachRecord(read, top, [&](NodeRecord *record) {
             const pugi::xml_node_type type = read.type(record);
             if (record != top && (type == pugi::node_pcdata || type == pugi::node_cdata))
                 text += read.value(record);
-        },
-        [](NodeRecord *) {});
+        });
+    });
 }
 
 QString QFXMLParser::stringValue(const pugi::xpath_node &node)
@@ -779,21 +740,29 @@ QString QFXMLParser::stringValue(const pugi::xpath_node &node)
 
 QString QFXMLParser::xPath(const pugi::xml_node &node)
 {
-    QStringList steps;
-    for (pugi::xml_node current = node; current && current.type() != pugi::node_document; current = current.parent()) {
-        int position = 1;
-        if (current.type() == pugi::node_element) {
-            for (pugi::xml_node sibling = current.previous_sibling(current.name()); sibling;
-                 sibling = sibling.previous_sibling(current.name()))
-                ++position;
-            steps.prepend(qfFormat("%s[%i]", current.name(), position));
-        } else {
-            for (pugi::xml_node sibling = current.previous_sibling(); sibling; sibling = sibling.previous_sibling())
-                position += isText(sibling) ? 1 : 0;
-            steps.prepend(qfFormat("text()[%i]", position));
+    return withRecords([&](const auto &read) {
+        QStringList steps;
+        for (NodeRecord *current = recordOf(node); current && read.type(current) != pugi::node_document;
+             current = read.parent(current)) {
+            int position = 1;
+            if (read.type(current) == pugi::node_element) {
+                const char *name = read.name(current);
+                for (NodeRecord *sibling = read.previousSibling(current); sibling;
+                     sibling = read.previousSibling(sibling)) {
+                    const char *siblingName = read.name(sibling);
+                    if (siblingName[0] == name[0] && std::strcmp(siblingName, name) == 0)
+                        ++position;
+                }
+                steps.prepend(qfFormat("%s[%i]", name, position));
+            } else {
+                for (NodeRecord *sibling = read.previousSibling(current); sibling;
+                     sibling = read.previousSibling(sibling))
+                    position += read.isText(sibling) ? 1 : 0;
+                steps.prepend(qfFormat("text()[%i]", position));
+            }
         }
-    }
-    return u'/' + steps.join(u'/');
+        return u'/' + steps.join(u'/');
+    });
 }
 
 QString QFXMLParser::percentUnescaped(const QString &text)

@@ -11,10 +11,9 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
-#include <utility>
-#include <vector>
 
 class QByteArray;
 
@@ -28,9 +27,8 @@ public:
 
     // Parses without keeping whitespace-only text between elements, comments or processing instructions,
     // so that a leaf element has exactly one child, its text. Returns nullptr and sets error on failure.
-    // A file is read whole into the buffer the parser then parses in place, as the library's own file loader
-    // does; once parsed, its texts are packed together at the front of that buffer and the pages behind them
-    // released, which leaves most of the file's bytes (markup, indentation, closing tags) out of memory.
+    // A file is read whole into a buffer that the parser parses in place and the document then owns, as the
+    // library's own file loader does.
     static std::unique_ptr<pugi::xml_document> documentFromData(const QByteArray &data, QString *error = nullptr);
     static std::unique_ptr<pugi::xml_document> documentFromFile(const QString &path, QString *error = nullptr);
 
@@ -87,6 +85,7 @@ public:
         char *value;
         NodeRecord *parent;
         NodeRecord *firstChild;
+        // The previous sibling; the first child's is the last child.
         NodeRecord *previousSibling;
         NodeRecord *nextSibling;
         AttributeRecord *firstAttribute;
@@ -94,116 +93,82 @@ public:
     // Whether the records of this library read as above, checked once against its accessors.
     static bool recordsReadable();
 
-    // Reads records directly or, when they do not read as above, through the library. Texts are never null.
-    class Records final {
-    public:
-        Records();
-
-        static NodeRecord *of(const pugi::xml_node &node);
-        static pugi::xml_node node(const NodeRecord *record);
-
-        pugi::xml_node_type type(const NodeRecord *record) const
-        {
-            return m_direct ? pugi::xml_node_type(record->header & 15) : node(record).type();
+    // Whether a name reads as the literal, reading no further than the name's end; false for none.
+    template <size_t N> static bool isNamed(const char *name, const char (&literal)[N])
+    {
+        if (!name)
+            return false;
+        for (size_t i = 0; i < N; ++i) {
+            if (name[i] != literal[i])
+                return false;
         }
-        const char *name(const NodeRecord *record) const
+        return true;
+    }
+    // Reads records as they lie in memory: only where recordsReadable(). Texts are never null; a null record
+    // has no element name.
+    struct DirectRecords {
+        static pugi::xml_node_type type(const NodeRecord *record) { return pugi::xml_node_type(record->header & 15); }
+        static bool isText(const NodeRecord *record)
         {
-            return m_direct ? (record->name ? record->name : "") : node(record).name();
+            const pugi::xml_node_type kind = type(record);
+            return kind == pugi::node_pcdata || kind == pugi::node_cdata;
         }
-        const char *value(const NodeRecord *record) const
+        static const char *name(const NodeRecord *record) { return record->name ? record->name : ""; }
+        static const char *elementName(const NodeRecord *record)
         {
-            return m_direct ? (record->value ? record->value : "") : node(record).value();
+            return record && type(record) == pugi::node_element ? name(record) : nullptr;
         }
-        NodeRecord *firstChild(const NodeRecord *record) const
+        static const char *value(const NodeRecord *record) { return record->value ? record->value : ""; }
+        static NodeRecord *firstChild(const NodeRecord *record) { return record->firstChild; }
+        static NodeRecord *nextSibling(const NodeRecord *record) { return record->nextSibling; }
+        static NodeRecord *parent(const NodeRecord *record) { return record->parent; }
+        static NodeRecord *previousSibling(const NodeRecord *record)
         {
-            return m_direct ? record->firstChild : of(node(record).first_child());
+            return record->previousSibling && record->previousSibling->nextSibling ? record->previousSibling : nullptr;
         }
-        NodeRecord *nextSibling(const NodeRecord *record) const
+        static NodeRecord *lastChild(const NodeRecord *record)
         {
-            return m_direct ? record->nextSibling : of(node(record).next_sibling());
-        }
-        NodeRecord *parent(const NodeRecord *record) const
-        {
-            return m_direct ? record->parent : of(node(record).parent());
+            return record->firstChild ? record->firstChild->previousSibling : nullptr;
         }
         // The value of the first attribute with the name; null when there is none.
-        const char *attribute(const NodeRecord *record, const char *name) const;
-
-    private:
-        const bool m_direct;
+        static const char *attribute(const NodeRecord *record, const char *name)
+        {
+            for (const AttributeRecord *attribute = record->firstAttribute; attribute;
+                 attribute = attribute->nextAttribute) {
+                if (attribute->name && std::strcmp(attribute->name, name) == 0)
+                    return attribute->value ? attribute->value : "";
+            }
+            return nullptr;
+        }
     };
 
-    // The nodes of a subtree in document order, the root first, for walks that step, skip and look back over
-    // a large document: a node's position, its parent's and the position after its subtree are answered from
-    // arrays built in one pass, never by climbing the tree. Position size() stands for none. Holds the nodes'
-    // records: the document must outlive it unchanged.
-    class Order final {
-    public:
-        explicit Order(const pugi::xml_node &root);
-        Order(const Order &) = delete;
-        Order &operator=(const Order &) = delete;
-
-        int size() const { return m_size; }
-        pugi::xml_node node(int at) const { return at < m_size ? Records::node(m_records[size_t(at)]) : pugi::xml_node(); }
-        NodeRecord *record(int at) const { return at < m_size ? m_records[size_t(at)] : nullptr; }
-        const Records &records() const { return m_read; }
-
-        // The element's name; null for text, other nodes and none.
-        const char *name(int at) const
-        {
-            if (at >= m_size)
-                return nullptr;
-            const NodeRecord *record = m_records[size_t(at)];
-            return m_read.type(record) == pugi::node_element ? m_read.name(record) : nullptr;
-        }
-        bool isText(int at) const
-        {
-            if (at >= m_size)
-                return false;
-            const pugi::xml_node_type type = m_read.type(m_records[size_t(at)]);
-            return type == pugi::node_pcdata || type == pugi::node_cdata;
-        }
-        // The text of a text node.
-        const char *text(int at) const { return m_read.value(m_records[size_t(at)]); }
-
-        // The position after the node's subtree: its next sibling's, or that of the nearest ancestor with one.
-        int end(int at) const
-        {
-            if (at >= m_size)
-                return m_size;
-            const quint16 delta = m_ends[size_t(at)];
-            return delta != kFar ? at + delta : farEnd(at);
-        }
-        // The parent's position; none for the root.
-        int parent(int at) const
-        {
-            if (at <= 0 || at >= m_size)
-                return m_size;
-            const quint16 delta = m_parents[size_t(at)];
-            return delta != kFar ? at - delta : farParent(at);
-        }
-        bool hasFewerThanTwoChildren(int at) const
-        {
-            const int after = end(at);
-            return after == at + 1 || end(at + 1) == after;
-        }
-        // Whether the texts below the two nodes differ, each read as the text of its descendants in document
-        // order.
-        static bool textsDiffer(const Order &left, int leftAt, const Order &right, int rightAt);
-
-    private:
-        // Ends and parents at most this far off are kept as distances, in two bytes; the few farther ones
-        // (the big containers and their children) in lists beside them.
-        static constexpr quint16 kFar = 0xffff;
-        int farEnd(int at) const;
-        int farParent(int at) const;
-
-        const Records m_read;
-        int m_size = 0;
-        std::vector<NodeRecord *> m_records;
-        std::vector<quint16> m_ends;
-        std::vector<quint16> m_parents;
-        std::vector<std::pair<int, int>> m_farEnds;
-        std::vector<std::pair<int, int>> m_farParents;
+    // The same answers from the library's accessors.
+    struct LibraryRecords {
+        static pugi::xml_node_type type(const NodeRecord *record);
+        static bool isText(const NodeRecord *record);
+        static const char *name(const NodeRecord *record);
+        static const char *elementName(const NodeRecord *record);
+        static const char *value(const NodeRecord *record);
+        static NodeRecord *firstChild(const NodeRecord *record);
+        static NodeRecord *nextSibling(const NodeRecord *record);
+        static NodeRecord *parent(const NodeRecord *record);
+        static NodeRecord *previousSibling(const NodeRecord *record);
+        static NodeRecord *lastChild(const NodeRecord *record);
+        static const char *attribute(const NodeRecord *record, const char *name);
     };
+
+    static NodeRecord *recordOf(const pugi::xml_node &node)
+    {
+        return reinterpret_cast<NodeRecord *>(node.internal_object());
+    }
+    static pugi::xml_node nodeOf(const NodeRecord *record)
+    {
+        return pugi::xml_node(reinterpret_cast<pugi::xml_node_struct *>(const_cast<NodeRecord *>(record)));
+    }
+
+    // Runs pass(reader) with the reader this library allows, DirectRecords or LibraryRecords.
+    template <typename Pass> static auto withRecords(Pass pass)
+    {
+        return recordsReadable() ? pass(DirectRecords()) : pass(LibraryRecords());
+    }
 };
