@@ -17,7 +17,7 @@ namespace {
 
 // Parts of an item that say nothing to an editor, or change with every export: "uuid", "itemhistory", "link",
 // "linkclipref", "trackindex", "file", "mediatype". Asked at every element of the newer document.
-bool isPassedPart(const char *name)
+inline bool isPassedPart(const char *name)
 {
     if (!name)
         return false;
@@ -112,13 +112,20 @@ template <typename Read> bool textsDiffer(const Read &read, Record *a, Record *b
     return left.atEnd() != right.atEnd();
 }
 
-// Depth first over a record and everything below it: visit(record).
-template <typename Read, typename Visit> void eachRecord(const Read &read, Record *top, Visit visit)
+// Depth first over the elements of a record and everything below it: visit(element, name). Leaves are not
+// entered: the one text of an element holds no element, and visit reads it if it needs it.
+template <typename Read, typename Visit> void eachElement(const Read &read, Record *top, Visit visit)
 {
     Record *current = top;
     while (current) {
-        visit(current);
-        if (Record *child = read.firstChild(current)) {
+        QFXMLParser::readAhead(current);
+        Record *child = read.firstChild(current);
+        if (const char *name = read.elementName(current)) {
+            visit(current, name);
+            if (child && read.isText(child) && !read.nextSibling(child))
+                child = nullptr;
+        }
+        if (child) {
             current = child;
             continue;
         }
@@ -360,6 +367,9 @@ template <typename Read> std::optional<QStringList> QFChangeListWalk::walk(const
         m_new.setAt(newNode);
         advance(read, m_old);
         Record *oldNode = m_old.node;
+        QFXMLParser::readAhead(newNode);
+        if (oldNode)
+            QFXMLParser::readAhead(oldNode);
         const char *n = read.elementName(newNode);
         const char *o = read.elementName(oldNode);
 
@@ -393,8 +403,13 @@ template <typename Read> std::optional<QStringList> QFChangeListWalk::walk(const
         if ((newChild && read.nextSibling(newChild)) || (oldChild && read.nextSibling(oldChild)))
             continue;
         if (newChild && oldChild && read.isText(newChild) && read.isText(oldChild)) {
-            if (std::strcmp(read.value(newChild), read.value(oldChild)) != 0)
+            if (std::strcmp(read.value(newChild), read.value(oldChild)) != 0) {
                 valueChange(read, newNode, oldNode);
+            } else {
+                // On to the two texts at once: the step there would find two nodes without names.
+                m_new.setAt(newChild);
+                m_old.setAt(oldChild);
+            }
             continue;
         }
         if (valuesDiffer(read, newNode, oldNode))
@@ -422,10 +437,7 @@ template <typename Read> void QFChangeListWalk::scanBase(const Read &read)
     }
     const WantedTexts wantedUUIDs(base.removedUUIDs);
     const WantedTexts wantedIDs(base.removedIDs);
-    eachRecord(read, QFXMLParser::recordOf(m_baseDoc), [&](Record *current) {
-        const char *name = read.elementName(current);
-        if (!name)
-            return;
+    eachElement(read, QFXMLParser::recordOf(m_baseDoc), [&](Record *current, const char *name) {
         // The texts "//marker/name[1]" finds: the first name element of every marker.
         if (QFXMLParser::isNamed(name, "marker")) {
             for (Record *child = read.firstChild(current); child; child = read.nextSibling(child)) {

@@ -18,10 +18,149 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace {
+
+using NodeRecord = QFXMLParser::NodeRecord;
+using AttributeRecord = QFXMLParser::AttributeRecord;
+using DirectRecords = QFXMLParser::DirectRecords;
+
+// A location path of the shape the engine asks most: "./a[1]/b[1]", ".//a[1]", ".//a[1]/text()", steps to
+// the first child element of a name, from the node itself or from any node below it, and at the end perhaps
+// the texts of the last. Such paths are answered from the records as the XPath engine would answer them, in
+// document order; every other query goes to the XPath engine.
+struct SimplePath {
+    bool anyDepth = false;
+    std::vector<std::string> steps;
+    bool texts = false;
+};
+
+std::optional<SimplePath> parseSimplePath(const QString &query)
+{
+    SimplePath path;
+    qsizetype at = 0;
+    if (query.startsWith(QLatin1String(".//"))) {
+        path.anyDepth = true;
+        at = 3;
+    } else if (query.startsWith(QLatin1String("./"))) {
+        at = 2;
+    } else {
+        return std::nullopt;
+    }
+    const auto isNameStart = [](char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'_'; };
+    const auto isNamePart = [&](char16_t c) { return isNameStart(c) || (c >= u'0' && c <= u'9') || c == u'-' || c == u'.'; };
+    for (;;) {
+        if (!path.steps.empty() && QStringView(query).mid(at) == QLatin1String("text()")) {
+            path.texts = true;
+            return path;
+        }
+        const qsizetype start = at;
+        if (at >= query.size() || !isNameStart(query.at(at).unicode()))
+            return std::nullopt;
+        while (at < query.size() && isNamePart(query.at(at).unicode()))
+            ++at;
+        path.steps.push_back(QStringView(query).mid(start, at - start).toLatin1().toStdString());
+        if (QStringView(query).mid(at, 3) != QLatin1String("[1]"))
+            return std::nullopt;
+        at += 3;
+        if (at == query.size())
+            return path;
+        if (query.at(at) != u'/')
+            return std::nullopt;
+        ++at;
+    }
+}
+
+// The simple path a query reads as; null for any other query.
+const SimplePath *simplePath(const QString &query)
+{
+    thread_local std::unordered_map<QString, std::optional<SimplePath>> cache;
+    auto found = cache.find(query);
+    if (found == cache.end()) {
+        if (cache.size() >= 256)
+            cache.clear();
+        found = cache.emplace(query, parseSimplePath(query)).first;
+    }
+    return found->second ? &*found->second : nullptr;
+}
+
+// The nodes a simple path finds from context, in document order: found(record), which returns whether to go on.
+template <typename Read, typename Found>
+void eachMatch(const Read &read, NodeRecord *context, const SimplePath &path, Found found)
+{
+    const auto named = [&](NodeRecord *node, const std::string &name) {
+        return read.type(node) == pugi::node_element && name == read.name(node);
+    };
+    // "name[1]": the first child element of that name.
+    const auto firstNamed = [&](NodeRecord *element, const std::string &name) {
+        if (!named(element, name))
+            return false;
+        for (NodeRecord *sibling = read.previousSibling(element); sibling; sibling = read.previousSibling(sibling)) {
+            if (named(sibling, name))
+                return false;
+        }
+        return true;
+    };
+    if (!path.anyDepth) {
+        NodeRecord *current = context;
+        for (const std::string &step : path.steps) {
+            NodeRecord *next = nullptr;
+            for (NodeRecord *child = read.firstChild(current); child && !next; child = read.nextSibling(child)) {
+                if (named(child, step))
+                    next = child;
+            }
+            if (!next)
+                return;
+            current = next;
+        }
+        if (!path.texts) {
+            found(current);
+            return;
+        }
+        for (NodeRecord *child = read.firstChild(current); child; child = read.nextSibling(child)) {
+            if (read.isText(child) && !found(child))
+                return;
+        }
+        return;
+    }
+    // Any depth: a node below the context matches when it and its ancestors, from the last step up, are each
+    // the first of their step's name, all of them below the context.
+    const auto matches = [&](NodeRecord *element) {
+        for (size_t step = path.steps.size(); step-- > 0;) {
+            if (element == context || !firstNamed(element, path.steps[step]))
+                return false;
+            if (step > 0)
+                element = read.parent(element);
+        }
+        return true;
+    };
+    const std::string &last = path.steps.back();
+    NodeRecord *current = context;
+    for (;;) {
+        if (NodeRecord *child = read.firstChild(current)) {
+            current = child;
+        } else {
+            while (current != context && !read.nextSibling(current))
+                current = read.parent(current);
+            if (current == context)
+                return;
+            current = read.nextSibling(current);
+        }
+        const bool candidate = path.texts ? read.isText(current) && named(read.parent(current), last)
+                                          : named(current, last);
+        if (candidate && matches(path.texts ? read.parent(current) : current) && !found(current))
+            return;
+    }
+}
+
+template <typename Found> void eachMatch(const pugi::xml_node &context, const SimplePath &path, Found found)
+{
+    QFXMLParser::withRecords([&](const auto &read) { eachMatch(read, QFXMLParser::recordOf(context), path, found); });
+}
 
 // Every query of the engine is one of a few dozen fixed texts; compiling each once keeps a walk over a
 // large project from spending its time in the XPath parser.
@@ -56,6 +195,13 @@ bool evaluate(const QString &query, const pugi::xml_node &node, QList<pugi::xpat
 {
     if (!node)
         return true;
+    if (const SimplePath *path = simplePath(query)) {
+        eachMatch(node, *path, [&](NodeRecord *record) {
+            results.append(pugi::xpath_node(QFXMLParser::nodeOf(record)));
+            return true;
+        });
+        return true;
+    }
     const pugi::xpath_query *compiled = compiledQuery(query, error);
     if (!compiled)
         return false;
@@ -76,12 +222,26 @@ bool evaluate(const QString &query, const pugi::xml_node &node, QList<pugi::xpat
     return true;
 }
 
+// The first node a simple path finds; none when it finds nothing.
+pugi::xpath_node firstMatch(const pugi::xml_node &context, const SimplePath &path)
+{
+    NodeRecord *first = nullptr;
+    eachMatch(context, path, [&](NodeRecord *record) {
+        first = record;
+        return false;
+    });
+    return first ? pugi::xpath_node(QFXMLParser::nodeOf(first)) : pugi::xpath_node();
+}
+
 pugi::xpath_node firstResult(const QString &query, const pugi::xml_node &node)
 {
     if (!node)
         return {};
+    const QString escaped = QFXMLParser::escapeQueryString(query);
+    if (const SimplePath *path = simplePath(escaped))
+        return firstMatch(node, *path);
     QString error;
-    const pugi::xpath_query *compiled = compiledQuery(QFXMLParser::escapeQueryString(query), &error);
+    const pugi::xpath_query *compiled = compiledQuery(escaped, &error);
     if (!compiled || compiled->return_type() != pugi::xpath_type_node_set)
         return {};
     try {
@@ -91,10 +251,6 @@ pugi::xpath_node firstResult(const QString &query, const pugi::xml_node &node)
     }
 }
 
-using NodeRecord = QFXMLParser::NodeRecord;
-using AttributeRecord = QFXMLParser::AttributeRecord;
-using DirectRecords = QFXMLParser::DirectRecords;
-
 // Depth first over a record and everything below it, visit(record) on each, without recursion: documents may
 // be very deep. Returns the depth of the deepest, the record's children being at depth 1.
 template <typename Read, typename Visit> int eachRecord(const Read &read, NodeRecord *top, Visit visit)
@@ -103,6 +259,7 @@ template <typename Read, typename Visit> int eachRecord(const Read &read, NodeRe
     int deepest = 0;
     NodeRecord *current = top;
     for (;;) {
+        QFXMLParser::readAhead(current);
         visit(current);
         if (NodeRecord *child = read.firstChild(current)) {
             deepest = std::max(deepest, ++depth);
@@ -443,17 +600,31 @@ template <typename Read> QString textBelow(const Read &read, NodeRecord *element
     return QString::fromStdString(text);
 }
 
-// Every element of the node and its descendants, in document order: visit(reader, record).
+// Every element of the node and its descendants, in document order: visit(reader, record). Leaves are not
+// entered: the one text of an element holds no element.
 template <typename Visit> void eachElement(const pugi::xml_node &root, Visit visit)
 {
     NodeRecord *top = QFXMLParser::recordOf(root);
     if (!top)
         return;
     QFXMLParser::withRecords([&](const auto &read) {
-        eachRecord(read, top, [&](NodeRecord *record) {
-            if (read.type(record) == pugi::node_element)
-                visit(read, record);
-        });
+        NodeRecord *current = top;
+        while (current) {
+            QFXMLParser::readAhead(current);
+            NodeRecord *child = read.firstChild(current);
+            if (read.type(current) == pugi::node_element) {
+                visit(read, current);
+                if (child && read.isText(child) && !read.nextSibling(child))
+                    child = nullptr;
+            }
+            if (child) {
+                current = child;
+                continue;
+            }
+            while (current != top && !read.nextSibling(current))
+                current = read.parent(current);
+            current = current != top ? read.nextSibling(current) : nullptr;
+        }
     });
 }
 
@@ -553,6 +724,8 @@ pugi::xpath_node QFXMLParser::nodeForQuery(const QString &query, const pugi::xml
     const QString escaped = escapeQueryString(query);
     if (!inElement)
         return {};
+    if (const SimplePath *path = simplePath(escaped))
+        return firstMatch(inElement, *path);
     QString error;
     if (const pugi::xpath_query *compiled = compiledQuery(escaped, &error)) {
         if (compiled->return_type() != pugi::xpath_type_node_set) {

@@ -166,6 +166,13 @@ public:
         return pugi::xml_node(reinterpret_cast<pugi::xml_node_struct *>(const_cast<NodeRecord *>(record)));
     }
 
+    // The parser lays a document's records out in document order, one after another as it reads them: a pass in
+    // that order asks for the memory some records ahead of where it is, so that it seldom waits for it.
+    static void readAhead(const NodeRecord *record)
+    {
+        __builtin_prefetch(reinterpret_cast<const char *>(record) + 16 * sizeof(NodeRecord));
+    }
+
     // Runs pass(reader) with the reader this library allows, DirectRecords or LibraryRecords.
     template <typename Pass> static auto withRecords(Pass pass)
     {

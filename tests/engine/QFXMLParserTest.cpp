@@ -340,3 +340,155 @@ TEST_F(QFXMLParserTest, FilesPackTheirTextsWithoutChangingTheDocument)
     ASSERT_TRUE(fromWide) << qPrintable(error);
     EXPECT_EQ(QFXMLParser::nameForNode(fromWide->document_element()), QStringLiteral("wide"));
 }
+
+namespace {
+
+// Elements of a name at every depth, first and later ones, with and without text, mixed content and CDATA:
+// what the queries below can tell apart.
+const char *const kPaths = "<xmeml><a><b>1</b><b>2</b><name>n1</name><name>n2</name></a>"
+                           "<a><name><name>inner</name>outer</name><c><name/><name>late</name></c></a>"
+                           "<a><name><![CDATA[cd]]>x<i/>y</name><b><name>deep</name></b></a>"
+                           "<name>top</name><subclipinfo/><x><subclipinfo>s</subclipinfo><subclipinfo>t</subclipinfo></x>"
+                           "<itemhistory><uuid>U1</uuid><uuid>U2</uuid></itemhistory>"
+                           "<p><q><itemhistory><uuid>U3</uuid><uuid/></itemhistory><itemhistory><uuid>U4</uuid></itemhistory></q></p>"
+                           "<file><pathurl>u1</pathurl></file><file><name>f</name><pathurl>u2</pathurl></file></xmeml>";
+
+// The documents the tests below go over, each with every node of it.
+std::vector<std::unique_ptr<pugi::xml_document>> pathDocuments()
+{
+    std::vector<std::unique_ptr<pugi::xml_document>> documents;
+    for (const char *name : { "markp.xml", "fcp_sample.xml", "premiere_cs6_lydtest.xml", "hiero_xml_export.xml" })
+        documents.push_back(QFXMLParser::documentFromFile(fixturePath(QStringLiteral("xmeml/") + QLatin1String(name))));
+    documents.push_back(QFXMLParser::documentFromData(QByteArray(kPaths)));
+    return documents;
+}
+
+std::vector<pugi::xml_node> everyNode(const pugi::xml_document &document)
+{
+    std::vector<pugi::xml_node> nodes { document };
+    for (const pugi::xpath_node &found : document.select_nodes("//node()"))
+        nodes.push_back(found.node());
+    return nodes;
+}
+
+} // namespace
+
+// Queries of the shape "./a[1]/b[1]", ".//a[1]", ".//a[1]/text()" are answered from the records: from every
+// node of every document, they find what the XPath engine finds, in the same order.
+TEST_F(QFXMLParserTest, SimplePathsFindWhatTheXPathEngineFinds)
+{
+    const char *const queries[] = { "./name[1]", "./name[1]/text()", ".//name[1]", ".//name[1]/text()", "./a[1]/b[1]",
+        ".//a[1]/b[1]", ".//a[1]/b[1]/text()", ".//b[1]/name[1]/text()", "./itemhistory[1]/uuid[1]",
+        ".//itemhistory[1]/uuid[1]", ".//subclipinfo[1]", ".//subclipinfo[1]/text()", "./subclipinfo[1]",
+        "./file[1]/pathurl[1]", ".//pathurl[1]", ".//multiclip[1]", "./rate[1]/timebase[1]", "./timecode[1]/frame[1]",
+        "./start[1]/text()", ".//in[1]/text()", ".//uuid[1]/text()", ".//clipitem[1]/name[1]" };
+    int compared = 0;
+    for (const auto &document : pathDocuments()) {
+        ASSERT_TRUE(document);
+        for (const pugi::xml_node &context : everyNode(*document)) {
+            for (const char *query : queries) {
+                pugi::xpath_node_set expected = context.select_nodes(query);
+                expected.sort();
+                QStringList expectedValues;
+                for (const pugi::xpath_node &found : expected)
+                    expectedValues.append(QFXMLParser::stringValue(found));
+                const QString text = QString::fromLatin1(query);
+                ASSERT_EQ(QFXMLParser::stringValuesForQuery(text, context), expectedValues)
+                    << query << " from " << qPrintable(QFXMLParser::xPath(context));
+                const QList<pugi::xpath_node> nodes = QFXMLParser::nodesForQuery(text, context);
+                ASSERT_EQ(size_t(nodes.size()), expected.size()) << query;
+                for (qsizetype i = 0; i < nodes.size(); ++i)
+                    ASSERT_EQ(nodes.at(i), expected[size_t(i)]) << query;
+                ASSERT_EQ(QFXMLParser::nodeForQuery(text, context), expected.empty() ? pugi::xpath_node() : expected[0])
+                    << query;
+                ASSERT_EQ(QFXMLParser::stringValueForQuery(text, context),
+                    expected.empty() ? QString() : expectedValues.first())
+                    << query;
+                ++compared;
+            }
+        }
+    }
+    EXPECT_GT(compared, 100000);
+}
+
+// Names, uuids and locations read from the records are those the queries they stand for give.
+TEST_F(QFXMLParserTest, NamesUuidsAndLocationsReadAsTheirQueries)
+{
+    const auto byQueries = [](const pugi::xml_node &node, const char *direct, const char *deep, bool immediateOnly,
+                               bool idFallback) {
+        const auto first = [&](const char *query) {
+            const pugi::xpath_node found = node.select_node(query);
+            return found ? QFXMLParser::stringValue(found) : QString();
+        };
+        QString text = first(direct);
+        if (text.isNull() && !immediateOnly)
+            text = first(deep);
+        if (text.isNull() && idFallback && !immediateOnly && node.attribute("id"))
+            text = QString::fromUtf8(node.attribute("id").value());
+        return text.isNull() ? text : QFXMLParser::percentUnescaped(text);
+    };
+    for (const auto &document : pathDocuments()) {
+        ASSERT_TRUE(document);
+        for (const pugi::xml_node &node : everyNode(*document)) {
+            SCOPED_TRACE(qPrintable(QFXMLParser::xPath(node)));
+            for (const bool immediateOnly : { false, true }) {
+                ASSERT_EQ(QFXMLParser::nameForNode(node, immediateOnly),
+                    byQueries(node, "./name[1]/text()", ".//name[1]/text()", immediateOnly, true));
+                ASSERT_EQ(QFXMLParser::uuidForNode(node, immediateOnly),
+                    byQueries(node, "./uuid[1]/text()", ".//uuid[1]/text()", immediateOnly, false));
+            }
+            if (node.type() != pugi::node_document) {
+                ASSERT_EQ(document->select_node(QFXMLParser::xPath(node).toUtf8().constData()).node(), node);
+            }
+        }
+    }
+}
+
+// Where the parser's records read as the walks read them, they answer as the library's accessors do; both
+// readers are the same to every node of the fixtures.
+TEST_F(QFXMLParserTest, RecordsReadAsTheLibraryAnswers)
+{
+#ifndef PUGIXML_COMPACT
+    EXPECT_TRUE(QFXMLParser::recordsReadable());
+#endif
+    using Direct = QFXMLParser::DirectRecords;
+    using Library = QFXMLParser::LibraryRecords;
+    std::vector<std::unique_ptr<pugi::xml_document>> documents = pathDocuments();
+    documents.push_back(QFXMLParser::documentFromData("<xmeml><a id=\"1\" b=\"\"><![CDATA[c]]>d<e/></a><f id=\"2\"/></xmeml>"));
+    documents.push_back(QFXMLParser::documentFromData("<x a='1' id='i' id2='j'>t<y/></x>"));
+    // Kinds of node the loader does not keep, as another caller may have parsed them.
+    documents.push_back(std::make_unique<pugi::xml_document>());
+    ASSERT_TRUE(documents.back()->load_string("<?xml version='1.0'?><!DOCTYPE x><x><!-- c --><y id='1'>z</y><?pi v?></x>",
+        pugi::parse_full));
+    int nodes = 0;
+    for (const auto &owned : documents) {
+        ASSERT_TRUE(owned);
+        for (const pugi::xml_node &node : everyNode(*owned)) {
+            QFXMLParser::NodeRecord *record = QFXMLParser::recordOf(node);
+            ASSERT_EQ(QFXMLParser::nodeOf(record), node);
+            if (!QFXMLParser::recordsReadable())
+                continue;
+            ASSERT_EQ(Direct::type(record), Library::type(record));
+            ASSERT_EQ(Direct::type(record), node.type());
+            ASSERT_STREQ(Direct::name(record), Library::name(record));
+            ASSERT_EQ(Direct::elementName(record) == nullptr, Library::elementName(record) == nullptr);
+            ASSERT_STREQ(Direct::value(record), Library::value(record));
+            ASSERT_EQ(Direct::isText(record), Library::isText(record));
+            ASSERT_EQ(Direct::firstChild(record), Library::firstChild(record));
+            ASSERT_EQ(Direct::nextSibling(record), Library::nextSibling(record));
+            ASSERT_EQ(Direct::previousSibling(record), Library::previousSibling(record));
+            ASSERT_EQ(Direct::lastChild(record), Library::lastChild(record));
+            ASSERT_EQ(Direct::parent(record), Library::parent(record));
+            const char *directId = Direct::attribute(record, "id");
+            const char *libraryId = Library::attribute(record, "id");
+            ASSERT_EQ(directId == nullptr, libraryId == nullptr);
+            if (directId) {
+                ASSERT_STREQ(directId, libraryId);
+            }
+            ++nodes;
+        }
+    }
+    EXPECT_EQ(Direct::elementName(nullptr), nullptr);
+    EXPECT_EQ(Library::elementName(nullptr), nullptr);
+    EXPECT_GT(nodes, 1000);
+}
