@@ -135,36 +135,63 @@ template <typename Read, typename Visit> void eachElement(const Read &read, Reco
     }
 }
 
-// A set of texts asked about by the bytes of a document's text: an ASCII text, the most of them, is looked up
-// by its bytes and made a string only when it is in the set; any other by the string it reads as.
+// A list of texts asked about by the bytes of a document's text: an ASCII text, as most are, is looked up by its
+// bytes, never made a string; any other by the string it reads as.
 class WantedTexts {
 public:
     explicit WantedTexts(const QStringList &texts)
         : m_texts(texts)
     {
-        for (const QString &text : texts) {
-            const QByteArray bytes = text.toUtf8();
-            if (isAscii(bytes.constData(), size_t(bytes.size())))
-                m_ascii.insert(bytes);
+        size_t capacity = 2;
+        while (capacity < size_t(texts.size()) * 2)
+            capacity *= 2;
+        m_slots.assign(capacity, Slot {});
+        m_mask = capacity - 1;
+        m_bytes.reserve(size_t(texts.size()));
+        for (qsizetype i = 0; i < texts.size(); ++i) {
+            QByteArray bytes = texts.at(i).toUtf8();
+            if (!isAscii(bytes.constData(), size_t(bytes.size())))
+                continue;
+            const size_t hash = bytesHash(bytes.constData(), size_t(bytes.size()));
+            for (size_t slot = hash & m_mask;; slot = (slot + 1) & m_mask) {
+                Slot &entry = m_slots[slot];
+                if (entry.position < 0) {
+                    entry = { bytes.constData(), size_t(bytes.size()), i };
+                    m_bytes.push_back(std::move(bytes));
+                    break;
+                }
+                if (entry.length == size_t(bytes.size()) && std::memcmp(entry.bytes, bytes.constData(), entry.length) == 0)
+                    break;
+            }
         }
     }
 
     bool isEmpty() const { return m_texts.list().isEmpty(); }
-
-    // The document text as a string when it is one of the set; a null string otherwise.
-    QString find(const char *text) const
+    qsizetype size() const { return m_texts.list().size(); }
+    // Where the first text of the list that reads as the document's text stands; -1 when none does.
+    qsizetype find(const char *text) const
     {
         const size_t length = std::strlen(text);
-        if (isAscii(text, length)) {
-            if (!m_ascii.contains(QByteArray::fromRawData(text, qsizetype(length))))
-                return {};
-            return QString::fromLatin1(text, qsizetype(length));
+        if (!isAscii(text, length))
+            return m_texts.indexOf(QString::fromUtf8(text, qsizetype(length)));
+        for (size_t slot = bytesHash(text, length) & m_mask;; slot = (slot + 1) & m_mask) {
+            const Slot &entry = m_slots[slot];
+            if (entry.position < 0)
+                return -1;
+            if (entry.length == length && std::memcmp(entry.bytes, text, length) == 0)
+                return entry.position;
         }
-        QString string = QString::fromUtf8(text, qsizetype(length));
-        return m_texts.contains(string) ? string : QString();
     }
+    // Where the first text of the list equal to the list's text at position stands.
+    qsizetype first(qsizetype position) const { return m_texts.indexOf(m_texts.list().at(position)); }
 
 private:
+    struct Slot {
+        const char *bytes = nullptr;
+        size_t length = 0;
+        qsizetype position = -1;
+    };
+
     static bool isAscii(const char *text, size_t length)
     {
         for (size_t i = 0; i < length; ++i) {
@@ -173,12 +200,34 @@ private:
         }
         return true;
     }
+    static size_t bytesHash(const char *text, size_t length)
+    {
+        quint64 hash = 14695981039346656037ull;
+        for (size_t i = 0; i < length; ++i)
+            hash = (hash ^ static_cast<unsigned char>(text[i])) * 1099511628211ull;
+        return size_t(hash ^ (hash >> 29));
+    }
 
     const QFChangePhrases::TextIndex m_texts;
-    QSet<QByteArray> m_ascii;
+    // The bytes of the ASCII texts, which the slots point into.
+    std::vector<QByteArray> m_bytes;
+    std::vector<Slot> m_slots;
+    size_t m_mask = 0;
 };
 
 } // namespace
+
+struct QFChangeListWalk::BaseScan {
+    QSet<QString> markerNames;
+    // The uuids and ids the newer document no longer has, in the base document's order.
+    QStringList uuids;
+    QStringList ids;
+    std::optional<WantedTexts> removedUUIDs;
+    std::optional<WantedTexts> removedIDs;
+    // The first uuid element holding each and the first element carrying each, by where it first stands.
+    std::vector<Record *> uuidElements;
+    std::vector<Record *> idElements;
+};
 
 void QFChangeListWalk::Cursor::stepBack()
 {
@@ -243,6 +292,8 @@ QFChangeListWalk::QFChangeListWalk(QFTombrelBackup &engine, const pugi::xml_docu
     , m_newIDs(newIDList)
 {
 }
+
+QFChangeListWalk::~QFChangeListWalk() = default;
 
 template <typename Read>
 QFChangeListWalk::Place QFChangeListWalk::nextBase(const Read &read, Record *oldNode, Record *newNode, Climbs &climbs)
@@ -426,17 +477,22 @@ template <typename Read> void QFChangeListWalk::scanBase(const Read &read)
 {
     if (m_base)
         return;
-    BaseScan &base = m_base.emplace();
+    m_base = std::make_unique<BaseScan>();
+    BaseScan &base = *m_base;
     for (const QString &uuid : m_oldUUIDList) {
         if (!m_newUUIDs.contains(uuid))
-            base.removedUUIDs.append(uuid);
+            base.uuids.append(uuid);
     }
     for (const QString &id : m_oldIDList) {
         if (!m_newIDs.contains(id))
-            base.removedIDs.append(id);
+            base.ids.append(id);
     }
-    const WantedTexts wantedUUIDs(base.removedUUIDs);
-    const WantedTexts wantedIDs(base.removedIDs);
+    base.removedUUIDs.emplace(base.uuids);
+    base.removedIDs.emplace(base.ids);
+    const WantedTexts &wantedUUIDs = *base.removedUUIDs;
+    const WantedTexts &wantedIDs = *base.removedIDs;
+    base.uuidElements.assign(size_t(wantedUUIDs.size()), nullptr);
+    base.idElements.assign(size_t(wantedIDs.size()), nullptr);
     eachElement(read, QFXMLParser::recordOf(m_baseDoc), [&](Record *current, const char *name) {
         // The texts "//marker/name[1]" finds: the first name element of every marker.
         if (QFXMLParser::isNamed(name, "marker")) {
@@ -452,17 +508,17 @@ template <typename Read> void QFChangeListWalk::scanBase(const Read &read)
             for (Record *child = read.firstChild(current); child; child = read.nextSibling(child)) {
                 if (!read.isText(child))
                     continue;
-                const QString text = wantedUUIDs.find(read.value(child));
-                if (!text.isNull() && !base.uuidElements.contains(text))
-                    base.uuidElements.insert(text, current);
+                const qsizetype position = wantedUUIDs.find(read.value(child));
+                if (position >= 0 && !base.uuidElements[size_t(position)])
+                    base.uuidElements[size_t(position)] = current;
             }
         }
         if (wantedIDs.isEmpty())
             return;
         if (const char *id = read.attribute(current, "id")) {
-            const QString text = wantedIDs.find(id);
-            if (!text.isNull() && !base.idElements.contains(text))
-                base.idElements.insert(text, current);
+            const qsizetype position = wantedIDs.find(id);
+            if (position >= 0 && !base.idElements[size_t(position)])
+                base.idElements[size_t(position)] = current;
         }
     });
 }
@@ -677,13 +733,13 @@ template <typename Read> void QFChangeListWalk::appendRemovedItems(const Read &r
         reported.insert(item);
         m_list.append(QFChangePhrases::removedItem(m_engine, QFXMLParser::nodeOf(item)));
     };
-    for (const QString &uuid : base.removedUUIDs) {
-        Record *element = base.uuidElements.value(uuid);
+    for (qsizetype i = 0; i < base.uuids.size(); ++i) {
+        Record *element = base.uuidElements[size_t(base.removedUUIDs->first(i))];
         if (element && !is(read.elementName(read.parent(element)), "itemhistory"))
             report(read.parent(element));
     }
-    for (const QString &id : base.removedIDs) {
-        if (Record *element = base.idElements.value(id))
+    for (qsizetype i = 0; i < base.ids.size(); ++i) {
+        if (Record *element = base.idElements[size_t(base.removedIDs->first(i))])
             report(element);
     }
 }

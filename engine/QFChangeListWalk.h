@@ -16,6 +16,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -86,6 +87,7 @@ public:
     QFChangeListWalk(QFTombrelBackup &engine, const pugi::xml_document &doc, const pugi::xml_document &baseDoc,
         const QStringList &oldUUIDList, const QStringList &oldIDList, const QStringList &newUUIDList,
         const QStringList &newIDList);
+    ~QFChangeListWalk();
     QFChangeListWalk(const QFChangeListWalk &) = delete;
     QFChangeListWalk &operator=(const QFChangeListWalk &) = delete;
 
@@ -147,15 +149,8 @@ private:
     const QFChangePhrases::TextIndex m_newIDs;
 
     // What scanBase found.
-    struct BaseScan {
-        QSet<QString> markerNames;
-        QStringList removedUUIDs;
-        QStringList removedIDs;
-        // The first uuid element holding each removed uuid, the first element carrying each removed id.
-        QHash<QString, Record *> uuidElements;
-        QHash<QString, Record *> idElements;
-    };
-    std::optional<BaseScan> m_base;
+    struct BaseScan;
+    std::unique_ptr<BaseScan> m_base;
 
     Climbs m_climbs;
     Place m_new;

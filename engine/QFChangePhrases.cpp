@@ -122,6 +122,20 @@ bool QFChangeNodes::isStandardFilter(const QString &name)
     return standard.contains(name);
 }
 
+namespace {
+
+// FNV-1a over the text's UTF-16 units, folded: the indexes hold tens of thousands of short texts, asked about at
+// every item, where a general string hash costs more than the look-up it serves.
+size_t textHash(QStringView text)
+{
+    quint64 hash = 14695981039346656037ull;
+    for (const QChar c : text)
+        hash = (hash ^ c.unicode()) * 1099511628211ull;
+    return size_t(hash ^ (hash >> 29));
+}
+
+} // namespace
+
 QFChangePhrases::TextIndex::TextIndex(const QStringList &texts)
     : m_list(texts)
 {
@@ -132,7 +146,7 @@ QFChangePhrases::TextIndex::TextIndex(const QStringList &texts)
     m_mask = capacity - 1;
     for (qsizetype i = 0; i < texts.size(); ++i) {
         const QString &text = texts.at(i);
-        for (size_t slot = qHash(QStringView(text)) & m_mask;; slot = (slot + 1) & m_mask) {
+        for (size_t slot = textHash(text) & m_mask;; slot = (slot + 1) & m_mask) {
             if (m_slots[slot] == 0) {
                 m_slots[slot] = quint32(i + 1);
                 break;
@@ -143,13 +157,13 @@ QFChangePhrases::TextIndex::TextIndex(const QStringList &texts)
     }
 }
 
-bool QFChangePhrases::TextIndex::contains(QStringView text) const
+qsizetype QFChangePhrases::TextIndex::indexOf(QStringView text) const
 {
-    for (size_t slot = qHash(text) & m_mask;; slot = (slot + 1) & m_mask) {
+    for (size_t slot = textHash(text) & m_mask;; slot = (slot + 1) & m_mask) {
         if (m_slots[slot] == 0)
-            return false;
+            return -1;
         if (m_list.at(m_slots[slot] - 1) == text)
-            return true;
+            return qsizetype(m_slots[slot] - 1);
     }
 }
 

@@ -98,7 +98,9 @@ public:
     public:
         explicit TextIndex(const QStringList &texts);
 
-        bool contains(QStringView text) const;
+        bool contains(QStringView text) const { return indexOf(text) >= 0; }
+        // Where the text first stands in the list; -1 when it does not.
+        qsizetype indexOf(QStringView text) const;
         const QStringList &list() const { return m_list; }
 
     private:

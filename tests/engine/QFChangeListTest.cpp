@@ -392,6 +392,27 @@ TEST_F(QFChangeListTest, RemovedItemsAreReportedOnce)
     EXPECT_EQ(changes(own, ownWithout).count(QStringLiteral("Clip marc_phillipson_032310 removed")), 1);
 }
 
+// Each removed uuid is looked for as the first uuid element with that text, and each removed id as the first
+// element carrying it, whatever the texts are made of: non-ASCII texts, repeated ids, a uuid whose first
+// element stands in an item history, a uuid element of several texts.
+TEST_F(QFChangeListTest, RemovedItemsAreFoundByTheirFirstElements)
+{
+    const QByteArray base = QByteArray("<xmeml version=\"4\"><project><name>P</name><children>")
+        + "<bin id=\"bin \xc3\xa9 1\"><uuid>B-1</uuid><name>Rushes</name></bin>"
+        + "<clip id=\"c1\"><uuid>U-1</uuid><name>First</name><itemhistory><uuid>U-9</uuid></itemhistory></clip>"
+        + "<clip id=\"c2\"><itemhistory><uuid>U-2</uuid></itemhistory><name>Second</name></clip>"
+        + "<clip id=\"c3\"><uuid>U-2</uuid><name>Third</name></clip>"
+        + "<clip id=\"c4\"><uuid>\xc3\x9c-4</uuid><name>Fourth</name><file id=\"f 4\"><name>four.mov</name></file></clip>"
+        + "<clip id=\"c1\"><uuid>U-5</uuid><name>Again</name></clip>"
+        + "<clip id=\"c6\"><uuid>U-6<x/>tail</uuid><name>Sixth</name></clip>"
+        + "</children></project></xmeml>";
+    const QByteArray emptied = "<xmeml version=\"4\"><project><name>P</name><children></children></project></xmeml>";
+    EXPECT_EQ(changes(base, emptied),
+        (QStringList { QStringLiteral("Bin Rushes removed"), QStringLiteral("Clip First removed"),
+            QStringLiteral("Clip Fourth removed"), QStringLiteral("Clip Again removed"), QStringLiteral("Clip Second removed"),
+            QStringLiteral("Clip Third removed"), QStringLiteral("File four.mov removed"), QStringLiteral("Clip Sixth removed") }));
+}
+
 TEST_F(QFChangeListTest, CancellationNeedsAWindow)
 {
     const auto base = parse(fixture("markp.xml"));
