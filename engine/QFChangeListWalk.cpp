@@ -148,20 +148,26 @@ public:
         m_slots.assign(capacity, Slot {});
         m_mask = capacity - 1;
         m_bytes.reserve(size_t(texts.size()));
+        m_first.resize(size_t(texts.size()));
         for (qsizetype i = 0; i < texts.size(); ++i) {
             QByteArray bytes = texts.at(i).toUtf8();
-            if (!isAscii(bytes.constData(), size_t(bytes.size())))
+            if (!isAscii(bytes.constData(), size_t(bytes.size()))) {
+                m_first[size_t(i)] = m_texts.indexOf(texts.at(i));
                 continue;
+            }
             const size_t hash = bytesHash(bytes.constData(), size_t(bytes.size()));
             for (size_t slot = hash & m_mask;; slot = (slot + 1) & m_mask) {
                 Slot &entry = m_slots[slot];
                 if (entry.position < 0) {
                     entry = { bytes.constData(), size_t(bytes.size()), i };
                     m_bytes.push_back(std::move(bytes));
+                    m_first[size_t(i)] = i;
                     break;
                 }
-                if (entry.length == size_t(bytes.size()) && std::memcmp(entry.bytes, bytes.constData(), entry.length) == 0)
+                if (entry.length == size_t(bytes.size()) && std::memcmp(entry.bytes, bytes.constData(), entry.length) == 0) {
+                    m_first[size_t(i)] = entry.position;
                     break;
+                }
             }
         }
     }
@@ -183,7 +189,7 @@ public:
         }
     }
     // Where the first text of the list equal to the list's text at position stands.
-    qsizetype first(qsizetype position) const { return m_texts.indexOf(m_texts.list().at(position)); }
+    qsizetype first(qsizetype position) const { return m_first[size_t(position)]; }
 
 private:
     struct Slot {
@@ -213,6 +219,7 @@ private:
     std::vector<QByteArray> m_bytes;
     std::vector<Slot> m_slots;
     size_t m_mask = 0;
+    std::vector<qsizetype> m_first;
 };
 
 } // namespace
@@ -493,9 +500,11 @@ template <typename Read> void QFChangeListWalk::scanBase(const Read &read)
     const WantedTexts &wantedIDs = *base.removedIDs;
     base.uuidElements.assign(size_t(wantedUUIDs.size()), nullptr);
     base.idElements.assign(size_t(wantedIDs.size()), nullptr);
+    const bool uuidsWanted = !wantedUUIDs.isEmpty();
+    const bool idsWanted = !wantedIDs.isEmpty();
     eachElement(read, QFXMLParser::recordOf(m_baseDoc), [&](Record *current, const char *name) {
         // The texts "//marker/name[1]" finds: the first name element of every marker.
-        if (QFXMLParser::isNamed(name, "marker")) {
+        if (name[0] == 'm' && QFXMLParser::isNamed(name, "marker")) {
             for (Record *child = read.firstChild(current); child; child = read.nextSibling(child)) {
                 if (QFXMLParser::isNamed(read.elementName(child), "name")) {
                     base.markerNames.insert(QFXMLParser::stringValue(QFXMLParser::nodeOf(child)));
@@ -504,7 +513,7 @@ template <typename Read> void QFChangeListWalk::scanBase(const Read &read)
             }
         }
         // The first uuid element with the text, as ".//uuid[text()=\"%@\"][1]" finds it.
-        if (!wantedUUIDs.isEmpty() && QFXMLParser::isNamed(name, "uuid")) {
+        if (name[0] == 'u' && uuidsWanted && QFXMLParser::isNamed(name, "uuid")) {
             for (Record *child = read.firstChild(current); child; child = read.nextSibling(child)) {
                 if (!read.isText(child))
                     continue;
@@ -513,7 +522,7 @@ template <typename Read> void QFChangeListWalk::scanBase(const Read &read)
                     base.uuidElements[size_t(position)] = current;
             }
         }
-        if (wantedIDs.isEmpty())
+        if (!idsWanted)
             return;
         if (const char *id = read.attribute(current, "id")) {
             const qsizetype position = wantedIDs.find(id);
