@@ -1,5 +1,5 @@
 // Parses two XML exports as `tombrel diff` loads them, keeps both documents until the end and does nothing
-// else: the floor that the change-list benchmark measures the comparison against.
+// else: what tombrel's loader costs beside the library's own (bench_load_file_only).
 // usage: bench_parse_only OLD.xml NEW.xml
 
 #include "engine/QFXMLParser.h"

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Times `tombrel diff` on pairs of large Final Cut Pro XML exports against the plain floor, a program that only
-# parses both files with the XML library's own xml_document::load_file and default options (bench_plain_load),
+# parses both files with the XML library's own xml_document::load_file and default options (bench_load_file_only),
 # and reports time and peak memory as ratios to the floor's. Also shown: tombrel's loader alone
 # (bench_parse_only) and GNU diff on the same files.
 #
@@ -24,7 +24,7 @@ denseClips=${3:-22000}
 runs=${RUNS:-5}
 tombrel="$build/Pro Tombrel.app/Contents/MacOS/tombrel"
 generator="$build/bench/bench_gen_xmeml"
-floor="$build/bench/bench_plain_load"
+floor="$build/bench/bench_load_file_only"
 loader="$build/bench/bench_parse_only"
 for program in "$tombrel" "$generator" "$floor" "$loader" /usr/bin/time diff; do
     command -v "$program" >/dev/null 2>&1 || [ -x "$program" ] || { echo "missing: $program (build first)" >&2; exit 1; }

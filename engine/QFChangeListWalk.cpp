@@ -17,7 +17,7 @@ namespace {
 
 // Parts of an item that say nothing to an editor, or change with every export: "uuid", "itemhistory", "link",
 // "linkclipref", "trackindex", "file", "mediatype". Asked at every element of the newer document.
-inline bool isPassedPart(const char *name)
+Q_ALWAYS_INLINE bool isPassedPart(const char *name)
 {
     if (!name)
         return false;

@@ -4,7 +4,8 @@
 // told as a sentence (QFChangePhrases). A walk serves one call of QFTombrelBackup::changeListForFCPXMLDoc,
 // on the caller's thread, and holds references to the documents and lists it was given. It steps over the
 // parser's records (QFXMLParser::DirectRecords where the library allows), so that a step costs a few reads
-// and no call into the XML library, and it remembers where long climbs ended, so that none is made twice.
+// and no call into the XML library, and it remembers where long climbs to an ancestor's next sibling ended, so
+// that a climb costs a few levels or one look-up however deep the document.
 
 #include "engine/QFChangePhrases.h"
 #include "engine/QFXMLParser.h"

@@ -356,10 +356,11 @@ private:
 
 // Checks the nesting of a parsed document and, when it was parsed in place in buffer (size bytes read,
 // allocated in all), packs its texts and releases the whole pages of the buffer behind them: one pass over
-// the records does both.
+// the records does both. A packing that met its texts out of order may have written over one of them: then
+// the document is not given out and *unpacked is set, for the caller to parse the file again.
 std::unique_ptr<pugi::xml_document> finishLoading(std::unique_ptr<pugi::xml_document> document,
     const pugi::xml_parse_result &result, QString *error, char *buffer = nullptr, size_t size = 0,
-    size_t allocated = 0)
+    size_t allocated = 0, bool *unpacked = nullptr)
 {
     if (!result) {
         if (error) {
@@ -384,8 +385,12 @@ std::unique_ptr<pugi::xml_document> finishLoading(std::unique_ptr<pugi::xml_docu
             if (packing && !packer.pack(record))
                 packing = false;
         });
-        if (packing)
-            packedEnd = packer.end();
+        if (!packing) {
+            if (unpacked)
+                *unpacked = true;
+            return nullptr;
+        }
+        packedEnd = packer.end();
     } else {
         QFXMLParser::withRecords([&](const auto &read) { deepest = eachRecord(read, root, [](NodeRecord *) {}); });
     }
@@ -582,7 +587,14 @@ std::unique_ptr<pugi::xml_document> QFXMLParser::documentFromFile(const QString 
             *error = QString::fromUtf8(e.what());
         return nullptr;
     }
-    return finishLoading(std::move(document), result, error, buffer, size, allocated);
+    bool unpacked = false;
+    document = finishLoading(std::move(document), result, error, buffer, size, allocated, &unpacked);
+    if (unpacked) {
+        // The parser's texts stood out of the order packing relies on: the file read and parsed as it is.
+        file.seek(0);
+        return documentFromData(file.readAll(), error);
+    }
+    return document;
 }
 
 namespace {

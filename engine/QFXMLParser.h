@@ -170,7 +170,7 @@ public:
     // that order asks for the memory some records ahead of where it is, so that it seldom waits for it.
     static void readAhead(const NodeRecord *record)
     {
-        __builtin_prefetch(reinterpret_cast<const char *>(record) + 16 * sizeof(NodeRecord));
+        __builtin_prefetch(reinterpret_cast<const char *>(record) + 32 * sizeof(NodeRecord));
     }
 
     // Runs pass(reader) with the reader this library allows, DirectRecords or LibraryRecords.
