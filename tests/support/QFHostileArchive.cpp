@@ -28,9 +28,13 @@ bool write(const QString &archivePath, const QList<Entry> &entries, QString *rea
         if (entry.directory) {
             index = zip_dir_add(archive, entry.name.constData(), ZIP_FL_ENC_UTF_8);
         } else {
-            void *copy = std::malloc(size_t(qMax<qsizetype>(entry.data.size(), 1)));
-            std::memcpy(copy, entry.data.constData(), size_t(entry.data.size()));
-            zip_source_t *source = zip_source_buffer(archive, copy, zip_uint64_t(entry.data.size()), 1);
+            // An empty buffer is never handed to libzip: it would not free one of length 0.
+            void *copy = nullptr;
+            if (!entry.data.isEmpty()) {
+                copy = std::malloc(size_t(entry.data.size()));
+                std::memcpy(copy, entry.data.constData(), size_t(entry.data.size()));
+            }
+            zip_source_t *source = zip_source_buffer(archive, copy, zip_uint64_t(entry.data.size()), copy ? 1 : 0);
             if (!source)
                 return fail();
             index = zip_file_add(archive, entry.name.constData(), source, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE);
