@@ -30,6 +30,7 @@
 #include <QMenu>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
+#include <QScopeGuard>
 #include <QSpinBox>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -1023,6 +1024,10 @@ TEST_F(AppWindowTest, DeletingAProjectWithAllItsVersionsLogsItsWatchFileOnce)
 
 TEST_F(AppWindowTest, TheDropboxRestoreListDatesItsCopiesInTheMediumStyles)
 {
+    // A locale whose short styles differ from its medium ones.
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    const auto restore = qScopeGuard([&] { QLocale::setDefault(before); });
     apptest::buildSampleStore(home.path());
     QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "WEDDING" }, { "firstRun", false } });
     launch();
@@ -1037,6 +1042,7 @@ TEST_F(AppWindowTest, TheDropboxRestoreListDatesItsCopiesInTheMediumStyles)
     ASSERT_TRUE(table);
     ASSERT_TRUE(QTest::qWaitFor([&] { return table->topLevelItemCount() == 1; }, 5000));
     const QString shown = table->topLevelItem(0)->text(2);
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("Jan 5, 2024, 3:04:07")) && shown.endsWith(QStringLiteral("PM"))) << qPrintable(shown);
     EXPECT_EQ(shown, QFVersionListModel::mediumDateTimeText(when));
     EXPECT_TRUE(shown.contains(QStringLiteral(":04:07"))) << qPrintable(shown) << " (the time with its seconds)";
     EXPECT_TRUE(shown.contains(QLocale().monthName(1, QLocale::ShortFormat))) << qPrintable(shown) << " (the month by its short name)";

@@ -80,11 +80,13 @@ protected:
         ASSERT_TRUE(QFile::copy(supportProgram(QStringLiteral("qf_slow_helper")), helper));
         QFile::setPermissions(helper, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
-    static QList<qint64> helperProcesses()
+    // The helpers started from the test's bundle (other programs on the machine may run helpers too).
+    QList<qint64> helperProcesses() const
     {
+        const QString ours = QFileInfo(QFHelperAgent::helperExecutable(bundle)).canonicalFilePath();
         QList<qint64> found;
         for (qint64 pid : QFRunningApplications::processIds()) {
-            if (QFileInfo(QFRunningApplications::executableOfProcess(pid)).fileName() == QLatin1String("ProTombrelHelper"))
+            if (QFileInfo(QFRunningApplications::executableOfProcess(pid)).canonicalFilePath() == ours)
                 found << pid;
         }
         return found;
@@ -243,7 +245,7 @@ TEST_F(QFHelperAgentTest, WithoutAServiceManagerARewrittenJobWaitsForTheOldHelpe
     QFTombrelBackup engine;
     QFVersionStoreBuilder::addProject(home.file(QStringLiteral("Videos/Cut.kdenlive")), QStringLiteral("CUT"));
     ASSERT_TRUE(QFHelperAgent::startHelperDirectly(bundle));
-    ASSERT_TRUE(QTest::qWaitFor([] { return !helperProcesses().isEmpty(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !helperProcesses().isEmpty(); }, 10000));
     const QList<qint64> old = helperProcesses();
 
     // The old helper takes a moment to end; the new one is started once it has.
@@ -253,8 +255,8 @@ TEST_F(QFHelperAgentTest, WithoutAServiceManagerARewrittenJobWaitsForTheOldHelpe
     const QList<qint64> now = helperProcesses();
     ASSERT_EQ(now.size(), 1) << "the user is never left without a helper";
     EXPECT_FALSE(old.contains(now.first()));
-    QFLaunchd::endProcessesNamed(QStringLiteral("ProTombrelHelper"));
-    EXPECT_TRUE(helperProcesses().isEmpty());
+    for (qint64 pid : now)
+        QFRunningApplications::forceTerminate(pid);
 }
 
 TEST_F(QFHelperAgentTest, RelaunchingFromAWindowWithNothingToWatchRemovesTheJobAndStartsNoHelper)
@@ -273,5 +275,6 @@ TEST_F(QFHelperAgentTest, RelaunchingFromAWindowWithNothingToWatchRemovesTheJobA
     QFVersionStoreBuilder::addProject(home.file(QStringLiteral("Videos/Cut.kdenlive")), QStringLiteral("CUT"));
     EXPECT_EQ(QFHelperAgent::relaunchHelper(engine, true), QFHelperAgent::Relaunch::Relaunched);
     EXPECT_TRUE(QFile::exists(QFLaunchd::serviceFile(name)));
-    QFLaunchd::endProcessesNamed(QStringLiteral("ProTombrelHelper"));
+    for (qint64 pid : helperProcesses())
+        QFRunningApplications::forceTerminate(pid);
 }
