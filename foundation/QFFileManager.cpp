@@ -4,7 +4,6 @@
 #include "foundation/QFClock.h"
 #include "foundation/QFLocalPaths.h"
 #include "foundation/QFLog.h"
-#include "foundation/QFMainThread.h"
 #include "foundation/QFTaskEx.h"
 #include "foundation/platform/QFBundle.h"
 #include "foundation/platform/QFFileCopy.h"
@@ -13,12 +12,10 @@
 #include "foundation/platform/QFSystemLog.h"
 #include "foundation/platform/QFZip.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
@@ -49,8 +46,8 @@ QByteArray encode(const QString &path)
     return QFile::encodeName(path);
 }
 
-// Waits until the state holds or the time-out has passed. The main thread keeps handling its events
-// meanwhile; other threads look again every 0.3 seconds.
+// Waits until the state holds or the time-out has passed, looking again every tenth of a second. No
+// events run meanwhile on any thread: an action of the window cannot be started again half done.
 bool pollUntil(const std::function<bool()> &state, int timeoutSeconds)
 {
     if (state())
@@ -59,12 +56,7 @@ bool pollUntil(const std::function<bool()> &state, int timeoutSeconds)
     clock.start();
     const qint64 limit = qint64(qMax(0, timeoutSeconds)) * 1000;
     while (clock.elapsed() < limit) {
-        if (QFMainThread::isCurrent() && QCoreApplication::instance()) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            QThread::msleep(10);
-        } else {
-            QThread::msleep(300);
-        }
+        QThread::msleep(100);
         if (state())
             return true;
     }

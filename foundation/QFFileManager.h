@@ -3,12 +3,15 @@
 // The file toolbox: copy, move, trash and remove with an administrator fallback, folder creation that
 // refuses unmounted volumes, the wait for a file still being written, zip archives, unique names and
 // readable sizes. Every operation is safe from any thread; failures are false plus a log line.
-// The forms with a time-out (whole seconds) wait until the result is visible on disk.
+// The forms with a time-out (whole seconds) wait until the result is visible on disk: they block the
+// calling thread without running its events, so the window's thread uses the asynchronous forms instead.
 
 #include <QString>
 
 #include <functional>
 #include <sys/types.h>
+
+class QObject;
 
 class QFFileManager final {
 public:
@@ -37,6 +40,14 @@ public:
     static bool copyFile(const QString &source, const QString &destination, int timeout);
     static bool moveFile(const QString &source, const QString &destination, bool shouldAuth = true);
     static bool moveFile(const QString &source, const QString &destination, int timeout);
+
+    // Asynchronous forms: the work runs on the toolbox's own threads and done gets the result afterwards
+    // (never within the call) on the context's thread; when the context is gone by then, done is not called.
+    using Completion = std::function<void(bool ok)>;
+    static void trashFileAsync(const QString &path, int timeout, QObject *context, Completion done);
+    static void removeFileAsync(const QString &path, int timeout, QObject *context, Completion done);
+    // Any other file work (several removals, a copy) run the same way.
+    static void runAsync(std::function<bool()> work, QObject *context, Completion done);
 
     static bool copyContentsOfDirectory(const QString &source, const QString &destination, int timeout);
     static bool removeFolderIfEmpty(const QString &path);

@@ -1,19 +1,28 @@
 #include "foundation/QFFileManager.h"
 
+#include "foundation/QFAuthorization.h"
+#include "foundation/QFLocalPaths.h"
 #include "foundation/QFLog.h"
 #include "foundation/platform/QFFileCopy.h"
 #include "foundation/platform/QFMountTable.h"
 #include "foundation/platform/QFShutdown.h"
+#include "tests/support/QFFrozenFolder.h"
 #include "tests/support/QFTempHome.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
+#include <QScopeGuard>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <list>
+#include <optional>
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -366,4 +375,79 @@ TEST_F(QFFileManagerTest, ADamagedMountTableLineGivesNoMountPoint)
     EXPECT_EQ(QFMountTable::mountPoints(table), QStringList { QStringLiteral("/mnt/Drive") });
     QFFileManager::setMountTableReader([&] { return table; });
     EXPECT_FALSE(QFFileManager::isDriveMountedForPath(QStringLiteral("/media/") + QString::fromLocal8Bit(qgetenv("USER")) + QStringLiteral("/Other/Cut.fcp")));
+}
+
+TEST_F(QFFileManagerTest, TheAsynchronousFormsAnswerOnTheCallersThreadAfterTheCall)
+{
+    const QString folder = make(QStringLiteral("Old/Versions/Cut.00001.fcp"));
+    const QString trashed = make(QStringLiteral("Old/Cut.prproj"));
+    QObject window;
+    std::optional<bool> removed;
+    std::optional<bool> inTrash;
+    QThread *answeredOn = nullptr;
+    QFFileManager::removeFileAsync(QFileInfo(folder).absolutePath(), 5, &window, [&](bool ok) {
+        removed = ok;
+        answeredOn = QThread::currentThread();
+    });
+    QFFileManager::trashFileAsync(trashed, 5, &window, [&](bool ok) { inTrash = ok; });
+    EXPECT_FALSE(removed.has_value());
+    EXPECT_FALSE(inTrash.has_value());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return removed && inTrash; }, 10000));
+    EXPECT_TRUE(*removed);
+    EXPECT_TRUE(*inTrash);
+    EXPECT_EQ(answeredOn, QThread::currentThread());
+    EXPECT_FALSE(QFileInfo::exists(QFileInfo(folder).absolutePath()));
+    EXPECT_TRUE(QFileInfo::exists(home.file(QStringLiteral(".local/share/Trash/files/Cut.prproj"))));
+
+    std::optional<bool> failed;
+    QFFileManager::runAsync([] { return false; }, &window, [&](bool ok) { failed = ok; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return failed.has_value(); }, 10000));
+    EXPECT_FALSE(*failed);
+}
+
+TEST_F(QFFileManagerTest, ARemovalThatWaitsForTheAdministratorRunsNoEventsAndHoldsUpNoOtherWork)
+{
+    const QString victim = make(QStringLiteral("Store/Frozen/Cut.00001.fcp"));
+    FrozenFolder frozen(QFileInfo(victim).absolutePath());
+    if (!frozen.frozen())
+        GTEST_SKIP() << "this file system lets the folder be written whatever its mode";
+    // The administrator's removal is started and takes its time: here it only does its work when let.
+    QMutex lock;
+    QStringList commands;
+    const auto started = [&] {
+        QMutexLocker locked(&lock);
+        return commands;
+    };
+    QFLocalPaths::setRootOverride(true);
+    QFAuthorization::sharedController()->setCommandRunner([&](const QString &program, const QStringList &arguments, bool) {
+        QMutexLocker locked(&lock);
+        commands << (QStringList { program } + arguments).join(u' ');
+        return 0;
+    });
+    const auto restore = qScopeGuard([] {
+        QFAuthorization::sharedController()->setCommandRunner({});
+        QFLocalPaths::setRootOverride(std::nullopt);
+    });
+
+    // The blocking form on this thread waits without handling an event.
+    bool timerFired = false;
+    QTimer::singleShot(0, [&] { timerFired = true; });
+    EXPECT_FALSE(QFFileManager::removeFile(victim, 1));
+    EXPECT_FALSE(timerFired);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return timerFired; }, 5000));
+
+    // The asynchronous form waits on its own thread; other file work is done meanwhile.
+    QObject window;
+    std::optional<bool> removed;
+    std::optional<bool> other;
+    QFFileManager::removeFileAsync(victim, 30, &window, [&](bool ok) { removed = ok; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return started().size() == 2; }, 10000));
+    QFFileManager::removeFileAsync(make(QStringLiteral("Other/Cut.prproj")), 5, &window, [&](bool ok) { other = ok; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return other.has_value(); }, 10000));
+    EXPECT_TRUE(*other);
+    EXPECT_FALSE(removed.has_value());
+    frozen.whileThawed([&] { return QFile::remove(victim); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return removed.has_value(); }, 10000));
+    EXPECT_TRUE(*removed);
+    EXPECT_TRUE(started().last().startsWith(QStringLiteral("/bin/rm -Rdf -- "))) << qPrintable(started().last());
 }
