@@ -17,8 +17,10 @@
 #include <QMutex>
 #include <QStandardPaths>
 #include <QThread>
+#include <QTimeZone>
 
 #include <pwd.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -49,9 +51,20 @@ std::optional<QDateTime> readDate(const QString &plistPath, const QString &key)
     return value.toDateTime();
 }
 
+// Files are stamped from the kernel's coarse clock, which lags the precise one by up to a tick, so a
+// report written a moment after the launch could carry an earlier time than a precise launch stamp.
+// Dates are taken from that same clock, a millisecond early: whatever is written after them is newer.
+QDateTime fileClockNow()
+{
+    timespec now {};
+    if (clock_gettime(CLOCK_REALTIME_COARSE, &now) != 0)
+        return QDateTime::currentDateTimeUtc().addMSecs(-1);
+    return QDateTime::fromMSecsSinceEpoch(qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000 - 1, QTimeZone::utc());
+}
+
 void storeDate(const QString &plistPath, const QString &key)
 {
-    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDateTime now = fileClockNow();
     if (plistPath.isEmpty()) {
         QFUserDefaults::standard().setObject(key, now);
         return;
