@@ -210,6 +210,13 @@ QFDropboxAccount::QFDropboxAccount(QObject *parent)
 {
 }
 
+QFDropboxAccount::QFDropboxAccount(QNetworkAccessManager *network, QObject *parent)
+    : QObject(parent)
+    , m_config(configuration())
+    , m_network(network ? network : &m_ownNetwork)
+{
+}
+
 QFDropboxAccount::~QFDropboxAccount() = default;
 
 void QFDropboxAccount::reloadConfiguration()
@@ -277,7 +284,7 @@ void QFDropboxAccount::exchange(const QList<std::pair<QString, QString>> &form,
     QNetworkRequest request(endpoint(false, QStringLiteral("/oauth2/token")));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
     request.setTransferTimeout(m_config.timeoutSeconds * 1000);
-    QNetworkReply *reply = m_network.post(request, body.query(QUrl::FullyEncoded).toLatin1());
+    QNetworkReply *reply = m_network->post(request, body.query(QUrl::FullyEncoded).toLatin1());
     connect(reply, &QNetworkReply::finished, this, [reply, done = std::move(done)] {
         reply->deleteLater();
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
@@ -366,7 +373,7 @@ void QFDropboxAccount::unlink(std::function<void()> done)
         request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
         request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
         request.setTransferTimeout(m_config.timeoutSeconds * 1000);
-        QNetworkReply *reply = m_network.post(request, QByteArrayLiteral("null"));
+        QNetworkReply *reply = m_network->post(request, QByteArrayLiteral("null"));
         connect(reply, &QNetworkReply::finished, this, [reply, done] {
             reply->deleteLater();
             const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();

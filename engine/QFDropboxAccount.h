@@ -34,11 +34,14 @@ public:
     static bool isAcceptableAddress(const QString &address, QString *reason = nullptr);
 
     explicit QFDropboxAccount(QObject *parent = nullptr);
+    // Sends every request through network, which the caller owns and which outlives the account (tests
+    // answer from memory this way).
+    explicit QFDropboxAccount(QNetworkAccessManager *network, QObject *parent = nullptr);
     ~QFDropboxAccount() override;
 
     const Configuration &config() const { return m_config; }
     void reloadConfiguration();
-    QNetworkAccessManager *network() { return &m_network; }
+    QNetworkAccessManager *network() { return m_network; }
 
     // Whether a refresh token is kept for an account.
     static bool isLinked();
@@ -70,7 +73,8 @@ private:
         std::function<void(bool ok, int status, const QJsonObject &answer, const QString &error)> done);
 
     Configuration m_config;
-    QNetworkAccessManager m_network;
+    QNetworkAccessManager m_ownNetwork;
+    QNetworkAccessManager *m_network = &m_ownNetwork;
     QString m_verifier;
     QString m_accessToken;
 };

@@ -25,6 +25,7 @@
 #include <memory>
 
 class QJsonArray;
+class QNetworkAccessManager;
 class QNetworkReply;
 
 // Why a request failed. Network failures carry the URL-loading codes (-1001 timed out, -1009 offline …);
@@ -96,6 +97,9 @@ public:
     static constexpr int kDeleteBatchLimit = 1000;
 
     explicit QFDropboxClient(QFDropboxAccount *account, QObject *parent = nullptr);
+    // Sends the requests through network rather than the account's own manager; the caller owns it and keeps
+    // it for the client's life.
+    QFDropboxClient(QFDropboxAccount *account, QNetworkAccessManager *network, QObject *parent = nullptr);
     ~QFDropboxClient() override;
 
     // Uploads the local file fromPath as filename into the remote folder toPath, replacing a file there.
@@ -163,6 +167,7 @@ private:
     void answerOne(const std::shared_ptr<Deletion> &deletion, const QString &path, const QFDropboxError &error);
 
     QFDropboxAccount *m_account;
+    QNetworkAccessManager *m_network;
     QList<std::shared_ptr<Call>> m_calls;
     // Requests waiting for a fresh access token.
     QList<std::shared_ptr<Call>> m_waitingForToken;

@@ -1,5 +1,5 @@
 // The Dropbox client against the local fake, where the service misbehaves: writes that overlap, busy
-// answers with long waits, deletions of many paths, downloads cut off, corrupted or trickled, progress
+// answers with long waits, downloads cut off, corrupted or trickled, progress
 // past the whole, addresses that would carry the tokens in the clear, and the revoking of a link.
 
 #include "engine/QFDropboxAccount.h"
@@ -194,41 +194,6 @@ TEST_F(DropboxClientTest, BusyAnswersWaitOnlyAsLongAsATransferMay)
         EXPECT_EQ(errorOf(loadFailed, 0).code, 503);
         EXPECT_FALSE(QFileInfo::exists(home.file(QStringLiteral("e.zip"))));
     }
-}
-
-TEST_F(DropboxClientTest, ManyDeletionsGoThroughBatchesAndEveryPathIsAnswered)
-{
-    QStringList paths;
-    for (int i = 1; i <= 1200; ++i) {
-        paths << QStringLiteral("/M/Cut.%1.fcp.zip").arg(i, 5, 10, QLatin1Char('0'));
-        fake.putFile(paths.last(), "v");
-    }
-    fake.setDeleteBatchPolls(2);
-    fake.failNextDeletionOf(paths.at(7), QStringLiteral("too_many_write_operations"));
-    QSignalSpy deleted(client.get(), &QFDropboxClient::deletedPath);
-    QSignalSpy failed(client.get(), &QFDropboxClient::deletePathFailed);
-    for (const QString &path : std::as_const(paths))
-        client->deletePath(path);
-    // Asked twice, answered twice; a path that is not there fails on its own.
-    client->deletePath(paths.at(3));
-    client->deletePath(QStringLiteral("/M/Missing.00001.fcp.zip"));
-
-    ASSERT_TRUE(waitFor([&] { return deleted.size() + failed.size() == 1202; }, 60000)) << deleted.size() << " " << failed.size();
-    EXPECT_EQ(deleted.size(), 1201);
-    ASSERT_EQ(failed.size(), 1);
-    EXPECT_EQ(errorOf(failed, 0).path, QStringLiteral("/M/Missing.00001.fcp.zip"));
-    EXPECT_EQ(errorOf(failed, 0).description, QStringLiteral("path_lookup/not_found/"));
-    QStringList answered;
-    for (const QList<QVariant> &signal : std::as_const(deleted))
-        answered << signal.first().toString();
-    EXPECT_EQ(answered.count(paths.at(3)), 2);
-    EXPECT_EQ(answered.count(paths.at(7)), 1);
-    EXPECT_TRUE(fake.filePaths().isEmpty());
-    // 1000 and 201 paths, and the one refused for overlapping writes once more on its own.
-    EXPECT_EQ(fake.requestCount(QStringLiteral("/2/files/delete_batch")), 2);
-    EXPECT_EQ(fake.requestCount(QStringLiteral("/2/files/delete_v2")), 1);
-    EXPECT_GE(fake.requestCount(QStringLiteral("/2/files/delete_batch/check")), 6);
-    EXPECT_TRUE(waitFor([&] { return client->pendingRequests() == 0; }));
 }
 
 TEST_F(DropboxClientTest, ADownloadCountsOnlyWhenWholeAndMatchingItsHash)
