@@ -1,6 +1,7 @@
-// tombrel sync link|unlink|status|list|push|restore: Dropbox sync from a terminal, through the same engine
-// object the application uses (the account link, the uploads as archives, the listing, the swap of a
-// downloaded copy).
+// tombrel sync link|unlink|status|projects|list|push|restore: sync to Dropbox or an rclone remote from a
+// terminal, through the same engine object the application uses (the account link, the uploads as archives,
+// the listing, the swap of a downloaded copy). projects lists what a store holds, read from the projects'
+// descriptions there, so a machine that never saw them can restore one to a path of its choosing.
 
 #include "cli/CommandSupport.h"
 #include "cli/ProjectLookup.h"
@@ -10,12 +11,15 @@
 #include "engine/QFDropboxSync.h"
 #include "engine/QFProject.h"
 #include "engine/QFProjectActions.h"
+#include "engine/QFRcloneClient.h"
+#include "engine/QFRemoteProjects.h"
 #include "engine/QFTransferFolder.h"
 #include "foundation/QFFileManager.h"
 #include "foundation/QFLocalPaths.h"
 #include "foundation/platform/QFFormat.h"
 
 #include <QEventLoop>
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -48,15 +52,19 @@ private:
 
 bool requireSync(CommandContext &context, const QString &command)
 {
-    if (!QFDropboxSync::isSyncOn()) {
-        context.fail(QStringLiteral("sync %1: Dropbox sync is off; turn it on with: tombrel prefs set syncService 1").arg(command));
-        return false;
-    }
-    if (!QFDropboxAccount::isLinked()) {
-        context.fail(QStringLiteral("sync %1: no Dropbox account is linked; link one with: tombrel sync link").arg(command));
+    QString why;
+    if (!QFDropboxSync::isReady(&why)) {
+        context.fail(QStringLiteral("sync %1: %2").arg(command, why));
         return false;
     }
     return true;
+}
+
+// "Dropbox" or "the remote NAME:path", for lines about the store.
+QString store()
+{
+    return QFDropboxSync::service() == QFDropboxSync::Service::Rclone ? QStringLiteral("the remote ") + QFDropboxSync::syncRemote()
+                                                                       : QStringLiteral("Dropbox");
 }
 
 int link(CommandContext &context, const CommandArguments &args)
@@ -117,6 +125,12 @@ int unlink(CommandContext &context)
 
 int status(CommandContext &context)
 {
+    if (QFDropboxSync::service() == QFDropboxSync::Service::Rclone) {
+        const QString remote = QFDropboxSync::syncRemote();
+        context.out << "Sync: to the rclone remote " << (remote.isEmpty() ? QStringLiteral("(none chosen: set syncRemote)") : remote) << "\n";
+        context.out.flush();
+        return 0;
+    }
     context.out << "Dropbox sync: " << (QFDropboxSync::isSyncOn() ? "on" : "off") << "\n";
     if (QFDropboxAccount::isLinked())
         context.out << "Account: linked (kept in " << QFDropboxAccount::tokenStorage() << ")\n";
@@ -188,7 +202,7 @@ int list(CommandContext &context, const CommandArguments &args)
         return 0;
     }
     if (listing.names.isEmpty()) {
-        context.out << "no copies in Dropbox\n";
+        context.out << "no copies in " << store() << "\n";
         context.out.flush();
         return 0;
     }
@@ -235,15 +249,17 @@ int push(CommandContext &context, const CommandArguments &args)
         files << QFProjectActions::versionsMissingRemotely(versions, listing.names);
     }
     if (files.isEmpty()) {
-        context.out << "Every version is in Dropbox already.\n";
+        context.out << "Every version is in " << store() << " already.\n";
         context.out.flush();
         return 0;
     }
 
     QFDropboxSync *sync = QFDropboxSync::shared();
-    QFDropboxClient *client = sync->restClient();
-    if (!client)
-        return context.fail(QStringLiteral("sync push: no Dropbox account is linked"));
+    QFSyncClient *client = sync->syncClient();
+    if (!client) {
+        QFDropboxSync::isReady(&error);
+        return context.fail(QStringLiteral("sync push: %1").arg(error));
+    }
     int sent = 0;
     for (const QString &file : std::as_const(files)) {
         const QString name = QFileInfo(file).fileName();
@@ -265,12 +281,19 @@ int push(CommandContext &context, const CommandArguments &args)
                 context.err.flush();
             }
         });
-        QObject::connect(client, &QFDropboxClient::waitingToRetry, &observer, [&](int seconds, const QString &) {
+        QObject::connect(client, &QFSyncClient::waitingToRetry, &observer, [&](int seconds, const QString &) {
             endLine();
-            context.err << "Dropbox asks to wait " << seconds << " seconds before trying again.\n";
+            if (QFDropboxSync::service() == QFDropboxSync::Service::Rclone)
+                context.err << "The upload failed; it is tried again in " << seconds << " seconds.\n";
+            else
+                context.err << "Dropbox asks to wait " << seconds << " seconds before trying again.\n";
             context.err.flush();
         });
-        QObject::connect(client, &QFDropboxClient::uploadFileFailed, &observer, [&](const QFDropboxError &error) { failure = error; });
+        QObject::connect(client, &QFSyncClient::uploadFileFailed, &observer, [&](const QFDropboxError &error) {
+            // The project's description goes up beside the version; its failure is not the version's.
+            if (error.path == file || !error.path.endsWith(QFRemoteProjects::infoFileName()))
+                failure = error;
+        });
         QObject::connect(sync, &QFDropboxSync::syncComplete, &observer, [&](const QVariantMap &) { wait.finish(); });
         QObject::connect(sync, &QFDropboxSync::syncFailed, &observer, [&](const QVariantMap &info) {
             failed = true;
@@ -283,7 +306,7 @@ int push(CommandContext &context, const CommandArguments &args)
         endLine();
         if (failed) {
             // The versions after it would meet the same refusal: the push ends here.
-            const QString lead = QFDropboxClient::leadTextForError(failure);
+            const QString lead = QFDropboxSync::leadTextForError(failure);
             const qsizetype left = files.size() - sent - 1;
             context.err << "tombrel: sync push: " << name << ": " << (lead.isEmpty() ? QString() : lead + u' ') << failure.description;
             if (left > 0)
@@ -294,11 +317,115 @@ int push(CommandContext &context, const CommandArguments &args)
             return 1;
         }
         ++sent;
-        context.out << "Uploaded " << name << " to " << QFDropboxSync::remotePathForVersion(file) << "\n";
+        const QString remotePath = QFDropboxSync::remotePathForVersion(file);
+        const auto *rclone = qobject_cast<QFRcloneClient *>(client);
+        context.out << "Uploaded " << name << " to " << (rclone ? rclone->location(remotePath) : remotePath) << "\n";
         context.out.flush();
         context.err.flush();
     }
     return 0;
+}
+
+// The projects of the store, or nothing (with the reason).
+std::optional<QList<QFRemoteProject>> remoteProjects(QString *error)
+{
+    QObject owner;
+    QFSyncClient *client = QFDropboxSync::shared()->newClient(&owner, error);
+    if (!client)
+        return std::nullopt;
+    QFRemoteProjectList list(client);
+    std::optional<QList<QFRemoteProject>> projects;
+    Wait wait;
+    QObject::connect(&list, &QFRemoteProjectList::loaded, &owner, [&](const QList<QFRemoteProject> &found) {
+        projects = found;
+        wait.finish();
+    });
+    QObject::connect(&list, &QFRemoteProjectList::failed, &owner, [&](const QFDropboxError &failure) {
+        *error = QFDropboxSync::messageForError(failure).replace(QStringLiteral("\n\n"), QStringLiteral(" "));
+        wait.finish();
+    });
+    list.load();
+    wait.run();
+    return projects;
+}
+
+int projects(CommandContext &context, const CommandArguments &args)
+{
+    if (!args.positional.isEmpty())
+        return context.usageError(QStringLiteral("sync projects: takes no operands; see tombrel sync --help"));
+    if (!requireSync(context, QStringLiteral("projects")))
+        return 1;
+    QString error;
+    const auto found = remoteProjects(&error);
+    if (!found)
+        return context.fail(QStringLiteral("sync projects: %1").arg(QFDropboxSync::printableName(error)));
+    if (args.has(QStringLiteral("--json"))) {
+        QJsonArray list;
+        for (const QFRemoteProject &project : *found) {
+            list.append(QJsonObject { { QStringLiteral("projectID"), project.projectID }, { QStringLiteral("name"), project.name },
+                { QStringLiteral("path"), project.path } });
+        }
+        context.out << QJsonDocument(list).toJson(QJsonDocument::Indented);
+        context.out.flush();
+        return 0;
+    }
+    if (found->isEmpty()) {
+        context.out << "no projects in " << store() << "\n";
+        context.out.flush();
+        return 0;
+    }
+    qsizetype width = 4;
+    for (const QFRemoteProject &project : *found)
+        width = std::max(width, std::min<qsizetype>(QFDropboxSync::printableName(project.name).size(), 40));
+    context.out << QStringLiteral("NAME").leftJustified(width) << "  " << QStringLiteral("ID").leftJustified(36) << "  PATH\n";
+    for (const QFRemoteProject &project : *found) {
+        const QString name = project.name.isEmpty() ? QStringLiteral("-") : QFDropboxSync::printableName(project.name);
+        context.out << name.leftJustified(width) << "  " << QFDropboxSync::printableName(project.projectID).leftJustified(36) << "  "
+                    << (project.path.isEmpty() ? QStringLiteral("-") : QFDropboxSync::printableName(project.path)) << "\n";
+    }
+    context.out.flush();
+    return 0;
+}
+
+// What a restore takes from and writes to: a project of this machine's, or one the store holds.
+struct RestoreSource {
+    QString projectID;
+    QString target;
+};
+
+std::optional<RestoreSource> restoreSource(const QString &name, const QString &to, QString *error)
+{
+    const auto local = findProject(name, error);
+    if (local)
+        return RestoreSource { local->projectID, to.isEmpty() ? QFLocalPaths::expandTilde(local->path) : to };
+    const QString localError = *error;
+    if (to.isEmpty())
+        return std::nullopt;
+    // Not a project here: one of the store's, by its identifier or its name.
+    const auto found = remoteProjects(error);
+    if (!found)
+        return std::nullopt;
+    QList<QFRemoteProject> matches;
+    for (const QFRemoteProject &project : *found) {
+        if (project.projectID == name) {
+            matches = { project };
+            break;
+        }
+        if (!project.name.isEmpty() && project.name.compare(name, Qt::CaseInsensitive) == 0)
+            matches.append(project);
+    }
+    if (matches.isEmpty()) {
+        *error = QStringLiteral("%1, and %2 holds no project of that name or identifier (see tombrel sync projects)").arg(localError, store());
+        return std::nullopt;
+    }
+    if (matches.size() > 1) {
+        *error = QStringLiteral("%1 holds %2 projects named %3; give its identifier (see tombrel sync projects)")
+                     .arg(store())
+                     .arg(matches.size())
+                     .arg(QFDropboxSync::printableName(name));
+        return std::nullopt;
+    }
+    return RestoreSource { matches.first().projectID, to };
 }
 
 int restore(CommandContext &context, const CommandArguments &args)
@@ -308,32 +435,45 @@ int restore(CommandContext &context, const CommandArguments &args)
     if (!requireSync(context, QStringLiteral("restore")))
         return 1;
     QString error;
-    const auto project = findProject(args.positional.at(0), &error);
-    if (!project)
+    QString to = args.values.value(QStringLiteral("--to"));
+    if (args.values.contains(QStringLiteral("--to"))) {
+        if (to.trimmed().isEmpty())
+            return context.usageError(QStringLiteral("sync restore: --to takes the path of the file to write"));
+        to = QFileInfo(QFLocalPaths::expandTilde(to)).absoluteFilePath();
+        if (QFileInfo(to).isDir())
+            return context.fail(QStringLiteral("sync restore: %1 is a folder; give the path of the file to write").arg(to));
+        if (!QFileInfo(QFileInfo(to).absolutePath()).isDir())
+            return context.fail(QStringLiteral("sync restore: there is no folder %1 to restore into").arg(QFileInfo(to).absolutePath()));
+    }
+    const auto source = restoreSource(args.positional.at(0), to, &error);
+    if (!source)
         return context.fail(QStringLiteral("sync restore: %1").arg(error));
-    // The name is checked before anything is asked of Dropbox or made on disk from it.
+    const QString projectID = source->projectID;
+    // The name is checked before anything is asked of the store or made on disk from it.
     const QString file = args.positional.at(1);
-    if (!QFDropboxSync::remotePathInProject(project->projectID, file, &error))
+    if (!QFDropboxSync::remotePathInProject(projectID, file, &error))
         return context.fail(QStringLiteral("sync restore: %1").arg(error));
 
     // The listing says which file holds the version (an archive, or the version itself) and how large it is.
-    const Listing listing = listRemote(project->projectID);
+    const Listing listing = listRemote(projectID);
     if (!listing.ok)
         return context.fail(QStringLiteral("sync restore: %1").arg(QFDropboxSync::printableName(listing.error)));
     const qsizetype index = listing.names.indexOf(file);
     if (index < 0) {
-        return context.fail(QStringLiteral("sync restore: %1 could not be downloaded: Dropbox holds no such copy (see tombrel sync list)")
-                                .arg(qfFormat("/%@/%@", project->projectID, file)));
+        return context.fail(QStringLiteral("sync restore: %1 could not be downloaded: %2 holds no such copy (see tombrel sync list)")
+                                .arg(qfFormat("/%@/%@", projectID, file), store()));
     }
     const QString remoteName = listing.remoteNames.value(index);
-    const std::optional<QString> remote = QFDropboxSync::remotePathInProject(project->projectID, remoteName, &error);
+    const std::optional<QString> remote = QFDropboxSync::remotePathInProject(projectID, remoteName, &error);
     if (!remote)
         return context.fail(QStringLiteral("sync restore: %1").arg(error));
     const qint64 listedSize = listing.sizes.value(index, -1).toLongLong();
 
     QFDropboxSync *sync = QFDropboxSync::shared();
-    if (!sync->restClient())
-        return context.fail(QStringLiteral("sync restore: no Dropbox account is linked"));
+    if (!sync->syncClient()) {
+        QFDropboxSync::isReady(&error);
+        return context.fail(QStringLiteral("sync restore: %1").arg(error));
+    }
     // The download and what it unpacks to stay in a folder of this run's own, gone when it ends.
     const QFTransferFolder folder;
     if (!folder.isValid())
@@ -357,7 +497,7 @@ int restore(CommandContext &context, const CommandArguments &args)
     if (!downloaded)
         return context.fail(QStringLiteral("sync restore: %1 could not be downloaded: %2").arg(*remote, QFDropboxSync::printableName(error)));
 
-    const QString target = QFLocalPaths::expandTilde(project->path);
+    const QString target = source->target;
     QString reason;
     const QFDropboxRestore::Result result = QFDropboxRestore::restoreCopy(download, remoteName, listedSize, target, &reason);
     if (result != QFDropboxRestore::Result::Restored) {
@@ -374,15 +514,18 @@ int restore(CommandContext &context, const CommandArguments &args)
 int commandSync(CommandContext &context, const QStringList &arguments)
 {
     const QString sub = arguments.value(0);
-    const auto args = parseArguments(context, QStringLiteral("sync"), arguments.mid(1), { QStringLiteral("--json") }, { QStringLiteral("--code") });
+    const auto args = parseArguments(context, QStringLiteral("sync"), arguments.mid(1), { QStringLiteral("--json") },
+        { QStringLiteral("--code"), QStringLiteral("--to") });
     if (!args)
         return 2;
-    if (args->has(QStringLiteral("--json")) && sub != QLatin1String("list"))
-        return context.usageError(QStringLiteral("sync %1: --json is for sync list").arg(sub));
+    if (args->has(QStringLiteral("--json")) && sub != QLatin1String("list") && sub != QLatin1String("projects"))
+        return context.usageError(QStringLiteral("sync %1: --json is for sync list and sync projects").arg(sub));
+    if (args->values.contains(QStringLiteral("--to")) && sub != QLatin1String("restore"))
+        return context.usageError(QStringLiteral("sync %1: --to is for sync restore").arg(sub));
+    if (args->values.contains(QStringLiteral("--code")) && sub != QLatin1String("link"))
+        return context.usageError(QStringLiteral("sync %1: --code is for sync link").arg(sub));
     if (sub == QLatin1String("link"))
         return link(context, *args);
-    if (!args->values.isEmpty())
-        return context.usageError(QStringLiteral("sync %1: --code is for sync link").arg(sub));
     if (sub == QLatin1String("unlink"))
         return unlink(context);
     if (sub == QLatin1String("status"))
@@ -391,8 +534,10 @@ int commandSync(CommandContext &context, const QStringList &arguments)
         return list(context, *args);
     if (sub == QLatin1String("push"))
         return push(context, *args);
+    if (sub == QLatin1String("projects"))
+        return projects(context, *args);
     if (sub == QLatin1String("restore"))
         return restore(context, *args);
-    return context.usageError(sub.isEmpty() ? QStringLiteral("sync: give link, unlink, status, list, push or restore")
+    return context.usageError(sub.isEmpty() ? QStringLiteral("sync: give link, unlink, status, projects, list, push or restore")
                                             : QStringLiteral("sync: unknown command '%1'").arg(sub));
 }

@@ -136,23 +136,27 @@ const QList<CommandSpec> &TombrelCommand::commands()
             "set   checks VALUE against the key's type (integer, switch 0/1, boolean, string, path, date in\n"
             "      ISO 8601) and range, writes it and tells the helper. Lists are changed with tombrel watch.\n",
             commandPrefs },
-        { "sync", "links Dropbox and sends, lists and restores synced versions",
+        { "sync", "sends, lists and restores versions synced to Dropbox or an rclone remote",
             "usage: tombrel sync link [--code CODE]\n"
             "       tombrel sync unlink\n"
             "       tombrel sync status\n"
+            "       tombrel sync projects [--json]\n"
             "       tombrel sync list PROJECT [--json]\n"
             "       tombrel sync push PROJECT [VERSION]\n"
-            "       tombrel sync restore PROJECT FILE\n"
+            "       tombrel sync restore PROJECT FILE [--to PATH]\n"
+            "The store is syncService: 1 Dropbox, 2 the rclone remote syncRemote (NAME:path of rclone config).\n"
             "link     prints the address of Dropbox's page; open it anywhere, allow access and paste the code it\n"
             "         shows (or give it with --code). The link is kept in the Secret Service, or where none\n"
             "         answers in a file only you can read.\n"
             "unlink   forgets the link and revokes it at Dropbox\n"
             "status   whether sync is on (syncService) and an account is linked\n"
-            "list     the project's copies in Dropbox, by the version each holds (names that cannot be versions\n"
+            "projects the projects the store holds (name, identifier, path where they were saved); works on a\n"
+            "         machine that never had them\n"
+            "list     the project's copies in the store, by the version each holds (names that cannot be versions\n"
             "         of the project are left out)\n"
-            "push     uploads the version, or without one every version Dropbox does not hold yet\n"
-            "restore  downloads FILE (as list shows it) and puts it in place of the project file; the\n"
-            "         replaced file goes to the Trash\n",
+            "push     uploads the version, or without one every version the store does not hold yet\n"
+            "restore  downloads FILE (as list shows it) and puts it in place of the project file, or with --to\n"
+            "         at PATH (PROJECT may then be a project of sync projects); the replaced file goes to the Trash\n",
             commandSync },
     };
     return table;

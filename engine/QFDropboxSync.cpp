@@ -2,6 +2,9 @@
 
 #include "engine/QFPreferenceKeys.h"
 #include "engine/QFPreferenceSnapshot.h"
+#include "engine/QFProjectActions.h"
+#include "engine/QFRcloneClient.h"
+#include "engine/QFRemoteProjects.h"
 #include "engine/QFTransferFolder.h"
 #include "foundation/QFClock.h"
 #include "foundation/QFFileManager.h"
@@ -15,6 +18,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QMutex>
 #include <QRegularExpression>
@@ -82,9 +86,63 @@ QFDropboxSync *QFDropboxSync::shared()
     return instance;
 }
 
+QFDropboxSync::Service QFDropboxSync::service()
+{
+    return serviceOf(QFPreferenceSnapshot::read());
+}
+
+QFDropboxSync::Service QFDropboxSync::serviceOf(const QFPreferenceSnapshot &preferences)
+{
+    switch (preferences.integer(QStringLiteral("syncService"), 0)) {
+    case 1:
+        return Service::Dropbox;
+    case 2:
+        return Service::Rclone;
+    default:
+        return Service::None;
+    }
+}
+
 bool QFDropboxSync::isSyncOn()
 {
-    return QFPreferenceSnapshot::read().integer(QStringLiteral("syncService"), 0) == 1;
+    return service() != Service::None;
+}
+
+QString QFDropboxSync::syncRemote()
+{
+    return QFPreferenceSnapshot::read().string(QStringLiteral("syncRemote")).trimmed();
+}
+
+bool QFDropboxSync::isReady(QString *why)
+{
+    const auto refuse = [why](const QString &text) {
+        if (why)
+            *why = text;
+        return false;
+    };
+    switch (service()) {
+    case Service::None:
+        return refuse(QStringLiteral("sync is off; turn it on with: tombrel prefs set syncService 1 (Dropbox) or 2 (an rclone remote)"));
+    case Service::Dropbox:
+        if (!QFDropboxAccount::isLinked())
+            return refuse(QStringLiteral("no Dropbox account is linked; link one with: tombrel sync link"));
+        return true;
+    case Service::Rclone: {
+        const QString remote = syncRemote();
+        QString reason;
+        if (remote.isEmpty())
+            return refuse(QStringLiteral("no rclone remote is chosen; choose one with: tombrel prefs set syncRemote NAME:path"));
+        if (!QFRcloneClient::isRemoteSpec(remote, &reason))
+            return refuse(QStringLiteral("syncRemote: %1").arg(reason));
+        return true;
+    }
+    }
+    return false;
+}
+
+QString QFDropboxSync::storeName()
+{
+    return service() == Service::Rclone ? syncRemote() : QStringLiteral("Dropbox");
 }
 
 QString QFDropboxSync::projectIDForVersion(const QString &versionPath)
@@ -205,34 +263,80 @@ QFDropboxClient *QFDropboxSync::restClient()
     if (m_client || !QFDropboxAccount::isLinked())
         return m_client;
     m_client = new QFDropboxClient(session, this);
-    connect(m_client, &QFDropboxClient::loadedMetadata, this, &QFDropboxSync::onLoadedMetadata);
-    connect(m_client, &QFDropboxClient::loadMetadataFailed, this, [this](const QFDropboxError &error) {
+    m_dropbox = new QFDropboxSyncClient(m_client, m_client);
+    connectClient(m_dropbox);
+    return m_client;
+}
+
+QFSyncClient *QFDropboxSync::syncClient()
+{
+    switch (service()) {
+    case Service::None:
+        return nullptr;
+    case Service::Dropbox:
+        return restClient() ? m_dropbox : nullptr;
+    case Service::Rclone:
+        break;
+    }
+    const QString remote = syncRemote();
+    if (!QFRcloneClient::isRemoteSpec(remote))
+        return nullptr;
+    // Work under way finishes where it began; the next request goes to the new remote.
+    if (m_rclone && m_rclone->remote() != remote && m_rclone->pendingRequests() == 0) {
+        delete m_rclone;
+        m_rclone = nullptr;
+    }
+    if (!m_rclone) {
+        m_rclone = new QFRcloneClient(remote, this);
+        connectClient(m_rclone);
+    }
+    return m_rclone;
+}
+
+QFSyncClient *QFDropboxSync::newClient(QObject *parent, QString *why)
+{
+    if (!isReady(why))
+        return nullptr;
+    if (service() == Service::Rclone)
+        return new QFRcloneClient(syncRemote(), parent);
+    auto *client = new QFDropboxClient(account(), parent);
+    return new QFDropboxSyncClient(client, client);
+}
+
+void QFDropboxSync::connectClient(QFSyncClient *client)
+{
+    connect(client, &QFSyncClient::loadedMetadata, this, &QFDropboxSync::onLoadedMetadata);
+    connect(client, &QFSyncClient::loadMetadataFailed, this, [this](const QFDropboxError &error) {
         post(QStringLiteral("QFProTombrelMetadataError"), { { QStringLiteral("error"), error.description } }, &QFDropboxSync::metadataError);
     });
-    connect(m_client, &QFDropboxClient::uploadedFile, this, &QFDropboxSync::onUploadedFile);
-    connect(m_client, &QFDropboxClient::uploadProgress, this,
+    connect(client, &QFSyncClient::uploadedFile, this, &QFDropboxSync::onUploadedFile);
+    connect(client, &QFSyncClient::uploadProgress, this,
         [this](double progress, const QString &, const QString &srcPath) { onUploadProgress(progress, srcPath); });
-    connect(m_client, &QFDropboxClient::uploadFileFailed, this, &QFDropboxSync::onUploadFailed);
-    connect(m_client, &QFDropboxClient::deletedPath, this, [this](const QString &path) { onDeleteAnswered(path, {}); });
-    connect(m_client, &QFDropboxClient::deletePathFailed, this, [this](const QFDropboxError &error) { onDeleteAnswered(error.path, error); });
-    connect(m_client, &QFDropboxClient::loadedFile, this, [this](const QString &destPath) {
+    connect(client, &QFSyncClient::uploadFileFailed, this, &QFDropboxSync::onUploadFailed);
+    connect(client, &QFSyncClient::deletedPath, this, [this](const QString &path) { onDeleteAnswered(path, {}); });
+    connect(client, &QFSyncClient::deletePathFailed, this, [this](const QFDropboxError &error) { onDeleteAnswered(error.path, error); });
+    connect(client, &QFSyncClient::loadedFile, this, [this](const QString &destPath) {
         post(QStringLiteral("QFProTombrelFileDownloaded"), { { QStringLiteral("filename"), destPath } }, &QFDropboxSync::fileDownloaded);
     });
-    connect(m_client, &QFDropboxClient::loadProgress, this, [this](double progress, const QString &destPath) {
+    connect(client, &QFSyncClient::loadProgress, this, [this](double progress, const QString &destPath) {
         post(QStringLiteral("QFProTombrelFileDownloadProgress"),
             { { QStringLiteral("filename"), destPath }, { QStringLiteral("progress"), progress } }, &QFDropboxSync::fileDownloadProgress);
     });
-    connect(m_client, &QFDropboxClient::loadFileFailed, this, [this](const QFDropboxError &error) {
+    connect(client, &QFSyncClient::loadFileFailed, this, [this](const QFDropboxError &error) {
         qfSystemLog(qfFormat("error downloading file: %@", error.description));
         Q_EMIT fileDownloadFailed(error.path, error.description);
     });
-    return m_client;
 }
 
 void QFDropboxSync::removeRestClient()
 {
     delete m_client;
     m_client = nullptr;
+    m_dropbox = nullptr;
+    delete m_rclone;
+    m_rclone = nullptr;
+    m_infoUploads.clear();
+    m_infoWritten.clear();
     // Their requests went with the client: nothing will answer them.
     m_uploadFolders.clear();
     m_removals.clear();
@@ -263,16 +367,26 @@ void QFDropboxSync::uploadVersion(const QString &versionPath)
     const bool compressed = transfer->isValid() && QFFileManager::compressFile(versionPath, archive, false);
     if (!compressed)
         transfer.reset();
+    // An rclone remote is read by other machines that know nothing of the project: its folder says what it holds.
+    const QByteArray info = service() == Service::Rclone
+        ? QFRemoteProjects::infoForProjectFolder(QFProjectActions::projectFolderOfVersion(versionPath))
+        : QByteArray();
     QFMainThread::run(
-        [this, name, folder, archive, compressed, versionPath, transfer] {
-            QFDropboxClient *client = restClient();
+        [this, name, folder, archive, compressed, versionPath, transfer, info] {
+            QFSyncClient *client = syncClient();
             if (!client) {
-                QFLog::appendLog("No Dropbox account is linked; %@ is not uploaded.", versionPath);
+                QString why;
+                if (service() == Service::Rclone && !isReady(&why))
+                    QFLog::appendLog("%@ is not uploaded: %@", versionPath, why);
+                else
+                    QFLog::appendLog("No Dropbox account is linked; %@ is not uploaded.", versionPath);
                 // A process started for this one upload would otherwise wait for ever.
                 if (m_uploadMode)
                     endUploadMode();
                 return;
             }
+            if (!info.isEmpty() && m_infoWritten.value(folder) != info)
+                writeProjectInfo(client, folder, info);
             if (compressed) {
                 m_uploadFolders.insert(archive, transfer);
                 client->uploadFile(name + QStringLiteral(".zip"), folder, archive);
@@ -289,7 +403,7 @@ void QFDropboxSync::loadSyncedFileList(const QString &projectID)
         return;
     QFMainThread::run(
         [this, projectID] {
-            if (QFDropboxClient *client = restClient())
+            if (QFSyncClient *client = syncClient())
                 client->loadMetadata(qfFormat("/%@", projectID));
         },
         false);
@@ -311,7 +425,7 @@ void QFDropboxSync::downloadFile(const QString &remotePath, const QString &local
     }
     QFMainThread::run(
         [this, remotePath, localPath] {
-            if (QFDropboxClient *client = restClient())
+            if (QFSyncClient *client = syncClient())
                 client->loadFile(remotePath, localPath);
         },
         false);
@@ -321,8 +435,10 @@ void QFDropboxSync::cancelDownload(const QString &remotePath)
 {
     QFMainThread::run(
         [this, remotePath] {
-            if (m_client)
-                m_client->cancelFileLoad(remotePath);
+            if (m_dropbox)
+                m_dropbox->cancelFileLoad(remotePath);
+            if (m_rclone)
+                m_rclone->cancelFileLoad(remotePath);
         },
         false);
 }
@@ -353,7 +469,7 @@ void QFDropboxSync::deleteGroups(const QList<QStringList> &groups)
         return;
     QFMainThread::run(
         [this, groups] {
-            QFDropboxClient *client = restClient();
+            QFSyncClient *client = syncClient();
             if (!client)
                 return;
             for (const QStringList &paths : groups) {
@@ -377,7 +493,7 @@ void QFDropboxSync::onDeleteAnswered(const QString &remotePath, const QFDropboxE
         if (error.isNull()) {
             post(QStringLiteral("QFProTombrelRemoveRemoteFile"), { { QStringLiteral("filename"), remotePath } }, &QFDropboxSync::removeRemoteFile);
         } else {
-            QFLog::appendLog("Failed to delete Dropbox file: %@", error.description);
+            QFLog::appendLog("Failed to delete %@ file: %@", service() == Service::Rclone ? QStringLiteral("remote") : QStringLiteral("Dropbox"), error.description);
             post(QStringLiteral("QFProTombrelRemoveRemoteFileFailed"), errorInfo(error), &QFDropboxSync::removeRemoteFileFailed);
         }
         return;
@@ -408,7 +524,7 @@ void QFDropboxSync::onDeleteAnswered(const QString &remotePath, const QFDropboxE
         return;
     }
     const QFDropboxError reported = failed != removal->failures.cend() ? *failed : removal->failures.first();
-    QFLog::appendLog("Failed to delete Dropbox file: %@", reported.description);
+    QFLog::appendLog("Failed to delete %@ file: %@", service() == Service::Rclone ? QStringLiteral("remote") : QStringLiteral("Dropbox"), reported.description);
     post(QStringLiteral("QFProTombrelRemoveRemoteFileFailed"), errorInfo(reported), &QFDropboxSync::removeRemoteFileFailed);
 }
 
@@ -423,7 +539,7 @@ void QFDropboxSync::onLoadedMetadata(const QFDropboxMetadata &metadata)
     QVariantList sizes;
     QVariantList dates;
     for (const QFDropboxEntry &entry : metadata.contents) {
-        if (entry.isDirectory)
+        if (entry.isDirectory || entry.name == QFRemoteProjects::infoFileName())
             continue;
         // An archive "Cut.00005.fcp.zip" is listed under the version it holds; a version that went up
         // uncompressed is listed as itself.
@@ -457,8 +573,39 @@ void QFDropboxSync::onLoadedMetadata(const QFDropboxMetadata &metadata)
     post(QStringLiteral("QFProTombrelSyncedFiles"), info, &QFDropboxSync::syncedFiles);
 }
 
+void QFDropboxSync::writeProjectInfo(QFSyncClient *client, const QString &remoteFolder, const QByteArray &info)
+{
+    auto transfer = std::make_shared<QFTransferFolder>();
+    const QString local = transfer->isValid() ? transfer->filePath(QFRemoteProjects::infoFileName()) : QString();
+    QFile file(local);
+    if (local.isEmpty() || !file.open(QIODevice::WriteOnly) || file.write(info) != info.size() || !file.flush()) {
+        QFLog::appendLog("The description of %@ cannot be written for the remote: %@", remoteFolder, file.errorString());
+        return;
+    }
+    file.close();
+    m_infoUploads.insert(local, { transfer, remoteFolder, info });
+    // Written once a process unless it changes; a failed write is tried with the next version.
+    m_infoWritten.insert(remoteFolder, info);
+    client->uploadFile(QFRemoteProjects::infoFileName(), remoteFolder, local);
+}
+
+bool QFDropboxSync::takeInfoUpload(const QString &srcPath, const QFDropboxError &error)
+{
+    const auto found = m_infoUploads.constFind(srcPath);
+    if (found == m_infoUploads.cend())
+        return false;
+    if (!error.isNull()) {
+        QFLog::appendLog("The description of %@ did not reach the remote: %@", found->remoteFolder, error.description);
+        m_infoWritten.remove(found->remoteFolder);
+    }
+    m_infoUploads.erase(found);
+    return true;
+}
+
 void QFDropboxSync::onUploadedFile(const QString &, const QString &srcPath)
 {
+    if (takeInfoUpload(srcPath, {}))
+        return;
     qfSystemLog(QStringLiteral("upload complete"));
     // The archive's folder goes with it.
     m_uploadFolders.remove(srcPath);
@@ -471,6 +618,8 @@ void QFDropboxSync::onUploadedFile(const QString &, const QString &srcPath)
 
 void QFDropboxSync::onUploadProgress(double progress, const QString &srcPath)
 {
+    if (m_infoUploads.contains(srcPath))
+        return;
     if (m_uploadMode) {
         QFLauncherEntry::setProgress(progress);
         return;
@@ -481,6 +630,8 @@ void QFDropboxSync::onUploadProgress(double progress, const QString &srcPath)
 
 void QFDropboxSync::onUploadFailed(const QFDropboxError &error)
 {
+    if (takeInfoUpload(error.path, error))
+        return;
     // The archive made for the upload is of no use any more.
     m_uploadFolders.remove(error.path);
     if (m_uploadMode) {
@@ -490,21 +641,30 @@ void QFDropboxSync::onUploadFailed(const QFDropboxError &error)
     post(QStringLiteral("QFProTombrelSyncFailed"), errorInfo(error), &QFDropboxSync::syncFailed);
 }
 
+QString QFDropboxSync::leadTextForError(const QFDropboxError &error)
+{
+    return service() == Service::Rclone ? QFRcloneClient::leadTextForError(error) : QFDropboxClient::leadTextForError(error);
+}
+
 QString QFDropboxSync::messageForError(const QFDropboxError &error)
 {
-    const QString lead = QFDropboxClient::leadTextForError(error);
+    const QString lead = leadTextForError(error);
     return lead.isEmpty() ? error.description : lead + QStringLiteral("\n\n") + error.description;
 }
 
 void QFDropboxSync::failUploadInUploadMode(const QFDropboxError &error)
 {
     const QString message = messageForError(error);
-    QFLog::appendLog("Dropbox upload failed: %@", message);
+    if (service() == Service::Rclone)
+        QFLog::appendLog("Upload to %@ failed: %@", syncRemote(), message);
+    else
+        QFLog::appendLog("Dropbox upload failed: %@", message);
     const QVariant last = QFPreferenceSnapshot::read().value(QStringLiteral("lastSyncError"));
     const QDateTime now = QFClock::now();
     if (!last.toDateTime().isValid() || last.toDateTime().secsTo(now) > kSyncErrorQuietSeconds) {
         QFPreferenceKeys::update({ { QStringLiteral("lastSyncError"), now } });
-        QFGrowl::sharedController()->postGrowlNotification(QStringLiteral("Dropbox upload failed"), message, QString(),
+        const QString title = service() == Service::Rclone ? QStringLiteral("Upload to the remote failed") : QStringLiteral("Dropbox upload failed");
+        QFGrowl::sharedController()->postGrowlNotification(title, message, QString(),
             QStringLiteral("Backup failed"));
     }
     endUploadMode();

@@ -1,7 +1,9 @@
 #pragma once
 
-// The engine's side of Dropbox sync: one object a process, living on the main thread. It keeps the account
-// link (the session) and the client, turns versions into remote paths ("/ID/NAME.zip" in the app folder),
+// The engine's side of sync: one object a process, living on the main thread. The preference syncService
+// chooses the store: 1 Dropbox (the account link, the session, and its client), 2 the rclone remote the
+// preference syncRemote names (a QFRcloneClient; each project folder there also holds Project.plist with the
+// project's name and path, see QFRemoteProjects). It turns versions into remote paths ("/ID/NAME.zip"),
 // answers the client's results, and announces each of them twice: as its own signal and as the notification
 // of the same name ("QFProTombrelSyncedFiles" …) on the program's notification centre. A listing names only
 // files that can be versions of the project, under the version each holds ("filenames"), with the remote
@@ -10,6 +12,7 @@
 // their work to the application ("-upload", "-removeRemote").
 
 #include "engine/QFDropboxClient.h"
+#include "engine/QFSyncClient.h"
 
 #include <QHash>
 #include <QObject>
@@ -21,6 +24,8 @@
 #include <memory>
 #include <optional>
 
+class QFPreferenceSnapshot;
+class QFRcloneClient;
 class QFTransferFolder;
 
 class QFDropboxSync final : public QObject {
@@ -29,8 +34,21 @@ class QFDropboxSync final : public QObject {
 public:
     static QFDropboxSync *shared();
 
-    // Whether the preference file turns Dropbox sync on (syncService 1).
+    enum class Service { None, Dropbox, Rclone };
+    // The store the preference file chooses: syncService 1 Dropbox, 2 the rclone remote syncRemote; none
+    // otherwise. Every question of whether sync is on, and to where, is answered from here.
+    static Service service();
+    // The same from preferences already read.
+    static Service serviceOf(const QFPreferenceSnapshot &preferences);
+    // Whether sync is on (to either store).
     static bool isSyncOn();
+    // Whether sync is on and its store can be used without asking the user anything: a Dropbox account is
+    // linked, or syncRemote names a remote (NAME:path). why: what is missing, as a line for the user.
+    static bool isReady(QString *why = nullptr);
+    // The preference syncRemote as it stands.
+    static QString syncRemote();
+    // The store as the user's texts name it: "Dropbox", or the remote "NAME:path".
+    static QString storeName();
     // The project identifier of a version file: its project folder's name without extension.
     static QString projectIDForVersion(const QString &versionPath);
     // The version file whose copy goes to Dropbox for a file of a "Versions" folder: the ".fcp" for the XML
@@ -61,8 +79,14 @@ public:
     QFDropboxAccount *account();
     // The client, or none while no account is linked. Main thread only.
     QFDropboxClient *restClient();
-    // Forgets the client (and the session's cached tokens); the next restClient() makes both anew.
+    // Forgets the clients (and the session's cached tokens); the next restClient() makes both anew.
     void removeRestClient();
+    // The client of the store syncService chooses, or none while sync is off, no Dropbox account is linked or
+    // syncRemote names no remote. The rclone client follows a changed syncRemote once it is idle. Main thread.
+    QFSyncClient *syncClient();
+    // A client of its own of the chosen store for work whose answers must not pass through this object
+    // (listing the store's projects), owned by parent; none (with the reason) as for syncClient. Main thread.
+    QFSyncClient *newClient(QObject *parent, QString *why = nullptr);
 
     // Compresses the version file into a transfer folder of its own and uploads the archive into the
     // project's folder (the file itself when compressing fails); the folder goes when the upload ends.
@@ -85,6 +109,8 @@ public:
 
     // The text a failed upload gives the user: the lead text, two line breaks, the description.
     static QString messageForError(const QFDropboxError &error);
+    // The lead text of a failure of the chosen store's client, or an empty string.
+    static QString leadTextForError(const QFDropboxError &error);
 
 Q_SIGNALS:
     void syncedFiles(const QVariantMap &userInfo);
@@ -102,6 +128,11 @@ Q_SIGNALS:
 private:
     explicit QFDropboxSync(QObject *parent);
 
+    void connectClient(QFSyncClient *client);
+    // Puts the project's description (QFRemoteProjects) into its remote folder, ahead of the version.
+    void writeProjectInfo(QFSyncClient *client, const QString &remoteFolder, const QByteArray &info);
+    // Whether an upload's answer is that of a description (then taken here, a failure logged).
+    bool takeInfoUpload(const QString &srcPath, const QFDropboxError &error);
     void post(const QString &name, const QVariantMap &userInfo, void (QFDropboxSync::*signal)(const QVariantMap &));
     void onLoadedMetadata(const QFDropboxMetadata &metadata);
     void onUploadedFile(const QString &destPath, const QString &srcPath);
@@ -122,10 +153,21 @@ private:
 
     QFDropboxAccount *m_account = nullptr;
     QFDropboxClient *m_client = nullptr;
+    QFSyncClient *m_dropbox = nullptr;
+    QFRcloneClient *m_rclone = nullptr;
     bool m_uploadMode = false;
     std::function<void()> m_quit;
     // The folders of the uploads under way, by the archive they hold.
     QHash<QString, std::shared_ptr<QFTransferFolder>> m_uploadFolders;
+    // The project descriptions going up, by their local file, with the remote folder and contents of each;
+    // and the contents each remote folder was last given by this process.
+    struct InfoUpload {
+        std::shared_ptr<QFTransferFolder> folder;
+        QString remoteFolder;
+        QByteArray contents;
+    };
+    QHash<QString, InfoUpload> m_infoUploads;
+    QHash<QString, QByteArray> m_infoWritten;
     // The removals waiting for an answer, by the remote path asked for.
     QHash<QString, QList<std::shared_ptr<Removal>>> m_removals;
 };

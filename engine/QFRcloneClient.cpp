@@ -106,7 +106,7 @@ struct QFRcloneClient::Write {
 };
 
 QFRcloneClient::QFRcloneClient(const QString &remote, QObject *parent)
-    : QObject(parent)
+    : QFSyncClient(parent)
     , m_remote(remote)
 {
     setStallSeconds(int(QFPreferenceSnapshot::read().integer(QStringLiteral("dropboxTimeout"), 60)));

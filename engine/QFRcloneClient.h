@@ -12,7 +12,7 @@
 // more after a pause. A transfer that makes no progress for the stall time is ended. An upload goes to a
 // hidden name beside its file and is moved into place only once whole, so a cut upload never looks done.
 
-#include "engine/QFDropboxClient.h"
+#include "engine/QFSyncClient.h"
 
 #include <QList>
 #include <QObject>
@@ -20,7 +20,7 @@
 
 #include <memory>
 
-class QFRcloneClient final : public QObject {
+class QFRcloneClient final : public QFSyncClient {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(QFRcloneClient)
 public:
@@ -51,36 +51,23 @@ public:
     QString location(const QString &remotePath) const;
 
     // Uploads the local file fromPath as filename into the remote folder toPath, replacing a file there.
-    void uploadFile(const QString &filename, const QString &toPath, const QString &fromPath);
+    void uploadFile(const QString &filename, const QString &toPath, const QString &fromPath) override;
     // Lists a remote folder; sub-folders are entries with isDirectory set.
-    void loadMetadata(const QString &path);
+    void loadMetadata(const QString &path) override;
     // Loads the remote file into the local path; a failed or cancelled load leaves nothing there.
-    void loadFile(const QString &path, const QString &intoPath);
+    void loadFile(const QString &path, const QString &intoPath) override;
     // Stops loading that remote path; no signal follows.
-    void cancelFileLoad(const QString &path);
+    void cancelFileLoad(const QString &path) override;
     // Deletes a remote file ("/ID/NAME.zip"), or a project folder ("/ID", one component) with all it holds.
     // The remote's root is never deleted.
-    void deletePath(const QString &path);
+    void deletePath(const QString &path) override;
     // Work still under way or waiting its turn; 0 when the client is idle.
-    int pendingRequests() const;
+    int pendingRequests() const override;
 
     // The lead text of a failure for the user, or an empty string.
     static QString leadTextForError(const QFDropboxError &error);
+    QString leadText(const QFDropboxError &error) const override { return leadTextForError(error); }
 
-Q_SIGNALS:
-    void uploadedFile(const QString &destPath, const QString &srcPath);
-    void uploadProgress(double progress, const QString &destPath, const QString &srcPath);
-    void uploadFileFailed(const QFDropboxError &error);
-    void loadedMetadata(const QFDropboxMetadata &metadata);
-    void loadMetadataFailed(const QFDropboxError &error);
-    void deletedPath(const QString &path);
-    void deletePathFailed(const QFDropboxError &error);
-    void loadedFile(const QString &destPath);
-    void loadProgress(double progress, const QString &destPath);
-    void loadFileFailed(const QFDropboxError &error);
-    // A write about path (a remote path, or the local file of an upload) failed and is tried again in that
-    // many seconds.
-    void waitingToRetry(int seconds, const QString &path);
 
 private:
     struct Run;

@@ -55,7 +55,7 @@ struct RetentionSettings {
         s.oldLimit = p.integer(QStringLiteral("oldBackupLimit"), 30);
         s.removalType = p.integer(QStringLiteral("removalType"), 0);
         s.keepAnnotated = p.integer(QStringLiteral("keepAnnotatedVersions"), 0) == 1;
-        s.syncRemovals = p.integer(QStringLiteral("syncService"), 0) == 1
+        s.syncRemovals = QFDropboxSync::serviceOf(p) != QFDropboxSync::Service::None
             && (!p.contains(QStringLiteral("syncDeleteRemoteFiles")) || p.integer(QStringLiteral("syncDeleteRemoteFiles"), 1) == 1);
         return s;
     }
@@ -366,7 +366,7 @@ bool QFTombrelBackup::removeEmptyFolder(const QString &path)
 void QFTombrelBackup::removeSyncedFiles(const QStringList &paths)
 {
     QFLog::appendLog("Removing files from Dropbox: %@", QStringLiteral("(") + paths.join(QStringLiteral(", ")) + u')');
-    if (QFPreferenceSnapshot::read().integer(QStringLiteral("syncService"), 0) != 1)
+    if (!QFDropboxSync::isSyncOn())
         return;
     // Only the application holds the cloud account; other programs hand the list to it.
     if (!QFProgram::isApplication()) {
@@ -379,7 +379,7 @@ void QFTombrelBackup::removeSyncedFiles(const QStringList &paths)
 void QFTombrelBackup::removeSyncedProjects(const QStringList &projectFolders)
 {
     QFLog::appendLog("Removing projects from Dropbox: %@", QStringLiteral("(") + projectFolders.join(QStringLiteral(", ")) + u')');
-    if (QFPreferenceSnapshot::read().integer(QStringLiteral("syncService"), 0) != 1)
+    if (!QFDropboxSync::isSyncOn())
         return;
     // Only the application holds the cloud account; other programs hand the list to it.
     if (!QFProgram::isApplication()) {
