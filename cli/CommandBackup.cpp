@@ -6,11 +6,10 @@
 #include "cli/TombrelCommand.h"
 
 #include "engine/QFChangeLines.h"
-#include "engine/QFPreferenceSnapshot.h"
 #include "engine/QFProjectActions.h"
 #include "engine/QFTombrelBackup.h"
+#include "engine/QFVersionsFolder.h"
 #include "foundation/QFFileManager.h"
-#include "foundation/QFLog.h"
 #include "foundation/platform/QFFileCopy.h"
 
 #include <QDateTime>
@@ -20,7 +19,28 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSet>
+
+namespace {
+
+// Why a backup made no version, in a terminal's words.
+QString backupReason(const QFBackupResult &result)
+{
+    switch (result.outcome) {
+    case QFBackupResult::Outcome::IdenticalToPrevious:
+        return QStringLiteral("it was the same as the last version");
+    case QFBackupResult::Outcome::Made:
+        break;
+    case QFBackupResult::Outcome::SkippedByRule:
+    case QFBackupResult::Outcome::SourceMissing:
+    case QFBackupResult::Outcome::Failed:
+        if (!result.reason.isEmpty())
+            return result.reason;
+        break;
+    }
+    return QStringLiteral("the log says why (tombrel paths)");
+}
+
+} // namespace
 
 int commandBackup(CommandContext &context, const QStringList &arguments)
 {
@@ -50,31 +70,12 @@ int commandBackup(CommandContext &context, const QStringList &arguments)
     if (!QFileInfo::exists(project->path))
         return context.fail(QStringLiteral("the project file %1 does not exist").arg(project->path));
 
-    // The next number after the last version, as the application's back-up-now counts.
-    const QString versions = versionsFolderOf(*project);
-    const QStringList before = QFTombrelBackup::versionEntries(versions);
-    qint64 number = 1;
-    if (!before.isEmpty())
-        number = QFTombrelBackup::versionNumberOfFile(before.last()).value_or(0) + 1;
-    const QFPreferenceSnapshot prefs = QFPreferenceSnapshot::read();
-    const bool launch = prefs.integer(QStringLiteral("generateFCPXML"), 0) == 1;
-
-    QFLog::appendLog("Taking snapshot for project %@ uuid %@", project->path, uuidGiven ? uuid : project->selectedUUID);
+    // The application's back up now, with the next number after the last version.
     QFTombrelBackup engine;
-    engine.backupProject(project->path, versions, number, uuidGiven ? uuid : project->selectedUUID, launch, true);
-    engine.manageBackups();
-
-    const QStringList after = QFTombrelBackup::versionEntries(versions);
-    const QSet<QString> old(before.cbegin(), before.cend());
-    QStringList made;
-    for (const QString &name : after) {
-        if (!old.contains(name) && !QFTombrelBackup::isXMLCompanion(versions, name))
-            made << name;
-    }
-    if (made.isEmpty())
-        return context.fail(QStringLiteral("no version was made of %1; the log says why (tombrel paths)").arg(project->path));
-    for (const QString &name : made)
-        context.out << versions << '/' << name << "\n";
+    const QFBackupResult result = engine.backUpNow(project->path, versionsFolderOf(*project), uuidGiven ? uuid : project->selectedUUID);
+    if (!result.made())
+        return context.fail(QStringLiteral("no version was made of %1: %2").arg(project->path, backupReason(result)));
+    context.out << result.version << "\n";
     context.out.flush();
     return 0;
 }
@@ -86,10 +87,16 @@ int commandScan(CommandContext &context, const QStringList &arguments)
     if (!arguments.isEmpty() && arguments.first().startsWith(QLatin1String("--")))
         return context.usageError(QStringLiteral("scan: unknown option '%1'").arg(arguments.first()));
     QFTombrelBackup engine;
-    engine.processProjectsInPath(arguments.isEmpty() ? QString() : QDir::cleanPath(QFileInfo(arguments.first()).absoluteFilePath()));
+    const QList<QFBackupResult> results
+        = engine.processProjectsInPath(arguments.isEmpty() ? QString() : QDir::cleanPath(QFileInfo(arguments.first()).absoluteFilePath()));
     context.out << "Scan finished.\n";
     context.out.flush();
-    return 0;
+    int status = 0;
+    for (const QFBackupResult &result : results) {
+        if (result.failed())
+            status = context.fail(QStringLiteral("scan: the backup of %1 failed: %2").arg(result.project, result.reason));
+    }
+    return status;
 }
 
 int commandPrune(CommandContext &context, const QStringList &arguments)
@@ -149,24 +156,22 @@ std::optional<QList<VersionRow>> versionRows(CommandContext &context, const QFPr
     QFTombrelBackup engine;
     ProgressDelegate progress(context.err);
     const auto cache = engine.cacheForProject(projectFolder, &progress);
-    QStringList names = QFTombrelBackup::versionEntries(versions);
-    std::reverse(names.begin(), names.end());
+    QList<QFVersionsFolderEntry> versionsFound = QFVersionsFolder::versions(versions);
+    std::reverse(versionsFound.begin(), versionsFound.end());
     QList<VersionRow> rows;
-    for (const QString &name : std::as_const(names)) {
-        if (QFTombrelBackup::isXMLCompanion(versions, name))
-            continue;
+    for (const QFVersionsFolderEntry &version : std::as_const(versionsFound)) {
+        const QString &name = version.name;
         const QString path = versions + u'/' + name;
-        const QString companion = QFileInfo(path).completeBaseName() + QStringLiteral(".xml");
         std::optional<QFVersionEntry> entry;
-        if (cache && name.endsWith(QLatin1String(".fcp"), Qt::CaseInsensitive) && cache->contains(companion))
-            entry = QFVersionEntry::fromDictionary(cache->value(companion));
+        if (cache && cache->contains(version.listedName()))
+            entry = QFVersionEntry::fromDictionary(cache->value(version.listedName()));
         if (!entry && cache)
             entry = QFVersionEntry::fromDictionary(cache->value(name));
         if (!entry) {
             // Not in the cache (it could not be computed): show what the file itself tells.
             QFVersionEntry plain;
             plain.file = path;
-            plain.version = QFTombrelBackup::padNumber(QFProjectActions::versionNumber(name).value_or(0));
+            plain.version = QFTombrelBackup::padNumber(version.number.value_or(0));
             plain.date = QFileInfo(path).lastModified();
             plain.size = QFFileManager::formatFileSize(double(QFFileManager::fileSize(path)));
             plain.annotation = QFTombrelBackup::annotationForFile(path);

@@ -27,27 +27,26 @@ int commandRemove(CommandContext &context, const QStringList &arguments)
             projects << *entry;
     }
 
-    QStringList failures;
-    int removed = 0;
+    QStringList folders;
+    for (const QFProjectListEntry &project : std::as_const(projects))
+        folders << QFileInfo(versionsFolderOf(project)).path();
+    // Their synced copies go too when the preferences say removals reach the sync service.
+    QFProjectActions::RemovalReport report;
     {
         Progress bar(context.err, QStringLiteral("Removing"), projects.size());
-        for (const QFProjectListEntry &project : std::as_const(projects)) {
-            const QString folder = QFileInfo(versionsFolderOf(project)).path();
-            if (QFProjectActions::removeProject(folder, &error)) {
-                context.out << "removed project " << project.projectID << " (" << project.path
-                            << "); its versions are in the Trash\n";
-                ++removed;
-            } else {
-                failures << error;
-            }
-            bar.setDone(removed + failures.size());
-        }
+        report = QFProjectActions::removeProjects(folders, QFProjectActions::SyncedCopies::FollowPreferences,
+            [&](int done) { bar.setDone(done); });
+    }
+    for (qsizetype i = 0; i < projects.size(); ++i) {
+        if (report.removed.contains(folders.at(i)))
+            context.out << "removed project " << projects.at(i).projectID << " (" << projects.at(i).path
+                        << "); its versions are in the Trash\n";
     }
     context.out.flush();
-    if (removed > 0)
+    if (!report.removed.isEmpty())
         notifyHelperOfChange(context);
-    if (!failures.isEmpty())
-        return context.fail(QStringLiteral("remove: Unable to delete project. %1").arg(failures.join(u' ')));
+    if (!report.succeeded())
+        return context.fail(QStringLiteral("remove: Unable to delete project. %1").arg(report.failures.join(u' ')));
     return 0;
 }
 

@@ -2,6 +2,7 @@
 
 #include "engine/QFProject.h"
 #include "engine/QFProjectActions.h"
+#include "engine/QFVersionsFolder.h"
 #include "foundation/QFLocalPaths.h"
 
 #include <QDBusConnection>
@@ -32,20 +33,10 @@ void tellHelperConfigurationChanged()
     bus.call(call, QDBus::Block, 30000);
 }
 
-// Version files in the project's Versions folder; an XML companion of a version file is not one.
+// Versions in the project's Versions folder; the XML copy of a version file is not one.
 int versionCount(const QString &projectFolder)
 {
-    const QDir versions(projectFolder + QStringLiteral("/Versions"));
-    const QStringList names = versions.entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
-    int count = 0;
-    for (const QString &name : names) {
-        const QFileInfo info(versions.filePath(name));
-        if (info.suffix().compare(QLatin1String("xml"), Qt::CaseInsensitive) == 0
-            && QFileInfo::exists(versions.filePath(info.completeBaseName() + QStringLiteral(".fcp"))))
-            continue;
-        ++count;
-    }
-    return count;
+    return int(QFVersionsFolder::versions(projectFolder + QStringLiteral("/Versions")).size());
 }
 
 QString typeName(qint64 type)

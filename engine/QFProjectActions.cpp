@@ -1,7 +1,9 @@
 #include "engine/QFProjectActions.h"
 
+#include "engine/QFDropboxSync.h"
 #include "engine/QFPreferenceKeys.h"
 #include "engine/QFTombrelBackup.h"
+#include "engine/QFVersionsFolder.h"
 #include "engine/QFXMLParser.h"
 #include "foundation/QFClock.h"
 #include "foundation/QFFileManager.h"
@@ -52,6 +54,20 @@ bool renameBack(const QString &aside, const QString &target)
     return QFFileManager::moveFile(aside, target, 10);
 }
 
+// Whether the synced copies of removed items are asked to go.
+bool syncedCopiesGo(QFProjectActions::SyncedCopies synced)
+{
+    switch (synced) {
+    case QFProjectActions::SyncedCopies::FollowPreferences:
+        return QFTombrelBackup::syncRemovalsOn();
+    case QFProjectActions::SyncedCopies::WhenSyncIsOn:
+        return QFDropboxSync::isSyncOn();
+    case QFProjectActions::SyncedCopies::Keep:
+        break;
+    }
+    return false;
+}
+
 QFProjectActions::RestoreResult restoreResult(QFProjectActions::RestoreStatus status, const QString &title,
     const QString &message)
 {
@@ -66,10 +82,10 @@ QFProjectActions::RestoreResult restoreResult(QFProjectActions::RestoreStatus st
 
 QStringList QFProjectActions::versionFiles(const QString &versionsFolder)
 {
-    QStringList names = QFTombrelBackup::versionEntries(versionsFolder);
-    names.erase(std::remove_if(names.begin(), names.end(),
-                    [&](const QString &name) { return QFTombrelBackup::isXMLCompanion(versionsFolder, name); }),
-        names.end());
+    QStringList names;
+    for (const QFVersionsFolderEntry &entry : QFVersionsFolder::versions(versionsFolder))
+        names << entry.name;
+    names.sort();
     return names;
 }
 
@@ -146,15 +162,7 @@ QString QFProjectActions::projectFolderOfVersion(const QString &versionFile)
 
 std::optional<qint64> QFProjectActions::versionNumber(const QString &name)
 {
-    if (const auto number = QFTombrelBackup::versionNumberOfFile(name))
-        return number;
-    // A project file without an extension gives versions named "Edit.00007".
-    const QString suffix = QFileInfo(name).suffix();
-    if (QFileInfo(name).completeBaseName().isEmpty() || !isDigits(suffix))
-        return std::nullopt;
-    bool ok = false;
-    const qint64 number = suffix.toLongLong(&ok);
-    return ok ? std::optional<qint64>(number) : std::nullopt;
+    return QFVersionsFolder::versionNumber(name);
 }
 
 std::optional<QString> QFProjectActions::findVersion(const QString &versionsFolder, const QString &version, QString *error)
@@ -319,18 +327,56 @@ bool QFProjectActions::annotateVersion(const QString &versionFile, const QString
     return false;
 }
 
-QStringList QFProjectActions::deleteVersions(const QStringList &versionFiles, const std::function<void(int)> &progress)
+QFProjectActions::RemovalReport QFProjectActions::removeVersions(const QStringList &versionFiles, SyncedCopies synced,
+    const std::function<void(int)> &progress)
 {
     QFTombrelBackup engine;
-    QStringList remaining;
+    RemovalReport report;
     int done = 0;
     for (const QString &path : versionFiles) {
-        if (!engine.removeBackup(path, 0, true) && QFFileManager::existsNoFollow(path))
-            remaining << path;
+        // A version that went with its companion removed before it is gone all the same.
+        if (engine.removeBackup(path, 0, false) || !QFFileManager::existsNoFollow(path)) {
+            report.removed << path;
+        } else {
+            report.remaining << path;
+            report.failures << QStringLiteral("%1 could not be moved to the Trash; the log says why").arg(path);
+        }
         if (progress)
             progress(++done);
     }
-    return remaining;
+    if (!report.removed.isEmpty() && syncedCopiesGo(synced)) {
+        engine.removeSyncedFiles(report.removed);
+        report.syncedCopiesAsked = report.removed;
+    }
+    return report;
+}
+
+QStringList QFProjectActions::deleteVersions(const QStringList &versionFiles, const std::function<void(int)> &progress)
+{
+    return removeVersions(versionFiles, SyncedCopies::FollowPreferences, progress).remaining;
+}
+
+QFProjectActions::RemovalReport QFProjectActions::removeProjects(const QStringList &projectFolders, SyncedCopies synced,
+    const std::function<void(int)> &progress)
+{
+    RemovalReport report;
+    int done = 0;
+    for (const QString &folder : projectFolders) {
+        QString error;
+        if (removeProject(folder, &error)) {
+            report.removed << folder;
+        } else {
+            report.remaining << folder;
+            report.failures << error;
+        }
+        if (progress)
+            progress(++done);
+    }
+    if (!report.removed.isEmpty() && syncedCopiesGo(synced)) {
+        QFTombrelBackup().removeSyncedProjects(report.removed);
+        report.syncedCopiesAsked = report.removed;
+    }
+    return report;
 }
 
 bool QFProjectActions::isOffline(const QFProject &project)
@@ -439,18 +485,7 @@ QFProjectActions::AddResult QFProjectActions::addProject(const QString &path)
 
 qint64 QFProjectActions::nextVersionNumber(const QString &versionsFolder)
 {
-    QStringList names = QDir(versionsFolder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    names.erase(std::remove_if(names.begin(), names.end(), [](const QString &name) { return name.startsWith(u'.'); }), names.end());
-    if (names.isEmpty())
-        return 1;
-    QString last = names.last();
-    const qsizetype dot = last.lastIndexOf(u'.');
-    if (dot > 0)
-        last.truncate(dot);
-    const qsizetype numberDot = last.lastIndexOf(u'.');
-    bool ok = false;
-    const qint64 number = numberDot >= 0 ? last.mid(numberDot + 1).toLongLong(&ok) : 0;
-    return ok ? number + 1 : 1;
+    return QFVersionsFolder::nextVersionNumber(versionsFolder);
 }
 
 std::optional<QList<QFProjectSequence>> QFProjectActions::sequencesFromXML(const QByteArray &xml, QString *error)

@@ -17,8 +17,8 @@
 class QFProjectActions final {
 public:
     // --- Versions ------------------------------------------------------------------------------------
-    // The entries of a Versions folder that stand for a version, oldest first: every name not beginning
-    // with "." except the XML companions of ".fcp" files.
+    // The version files of a Versions folder (QFVersionsFolder::versions) by name, as a person looks
+    // them up: every name not beginning with "." except the XML companions of ".fcp" files.
     static QStringList versionFiles(const QString &versionsFolder);
     // The number of a version file: "Cut.00007.fcp" and, without an extension, "Cut.00007" → 7.
     static std::optional<qint64> versionNumber(const QString &name);
@@ -83,9 +83,34 @@ public:
     static bool annotateVersion(const QString &versionFile, const QString &text, QString *error = nullptr);
 
     // --- Removal -------------------------------------------------------------------------------------
-    // Moves versions to the Trash with their companions, captures and change-list cache upkeep. Returns
-    // those still there afterwards. progress: called after each with the number done.
+    // What a removal did. Callable from any thread; it shows nothing, and every program removing versions
+    // or projects goes through it.
+    struct RemovalReport {
+        QStringList removed;
+        // What is still there, each with its line in failures.
+        QStringList remaining;
+        QStringList failures;
+        // What was removed and had its synced copies asked to go: in the application its sync object
+        // answers each (removeRemoteFile, removeRemoteFileFailed), any other program hands them to it.
+        QStringList syncedCopiesAsked;
+        bool succeeded() const { return remaining.isEmpty(); }
+    };
+    enum class SyncedCopies {
+        FollowPreferences, // removed with their items when sync is on and syncDeleteRemoteFiles is absent or 1
+        WhenSyncIsOn, // removed with their items whenever sync is on
+        Keep,
+    };
+    // Moves versions to the Trash with their companions, captures, notes and change-list cache upkeep,
+    // then asks for the synced copies of those removed at once. progress: called after each with the
+    // number done (on the calling thread).
+    static RemovalReport removeVersions(const QStringList &versionFiles, SyncedCopies synced = SyncedCopies::FollowPreferences,
+        const std::function<void(int)> &progress = {});
+    // removeVersions by the preferences, answering the versions still there afterwards.
     static QStringList deleteVersions(const QStringList &versionFiles, const std::function<void(int)> &progress = {});
+    // Moves project folders to the Trash with their change-list caches (removeProject), then asks for the
+    // synced copies of those removed.
+    static RemovalReport removeProjects(const QStringList &projectFolders, SyncedCopies synced = SyncedCopies::FollowPreferences,
+        const std::function<void(int)> &progress = {});
     // The projects whose file is gone from a drive that is mounted. A project on a volume that is not
     // mounted (a drive unplugged, a share not connected) is not offline: its file is only out of reach.
     static bool isOffline(const QFProject &project);
@@ -107,9 +132,8 @@ public:
     // Lists a project file: its folder in the version store with its Settings.plist. A file listed
     // already (under any spelling) is left as it is; names beginning with "." are refused.
     static AddResult addProject(const QString &path);
-    // The number the next version of a Versions folder gets: 1 for a folder without entries (names
-    // beginning with "." do not count), else one more than that of the last entry by name, read from
-    // the name without its extension ("Cut.00007.fcp" → 8).
+    // The number the next version of a Versions folder gets (QFVersionsFolder::nextVersionNumber):
+    // "Cut.00007.fcp" as the last version gives 8, a folder without versions 1.
     static qint64 nextVersionNumber(const QString &versionsFolder);
 
     // --- Sequences -----------------------------------------------------------------------------------

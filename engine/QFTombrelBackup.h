@@ -10,6 +10,7 @@
 
 class QFDropboxClient;
 class QFMLTModel;
+class QFPreferenceSnapshot;
 
 #include <QDateTime>
 #include <QImage>
@@ -34,6 +35,29 @@ struct QFBackupError {
 
     static QFBackupError skipMarker();
     bool isSkipMarker() const;
+};
+
+// What one backup made, or why it made no version. Every outcome but Made leaves the Versions folder as
+// it was, apart from a screen capture taken before the copy.
+struct QFBackupResult {
+    enum class Outcome {
+        Made, // version and number name the new version file
+        SkippedByRule, // the minimum interval, a copy of the file under way, an empty file: reason says which
+        IdenticalToPrevious, // the new version equalled the one before it and was removed again
+        SourceMissing, // no project file at the path
+        Failed, // the version could not be made: the drive is not mounted, the folder or the copy failed
+    };
+    Outcome outcome = Outcome::Failed;
+    QString project;
+    QString version;
+    qint64 number = 0;
+    // The XML copy made beside the version; empty when none was made.
+    QString xmlCopy;
+    // Why no version was made (SkippedByRule, SourceMissing, Failed), in words for a terminal or the log.
+    QString reason;
+
+    bool made() const { return outcome == Outcome::Made; }
+    bool failed() const { return outcome == Outcome::Failed; }
 };
 
 class QFTombrelBackup {
@@ -86,7 +110,8 @@ public:
     static std::optional<qint64> versionNumberOfFile(const QString &name);
     // Where change-list caches are kept.
     static QString cachesFolder();
-    // The entries of a Versions folder that are not hidden (copies under way are), in ascending order.
+    // The entries of a Versions folder that are not hidden (copies under way are), in version order
+    // (QFVersionsFolder::entryNames).
     static QStringList versionEntries(const QString &versionsFolder);
     // Whether a name is the XML companion of a ".fcp" version file beside it.
     static bool isXMLCompanion(const QString &versionsFolder, const QString &name);
@@ -97,13 +122,19 @@ public:
     // Backs up one project into its Versions folder (toPath) as version withNumber (or the next free
     // number). uuid: the sequence to export as XML, empty for the whole project. force: a backup the
     // user asked for. partOfBatch: no notifications. The new version goes to Dropbox (uploadFileToCloud)
-    // once the duplicate test has kept it.
-    void backupProject(const QString &path, const QString &toPath, qint64 withNumber, const QString &uuid,
+    // once the duplicate test has kept it. Given an existing version file of the folder and its number,
+    // only its XML copy is made (outcome SkippedByRule, xmlCopy set when it was).
+    QFBackupResult backupProject(const QString &path, const QString &toPath, qint64 withNumber, const QString &uuid,
         bool launchProj = false, bool force = false, bool partOfBatch = false);
+    // The backup the user asks for ("back up now"): the number after the last version, the XML copy
+    // whatever the limits (the editor may be started when generateFCPXML is 1), then the retention rules.
+    // Runs on the calling thread, which should not be a window's.
+    QFBackupResult backUpNow(const QString &path, const QString &versionsFolder, const QString &uuid);
     // Copies the project file into the Versions folder; nothing on success, else the error (or the skip
-    // marker). createdPath receives the new version file, which is not uploaded here.
+    // marker, with skipReason telling which rule). createdPath receives the new version file, which is
+    // not uploaded here.
     std::optional<QFBackupError> backupProjectFile(const QString &path, const QString &toPath, qint64 withNumber,
-        QString *createdPath = nullptr);
+        QString *createdPath = nullptr, QString *skipReason = nullptr);
     // Versions directly below desiredNumber that have no XML companion.
     qint64 backupGapForProject(const QString &project, const QString &destination, qint64 desiredNumber) const;
     // Removes the newest version (with its companion and capture) when it equals the one before.
@@ -115,8 +146,8 @@ public:
     static QString currentBundlePath();
     void processProjects();
     // Backs up every project (under the path prefix) whose file is newer than its last version, then
-    // prunes and refreshes the change-list caches.
-    void processProjectsInPath(const QString &prefix);
+    // prunes and refreshes the change-list caches. The results of the backups tried, in their order.
+    QList<QFBackupResult> processProjectsInPath(const QString &prefix);
 
     // --- Dropbox sync ----------------------------------------------------------------------------------
     // Sends a new version to Dropbox when sync is on: in the application through its account, in any
@@ -153,6 +184,9 @@ public:
     void removeSyncedFiles(const QStringList &paths);
     // Removes every synced copy of the versions of these project folders.
     void removeSyncedProjects(const QStringList &projectFolders);
+    // Whether removing versions and projects takes their synced copies along: sync is on and
+    // syncDeleteRemoteFiles is absent or 1.
+    static bool syncRemovalsOn();
     // The indexes (0 oldest) a period of n versions keeps when k are to be kept.
     static std::set<qint64> indexesToKeep(qint64 n, qint64 k);
 
@@ -176,7 +210,7 @@ public:
     static QString bundleCacheVersion();
     // How many documents this engine has parsed (a rebuild parses each companion once).
     int documentsParsed() const { return m_documentsParsed; }
-    QString lastXMLDocPath() const { return m_lastXMLDocPath; }
+    QString lastXMLDocPath() const;
     void setProgressHandlers(std::function<void()> start, std::function<void(int)> setDeterminate,
         std::function<void()> increment);
 
@@ -188,6 +222,10 @@ private:
     static bool removeNotes(const QString &projectFolder, const QStringList &names);
     static bool storeInCache(const QString &cachePath, const QVariantMap &entries, bool replace = false);
 
+    // The XML copy of a new Final Cut Pro version by the export rules, with the duplicate test around it;
+    // the file written, or empty when none was.
+    QString backupXMLCopy(const QString &project, const QString &toPath, qint64 number, const QString &uuid, bool launchProj,
+        bool force, const QFPreferenceSnapshot &prefs);
     void onMainThread(const std::function<void()> &work, bool wait) const;
     void reportFailure(const QString &title, const QString &text);
     std::unique_ptr<pugi::xml_document> loadDocument(const QString &path, bool older);
@@ -195,13 +233,29 @@ private:
     QFVersionEntry mltVersionEntry(QFVersionEntry entry, const QString &path, const QString &withOldFile, qint64 bytes);
     std::shared_ptr<const QFMLTModel> loadMLTModel(const QString &path);
 
-    std::unique_ptr<pugi::xml_document> m_lastXMLDoc;
-    QString m_lastXMLDocPath;
-    QStringList m_lastUUIDArray;
-    QStringList m_lastIDArray;
+    // The newer document of the last comparison, parsed: the older one of the next. Threads that compare
+    // at once share it under m_memoLock; one takes it out while it compares.
+    struct XMLMemo {
+        std::unique_ptr<pugi::xml_document> document;
+        QString path;
+        QStringList uuids;
+        QStringList ids;
+    };
+    // The memo when it holds the document at path (taken out of the engine), else an empty one.
+    XMLMemo takeXMLMemo(const QString &path);
+    void keepXMLMemo(XMLMemo memo);
     // The newer project of the last MLT comparison: the older one of the next.
-    std::shared_ptr<const QFMLTModel> m_lastMLTModel;
-    QString m_lastMLTPath;
+    struct MLTMemo {
+        std::shared_ptr<const QFMLTModel> model;
+        QString path;
+    };
+    MLTMemo mltMemo() const;
+    void keepMLTMemo(MLTMemo memo);
+    void forgetMemos();
+
+    mutable QMutex m_memoLock;
+    XMLMemo m_lastXML;
+    MLTMemo m_lastMLT;
     std::function<void()> m_startProgressHandler;
     std::function<void(int)> m_determinateProgressHandler;
     std::function<void()> m_incrementProgressHandler;

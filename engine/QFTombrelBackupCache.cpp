@@ -7,6 +7,7 @@
 #include "engine/QFMLTChangeList.h"
 #include "engine/QFMLTModel.h"
 #include "engine/QFPreferenceSnapshot.h"
+#include "engine/QFVersionsFolder.h"
 #include "engine/QFXMLParser.h"
 #include "foundation/QFAlert.h"
 #include "foundation/QFClock.h"
@@ -24,6 +25,7 @@
 #include <QThread>
 
 #include <sys/xattr.h>
+#include <utility>
 
 namespace {
 
@@ -49,6 +51,15 @@ bool hasTypeCodeFCPF(const QString &path)
     char info[32] = {};
     const ssize_t n = ::getxattr(QFile::encodeName(path).constData(), "user.com.apple.FinderInfo", info, sizeof info);
     return n >= 4 && std::memcmp(info, "FCPF", 4) == 0;
+}
+
+// The versions of a Versions folder in their order, each by the name its cache entry has.
+QStringList listedNames(const QString &versionsFolder)
+{
+    QStringList names;
+    for (const QFVersionsFolderEntry &entry : QFVersionsFolder::versions(versionsFolder))
+        names << entry.listedName();
+    return names;
 }
 
 QString cacheFileFor(const QString &projectFolder)
@@ -207,37 +218,73 @@ std::optional<QFVersionEntry> QFTombrelBackup::changelistForFile(const QString &
     if (!document)
         return std::nullopt;
 
-    const pugi::xml_document *old = nullptr;
-    QStringList oldUUIDs, oldIDs;
-    std::unique_ptr<pugi::xml_document> oldOwned;
-    if (m_lastXMLDoc && withOldFile == m_lastXMLDocPath) {
-        old = m_lastXMLDoc.get();
-        oldUUIDs = m_lastUUIDArray;
-        oldIDs = m_lastIDArray;
-    } else {
-        oldOwned = loadDocument(withOldFile, true);
-        if (!oldOwned)
+    XMLMemo older = takeXMLMemo(withOldFile);
+    if (!older.document) {
+        older.document = loadDocument(withOldFile, true);
+        if (!older.document)
             return std::nullopt;
-        old = oldOwned.get();
-        QFXMLParser::itemLists(*old, oldUUIDs, oldIDs);
+        QFXMLParser::itemLists(*older.document, older.uuids, older.ids);
     }
+    const pugi::xml_document *old = older.document.get();
+    const QStringList &oldUUIDs = older.uuids;
+    const QStringList &oldIDs = older.ids;
     QStringList newUUIDs, newIDs;
     QFXMLParser::itemLists(*document, newUUIDs, newIDs);
 
     const auto lines = changeListForFCPXMLDoc(document.get(), old, oldUUIDs, oldIDs, newUUIDs, newIDs);
     // The older document is done with; it goes before the newer one is kept.
-    oldOwned.reset();
+    older.document.reset();
     // The newer document is the older one of the next comparison: keep it parsed.
-    m_lastXMLDoc = std::move(document);
-    m_lastXMLDocPath = path;
-    m_lastUUIDArray = newUUIDs;
-    m_lastIDArray = newIDs;
+    keepXMLMemo(XMLMemo { std::move(document), path, newUUIDs, newIDs });
     if (!lines) {
         QFLog::appendLog("Unable to create change list");
         return std::nullopt;
     }
     entry.changelist = *lines;
     return entry;
+}
+
+QFTombrelBackup::XMLMemo QFTombrelBackup::takeXMLMemo(const QString &path)
+{
+    QMutexLocker lock(&m_memoLock);
+    if (!m_lastXML.document || m_lastXML.path != path)
+        return {};
+    return std::exchange(m_lastXML, XMLMemo());
+}
+
+// The documents a memo replaces are freed after the lock is let go.
+void QFTombrelBackup::keepXMLMemo(XMLMemo memo)
+{
+    XMLMemo replaced;
+    QMutexLocker lock(&m_memoLock);
+    replaced = std::exchange(m_lastXML, std::move(memo));
+}
+
+QFTombrelBackup::MLTMemo QFTombrelBackup::mltMemo() const
+{
+    QMutexLocker lock(&m_memoLock);
+    return m_lastMLT;
+}
+
+void QFTombrelBackup::keepMLTMemo(MLTMemo memo)
+{
+    QMutexLocker lock(&m_memoLock);
+    m_lastMLT = std::move(memo);
+}
+
+void QFTombrelBackup::forgetMemos()
+{
+    XMLMemo xml;
+    MLTMemo mlt;
+    QMutexLocker lock(&m_memoLock);
+    xml = std::exchange(m_lastXML, XMLMemo());
+    mlt = std::exchange(m_lastMLT, MLTMemo());
+}
+
+QString QFTombrelBackup::lastXMLDocPath() const
+{
+    QMutexLocker lock(&m_memoLock);
+    return m_lastXML.path;
 }
 
 bool QFTombrelBackup::isMLTVersion(const QString &path)
@@ -250,8 +297,8 @@ bool QFTombrelBackup::isMLTVersion(const QString &path)
 std::shared_ptr<const QFMLTModel> QFTombrelBackup::loadMLTModel(const QString &path)
 {
     // The file read last, or found unreadable last, is not read again.
-    if (!m_lastMLTPath.isEmpty() && path == m_lastMLTPath)
-        return m_lastMLTModel;
+    if (const MLTMemo last = mltMemo(); !last.path.isEmpty() && path == last.path)
+        return last.model;
     ++m_documentsParsed;
     QString error;
     std::optional<QFMLTModel> model;
@@ -278,10 +325,10 @@ QFVersionEntry QFTombrelBackup::mltVersionEntry(QFVersionEntry entry, const QStr
     }
     const bool same = !withOldFile.isEmpty() && contentsEqualAtPath(path, withOldFile);
     // The same bytes read the same: the project read last stands for this one too.
-    std::shared_ptr<const QFMLTModel> model = same && m_lastMLTModel && withOldFile == m_lastMLTPath ? m_lastMLTModel : loadMLTModel(path);
+    const MLTMemo last = mltMemo();
+    std::shared_ptr<const QFMLTModel> model = same && last.model && withOldFile == last.path ? last.model : loadMLTModel(path);
     if (!model) {
-        m_lastMLTModel.reset();
-        m_lastMLTPath = path;
+        keepMLTMemo(MLTMemo { nullptr, path });
         entry.changelist = { same ? QStringLiteral("No change") : QStringLiteral("Unable to create change list") };
         if (!same)
             QFLog::appendLog("Unable to create change list");
@@ -304,8 +351,7 @@ QFVersionEntry QFTombrelBackup::mltVersionEntry(QFVersionEntry entry, const QStr
                 entry.changelist = { QStringLiteral("No notable changes") };
         }
     }
-    m_lastMLTModel = std::move(model);
-    m_lastMLTPath = path;
+    keepMLTMemo(MLTMemo { std::move(model), path });
     return entry;
 }
 
@@ -317,10 +363,7 @@ std::optional<QVariantMap> QFTombrelBackup::cacheForProject(const QString &proje
     const QString cachePath = cacheFileFor(projectFolder);
     const QString bundleVersion = bundleCacheVersion();
     const auto finish = [&]() {
-        m_lastXMLDoc.reset();
-        m_lastXMLDocPath.clear();
-        m_lastMLTModel.reset();
-        m_lastMLTPath.clear();
+        forgetMemos();
         if (delegate)
             onMainThread([delegate] { delegate->loadingFinished(); }, true);
         m_processingCancelled = true;
@@ -347,7 +390,7 @@ std::optional<QVariantMap> QFTombrelBackup::cacheForProject(const QString &proje
     }
 
     const QString versions = projectFolder + QStringLiteral("/Versions");
-    const QStringList names = versionEntries(versions);
+    const QStringList names = listedNames(versions);
     if (delegate) {
         const int count = int(names.size());
         onMainThread([delegate, count] { delegate->versionsToBeLoaded(count); }, true);
@@ -359,8 +402,6 @@ std::optional<QVariantMap> QFTombrelBackup::cacheForProject(const QString &proje
     QString previousVersion;
     for (const QString &name : names) {
         const QString path = versions + u'/' + name;
-        if (hasSuffix(name, ".fcp") && QFileInfo::exists(withExtension(path, QStringLiteral("xml"))))
-            continue;
         const QString older = !cache.contains(name) && isMLTVersion(path) ? previousVersion : previous;
         if (cache.contains(name)) {
             const QString note = annotationForFile(path);
@@ -414,7 +455,7 @@ std::optional<QVariantMap> QFTombrelBackup::changelistForProject(const QString &
 {
     QVariantMap result { { kVersionKey, bundleCacheVersion() } };
     const QString versions = projectFolder + QStringLiteral("/Versions");
-    const QStringList names = versionEntries(versions);
+    const QStringList names = listedNames(versions);
     if (m_hasGUI) {
         onMainThread([this] { if (m_startProgressHandler) m_startProgressHandler(); }, true);
         if (names.size() > 1) {
@@ -431,8 +472,6 @@ std::optional<QVariantMap> QFTombrelBackup::changelistForProject(const QString &
         if (m_processingCancelled && m_hasGUI)
             return std::nullopt;
         const QString path = versions + u'/' + name;
-        if (hasSuffix(name, ".fcp") && QFileInfo::exists(withExtension(path, QStringLiteral("xml"))))
-            continue;
         auto entry = changelistForFile(path, isMLTVersion(path) ? previousVersion : previous);
         if (entry) {
             entry->annotation = annotationForFile(path);
@@ -471,10 +510,9 @@ void QFTombrelBackup::updateChangelistForItem(const QString &path)
     const QString cachePath = cacheFileFor(projectFolder);
     QVariantMap cache;
 
-    QStringList companions = QDir(versions).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
-    companions.erase(std::remove_if(companions.begin(), companions.end(), [](const QString &n) { return !hasSuffix(n, ".xml"); }),
-        companions.end());
-    std::sort(companions.begin(), companions.end(), [](const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+    // The XML copies in the order of their versions.
+    QStringList companions = listedNames(versions);
+    companions.removeIf([](const QString &name) { return !hasSuffix(name, ".xml"); });
     const qsizetype i = companions.indexOf(item.fileName());
     if (i < 0)
         return;

@@ -1,31 +1,22 @@
-// Making versions: the numbered copy of a project file, its screen capture and XML companion, the
-// duplicate test, and the scan that backs up every project whose file changed.
+// Making versions: the numbered copy of a project file, its screen capture and XML companion, and the
+// duplicate test.
 
 #include "engine/QFTombrelBackup.h"
 
-#include "engine/QFDropboxSync.h"
-
 #include "engine/QFPreferenceSnapshot.h"
 #include "engine/QFProject.h"
-#include "engine/QFProjectActions.h"
+#include "engine/QFVersionsFolder.h"
 #include "foundation/QFAlert.h"
-#include "foundation/QFAppRequest.h"
 #include "foundation/QFAppleEvents.h"
 #include "foundation/QFClock.h"
 #include "foundation/QFFileManager.h"
 #include "foundation/QFGrowl.h"
-#include "foundation/QFHelperConnection.h"
 #include "foundation/QFLocalPaths.h"
 #include "foundation/QFLog.h"
 #include "foundation/QFTaskEx.h"
-#include "foundation/platform/QFBundle.h"
 #include "foundation/platform/QFProgramRole.h"
 #include "foundation/platform/QFFileCopy.h"
-#include "foundation/platform/QFPropertyList.h"
-#include "foundation/platform/QFShutdown.h"
 
-#include <QDBusConnection>
-#include <QDBusMessage>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -89,45 +80,6 @@ bool notificationsAllowed(const QFPreferenceSnapshot &prefs)
     return !prefs.contains(QStringLiteral("showGrowlAlerts")) || prefs.integer(QStringLiteral("showGrowlAlerts"), 1) != 0;
 }
 
-} // namespace
-
-// Compares two version files (or folders) byte for byte.
-bool QFTombrelBackup::contentsEqualAtPath(const QString &a, const QString &b)
-{
-    struct stat sa, sb;
-    const QByteArray na = QFile::encodeName(a), nb = QFile::encodeName(b);
-    if (::lstat(na.constData(), &sa) != 0 || ::lstat(nb.constData(), &sb) != 0)
-        return false;
-    if ((sa.st_mode & S_IFMT) != (sb.st_mode & S_IFMT))
-        return false;
-    if (S_ISLNK(sa.st_mode))
-        return QFileInfo(a).symLinkTarget() == QFileInfo(b).symLinkTarget();
-    if (S_ISDIR(sa.st_mode)) {
-        const QStringList ea = QDir(a).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-        const QStringList eb = QDir(b).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-        if (ea != eb)
-            return false;
-        for (const QString &name : ea) {
-            if (!contentsEqualAtPath(a + u'/' + name, b + u'/' + name))
-                return false;
-        }
-        return true;
-    }
-    if (sa.st_size != sb.st_size)
-        return false;
-    QFile fa(a), fb(b);
-    if (!fa.open(QIODevice::ReadOnly) || !fb.open(QIODevice::ReadOnly))
-        return false;
-    constexpr qint64 kChunk = 1 << 20;
-    while (!fa.atEnd()) {
-        if (fa.read(kChunk) != fb.read(kChunk))
-            return false;
-    }
-    return true;
-}
-
-namespace {
-
 // The capture tool for the session: Wayland's grim, else scrot or ImageMagick's import on X11.
 QStringList captureCommand(const QString &path)
 {
@@ -151,89 +103,6 @@ QStringList captureCommand(const QString &path)
 
 } // namespace
 
-QFBackupError QFBackupError::skipMarker()
-{
-    return { kErrorDomain, 0, QString() };
-}
-
-bool QFBackupError::isSkipMarker() const
-{
-    return domain == kErrorDomain && code == 0 && description.isEmpty();
-}
-
-QList<QFProjectListEntry> QFTombrelBackup::projects() const
-{
-    return QFProject::projectsInStorageRoot();
-}
-
-QString QFTombrelBackup::padNumber(qint64 number)
-{
-    if (number >= 0 && number < 10)
-        return qfFormat("0000%li", long(number));
-    if (number >= 10 && number < 100)
-        return qfFormat("000%li", long(number));
-    if (number >= 100 && number < 1000)
-        return qfFormat("00%li", long(number));
-    if (number >= 1000 && number < 10000)
-        return qfFormat("0%li", long(number));
-    return qfFormat("%li", long(number));
-}
-
-QString QFTombrelBackup::baseNameForPath(const QString &path)
-{
-    QString name = QFileInfo(path).fileName();
-    for (int i = 0; i < 2; ++i) {
-        const qsizetype dot = name.lastIndexOf(u'.');
-        if (dot > 0)
-            name.truncate(dot);
-    }
-    return name;
-}
-
-std::optional<qint64> QFTombrelBackup::versionNumberOfFile(const QString &name)
-{
-    const QString file = QFileInfo(name).fileName();
-    const qsizetype last = file.lastIndexOf(u'.');
-    if (last <= 0)
-        return std::nullopt;
-    const QString rest = file.left(last);
-    const qsizetype previous = rest.lastIndexOf(u'.');
-    if (previous < 0)
-        return std::nullopt;
-    bool ok = false;
-    const qint64 number = rest.mid(previous + 1).toLongLong(&ok);
-    return ok ? std::optional<qint64>(number) : std::nullopt;
-}
-
-QStringList QFTombrelBackup::versionEntries(const QString &versionsFolder)
-{
-    QStringList names = QDir(versionsFolder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    names.erase(std::remove_if(names.begin(), names.end(), [](const QString &n) { return n.startsWith(u'.'); }), names.end());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-bool QFTombrelBackup::isXMLCompanion(const QString &versionsFolder, const QString &name)
-{
-    const qsizetype dot = name.lastIndexOf(u'.');
-    if (dot <= 0 || name.mid(dot + 1).compare(QLatin1String("xml"), Qt::CaseInsensitive) != 0)
-        return false;
-    return QFileInfo::exists(versionsFolder + u'/' + name.left(dot) + QStringLiteral(".fcp"));
-}
-
-std::optional<qint64> QFTombrelBackup::modificationTime(const QString &path)
-{
-    struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return std::nullopt;
-    return qint64(info.st_mtim.tv_sec) * 1000 + qint64(info.st_mtim.tv_nsec / 1000000);
-}
-
-QString QFTombrelBackup::cachesFolder()
-{
-    return QFLocalPaths::appSupportDirectory(true) + QStringLiteral("/Quenfield/Pro Tombrel/Caches");
-}
-
 bool QFTombrelBackup::claimCurrentBackup(const QString &source)
 {
     QMutexLocker lock(&m_currentBackupsLock);
@@ -250,13 +119,18 @@ void QFTombrelBackup::releaseCurrentBackup(const QString &source)
 }
 
 std::optional<QFBackupError> QFTombrelBackup::backupProjectFile(const QString &path, const QString &toPath, qint64 withNumber,
-    QString *createdPath)
+    QString *createdPath, QString *skipReason)
 {
+    const auto skip = [skipReason](const QString &why) {
+        if (skipReason)
+            *skipReason = why;
+        return QFBackupError::skipMarker();
+    };
     QFLog::appendLog("Backing up project file %@ to %@...", path, toPath);
     const QString source = QFLocalPaths::expandTilde(path);
     const QFileInfo info(source);
     if (!info.exists() || QFFileManager::fileSize(source) == 0)
-        return QFBackupError::skipMarker();
+        return skip(qfFormat("the project file %@ is empty or cannot be read", source));
     if (const QString refusal = QFProject::refusalForProjectFile(source); !refusal.isNull()) {
         QFLog::appendLog("Unable to backup - %@", refusal);
         return QFBackupError { kErrorDomain, 3, refusal };
@@ -269,7 +143,7 @@ std::optional<QFBackupError> QFTombrelBackup::backupProjectFile(const QString &p
     }
     if (!claimCurrentBackup(source)) {
         QFLog::appendLog("Skipping backup for %@ because it's already in the backup queue.", source);
-        return QFBackupError::skipMarker();
+        return skip(qfFormat("%@ is being backed up already", source));
     }
     // Whatever happens below, the source is free again afterwards.
     struct Release {
@@ -282,7 +156,7 @@ std::optional<QFBackupError> QFTombrelBackup::backupProjectFile(const QString &p
     qfRemoveStaleCopies(toPath);
 
     if (!QFFileManager::waitForFileWrites(source))
-        return QFBackupError::skipMarker();
+        return skip(qfFormat("%@ is still being written", source));
 
     const QString base = baseNameForPath(source);
     const QString extension = info.isDir() && info.suffix().isEmpty() ? QString() : info.suffix();
@@ -304,7 +178,7 @@ std::optional<QFBackupError> QFTombrelBackup::backupProjectFile(const QString &p
     if (info.isSymLink()) {
         contentPath = info.canonicalFilePath();
         if (contentPath.isEmpty())
-            return QFBackupError::skipMarker();
+            return skip(qfFormat("the link %@ names no file", source));
     }
     QString reason;
     const QString temporary = qfCopyToTemporary(contentPath, toPath, nameFor(number), &reason);
@@ -327,25 +201,27 @@ std::optional<QFBackupError> QFTombrelBackup::backupProjectFile(const QString &p
     }
 }
 
-void QFTombrelBackup::backupProject(const QString &path, const QString &toPath, qint64 withNumber, const QString &uuid,
-    bool launchProj, bool force, bool partOfBatch)
+QFBackupResult QFTombrelBackup::backupProject(const QString &path, const QString &toPath, qint64 withNumber,
+    const QString &uuid, bool launchProj, bool force, bool partOfBatch)
 {
+    QFBackupResult result;
+    result.project = path;
+    const auto end = [&result](QFBackupResult::Outcome outcome, const QString &reason) {
+        result.outcome = outcome;
+        result.reason = reason;
+        return result;
+    };
     const QString project = QFLocalPaths::expandTilde(path);
     if (!QFileInfo::exists(project)) {
         QFLog::appendLog("Unable to backup - %@ doesn't exist", path);
-        return;
+        return end(QFBackupResult::Outcome::SourceMissing, qfFormat("%@ does not exist", path));
     }
     const QFPreferenceSnapshot prefs = QFPreferenceSnapshot::read();
 
     if (!force && prefs.integer(QStringLiteral("backupMinIntervalEnabled"), 0) == 1) {
-        const QStringList entries = versionEntries(toPath);
+        const QList<QFVersionsFolderEntry> entries = QFVersionsFolder::versions(toPath);
         if (!entries.isEmpty()) {
-            QString last = toPath + u'/' + entries.last();
-            if (last.endsWith(QLatin1String(".xml"), Qt::CaseInsensitive)) {
-                const QString fcp = last.left(last.size() - 3) + QStringLiteral("fcp");
-                if (QFileInfo::exists(fcp))
-                    last = fcp;
-            }
+            const QString last = toPath + u'/' + entries.last().name;
             const qint64 minutes = std::clamp<qint64>(prefs.integer(QStringLiteral("backupMinInterval"), 15), 0, 525600);
             const auto date = modificationDate(last);
             const QDateTime now = QFClock::now();
@@ -353,7 +229,8 @@ void QFTombrelBackup::backupProject(const QString &path, const QString &toPath, 
             // nothing about when the last backup was made.
             if (date && *date <= now && date->secsTo(now) < minutes * 60) {
                 QFLog::appendLog("Backup skipped for %@ because a backup occurred less than %i minute(s) ago.", path, int(minutes));
-                return;
+                return end(QFBackupResult::Outcome::SkippedByRule,
+                    qfFormat("a backup occurred less than %i minute(s) ago", int(minutes)));
             }
         }
     }
@@ -369,7 +246,7 @@ void QFTombrelBackup::backupProject(const QString &path, const QString &toPath, 
             QFAlert::alertSheetWithMessageText(QStringLiteral("Unable to backup"),
                 QStringLiteral("The destination drive is not mounted. Please mount the drive or change the backup path in Preferences."),
                 nullptr);
-        return;
+        return end(QFBackupResult::Outcome::Failed, QStringLiteral("the destination drive is not mounted"));
     }
 
     const QString base = baseNameForPath(project);
@@ -382,14 +259,16 @@ void QFTombrelBackup::backupProject(const QString &path, const QString &toPath, 
         takeScreenshot(projectFolder + QStringLiteral("/Screenshots"), base + u'.' + padNumber(withNumber), withNumber);
 
     if (!QFileInfo(toPath).isDir() && !QDir().mkpath(toPath)) {
-        QFLog::appendLog("Error creating directory structure: %@", qfFormat("cannot create %@", toPath));
-        return;
+        const QString description = qfFormat("cannot create %@", toPath);
+        QFLog::appendLog("Error creating directory structure: %@", description);
+        return end(QFBackupResult::Outcome::Failed, description);
     }
 
     QString created = project;
-    const auto error = existingVersion ? std::nullopt : backupProjectFile(project, toPath, withNumber, &created);
+    QString skipped;
+    const auto error = existingVersion ? std::nullopt : backupProjectFile(project, toPath, withNumber, &created, &skipped);
     if (error && error->isSkipMarker())
-        return;
+        return end(QFBackupResult::Outcome::SkippedByRule, skipped);
     const QString name = QFProject::displayNameForPath(project);
     if (error) {
         if (!partOfBatch && growl) {
@@ -398,30 +277,35 @@ void QFTombrelBackup::backupProject(const QString &path, const QString &toPath, 
             setLastAlertShown(QFClock::now());
         }
         QFLog::appendLog("Unable to copy project file %@: %@", name, error->description);
-        return;
+        return end(QFBackupResult::Outcome::Failed, error->description);
     }
     if (!partOfBatch && growl && !existingVersion) {
         QFGrowl::sharedController()->postGrowlNotification(QStringLiteral("Project backed up"), name, QString(),
             QStringLiteral("Backup successful"));
         setLastAlertShown(QFClock::now());
     }
-    // Dropbox gets the version only once the duplicate test has kept it, whichever way this ends.
-    struct Upload {
-        QFTombrelBackup *engine;
-        QString version;
-        ~Upload()
-        {
-            if (!version.isEmpty() && QFFileManager::existsNoFollow(version))
-                engine->uploadFileToCloud(version);
-        }
-    } upload { this, existingVersion ? QString() : created };
-
-    if (!QFProject::isFinalCutProProject(project))
-        return;
     // When the wanted number was taken, the companion belongs to the number the copy got; it must never
     // replace the companion of an existing version.
-    const qint64 number = versionNumberOfFile(created).value_or(withNumber);
+    result.version = created;
+    result.number = versionNumberOfFile(created).value_or(withNumber);
+    if (QFProject::isFinalCutProProject(project))
+        result.xmlCopy = backupXMLCopy(project, toPath, result.number, uuid, launchProj, force, prefs);
+    if (existingVersion)
+        return end(QFBackupResult::Outcome::SkippedByRule, QStringLiteral("the version exists; only its XML copy was asked for"));
+    // Dropbox gets the version only once the duplicate test has kept it.
+    if (!QFFileManager::existsNoFollow(created)) {
+        result.version.clear();
+        if (!QFFileManager::existsNoFollow(result.xmlCopy))
+            result.xmlCopy.clear();
+        return end(QFBackupResult::Outcome::IdenticalToPrevious, QStringLiteral("the project has not changed since its last version"));
+    }
+    uploadFileToCloud(created);
+    return end(QFBackupResult::Outcome::Made, QString());
+}
 
+QString QFTombrelBackup::backupXMLCopy(const QString &project, const QString &toPath, qint64 number, const QString &uuid,
+    bool launchProj, bool force, const QFPreferenceSnapshot &prefs)
+{
     qint64 xmlLimit = prefs.integer(QStringLiteral("xmlLimit"), 5);
     const qint64 removeDuplicates = prefs.integer(QStringLiteral("removeDuplicates"), 1);
     if (prefs.fileExists() && prefs.integer(QStringLiteral("generateFCPXML"), 0) != 1)
@@ -433,41 +317,41 @@ void QFTombrelBackup::backupProject(const QString &path, const QString &toPath, 
     if (xmlLimit == 0) {
         if (!force) {
             QFLog::appendLog("XML backups disabled - skipping...");
-            return;
+            return {};
         }
     }
     if (force)
         rule = { 0, 0 };
     if (rule.gap > 0 && backupGapForProject(project, toPath, number) < rule.gap) {
         QFLog::appendLog("Skipping XML backup - backup gap set to %li.", long(rule.gap));
-        return;
+        return {};
     }
     if (rule.sizeLimit > 0 && qint64(QFFileManager::fileSize(project)) >= rule.sizeLimit && uuid.isEmpty()) {
         QFLog::appendLog("Skipping XML backup - file size limit met.");
-        return;
+        return {};
     }
 
     const std::optional<QByteArray> data = uuid.isEmpty() ? QFAppleEvents::getProjectXMLData(project, launchProj)
                                                           : QFAppleEvents::getItemXMLData(uuid, project, launchProj);
     if (!data || data->isEmpty()) {
         QFLog::appendLog("Invalid XML data");
-        return;
+        return {};
     }
     pugi::xml_document document;
     const pugi::xml_parse_result parsed = document.load_buffer(data->constData(), size_t(data->size()),
         pugi::parse_default | pugi::parse_declaration | pugi::parse_doctype);
     if (!parsed) {
         QFLog::appendLog("Error initializing XML document: %@", QString::fromUtf8(parsed.description()));
-        return;
+        return {};
     }
     std::ostringstream pretty;
     document.save(pretty, "    ", pugi::format_indent, pugi::encoding_utf8);
-    const QString xmlPath = toPath + u'/' + qfFormat("%@.%@.xml", base, padNumber(number));
+    const QString xmlPath = toPath + u'/' + qfFormat("%@.%@.xml", baseNameForPath(project), padNumber(number));
     QString reason;
     const std::string text = pretty.str();
     if (!qfWriteFileAtomically(xmlPath, QByteArray(text.data(), qsizetype(text.size())), &reason)) {
         QFLog::appendLog("Error writing XML file: %@", reason);
-        return;
+        return {};
     }
     setXMLFileAssociation(xmlPath);
     if (const auto date = modificationDate(project)) {
@@ -477,6 +361,7 @@ void QFTombrelBackup::backupProject(const QString &path, const QString &toPath, 
     }
     if (!force && removeDuplicates == 1)
         removeLastDuplicateForProject(toPath);
+    return xmlPath;
 }
 
 qint64 QFTombrelBackup::backupGapForProject(const QString &project, const QString &destination, qint64 desiredNumber) const
@@ -572,155 +457,4 @@ bool QFTombrelBackup::setXMLFileAssociation(const QString &path)
         info.fill('\0');
     info.replace(0, 8, QByteArray("XML KeyG"));
     return ::setxattr(native.constData(), "user.com.apple.FinderInfo", info.constData(), size_t(info.size()), 0) == 0;
-}
-
-QString QFTombrelBackup::annotationForFile(const QString &path)
-{
-    const QFileInfo info(path);
-    const QString projectFolder = QFileInfo(info.absolutePath()).absolutePath();
-    const auto notes = QFPropertyList::readDictionary(projectFolder + QStringLiteral("/Annotations.plist"));
-    if (!notes)
-        return {};
-    const QVariant note = notes->value(info.fileName());
-    return note.metaType().id() == QMetaType::QString ? note.toString() : QString();
-}
-
-QString QFTombrelBackup::currentBundlePath()
-{
-    // The program's own bundle when it is the application (or lies inside it), else the installed one.
-    QString bundle = QFBundle::mainBundlePath();
-    while (!bundle.isEmpty()) {
-        if (QFBundle::bundleIdentifierOfBundle(bundle) == QLatin1String("com.quenfield.ProTombrel"))
-            return bundle;
-        const QString outer = QFBundle::bundlePathForExecutable(bundle);
-        if (outer == bundle)
-            break;
-        bundle = outer;
-    }
-    for (const QString &folder : { QFLocalPaths::applicationDirectory(true), QFLocalPaths::applicationDirectory(false) }) {
-        for (const QString &candidate : { folder + QStringLiteral("/Pro Tombrel.app"), folder + QStringLiteral("/Quenfield/Pro Tombrel.app") }) {
-            if (QFileInfo(candidate).isDir())
-                return candidate;
-        }
-    }
-    return {};
-}
-
-void QFTombrelBackup::uploadFileToCloud(const QString &path)
-{
-    if (!QFDropboxSync::isSyncOn())
-        return;
-    // Only the application holds the cloud account; other programs hand the file to it. A hand-off that
-    // cannot be made leaves the version to the application's next upload.
-    if (QFProgram::isApplication()) {
-        QFDropboxSync::shared()->uploadVersion(path);
-    } else if (!QFAppRequest::requestUpload(path)) {
-        const QString projectFolder = QFProjectActions::projectFolderOfVersion(path);
-        if (!projectFolder.isEmpty())
-            QFProjectActions::notePendingUploads({ projectFolder });
-    }
-}
-
-QFDropboxClient *QFTombrelBackup::restClient()
-{
-    return QFDropboxSync::shared()->restClient();
-}
-
-void QFTombrelBackup::removeRestClient()
-{
-    QFDropboxSync::shared()->removeRestClient();
-}
-
-void QFTombrelBackup::downloadFile(const QString &remotePath, const QString &localPath)
-{
-    QFDropboxSync::shared()->downloadFile(remotePath, localPath);
-}
-
-void QFTombrelBackup::loadSyncedFileListForProjectUUID(const QString &projectID)
-{
-    QFDropboxSync::shared()->loadSyncedFileList(projectID);
-}
-
-void QFTombrelBackup::processProjects()
-{
-    processProjectsInPath(QString());
-}
-
-void QFTombrelBackup::processProjectsInPath(const QString &prefix)
-{
-    if (prefix.isEmpty())
-        QFLog::appendLog("Processing projects...");
-    else
-        QFLog::appendLog("Processing projects in %@...", prefix);
-    const QList<QFProjectListEntry> list = projects();
-    if (list.isEmpty()) {
-        QFLog::appendLog("No projects found");
-        return;
-    }
-    const QDateTime alert = lastAlertShown();
-    const bool recentAlert = alert.isValid() && alert.msecsTo(QFClock::now()) < 1500;
-    QStringList handled;
-    int counter = 0;
-    const QString root = QFProject::storageRootFromPreferences();
-
-    for (const QFProjectListEntry &entry : list) {
-        if (QFShutdown::isRequested()) {
-            QFLog::appendLog("Processing projects stopped: the program is ending.");
-            return;
-        }
-        const QString path = QFLocalPaths::expandTilde(entry.path);
-        if (!QFileInfo::exists(path) || (!prefix.isEmpty() && !path.startsWith(prefix)))
-            continue;
-        if (const QString refusal = QFProject::refusalForProjectFile(path); !refusal.isNull()) {
-            QFLog::appendLog("Skipping project: %@", refusal);
-            continue;
-        }
-        const QString projectFolder = qfFormat("%@/%@.localized", root, entry.projectID);
-        if (handled.contains(projectFolder))
-            continue;
-        const QString versions = projectFolder + QStringLiteral("/Versions");
-        const QStringList entries = versionEntries(versions);
-        if (!QFileInfo(projectFolder).isDir() || entries.isEmpty()) {
-            backupProject(path, versions, 1, entry.selectedUUID);
-            continue;
-        }
-        const QString last = entries.last();
-        QFLog::appendLog("last version: %@", last);
-        const auto projectDate = modificationTime(path);
-        const auto lastDate = modificationTime(versions + u'/' + last);
-        if (!projectDate || !lastDate)
-            continue;
-        // A last version dated in the future would hide every later save (which is dated now) until that
-        // date came: then any other date means a change.
-        const bool lastInFuture = *lastDate > QFClock::msecsSinceEpoch();
-        if (*projectDate <= *lastDate && !(lastInFuture && *projectDate != *lastDate))
-            continue;
-        const qint64 number = versionNumberOfFile(last).value_or(0) + 1;
-        ++counter;
-        const bool batch = counter > 3 || recentAlert;
-        backupProject(path, versions, number, entry.selectedUUID, false, false, batch);
-        handled << projectFolder;
-        if (counter % 10 == 0)
-            QFHelperConnection::postFilesBackedUp();
-    }
-
-    manageBackups();
-
-    const QString caches = cachesFolder();
-    if (!QFFileManager::createDirectory(caches, 15)) {
-        QFLog::appendLog("Unable to create cache folder %@", caches);
-    } else if (QFBundle::infoDictionary().contains(QStringLiteral("QFCacheVersion"))) {
-        const QVariant cacheVersion = QFBundle::objectForInfoKey(QStringLiteral("QFCacheVersion"));
-        for (const QString &projectFolder : std::as_const(handled)) {
-            if (!QFileInfo(projectFolder).isDir())
-                continue;
-            auto cache = cacheForProject(projectFolder);
-            if (!cache)
-                continue;
-            cache->insert(QStringLiteral("version"), cacheVersion);
-            storeInCache(cacheFileForProject(projectFolder), *cache);
-        }
-    }
-    if (counter > 0)
-        QFHelperConnection::postFilesBackedUp();
 }

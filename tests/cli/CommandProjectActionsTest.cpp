@@ -5,7 +5,11 @@
 #include "engine/QFProject.h"
 #include "engine/QFTombrelBackup.h"
 #include "foundation/platform/QFPropertyList.h"
+#include "tests/support/QFSyncTestSupport.h"
 #include "tests/support/QFVersionStoreBuilder.h"
+
+#include <QProcess>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -108,4 +112,28 @@ TEST_F(CommandProjectActionsTest, RelinkOnAFullDiskFailsAndKeepsTheLink)
     r = runTombrel({ QStringLiteral("relink"), QStringLiteral("Cut"), hidden });
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.err.contains(QStringLiteral("begins with \".\""))) << r;
+}
+
+TEST_F(CommandProjectActionsTest, RemoveWithSyncOnRemovesTheProjectsDropboxCopies)
+{
+    QFFakeDropbox dropbox;
+    ASSERT_TRUE(dropbox.listen());
+    synctest::pointAtFake(dropbox);
+    synctest::linkAccount(dropbox);
+    dropbox.putFile(QStringLiteral("/P1/Cut.00001.prproj.zip"), "one");
+    dropbox.putFile(QStringLiteral("/P2/Trailer.00001.prproj.zip"), "trailer");
+
+    QProcess tombrel;
+    tombrel.start(qEnvironmentVariable("QF_BUNDLE_DIR") + QStringLiteral("/Contents/MacOS/tombrel"),
+        { QStringLiteral("remove"), QStringLiteral("Cut") });
+    ASSERT_TRUE(tombrel.waitForFinished(60000));
+    EXPECT_EQ(tombrel.exitCode(), 0) << tombrel.readAllStandardError().toStdString();
+    EXPECT_EQ(QString::fromUtf8(tombrel.readAllStandardOutput()),
+        QStringLiteral("removed project P1 (%1); its versions are in the Trash\n").arg(cut));
+
+    // The application, started for the removal, is served from this test's event loop.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !dropbox.hasFile(QStringLiteral("/P1/Cut.00001.prproj.zip")); }, 30000))
+        << qPrintable(dropbox.filePaths().join(u' '));
+    EXPECT_EQ(dropbox.filePaths(), QStringList { QStringLiteral("/P2/Trailer.00001.prproj.zip") });
+    EXPECT_EQ(projectIDs(), (QStringList { QStringLiteral("P2"), QStringLiteral("P3") }));
 }

@@ -8,6 +8,7 @@
 #include "foundation/platform/QFBundle.h"
 #include "foundation/platform/QFPropertyList.h"
 #include "foundation/QFLog.h"
+#include "tests/support/QFFullDisk.h"
 #include "tests/support/QFTempHome.h"
 #include "tests/support/QFVersionStoreBuilder.h"
 
@@ -485,4 +486,93 @@ TEST_F(QFBackupCreationTest, AProjectNamedLikeAHiddenFileGetsNoHiddenVersion)
     engine.processProjects();
     EXPECT_EQ(QDir(versions).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList())
         << "neither a backup nor a scan writes a version that no listing shows";
+}
+
+TEST_F(QFBackupCreationTest, ABackupTellsWhatItMadeOrWhyItMadeNone)
+{
+    using Outcome = QFBackupResult::Outcome;
+    const QString project = home.file(QStringLiteral("Projects/Cut.fcp"));
+    writeProject(project, "one");
+    const QString folder = Builder::addProject(project, QStringLiteral("R1"));
+    const QString versions = folder + QStringLiteral("/Versions");
+    // With a preference file that does not ask for XML copies, no editor is asked for one.
+    Builder::setPreferences({ { QStringLiteral("backupMinIntervalEnabled"), qint64(1) }, { QStringLiteral("backupMinInterval"), qint64(15) } });
+    {
+        SCOPED_TRACE("no project file");
+        const QFBackupResult result = engine.backupProject(home.file(QStringLiteral("Projects/None.fcp")), versions, 1, QString());
+        EXPECT_EQ(result.outcome, Outcome::SourceMissing);
+        EXPECT_FALSE(result.made());
+        EXPECT_TRUE(result.version.isEmpty());
+        EXPECT_FALSE(result.reason.isEmpty());
+    }
+    {
+        SCOPED_TRACE("made");
+        const QFBackupResult result = engine.backupProject(project, versions, 1, QString());
+        EXPECT_EQ(result.outcome, Outcome::Made) << qPrintable(result.reason);
+        EXPECT_TRUE(result.made());
+        EXPECT_EQ(result.project, project);
+        EXPECT_EQ(result.version, versions + QStringLiteral("/Cut.00001.fcp"));
+        EXPECT_EQ(result.number, 1);
+        EXPECT_TRUE(result.xmlCopy.isEmpty());
+    }
+    {
+        SCOPED_TRACE("skipped by the minimum interval");
+        writeProject(project, "two");
+        const QFBackupResult result = engine.backupProject(project, versions, 2, QString());
+        EXPECT_EQ(result.outcome, Outcome::SkippedByRule);
+        EXPECT_TRUE(result.reason.contains(QStringLiteral("15 minute"))) << qPrintable(result.reason);
+    }
+    {
+        SCOPED_TRACE("skipped: an empty project file");
+        writeProject(project, "");
+        const QFBackupResult result = engine.backupProject(project, versions, 2, QString(), false, true);
+        EXPECT_EQ(result.outcome, Outcome::SkippedByRule);
+        EXPECT_TRUE(result.reason.contains(QStringLiteral("empty"))) << qPrintable(result.reason);
+    }
+    Builder::setPreferences({ { QStringLiteral("takeScreenshots"), qint64(0) } });
+    {
+        SCOPED_TRACE("identical to the version before");
+        writeProject(project, "one");
+        const QFBackupResult result = engine.backupProject(project, versions, 2, QString());
+        EXPECT_EQ(result.outcome, Outcome::IdenticalToPrevious) << qPrintable(result.reason);
+        EXPECT_TRUE(result.version.isEmpty());
+        EXPECT_EQ(Builder::versionNames(folder), QStringList { QStringLiteral("Cut.00001.fcp") });
+    }
+    {
+        SCOPED_TRACE("the copy failed");
+        writeProject(project, "three");
+        QFBackupResult result;
+        {
+            const QFFullDisk full;
+            result = engine.backupProject(project, versions, 2, QString(), false, true);
+        }
+        EXPECT_EQ(result.outcome, Outcome::Failed);
+        EXPECT_TRUE(result.failed());
+        EXPECT_FALSE(result.reason.isEmpty());
+        EXPECT_EQ(Builder::versionNames(folder), QStringList { QStringLiteral("Cut.00001.fcp") });
+    }
+    {
+        SCOPED_TRACE("the destination drive is not mounted");
+        QFFileManager::setMountTableReader([] { return QByteArray("22 1 8:1 / / rw - ext4 /dev/sda1 rw\n"); });
+        const QString offline = QStringLiteral("/mnt/qf-offline-%1/Projects/ID.localized/Versions").arg(QCoreApplication::applicationPid());
+        const QFBackupResult result = engine.backupProject(project, offline, 1, QString());
+        QFFileManager::setMountTableReader({});
+        EXPECT_EQ(result.outcome, Outcome::Failed);
+        EXPECT_TRUE(result.reason.contains(QStringLiteral("not mounted"))) << qPrintable(result.reason);
+    }
+}
+
+TEST_F(QFBackupCreationTest, BackUpNowTakesTheNumberAfterTheNewestVersionWhateverItsName)
+{
+    // Relinked from Zed to Alpha after two versions, and back again after the third.
+    const QString project = home.file(QStringLiteral("Projects/Zed.prproj"));
+    writeProject(project, "now");
+    const QString folder = Builder::addProject(project, QStringLiteral("B1"));
+    Builder::addVersions(folder, { { QStringLiteral("Zed.00001.prproj"), {}, "1" }, { QStringLiteral("Zed.00002.prproj"), {}, "2" },
+                                     { QStringLiteral("Alpha.00003.prproj"), {}, "3" } });
+    const QFBackupResult result = engine.backUpNow(project, folder + QStringLiteral("/Versions"), QString());
+    ASSERT_TRUE(result.made()) << qPrintable(result.reason);
+    EXPECT_EQ(result.number, 4);
+    EXPECT_EQ(QFileInfo(result.version).fileName(), QStringLiteral("Zed.00004.prproj"));
+    EXPECT_TRUE(logMessages().contains(qfFormat("Taking snapshot for project %@ uuid %@", project, QString())));
 }

@@ -2,18 +2,22 @@
 
 #include "engine/QFProject.h"
 #include "engine/QFTombrelBackup.h"
+#include "foundation/QFAppRequest.h"
 #include "foundation/QFAuthorization.h"
 #include "foundation/QFFileManager.h"
 #include "foundation/QFLocalPaths.h"
 #include "foundation/QFLog.h"
+#include "foundation/platform/QFBundle.h"
 #include "foundation/platform/QFPropertyList.h"
 #include "tests/support/QFFrozenFolder.h"
 #include "tests/support/QFTempHome.h"
 #include "tests/support/QFVersionStoreBuilder.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -22,6 +26,18 @@
 namespace {
 
 using Builder = QFVersionStoreBuilder;
+
+// Polls until the condition holds or the deadline passes.
+bool waitUntil(const std::function<bool()> &condition, int milliseconds)
+{
+    const QDeadlineTimer deadline(milliseconds);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(10);
+    }
+    return true;
+}
 
 QByteArray contents(const QString &path)
 {
@@ -423,4 +439,105 @@ TEST_F(QFProjectActionsTest, AVersionThatStaysKeepsItsNoteCacheAndSyncedCopy)
     EXPECT_EQ(QFPropertyList::readDictionary(cache), entries);
     for (const QString &line : home.logMessages(QStringLiteral("ActionsTest")))
         EXPECT_FALSE(line.startsWith(QStringLiteral("Removing files from Dropbox"))) << qPrintable(line);
+}
+
+TEST_F(QFProjectActionsTest, ARemovalThatFailsIsReportedAndAsksNothingOfTheSyncService)
+{
+    Builder::setPreferences({ { QStringLiteral("syncService"), qint64(1) } });
+    QFLocalPaths::setRootOverride(false); // no administrator's command to fall back on
+    QFProjectActions::RemovalReport report;
+    {
+        const FrozenFolder frozen(folder + QStringLiteral("/Versions"));
+        if (!frozen.frozen())
+            GTEST_SKIP() << "no folder here refuses removals";
+        report = QFProjectActions::removeVersions({ version(QStringLiteral("Cut.00001.prproj")), version(QStringLiteral("Cut.00002.prproj")) });
+    }
+    QFLocalPaths::setRootOverride(std::nullopt);
+    EXPECT_FALSE(report.succeeded());
+    EXPECT_TRUE(report.removed.isEmpty());
+    EXPECT_EQ(report.remaining, (QStringList { version(QStringLiteral("Cut.00001.prproj")), version(QStringLiteral("Cut.00002.prproj")) }));
+    ASSERT_EQ(report.failures.size(), 2);
+    EXPECT_TRUE(report.failures.first().contains(version(QStringLiteral("Cut.00001.prproj")))) << qPrintable(report.failures.first());
+    EXPECT_TRUE(report.syncedCopiesAsked.isEmpty()) << "a version that stays keeps its synced copy";
+    EXPECT_EQ(Builder::versionNames(folder).size(), 2);
+}
+
+TEST_F(QFProjectActionsTest, RemovedVersionsAndProjectsHaveTheirSyncedCopiesAskedFor)
+{
+    // Programs but the application hand the removal to it; this one writes its arguments down.
+    QFBundle::setMainBundlePath(home.file(QStringLiteral("Apps/Pro Tombrel.app/Contents/MacOS/ProTombrelHelper.app")));
+    const QString record = home.file(QStringLiteral("requests.txt"));
+    const QString app = home.write(QStringLiteral("Apps/Pro Tombrel.app/Contents/MacOS/Pro Tombrel"),
+        "#!/bin/sh\nfor a; do printf '%s\\n' \"$a\"; done >> '" + QFile::encodeName(record) + "'\n");
+    QFile::setPermissions(app, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const auto requested = [&] {
+        QFile file(record);
+        QStringList paths;
+        if (!file.open(QIODevice::ReadOnly))
+            return paths;
+        const QStringList lines = QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+        for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
+            if (lines.at(i) == QLatin1String("-removeRemote"))
+                paths += QFAppRequest::decodeRemotePathList(lines.at(i + 1));
+        }
+        return paths;
+    };
+    const QString other = Builder::addProject(home.file(QStringLiteral("Edits/Other.prproj")), QStringLiteral("P9"));
+    const QString third = Builder::addProject(home.file(QStringLiteral("Edits/Third.prproj")), QStringLiteral("P8"));
+
+    {
+        SCOPED_TRACE("sync off: nothing is asked");
+        const auto report = QFProjectActions::removeVersions({ version(QStringLiteral("Cut.00001.prproj")) });
+        EXPECT_EQ(report.removed, QStringList { version(QStringLiteral("Cut.00001.prproj")) });
+        EXPECT_TRUE(report.syncedCopiesAsked.isEmpty());
+    }
+    Builder::setPreferences({ { QStringLiteral("syncService"), qint64(1) } });
+    {
+        SCOPED_TRACE("a version");
+        const auto report = QFProjectActions::removeVersions({ version(QStringLiteral("Cut.00002.prproj")) });
+        EXPECT_TRUE(report.succeeded());
+        EXPECT_EQ(report.syncedCopiesAsked, QStringList { version(QStringLiteral("Cut.00002.prproj")) });
+        ASSERT_TRUE(waitUntil([&] { return requested().size() == 1; }, 10000));
+        EXPECT_EQ(requested(), report.syncedCopiesAsked);
+    }
+    {
+        SCOPED_TRACE("a project");
+        const auto report = QFProjectActions::removeProjects({ other });
+        EXPECT_EQ(report.removed, QStringList { other });
+        EXPECT_FALSE(QFileInfo::exists(other));
+        EXPECT_EQ(report.syncedCopiesAsked, QStringList { other });
+        ASSERT_TRUE(waitUntil([&] { return requested().size() == 2; }, 10000));
+        EXPECT_EQ(requested().last(), other);
+    }
+    Builder::setPreferences({ { QStringLiteral("syncService"), qint64(1) }, { QStringLiteral("syncDeleteRemoteFiles"), qint64(0) } });
+    {
+        SCOPED_TRACE("removals kept from the sync service, unless asked whenever sync is on");
+        EXPECT_TRUE(QFProjectActions::removeProjects({ third }, QFProjectActions::SyncedCopies::Keep).syncedCopiesAsked.isEmpty());
+        EXPECT_TRUE(QFProjectActions::removeProjects({ folder }).syncedCopiesAsked.isEmpty());
+        const QString fourth = Builder::addProject(home.file(QStringLiteral("Edits/Fourth.prproj")), QStringLiteral("P7"));
+        EXPECT_EQ(QFProjectActions::removeProjects({ fourth }, QFProjectActions::SyncedCopies::WhenSyncIsOn).syncedCopiesAsked,
+            QStringList { fourth });
+        ASSERT_TRUE(waitUntil([&] { return requested().size() == 3; }, 10000));
+        EXPECT_EQ(requested().last(), fourth);
+    }
+    QFBundle::setMainBundlePath(QString());
+    {
+        SCOPED_TRACE("a project folder that cannot go is reported");
+        const QString fifth = Builder::addProject(home.file(QStringLiteral("Edits/Fifth.prproj")), QStringLiteral("P6"));
+        QFLocalPaths::setRootOverride(false); // no administrator's command to fall back on
+        QFProjectActions::RemovalReport report;
+        {
+            const FrozenFolder frozen(QFileInfo(fifth).absolutePath());
+            if (!frozen.frozen())
+                GTEST_SKIP() << "no folder here refuses removals";
+            report = QFProjectActions::removeProjects({ fifth }, QFProjectActions::SyncedCopies::WhenSyncIsOn);
+        }
+        QFLocalPaths::setRootOverride(std::nullopt);
+        EXPECT_FALSE(report.succeeded());
+        EXPECT_EQ(report.remaining, QStringList { fifth });
+        ASSERT_EQ(report.failures.size(), 1);
+        EXPECT_TRUE(report.failures.first().contains(fifth)) << qPrintable(report.failures.first());
+        EXPECT_TRUE(report.syncedCopiesAsked.isEmpty());
+        EXPECT_TRUE(QFileInfo::exists(fifth));
+    }
 }
