@@ -1,14 +1,12 @@
 #include "cli/TombrelCommand.h"
 
+#include "cli/CommandSupport.h"
+
 #include "engine/QFProject.h"
 #include "engine/QFProjectActions.h"
 #include "engine/QFVersionsFolder.h"
 #include "foundation/QFLocalPaths.h"
 
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -18,20 +16,6 @@
 #include <algorithm>
 
 namespace {
-
-const QString kHelperService = QStringLiteral("com.quenfield.ProTombrelHelper");
-
-// A running helper re-reads the project list at once; without one (or without a bus) there is no one to tell.
-void tellHelperConfigurationChanged()
-{
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected() || !bus.interface() || !bus.interface()->isServiceRegistered(kHelperService).value())
-        return;
-    QDBusMessage call = QDBusMessage::createMethodCall(kHelperService, QStringLiteral("/"), kHelperService,
-        QStringLiteral("updateConfiguration"));
-    call.setAutoStartService(false);
-    bus.call(call, QDBus::Block, 30000);
-}
 
 // Versions in the project's Versions folder; the XML copy of a version file is not one.
 int versionCount(const QString &projectFolder)
@@ -85,7 +69,7 @@ int commandAdd(CommandContext &context, const QStringList &arguments)
     }
     context.out.flush();
     if (changed)
-        tellHelperConfigurationChanged();
+        notifyHelperOfChange(context);
     return status;
 }
 

@@ -111,4 +111,20 @@ TEST_F(HelperNoticeTest, WithoutAHelperNothingFails)
     EXPECT_EQ(helper.calls, 0);
 }
 
+TEST_F(HelperNoticeTest, AddingAProjectTellsTheHelperTheSameWayAsEveryOtherChange)
+{
+    startHelper();
+    const QString cut = home.write(QStringLiteral("Edits/Cut.prproj"), "x");
+    CommandResult r = runTombrel({ QStringLiteral("add"), cut });
+    EXPECT_EQ(r.status, 0) << r;
+    EXPECT_TRUE(r.err.isEmpty()) << r;
+    EXPECT_EQ(helper.calls, 1);
+
+    helper.failing = true;
+    r = runTombrel({ QStringLiteral("add"), home.write(QStringLiteral("Edits/Trailer.prproj"), "x") });
+    EXPECT_EQ(r.status, 0) << r;
+    EXPECT_EQ(r.err, QStringLiteral("tombrel: the change is saved, but the helper did not take it (set-up failed); it reads it when it next starts\n"));
+    EXPECT_EQ(helper.calls, 2);
+}
+
 #include "HelperNoticeTest.moc"
