@@ -10,6 +10,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -119,6 +120,22 @@ std::optional<QFPreferenceKey> QFPreferenceKeys::find(const QString &name)
             return k;
     }
     return std::nullopt;
+}
+
+QVariant QFPreferenceKeys::registeredDefault(const QString &name)
+{
+    // The table without its one default that follows the home folder, made once: readers ask often.
+    static const QHash<QString, QVariant> defaults = [] {
+        QHash<QString, QVariant> byName;
+        for (const QFPreferenceKey &k : table())
+            byName.insert(k.name, k.registeredDefault);
+        return byName;
+    }();
+    if (name == QLatin1String("storagePath"))
+        return QFProject::defaultStorageRoot();
+    const auto it = defaults.constFind(name);
+    Q_ASSERT_X(it != defaults.cend(), "QFPreferenceKeys::registeredDefault", qPrintable(name + QStringLiteral(" is not in the key table")));
+    return it != defaults.cend() ? *it : QVariant();
 }
 
 QString QFPreferenceKeys::typeName(QFPreferenceKey::Type type)

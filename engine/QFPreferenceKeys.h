@@ -34,6 +34,9 @@ public:
     static QList<QFPreferenceKey> table();
     // Nothing for a key outside the table.
     static std::optional<QFPreferenceKey> find(const QString &name);
+    // The key's registered default, the one value every reader of an absent key uses; invalid when the key
+    // has none. A key outside the table is a programmer's error (asserted) and reads as invalid.
+    static QVariant registeredDefault(const QString &name);
     static QString typeName(QFPreferenceKey::Type type);
 
     // The value to store for a text typed by a person, or nothing with the reason when the text does not

@@ -292,15 +292,21 @@ std::optional<QFProjectListEntry> QFProject::readProjectFolder(const QString &fo
     return entry;
 }
 
-QList<QFProjectListEntry> QFProject::projectsInStorageRoot()
+QList<QFProjectListEntry> QFProject::projectsInStorageRoot(bool logged)
 {
-    const QString root = storageRootFromPreferences();
+    const QString root = storageRoot();
     QList<QFProjectListEntry> projects;
     const QStringList names
         = QDir(root).entryList(QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     for (const QString &name : names) {
-        if (auto entry = readProjectFolder(root + u'/' + name))
+        const QString folder = root + u'/' + name;
+        if (logged && QFileInfo::exists(folder + u'/' + kSettingsFile))
+            QFLog::appendLog("Found %@...", name);
+        if (auto entry = readProjectFolder(folder)) {
+            if (logged)
+                QFLog::appendLog("Linked project: %@.", entry->path);
             projects << *entry;
+        }
     }
     return projects;
 }

@@ -95,9 +95,11 @@ public:
     static QString defaultStorageRoot();
     static QString preferenceFilePath();
 
-    // The projects of the version store: every entry of the storage root (from the preference file)
-    // with a readable Settings.plist that names a project file, in name order. Others are left alone.
-    static QList<QFProjectListEntry> projectsInStorageRoot();
+    // The projects of the version store: every entry of the storage root (the one project folders are
+    // made in, storageRoot()) with a readable Settings.plist that names a project file, in name order.
+    // Others are left alone. Logged: "Found %@..." for each settings file, "Linked project: %@." for each
+    // project.
+    static QList<QFProjectListEntry> projectsInStorageRoot(bool logged = false);
     // The entry of one project folder, or nothing when its Settings.plist is missing, unreadable or
     // names no project file.
     static std::optional<QFProjectListEntry> readProjectFolder(const QString &folder);

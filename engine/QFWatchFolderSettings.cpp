@@ -255,3 +255,37 @@ bool QFWatchFolderSettings::removeElements(List list, const QList<QPair<int, QVa
         },
         error);
 }
+
+QVariantList QFWatchFolderSettings::defaultWatchFolders()
+{
+    const QString documents = QFLocalPaths::documentDirectory(true);
+    auto folder = [](const QString &path, const char *extensions) {
+        return QVariantMap { { kFolder, path }, { kExtensions, QString::fromLatin1(extensions) } };
+    };
+    return {
+        folder(QFLocalPaths::movieDirectory(), "fcpevent,fcpproject,kdenlive,mlt,blend,ardour,ove,drp"),
+        folder(documents + QStringLiteral("/Avid Projects"), "avb,avp"),
+        folder(documents + QStringLiteral("/Adobe/Audition"), "sesx"),
+        folder(documents + QStringLiteral("/Adobe/Prelude/1.0/Projects"), "plproj"),
+        folder(documents + QStringLiteral("/Adobe/Premiere Pro"), "prproj"),
+    };
+}
+
+QVariantList QFWatchFolderSettings::withDefaultWatchFolders(const QVariantList &existing)
+{
+    QVariantList merged = existing;
+    QList<Entry> entries;
+    for (const QVariant &element : existing) {
+        const QString folder = folderOf(element);
+        if (!folder.isEmpty())
+            entries << Entry { folder, std::nullopt };
+    }
+    for (const QVariant &element : defaultWatchFolders()) {
+        const QString folder = folderOf(element);
+        if (checkNewFolder(entries, folder))
+            continue;
+        merged << element;
+        entries << Entry { folder, std::nullopt };
+    }
+    return merged;
+}

@@ -66,4 +66,10 @@ public:
     // Removes the elements shown (each at its row, else the first equal one); those gone meanwhile are
     // skipped.
     static bool removeElements(List list, const QList<QPair<int, QVariantMap>> &shownRows, QString *error = nullptr);
+
+    // The watch folders a first run sets: the Movies folder and the editors' project folders in Documents.
+    static QVariantList defaultWatchFolders();
+    // The stored elements followed by each default whose folder neither is watched already nor lies
+    // inside a watched folder.
+    static QVariantList withDefaultWatchFolders(const QVariantList &existing);
 };
