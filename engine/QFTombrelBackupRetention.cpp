@@ -7,6 +7,7 @@
 
 #include "engine/QFPreferenceSnapshot.h"
 #include "engine/QFProject.h"
+#include "engine/QFVersionsFolder.h"
 #include "foundation/QFAppRequest.h"
 #include "foundation/QFClock.h"
 #include "foundation/QFFileManager.h"
@@ -285,8 +286,9 @@ bool QFTombrelBackup::removeBackup(const QString &path, qint64 removeType, bool 
             const QVariant version = cache->take(QStringLiteral("version"));
             const QVariantMap entry = cache->value(name).toMap();
             if (entry.value(QStringLiteral("type")).toString() == QLatin1String("xml")) {
+                // The version after the removed one, in the order the versions were made.
                 QStringList keys = cache->keys();
-                std::sort(keys.begin(), keys.end());
+                std::sort(keys.begin(), keys.end(), QFVersionsFolder::lessThan);
                 const qsizetype u = keys.indexOf(name);
                 if (u == 0 && keys.size() > 1) {
                     QVariantMap next = cache->value(keys.at(1)).toMap();
@@ -334,6 +336,11 @@ bool QFTombrelBackup::removeBackup(const QString &path, qint64 removeType, bool 
             removeSyncedFiles({ path });
     }
     return true;
+}
+
+bool QFTombrelBackup::syncRemovalsOn()
+{
+    return RetentionSettings::read().syncRemovals;
 }
 
 bool QFTombrelBackup::removeNotes(const QString &projectFolder, const QStringList &names)

@@ -3,7 +3,6 @@
 #include "engine/QFTombrelBackup.h"
 
 #include "engine/QFDropboxSync.h"
-#include "engine/QFPreferenceSnapshot.h"
 #include "engine/QFProjectActions.h"
 #include "foundation/QFAppRequest.h"
 #include "foundation/platform/QFProgramRole.h"
@@ -41,11 +40,4 @@ void QFTombrelBackup::downloadFile(const QString &remotePath, const QString &loc
 void QFTombrelBackup::loadSyncedFileListForProjectUUID(const QString &projectID)
 {
     QFDropboxSync::shared()->loadSyncedFileList(projectID);
-}
-
-bool QFTombrelBackup::syncRemovalsOn()
-{
-    const QFPreferenceSnapshot prefs = QFPreferenceSnapshot::read();
-    return QFDropboxSync::isSyncOn()
-        && (!prefs.contains(QStringLiteral("syncDeleteRemoteFiles")) || prefs.integer(QStringLiteral("syncDeleteRemoteFiles"), 1) == 1);
 }
