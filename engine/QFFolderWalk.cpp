@@ -1,5 +1,7 @@
 #include "engine/QFFolderWalk.h"
 
+#include "foundation/QFLog.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -26,6 +28,8 @@ bool walkFolder(const QString &folder, const QFFolderWalk::Options &options, con
     struct stat st;
     if (::stat(QFile::encodeName(folder).constData(), &st) != 0 || !visited.insert({ st.st_dev, st.st_ino }).second)
         return true;
+    if (options.folderEntered)
+        options.folderEntered(folder);
     const QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
         options.nameOrder ? QDir::Name : QDir::Unsorted);
     bool going = true;
@@ -96,4 +100,22 @@ void QFFolderWalk::walk(const QString &folder, const Options &options, const Vis
 {
     Visited visited;
     walkFolder(folder, options, visit, visited);
+}
+
+QStringList QFFolderWalk::filesToImport(const QStringList &folders, bool onlyTypes, const QStringList &types, bool subfolders)
+{
+    Options options;
+    options.skipFolder = isSkippedByImport;
+    options.endMarker = importEndMarker();
+    options.nameOrder = true;
+    options.subfolders = subfolders;
+    options.folderEntered = [](const QString &folder) { QFLog::appendLog("Adding projects from directory %@...", folder); };
+    QStringList files;
+    for (const QString &folder : folders) {
+        walk(folder, options, [&](const QString &, const QFileInfo &entry) {
+            if (!onlyTypes || types.contains(entry.suffix().toLower()))
+                files << entry.absoluteFilePath();
+        });
+    }
+    return files;
 }

@@ -42,7 +42,8 @@ public:
         QString endMarker;
         // Asked before each entry; true ends the whole walk.
         std::function<bool()> stopped;
-        // Called when the walk of a folder (with everything below it) is over.
+        // Called when the walk enters a folder, and when the walk of it (with everything below it) is over.
+        std::function<void(const QString &folder)> folderEntered;
         std::function<void(const QString &folder)> folderDone;
     };
 
@@ -50,4 +51,9 @@ public:
     // enters a folder where it meets it, between the entries around it.
     using Visitor = std::function<void(const QString &folder, const QFileInfo &entry)>;
     static void walk(const QString &folder, const Options &options, const Visitor &visit);
+
+    // The files and packages a folder import adds, in the order met (the folders in turn, each folder's
+    // entries in name order): those whose lower-cased extension is one of types when onlyTypes, and below
+    // the first folders only when subfolders. Logs "Adding projects from directory %@..." for each folder.
+    static QStringList filesToImport(const QStringList &folders, bool onlyTypes, const QStringList &types, bool subfolders);
 };

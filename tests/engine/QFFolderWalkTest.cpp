@@ -127,3 +127,21 @@ TEST_F(QFFolderWalkTest, AFolderIsDoneAfterEverythingBelowIt)
     EXPECT_EQ(order.indexOf("B.prproj") + 1, order.indexOf("done Sub"));
     EXPECT_EQ(order.last(), "done Edits");
 }
+
+TEST_F(QFFolderWalkTest, AnImportTakesTheFilesOfItsTypesInNameOrder)
+{
+    home.write("Edits/b.prproj", "x");
+    home.write("Edits/A.prproj", "x");
+    home.write("Edits/notes.txt", "x");
+    home.write("Edits/Backups/Old.prproj", "x");
+    home.write("Edits/Sub/Teaser.PRPROJ", "x");
+    home.write("Edits/Wedding.fcpevent/CurrentVersion.fcpevent", "x");
+    QDir().mkpath(home.file("Edits/Tool.app"));
+    const QString edits = home.file("Edits");
+    EXPECT_EQ(QFFolderWalk::filesToImport({ edits }, true, { "prproj", "fcpevent" }, true),
+        QStringList({ edits + "/A.prproj", edits + "/Sub/Teaser.PRPROJ", edits + "/Wedding.fcpevent/CurrentVersion.fcpevent",
+            edits + "/b.prproj" }));
+    EXPECT_EQ(QFFolderWalk::filesToImport({ edits }, false, {}, false),
+        QStringList({ edits + "/A.prproj", edits + "/Tool.app", edits + "/b.prproj", edits + "/notes.txt" }));
+    EXPECT_TRUE(QFFolderWalk::filesToImport({ home.file("Edits/Backups") }, false, {}, true).isEmpty());
+}
