@@ -201,6 +201,35 @@ TEST_F(QFRetentionTest, RemovingAVersionTakesItsCompanionsAndKeepsTheCacheTellin
     engine.removeBackup(folder + QStringLiteral("/Versions/Cut.00009.fcp"), 1, false); // nothing there: nothing happens
 }
 
+TEST_F(QFRetentionTest, ARemovedVersionsLinesMoveOnToTheVersionMadeAfterIt)
+{
+    // Relinked from Zed to Alpha after the second version: Alpha's first version follows Zed's last.
+    Builder::addVersions(folder, { VersionSpec { QStringLiteral("Zed.00001.xml"), {} }, VersionSpec { QStringLiteral("Zed.00002.xml"), {} },
+                                     VersionSpec { QStringLiteral("Alpha.00003.xml"), {} } });
+    const auto entry = [](const QString &line) {
+        return QVariantMap { { QStringLiteral("type"), QStringLiteral("xml") }, { QStringLiteral("changelist"), QVariantList { line } } };
+    };
+    const QString cache = QFTombrelBackup::cachesFolder() + QStringLiteral("/P1.localized.cache.plist");
+    QDir().mkpath(QFTombrelBackup::cachesFolder());
+    ASSERT_TRUE(QFPropertyList::write(cache,
+        QVariantMap { { QStringLiteral("Zed.00001.xml"), entry(QStringLiteral("(Base version)")) },
+            { QStringLiteral("Zed.00002.xml"), entry(QStringLiteral("New bin B added")) },
+            { QStringLiteral("Alpha.00003.xml"), entry(QStringLiteral("Clip C moved")) } }));
+
+    engine.removeBackup(folder + QStringLiteral("/Versions/Zed.00002.xml"), 1, false);
+    const auto read = QFPropertyList::readDictionary(cache);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->value(QStringLiteral("Alpha.00003.xml")).toMap().value(QStringLiteral("changelist")).toStringList(),
+        (QStringList { QStringLiteral("Clip C moved"), QStringLiteral("New bin B added") }));
+    EXPECT_EQ(read->value(QStringLiteral("Zed.00001.xml")).toMap().value(QStringLiteral("changelist")).toStringList(),
+        QStringList { QStringLiteral("(Base version)") });
+
+    // The first one: the version made after it becomes the base, whatever its name.
+    engine.removeBackup(folder + QStringLiteral("/Versions/Zed.00001.xml"), 1, false);
+    EXPECT_EQ(QFPropertyList::readDictionary(cache)->value(QStringLiteral("Alpha.00003.xml")).toMap().value(QStringLiteral("changelist")).toStringList(),
+        QStringList { QStringLiteral("(Base version)") });
+}
+
 TEST_F(QFRetentionTest, RetentionCanBeTurnedOffAndUnreadablePreferencesStopIt)
 {
     addSeries(30, 86400 * 4); // 30 versions four days apart: some older than 90 days
