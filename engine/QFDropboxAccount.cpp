@@ -1,16 +1,14 @@
 #include "engine/QFDropboxAccount.h"
 
+#include "engine/QFDropboxKeychain.h"
 #include "engine/QFPreferenceSnapshot.h"
 #include "foundation/QFLocalPaths.h"
 #include "foundation/QFLog.h"
-
-#include <qt6keychain/keychain.h>
 
 #include <QCryptographicHash>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
@@ -29,8 +27,6 @@
 
 namespace {
 
-const char *const kKeychainService = "com.quenfield.ProTombrel.Dropbox";
-const char *const kKeychainKey = "refresh-token";
 const char *const kSecretService = "Secret Service";
 
 // The record of the link: which account, and where its refresh token is kept (the token itself only when
@@ -82,67 +78,61 @@ bool secretServiceAnswers()
     return false;
 }
 
-// Runs a keychain job to its end; false with the reason when the keychain refused.
-bool runJob(QKeychain::Job *job, QString *error)
+// The refresh token from the Secret Service when it has answered; empty when it could not be read.
+void readSecretServiceToken(QObject *context, std::function<void(const QString &token)> done)
 {
-    job->setAutoDelete(false);
-    job->setKey(QString::fromLatin1(kKeychainKey));
-    QEventLoop loop;
-    QObject::connect(job, &QKeychain::Job::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(15000, &loop, &QEventLoop::quit);
-    job->start();
-    loop.exec();
-    if (job->error() == QKeychain::NoError)
-        return true;
-    if (error)
-        *error = job->errorString();
-    return false;
+    QFDropboxKeychain::read(context, [done = std::move(done)](const QFDropboxKeychain::Result &result) {
+        if (!result.ok)
+            QFLog::appendLog("Unable to read the Dropbox link from the Secret Service: %@", result.error);
+        done(result.ok ? result.token : QString());
+    });
 }
 
-QString readRefreshToken()
+// The refresh token: from the private file at once, or from the Secret Service when it has answered.
+void readRefreshToken(QObject *context, std::function<void(const QString &token)> done)
 {
     const QJsonObject record = readRecord();
-    if (record.value(QStringLiteral("store")).toString() != QLatin1String(kSecretService))
-        return record.value(QStringLiteral("refresh_token")).toString();
-    QKeychain::ReadPasswordJob job(QString::fromLatin1(kKeychainService));
-    QString error;
-    if (!runJob(&job, &error)) {
-        QFLog::appendLog("Unable to read the Dropbox link from the Secret Service: %@", error);
-        return {};
+    if (record.value(QStringLiteral("store")).toString() != QLatin1String(kSecretService)) {
+        done(record.value(QStringLiteral("refresh_token")).toString());
+        return;
     }
-    return job.textData();
+    readSecretServiceToken(context, std::move(done));
 }
 
-bool storeRefreshToken(const QString &token, const QString &accountID)
+// Keeps the refresh token in the Secret Service, or in the private file where none answers or it refuses;
+// done tells whether the record of the link could be written.
+void storeRefreshToken(const QString &token, const QString &accountID, QObject *context, std::function<void(bool kept)> done)
 {
     QJsonObject record { { QStringLiteral("account_id"), accountID } };
-    QString error;
-    if (secretServiceAnswers()) {
-        QKeychain::WritePasswordJob job(QString::fromLatin1(kKeychainService));
-        job.setTextData(token);
-        if (runJob(&job, &error)) {
-            record.insert(QStringLiteral("store"), QString::fromLatin1(kSecretService));
-            return writeRecord(record);
-        }
-        QFLog::appendLog("Unable to keep the Dropbox link in the Secret Service (%@); keeping it in %@ instead.", error,
-            recordPath());
-    } else {
+    const auto keepInFile = [token](QJsonObject record) {
+        record.insert(QStringLiteral("store"), QStringLiteral("file"));
+        record.insert(QStringLiteral("refresh_token"), token);
+        return writeRecord(record);
+    };
+    if (!secretServiceAnswers()) {
         QFLog::appendLog("No Secret Service answers; the Dropbox link is kept in %@, readable only by you.", recordPath());
+        done(keepInFile(record));
+        return;
     }
-    record.insert(QStringLiteral("store"), QStringLiteral("file"));
-    record.insert(QStringLiteral("refresh_token"), token);
-    return writeRecord(record);
+    QFDropboxKeychain::write(token, context, [record, keepInFile, done = std::move(done)](const QFDropboxKeychain::Result &result) mutable {
+        if (result.ok) {
+            record.insert(QStringLiteral("store"), QString::fromLatin1(kSecretService));
+            done(writeRecord(record));
+            return;
+        }
+        QFLog::appendLog("Unable to keep the Dropbox link in the Secret Service (%@); keeping it in %@ instead.", result.error,
+            recordPath());
+        done(keepInFile(record));
+    });
 }
 
-void forgetRefreshToken()
+// Removes the token from the Secret Service; the record of the link is gone already.
+void forgetSecretServiceToken(QObject *context)
 {
-    if (readRecord().value(QStringLiteral("store")).toString() == QLatin1String(kSecretService)) {
-        QKeychain::DeletePasswordJob job(QString::fromLatin1(kKeychainService));
-        QString error;
-        if (!runJob(&job, &error))
-            QFLog::appendLog("Unable to remove the Dropbox link from the Secret Service: %@", error);
-    }
-    QFile::remove(recordPath());
+    QFDropboxKeychain::remove(context, [](const QFDropboxKeychain::Result &result) {
+        if (!result.ok)
+            QFLog::appendLog("Unable to remove the Dropbox link from the Secret Service: %@", result.error);
+    });
 }
 
 QString base64Url(const QByteArray &bytes)
@@ -326,43 +316,49 @@ void QFDropboxAccount::finishLink(const QString &code, std::function<void(bool, 
                 done(false, QStringLiteral("Dropbox gave no refresh token."));
                 return;
             }
-            if (!storeRefreshToken(refresh, answer.value(QStringLiteral("account_id")).toString())) {
-                done(false, QStringLiteral("Unable to keep the link: %1 cannot be written.").arg(recordPath()));
-                return;
-            }
-            m_verifier.clear();
-            QFile::remove(pendingPath());
-            m_accessToken = answer.value(QStringLiteral("access_token")).toString();
-            QFLog::appendLog("App linked successfully!");
-            Q_EMIT linkChanged(true);
-            done(true, QString());
+            storeRefreshToken(refresh, answer.value(QStringLiteral("account_id")).toString(), this,
+                [this, done, access = answer.value(QStringLiteral("access_token")).toString()](bool kept) {
+                    if (!kept) {
+                        done(false, QStringLiteral("Unable to keep the link: %1 cannot be written.").arg(recordPath()));
+                        return;
+                    }
+                    m_verifier.clear();
+                    QFile::remove(pendingPath());
+                    m_accessToken = access;
+                    QFLog::appendLog("App linked successfully!");
+                    Q_EMIT linkChanged(true);
+                    done(true, QString());
+                });
         });
 }
 
 void QFDropboxAccount::refreshAccessToken(std::function<void(bool, int, const QString &)> done)
 {
     m_config = configuration();
-    const QString refresh = readRefreshToken();
-    if (refresh.isEmpty()) {
-        done(false, 401, QStringLiteral("No Dropbox account is linked."));
-        return;
-    }
-    exchange({ { QStringLiteral("grant_type"), QStringLiteral("refresh_token") }, { QStringLiteral("refresh_token"), refresh },
-                 { QStringLiteral("client_id"), m_config.appKey } },
-        [this, done = std::move(done)](bool ok, int status, const QJsonObject &answer, const QString &error) {
-            if (ok)
-                m_accessToken = answer.value(QStringLiteral("access_token")).toString();
-            // A refused refresh token means the user must link again: an authentication failure.
-            done(ok && !m_accessToken.isEmpty(), status == 400 ? 401 : status, error);
-        });
+    readRefreshToken(this, [this, done = std::move(done)](const QString &refresh) mutable {
+        if (refresh.isEmpty()) {
+            done(false, 401, QStringLiteral("No Dropbox account is linked."));
+            return;
+        }
+        exchange({ { QStringLiteral("grant_type"), QStringLiteral("refresh_token") }, { QStringLiteral("refresh_token"), refresh },
+                     { QStringLiteral("client_id"), m_config.appKey } },
+            [this, done = std::move(done)](bool ok, int status, const QJsonObject &answer, const QString &error) {
+                if (ok)
+                    m_accessToken = answer.value(QStringLiteral("access_token")).toString();
+                // A refused refresh token means the user must link again: an authentication failure.
+                done(ok && !m_accessToken.isEmpty(), status == 400 ? 401 : status, error);
+            });
+    });
 }
 
 void QFDropboxAccount::unlink(std::function<void()> done)
 {
-    // The link is forgotten here at once; revoking the tokens at Dropbox follows when it answers.
-    const QString refresh = isLinked() ? readRefreshToken() : QString();
+    // The link is forgotten here at once; revoking the tokens at Dropbox follows when it answers. A token
+    // kept in the Secret Service is read there first where no access token serves, then removed.
+    const QJsonObject record = readRecord();
+    const bool inSecretService = record.value(QStringLiteral("store")).toString() == QLatin1String(kSecretService);
     const QString access = m_accessToken;
-    forgetRefreshToken();
+    QFile::remove(recordPath());
     m_accessToken.clear();
     QFLog::appendLog("Dropbox account unlinked.");
     Q_EMIT linkChanged(false);
@@ -390,24 +386,35 @@ void QFDropboxAccount::unlink(std::function<void()> done)
                 done();
         });
     };
-    if (!access.isEmpty()) {
-        revoke(access);
-        return;
-    }
-    if (refresh.isEmpty()) {
-        if (done)
-            done();
-        return;
-    }
-    exchange({ { QStringLiteral("grant_type"), QStringLiteral("refresh_token") }, { QStringLiteral("refresh_token"), refresh },
-                 { QStringLiteral("client_id"), m_config.appKey } },
-        [revoke, done](bool ok, int, const QJsonObject &answer, const QString &error) {
-            if (ok) {
-                revoke(answer.value(QStringLiteral("access_token")).toString());
-                return;
-            }
-            QFLog::appendLog("Unable to revoke the Dropbox link (%@); it stays valid until it is removed from the account's connected apps.", error);
+    auto revokeByRefresh = [this, revoke, done](const QString &refresh) {
+        if (refresh.isEmpty()) {
             if (done)
                 done();
-        });
+            return;
+        }
+        exchange({ { QStringLiteral("grant_type"), QStringLiteral("refresh_token") }, { QStringLiteral("refresh_token"), refresh },
+                     { QStringLiteral("client_id"), m_config.appKey } },
+            [revoke, done](bool ok, int, const QJsonObject &answer, const QString &error) {
+                if (ok) {
+                    revoke(answer.value(QStringLiteral("access_token")).toString());
+                    return;
+                }
+                QFLog::appendLog("Unable to revoke the Dropbox link (%@); it stays valid until it is removed from the account's connected apps.", error);
+                if (done)
+                    done();
+            });
+    };
+    if (!inSecretService) {
+        if (!access.isEmpty())
+            revoke(access);
+        else
+            revokeByRefresh(record.value(QStringLiteral("refresh_token")).toString());
+        return;
+    }
+    // The keychain answers in the order asked: the token is read before it is removed.
+    if (access.isEmpty())
+        readSecretServiceToken(this, revokeByRefresh);
+    forgetSecretServiceToken(this);
+    if (!access.isEmpty())
+        revoke(access);
 }

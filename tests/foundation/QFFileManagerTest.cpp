@@ -430,8 +430,9 @@ TEST_F(QFFileManagerTest, ARemovalThatWaitsForTheAdministratorRunsNoEventsAndHol
     });
 
     // The blocking form on this thread waits without handling an event.
+    QObject caller;
     bool timerFired = false;
-    QTimer::singleShot(0, [&] { timerFired = true; });
+    QTimer::singleShot(0, &caller, [&] { timerFired = true; });
     EXPECT_FALSE(QFFileManager::removeFile(victim, 1));
     EXPECT_FALSE(timerFired);
     ASSERT_TRUE(QTest::qWaitFor([&] { return timerFired; }, 5000));
