@@ -1,0 +1,535 @@
+#include "app/QFActionController.h"
+
+#include "app/AppController.h"
+#include "app/QFActionControllerPrivate.h"
+#include "app/QFAppImages.h"
+#include "app/QFProjectListModel.h"
+#include "engine/QFPreferenceKeys.h"
+#include "engine/QFPreferenceSnapshot.h"
+#include "engine/QFProjectActions.h"
+#include "engine/QFTombrelBackup.h"
+#include "foundation/QFAppleEvents.h"
+#include "foundation/QFException.h"
+#include "foundation/QFLocalPaths.h"
+#include "foundation/QFLog.h"
+#include "foundation/platform/QFFormat.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QListWidget>
+#include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+using namespace QFActionControllerPrivate;
+
+namespace {
+
+// A folder that is a package (a bundle the desktop shows as one file): it has an extension and holds
+// its own "Contents" folder, or is one of the editors' document packages.
+bool isPackage(const QFileInfo &info)
+{
+    if (!info.isDir() || info.suffix().isEmpty())
+        return false;
+    static const QStringList packages = { QStringLiteral("fcpproject"), QStringLiteral("fcpevent"), QStringLiteral("fcpbundle"),
+        QStringLiteral("app"), QStringLiteral("bundle") };
+    return packages.contains(info.suffix().toLower()) || QFileInfo::exists(info.absoluteFilePath() + QStringLiteral("/Contents"));
+}
+
+} // namespace
+
+// --- Adding projects ----------------------------------------------------------------------------------
+
+bool QFActionController::addPath(const QString &path)
+{
+    if (QFileInfo(path).fileName().startsWith(u'.'))
+        return false;
+    const QFProjectActions::AddResult added = QFProjectActions::addProject(path);
+    if (added.status == QFProjectActions::AddStatus::Failed)
+        QFLog::appendLog("Unable to add project %@: %@", path, added.reason);
+    return added.status == QFProjectActions::AddStatus::Added;
+}
+
+void QFActionController::projectsAdded(const QString &lastPath)
+{
+    m_app->xpcConfigUpdate();
+    // The helper's job is written by the re-read when the first project gives the helper something to
+    // watch; a helper that runs already learns of more projects from the configuration, and is not ended
+    // and started again for each.
+    connect(m_app, &AppController::projectListShown, this, [this, lastPath] {
+        selectProjectPath(lastPath);
+        Q_EMIT commandFinished(QStringLiteral("addProjects"));
+    }, Qt::SingleShotConnection);
+    m_app->populateProjects();
+}
+
+void QFActionController::selectProjectPath(const QString &path)
+{
+    QListView *table = m_window->projectTable();
+    const QList<QFProject> &projects = m_app->projectModel()->projects();
+    for (int row = 0; row < projects.size(); ++row) {
+        if (projects.at(row).expandedProjectPath() == path) {
+            table->setCurrentIndex(m_app->projectModel()->index(row));
+            table->scrollTo(table->currentIndex());
+            return;
+        }
+    }
+}
+
+void QFActionController::importFile()
+{
+    auto *panel = new QFileDialog(m_window, QStringLiteral("Add Project Files"), QFLocalPaths::movieDirectory());
+    panel->setObjectName(QStringLiteral("importPanel"));
+    panel->setFileMode(QFileDialog::ExistingFiles);
+    panel->setLabelText(QFileDialog::Accept, QStringLiteral("Add"));
+    panel->setWindowModality(Qt::WindowModal);
+    panel->setAttribute(Qt::WA_DeleteOnClose);
+    connect(panel, &QFileDialog::filesSelected, this, [this](const QStringList &files) {
+        QString last;
+        for (const QString &file : files) {
+            if (addPath(file))
+                last = QFileInfo(file).absoluteFilePath();
+        }
+        if (!last.isEmpty())
+            projectsAdded(last);
+    });
+    panel->open();
+}
+
+void QFActionController::dropPaths(const QStringList &paths)
+{
+    QString last;
+    for (const QString &path : paths) {
+        const QFileInfo info(path);
+        if (info.isDir() && !isPackage(info)) {
+            m_importFolders << info.absoluteFilePath();
+            continue;
+        }
+        if (addPath(info.absoluteFilePath()))
+            last = info.absoluteFilePath();
+    }
+    if (!last.isEmpty())
+        projectsAdded(last);
+    if (!m_importFolders.isEmpty())
+        showImportSheet();
+}
+
+void QFActionController::showImportSheet()
+{
+    auto *sheet = new QDialog(m_window);
+    sheet->setObjectName(QStringLiteral("importSheet"));
+    sheet->setWindowTitle(QStringLiteral("Import Folder"));
+    sheet->setWindowModality(Qt::WindowModal);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    auto *layout = new QVBoxLayout(sheet);
+    auto *title = new QLabel(m_importFolders.size() == 1 ? qfFormat("Add the projects in %@", QFileInfo(m_importFolders.first()).fileName())
+                                                         : qfFormat("Add the projects in %i folders", int(m_importFolders.size())));
+    QFont bold = title->font();
+    bold.setBold(true);
+    title->setFont(bold);
+    layout->addWidget(title);
+    auto *every = new QRadioButton(QStringLiteral("Every file"));
+    auto *some = new QRadioButton(QStringLiteral("Only files of these types:"));
+    some->setObjectName(QStringLiteral("importFolderAction"));
+    auto *types = new QLineEdit(preference("importFileTypes").toString());
+    types->setObjectName(QStringLiteral("importFileTypes"));
+    (integerPreference("importFolderAction") == 1 ? some : every)->setChecked(true);
+    auto *subfolders = new QCheckBox(QStringLiteral("Look in subfolders"));
+    subfolders->setObjectName(QStringLiteral("importSubdirs"));
+    subfolders->setChecked(integerPreference("importSubdirs") == 1);
+    layout->setContentsMargins(20, 18, 20, 14);
+    layout->setSpacing(8);
+    layout->addWidget(new QLabel(QStringLiteral("Which files of the folder are projects?")));
+    layout->addWidget(every);
+    layout->addWidget(some);
+    auto *typesRow = new QHBoxLayout;
+    typesRow->setContentsMargins(24, 0, 0, 0);
+    typesRow->addWidget(types);
+    layout->addLayout(typesRow);
+    layout->addSpacing(4);
+    layout->addWidget(subfolders);
+    layout->addSpacing(6);
+    sheet->setMinimumWidth(440);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Cancel);
+    buttons->addButton(QStringLiteral("Import"), QDialogButtonBox::AcceptRole)->setDefault(true);
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, sheet, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, sheet, &QDialog::reject);
+    connect(sheet, &QDialog::finished, this, [this, some, types, subfolders](int result) {
+        const QStringList folders = std::exchange(m_importFolders, {});
+        if (result != QDialog::Accepted)
+            return;
+        // The choices are the preferences' from now on.
+        QFPreferenceKeys::update({ { QStringLiteral("importFolderAction"), qint64(some->isChecked() ? 1 : 0) },
+            { QStringLiteral("importFileTypes"), types->text().trimmed() }, { QStringLiteral("importSubdirs"), qint64(subfolders->isChecked() ? 1 : 0) } });
+        QStringList list;
+        for (const QString &type : types->text().split(u',', Qt::SkipEmptyParts))
+            list << type.trimmed().toLower();
+        importFolders(folders, some->isChecked(), list, subfolders->isChecked());
+    });
+    sheet->open();
+}
+
+void QFActionController::importFolders(const QStringList &folders, bool onlyTypes, const QStringList &types, bool subfolders)
+{
+    static const QStringList skipped = { QStringLiteral("Backups"), QStringLiteral("Old Versions"), QStringLiteral(".fcpcache") };
+    QString last;
+    std::function<void(const QString &)> walk = [&](const QString &folder) {
+        if (skipped.contains(QFileInfo(folder).fileName()))
+            return;
+        QFLog::appendLog("Adding projects from directory %@...", folder);
+        const QFileInfoList entries = QDir(folder).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+        for (const QFileInfo &entry : entries) {
+            // A cache folder ends the walk of the folder that holds it.
+            if (entry.fileName() == QLatin1String(".fcpcache"))
+                return;
+            if (entry.isDir() && (!isPackage(entry) || entry.suffix().toLower() == QLatin1String("fcpbundle"))) {
+                // Links to folders are not followed: a link back up the tree would never end the walk.
+                if (subfolders && !entry.isSymLink())
+                    walk(entry.absoluteFilePath());
+                continue;
+            }
+            if (onlyTypes && !types.contains(entry.suffix().toLower()))
+                continue;
+            if (addPath(entry.absoluteFilePath()))
+                last = entry.absoluteFilePath();
+        }
+    };
+    for (const QString &folder : folders)
+        walk(folder);
+    if (!last.isEmpty())
+        projectsAdded(last);
+}
+
+// --- Removing, relinking ------------------------------------------------------------------------------
+
+void QFActionController::removeFile()
+{
+    const QList<QFProject> projects = selectedProjects();
+    if (projects.isEmpty())
+        return;
+    const bool several = projects.size() > 1;
+    // Afterwards the row at the first removed one is selected (or the last row).
+    int firstRow = m_window->projectTable()->currentIndex().row();
+    for (const QModelIndex &index : m_window->projectTable()->selectionModel()->selectedIndexes())
+        firstRow = std::min(firstRow, index.row());
+    confirm(qfFormat("Are you sure you wish to remove %@ project%@?", several ? QStringLiteral("these") : QStringLiteral("this"),
+                several ? QStringLiteral("s") : QStringLiteral("")),
+        QStringLiteral("Remove"), QStringLiteral("This will remove all versions, screenshots and synced backups."), [this, projects, firstRow] {
+            QStringList folders;
+            for (const QFProject &project : projects) {
+                QString error;
+                if (QFProjectActions::removeProject(project.destinationPath(), &error))
+                    folders << project.destinationPath();
+                else
+                    QFLog::appendLog("Unable to remove project %@: %@", project.destinationPath(), error);
+            }
+            if (integerPreference("syncService") >= 1 && integerPreference("syncDeleteRemoteFiles") == 1 && !folders.isEmpty())
+                m_app->engine()->removeSyncedProjects(folders);
+            m_app->xpcConfigUpdate();
+            connect(m_app, &AppController::projectListShown, this, [this, firstRow] {
+                const int count = m_app->projectModel()->rowCount();
+                if (count > 0)
+                    m_window->projectTable()->setCurrentIndex(m_app->projectModel()->index(std::min(firstRow, count - 1)));
+                if (m_app->projectList().size() < 2)
+                    m_app->generateLaunchdPlist(false);
+                Q_EMIT commandFinished(QStringLiteral("removeFile"));
+            }, Qt::SingleShotConnection);
+            m_app->populateProjects();
+        });
+}
+
+void QFActionController::relinkProject()
+{
+    const std::optional<QFProject> project = currentProject();
+    if (!project)
+        return;
+    auto *panel = new QFileDialog(m_window, QStringLiteral("Relink Project"), project->expandedProjectPath());
+    panel->setObjectName(QStringLiteral("relinkPanel"));
+    panel->setFileMode(QFileDialog::ExistingFile);
+    panel->selectFile(project->expandedProjectPath());
+    panel->setLabelText(QFileDialog::Accept, QStringLiteral("Relink"));
+    panel->setWindowModality(Qt::WindowModal);
+    panel->setAttribute(Qt::WA_DeleteOnClose);
+    connect(panel, &QFileDialog::fileSelected, this, [this, project](const QString &file) {
+        QFProject record = *project;
+        QString error;
+        if (!QFProjectActions::relinkProject(record, file, &error)) {
+            tell(QStringLiteral("Unable to relink project"), error);
+            return;
+        }
+        m_app->xpcConfigUpdate();
+        m_app->populateProjects();
+    });
+    panel->open();
+}
+
+void QFActionController::deleteOfflineProjects()
+{
+    // Projects on a drive that is not mounted are not offline; the question names those that are.
+    const QList<QFProject> offline = QFProjectActions::offlineProjects(m_app->projectList());
+    if (offline.isEmpty()) {
+        tell(QStringLiteral("No offline projects"),
+            QStringLiteral("Every project file is in its place, or on a drive that is not mounted now."));
+        return;
+    }
+    QStringList named;
+    for (const QFProject &project : offline)
+        named << qfFormat("%@ (%@)", project.friendlyName(), project.expandedProjectPath());
+    confirm(QStringLiteral("Are you sure you want to delete all offline projects?"), QStringLiteral("Delete"),
+        QStringLiteral("This will remove the projects and all their backups.") + QStringLiteral("\n\n") + named.join(u'\n'), [this, offline] {
+            QFLog::appendLog("Deleting offline projects...");
+            QStringList folders;
+            for (const QFProject &project : offline) {
+                // Only what the question named, and only if it is still offline now.
+                if (!QFProjectActions::isOffline(project))
+                    continue;
+                QFLog::appendLog("Offline project found: %@. Removing backups from %@...", project.expandedProjectPath(), project.destinationPath());
+                if (QFProjectActions::removeProject(project.destinationPath()))
+                    folders << project.destinationPath();
+            }
+            if (integerPreference("syncService") != 0 && !folders.isEmpty())
+                m_app->engine()->removeSyncedProjects(folders);
+            m_app->populateProjects();
+        });
+}
+
+void QFActionController::launchSelectedProject()
+{
+    for (const QFProject &project : selectedProjects())
+        openWith(project.expandedProjectPath());
+}
+
+void QFActionController::revealMasterProjectInFinder()
+{
+    if (const auto project = currentProject())
+        reveal(project->expandedProjectPath());
+}
+
+// --- Back up now --------------------------------------------------------------------------------------
+
+bool QFActionController::eventFilter(QObject *watched, QEvent *event)
+{
+    // Only the events handled here touch the window (others come while it is being taken down too).
+    const QEvent::Type type = event->type();
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop && type != QEvent::MouseButtonRelease)
+        return QObject::eventFilter(watched, event);
+    QListView *table = m_window ? m_window->projectTable() : nullptr;
+    if (!table || watched != table->viewport())
+        return QObject::eventFilter(watched, event);
+    switch (type) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        auto *drag = static_cast<QDropEvent *>(event);
+        if (drag->mimeData()->hasUrls()) {
+            drag->setDropAction(Qt::CopyAction);
+            drag->accept();
+        } else {
+            drag->ignore();
+        }
+        return true;
+    }
+    case QEvent::Drop: {
+        auto *drop = static_cast<QDropEvent *>(event);
+        QStringList paths;
+        for (const QUrl &url : drop->mimeData()->urls()) {
+            if (url.isLocalFile())
+                paths << url.toLocalFile();
+        }
+        drop->acceptProposedAction();
+        QFException::guard("performDragOperation:", [&] { dropPaths(paths); });
+        return true;
+    }
+    case QEvent::MouseButtonRelease: {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        const QModelIndex index = table->indexAt(mouse->position().toPoint());
+        if (mouse->button() == Qt::LeftButton && index.isValid()
+            && QFProjectItemDelegate::snapshotRect(table->visualRect(index)).contains(mouse->position().toPoint())) {
+            backUpProjectNow(index.row());
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void QFActionController::backUpProjectNow(int row)
+{
+    const QList<QFProject> &projects = m_app->projectModel()->projects();
+    if (row < 0 || row >= projects.size())
+        return;
+    const QFProject project = projects.at(row);
+    QFLog::appendLog("Taking snapshot for project %@ uuid %@", project.friendlyName(), project.selectedUUID());
+    m_app->projectModel()->setBusy(project.projectID(), true);
+    detach([this, project] {
+        QFException::guard("backupNow", [&] {
+            const QFPreferenceSnapshot prefs = QFPreferenceSnapshot::read();
+            const bool launch = prefs.integer(QStringLiteral("generateFCPXML"), 0) == 1;
+            const QString versions = project.destinationPath() + QStringLiteral("/Versions");
+            QFTombrelBackup engine;
+            engine.backupProject(project.expandedProjectPath(), versions, QFProjectActions::nextVersionNumber(versions), project.selectedUUID(), launch, true);
+            engine.manageBackups();
+        });
+        QMetaObject::invokeMethod(this, [this, project] {
+            m_app->projectModel()->setBusy(project.projectID(), false);
+            m_app->populateChangelistForProject(project.destinationPath());
+            Q_EMIT commandFinished(QStringLiteral("backupNow"));
+        }, Qt::QueuedConnection);
+    });
+}
+
+// --- Sequences ----------------------------------------------------------------------------------------
+
+void QFActionController::showProjectMenu(int row, const QPoint &globalPosition)
+{
+    const QList<QFProject> &projects = m_app->projectModel()->projects();
+    if (row < 0 || row >= projects.size())
+        return;
+    m_window->projectTable()->setCurrentIndex(m_app->projectModel()->index(row));
+    const QFProject project = projects.at(row);
+    QMenu menu;
+    menu.setObjectName(QStringLiteral("projectMenu"));
+    if (project.type() == QFProject::FinalCutProProject) {
+        QMenu *backup = menu.addMenu(QStringLiteral("Backup"));
+        QAction *entire = backup->addAction(QFAppImages::named(QStringLiteral("fcp")), QStringLiteral("Entire Project"));
+        entire->setCheckable(true);
+        entire->setChecked(project.selectedUUID().isEmpty());
+        connect(entire, &QAction::triggered, this, [this] { chooseSequence(QString(), {}); });
+        const QList<QFProjectSequence> sequences = project.sequences().value_or(QFProjectSequences());
+        for (const QFProjectSequence &sequence : sequences) {
+            // Each goes in right after "Entire Project", so the last of the record comes first.
+            auto *item = new QAction(QFAppImages::named(QStringLiteral("sequence")), sequence.name, backup);
+            backup->insertAction(backup->actions().value(1), item);
+            item->setCheckable(true);
+            item->setChecked(sequence.uuid == project.selectedUUID());
+            const QString uuid = sequence.uuid;
+            connect(item, &QAction::triggered, this, [this, uuid] { chooseSequence(uuid, {}); });
+        }
+        backup->addSeparator();
+        backup->addAction(QStringLiteral("Choose Sequence..."), this, &QFActionController::showSequenceDialog);
+        menu.addSeparator();
+    }
+    menu.addAction(QStringLiteral("Open Project"), this, &QFActionController::launchSelectedProject);
+    menu.addAction(QStringLiteral("Show in File Manager"), this, &QFActionController::revealMasterProjectInFinder);
+    menu.addAction(QStringLiteral("Relink Project…"), this, &QFActionController::relinkProject);
+    menu.addSeparator();
+    menu.addAction(QStringLiteral("Remove Project…"), this, &QFActionController::removeFile);
+    menu.exec(globalPosition);
+}
+
+void QFActionController::chooseSequence(const QString &uuid, const QList<QFProjectSequence> &sequences)
+{
+    const std::optional<QFProject> project = currentProject();
+    if (!project)
+        return;
+    QFProject record = *project;
+    if (!sequences.isEmpty())
+        record.setSequences(sequences);
+    record.setSelectedUUID(uuid);
+    record.saveSettings();
+    m_app->xpcConfigUpdate();
+    m_app->populateProjects();
+}
+
+void QFActionController::showSequenceDialog()
+{
+    const std::optional<QFProject> project = currentProject();
+    if (!project || project->type() != QFProject::FinalCutProProject)
+        return;
+    auto *sheet = new QDialog(m_window);
+    sheet->setObjectName(QStringLiteral("sequenceSheet"));
+    sheet->setWindowTitle(QStringLiteral("Choose Sequence"));
+    sheet->setWindowModality(Qt::WindowModal);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    auto *layout = new QVBoxLayout(sheet);
+    auto *status = new QLabel;
+    status->setObjectName(QStringLiteral("sequenceStatus"));
+    status->setWordWrap(true);
+    auto *list = new QListWidget;
+    list->setObjectName(QStringLiteral("sequenceList"));
+    list->setMinimumSize(360, 200);
+    auto *progress = new QProgressBar;
+    progress->setRange(0, 0);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Cancel);
+    QPushButton *choose = buttons->addButton(QStringLiteral("Choose"), QDialogButtonBox::AcceptRole);
+    choose->setEnabled(false);
+    layout->addWidget(status);
+    layout->addWidget(progress);
+    layout->addWidget(list);
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, sheet, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, sheet, &QDialog::reject);
+    connect(list, &QListWidget::currentRowChanged, choose, [choose](int row) { choose->setEnabled(row >= 0); });
+
+    auto cancelled = std::make_shared<std::atomic<bool>>(false);
+    auto loaded = std::make_shared<QList<QFProjectSequence>>();
+    connect(sheet, &QDialog::rejected, this, [cancelled] { *cancelled = true; });
+    connect(sheet, &QDialog::accepted, this, [this, list, loaded] {
+        const int row = list->currentRow();
+        if (row >= 0 && row < loaded->size())
+            chooseSequence(loaded->at(row).uuid, *loaded);
+    });
+    sheet->open();
+
+    QPointer<QDialog> guard(sheet);
+    const auto say = [this, guard, status](const QString &text) {
+        QMetaObject::invokeMethod(this, [guard, status, text] {
+            if (guard)
+                status->setText(text);
+        }, Qt::QueuedConnection);
+    };
+    const QString path = project->expandedProjectPath();
+    detach([this, guard, list, progress, say, cancelled, loaded, path] {
+        QFLog::appendLog("Loading sequences for project %@...", path);
+        if (!QFAppleEvents::isFCPRunning())
+            say(QStringLiteral("Launching Final Cut Pro..."));
+        if (*cancelled)
+            return;
+        say(QStringLiteral("Getting data from Final Cut Pro. This may take several minutes..."));
+        const int major = QFAppleEvents::finalCutProMajorVersion();
+        QFLog::appendLog("FCP major version: %i", major);
+        const QString xml = major >= 7 ? QFAppleEvents::getTOC(path, true) : QFAppleEvents::getProjectXML(path, true);
+        if (*cancelled)
+            return;
+        QString error;
+        QList<QFProjectSequence> sequences;
+        if (xml.isEmpty()) {
+            error = QStringLiteral("Error: Unable to retrieve XML representation of project.");
+        } else {
+            say(QStringLiteral("Getting list of sequences..."));
+            if (const auto found = QFProjectActions::sequencesFromXML(xml.toUtf8(), &error))
+                sequences = *found;
+        }
+        QMetaObject::invokeMethod(this, [guard, list, progress, loaded, sequences, error, cancelled] {
+            if (!guard || *cancelled)
+                return;
+            progress->hide();
+            auto *status = guard->findChild<QLabel *>(QStringLiteral("sequenceStatus"));
+            if (!error.isEmpty()) {
+                status->setText(error);
+                return;
+            }
+            *loaded = sequences;
+            for (const QFProjectSequence &sequence : sequences)
+                list->addItem(sequence.name);
+            status->setText(QStringLiteral("Select a sequence from the list below and click Choose."));
+        }, Qt::QueuedConnection);
+    });
+}
