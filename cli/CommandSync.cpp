@@ -176,6 +176,8 @@ Listing listRemote(const QString &projectID)
     return listing;
 }
 
+std::optional<QString> storedProjectID(const QString &name, QString localError, QString *error);
+
 int list(CommandContext &context, const CommandArguments &args)
 {
     if (args.positional.size() != 1)
@@ -183,10 +185,12 @@ int list(CommandContext &context, const CommandArguments &args)
     if (!requireSync(context, QStringLiteral("list")))
         return 1;
     QString error;
+    // A project of this machine's, else one of the store's (on a machine that is to restore it).
     const auto project = findProject(args.positional.first(), &error);
-    if (!project)
+    const auto projectID = project ? std::optional<QString>(project->projectID) : storedProjectID(args.positional.first(), error, &error);
+    if (!projectID)
         return context.fail(QStringLiteral("sync list: %1").arg(error));
-    const Listing listing = listRemote(project->projectID);
+    const Listing listing = listRemote(*projectID);
     if (!listing.ok)
         return context.fail(QStringLiteral("sync list: %1").arg(QFDropboxSync::printableName(listing.error)));
     if (args.has(QStringLiteral("--json"))) {
@@ -291,7 +295,7 @@ int push(CommandContext &context, const CommandArguments &args)
         });
         QObject::connect(client, &QFSyncClient::uploadFileFailed, &observer, [&](const QFDropboxError &error) {
             // The project's description goes up beside the version; its failure is not the version's.
-            if (error.path == file || !error.path.endsWith(QFRemoteProjects::infoFileName()))
+            if (QFDropboxSync::isVersionUpload(error))
                 failure = error;
         });
         QObject::connect(sync, &QFDropboxSync::syncComplete, &observer, [&](const QVariantMap &) { wait.finish(); });
@@ -387,30 +391,17 @@ int projects(CommandContext &context, const CommandArguments &args)
     return 0;
 }
 
-// What a restore takes from and writes to: a project of this machine's, or one the store holds.
-struct RestoreSource {
-    QString projectID;
-    QString target;
-};
-
-std::optional<RestoreSource> restoreSource(const QString &name, const QString &to, QString *error)
+// The identifier of a project of the store that is no project here, by its identifier or its name as sync
+// projects shows them; localError is why it is no project here.
+std::optional<QString> storedProjectID(const QString &name, QString localError, QString *error)
 {
-    const auto local = findProject(name, error);
-    if (local)
-        return RestoreSource { local->projectID, to.isEmpty() ? QFLocalPaths::expandTilde(local->path) : to };
-    const QString localError = *error;
-    if (to.isEmpty())
-        return std::nullopt;
-    // Not a project here: one of the store's, by its identifier or its name.
     const auto found = remoteProjects(error);
     if (!found)
         return std::nullopt;
     QList<QFRemoteProject> matches;
     for (const QFRemoteProject &project : *found) {
-        if (project.projectID == name) {
-            matches = { project };
-            break;
-        }
+        if (project.projectID == name)
+            return project.projectID;
         if (!project.name.isEmpty() && project.name.compare(name, Qt::CaseInsensitive) == 0)
             matches.append(project);
     }
@@ -425,7 +416,27 @@ std::optional<RestoreSource> restoreSource(const QString &name, const QString &t
                      .arg(QFDropboxSync::printableName(name));
         return std::nullopt;
     }
-    return RestoreSource { matches.first().projectID, to };
+    return matches.first().projectID;
+}
+
+// What a restore takes from and writes to: a project of this machine's, or with a path to write to one the
+// store holds.
+struct RestoreSource {
+    QString projectID;
+    QString target;
+};
+
+std::optional<RestoreSource> restoreSource(const QString &name, const QString &to, QString *error)
+{
+    const auto local = findProject(name, error);
+    if (local)
+        return RestoreSource { local->projectID, to.isEmpty() ? QFLocalPaths::expandTilde(local->path) : to };
+    if (to.isEmpty())
+        return std::nullopt;
+    const auto stored = storedProjectID(name, *error, error);
+    if (!stored)
+        return std::nullopt;
+    return RestoreSource { *stored, to };
 }
 
 int restore(CommandContext &context, const CommandArguments &args)

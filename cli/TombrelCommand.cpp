@@ -153,7 +153,7 @@ const QList<CommandSpec> &TombrelCommand::commands()
             "projects the projects the store holds (name, identifier, path where they were saved); works on a\n"
             "         machine that never had them\n"
             "list     the project's copies in the store, by the version each holds (names that cannot be versions\n"
-            "         of the project are left out)\n"
+            "         of the project are left out); PROJECT may be one of sync projects\n"
             "push     uploads the version, or without one every version the store does not hold yet\n"
             "restore  downloads FILE (as list shows it) and puts it in place of the project file, or with --to\n"
             "         at PATH (PROJECT may then be a project of sync projects); the replaced file goes to the Trash\n",

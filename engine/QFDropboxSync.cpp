@@ -646,6 +646,11 @@ QString QFDropboxSync::leadTextForError(const QFDropboxError &error)
     return service() == Service::Rclone ? QFRcloneClient::leadTextForError(error) : QFDropboxClient::leadTextForError(error);
 }
 
+bool QFDropboxSync::isVersionUpload(const QFDropboxError &error)
+{
+    return QFileInfo(error.path).fileName() != QFRemoteProjects::infoFileName();
+}
+
 QString QFDropboxSync::messageForError(const QFDropboxError &error)
 {
     const QString lead = leadTextForError(error);

@@ -111,6 +111,9 @@ public:
     static QString messageForError(const QFDropboxError &error);
     // The lead text of a failure of the chosen store's client, or an empty string.
     static QString leadTextForError(const QFDropboxError &error);
+    // Whether a failed upload of the client was that of a version (or its archive), not of the project's
+    // description that goes up beside it (whose failure is only logged).
+    static bool isVersionUpload(const QFDropboxError &error);
 
 Q_SIGNALS:
     void syncedFiles(const QVariantMap &userInfo);

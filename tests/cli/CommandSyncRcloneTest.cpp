@@ -111,7 +111,13 @@ TEST_F(CommandSyncRcloneTest, PushListRestoreAndFromASecondHomeTheProjectsAndARe
         EXPECT_EQ(QJsonDocument::fromJson(json.out.toUtf8()).array().at(0).toObject().value(QStringLiteral("projectID")).toString(),
             QStringLiteral("CUT"));
 
-        // Not a project here: without --to there is nowhere to put it.
+        // Not a project here: its copies are listed by its name there.
+        const CommandResult copies = runTombrel({ QStringLiteral("sync"), QStringLiteral("list"), QStringLiteral("Cut.kdenlive") });
+        ASSERT_EQ(copies.status, 0) << copies;
+        EXPECT_EQ(copies.out.count(u'\n'), 3) << copies;
+        EXPECT_TRUE(copies.out.contains(QStringLiteral("Cut.00002.kdenlive "))) << copies;
+
+        // Without --to there is nowhere to put it.
         const CommandResult nowhere = runTombrel({ QStringLiteral("sync"), QStringLiteral("restore"), QStringLiteral("Cut.kdenlive"), QStringLiteral("Cut.00002.kdenlive") });
         EXPECT_EQ(nowhere.status, 1) << nowhere;
         const QString target = second.file(QStringLiteral("Restored/Cut.kdenlive"));
