@@ -13,6 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
 namespace {
 
 using Builder = QFVersionStoreBuilder;
@@ -233,4 +236,39 @@ TEST_F(QFChangelistCacheTest, TwoProgramsRefreshingAtOnceLeaveAReadableCache)
     const auto cache = QFPropertyList::readDictionary(cacheFile);
     ASSERT_TRUE(cache);
     EXPECT_EQ(entryOf(*cache, name(60, "xml")).type, QStringLiteral("xml"));
+}
+
+TEST_F(QFChangelistCacheTest, ThreadsComparingWithOneEngineGetTheLinesOfAComparisonAlone)
+{
+    constexpr int kPairs = 8;
+    for (int n = 1; n <= kPairs + 1; ++n)
+        addPair(n, document(100 * n, n % 2 ? QStringLiteral("Interview") : QStringLiteral("Scene")));
+    const auto compare = [&](QFTombrelBackup &with, int n) {
+        const auto entry = with.changelistForFile(versions + u'/' + name(n, "xml"), versions + u'/' + name(n - 1, "xml"));
+        return entry ? entry->changelist : QStringList { QStringLiteral("<none>") };
+    };
+    QFTombrelBackup alone;
+    std::vector<QStringList> expected;
+    for (int n = 2; n <= kPairs + 1; ++n)
+        expected.push_back(compare(alone, n));
+
+    // Each thread compares every pair, from its own first pair on: the remembered document is passed
+    // between comparisons of different threads.
+    std::vector<std::vector<QStringList>> results(4, std::vector<QStringList>(kPairs));
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kPairs; ++i) {
+                const int k = (i + 2 * t) % kPairs;
+                results[t][k] = compare(engine, k + 2);
+            }
+        });
+    }
+    for (std::thread &thread : threads)
+        thread.join();
+    for (int t = 0; t < 4; ++t) {
+        SCOPED_TRACE(t);
+        EXPECT_EQ(results[t], expected);
+    }
+    EXPECT_FALSE(expected.front().isEmpty());
 }
