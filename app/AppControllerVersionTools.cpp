@@ -1,7 +1,7 @@
 #include "app/AppController.h"
 
 #include "app/AppControllerPrivate.h"
-#include "app/QFAppImages.h"
+#include "app/QFComparisonSheet.h"
 #include "app/QFOutlineView.h"
 #include "app/QFPrint.h"
 #include "app/QFProgressSheet.h"
@@ -13,12 +13,8 @@
 #include "foundation/QFLog.h"
 #include "foundation/platform/QFFormat.h"
 
-#include <QDialog>
-#include <QDialogButtonBox>
 #include <QFileInfo>
-#include <QLabel>
-#include <QListWidget>
-#include <QVBoxLayout>
+#include <QListView>
 
 using namespace AppControllerPrivate;
 
@@ -57,25 +53,7 @@ void AppController::showComparison(const QStringList &files, const std::optional
     auto number = [](const QString &file) { return QFTombrelBackup::versionNumberOfFile(QFileInfo(file).fileName()).value_or(0); };
     const qint64 older = std::min(number(files.at(0)), number(files.at(1)));
     const qint64 newer = std::max(number(files.at(0)), number(files.at(1)));
-    auto *sheet = new QDialog(m_window);
-    sheet->setObjectName(QStringLiteral("comparisonSheet"));
-    sheet->setAttribute(Qt::WA_DeleteOnClose);
-    sheet->setWindowModality(Qt::WindowModal);
-    sheet->setWindowTitle(qfFormat("Version %@ to Version %@", QFTombrelBackup::padNumber(older), QFTombrelBackup::padNumber(newer)));
-    sheet->resize(560, 380);
-    auto *layout = new QVBoxLayout(sheet);
-    auto *heading = new QLabel(qfFormat("What changed from Version %@ to Version %@:", QFTombrelBackup::padNumber(older), QFTombrelBackup::padNumber(newer)));
-    auto *list = new QListWidget;
-    list->setObjectName(QStringLiteral("comparisonLines"));
-    for (const QString &line : *lines)
-        list->addItem(new QListWidgetItem(QFAppImages::iconForChangeLine(line), line));
-    if (lines->isEmpty())
-        list->addItem(QStringLiteral("No change"));
-    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, sheet, &QDialog::reject);
-    layout->addWidget(heading);
-    layout->addWidget(list, 1);
-    layout->addWidget(buttons);
+    auto *sheet = new QFComparisonSheet(older, newer, *lines, m_window);
     sheet->open();
     Q_EMIT comparisonShown(sheet);
 }

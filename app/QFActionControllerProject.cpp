@@ -3,7 +3,10 @@
 #include "app/AppController.h"
 #include "app/QFActionControllerPrivate.h"
 #include "app/QFAppImages.h"
+#include "app/QFImportSheet.h"
 #include "app/QFProjectListModel.h"
+#include "app/QFSequenceSheet.h"
+#include "engine/QFFolderWalk.h"
 #include "engine/QFPreferenceKeys.h"
 #include "engine/QFPreferenceSnapshot.h"
 #include "engine/QFProjectActions.h"
@@ -15,43 +18,18 @@
 #include "foundation/platform/QFFormat.h"
 
 #include <QAction>
-#include <QCheckBox>
 #include <QDialog>
-#include <QDialogButtonBox>
 #include <QDir>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QHBoxLayout>
-#include <QLabel>
-#include <QLineEdit>
 #include <QListView>
-#include <QListWidget>
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QUrl>
-#include <QVBoxLayout>
 
 using namespace QFActionControllerPrivate;
-
-namespace {
-
-// A folder that is a package (a bundle the desktop shows as one file): it has an extension and holds
-// its own "Contents" folder, or is one of the editors' document packages.
-bool isPackage(const QFileInfo &info)
-{
-    if (!info.isDir() || info.suffix().isEmpty())
-        return false;
-    static const QStringList packages = { QStringLiteral("fcpproject"), QStringLiteral("fcpevent"), QStringLiteral("fcpbundle"),
-        QStringLiteral("app"), QStringLiteral("bundle") };
-    return packages.contains(info.suffix().toLower()) || QFileInfo::exists(info.absoluteFilePath() + QStringLiteral("/Contents"));
-}
-
-} // namespace
 
 // --- Adding projects ----------------------------------------------------------------------------------
 
@@ -116,7 +94,7 @@ void QFActionController::dropPaths(const QStringList &paths)
     QString last;
     for (const QString &path : paths) {
         const QFileInfo info(path);
-        if (info.isDir() && !isPackage(info)) {
+        if (info.isDir() && !QFFolderWalk::isPackage(info)) {
             m_importFolders << info.absoluteFilePath();
             continue;
         }
@@ -131,87 +109,27 @@ void QFActionController::dropPaths(const QStringList &paths)
 
 void QFActionController::showImportSheet()
 {
-    auto *sheet = new QDialog(m_window);
-    sheet->setObjectName(QStringLiteral("importSheet"));
-    sheet->setWindowTitle(QStringLiteral("Import Folder"));
-    sheet->setWindowModality(Qt::WindowModal);
-    sheet->setAttribute(Qt::WA_DeleteOnClose);
-    auto *layout = new QVBoxLayout(sheet);
-    auto *title = new QLabel(m_importFolders.size() == 1 ? qfFormat("Add the projects in %@", QFileInfo(m_importFolders.first()).fileName())
-                                                         : qfFormat("Add the projects in %i folders", int(m_importFolders.size())));
-    QFont bold = title->font();
-    bold.setBold(true);
-    title->setFont(bold);
-    layout->addWidget(title);
-    auto *every = new QRadioButton(QStringLiteral("Every file"));
-    auto *some = new QRadioButton(QStringLiteral("Only files of these types:"));
-    some->setObjectName(QStringLiteral("importFolderAction"));
-    auto *types = new QLineEdit(preference("importFileTypes").toString());
-    types->setObjectName(QStringLiteral("importFileTypes"));
-    (integerPreference("importFolderAction") == 1 ? some : every)->setChecked(true);
-    auto *subfolders = new QCheckBox(QStringLiteral("Look in subfolders"));
-    subfolders->setObjectName(QStringLiteral("importSubdirs"));
-    subfolders->setChecked(integerPreference("importSubdirs") == 1);
-    layout->setContentsMargins(20, 18, 20, 14);
-    layout->setSpacing(8);
-    layout->addWidget(new QLabel(QStringLiteral("Which files of the folder are projects?")));
-    layout->addWidget(every);
-    layout->addWidget(some);
-    auto *typesRow = new QHBoxLayout;
-    typesRow->setContentsMargins(24, 0, 0, 0);
-    typesRow->addWidget(types);
-    layout->addLayout(typesRow);
-    layout->addSpacing(4);
-    layout->addWidget(subfolders);
-    layout->addSpacing(6);
-    sheet->setMinimumWidth(440);
-    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Cancel);
-    buttons->addButton(QStringLiteral("Import"), QDialogButtonBox::AcceptRole)->setDefault(true);
-    layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, sheet, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, sheet, &QDialog::reject);
-    connect(sheet, &QDialog::finished, this, [this, some, types, subfolders](int result) {
+    auto *sheet = new QFImportSheet(m_importFolders, integerPreference("importFolderAction") == 1, preference("importFileTypes").toString(),
+        integerPreference("importSubdirs") == 1, m_window);
+    connect(sheet, &QDialog::finished, this, [this, sheet](int result) {
         const QStringList folders = std::exchange(m_importFolders, {});
         if (result != QDialog::Accepted)
             return;
         // The choices are the preferences' from now on.
-        QFPreferenceKeys::update({ { QStringLiteral("importFolderAction"), qint64(some->isChecked() ? 1 : 0) },
-            { QStringLiteral("importFileTypes"), types->text().trimmed() }, { QStringLiteral("importSubdirs"), qint64(subfolders->isChecked() ? 1 : 0) } });
-        QStringList list;
-        for (const QString &type : types->text().split(u',', Qt::SkipEmptyParts))
-            list << type.trimmed().toLower();
-        importFolders(folders, some->isChecked(), list, subfolders->isChecked());
+        QFPreferenceKeys::update({ { QStringLiteral("importFolderAction"), qint64(sheet->onlyTypes() ? 1 : 0) },
+            { QStringLiteral("importFileTypes"), sheet->typesText() }, { QStringLiteral("importSubdirs"), qint64(sheet->subfolders() ? 1 : 0) } });
+        importFolders(folders, sheet->onlyTypes(), sheet->types(), sheet->subfolders());
     });
     sheet->open();
 }
 
 void QFActionController::importFolders(const QStringList &folders, bool onlyTypes, const QStringList &types, bool subfolders)
 {
-    static const QStringList skipped = { QStringLiteral("Backups"), QStringLiteral("Old Versions"), QStringLiteral(".fcpcache") };
     QString last;
-    std::function<void(const QString &)> walk = [&](const QString &folder) {
-        if (skipped.contains(QFileInfo(folder).fileName()))
-            return;
-        QFLog::appendLog("Adding projects from directory %@...", folder);
-        const QFileInfoList entries = QDir(folder).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-        for (const QFileInfo &entry : entries) {
-            // A cache folder ends the walk of the folder that holds it.
-            if (entry.fileName() == QLatin1String(".fcpcache"))
-                return;
-            if (entry.isDir() && (!isPackage(entry) || entry.suffix().toLower() == QLatin1String("fcpbundle"))) {
-                // Links to folders are not followed: a link back up the tree would never end the walk.
-                if (subfolders && !entry.isSymLink())
-                    walk(entry.absoluteFilePath());
-                continue;
-            }
-            if (onlyTypes && !types.contains(entry.suffix().toLower()))
-                continue;
-            if (addPath(entry.absoluteFilePath()))
-                last = entry.absoluteFilePath();
-        }
-    };
-    for (const QString &folder : folders)
-        walk(folder);
+    for (const QString &path : QFFolderWalk::filesToImport(folders, onlyTypes, types, subfolders)) {
+        if (addPath(path))
+            last = path;
+    }
     if (!last.isEmpty())
         projectsAdded(last);
 }
@@ -453,50 +371,24 @@ void QFActionController::showSequenceDialog()
     const std::optional<QFProject> project = currentProject();
     if (!project || project->type() != QFProject::FinalCutProProject)
         return;
-    auto *sheet = new QDialog(m_window);
-    sheet->setObjectName(QStringLiteral("sequenceSheet"));
-    sheet->setWindowTitle(QStringLiteral("Choose Sequence"));
-    sheet->setWindowModality(Qt::WindowModal);
-    sheet->setAttribute(Qt::WA_DeleteOnClose);
-    auto *layout = new QVBoxLayout(sheet);
-    auto *status = new QLabel;
-    status->setObjectName(QStringLiteral("sequenceStatus"));
-    status->setWordWrap(true);
-    auto *list = new QListWidget;
-    list->setObjectName(QStringLiteral("sequenceList"));
-    list->setMinimumSize(360, 200);
-    auto *progress = new QProgressBar;
-    progress->setRange(0, 0);
-    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Cancel);
-    QPushButton *choose = buttons->addButton(QStringLiteral("Choose"), QDialogButtonBox::AcceptRole);
-    choose->setEnabled(false);
-    layout->addWidget(status);
-    layout->addWidget(progress);
-    layout->addWidget(list);
-    layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, sheet, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, sheet, &QDialog::reject);
-    connect(list, &QListWidget::currentRowChanged, choose, [choose](int row) { choose->setEnabled(row >= 0); });
-
+    auto *sheet = new QFSequenceSheet(m_window);
     auto cancelled = std::make_shared<std::atomic<bool>>(false);
-    auto loaded = std::make_shared<QList<QFProjectSequence>>();
     connect(sheet, &QDialog::rejected, this, [cancelled] { *cancelled = true; });
-    connect(sheet, &QDialog::accepted, this, [this, list, loaded] {
-        const int row = list->currentRow();
-        if (row >= 0 && row < loaded->size())
-            chooseSequence(loaded->at(row).uuid, *loaded);
+    connect(sheet, &QDialog::accepted, this, [this, sheet] {
+        if (const auto chosen = sheet->chosenSequence())
+            chooseSequence(chosen->uuid, sheet->sequences());
     });
     sheet->open();
 
-    QPointer<QDialog> guard(sheet);
-    const auto say = [this, guard, status](const QString &text) {
-        QMetaObject::invokeMethod(this, [guard, status, text] {
+    QPointer<QFSequenceSheet> guard(sheet);
+    const auto say = [this, guard](const QString &text) {
+        QMetaObject::invokeMethod(this, [guard, text] {
             if (guard)
-                status->setText(text);
+                guard->setStatus(text);
         }, Qt::QueuedConnection);
     };
     const QString path = project->expandedProjectPath();
-    detach([this, guard, list, progress, say, cancelled, loaded, path] {
+    detach([this, guard, say, cancelled, path] {
         QFLog::appendLog("Loading sequences for project %@...", path);
         if (!QFAppleEvents::isFCPRunning())
             say(QStringLiteral("Launching Final Cut Pro..."));
@@ -517,19 +409,13 @@ void QFActionController::showSequenceDialog()
             if (const auto found = QFProjectActions::sequencesFromXML(xml.toUtf8(), &error))
                 sequences = *found;
         }
-        QMetaObject::invokeMethod(this, [guard, list, progress, loaded, sequences, error, cancelled] {
+        QMetaObject::invokeMethod(this, [guard, sequences, error, cancelled] {
             if (!guard || *cancelled)
                 return;
-            progress->hide();
-            auto *status = guard->findChild<QLabel *>(QStringLiteral("sequenceStatus"));
-            if (!error.isEmpty()) {
-                status->setText(error);
-                return;
-            }
-            *loaded = sequences;
-            for (const QFProjectSequence &sequence : sequences)
-                list->addItem(sequence.name);
-            status->setText(QStringLiteral("Select a sequence from the list below and click Choose."));
+            if (!error.isEmpty())
+                guard->showError(error);
+            else
+                guard->showSequences(sequences);
         }, Qt::QueuedConnection);
     });
 }

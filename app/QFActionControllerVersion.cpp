@@ -1,6 +1,7 @@
 #include "app/QFActionController.h"
 
 #include "app/AppController.h"
+#include "app/QFAnnotateSheet.h"
 #include "app/QFOutlineView.h"
 #include "app/QFProjectListModel.h"
 #include "app/QFVersionListModel.h"
@@ -13,14 +14,11 @@
 
 #include <QDateTime>
 #include <QDialog>
-#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QScreen>
-#include <QVBoxLayout>
 
 namespace {
 
@@ -169,26 +167,11 @@ void QFActionController::showAnnotateDialog()
             tell(QStringLiteral("Unable to locate backup"), QStringLiteral("Please report this issue to Quenfield."));
         return;
     }
-    auto *sheet = new QDialog(m_window);
-    sheet->setObjectName(QStringLiteral("annotateSheet"));
-    sheet->setWindowTitle(QStringLiteral("Annotate"));
-    sheet->setWindowModality(Qt::WindowModal);
-    sheet->setAttribute(Qt::WA_DeleteOnClose);
-    auto *layout = new QVBoxLayout(sheet);
-    layout->addWidget(new QLabel(qfFormat("Note for version %@:", entry->version)));
-    auto *text = new QPlainTextEdit(entry->annotation);
-    text->setObjectName(QStringLiteral("annotation"));
-    text->setTabChangesFocus(true);
-    text->setMinimumSize(380, 90);
-    layout->addWidget(text);
-    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Cancel);
-    layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, sheet, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, sheet, &QDialog::reject);
+    auto *sheet = new QFAnnotateSheet(entry->version, entry->annotation, m_window);
     const QString file = entry->file;
-    connect(sheet, &QDialog::accepted, this, [this, text, file] {
+    connect(sheet, &QDialog::accepted, this, [this, sheet, file] {
         QString error;
-        if (!QFProjectActions::annotateVersion(file, text->toPlainText(), &error)) {
+        if (!QFProjectActions::annotateVersion(file, sheet->note(), &error)) {
             tell(QStringLiteral("Unable to save the note"), error);
             return;
         }
@@ -197,7 +180,6 @@ void QFActionController::showAnnotateDialog()
         Q_EMIT commandFinished(QStringLiteral("annotate"));
     });
     sheet->open();
-    text->setFocus();
 }
 
 // --- Preview, open, reveal ----------------------------------------------------------------------------
