@@ -295,11 +295,7 @@ void AppController::backupNow()
     m_window->backupNowAction()->setEnabled(false);
     detach([this, project, folder] {
         QFException::guard("backupNow", [&] {
-            QFTombrelBackup engine;
-            const QString versions = folder + QStringLiteral("/Versions");
-            const bool launch = QFPreferenceSnapshot::read().integer(QStringLiteral("generateFCPXML"), 0) == 1;
-            engine.backupProject(project.expandedProjectPath(), versions, QFProjectActions::nextVersionNumber(versions), project.selectedUUID(), launch, true);
-            engine.manageBackups();
+            QFTombrelBackup().backUpNow(project.expandedProjectPath(), folder + QStringLiteral("/Versions"), project.selectedUUID());
         });
         onMainThread([this, folder] {
             if (m_window)

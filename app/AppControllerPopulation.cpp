@@ -8,6 +8,7 @@
 #include "engine/QFChangeLines.h"
 #include "engine/QFDropboxSync.h"
 #include "engine/QFPreferenceSnapshot.h"
+#include "engine/QFVersionsFolder.h"
 #include "foundation/QFAlert.h"
 #include "foundation/QFException.h"
 #include "foundation/QFFileManager.h"
@@ -32,18 +33,10 @@ namespace AppControllerPrivate {
 
 ListedVersions listVersions(const QString &versionsFolder)
 {
-    QStringList names = QDir(versionsFolder).entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    names.removeIf([](const QString &name) { return name.startsWith(u'.'); });
-    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
-    const QSet<QString> present(names.cbegin(), names.cend());
     ListedVersions listed;
-    for (const QString &name : std::as_const(names)) {
-        if (name.toLower().endsWith(QLatin1String(".fcp"))) {
-            if (present.contains(name.left(name.size() - 4) + QStringLiteral(".xml")))
-                continue;
-            listed.fcpRemains = true;
-        }
-        listed.names << name;
+    for (const QFVersionsFolderEntry &version : QFVersionsFolder::versions(versionsFolder)) {
+        listed.names << version.listedName();
+        listed.fcpRemains = listed.fcpRemains || version.isFinalCutVersionWithoutXML();
     }
     return listed;
 }

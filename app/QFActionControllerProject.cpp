@@ -294,16 +294,10 @@ void QFActionController::backUpProjectNow(int row)
     if (row < 0 || row >= projects.size())
         return;
     const QFProject project = projects.at(row);
-    QFLog::appendLog("Taking snapshot for project %@ uuid %@", project.friendlyName(), project.selectedUUID());
     m_app->projectModel()->setBusy(project.projectID(), true);
     detach([this, project] {
         QFException::guard("backupNow", [&] {
-            const QFPreferenceSnapshot prefs = QFPreferenceSnapshot::read();
-            const bool launch = prefs.integer(QStringLiteral("generateFCPXML"), 0) == 1;
-            const QString versions = project.destinationPath() + QStringLiteral("/Versions");
-            QFTombrelBackup engine;
-            engine.backupProject(project.expandedProjectPath(), versions, QFProjectActions::nextVersionNumber(versions), project.selectedUUID(), launch, true);
-            engine.manageBackups();
+            QFTombrelBackup().backUpNow(project.expandedProjectPath(), project.destinationPath() + QStringLiteral("/Versions"), project.selectedUUID());
         });
         QMetaObject::invokeMethod(this, [this, project] {
             m_app->projectModel()->setBusy(project.projectID(), false);
