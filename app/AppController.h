@@ -43,11 +43,6 @@ public:
     static Mode modeForArguments(const QStringList &arguments);
     static QString currentBundlePath();
     static QString currentExePath();
-    // The five watch folders of a first run, with the extensions of the editors used on this desktop.
-    static QVariantList defaultWatchFolders();
-    // The watch folders a first run leaves: those there already, as they are, then each default folder
-    // that is neither watched already nor inside a watched folder.
-    static QVariantList mergedWatchFolders(const QVariantList &existing);
     // A value of the preference file, else the key's registered default.
     static QVariant preferenceValue(const QString &key);
 
@@ -177,7 +172,6 @@ private:
     // The caches go (and, once started, the helper's job is written again) after a crashed run.
     void recoverFromCrash();
     void firstRun();
-    void convertPredecessorProjects();
     // Upload mode: the version named on the command line, then every version that Dropbox lacks of its
     // project and of the projects earlier runs could not finish, one at a time.
     void startUploadMode(const QString &path);

@@ -8,6 +8,7 @@
 #include "engine/QFChangeLines.h"
 #include "engine/QFDropboxSync.h"
 #include "engine/QFPreferenceSnapshot.h"
+#include "engine/QFProjectStore.h"
 #include "engine/QFVersionsFolder.h"
 #include "foundation/QFAlert.h"
 #include "foundation/QFException.h"
@@ -106,23 +107,7 @@ void AppController::readProjects()
             m_window->projectSpinner()->show();
     }, true);
 
-    const QString root = QFProject::storageRoot();
-    QList<QFProject> projects;
-    const QStringList names = QDir(root).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QString &name : names) {
-        const QString folder = root + u'/' + name;
-        if (!QFileInfo::exists(folder + QStringLiteral("/Settings.plist")))
-            continue;
-        QFLog::appendLog("Found %@...", name);
-        const std::optional<QFProjectListEntry> entry = QFProject::readProjectFolder(folder);
-        if (!entry)
-            continue;
-        QFLog::appendLog("Linked project: %@.", entry->path);
-        QFProject project = QFProject::recordWithPath(entry->path, entry->sequences, entry->projectID);
-        project.setSelectedUUID(entry->selectedUUID);
-        projects << project;
-    }
-    std::sort(projects.begin(), projects.end(), QFProject::nameLessThan);
+    const QList<QFProject> projects = QFProjectStore::projects(QFProjectStore::Logging::Logged);
     QFMainThread::run([this, projects] { showProjects(projects); }, true);
 }
 

@@ -6,6 +6,7 @@
 #include "engine/QFPreferenceKeys.h"
 #include "engine/QFPreferenceSnapshot.h"
 #include "engine/QFProjectActions.h"
+#include "engine/QFProjectStore.h"
 #include "engine/QFWatchFolderSettings.h"
 #include "foundation/QFAlert.h"
 #include "foundation/QFAppRequest.h"
@@ -85,21 +86,6 @@ std::optional<int> AppController::runCommandLineMode(const QStringList &argument
     return 0;
 }
 
-QVariantList AppController::defaultWatchFolders()
-{
-    const QString documents = QFLocalPaths::documentDirectory(true);
-    auto folder = [](const QString &path, const char *extensions) {
-        return QVariantMap { { QStringLiteral("folder"), path }, { QStringLiteral("extensions"), QString::fromLatin1(extensions) } };
-    };
-    return {
-        folder(QFLocalPaths::movieDirectory(), "fcpevent,fcpproject,kdenlive,mlt,blend,ardour,ove,drp"),
-        folder(documents + QStringLiteral("/Avid Projects"), "avb,avp"),
-        folder(documents + QStringLiteral("/Adobe/Audition"), "sesx"),
-        folder(documents + QStringLiteral("/Adobe/Prelude/1.0/Projects"), "plproj"),
-        folder(documents + QStringLiteral("/Adobe/Premiere Pro"), "prproj"),
-    };
-}
-
 void AppController::applicationDidFinishLaunching(const QStringList &arguments)
 {
     if (m_launched)
@@ -151,7 +137,7 @@ void AppController::applicationDidFinishLaunching(const QStringList &arguments)
         QDBusConnection::sessionBus().connect(QString(), QStringLiteral("/com/quenfield/ProTombrel"), QStringLiteral("com.quenfield.ProTombrel"),
             QStringLiteral("QFProTombrelFilesBackedUp"), this, SLOT(onFilesBackedUp()));
 
-        if (preference(QStringLiteral("firstRun")).toBool())
+        if (QFProjectStore::isFirstRun())
             firstRun();
 
         detach([] {
@@ -207,90 +193,18 @@ void AppController::applicationWillTerminate()
 
 void AppController::firstRun()
 {
-    const bool editorInstalled = QFAppleEvents::isFinalCutInstalled();
-    detach([this] { QFException::guard("convertPredecessorProjects", [this] { convertPredecessorProjects(); }); });
+    detach([this] {
+        QFException::guard("convertPredecessorProjects", [this] {
+            if (QFProjectStore::convertPredecessorProjects() > 0)
+                onMainThread([this] { populateProjects(); });
+        });
+    });
     // Settings made before the first window (tombrel watch add, tombrel prefs set) stay; the defaults
-    // only fill in what is not there. One change of the file, so nothing written meanwhile is lost.
+    // only fill in what is not there.
     QString error;
-    const bool saved = QFPreferenceKeys::modify(
-        [&](QVariantMap &contents, QString *) {
-            if (editorInstalled) {
-                if (!contents.contains(QStringLiteral("backupMinIntervalEnabled")))
-                    contents.insert(QStringLiteral("backupMinIntervalEnabled"), 1);
-                if (!contents.contains(QStringLiteral("backupMinInterval")))
-                    contents.insert(QStringLiteral("backupMinInterval"), 15);
-            }
-            contents.insert(QStringLiteral("firstRun"), false);
-            contents.insert(QStringLiteral("watchFolders"), mergedWatchFolders(contents.value(QStringLiteral("watchFolders")).toList()));
-            return true;
-        },
-        &error);
-    if (!saved)
+    if (!QFProjectStore::applyFirstRunSettings(&error))
         QFLog::appendLog("Unable to save preferences: %@", error);
     xpcConfigUpdate();
-}
-
-QVariantList AppController::mergedWatchFolders(const QVariantList &existing)
-{
-    QVariantList merged = existing;
-    QList<QFWatchFolderSettings::Entry> entries;
-    for (const QVariant &element : existing) {
-        const QVariantMap folder = element.toMap();
-        if (folder.value(QStringLiteral("folder")).metaType().id() == QMetaType::QString)
-            entries << QFWatchFolderSettings::Entry { folder.value(QStringLiteral("folder")).toString(), std::nullopt };
-    }
-    for (const QVariant &element : defaultWatchFolders()) {
-        const QString folder = element.toMap().value(QStringLiteral("folder")).toString();
-        // Neither a folder that is watched already nor one inside a watched folder.
-        if (QFWatchFolderSettings::checkNewFolder(entries, folder))
-            continue;
-        merged << element;
-        entries << QFWatchFolderSettings::Entry { folder, std::nullopt };
-    }
-    return merged;
-}
-
-void AppController::convertPredecessorProjects()
-{
-    const auto old = QFPropertyList::readDictionary(QFLocalPaths::prefsDirectory(true) + QStringLiteral("/com.quenfield.fcptombrel.plist"));
-    if (!old)
-        return;
-    QString store = old->value(QStringLiteral("storagePath")).toString();
-    if (store.isEmpty())
-        store = QFLocalPaths::appSupportDirectory(true) + QStringLiteral("/Quenfield/FCP Tombrel/Versions");
-    store = QFLocalPaths::expandTilde(store);
-    QSet<QString> known;
-    for (const QFProjectListEntry &project : m_engine->projects())
-        known.insert(QFLocalPaths::expandTilde(project.path));
-    bool converted = false;
-    for (const QVariant &item : old->value(QStringLiteral("filelist")).toList()) {
-        const QVariantMap file = item.toMap();
-        const QString path = QFLocalPaths::expandTilde(file.value(QStringLiteral("path")).toString());
-        if (path.isEmpty() || known.contains(path))
-            continue;
-        std::optional<QFProjectSequences> sequences;
-        if (file.contains(QStringLiteral("sequences"))) {
-            QFProjectSequences list;
-            for (const QVariant &sequence : file.value(QStringLiteral("sequences")).toList()) {
-                if (auto parsed = QFProjectSequence::fromDictionary(sequence))
-                    list << *parsed;
-            }
-            sequences = list;
-        }
-        QFProject project = QFProject::projectWithPath(path, sequences);
-        project.setSelectedUUID(file.value(QStringLiteral("selectedUUID")).toString());
-        project.saveSettings();
-        known.insert(path);
-        converted = true;
-        const QString oldVersions = store + u'/' + QFileInfo(path).fileName();
-        if (QFileInfo(oldVersions).isDir()) {
-            const QString versions = project.destinationPath() + QStringLiteral("/Versions");
-            QDir().mkpath(versions);
-            QFFileManager::copyContentsOfDirectory(oldVersions, versions, 300);
-        }
-    }
-    if (converted)
-        onMainThread([this] { populateProjects(); });
 }
 
 // --- Background modes ---------------------------------------------------------------------------------
