@@ -10,8 +10,6 @@
 #include "foundation/platform/QFBundle.h"
 
 #include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusPendingCall>
 
 // --- Helper -------------------------------------------------------------------------------------------
 
@@ -114,28 +112,14 @@ void AppController::xpcSetup()
     QDBusConnection::sessionBus();
 }
 
-namespace {
-
-void sendToHelper(const QString &method)
-{
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return;
-    QDBusMessage call = QDBusMessage::createMethodCall(QFHelperConnection::serviceName(), QFHelperConnection::objectPath(),
-        QFHelperConnection::interfaceName(), method);
-    // The helper answers once its set-up is done; nothing here waits for that.
-    call.setAutoStartService(false);
-    bus.asyncCall(call, 120000);
-}
-
-} // namespace
-
+// The helper answers once its set-up is done; nothing here waits for that, and a helper that is not
+// running is not reported.
 void AppController::xpcConfigUpdate()
 {
-    sendToHelper(QStringLiteral("updateConfiguration"));
+    QFHelperConnection::updateConfiguration(this);
 }
 
 void AppController::xpcStartBackupScan()
 {
-    sendToHelper(QStringLiteral("startBackupScan"));
+    QFHelperConnection::startBackupScan(this);
 }

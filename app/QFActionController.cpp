@@ -22,6 +22,7 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
@@ -325,15 +326,18 @@ bool QFActionController::openWith(const QString &path, const QString &mimeType)
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
-bool QFActionController::reveal(const QString &path)
+void QFActionController::reveal(const QString &path)
 {
     QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
     call.setArguments({ QStringList { QUrl::fromLocalFile(path).toString() }, QString() });
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 5000);
-    if (reply.type() == QDBusMessage::ReplyMessage)
-        return true;
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+    // The file manager answers in its own time; where none does, the folder opens as the desktop opens folders.
+    auto *answer = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, 5000), QCoreApplication::instance());
+    connect(answer, &QDBusPendingCallWatcher::finished, answer, [answer, path] {
+        answer->deleteLater();
+        if (answer->isError())
+            QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+    });
 }
 
 // --- Maintenance --------------------------------------------------------------------------------------

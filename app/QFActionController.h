@@ -82,7 +82,7 @@ public:
     // Opens a file with the desktop's default application for a MIME type (empty: the file's own type).
     static bool openWith(const QString &path, const QString &mimeType = QString());
     // Shows the file selected in the file manager, or opens its folder where none answers on the bus.
-    static bool reveal(const QString &path);
+    static void reveal(const QString &path);
 
 Q_SIGNALS:
     // A command finished its background work and the lists are being read again.

@@ -53,6 +53,7 @@ void QFDropboxRestoreController::buildWindow()
     layout->setContentsMargins(20, 18, 20, 16);
     layout->setSpacing(10);
     auto *title = new QLabel(QStringLiteral("Restore from Dropbox"), m_window);
+    title->setObjectName(QStringLiteral("dropboxRestoreTitle"));
     QFont bold = title->font();
     bold.setBold(true);
     bold.setPointSizeF(bold.pointSizeF() * 1.15);
@@ -112,9 +113,13 @@ void QFDropboxRestoreController::showBackupsForProject(const QFProject &project,
     m_backupArray.clear();
     m_tableView->clear();
     m_restoreBtn->setEnabled(false);
+    // The store is that of the preferences now: Dropbox, or an rclone remote named as the user wrote it.
+    const QString store = QFDropboxSync::storeName();
+    m_window->setWindowTitle(qfFormat("Restore from %@", store));
+    m_window->findChild<QLabel *>(QStringLiteral("dropboxRestoreTitle"))->setText(qfFormat("Restore from %@", store));
     m_window->findChild<QLabel *>(QStringLiteral("dropboxRestoreNote"))
-        ->setText(qfFormat("Copies of “%@” kept in Dropbox. The one you restore replaces the project file on disk.",
-            QFileInfo(project.expandedProjectPath()).fileName()));
+        ->setText(qfFormat("Copies of “%@” kept in %@. The one you restore replaces the project file on disk.",
+            QFileInfo(project.expandedProjectPath()).fileName(), store));
 
     m_listObservers = std::make_unique<QObject>();
     QFNotificationCenter *center = QFNotificationCenter::defaultCenter();
@@ -266,8 +271,8 @@ void QFDropboxRestoreController::alert(const QString &title, const QString &text
 
 void QFDropboxRestoreController::cancelProgress()
 {
-    if (QFDropboxClient *client = m_backupController ? m_backupController->restClient() : nullptr)
-        client->cancelFileLoad(m_downloadRemote);
+    if (m_backupController)
+        QFDropboxSync::shared()->cancelDownload(m_downloadRemote);
     m_transfer.reset();
     stopProgress();
 }

@@ -2,7 +2,9 @@
 
 #include "app/AppController.h"
 #include "app/QFAppImages.h"
+#include "app/QFPrefLayout.h"
 #include "app/QFSoftwareUpdate.h"
+#include "app/QFSyncPane.h"
 #include "app/QFWatchFolderTable.h"
 #include "engine/QFPreferenceKeys.h"
 #include "engine/QFProject.h"
@@ -37,57 +39,11 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+using namespace qfpref;
+
 namespace {
 
 constexpr int kLargestShownNumber = 99999;
-
-QLabel *heading(const QString &text)
-{
-    auto *label = new QLabel(text);
-    QFont font = label->font();
-    font.setBold(true);
-    label->setFont(font);
-    return label;
-}
-
-// A line of explanation under a control, in the smaller, quieter text of the desktop.
-QLabel *explanation(const QString &text)
-{
-    auto *label = new QLabel(text);
-    label->setWordWrap(true);
-    label->setForegroundRole(QPalette::PlaceholderText);
-    QFont font = label->font();
-    font.setPointSizeF(font.pointSizeF() * 0.92);
-    label->setFont(font);
-    return label;
-}
-
-QWidget *row(std::initializer_list<QWidget *> widgets)
-{
-    auto *line = new QWidget;
-    auto *layout = new QHBoxLayout(line);
-    layout->setContentsMargins(0, 0, 0, 0);
-    for (QWidget *widget : widgets)
-        layout->addWidget(widget);
-    layout->addStretch();
-    return line;
-}
-
-QWidget *page(QLayout *content)
-{
-    auto *pane = new QWidget;
-    auto *outer = new QVBoxLayout(pane);
-    outer->setContentsMargins(24, 18, 24, 18);
-    outer->addLayout(content);
-    outer->addStretch();
-    return pane;
-}
-
-// A value of the preference file, else the key's registered default.
-qint64 integerValue(const QString &key)
-{
-    return QFPropertyList::integerValue(AppController::preferenceValue(key)).value_or(0);
-}
 
 } // namespace
 
@@ -367,20 +323,10 @@ QWidget *QFPrefController::buildFilteringPane()
 
 QWidget *QFPrefController::buildSyncPane()
 {
-    auto *form = new QFormLayout;
-    form->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    form->setVerticalSpacing(10);
-    form->addRow(QStringLiteral("Copy versions to:"), row({ choiceBox(QStringLiteral("syncService"), { QStringLiteral("Nowhere"), QStringLiteral("Dropbox") },
-                                                             [this] { prefsSyncChanged(); }) }));
-    m_syncStatus = new QLabel;
-    m_syncStatus->setObjectName(QStringLiteral("syncStatus"));
-    m_linkButton = new QPushButton(QStringLiteral("Link"));
-    m_linkButton->setObjectName(QStringLiteral("linkUnlink"));
-    connect(m_linkButton, &QPushButton::clicked, this, &QFPrefController::linkUnlink);
-    form->addRow(QStringLiteral("Account:"), row({ m_syncStatus, m_linkButton }));
-    form->addRow(QString(), switchBox(QStringLiteral("syncDeleteRemoteFiles"), QStringLiteral("Removing versions or projects also removes their copies")));
-    form->addRow(QString(), explanation(QStringLiteral("Each version is copied as a compressed file into the application's own folder of the account.")));
-    return page(form);
+    m_syncPane = new QFSyncPane(m_controller);
+    m_loaders << [this] { m_syncPane->loadValues(); };
+    m_committers << [this] { m_syncPane->commitEditors(); };
+    return m_syncPane;
 }
 
 // --- Bindings -----------------------------------------------------------------------------------------
@@ -631,42 +577,5 @@ bool QFPrefController::analyticsLogging()
 
 void QFPrefController::refreshSyncStatus()
 {
-    const bool dropbox = integerValue(QStringLiteral("syncService")) == 1;
-    const bool linked = dropbox && m_controller->isSyncAccountLinked();
-    const bool dark = palette().color(QPalette::Window).lightness() < 128;
-    m_syncStatus->setText(linked ? QStringLiteral("Linked to account") : QStringLiteral("No linked account"));
-    QPalette colours = m_syncStatus->palette();
-    colours.setColor(QPalette::WindowText, linked ? palette().color(QPalette::WindowText) : (dark ? QColor(0xff, 0x7b, 0x63) : QColor(0xc0, 0x1c, 0x28)));
-    m_syncStatus->setPalette(colours);
-    m_linkButton->setText(linked ? QStringLiteral("Unlink") : QStringLiteral("Link"));
-    m_linkButton->setEnabled(dropbox);
-}
-
-void QFPrefController::prefsSyncChanged()
-{
-    if (integerValue(QStringLiteral("syncService")) != 0) {
-        refreshSyncStatus();
-        return;
-    }
-    if (m_controller->isSyncAccountLinked())
-        m_controller->unlinkSyncAccount();
-    refreshSyncStatus();
-    m_controller->xpcConfigUpdate();
-}
-
-void QFPrefController::linkUnlink()
-{
-    if (integerValue(QStringLiteral("syncService")) != 1)
-        return;
-    if (m_controller->isSyncAccountLinked()) {
-        m_controller->unlinkSyncAccount();
-        refreshSyncStatus();
-        m_controller->xpcConfigUpdate();
-        return;
-    }
-    m_linkButton->setEnabled(false);
-    m_controller->linkSyncAccount(this, [this] {
-        refreshSyncStatus();
-        m_controller->xpcConfigUpdate();
-    });
+    m_syncPane->refreshStatus();
 }

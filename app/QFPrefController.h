@@ -19,6 +19,7 @@ class QLineEdit;
 class QPushButton;
 class QSpinBox;
 class QStackedWidget;
+class QFSyncPane;
 class QFWatchFolderTable;
 
 class QFPrefController final : public QMainWindow {
@@ -74,8 +75,6 @@ private:
     void prefsDirectoryBrowse();
     void prefsAutosaveChanged();
     void autosaveIntervalChanged();
-    void prefsSyncChanged();
-    void linkUnlink();
     void prefsFilterChanged();
     void prefsToggleQCLogging(bool on);
     void reloadHelper();
@@ -89,8 +88,7 @@ private:
     QLabel *m_storagePath = nullptr;
     QCheckBox *m_manageBackups = nullptr;
     QCheckBox *m_analytics = nullptr;
-    QLabel *m_syncStatus = nullptr;
-    QPushButton *m_linkButton = nullptr;
+    QFSyncPane *m_syncPane = nullptr;
     QFWatchFolderTable *m_watchFolders = nullptr;
     QFWatchFolderTable *m_driveFolders = nullptr;
     bool m_loading = false;
