@@ -5,6 +5,7 @@
 #include "app/QFActionControllerPrivate.h"
 #include "app/QFAppImages.h"
 #include "app/QFOutlineView.h"
+#include "app/QFProgressSheet.h"
 #include "app/QFProjectListModel.h"
 #include "app/QFSoftwareUpdate.h"
 #include "app/QFVersionListModel.h"
@@ -32,8 +33,10 @@
 #include <QMenuBar>
 #include <QProcess>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QToolBar>
 #include <QUrl>
 
@@ -84,6 +87,69 @@ QStringList desktopEntryCommand(const QString &desktopId, const QString &path)
     if (!command.isEmpty() && !placed)
         command << path;
     return command;
+}
+
+enum class GatherResult { Gathered, NoLogs, Failed };
+
+// The logs of both programs, their crash reports and preference files, zipped on the desktop.
+GatherResult gatherLogArchive()
+{
+    const QStringList names = { QStringLiteral("Pro Tombrel"), QStringLiteral("ProTombrelHelper") };
+    const QString work = QFLocalPaths::tempDirectory() + QStringLiteral("/QF_App_Logs");
+    if (QFileInfo::exists(work))
+        QDir(work).removeRecursively();
+    if (!QDir().mkpath(work))
+        return GatherResult::Failed;
+    int gathered = 0;
+    const auto take = [&](const QString &path) {
+        const QFileInfo info(path);
+        if (info.exists() && QFile::copy(info.canonicalFilePath(), work + u'/' + info.fileName()))
+            ++gathered;
+    };
+    for (const bool user : { true, false }) {
+        const QDir logs(QFLocalPaths::logDirectory(user) + QStringLiteral("/Quenfield"));
+        for (const QString &file : logs.entryList(QDir::Files, QDir::Name)) {
+            for (const QString &name : names) {
+                if (file.startsWith(name) && file.endsWith(QLatin1String(".log")))
+                    take(logs.filePath(file));
+            }
+        }
+        for (const QString &folder : { QStringLiteral("DiagnosticReports"), QStringLiteral("CrashReporter") }) {
+            const QDir reports(QFLocalPaths::logDirectory(user) + u'/' + folder);
+            for (const QString &file : reports.entryList({ QStringLiteral("*.crash") }, QDir::Files, QDir::Name)) {
+                for (const QString &name : names) {
+                    if (file.startsWith(name + u'_'))
+                        take(reports.filePath(file));
+                }
+            }
+        }
+    }
+    for (const QString &name : names) {
+        QString compact = name;
+        compact.remove(u' ');
+        for (const QString &variant : { compact, compact.toLower() })
+            take(QFLocalPaths::prefsDirectory(true) + qfFormat("/com.quenfield.%@.plist", variant));
+    }
+    if (gathered == 0) {
+        QDir(work).removeRecursively();
+        return GatherResult::NoLogs;
+    }
+    QString archive = QFLocalPaths::desktopDirectory() + QStringLiteral("/Pro Tombrel Logs.zip");
+    if (QFileInfo::exists(archive))
+        archive = QFLocalPaths::desktopDirectory() + QStringLiteral("/Pro Tombrel Logs_")
+            + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss")) + QStringLiteral(".zip");
+    // Twice within a second: never over an archive made before.
+    if (QFileInfo::exists(archive))
+        archive = QFFileManager::uniqueFilename(archive);
+    QDir().mkpath(QFLocalPaths::desktopDirectory());
+    QString reason;
+    const bool zipped = qfZipItem(work, archive, true, &reason);
+    QDir(work).removeRecursively();
+    if (!zipped) {
+        QFLog::appendLog("Unable to gather logs: %@", reason);
+        return GatherResult::Failed;
+    }
+    return GatherResult::Gathered;
 }
 
 } // namespace
@@ -277,6 +343,38 @@ void QFActionController::detach(std::function<void()> work)
     m_app->runInBackground(std::move(work));
 }
 
+void QFActionController::setCommandEnabled(const QString &command, bool enabled)
+{
+    if (QAction *action = m_window ? m_window->findChild<QAction *>(command) : nullptr)
+        action->setEnabled(enabled);
+}
+
+void QFActionController::runCommand(const QString &command, const QString &status, std::function<void()> work, std::function<void()> then)
+{
+    m_running.insert(command);
+    setCommandEnabled(command, false);
+    auto finished = std::make_shared<bool>(false);
+    auto sheetShown = std::make_shared<bool>(false);
+    QTimer::singleShot(1000, this, [this, finished, sheetShown, status] {
+        if (*finished || !m_window || m_window->progressSheet()->isVisible())
+            return;
+        m_window->progressSheet()->start(status);
+        m_window->progressSheet()->cancelButton()->setEnabled(false);
+        *sheetShown = true;
+    });
+    detach([this, command, work = std::move(work), then = std::move(then), finished, sheetShown] {
+        QFException::guard(qPrintable(command), work);
+        QMetaObject::invokeMethod(this, [this, command, then, finished, sheetShown] {
+            *finished = true;
+            if (*sheetShown && m_window)
+                m_window->progressSheet()->finish();
+            m_running.remove(command);
+            setCommandEnabled(command, true);
+            QFException::guard(qPrintable(command), then);
+        }, Qt::QueuedConnection);
+    });
+}
+
 std::optional<QFProject> QFActionController::currentProject() const
 {
     const QModelIndex index = m_window->projectTable()->currentIndex();
@@ -345,10 +443,13 @@ void QFActionController::reveal(const QString &path)
 void QFActionController::trashCaches()
 {
     confirm(QStringLiteral("Are you sure you wish to trash caches?"), QStringLiteral("Trash"),
-        QStringLiteral("Changelists will need to be regenerated for each project."), [] {
+        QStringLiteral("Changelists will need to be regenerated for each project."), [this] {
             const QString caches = QFLocalPaths::appSupportDirectory(true) + QStringLiteral("/Quenfield/Pro Tombrel/Caches");
-            if (QFileInfo::exists(caches))
-                QFFileManager::trashFile(caches);
+            if (!QFileInfo::exists(caches))
+                return;
+            // The Trash is written away from the window.
+            QFFileManager::runAsync([caches] { return QFFileManager::trashFile(caches); }, this,
+                [this](bool) { Q_EMIT commandFinished(QStringLiteral("trashCaches")); });
         });
 }
 
@@ -364,66 +465,24 @@ void QFActionController::viewLog(const QString &programName)
 
 void QFActionController::gatherLogs()
 {
-    const QStringList names = { QStringLiteral("Pro Tombrel"), QStringLiteral("ProTombrelHelper") };
-    const QString work = QFLocalPaths::tempDirectory() + QStringLiteral("/QF_App_Logs");
-    if (QFileInfo::exists(work))
-        QDir(work).removeRecursively();
-    if (!QDir().mkpath(work)) {
-        tell(QStringLiteral("Logs could not be gathered"), QStringLiteral("Please check your file permissions."));
+    if (isRunning(QStringLiteral("gatherLogs")))
         return;
-    }
-    int gathered = 0;
-    const auto take = [&](const QString &path) {
-        const QFileInfo info(path);
-        if (info.exists() && QFile::copy(info.canonicalFilePath(), work + u'/' + info.fileName()))
-            ++gathered;
-    };
-    for (const bool user : { true, false }) {
-        const QDir logs(QFLocalPaths::logDirectory(user) + QStringLiteral("/Quenfield"));
-        for (const QString &file : logs.entryList(QDir::Files, QDir::Name)) {
-            for (const QString &name : names) {
-                if (file.startsWith(name) && file.endsWith(QLatin1String(".log")))
-                    take(logs.filePath(file));
-            }
+    // Copying and compressing the logs is file work: away from the window.
+    auto result = std::make_shared<GatherResult>(GatherResult::Failed);
+    runCommand(QStringLiteral("gatherLogs"), QStringLiteral("Gathering logs..."), [result] { *result = gatherLogArchive(); }, [this, result] {
+        switch (*result) {
+        case GatherResult::Gathered:
+            tell(QStringLiteral("Logs gathered successfully"), QStringLiteral("The gathered logs were placed on your desktop."));
+            break;
+        case GatherResult::NoLogs:
+            tell(QStringLiteral("No logs found"), QStringLiteral("There were no logs available to gather."));
+            break;
+        case GatherResult::Failed:
+            tell(QStringLiteral("Logs could not be gathered"), QStringLiteral("Please check your file permissions."));
+            break;
         }
-        for (const QString &folder : { QStringLiteral("DiagnosticReports"), QStringLiteral("CrashReporter") }) {
-            const QDir reports(QFLocalPaths::logDirectory(user) + u'/' + folder);
-            for (const QString &file : reports.entryList({ QStringLiteral("*.crash") }, QDir::Files, QDir::Name)) {
-                for (const QString &name : names) {
-                    if (file.startsWith(name + u'_'))
-                        take(reports.filePath(file));
-                }
-            }
-        }
-    }
-    for (const QString &name : names) {
-        QString compact = name;
-        compact.remove(u' ');
-        for (const QString &variant : { compact, compact.toLower() })
-            take(QFLocalPaths::prefsDirectory(true) + qfFormat("/com.quenfield.%@.plist", variant));
-    }
-    if (gathered == 0) {
-        QDir(work).removeRecursively();
-        tell(QStringLiteral("No logs found"), QStringLiteral("There were no logs available to gather."));
-        return;
-    }
-    QString archive = QFLocalPaths::desktopDirectory() + QStringLiteral("/Pro Tombrel Logs.zip");
-    if (QFileInfo::exists(archive))
-        archive = QFLocalPaths::desktopDirectory() + QStringLiteral("/Pro Tombrel Logs_")
-            + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss")) + QStringLiteral(".zip");
-    // Twice within a second: never over an archive made before.
-    if (QFileInfo::exists(archive))
-        archive = QFFileManager::uniqueFilename(archive);
-    QDir().mkpath(QFLocalPaths::desktopDirectory());
-    QString reason;
-    const bool zipped = qfZipItem(work, archive, true, &reason);
-    QDir(work).removeRecursively();
-    if (!zipped) {
-        QFLog::appendLog("Unable to gather logs: %@", reason);
-        tell(QStringLiteral("Logs could not be gathered"), QStringLiteral("Please check your file permissions."));
-        return;
-    }
-    tell(QStringLiteral("Logs gathered successfully"), QStringLiteral("The gathered logs were placed on your desktop."));
+        Q_EMIT commandFinished(QStringLiteral("gatherLogs"));
+    });
 }
 
 void QFActionController::openManual()

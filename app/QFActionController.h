@@ -12,6 +12,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QStringList>
 
 #include <functional>
@@ -97,12 +98,19 @@ private:
     void projectsAdded(const QString &lastPath);
     void selectProjectPath(const QString &path);
     void backUpProjectNow(int row);
-    void removeVersionFiles(const QStringList &files);
+    // Moves versions to the Trash as the named command (removeVersions, deleteBackup).
+    void removeVersionFiles(const QStringList &files, const QString &command);
     void updateSyncAction();
     void chooseSequence(const QString &uuid, const QList<QFProjectSequence> &sequences);
     void confirm(const QString &title, const QString &defaultButton, const QString &informative, std::function<void()> then);
     void tell(const QString &title, const QString &informative);
     void detach(std::function<void()> work);
+    // Long work on the controller's queue: the command (named as its menu action) is disabled and refuses
+    // to start again until then has run on the main thread; the progress sheet shows when the work lasts
+    // over a second and no other work shows it.
+    void runCommand(const QString &command, const QString &status, std::function<void()> work, std::function<void()> then);
+    bool isRunning(const QString &command) const { return m_running.contains(command); }
+    void setCommandEnabled(const QString &command, bool enabled);
 
     AppController *m_app;
     QPointer<MainWindow> m_window;
@@ -112,4 +120,6 @@ private:
     QMenu *m_removeMenu = nullptr;
     QPointer<QWidget> m_preview;
     QStringList m_importFolders;
+    // Commands whose work is under way.
+    QSet<QString> m_running;
 };

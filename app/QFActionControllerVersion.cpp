@@ -6,6 +6,7 @@
 #include "app/QFProjectListModel.h"
 #include "app/QFVersionListModel.h"
 #include "engine/QFProjectActions.h"
+#include "engine/QFTombrelBackup.h"
 #include "foundation/QFAlert.h"
 #include "foundation/QFClock.h"
 #include "foundation/QFException.h"
@@ -70,7 +71,7 @@ void QFActionController::restore()
 void QFActionController::massRemove(int tag)
 {
     const std::optional<QFProject> project = currentProject();
-    if (!project || tag < 1 || tag > 13)
+    if (!project || tag < 1 || tag > 13 || isRunning(QStringLiteral("removeVersions")))
         return;
     const QList<QFVersionEntry> entries = m_app->versionModel()->allEntries();
     QStringList files;
@@ -99,32 +100,38 @@ void QFActionController::massRemove(int tag)
         return;
     }
     confirm(qfFormat("Are you sure you wish to remove %i version%@?", int(files.size()), plural(files.size())), QStringLiteral("Remove"),
-        QStringLiteral("These files will be placed in the trash."), [this, files] { removeVersionFiles(files); });
+        QStringLiteral("These files will be placed in the trash."), [this, files] { removeVersionFiles(files, QStringLiteral("removeVersions")); });
 }
 
-void QFActionController::removeVersionFiles(const QStringList &files)
+void QFActionController::removeVersionFiles(const QStringList &files, const QString &command)
 {
     const std::optional<QFProject> project = currentProject();
-    for (const QString &file : files)
-        m_app->engine()->removeBackup(file, 0, true);
-    if (project)
-        m_app->populateChangelistForProject(project->destinationPath());
-    Q_EMIT commandFinished(QStringLiteral("removeVersions"));
+    // Moving versions to the Trash is file work: away from the window. Their synced copies are asked for
+    // on the main thread, where the sync service lives.
+    auto report = std::make_shared<QFProjectActions::RemovalReport>();
+    runCommand(command, QStringLiteral("Removing versions..."),
+        [files, report] { *report = QFProjectActions::removeVersions(files, QFProjectActions::SyncedCopies::Keep); },
+        [this, project, report, command] {
+            if (!report->removed.isEmpty() && QFTombrelBackup::syncRemovalsOn())
+                m_app->engine()->removeSyncedFiles(report->removed);
+            if (project)
+                m_app->populateChangelistForProject(project->destinationPath());
+            if (!report->succeeded())
+                tell(QStringLiteral("Unable to remove every version"), report->failures.join(u'\n'));
+            Q_EMIT commandFinished(command);
+        });
 }
 
 void QFActionController::deleteBackup()
 {
     const std::optional<QFVersionEntry> entry = selectedVersionEntry();
-    if (!entry)
+    if (!entry || isRunning(QStringLiteral("deleteBackup")))
         return;
     const QString file = entry->file;
     confirm(QStringLiteral("Are you sure you wish to remove this backup?"), QStringLiteral("Remove"),
         QStringLiteral("The file will be moved to the Trash."), [this, file] {
-            const std::optional<QFProject> project = currentProject();
-            m_app->engine()->removeBackup(file, 0);
-            if (project)
-                m_app->populateChangelistForProject(project->destinationPath());
-            Q_EMIT commandFinished(QStringLiteral("deleteBackup"));
+            if (!isRunning(QStringLiteral("deleteBackup")))
+                removeVersionFiles({ file }, QStringLiteral("deleteBackup"));
         });
 }
 
@@ -137,23 +144,27 @@ void QFActionController::deleteAllBackups()
     const QString folder = project->destinationPath();
     QFAlert::alertSheetWithMessageText(QStringLiteral("Are you sure you wish to remove this project and ALL of its backups?"), QStringLiteral("Remove All"),
         QStringLiteral("Cancel"), QString(), QStringLiteral("The files will be moved to the Trash."), nullptr, false, [this, folder, project](int code) {
-            if (code != QFAlert::kDefaultReturn)
+            if (code != QFAlert::kDefaultReturn || isRunning(QStringLiteral("deleteAllBackups")))
                 return;
-            QString error;
-            if (!QFProjectActions::removeProject(folder, &error)) {
-                tell(QStringLiteral("Unable to delete project"), qfFormat("Please check permissions for the folder %@.", folder));
-                return;
-            }
-            m_app->xpcConfigUpdate();
-            connect(m_app, &AppController::projectListShown, this, [this] {
-                if (m_app->projectList().size() < 2)
-                    m_app->generateLaunchdPlist(true);
-                if (m_app->projectList().isEmpty())
-                    tell(QStringLiteral("No backups found"),
-                        QStringLiteral("You must add a project to the file list and then save it within Final Cut Pro in order to receive version information."));
-                Q_EMIT commandFinished(QStringLiteral("deleteAllBackups"));
-            }, Qt::SingleShotConnection);
-            m_app->populateProjects();
+            // The project folder goes to the Trash away from the window.
+            auto removed = std::make_shared<bool>(false);
+            runCommand(QStringLiteral("deleteAllBackups"), QStringLiteral("Removing the project..."),
+                [folder, removed] { *removed = QFProjectActions::removeProject(folder); }, [this, folder, removed] {
+                    if (!*removed) {
+                        tell(QStringLiteral("Unable to delete project"), qfFormat("Please check permissions for the folder %@.", folder));
+                        return;
+                    }
+                    m_app->xpcConfigUpdate();
+                    connect(m_app, &AppController::projectListShown, this, [this] {
+                        if (m_app->projectList().size() < 2)
+                            m_app->generateLaunchdPlist(true);
+                        if (m_app->projectList().isEmpty())
+                            tell(QStringLiteral("No backups found"),
+                                QStringLiteral("You must add a project to the file list and then save it within Final Cut Pro in order to receive version information."));
+                        Q_EMIT commandFinished(QStringLiteral("deleteAllBackups"));
+                    }, Qt::SingleShotConnection);
+                    m_app->populateProjects();
+                });
         });
 }
 
