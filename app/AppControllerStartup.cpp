@@ -112,7 +112,7 @@ void AppController::applicationDidFinishLaunching(const QStringList &arguments)
         }
         if (m_mode == Mode::Upload) {
             const QString path = arguments.last();
-            if (!QFileInfo::exists(path) || QFPreferenceSnapshot::read().integer(QStringLiteral("syncService"), 0) != 1) {
+            if (!QFileInfo::exists(path) || !QFDropboxSync::isSyncOn()) {
                 quit();
                 return;
             }
@@ -130,12 +130,8 @@ void AppController::applicationDidFinishLaunching(const QStringList &arguments)
         ensureHelperRunning();
         const QString storage = QFProject::storageRoot();
         const QFileInfo storageInfo(storage);
-        // The administrator's password is asked for, and the store walked, away from the window.
-        if (storageInfo.exists() && !storageInfo.isWritable()) {
-            detach([storage] {
-                QFAuthorization::sharedController()->authExecTask(QStringLiteral("/bin/chmod"), { QStringLiteral("-R"), QStringLiteral("+rw"), storage }, false);
-            });
-        }
+        if (storageInfo.exists() && !storageInfo.isWritable())
+            QFAuthorization::sharedController()->authExecTask(QStringLiteral("/bin/chmod"), { QStringLiteral("-R"), QStringLiteral("+rw"), storage }, false);
         xpcSetup();
 
         QDBusConnection::sessionBus().connect(QString(), QStringLiteral("/com/quenfield/ProTombrel"), QStringLiteral("com.quenfield.ProTombrel"),
@@ -224,7 +220,7 @@ void AppController::startRemoteRemoval(const QStringList &paths)
     QFNotificationCenter *center = QFNotificationCenter::defaultCenter();
     center->addObserver(this, QStringLiteral("QFProTombrelRemoveRemoteFile"), [this](const QVariant &, const QVariantMap &) { countRemoteDeletion(); });
     center->addObserver(this, QStringLiteral("QFProTombrelRemoveRemoteFileFailed"), [this](const QVariant &, const QVariantMap &) { countRemoteDeletion(); });
-    if (QFPreferenceSnapshot::read().integer(QStringLiteral("syncService"), 0) != 1) {
+    if (!QFDropboxSync::isSyncOn()) {
         // Nothing is on the sync service while it is off: no deletion would ever be reported.
         QFLog::appendLog("Sync is off - no remote files to remove.");
         quit();
@@ -236,11 +232,14 @@ void AppController::startRemoteRemoval(const QStringList &paths)
 void AppController::startUploadMode(const QString &path)
 {
     QFDropboxSync *sync = QFDropboxSync::shared();
-    QFDropboxClient *client = sync->restClient();
+    QFSyncClient *client = sync->syncClient();
     // Without an account nothing can be uploaded, nor compared: the upload's own end quits.
     m_uploadFailed = !client;
     if (client)
-        connect(client, &QFDropboxClient::uploadFileFailed, this, [this] { m_uploadFailed = true; });
+        connect(client, &QFSyncClient::uploadFileFailed, this, [this](const QFDropboxError &error) {
+            if (QFDropboxSync::isVersionUpload(error))
+                m_uploadFailed = true;
+        });
     connect(sync, &QFDropboxSync::syncedFiles, this, [this](const QVariantMap &info) {
         remoteListingArrived(info.value(QStringLiteral("filenames")).toStringList(), QString());
     });

@@ -19,16 +19,16 @@ using namespace QFActionControllerPrivate;
 
 void QFActionController::updateSyncAction()
 {
-    // Restoring from Dropbox is offered while sync with Dropbox is on and an account is linked.
+    // Restoring is offered while sync is on and its store can be used (a linked account, a chosen remote).
     if (m_restoreFromDropboxAction)
-        m_restoreFromDropboxAction->setEnabled(currentProject() && QFDropboxSync::isSyncOn() && QFDropboxAccount::isLinked());
+        m_restoreFromDropboxAction->setEnabled(currentProject() && QFDropboxSync::isReady());
     // Removing a project's copies on the sync service is offered while there is a service.
     if (QAction *removeSynced = m_window->findChild<QAction *>(QStringLiteral("removeSyncedFilesForProject")))
-        removeSynced->setEnabled(integerPreference("syncService") > 0);
+        removeSynced->setEnabled(QFDropboxSync::isSyncOn());
     if (!m_syncAction)
         return;
     const std::optional<QFVersionEntry> entry = selectedVersionEntry();
-    m_syncAction->setEnabled(integerPreference("syncService") != 0 && currentProject() && entry
+    m_syncAction->setEnabled(QFDropboxSync::isSyncOn() && currentProject() && entry
         && !m_app->versionModel()->isSynced(QFileInfo(entry->file).fileName()));
 }
 
@@ -52,7 +52,7 @@ void QFActionController::sync()
 void QFActionController::restoreFromDropbox()
 {
     const std::optional<QFProject> project = currentProject();
-    if (!project || !QFDropboxSync::isSyncOn() || !QFDropboxAccount::isLinked())
+    if (!project || !QFDropboxSync::isReady())
         return;
     if (!m_dropboxRestore)
         m_dropboxRestore = new QFDropboxRestoreController(m_window, this);
@@ -62,7 +62,7 @@ void QFActionController::restoreFromDropbox()
 void QFActionController::removeSyncedFilesForProject()
 {
     const std::optional<QFProject> project = currentProject();
-    if (integerPreference("syncService") == 0 || !project)
+    if (!QFDropboxSync::isSyncOn() || !project)
         return;
     confirm(QStringLiteral("Are you sure you wish to remove all synced backups for this project?"), QStringLiteral("Remove All"),
         QStringLiteral("This will remove the backups from the sync service but leave the files locally on disk."), [this, project] {
