@@ -130,8 +130,12 @@ void AppController::applicationDidFinishLaunching(const QStringList &arguments)
         ensureHelperRunning();
         const QString storage = QFProject::storageRoot();
         const QFileInfo storageInfo(storage);
-        if (storageInfo.exists() && !storageInfo.isWritable())
-            QFAuthorization::sharedController()->authExecTask(QStringLiteral("/bin/chmod"), { QStringLiteral("-R"), QStringLiteral("+rw"), storage }, false);
+        // The administrator's password is asked for, and the store walked, away from the window.
+        if (storageInfo.exists() && !storageInfo.isWritable()) {
+            detach([storage] {
+                QFAuthorization::sharedController()->authExecTask(QStringLiteral("/bin/chmod"), { QStringLiteral("-R"), QStringLiteral("+rw"), storage }, false);
+            });
+        }
         xpcSetup();
 
         QDBusConnection::sessionBus().connect(QString(), QStringLiteral("/com/quenfield/ProTombrel"), QStringLiteral("com.quenfield.ProTombrel"),

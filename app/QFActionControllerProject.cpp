@@ -150,26 +150,32 @@ void QFActionController::removeFile()
     confirm(qfFormat("Are you sure you wish to remove %@ project%@?", several ? QStringLiteral("these") : QStringLiteral("this"),
                 several ? QStringLiteral("s") : QStringLiteral("")),
         QStringLiteral("Remove"), QStringLiteral("This will remove all versions, screenshots and synced backups."), [this, projects, firstRow] {
-            QStringList folders;
-            for (const QFProject &project : projects) {
-                QString error;
-                if (QFProjectActions::removeProject(project.destinationPath(), &error))
-                    folders << project.destinationPath();
-                else
-                    QFLog::appendLog("Unable to remove project %@: %@", project.destinationPath(), error);
-            }
-            if (QFDropboxSync::isSyncOn() && integerPreference("syncDeleteRemoteFiles") == 1 && !folders.isEmpty())
-                m_app->engine()->removeSyncedProjects(folders);
-            m_app->xpcConfigUpdate();
-            connect(m_app, &AppController::projectListShown, this, [this, firstRow] {
-                const int count = m_app->projectModel()->rowCount();
-                if (count > 0)
-                    m_window->projectTable()->setCurrentIndex(m_app->projectModel()->index(std::min(firstRow, count - 1)));
-                if (m_app->projectList().size() < 2)
-                    m_app->generateLaunchdPlist(false);
-                Q_EMIT commandFinished(QStringLiteral("removeFile"));
-            }, Qt::SingleShotConnection);
-            m_app->populateProjects();
+            if (isRunning(QStringLiteral("removeFile")))
+                return;
+            // The project folders go to the Trash away from the window.
+            auto folders = std::make_shared<QStringList>();
+            runCommand(QStringLiteral("removeFile"), QStringLiteral("Removing projects..."), [projects, folders] {
+                for (const QFProject &project : projects) {
+                    QString error;
+                    if (QFProjectActions::removeProject(project.destinationPath(), &error))
+                        *folders << project.destinationPath();
+                    else
+                        QFLog::appendLog("Unable to remove project %@: %@", project.destinationPath(), error);
+                }
+            }, [this, folders, firstRow] {
+                if (QFDropboxSync::isSyncOn() && integerPreference("syncDeleteRemoteFiles") == 1 && !folders->isEmpty())
+                    m_app->engine()->removeSyncedProjects(*folders);
+                m_app->xpcConfigUpdate();
+                connect(m_app, &AppController::projectListShown, this, [this, firstRow] {
+                    const int count = m_app->projectModel()->rowCount();
+                    if (count > 0)
+                        m_window->projectTable()->setCurrentIndex(m_app->projectModel()->index(std::min(firstRow, count - 1)));
+                    if (m_app->projectList().size() < 2)
+                        m_app->generateLaunchdPlist(false);
+                    Q_EMIT commandFinished(QStringLiteral("removeFile"));
+                }, Qt::SingleShotConnection);
+                m_app->populateProjects();
+            });
         });
 }
 
@@ -212,19 +218,25 @@ void QFActionController::deleteOfflineProjects()
         named << qfFormat("%@ (%@)", project.friendlyName(), project.expandedProjectPath());
     confirm(QStringLiteral("Are you sure you want to delete all offline projects?"), QStringLiteral("Delete"),
         QStringLiteral("This will remove the projects and all their backups.") + QStringLiteral("\n\n") + named.join(u'\n'), [this, offline] {
+            if (isRunning(QStringLiteral("deleteOfflineProjects")))
+                return;
             QFLog::appendLog("Deleting offline projects...");
-            QStringList folders;
-            for (const QFProject &project : offline) {
-                // Only what the question named, and only if it is still offline now.
-                if (!QFProjectActions::isOffline(project))
-                    continue;
-                QFLog::appendLog("Offline project found: %@. Removing backups from %@...", project.expandedProjectPath(), project.destinationPath());
-                if (QFProjectActions::removeProject(project.destinationPath()))
-                    folders << project.destinationPath();
-            }
-            if (QFDropboxSync::isSyncOn() && !folders.isEmpty())
-                m_app->engine()->removeSyncedProjects(folders);
-            m_app->populateProjects();
+            auto folders = std::make_shared<QStringList>();
+            runCommand(QStringLiteral("deleteOfflineProjects"), QStringLiteral("Removing offline projects..."), [offline, folders] {
+                for (const QFProject &project : offline) {
+                    // Only what the question named, and only if it is still offline now.
+                    if (!QFProjectActions::isOffline(project))
+                        continue;
+                    QFLog::appendLog("Offline project found: %@. Removing backups from %@...", project.expandedProjectPath(), project.destinationPath());
+                    if (QFProjectActions::removeProject(project.destinationPath()))
+                        *folders << project.destinationPath();
+                }
+            }, [this, folders] {
+                if (QFDropboxSync::isSyncOn() && !folders->isEmpty())
+                    m_app->engine()->removeSyncedProjects(*folders);
+                m_app->populateProjects();
+                Q_EMIT commandFinished(QStringLiteral("deleteOfflineProjects"));
+            });
         });
 }
 
