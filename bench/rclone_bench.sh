@@ -80,7 +80,8 @@ measure "$work/push.txt" "$tombrel" sync push Big "$version"
 # The very archive the push sent, sent again by rclone alone.
 archive=$(find "$work/served/store" -name "$version.zip" | head -n 1)
 cp "$archive" "$work/alone.zip"
-measure "$work/copy.txt" rclone copyto "$work/alone.zip" bench:alone/Big.zip
+# --ignore-times: sent every run, as the push sends it, not skipped as already there.
+measure "$work/copy.txt" rclone copyto --ignore-times "$work/alone.zip" bench:alone/Big.zip
 
 awk -v mb="$size" -v runs="$runs" -v ps="$(median "$work/push.txt" 1)" -v pk="$(median "$work/push.txt" 2)" \
     -v cs="$(median "$work/copy.txt" 1)" -v ck="$(median "$work/copy.txt" 2)" -v zip="$(stat -c %s "$work/alone.zip")" 'BEGIN {
