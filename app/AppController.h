@@ -180,6 +180,8 @@ private:
     // What is not uploaded now goes to the next run's list.
     void leaveUploadsForLater();
     void startRemoteRemoval(const QStringList &paths);
+    // Copies the bundle into the Applications folder away from the window, opens the copy and quits.
+    void installBundle(const QString &bundlePath);
     void countRemoteDeletion();
     void ensureHelperRunning();
     bool hasSomethingToWatch() const;

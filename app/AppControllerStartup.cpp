@@ -1,6 +1,7 @@
 #include "app/AppController.h"
 
 #include "app/AppControllerPrivate.h"
+#include "app/QFProgressSheet.h"
 #include "app/QFSoftwareUpdate.h"
 #include "engine/QFDropboxSync.h"
 #include "engine/QFPreferenceKeys.h"
@@ -27,6 +28,7 @@
 #include <QDBusConnection>
 #include <QDir>
 #include <QFileInfo>
+#include <QPushButton>
 #include <QTimer>
 
 using namespace AppControllerPrivate;
@@ -161,31 +163,50 @@ void AppController::offerToInstall(const QString &bundlePath)
 {
     if (bundlePath.isEmpty() || !QFileInfo::exists(QFileInfo(bundlePath).absolutePath() + QStringLiteral("/.DMGPackagerBG")))
         return;
-    const int answer = QFAlert::alertSheetWithMessageText(
+    QFAlert::alertSheetWithMessageText(
         QStringLiteral("Pro Tombrel works best when installed on your system hard disk. Would you like to install it to your Applications folder now?"),
         QStringLiteral("Install"), QStringLiteral("Ignore"), QString(),
         QStringLiteral("In order to function correctly, Pro Tombrel needs to run on demand and if you unmount or remove the disk image it will be unable to do so."),
-        m_window, true);
-    if (answer != QFAlert::kDefaultReturn)
-        return;
+        m_window, false, [this, bundlePath](int answer) {
+            if (answer == QFAlert::kDefaultReturn)
+                QFException::guard("installBundle", [&] { installBundle(bundlePath); });
+        });
+}
+
+void AppController::installBundle(const QString &bundlePath)
+{
     const QString applications = QFLocalPaths::applicationDirectory(true);
     const QString installed = applications + QStringLiteral("/Pro Tombrel.app");
-    QDir().mkpath(applications);
-    // Each step falls back to the administrator when the user's own attempt is refused. An older copy
-    // that stays where it is must not pass for the new one.
-    if (QFFileManager::existsNoFollow(installed))
-        QFFileManager::trashFile(installed, true);
-    const bool copied = !QFFileManager::existsNoFollow(installed) && QFFileManager::copyFile(bundlePath, installed, true);
-    const QString executable = installed + QStringLiteral("/Contents/MacOS/Pro Tombrel");
-    if (!copied || !QFileInfo(installed).isDir()) {
-        QFAlert::alertSheetWithMessageText(QStringLiteral("Unable to copy file"),
-            QStringLiteral("Please copy the application manually to your Applications folder."), m_window);
-        return;
+    // The bundle is copied away from the window, under the progress sheet (there is nothing to cancel).
+    if (m_window) {
+        m_window->progressSheet()->start(QStringLiteral("Installing Pro Tombrel..."));
+        m_window->progressSheet()->cancelButton()->setEnabled(false);
     }
-    QFLog::appendLog("Installed to %@.", installed);
-    if (QFTaskEx::isExecutable(executable))
-        QFTaskEx::startDetached(executable, {});
-    quit();
+    detach([this, bundlePath, applications, installed] {
+        bool copied = false;
+        QFException::guard("installBundle", [&] {
+            QDir().mkpath(applications);
+            // Each step falls back to the administrator when the user's own attempt is refused. An older copy
+            // that stays where it is must not pass for the new one.
+            if (QFFileManager::existsNoFollow(installed))
+                QFFileManager::trashFile(installed, true);
+            copied = !QFFileManager::existsNoFollow(installed) && QFFileManager::copyFile(bundlePath, installed, true);
+        });
+        onMainThread([this, installed, copied] {
+            if (m_window)
+                m_window->progressSheet()->finish();
+            const QString executable = installed + QStringLiteral("/Contents/MacOS/Pro Tombrel");
+            if (!copied || !QFileInfo(installed).isDir()) {
+                QFAlert::alertSheetWithMessageText(QStringLiteral("Unable to copy file"),
+                    QStringLiteral("Please copy the application manually to your Applications folder."), m_window);
+                return;
+            }
+            QFLog::appendLog("Installed to %@.", installed);
+            if (QFTaskEx::isExecutable(executable))
+                QFTaskEx::startDetached(executable, {});
+            quit();
+        });
+    });
 }
 
 void AppController::applicationWillTerminate()

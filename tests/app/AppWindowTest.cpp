@@ -392,11 +392,15 @@ TEST_F(AppWindowTest, FromADistributionImageTheApplicationOffersToInstallItselfO
     home.write(QStringLiteral("media/Pro Tombrel/.DMGPackagerBG"), "");
     answerNextMessage(QStringLiteral("Ignore"));
     controller->offerToInstall(bundle);
+    // The question is a sheet: the window goes on while it is asked.
+    ASSERT_TRUE(QTest::qWaitFor([] { return !qobject_cast<QMessageBox *>(QApplication::activeModalWidget()); }, 10000));
     EXPECT_TRUE(QFile::exists(installed + QStringLiteral("/Contents/old.txt"))) << "ignored";
     EXPECT_EQ(quit.size(), 0);
 
     answerNextMessage(QStringLiteral("Install"));
     controller->offerToInstall(bundle);
+    // The bundle is copied away from the window; the copy's start ends this run.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !quit.isEmpty(); }, 10000));
     EXPECT_TRUE(QFile::exists(installed + QStringLiteral("/Contents/MacOS/readme.txt")));
     EXPECT_FALSE(QFile::exists(installed + QStringLiteral("/Contents/old.txt"))) << "the older copy went to the Trash";
     EXPECT_TRUE(QFile::exists(bundle + QStringLiteral("/Contents/MacOS/readme.txt"))) << "the image is left as it was";
