@@ -20,8 +20,6 @@
 
 #include <memory>
 #include <optional>
-#include <set>
-#include <sys/types.h>
 #include <utility>
 
 class QFApplicationWatcher;
@@ -106,8 +104,6 @@ private:
     void registerConnection();
     void subscribeToSystemEvents();
     void queuePopulate(const QString &path);
-    int searchFolder(const QString &folder, const QStringList &types, const QStringList &existingProjects, bool showAlerts,
-        std::set<std::pair<dev_t, ino_t>> &visited);
     // Backs up the projects the last folder search registered that have no version yet.
     void backUpNewProjects();
     bool claimNewProject(const QString &path);

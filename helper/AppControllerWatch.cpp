@@ -2,6 +2,7 @@
 
 #include "helper/AppController.h"
 
+#include "engine/QFFolderWalk.h"
 #include "engine/QFPreferenceSnapshot.h"
 #include "foundation/QFClock.h"
 #include "foundation/QFException.h"
@@ -16,10 +17,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFuture>
+#include <QHash>
+#include <QSet>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
-
-#include <sys/stat.h>
 
 namespace {
 
@@ -38,7 +39,7 @@ void AppController::fileSystemEventsReceived(const QList<QFFSEventRecord> &event
         return;
 
     const QFPreferenceSnapshot prefs = QFPreferenceSnapshot::read();
-    const QString restored = prefs.string(QStringLiteral("lastRestoredProject"));
+    const QString restored = prefs.stringValue(QStringLiteral("lastRestoredProject"));
     const QDateTime restoreDate = prefs.value(QStringLiteral("lastRestoreDate")).toDateTime();
     const QDateTime now = QFClock::now();
     QFTombrelBackup *engine = m_backupController.get();
@@ -70,7 +71,7 @@ void AppController::populateProjectsFromWatchFolders(const QString &path)
     const QStringList volumes = driveFolders.isEmpty() ? QStringList() : m_mountWatcher->mountedVolumes();
     const QList<QFWatchFolderEntry> chosen = QFWatchFolders::foldersToSearch(path, watchFolders, driveFolders, volumes);
     QFLog::appendLog("Populating projects from folders: %@", QFWatchFolders::describe(chosen));
-    const bool showAlerts = !(prefs.contains(QStringLiteral("showGrowlAlerts")) && prefs.integer(QStringLiteral("showGrowlAlerts"), 1) == 0);
+    const bool showAlerts = prefs.intValue(QStringLiteral("showGrowlAlerts")) != 0;
 
     {
         QMutexLocker lock(&m_claimLock);
@@ -120,77 +121,52 @@ bool AppController::claimNewProject(const QString &path)
 int AppController::addNewProjectsInFolder(const QString &folder, const QStringList &types, const QStringList &existingProjects,
     bool showAlerts)
 {
-    std::set<std::pair<dev_t, ino_t>> visited;
-    return searchFolder(folder, types, existingProjects, showAlerts, visited);
-}
-
-int AppController::searchFolder(const QString &folder, const QStringList &types, const QStringList &existingProjects,
-    bool showAlerts, std::set<std::pair<dev_t, ino_t>> &visited)
-{
-    if (folder.isEmpty() || QFWatchFolders::isSkippedFolder(folder) || QFShutdown::isRequested())
-        return 0;
-    {
+    QSet<QString> known;
+    for (const QString &path : existingProjects)
+        known << path << QFLocalPaths::expandTilde(path);
+    QHash<QString, int> foundIn;
+    int total = 0;
+    QFFolderWalk::Options options;
+    options.skipFolder = [this](const QString &path) {
+        if (QFFolderWalk::isSkippedByWatchSearch(path))
+            return true;
         // The version store holds copies of projects with the projects' own extensions.
         QMutexLocker lock(&m_claimLock);
-        if (isInsideStorage(folder))
-            return 0;
-    }
-    // Each folder is searched once, however many links lead to it: a link back up the tree ends here.
-    struct stat st;
-    if (::stat(QFile::encodeName(folder).constData(), &st) != 0 || !visited.insert({ st.st_dev, st.st_ino }).second)
-        return 0;
-    QStringList found = existingProjects;
-    int counter = 0;
-    int below = 0;
-    const QString folderName = QFileInfo(folder).fileName();
-    const QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
-    for (const QString &name : entries) {
-        if (QFShutdown::isRequested())
-            break;
-        const QString fullPath = QDir::cleanPath(folder + u'/' + name);
-        const QFileInfo info(fullPath);
-        const QString ext = info.suffix().toLower();
-        if (info.isDir()) {
-            if (info.isSymLink() && !QFWatchFolders::isPackage(fullPath)) {
-                // A linked folder is searched where it lies, so its projects are known by their real paths.
-                const QString target = info.canonicalFilePath();
-                if (!target.isEmpty() && !QFWatchFolders::isSkippedFolder(target))
-                    below += searchFolder(target, types, found, showAlerts, visited);
-                continue;
-            }
-            if (!QFWatchFolders::isPackage(fullPath) || ext == QLatin1String("fcpbundle")) {
-                below += searchFolder(fullPath, types, found, showAlerts, visited);
-                continue;
-            }
-        }
-        if (!QFWatchFolders::isProjectCandidate(folderName, name, ext, types))
-            continue;
+        return isInsideStorage(path);
+    };
+    options.stopped = [] { return QFShutdown::isRequested(); };
+    // Each folder announces its own finds.
+    options.folderDone = [&foundIn](const QString &path) {
+        if (foundIn.take(path) > 0)
+            QFHelperConnection::postFilesBackedUp();
+    };
+    QFFolderWalk::walk(folder, options, [&](const QString &parent, const QFileInfo &info) {
+        const QString name = info.fileName();
+        const QString fullPath = info.filePath();
+        if (!QFWatchFolders::isProjectCandidate(QFileInfo(parent).fileName(), name, info.suffix().toLower(), types))
+            return;
         if (const QString refusal = QFProject::refusalForProjectFile(fullPath); !refusal.isNull()) {
             QFLog::appendLog("Skipping project file: %@", refusal);
-            continue;
+            return;
         }
-        if (existingProjects.contains(fullPath) || std::any_of(existingProjects.cbegin(), existingProjects.cend(),
-                                                      [&](const QString &known) { return QFLocalPaths::expandTilde(known) == fullPath; }))
-            continue;
+        if (known.contains(fullPath))
+            return;
         // Known or claimed by the file itself, so that a file reached through a link is never a second project.
         const QString file = info.canonicalFilePath().isEmpty() ? fullPath : info.canonicalFilePath();
         if (!claimNewProject(file))
-            continue;
+            return;
         const QFProject project = QFProject::projectWithPath(fullPath, std::nullopt);
         {
             QMutexLocker lock(&m_claimLock);
             m_newProjects.append({ fullPath, project.destinationPath() });
         }
-        found << fullPath;
-        ++counter;
+        ++foundIn[parent];
+        ++total;
         if (showAlerts)
             QFGrowl::sharedController()->postGrowlNotification(QStringLiteral("Found new project"), QFProject::displayNameForPath(fullPath),
                 QString(), QStringLiteral("Backup successful"));
-    }
-    // Each level announces its own finds.
-    if (counter > 0)
-        QFHelperConnection::postFilesBackedUp();
-    return counter + below;
+    });
+    return total;
 }
 
 void AppController::backUpNewProjects()

@@ -10,10 +10,6 @@
 
 namespace {
 
-const QStringList kPackageExtensions = { QStringLiteral("app"), QStringLiteral("bundle"), QStringLiteral("framework"),
-    QStringLiteral("plugin"), QStringLiteral("fcpbundle"), QStringLiteral("logicx"), QStringLiteral("band"),
-    QStringLiteral("rtfd"), QStringLiteral("sparsebundle") };
-
 QString quoted(const QString &text)
 {
     QString escaped = text;
@@ -86,9 +82,9 @@ qint64 backupInterval(const QFPreferenceSnapshot &prefs)
 {
     constexpr qint64 kDefault = 630;
     // The window's defaults: off until switched on, then 15 minutes until another interval is chosen.
-    if (prefs.integer(QStringLiteral("backupMinIntervalEnabled"), 0) != 1)
+    if (prefs.intValue(QStringLiteral("backupMinIntervalEnabled")) != 1)
         return kDefault;
-    const qint64 minutes = prefs.integer(QStringLiteral("backupMinInterval"), 15);
+    const qint64 minutes = prefs.intValue(QStringLiteral("backupMinInterval"));
     // Beyond a year the timer would overflow; such a setting is no interval a person means.
     if (minutes >= 1 && minutes <= 525600)
         return minutes * 60 + 30;
@@ -155,20 +151,6 @@ bool isSuppressedByRestore(const QString &eventPath, const QString &lastRestored
     // A restore date in the future (a clock set back) must not silence the folder for good.
     const qint64 age = lastRestoreDate.msecsTo(now);
     return age >= 0 && age < 20000;
-}
-
-bool isPackage(const QString &path)
-{
-    const QFileInfo info(path);
-    return info.isDir() && kPackageExtensions.contains(info.suffix().toLower());
-}
-
-bool isSkippedFolder(const QString &folder)
-{
-    const QString name = QFileInfo(folder).fileName();
-    static const QStringList skipped = { QStringLiteral("Final Cut Projects - Hidden"), QStringLiteral("Final Cut Events - Hidden"),
-        QStringLiteral("Final Cut Backups"), QStringLiteral("Final Cut Backups.localized"), QStringLiteral("Updated Projects") };
-    return name.startsWith(u'.') || skipped.contains(name);
 }
 
 bool isProjectCandidate(const QString &folderName, const QString &entryName, const QString &ext, const QStringList &types)

@@ -55,10 +55,6 @@ QList<QFWatchFolderEntry> foldersToSearch(const QString &path, const QList<QFWat
 bool isSuppressedByRestore(const QString &eventPath, const QString &lastRestoredProject, const QDateTime &lastRestoreDate,
     const QDateTime &now);
 
-// A folder shown as one file (app, bundle, fcpbundle …).
-bool isPackage(const QString &path);
-// Folders the search never enters: hidden ones and the editors' own backup and hidden folders.
-bool isSkippedFolder(const QString &folder);
 // Whether a file (not a folder to descend into) of a searched folder becomes a project. ext: lower case.
 bool isProjectCandidate(const QString &folderName, const QString &entryName, const QString &ext, const QStringList &types);
 

@@ -137,19 +137,3 @@ TEST_F(QFWatchFoldersTest, DisplayNameOfCurrentVersionFilesIsTheirFolder)
     EXPECT_EQ(QFProject::displayNameForPath("/m/Film/CurrentVersion.fcpproject"), "Film");
     EXPECT_EQ(QFProject::displayNameForPath("/m/Film/Cut.prproj"), "Cut.prproj");
 }
-
-TEST_F(QFWatchFoldersTest, SkippedFoldersAndPackages)
-{
-    for (const char *name : { "/x/.hidden", "/x/Final Cut Backups", "/x/Final Cut Backups.localized", "/x/Updated Projects",
-             "/x/Final Cut Projects - Hidden", "/x/Final Cut Events - Hidden" }) {
-        SCOPED_TRACE(name);
-        EXPECT_TRUE(QFWatchFolders::isSkippedFolder(name));
-    }
-    EXPECT_FALSE(QFWatchFolders::isSkippedFolder("/x/Final Cut Projects"));
-    QDir().mkpath(home.file("Lib.fcpbundle"));
-    QDir().mkpath(home.file("Tool.APP"));
-    home.write("file.app", "x");
-    EXPECT_TRUE(QFWatchFolders::isPackage(home.file("Lib.fcpbundle")));
-    EXPECT_TRUE(QFWatchFolders::isPackage(home.file("Tool.APP")));
-    EXPECT_FALSE(QFWatchFolders::isPackage(home.file("file.app")));
-}
