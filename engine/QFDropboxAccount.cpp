@@ -187,10 +187,10 @@ QFDropboxAccount::Configuration QFDropboxAccount::configuration()
     config.apiURL = urlPreference(prefs, "dropboxAPIURL", "https://api.dropboxapi.com");
     config.contentURL = urlPreference(prefs, "dropboxContentURL", "https://content.dropboxapi.com");
     config.authorizeURL = urlPreference(prefs, "dropboxAuthorizeURL", "https://www.dropbox.com/oauth2/authorize");
-    config.appKey = prefs.string(QStringLiteral("dropboxAppKey")).trimmed();
+    config.appKey = prefs.stringValue(QStringLiteral("dropboxAppKey")).trimmed();
     if (config.appKey.isEmpty())
         config.appKey = QString::fromLatin1(QF_DROPBOX_APP_KEY);
-    config.timeoutSeconds = int(std::clamp<qint64>(prefs.integer(QStringLiteral("dropboxTimeout"), 60), 1, 3600));
+    config.timeoutSeconds = int(std::clamp<qint64>(prefs.intValue(QStringLiteral("dropboxTimeout")), 1, 3600));
     return config;
 }
 

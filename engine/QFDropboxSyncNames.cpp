@@ -43,7 +43,7 @@ QFDropboxSync::Service QFDropboxSync::service()
 
 QFDropboxSync::Service QFDropboxSync::serviceOf(const QFPreferenceSnapshot &preferences)
 {
-    switch (preferences.integer(QStringLiteral("syncService"), 0)) {
+    switch (preferences.intValue(QStringLiteral("syncService"))) {
     case 1:
         return Service::Dropbox;
     case 2:
@@ -60,7 +60,7 @@ bool QFDropboxSync::isSyncOn()
 
 QString QFDropboxSync::syncRemote()
 {
-    return QFPreferenceSnapshot::read().string(QStringLiteral("syncRemote")).trimmed();
+    return QFPreferenceSnapshot::read().stringValue(QStringLiteral("syncRemote")).trimmed();
 }
 
 bool QFDropboxSync::isReady(QString *why)

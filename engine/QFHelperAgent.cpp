@@ -59,8 +59,8 @@ void QFHelperAgent::generateAutosavePlist(const QFTombrelBackup &engine)
     }
     const QFPreferenceSnapshot prefs = QFPreferenceSnapshot::read();
     const QString bundle = QFTombrelBackup::currentBundlePath();
-    if (!engine.projects().isEmpty() && prefs.integer(QStringLiteral("autosaveEnabled"), 0) == 1 && major >= 7 && !bundle.isEmpty()) {
-        QFLaunchd::startLaunchAgent(QString::fromLatin1(kAutosaveJob), autosaveJob(bundle, prefs.integer(QStringLiteral("autosaveInterval"), 5)));
+    if (!engine.projects().isEmpty() && prefs.intValue(QStringLiteral("autosaveEnabled")) == 1 && major >= 7 && !bundle.isEmpty()) {
+        QFLaunchd::startLaunchAgent(QString::fromLatin1(kAutosaveJob), autosaveJob(bundle, prefs.intValue(QStringLiteral("autosaveInterval"))));
         return;
     }
     QFLaunchd::removeLaunchAgent(QString::fromLatin1(kAutosaveJob));

@@ -109,7 +109,7 @@ QFRcloneClient::QFRcloneClient(const QString &remote, QObject *parent)
     : QFSyncClient(parent)
     , m_remote(remote)
 {
-    setStallSeconds(int(QFPreferenceSnapshot::read().integer(QStringLiteral("dropboxTimeout"), 60)));
+    setStallSeconds(int(QFPreferenceSnapshot::read().intValue(QStringLiteral("dropboxTimeout"))));
 }
 
 QFRcloneClient::~QFRcloneClient()

@@ -192,7 +192,7 @@ std::optional<QFVersionEntry> QFTombrelBackup::changelistForFile(const QString &
 
     if (ext != QLatin1String("xml")) {
         entry.type = QStringLiteral("doc");
-        if (ext == QLatin1String("fcp") && QFPreferenceSnapshot::read().integer(QStringLiteral("generateFCPXML"), 0) == 1) {
+        if (ext == QLatin1String("fcp") && QFPreferenceSnapshot::read().intValue(QStringLiteral("generateFCPXML")) == 1) {
             entry.changelist = { qfFormat("XML copy %@ not generated", entry.version) };
             entry.type = QStringLiteral("fcp");
         }

@@ -77,7 +77,7 @@ std::optional<QDateTime> modificationDate(const QString &path)
 
 bool notificationsAllowed(const QFPreferenceSnapshot &prefs)
 {
-    return !prefs.contains(QStringLiteral("showGrowlAlerts")) || prefs.integer(QStringLiteral("showGrowlAlerts"), 1) != 0;
+    return prefs.intValue(QStringLiteral("showGrowlAlerts")) != 0;
 }
 
 // The capture tool for the session: Wayland's grim, else scrot or ImageMagick's import on X11.
@@ -218,11 +218,11 @@ QFBackupResult QFTombrelBackup::backupProject(const QString &path, const QString
     }
     const QFPreferenceSnapshot prefs = QFPreferenceSnapshot::read();
 
-    if (!force && prefs.integer(QStringLiteral("backupMinIntervalEnabled"), 0) == 1) {
+    if (!force && prefs.intValue(QStringLiteral("backupMinIntervalEnabled")) == 1) {
         const QList<QFVersionsFolderEntry> entries = QFVersionsFolder::versions(toPath);
         if (!entries.isEmpty()) {
             const QString last = toPath + u'/' + entries.last().name;
-            const qint64 minutes = std::clamp<qint64>(prefs.integer(QStringLiteral("backupMinInterval"), 15), 0, 525600);
+            const qint64 minutes = std::clamp<qint64>(prefs.intValue(QStringLiteral("backupMinInterval")), 0, 525600);
             const auto date = modificationDate(last);
             const QDateTime now = QFClock::now();
             // A version dated in the future (its project came with another machine's clock) tells
@@ -306,9 +306,9 @@ QFBackupResult QFTombrelBackup::backupProject(const QString &path, const QString
 QString QFTombrelBackup::backupXMLCopy(const QString &project, const QString &toPath, qint64 number, const QString &uuid,
     bool launchProj, bool force, const QFPreferenceSnapshot &prefs)
 {
-    qint64 xmlLimit = prefs.integer(QStringLiteral("xmlLimit"), 5);
-    const qint64 removeDuplicates = prefs.integer(QStringLiteral("removeDuplicates"), 1);
-    if (prefs.fileExists() && prefs.integer(QStringLiteral("generateFCPXML"), 0) != 1)
+    qint64 xmlLimit = prefs.intValue(QStringLiteral("xmlLimit"));
+    const qint64 removeDuplicates = prefs.intValue(QStringLiteral("removeDuplicates"));
+    if (prefs.fileExists() && prefs.intValue(QStringLiteral("generateFCPXML")) != 1)
         xmlLimit = 0;
     if (!force && removeDuplicates == 1)
         removeLastDuplicateForProject(toPath);
@@ -405,7 +405,7 @@ bool QFTombrelBackup::removeLastDuplicateForProject(const QString &versionsFolde
 void QFTombrelBackup::takeScreenshot(const QString &folder, const QString &filename, qint64 backupNumber)
 {
     const QFPreferenceSnapshot prefs = QFPreferenceSnapshot::read();
-    if (prefs.integer(QStringLiteral("takeScreenshots"), 1) != 1)
+    if (prefs.intValue(QStringLiteral("takeScreenshots")) != 1)
         return;
     QFFileManager::createDirectory(folder);
     const qsizetype dot = filename.lastIndexOf(u'.');

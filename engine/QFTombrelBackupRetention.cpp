@@ -42,22 +42,22 @@ struct RetentionSettings {
     static RetentionSettings from(const QFPreferenceSnapshot &p)
     {
         RetentionSettings s;
-        s.manage = p.integer(QStringLiteral("manageBackups"), 1);
-        s.minLimitSet = p.integer(QStringLiteral("backupManagementMinLimitSet"), 1);
-        s.minLimit = p.integer(QStringLiteral("backupManagementMinLimit"), 25);
-        s.currentDayCount = std::clamp<qint64>(p.integer(QStringLiteral("currentDayCount"), 3), 0, kMaximumDays);
-        s.currentLimitSet = p.integer(QStringLiteral("currentBackupLimitSet"), 0);
-        s.currentLimit = p.integer(QStringLiteral("currentBackupLimit"), 30);
-        s.deleteSet = p.integer(QStringLiteral("deleteBackupSet"), 1);
-        s.deleteCount = std::clamp<qint64>(p.integer(QStringLiteral("deleteBackupCount"), 90), 0, kMaximumDays);
-        s.oldType = p.integer(QStringLiteral("oldBackupType"), 0);
-        s.oldCount = std::max<qint64>(1, p.integer(QStringLiteral("oldBackupCount"), 1));
-        s.oldLimitSet = p.integer(QStringLiteral("oldBackupLimitSet"), 1);
-        s.oldLimit = p.integer(QStringLiteral("oldBackupLimit"), 30);
-        s.removalType = p.integer(QStringLiteral("removalType"), 0);
-        s.keepAnnotated = p.integer(QStringLiteral("keepAnnotatedVersions"), 0) == 1;
+        s.manage = p.intValue(QStringLiteral("manageBackups"));
+        s.minLimitSet = p.intValue(QStringLiteral("backupManagementMinLimitSet"));
+        s.minLimit = p.intValue(QStringLiteral("backupManagementMinLimit"));
+        s.currentDayCount = std::clamp<qint64>(p.intValue(QStringLiteral("currentDayCount")), 0, kMaximumDays);
+        s.currentLimitSet = p.intValue(QStringLiteral("currentBackupLimitSet"));
+        s.currentLimit = p.intValue(QStringLiteral("currentBackupLimit"));
+        s.deleteSet = p.intValue(QStringLiteral("deleteBackupSet"));
+        s.deleteCount = std::clamp<qint64>(p.intValue(QStringLiteral("deleteBackupCount")), 0, kMaximumDays);
+        s.oldType = p.intValue(QStringLiteral("oldBackupType"));
+        s.oldCount = std::max<qint64>(1, p.intValue(QStringLiteral("oldBackupCount")));
+        s.oldLimitSet = p.intValue(QStringLiteral("oldBackupLimitSet"));
+        s.oldLimit = p.intValue(QStringLiteral("oldBackupLimit"));
+        s.removalType = p.intValue(QStringLiteral("removalType"));
+        s.keepAnnotated = p.intValue(QStringLiteral("keepAnnotatedVersions")) == 1;
         s.syncRemovals = QFDropboxSync::serviceOf(p) != QFDropboxSync::Service::None
-            && (!p.contains(QStringLiteral("syncDeleteRemoteFiles")) || p.integer(QStringLiteral("syncDeleteRemoteFiles"), 1) == 1);
+            && p.intValue(QStringLiteral("syncDeleteRemoteFiles")) == 1;
         return s;
     }
 };

@@ -29,7 +29,7 @@ void QFTombrelBackup::processProjects()
 QFBackupResult QFTombrelBackup::backUpNow(const QString &path, const QString &versionsFolder, const QString &uuid)
 {
     QFLog::appendLog("Taking snapshot for project %@ uuid %@", path, uuid);
-    const bool launch = QFPreferenceSnapshot::read().integer(QStringLiteral("generateFCPXML"), 0) == 1;
+    const bool launch = QFPreferenceSnapshot::read().intValue(QStringLiteral("generateFCPXML")) == 1;
     const QFBackupResult result
         = backupProject(path, versionsFolder, QFVersionsFolder::nextVersionNumber(versionsFolder), uuid, launch, true);
     manageBackups();
