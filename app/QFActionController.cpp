@@ -16,6 +16,7 @@
 #include "foundation/QFLog.h"
 #include "foundation/QFNotificationCenter.h"
 #include "foundation/platform/QFFormat.h"
+#include "engine/QFPreferenceSnapshot.h"
 #include "foundation/platform/QFPropertyList.h"
 #include "foundation/platform/QFZip.h"
 
@@ -51,7 +52,7 @@ QVariant preference(const char *key)
 
 qint64 integerPreference(const char *key)
 {
-    return QFPropertyList::integerValue(preference(key)).value_or(0);
+    return QFPreferenceSnapshot::read().intValue(QString::fromLatin1(key));
 }
 
 } // namespace QFActionControllerPrivate
@@ -408,20 +409,38 @@ std::optional<QFVersionEntry> QFActionController::selectedVersionEntry() const
     return entries.at(row);
 }
 
-bool QFActionController::openWith(const QString &path, const QString &mimeType)
+void QFActionController::openWith(const QString &path, const QString &mimeType)
 {
-    if (!mimeType.isEmpty()) {
-        QProcess query;
-        query.start(QStringLiteral("xdg-mime"), { QStringLiteral("query"), QStringLiteral("default"), mimeType });
-        if (query.waitForFinished(5000) && query.exitCode() == 0) {
-            const QString desktopId = QString::fromUtf8(query.readAllStandardOutput()).trimmed();
+    if (mimeType.isEmpty()) {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+        return;
+    }
+    // The desktop's application for the type is asked of xdg-mime, which the window does not wait for;
+    // one that has not answered within five seconds is given up, and the file opens with its own type.
+    const auto ownType = [path, mimeType] {
+        QFLog::appendLog("No application for %@ - opening %@ with its own type", mimeType, path);
+        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    };
+    auto *query = new QProcess(QCoreApplication::instance());
+    QObject::connect(query, &QProcess::finished, query, [query, path, ownType](int exitCode, QProcess::ExitStatus status) {
+        query->deleteLater();
+        if (status == QProcess::NormalExit && exitCode == 0) {
+            const QString desktopId = QString::fromUtf8(query->readAllStandardOutput()).trimmed();
             const QStringList command = desktopEntryCommand(desktopId, path);
             if (!command.isEmpty() && QProcess::startDetached(command.first(), command.mid(1)))
-                return true;
+                return;
         }
-        QFLog::appendLog("No application for %@ - opening %@ with its own type", mimeType, path);
-    }
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+        ownType();
+    });
+    QObject::connect(query, &QProcess::errorOccurred, query, [query, ownType](QProcess::ProcessError error) {
+        // Other errors are followed by finished.
+        if (error != QProcess::FailedToStart)
+            return;
+        query->deleteLater();
+        ownType();
+    });
+    QTimer::singleShot(5000, query, [query] { query->kill(); });
+    query->start(QStringLiteral("xdg-mime"), { QStringLiteral("query"), QStringLiteral("default"), mimeType });
 }
 
 void QFActionController::reveal(const QString &path)

@@ -80,8 +80,9 @@ public:
     // The menu that removes versions by rule; its actions carry their tag as data.
     QMenu *removeVersionsMenu() const { return m_removeMenu; }
 
-    // Opens a file with the desktop's default application for a MIME type (empty: the file's own type).
-    static bool openWith(const QString &path, const QString &mimeType = QString());
+    // Opens a file with the desktop's default application for a MIME type (empty: the file's own type),
+    // without waiting for the desktop's answer.
+    static void openWith(const QString &path, const QString &mimeType = QString());
     // Shows the file selected in the file manager, or opens its folder where none answers on the bus.
     static void reveal(const QString &path);
 
@@ -94,7 +95,8 @@ protected:
 
 private:
     void buildMenus();
-    bool addPath(const QString &path);
+    // Adds one project file; callable from any thread.
+    static bool addPath(const QString &path);
     void projectsAdded(const QString &lastPath);
     void selectProjectPath(const QString &path);
     void backUpProjectNow(int row);

@@ -126,13 +126,19 @@ void QFActionController::showImportSheet()
 
 void QFActionController::importFolders(const QStringList &folders, bool onlyTypes, const QStringList &types, bool subfolders)
 {
-    QString last;
-    for (const QString &path : QFFolderWalk::filesToImport(folders, onlyTypes, types, subfolders)) {
-        if (addPath(path))
-            last = path;
-    }
-    if (!last.isEmpty())
-        projectsAdded(last);
+    if (isRunning(QStringLiteral("importFolders")))
+        return;
+    // The folders are walked and their projects added away from the window.
+    auto last = std::make_shared<QString>();
+    runCommand(QStringLiteral("importFolders"), QStringLiteral("Adding projects..."), [this, folders, onlyTypes, types, subfolders, last] {
+        for (const QString &path : QFFolderWalk::filesToImport(folders, onlyTypes, types, subfolders)) {
+            if (addPath(path))
+                *last = path;
+        }
+    }, [this, last] {
+        if (!last->isEmpty())
+            projectsAdded(*last);
+    });
 }
 
 // --- Removing, relinking ------------------------------------------------------------------------------
