@@ -9,6 +9,7 @@
 #include "foundation/platform/QFPropertyList.h"
 #include "foundation/QFLog.h"
 #include "tests/support/QFFullDisk.h"
+#include "tests/support/QFRecordingApplication.h"
 #include "tests/support/QFTempHome.h"
 #include "tests/support/QFVersionStoreBuilder.h"
 
@@ -373,15 +374,8 @@ TEST_F(QFBackupCreationTest, AnOfflineDriveOrDisabledNotificationsAreRespected)
 TEST_F(QFBackupCreationTest, AVersionGoesToDropboxOnlyOnceTheDuplicateTestHasKeptIt)
 {
     // The helper hands uploads to the application beside its bundle; this one writes its arguments down.
-    QFBundle::setMainBundlePath(home.file(QStringLiteral("Apps/Pro Tombrel.app/Contents/MacOS/ProTombrelHelper.app")));
-    const QString record = home.file(QStringLiteral("requests.txt"));
-    const QString app = home.write(QStringLiteral("Apps/Pro Tombrel.app/Contents/MacOS/Pro Tombrel"),
-        "#!/bin/sh\nfor a; do printf '%s\\n' \"$a\"; done >> '" + QFile::encodeName(record) + "'\n");
-    QFile::setPermissions(app, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const auto recorded = [&] {
-        QFile file(record);
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts) : QStringList();
-    };
+    const QFRecordingApplication application(home);
+    const auto recorded = [&] { return application.arguments(); };
     Builder::setPreferences({ { QStringLiteral("syncService"), qint64(1) } });
 
     const QString project = home.file(QStringLiteral("Projects/Cut.fcp"));
@@ -395,7 +389,6 @@ TEST_F(QFBackupCreationTest, AVersionGoesToDropboxOnlyOnceTheDuplicateTestHasKep
     writeProject(project, "changed");
     engine.backupProject(project, versions, 3, QString());
     ASSERT_TRUE(QTest::qWaitFor([&] { return recorded().contains(versions + QStringLiteral("/Cut.00003.fcp")); }, 10000));
-    QFBundle::setMainBundlePath(QString());
     EXPECT_EQ(recorded(), (QStringList { QStringLiteral("-upload"), versions + QStringLiteral("/Cut.00003.fcp") }))
         << "no upload of the version the duplicate test threw away";
 }

@@ -7,9 +7,9 @@
 #include "foundation/QFFileManager.h"
 #include "foundation/QFLocalPaths.h"
 #include "foundation/QFLog.h"
-#include "foundation/platform/QFBundle.h"
 #include "foundation/platform/QFPropertyList.h"
 #include "tests/support/QFFrozenFolder.h"
+#include "tests/support/QFRecordingApplication.h"
 #include "tests/support/QFTempHome.h"
 #include "tests/support/QFVersionStoreBuilder.h"
 
@@ -465,17 +465,10 @@ TEST_F(QFProjectActionsTest, ARemovalThatFailsIsReportedAndAsksNothingOfTheSyncS
 TEST_F(QFProjectActionsTest, RemovedVersionsAndProjectsHaveTheirSyncedCopiesAskedFor)
 {
     // Programs but the application hand the removal to it; this one writes its arguments down.
-    QFBundle::setMainBundlePath(home.file(QStringLiteral("Apps/Pro Tombrel.app/Contents/MacOS/ProTombrelHelper.app")));
-    const QString record = home.file(QStringLiteral("requests.txt"));
-    const QString app = home.write(QStringLiteral("Apps/Pro Tombrel.app/Contents/MacOS/Pro Tombrel"),
-        "#!/bin/sh\nfor a; do printf '%s\\n' \"$a\"; done >> '" + QFile::encodeName(record) + "'\n");
-    QFile::setPermissions(app, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    std::optional<QFRecordingApplication> application(std::in_place, home);
     const auto requested = [&] {
-        QFile file(record);
         QStringList paths;
-        if (!file.open(QIODevice::ReadOnly))
-            return paths;
-        const QStringList lines = QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+        const QStringList lines = application->arguments();
         for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
             if (lines.at(i) == QLatin1String("-removeRemote"))
                 paths += QFAppRequest::decodeRemotePathList(lines.at(i + 1));
@@ -520,7 +513,7 @@ TEST_F(QFProjectActionsTest, RemovedVersionsAndProjectsHaveTheirSyncedCopiesAske
         ASSERT_TRUE(waitUntil([&] { return requested().size() == 3; }, 10000));
         EXPECT_EQ(requested().last(), fourth);
     }
-    QFBundle::setMainBundlePath(QString());
+    application.reset();
     {
         SCOPED_TRACE("a project folder that cannot go is reported");
         const QString fifth = Builder::addProject(home.file(QStringLiteral("Edits/Fifth.prproj")), QStringLiteral("P6"));
