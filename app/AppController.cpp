@@ -42,18 +42,7 @@ namespace AppControllerPrivate {
 // The application's preference file, else the key's registered default.
 QVariant preference(const QString &key)
 {
-    const QVariant stored = QFPreferenceSnapshot::read().value(key);
-    if (stored.isValid())
-        return stored;
-    const std::optional<QFPreferenceKey> known = QFPreferenceKeys::find(key);
-    return known ? known->registeredDefault : QVariant();
-}
-
-qint64 integerPreference(const QString &key, qint64 fallback)
-{
-    bool ok = false;
-    const qint64 value = preference(key).toLongLong(&ok);
-    return ok ? value : fallback;
+    return QFPreferenceSnapshot::read().valueOrDefault(key);
 }
 
 bool setPreferences(const QVariantMap &values)
@@ -162,7 +151,7 @@ void AppController::setUpWindow()
     // Sheets of the helper's jobs, written away from the window, belong to it all the same.
     QFLaunchd::setAlertWindow(m_window);
 
-    const bool collapsed = integerPreference(QStringLiteral("viewMode"), 0) > 0;
+    const bool collapsed = QFPreferenceSnapshot::read().intValue(QStringLiteral("viewMode")) > 0;
     m_window->viewModeAction()->setChecked(!collapsed);
     if (collapsed)
         m_window->detailSplitter()->setSizes({ 0, 1 });

@@ -261,7 +261,7 @@ void AppController::populateOperation(const QString &projectFolder)
         if (const auto entry = QFVersionEntry::fromDictionary(cache->value(name)))
             result.prepend(*entry);
     }
-    const bool showXMLItem = versions.fcpRemains && QFPreferenceSnapshot::read().integer(QStringLiteral("generateFCPXML"), 0) == 1;
+    const bool showXMLItem = versions.fcpRemains && QFPreferenceSnapshot::read().intValue(QStringLiteral("generateFCPXML")) == 1;
 
     QFMainThread::run([this, projectFolder, result, showXMLItem] {
         if (m_window)
@@ -510,7 +510,7 @@ void AppController::stripStoppedScrolling(int index)
 void AppController::toggleScreenshotView()
 {
     QSplitter *splitter = m_window->detailSplitter();
-    if (integerPreference(QStringLiteral("viewMode"), 0) != 0) {
+    if (QFPreferenceSnapshot::read().intValue(QStringLiteral("viewMode")) != 0) {
         splitter->setSizes({ 0, splitter->height() });
     } else {
         splitter->setSizes({ std::min(kExpandedStripHeight, splitter->height() / 2), splitter->height() / 2 });

@@ -11,7 +11,6 @@ namespace AppControllerPrivate {
 
 // The application's preference file, else the key's registered default.
 QVariant preference(const QString &key);
-qint64 integerPreference(const QString &key, qint64 fallback);
 bool setPreferences(const QVariantMap &values);
 
 // The version files a population lists, oldest first: names beginning with "." are left out, and so is a

@@ -1,6 +1,7 @@
 #include "app/QFPrefLayout.h"
 
 #include "app/AppController.h"
+#include "engine/QFPreferenceSnapshot.h"
 #include "foundation/platform/QFPropertyList.h"
 
 #include <QHBoxLayout>
@@ -58,7 +59,7 @@ QWidget *page(QLayout *content)
 
 qint64 integerValue(const QString &key)
 {
-    return QFPropertyList::integerValue(AppController::preferenceValue(key)).value_or(0);
+    return QFPreferenceSnapshot::read().intValue(key);
 }
 
 } // namespace qfpref

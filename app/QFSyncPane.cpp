@@ -4,6 +4,7 @@
 #include "app/QFPrefLayout.h"
 #include "engine/QFDropboxSync.h"
 #include "engine/QFPreferenceKeys.h"
+#include "engine/QFPreferenceSnapshot.h"
 #include "engine/QFRcloneClient.h"
 #include "foundation/QFAlert.h"
 #include "foundation/QFLog.h"
@@ -131,8 +132,7 @@ void QFSyncPane::loadValues()
     m_loading = true;
     const qint64 service = integerValue(QStringLiteral("syncService"));
     m_service->setCurrentIndex(service >= 0 && service < m_service->count() ? int(service) : 0);
-    const QVariant deleteRemote = AppController::preferenceValue(QStringLiteral("syncDeleteRemoteFiles"));
-    m_deleteRemote->setChecked(QFPropertyList::integerValue(deleteRemote).value_or(0) == 1);
+    m_deleteRemote->setChecked(QFPreferenceSnapshot::read().intValue(QStringLiteral("syncDeleteRemoteFiles")) == 1);
     const QString remote = AppController::preferenceValue(QStringLiteral("syncRemote")).toString();
     const qsizetype colon = remote.indexOf(u':');
     const QString name = colon > 0 ? remote.left(colon) : QString();
