@@ -142,6 +142,14 @@ void QFSyncPane::loadValues()
     m_path->setText(colon > 0 ? remote.mid(colon + 1) : QString());
     m_loading = false;
     refreshStatus();
+    // rclone is asked only while someone looks at the pane.
+    if (isVisible())
+        listRemotes();
+}
+
+void QFSyncPane::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
     listRemotes();
 }
 

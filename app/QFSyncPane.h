@@ -2,8 +2,9 @@
 
 // The Sync pane of the preference window: where versions are copied (nowhere, Dropbox, or an rclone
 // remote), the Dropbox account's link, and for rclone the remote (chosen among those `rclone listremotes`
-// names, read in the background), the path in it, and a Test button that lists that folder and says what
-// came back. Writes syncService, syncRemote ("NAME:path") and syncDeleteRemoteFiles at once. Main thread.
+// names, read in the background while the pane shows), the path in it, and a Test button that lists that
+// folder and says what came back. Writes syncService, syncRemote ("NAME:path") and syncDeleteRemoteFiles
+// at once. Main thread.
 
 #include <QWidget>
 
@@ -33,6 +34,9 @@ public:
     void refreshStatus();
     // Stores the path being typed, as leaving the field would.
     void commitEditors();
+
+protected:
+    void showEvent(QShowEvent *event) override;
 
 Q_SIGNALS:
     // rclone's remotes were read (or could not be): the chooser holds what is known.
