@@ -7,6 +7,7 @@
 #include "app/QFSyncPane.h"
 #include "app/QFWatchFolderTable.h"
 #include "engine/QFPreferenceKeys.h"
+#include "engine/QFPreferenceSnapshot.h"
 #include "engine/QFProject.h"
 #include "foundation/QFAlert.h"
 #include "foundation/QFAppleEvents.h"
@@ -347,8 +348,8 @@ QCheckBox *QFPrefController::switchBox(const QString &key, const QString &title,
     box->setObjectName(key);
     const bool boolean = QFPreferenceKeys::find(key) && QFPreferenceKeys::find(key)->type == QFPreferenceKey::Type::Boolean;
     m_loaders << [box, key, boolean] {
-        const QVariant value = AppController::preferenceValue(key);
-        box->setChecked(boolean ? value.toBool() : QFPropertyList::integerValue(value).value_or(0) == 1);
+        const QFPreferenceSnapshot prefs = QFPreferenceSnapshot::read();
+        box->setChecked(boolean ? prefs.boolValue(key) : prefs.intValue(key) == 1);
     };
     connect(box, &QCheckBox::toggled, this, [this, key, boolean, after](bool on) {
         if (m_loading)

@@ -143,7 +143,7 @@ QString base64Url(const QByteArray &bytes)
 // A changed address that would carry the tokens unencrypted is refused for Dropbox's own.
 QUrl urlPreference(const QFPreferenceSnapshot &prefs, const char *key, const char *fallback)
 {
-    const QString value = prefs.string(QString::fromLatin1(key)).trimmed();
+    const QString value = prefs.stringValue(QString::fromLatin1(key)).trimmed();
     if (value.isEmpty())
         return QUrl(QString::fromLatin1(fallback));
     QString reason;
