@@ -28,7 +28,8 @@ public:
     bool boolValue(const QString &key) const;
     // A stored string, else the default (a null string when the key has none).
     QString stringValue(const QString &key) const;
-    // Integers, booleans and numeric strings count; anything else gives the default.
+    // The same with a fallback of the caller's, for telling an absent key from every value it may hold;
+    // a setting is read with intValue and stringValue, so that its default is the key table's.
     qint64 integer(const QString &key, qint64 defaultValue) const;
     QString string(const QString &key, const QString &defaultValue = QString()) const;
 
