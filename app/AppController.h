@@ -148,6 +148,8 @@ private:
     QString sequenceUUIDForVersion(const QString &versionFile) const;
     QStringList selectedVersionFiles() const;
     void showComparison(const QStringList &files, const std::optional<QStringList> &lines, const QString &error);
+    // The XML copies of every version of the shown project, under the progress sheet.
+    void generateXMLForAll();
     static QString xmlPathFor(const QString &versionFile);
     void endProgress(const QString &projectFolder);
     void onMainThread(std::function<void()> work);

@@ -102,12 +102,23 @@ void AppController::toolbarGenerateXML()
     if (!m_window || m_versionModel->allEntries().isEmpty())
         return;
     if (!QFAppleEvents::isFCPRunning()) {
-        const int answer = QFAlert::alertSheetWithMessageText(QStringLiteral("Final Cut Pro needs to be launched. Do you wish to continue?"),
+        // Asked by a sheet the window goes on under; the copies start on the user's yes.
+        QFAlert::alertSheetWithMessageText(QStringLiteral("Final Cut Pro needs to be launched. Do you wish to continue?"),
             QStringLiteral("Launch FCP"), QStringLiteral("Cancel"), QString(),
-            QStringLiteral("You must close any Final Cut Pro dialog boxes that pop up in order to generate XML information."), m_window, true);
-        if (answer != QFAlert::kDefaultReturn)
-            return;
+            QStringLiteral("You must close any Final Cut Pro dialog boxes that pop up in order to generate XML information."), m_window, false,
+            [this](int answer) {
+                if (answer == QFAlert::kDefaultReturn)
+                    QFException::guard("generateXMLForAll", [this] { generateXMLForAll(); });
+            });
+        return;
     }
+    generateXMLForAll();
+}
+
+void AppController::generateXMLForAll()
+{
+    if (!m_window || m_versionModel->allEntries().isEmpty())
+        return;
     QFLog::appendLog("Generating XML for all revisions...");
     const QList<QFVersionEntry> entries = m_versionModel->allEntries();
     const QString projectFolder = selectedProjectFolder();

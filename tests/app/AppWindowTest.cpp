@@ -577,6 +577,8 @@ TEST_F(AppWindowTest, WithoutTheEditorRunningTheXMLCopiesWaitForTheUsersYes)
     QSignalSpy finished(controller.get(), &AppController::xmlGenerationFinished);
     answerNextMessage(QStringLiteral("Cancel"));
     window->generateXMLAction()->trigger();
+    // The question is a sheet: the window goes on while it is asked.
+    ASSERT_TRUE(QTest::qWaitFor([] { return !qobject_cast<QMessageBox *>(QApplication::activeModalWidget()); }, 10000));
     EXPECT_EQ(finished.size(), 0) << "nothing was started";
     EXPECT_FALSE(window->progressSheet()->isVisible());
     EXPECT_FALSE(QFile::exists(folder + QStringLiteral("/Versions/Edit.00001.xml")));
