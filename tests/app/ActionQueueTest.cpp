@@ -1,6 +1,6 @@
 // The window's commands whose work takes time run away from the window: while a removal waits for the
 // administrator the window takes keys, the command is disabled and refuses a second start, and its end
-// arrives by signal.
+// arrives by signal; logs are gathered one gathering at a time.
 
 #include "app/AppController.h"
 #include "app/MainWindow.h"
@@ -18,6 +18,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QListView>
 #include <QMutex>
@@ -186,4 +187,35 @@ TEST_F(ActionQueueTest, RemovingAProjectRunsAwayFromTheWindowAndEndsBySignal)
     EXPECT_EQ(finished.first().first().toString(), QStringLiteral("removeFile"));
     EXPECT_TRUE(menuAction(QStringLiteral("removeFile"))->isEnabled());
     EXPECT_EQ(controller->projectList().size(), 1);
+}
+
+TEST_F(ActionQueueTest, GatheringLogsIsOneAtATimeAndTrashingTheCachesEndsBySignal)
+{
+    launch();
+    home.write(QStringLiteral(".local/state/Quenfield/Pro Tombrel.1.log"), "started\n");
+    QSignalSpy finished(actions, &QFActionController::commandFinished);
+    QAction *gather = menuAction(QStringLiteral("gatherLogs"));
+    gather->trigger();
+    // Under way: the command is off, and giving it again starts nothing more.
+    EXPECT_FALSE(gather->isEnabled());
+    actions->gatherLogs();
+    EXPECT_EQ(apptest::answerSheet(), QStringList({ "Logs gathered successfully", "The gathered logs were placed on your desktop." }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !finished.isEmpty(); }, 10000));
+    EXPECT_EQ(finished.first().first().toString(), QStringLiteral("gatherLogs"));
+    EXPECT_TRUE(gather->isEnabled());
+    EXPECT_EQ(QDir(home.file(QStringLiteral("Desktop"))).entryList(QDir::Files), QStringList({ "Pro Tombrel Logs.zip" }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(finished.size(), 1);
+
+    finished.clear();
+    const QString caches = QFLocalPaths::appSupportDirectory(true) + QStringLiteral("/Quenfield/Pro Tombrel/Caches");
+    ASSERT_TRUE(QDir().mkpath(caches));
+    QFile cache(caches + QStringLiteral("/EDIT.plist"));
+    ASSERT_TRUE(cache.open(QIODevice::WriteOnly));
+    cache.close();
+    menuAction(QStringLiteral("trashCaches"))->trigger();
+    apptest::answerSheet(QStringLiteral("Trash"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !finished.isEmpty(); }, 10000));
+    EXPECT_EQ(finished.first().first().toString(), QStringLiteral("trashCaches"));
+    EXPECT_FALSE(QFileInfo::exists(caches));
 }
