@@ -28,7 +28,8 @@ class SoftwareUpdateTest : public TempHomeTest {
 protected:
     void SetUp() override { QFLog::createNewLog(kLog); }
 
-    // An updater bundle of that version whose program writes its arguments into a file of the home.
+    // An updater bundle of that version whose program writes its arguments into a file of the home, and the
+    // path it ran from into that file's name + ".program".
     QString updater(const QString &folder, int version, const QString &record)
     {
         const QString bundle = home.file(folder + QStringLiteral("/Quenfield Software Update.app"));
@@ -40,7 +41,7 @@ protected:
                 .arg(version)
                 .toUtf8());
         const QString program = home.write(folder + QStringLiteral("/Quenfield Software Update.app/Contents/MacOS/Quenfield Software Update"),
-            QStringLiteral("#!/bin/sh\necho \"$@\" > '%1'\n").arg(home.file(record)).toUtf8());
+            QStringLiteral("#!/bin/sh\necho \"$0\" > '%1.program'\necho \"$@\" > '%1'\n").arg(home.file(record)).toUtf8());
         QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner);
         return bundle;
     }
@@ -89,7 +90,8 @@ TEST_F(SoftwareUpdateTest, ANewerCarriedUpdaterRunsFromAPrivateCopyOfItsOwn)
     EXPECT_EQ(QFBundle::infoDictionaryOfBundle(chosen).value(QStringLiteral("CFBundleVersion")).toString(), QStringLiteral("5"));
     ASSERT_TRUE(QFSoftwareUpdate::automaticallyCheckForUpdates(chosen));
     EXPECT_EQ(recorded(QStringLiteral("carried.txt")), (QStringLiteral("-checkpath ") + QFBundle::mainBundlePath()).trimmed());
-    EXPECT_FALSE(QFileInfo::exists(home.file(QStringLiteral("planted.txt"))));
+    // What ran is the private copy, not the planted bundle nor the carried one where it lies.
+    EXPECT_EQ(recorded(QStringLiteral("carried.txt.program")), chosen + QStringLiteral("/Contents/MacOS/Quenfield Software Update"));
     EXPECT_EQ(QFBundle::infoDictionaryOfBundle(planted).value(QStringLiteral("CFBundleVersion")).toString(), QStringLiteral("9"))
         << "somebody else's bundle is not ours to remove";
 

@@ -21,7 +21,6 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
@@ -280,11 +279,13 @@ TEST_F(DropboxSyncTest, ExpiredTokensAreRefreshedAndBusyAnswersWaitedFor)
 
     fake.failNext(QStringLiteral("/2/files/upload"), 429, "{\"error_summary\": \"too_many_requests/..\"}", { { "Retry-After", "1" } });
     fake.clearRequests();
-    QElapsedTimer clock;
-    clock.start();
+    ASSERT_TRUE(sync()->restClient());
+    QSignalSpy waiting(sync()->restClient(), &QFDropboxClient::waitingToRetry);
     engine.uploadFileToCloud(version(QStringLiteral("P"), QStringLiteral("A.00003.fcp")));
     ASSERT_TRUE(waitFor([&] { return complete.size() == 3; }));
-    EXPECT_GE(clock.elapsed(), 900);
+    // The upload waited the second the service asked for before it was sent again.
+    ASSERT_EQ(waiting.size(), 1);
+    EXPECT_EQ(waiting.first().first().toInt(), 1);
     EXPECT_EQ(fake.requestCount(QStringLiteral("/2/files/upload")), 2);
 
     // A second busy answer is the failure.

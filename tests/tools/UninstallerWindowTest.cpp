@@ -155,9 +155,12 @@ TEST_F(UninstallerWindowTest, UninstallShowsProgressThenTheFinalMessage)
     ASSERT_TRUE(QTest::qWaitFor([&] { return controller.windowProgress()->isVisible(); }, 5000));
     EXPECT_FALSE(controller.windowMain()->isVisible());
     EXPECT_EQ(controller.progressBar()->maximum(), 0); // moving on its own
-    // The window answers while the worker is busy.
-    QTest::qWait(50);
+    // The window answers while the worker is busy: its events are handled before the worker is let go.
     EXPECT_TRUE(QTest::qWaitFor([&] { return !stopped().isEmpty(); }, 5000));
+    bool answered = false;
+    QMetaObject::invokeMethod(controller.windowProgress(), [&answered] { answered = true; }, Qt::QueuedConnection);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return answered; }, 5000));
+    EXPECT_TRUE(controller.windowProgress()->isVisible());
     render(controller.windowProgress(), QStringLiteral("uninstaller-progress-light"));
     applyLook(true);
     render(controller.windowProgress(), QStringLiteral("uninstaller-progress-dark"));
