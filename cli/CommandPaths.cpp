@@ -18,7 +18,7 @@ int commandPaths(CommandContext &context, const QStringList &arguments)
             return context.usageError(QStringLiteral("paths: unexpected argument '%1'").arg(arg));
     }
     const QList<QPair<QString, QString>> rows = {
-        { QStringLiteral("storage root"), QFProject::storageRootFromPreferences() },
+        { QStringLiteral("storage root"), QFProject::storageRoot() },
         { QStringLiteral("preference file"), QFProject::preferenceFilePath() },
         { QStringLiteral("caches"), QFTombrelBackup::cachesFolder() },
         { QStringLiteral("logs"), QFLog::sharedController()->logFolder() },

@@ -35,5 +35,5 @@ std::optional<QFProjectListEntry> findProject(const QString &projectName, QStrin
 
 QString versionsFolderOf(const QFProjectListEntry &project)
 {
-    return QFProject::storageRootFromPreferences() + u'/' + project.projectID + QStringLiteral(".localized/Versions");
+    return QFProject::storageRoot() + u'/' + project.projectID + QStringLiteral(".localized/Versions");
 }

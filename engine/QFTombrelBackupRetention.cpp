@@ -143,7 +143,7 @@ bool QFTombrelBackup::manageBackups()
         return true;
     QFLog::appendLog("Starting backup management");
     QStringList removed;
-    const QString root = QFProject::storageRootFromPreferences();
+    const QString root = QFProject::storageRoot();
     const qint64 now = QFClock::msecsSinceEpoch();
     // Whole seconds between two dates, truncated; 0 when either date is unknown.
     const auto secondsBetween = [](std::optional<qint64> from, std::optional<qint64> to) -> qint64 {

@@ -52,7 +52,7 @@ QList<QFBackupResult> QFTombrelBackup::processProjectsInPath(const QString &pref
     const bool recentAlert = alert.isValid() && alert.msecsTo(QFClock::now()) < 1500;
     QStringList handled;
     int counter = 0;
-    const QString root = QFProject::storageRootFromPreferences();
+    const QString root = QFProject::storageRoot();
 
     for (const QFProjectListEntry &entry : list) {
         if (QFShutdown::isRequested()) {
