@@ -3,12 +3,15 @@
 
 #include "app/AppController.h"
 #include "app/MainWindow.h"
+#include "app/QFActionController.h"
+#include "app/QFOutlineView.h"
 #include "engine/QFDropboxAccount.h"
 #include "engine/QFDropboxKeychain.h"
 #include "engine/QFDropboxSync.h"
 #include "foundation/QFAuthorization.h"
 #include "foundation/QFFileManager.h"
 #include "foundation/QFLocalPaths.h"
+#include "foundation/ui/QFAlertPresenter.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/QFFrozenFolder.h"
 #include "tests/support/QFSyncTestSupport.h"
@@ -18,6 +21,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMutex>
+#include <QProcess>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
@@ -33,6 +37,7 @@ class WindowResponsivenessTest : public TempHomeTest {
 protected:
     void SetUp() override
     {
+        qfInstallWidgetAlerts();
         ASSERT_TRUE(fake.listen());
         // The Secret Service answers each question only when let.
         QFDropboxKeychain::setBackend([this](QFDropboxKeychain::Operation, const QString &) {
@@ -48,6 +53,7 @@ protected:
         QFAuthorization::sharedController()->setCommandRunner([this](const QString &program, const QStringList &arguments, bool) {
             QMutexLocker locked(&m_lock);
             m_administratorAsked << (QStringList { program } + arguments).join(u' ');
+            m_administratorCommands << (QStringList { program } + arguments);
             return 0;
         });
     }
@@ -64,12 +70,20 @@ protected:
     {
         controller = std::make_unique<AppController>(true);
         QSignalSpy shown(controller.get(), &AppController::projectListShown);
+        QSignalSpy populated(controller.get(), &AppController::versionListPopulated);
         controller->applicationDidFinishLaunching({ QStringLiteral("Pro Tombrel") });
         window = controller->mainWindow();
         ASSERT_TRUE(window);
         window->resize(1180, 760);
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
         ASSERT_TRUE(QTest::qWaitFor([&] { return !shown.isEmpty(); }, 10000));
+        // The selected project's versions are listed.
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            for (const QList<QVariant> &call : populated)
+                if (call.value(0).toString() == controller->selectedProjectFolder())
+                    return true;
+            return false;
+        }, 20000));
         ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->isBusy(); }, 20000));
     }
     void linkThroughTheSecretService()
@@ -104,6 +118,17 @@ protected:
         QMutexLocker locked(&m_lock);
         return m_administratorAsked;
     }
+    // Does what the administrator was asked, the folder let through for it.
+    void actAsAdministrator(FrozenFolder &folder)
+    {
+        QList<QStringList> commands;
+        {
+            QMutexLocker locked(&m_lock);
+            commands = m_administratorCommands;
+        }
+        for (const QStringList &command : commands)
+            EXPECT_EQ(folder.whileThawed([&] { return QProcess::execute(command.first(), command.mid(1)); }), 0) << qPrintable(command.join(u' '));
+    }
 
     QFFakeDropbox fake;
     std::unique_ptr<AppController> controller;
@@ -114,6 +139,7 @@ private:
     QMutex m_lock;
     int m_keychainAsked = 0;
     QStringList m_administratorAsked;
+    QList<QStringList> m_administratorCommands;
     QString m_refreshToken;
 };
 
@@ -169,4 +195,46 @@ TEST_F(WindowResponsivenessTest, KeysAreHandledWhileARemovalAndAKeychainLookUpTa
     ASSERT_TRUE(QTest::qWaitFor([&] { return removed.has_value(); }, 10000));
     EXPECT_TRUE(*removed);
     EXPECT_TRUE(administratorAsked().first().startsWith(QStringLiteral("/bin/rm -Rdf -- "))) << qPrintable(administratorAsked().first());
+}
+
+TEST_F(WindowResponsivenessTest, MovingAVersionTheUserMayNotChangeToTheTrashLeavesTheWindowAnswering)
+{
+    apptest::buildSampleStore(home.path());
+    QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "PODCAST" }, { "firstRun", false } });
+    launch();
+    ASSERT_EQ(selectedProjectName(), QStringLiteral("Podcast Mix"));
+    const QString versionsFolder = controller->selectedProjectFolder() + QStringLiteral("/Versions");
+    auto versions = std::make_optional<FrozenFolder>(versionsFolder);
+    if (!versions->frozen())
+        GTEST_SKIP() << "this file system lets the folder be written whatever its mode";
+
+    // Delete on the newest version, and Remove on the question: the move waits for the administrator.
+    QFOutlineView *outline = window->versionOutline();
+    const QModelIndex newest = outline->model()->index(0, 0);
+    ASSERT_TRUE(newest.isValid());
+    QTest::mouseClick(outline->viewport(), Qt::LeftButton, {}, outline->visualRect(newest).center());
+    ASSERT_EQ(outline->currentIndex().row(), 0);
+    QSignalSpy finished(controller->actions(), &QFActionController::commandFinished);
+    QTest::keyClick(outline, Qt::Key_Delete);
+    EXPECT_EQ(apptest::answerSheet(QStringLiteral("Remove")).value(0), QStringLiteral("Are you sure you wish to remove this backup?"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return administratorAsked().size() == 1; }, 10000));
+    EXPECT_TRUE(administratorAsked().first().startsWith(QStringLiteral("/bin/mv "))) << qPrintable(administratorAsked().first());
+
+    // Meanwhile the window takes keys: the selection moves down the project list, the search takes text.
+    QListView *projects = window->projectTable();
+    projects->setFocus();
+    QTest::keyClick(projects, Qt::Key_Down);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return selectedProjectName() == QStringLiteral("Trailer"); }, 5000)) << qPrintable(selectedProjectName());
+    QTest::keyClicks(window->projectSearchField(), QStringLiteral("wedding"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return projectNames() == QStringList { QStringLiteral("Wedding Cut") }; }, 5000))
+        << qPrintable(projectNames().join(u", "));
+    EXPECT_TRUE(finished.isEmpty());
+
+    // The administrator moves it: the command ends, and the version is gone from its folder. The folder
+    // may be changed again before the window hears of it, so the version list is read as usual.
+    actAsAdministrator(*versions);
+    versions.reset();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !finished.isEmpty(); }, 15000));
+    EXPECT_EQ(finished.first().value(0).toString(), QStringLiteral("deleteBackup"));
+    EXPECT_EQ(QDir(versionsFolder).entryList(QDir::Files), QStringList { QStringLiteral("Podcast Mix.00001.sesx") });
 }
