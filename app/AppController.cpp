@@ -156,55 +156,49 @@ void AppController::setUpWindow()
     if (collapsed)
         m_window->detailSplitter()->setSizes({ 0, 1 });
 
-    connect(m_window->projectTable()->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] {
-        QFException::guard("projectSelectionChanged", [this] { projectSelectionChanged(); });
-    });
-    connect(m_window->versionOutline()->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
-        QFException::guard("outlineSelectionChanged", [this] { outlineSelectionChanged(); });
-    });
-    connect(m_window->screenshotStrip(), &QFCoverFlowView::scrollingStopped, this, [this](int index) {
-        QFException::guard("stripStoppedScrolling", [&] { stripStoppedScrolling(index); });
-    });
+    connect(m_window->projectTable()->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+        [this] { QFException::guard("projectSelectionChanged", [this] { projectSelectionChanged(); }); });
+    connect(m_window->versionOutline()->selectionModel(), &QItemSelectionModel::currentChanged, this,
+        [this] { QFException::guard("outlineSelectionChanged", [this] { outlineSelectionChanged(); }); });
+    connect(m_window->screenshotStrip(), &QFCoverFlowView::scrollingStopped, this,
+        [this](int index) { QFException::guard("stripStoppedScrolling", [&] { stripStoppedScrolling(index); }); });
     connect(m_window->viewModeAction(), &QAction::toggled, this, [this](bool shown) {
         setPreferences({ { QStringLiteral("viewMode"), shown ? 0 : 1 } });
         toggleScreenshotView();
     });
     connect(m_window->backupNowAction(), &QAction::triggered, this, &AppController::backupNow);
     connect(m_window->noBackupButton(), &QPushButton::clicked, this, &AppController::backupNow);
-    connect(m_window, &MainWindow::becameMain, this, [this] { QFException::guard("windowDidBecomeMain", [this] { mainWindowBecameMain(); }); });
+    connect(m_window, &MainWindow::becameMain, this,
+        [this] { QFException::guard("windowDidBecomeMain", [this] { mainWindowBecameMain(); }); });
     connect(m_window, &MainWindow::stripPaneResized, this, &AppController::updateNoBackupView);
-    connect(m_window->projectSearchField(), &QLineEdit::textChanged, this, [this] {
-        QFException::guard("projectSearch", [this] { projectSearch(); });
-    });
-    connect(m_window->versionSearchField(), &QLineEdit::textChanged, this, [this](const QString &text) {
-        QFException::guard("search", [&] { search(text); });
-    });
-    connect(m_window->printAction(), &QAction::triggered, this, [this] { QFException::guard("print", [this] { print(); }); });
-    connect(m_window->versionOutline()->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
-        m_window->compareAction()->setEnabled(selectedVersionFiles().size() == 2);
-    });
-    connect(m_window->compareAction(), &QAction::triggered, this, [this] {
-        QFException::guard("compareVersions", [this] { compareSelectedVersions(); });
-    });
-    connect(m_window->generateXMLAction(), &QAction::triggered, this, [this] {
-        QFException::guard("toolbarGenerateXML", [this] { toolbarGenerateXML(); });
-    });
+    connect(m_window->projectSearchField(), &QLineEdit::textChanged, this,
+        [this] { QFException::guard("projectSearch", [this] { projectSearch(); }); });
+    connect(m_window->versionSearchField(), &QLineEdit::textChanged, this,
+        [this](const QString &text) { QFException::guard("search", [&] { search(text); }); });
+    connect(m_window->printAction(), &QAction::triggered, this,
+        [this] { QFException::guard("print", [this] { print(); }); });
+    connect(m_window->versionOutline()->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+        [this] { m_window->compareAction()->setEnabled(selectedVersionFiles().size() == 2); });
+    connect(m_window->compareAction(), &QAction::triggered, this,
+        [this] { QFException::guard("compareVersions", [this] { compareSelectedVersions(); }); });
+    connect(m_window->generateXMLAction(), &QAction::triggered, this,
+        [this] { QFException::guard("toolbarGenerateXML", [this] { toolbarGenerateXML(); }); });
     connect(m_window->versionOutline(), &QFOutlineView::placeholderClicked, this, [this](const QModelIndex &index) {
-        QFException::guard("generateFCPProjectXML", [&] { generateFCPProjectXML(index.data(QFVersionListModel::VersionFileRole).toString()); });
+        QFException::guard("generateFCPProjectXML",
+            [&] { generateFCPProjectXML(index.data(QFVersionListModel::VersionFileRole).toString()); });
     });
     connect(m_window->printPreviewAction(), &QAction::triggered, this, [this] {
-        QFException::guard("printPreview", [this] {
-            QFPrint::previewHTMLString(generateHTMLForPrinting(true), printJobTitle(), m_window);
-        });
+        QFException::guard("printPreview",
+            [this] { QFPrint::previewHTMLString(generateHTMLForPrinting(true), printJobTitle(), m_window); });
     });
-    connect(m_window->preferencesAction(), &QAction::triggered, this, [this] {
-        QFException::guard("showPrefs:", [this] { showPreferences(); });
-    });
+    connect(m_window->preferencesAction(), &QAction::triggered, this,
+        [this] { QFException::guard("showPrefs:", [this] { showPreferences(); }); });
     connect(m_window->relaunchHelperAction(), &QAction::triggered, this, &AppController::relaunchHelper);
     m_prefController = new QFPrefController(this);
     m_actions = new QFActionController(this, m_window);
     // The empty project list's ways to the first project.
-    connect(m_window->addProjectButton(), &QPushButton::clicked, m_actions, [this] { QFException::guard("importFile:", [this] { m_actions->importFile(); }); });
+    connect(m_window->addProjectButton(), &QPushButton::clicked, m_actions,
+        [this] { QFException::guard("importFile:", [this] { m_actions->importFile(); }); });
     connect(m_window->watchFoldersButton(), &QPushButton::clicked, this, [this] {
         QFException::guard("showPrefs:", [this] {
             showPreferences();
@@ -284,7 +278,8 @@ void AppController::backupNow()
     m_window->backupNowAction()->setEnabled(false);
     detach([this, project, folder] {
         QFException::guard("backupNow", [&] {
-            QFTombrelBackup().backUpNow(project.expandedProjectPath(), folder + QStringLiteral("/Versions"), project.selectedUUID());
+            QFTombrelBackup().backUpNow(
+                project.expandedProjectPath(), folder + QStringLiteral("/Versions"), project.selectedUUID());
         });
         onMainThread([this, folder] {
             if (m_window)
@@ -311,7 +306,8 @@ void AppController::markSynced(const QStringList &names)
     for (const QFVersionEntry &entry : m_versionModel->allEntries()) {
         const QFileInfo file(entry.file);
         const QString name = file.fileName();
-        if (!synced.contains(name) && (listed.contains(name) || listed.contains(file.completeBaseName() + QStringLiteral(".fcp")))) {
+        if (!synced.contains(name)
+            && (listed.contains(name) || listed.contains(file.completeBaseName() + QStringLiteral(".fcp")))) {
             synced.insert(name);
             changed = true;
         }
@@ -346,8 +342,8 @@ void AppController::linkSyncAccount(QWidget *window, std::function<void()> done)
     QString error;
     const QString address = account->beginLink(&error);
     if (address.isEmpty()) {
-        QFAlert::alertSheetWithMessageText(QStringLiteral("Unable to link Dropbox"), QString(), QString(), QString(), error, window, false,
-            [done = std::move(done)](int) {
+        QFAlert::alertSheetWithMessageText(QStringLiteral("Unable to link Dropbox"), QString(), QString(), QString(),
+            error, window, false, [done = std::move(done)](int) {
                 if (done)
                     done();
             });

@@ -42,7 +42,8 @@ void AppController::updateHelperJob()
 
 bool AppController::hasSomethingToWatch() const
 {
-    return !m_engine->projects().isEmpty() || !QFPreferenceSnapshot::read().value(QStringLiteral("watchFolders")).toList().isEmpty();
+    return !m_engine->projects().isEmpty()
+        || !QFPreferenceSnapshot::read().value(QStringLiteral("watchFolders")).toList().isEmpty();
 }
 
 void AppController::generateLaunchdPlist(bool mayAuth)
@@ -62,7 +63,8 @@ void AppController::generateLaunchdPlist(bool mayAuth)
         QMutexLocker lock(&m_helperJobLock);
         m_helperJobWaiting = false;
         const bool mayAuth = m_helperJobMayAuth.exchange(false);
-        QFException::guard("generateLaunchdPlist:", [&] { QFHelperAgent::generateLaunchdPlist(mayAuth, hasUserInterface, *m_engine); });
+        QFException::guard("generateLaunchdPlist:",
+            [&] { QFHelperAgent::generateLaunchdPlist(mayAuth, hasUserInterface, *m_engine); });
         onMainThread([this] { Q_EMIT helperJobsWritten(); });
     });
 }
@@ -83,7 +85,8 @@ void AppController::relaunchHelper()
     const bool hasUserInterface = m_hasUserInterface;
     detach([this, hasUserInterface] {
         QFHelperAgent::Relaunch relaunched = QFHelperAgent::Relaunch::Failed;
-        QFException::guard("relaunchHelper:", [&] { relaunched = QFHelperAgent::relaunchHelper(*m_engine, hasUserInterface); });
+        QFException::guard(
+            "relaunchHelper:", [&] { relaunched = QFHelperAgent::relaunchHelper(*m_engine, hasUserInterface); });
         onMainThread([this, relaunched] {
             Q_EMIT helperJobsWritten();
             if (relaunched == QFHelperAgent::Relaunch::Relaunched) {
@@ -91,10 +94,13 @@ void AppController::relaunchHelper()
                     QStringLiteral("The helper application successfully relaunched."), m_window, false);
             } else if (relaunched == QFHelperAgent::Relaunch::NothingToWatch) {
                 QFAlert::alertSheetWithMessageText(QStringLiteral("Nothing to watch"), QString(), QString(), QString(),
-                    QStringLiteral("The helper runs once a project is added or a folder is watched in Preferences."), m_window, false);
+                    QStringLiteral("The helper runs once a project is added or a folder is watched in Preferences."),
+                    m_window, false);
             } else {
-                QFAlert::alertSheetWithMessageText(QStringLiteral("Unable to relaunch the helper"), QString(), QString(), QString(),
-                    QStringLiteral("The helper application could not be started. The log has the details."), m_window, false);
+                QFAlert::alertSheetWithMessageText(QStringLiteral("Unable to relaunch the helper"), QString(),
+                    QString(), QString(),
+                    QStringLiteral("The helper application could not be started. The log has the details."), m_window,
+                    false);
             }
         });
     });

@@ -51,7 +51,8 @@ MainWindow::MainWindow(QWidget *parent)
     toolbar->setMovable(false);
     toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     toolbar->setIconSize(QSize(20, 20));
-    m_backupNowAction = toolbar->addAction(QFAppImages::themeIcon({ QStringLiteral("document-save") }, palette()), QStringLiteral("Back Up Now"));
+    m_backupNowAction = toolbar->addAction(
+        QFAppImages::themeIcon({ QStringLiteral("document-save") }, palette()), QStringLiteral("Back Up Now"));
     m_backupNowAction->setObjectName(QStringLiteral("backupNowAction"));
     m_backupNowAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+B")));
     m_backupNowAction->setEnabled(false);
@@ -75,17 +76,23 @@ MainWindow::MainWindow(QWidget *parent)
     quit->setShortcut(QKeySequence::Quit);
     quit->setMenuRole(QAction::QuitRole);
     QMenu *edit = menuBar()->addMenu(QStringLiteral("&Edit"));
-    m_preferencesAction = edit->addAction(QFAppImages::themeIcon({ QStringLiteral("preferences-system") }, palette()), QStringLiteral("Pr&eferences…"));
+    m_preferencesAction = edit->addAction(
+        QFAppImages::themeIcon({ QStringLiteral("preferences-system") }, palette()), QStringLiteral("Pr&eferences…"));
     m_preferencesAction->setObjectName(QStringLiteral("preferencesAction"));
     m_preferencesAction->setShortcut(QKeySequence::Preferences);
     if (m_preferencesAction->shortcut().isEmpty())
         m_preferencesAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+,")));
     m_preferencesAction->setMenuRole(QAction::PreferencesRole);
-    m_generateXMLAction = toolbar->addAction(QFAppImages::themeIcon({ QStringLiteral("document-export"), QStringLiteral("document-send"), QStringLiteral("text-x-generic") }, palette()), QStringLiteral("Generate XML"));
+    m_generateXMLAction = toolbar->addAction(
+        QFAppImages::themeIcon(
+            { QStringLiteral("document-export"), QStringLiteral("document-send"), QStringLiteral("text-x-generic") },
+            palette()),
+        QStringLiteral("Generate XML"));
     m_generateXMLAction->setObjectName(QStringLiteral("generateXMLAction"));
     m_generateXMLAction->setToolTip(QStringLiteral("Ask the editor for the XML copies of every version that has none"));
     m_generateXMLAction->setVisible(false);
-    m_compareAction = toolbar->addAction(QFAppImages::themeIcon({ QStringLiteral("view-dual") }, palette()), QStringLiteral("Compare Versions"));
+    m_compareAction = toolbar->addAction(
+        QFAppImages::themeIcon({ QStringLiteral("view-dual") }, palette()), QStringLiteral("Compare Versions"));
     m_compareAction->setObjectName(QStringLiteral("compareAction"));
     m_compareAction->setToolTip(QStringLiteral("What changed between the two selected versions"));
     m_compareAction->setEnabled(false);
@@ -99,7 +106,8 @@ MainWindow::MainWindow(QWidget *parent)
     m_versionSearch->setFixedWidth(240);
     toolbar->addWidget(m_versionSearch);
     toolbar->addSeparator();
-    m_viewModeAction = toolbar->addAction(QFAppImages::themeIcon({ QStringLiteral("view-preview"), QStringLiteral("image-x-generic") }, palette()),
+    m_viewModeAction = toolbar->addAction(
+        QFAppImages::themeIcon({ QStringLiteral("view-preview"), QStringLiteral("image-x-generic") }, palette()),
         QStringLiteral("Screenshots"));
     m_viewModeAction->setObjectName(QStringLiteral("viewModeAction"));
     m_viewModeAction->setCheckable(true);
@@ -209,10 +217,12 @@ MainWindow::MainWindow(QWidget *parent)
     m_emptyProjectsText->setForegroundRole(QPalette::PlaceholderText);
     m_addProjectButton = new QPushButton(QStringLiteral("Add Project File…"));
     m_addProjectButton->setObjectName(QStringLiteral("addProjectButton"));
-    m_addProjectButton->setIcon(QFAppImages::themeIcon({ QStringLiteral("document-open"), QStringLiteral("list-add") }, palette()));
+    m_addProjectButton->setIcon(
+        QFAppImages::themeIcon({ QStringLiteral("document-open"), QStringLiteral("list-add") }, palette()));
     m_watchFoldersButton = new QPushButton(QStringLiteral("Watch Folders…"));
     m_watchFoldersButton->setObjectName(QStringLiteral("watchFoldersButton"));
-    m_watchFoldersButton->setIcon(QFAppImages::themeIcon({ QStringLiteral("folder-saved-search"), QStringLiteral("folder") }, palette()));
+    m_watchFoldersButton->setIcon(
+        QFAppImages::themeIcon({ QStringLiteral("folder-saved-search"), QStringLiteral("folder") }, palette()));
     m_watchFoldersButton->setToolTip(QStringLiteral("Projects saved in the folders you watch are added by themselves"));
     emptyLayout->addStretch(2);
     emptyLayout->addWidget(m_emptyProjectsIcon);
@@ -240,16 +250,19 @@ void MainWindow::updateEmptyProjectsView(qsizetype projectCount, qsizetype shown
     m_emptyProjects->setVisible(none || noMatch);
     if (!none && !noMatch)
         return;
-    const QStringList icons = none ? QStringList { QStringLiteral("folder-videos"), QStringLiteral("video-x-generic"), QStringLiteral("folder") }
-                                   : QStringList { QStringLiteral("edit-find"), QStringLiteral("system-search") };
+    const QStringList icons = none
+        ? QStringList { QStringLiteral("folder-videos"), QStringLiteral("video-x-generic"), QStringLiteral("folder") }
+        : QStringList { QStringLiteral("edit-find"), QStringLiteral("system-search") };
     m_emptyProjectsIcon->setPixmap(QFAppImages::themeIcon(icons, palette()).pixmap(48, 48));
     if (none) {
         m_emptyProjectsTitle->setText(QStringLiteral("No projects yet"));
-        m_emptyProjectsText->setText(QStringLiteral("Add a project file, or drop project files or a folder of projects here. "
-                                                    "Projects saved in watched folders are added by themselves."));
+        m_emptyProjectsText->setText(
+            QStringLiteral("Add a project file, or drop project files or a folder of projects here. "
+                           "Projects saved in watched folders are added by themselves."));
     } else {
         m_emptyProjectsTitle->setText(QStringLiteral("No matching projects"));
-        m_emptyProjectsText->setText(QStringLiteral("No project's name or folder contains “%1”.").arg(m_projectSearch->text()));
+        m_emptyProjectsText->setText(
+            QStringLiteral("No project's name or folder contains “%1”.").arg(m_projectSearch->text()));
     }
     m_addProjectButton->setVisible(none);
     m_watchFoldersButton->setVisible(none);
@@ -269,8 +282,10 @@ void MainWindow::placeNoBackupView(bool shown)
     m_noBackupButton->adjustSize();
     const QSize label = m_noBackupLabel->sizeHint();
     const QSize button = m_noBackupButton->sizeHint();
-    m_noBackupLabel->setGeometry((w - label.width()) / 2, int(h * 0.4) - label.height() / 2, label.width(), label.height());
-    m_noBackupButton->setGeometry((w - button.width()) / 2, int(h * 0.75) - button.height() / 2, button.width(), button.height());
+    m_noBackupLabel->setGeometry(
+        (w - label.width()) / 2, int(h * 0.4) - label.height() / 2, label.width(), label.height());
+    m_noBackupButton->setGeometry(
+        (w - button.width()) / 2, int(h * 0.75) - button.height() / 2, button.width(), button.height());
     m_noBackupLabel->raise();
     m_noBackupButton->raise();
 }

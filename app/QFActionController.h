@@ -104,13 +104,15 @@ private:
     void removeVersionFiles(const QStringList &files, const QString &command);
     void updateSyncAction();
     void chooseSequence(const QString &uuid, const QList<QFProjectSequence> &sequences);
-    void confirm(const QString &title, const QString &defaultButton, const QString &informative, std::function<void()> then);
+    void confirm(
+        const QString &title, const QString &defaultButton, const QString &informative, std::function<void()> then);
     void tell(const QString &title, const QString &informative);
     void detach(std::function<void()> work);
     // Long work on the controller's queue: the command (named as its menu action) is disabled and refuses
     // to start again until then has run on the main thread; the progress sheet shows when the work lasts
     // over a second and no other work shows it.
-    void runCommand(const QString &command, const QString &status, std::function<void()> work, std::function<void()> then);
+    void runCommand(
+        const QString &command, const QString &status, std::function<void()> work, std::function<void()> then);
     bool isRunning(const QString &command) const { return m_running.contains(command); }
     void setCommandEnabled(const QString &command, bool enabled);
 

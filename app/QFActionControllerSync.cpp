@@ -64,10 +64,13 @@ void QFActionController::removeSyncedFilesForProject()
     const std::optional<QFProject> project = currentProject();
     if (!QFDropboxSync::isSyncOn() || !project)
         return;
-    confirm(QStringLiteral("Are you sure you wish to remove all synced backups for this project?"), QStringLiteral("Remove All"),
-        QStringLiteral("This will remove the backups from the sync service but leave the files locally on disk."), [this, project] {
+    confirm(QStringLiteral("Are you sure you wish to remove all synced backups for this project?"),
+        QStringLiteral("Remove All"),
+        QStringLiteral("This will remove the backups from the sync service but leave the files locally on disk."),
+        [this, project] {
             m_app->engine()->removeSyncedProjects({ project->destinationPath() });
-            tell(QStringLiteral("Synced backups cleared"), QStringLiteral("This project's backups have been removed from the sync service."));
+            tell(QStringLiteral("Synced backups cleared"),
+                QStringLiteral("This project's backups have been removed from the sync service."));
             m_app->clearSynced();
         });
 }

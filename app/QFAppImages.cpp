@@ -47,7 +47,8 @@ void QFAppImages::useIconTheme()
 {
     // Platforms without a desktop theme look only in the application's resources.
     QStringList paths = QIcon::themeSearchPaths();
-    for (const QString &folder : QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QStringLiteral("icons"), QStandardPaths::LocateDirectory)) {
+    for (const QString &folder : QStandardPaths::locateAll(
+             QStandardPaths::GenericDataLocation, QStringLiteral("icons"), QStandardPaths::LocateDirectory)) {
         if (!paths.contains(folder))
             paths << folder;
     }
@@ -72,14 +73,16 @@ QIcon QFAppImages::themeIcon(const QStringList &names, const QPalette &palette)
             continue;
         const QIcon source = QIcon::fromTheme(symbolic);
         QIcon tinted;
-        for (const QColor &colour : { palette.color(QPalette::Active, QPalette::WindowText), palette.color(QPalette::Disabled, QPalette::WindowText) }) {
+        for (const QColor &colour : { palette.color(QPalette::Active, QPalette::WindowText),
+                 palette.color(QPalette::Disabled, QPalette::WindowText) }) {
             for (const int side : { 16, 22, 24, 32, 48 }) {
                 QPixmap pixmap = source.pixmap(QSize(side, side));
                 QPainter painter(&pixmap);
                 painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
                 painter.fillRect(pixmap.rect(), colour);
                 painter.end();
-                tinted.addPixmap(pixmap, colour == palette.color(QPalette::Active, QPalette::WindowText) ? QIcon::Normal : QIcon::Disabled);
+                tinted.addPixmap(pixmap,
+                    colour == palette.color(QPalette::Active, QPalette::WindowText) ? QIcon::Normal : QIcon::Disabled);
             }
         }
         return tinted;
@@ -126,7 +129,8 @@ QIcon QFAppImages::iconForFile(const QString &path)
     if (found != bySuffix.cend())
         return *found;
     static const QMimeDatabase mimes;
-    const QMimeType type = info.isDir() ? mimes.mimeTypeForName(QStringLiteral("inode/directory")) : mimes.mimeTypeForFile(info, QMimeDatabase::MatchExtension);
+    const QMimeType type = info.isDir() ? mimes.mimeTypeForName(QStringLiteral("inode/directory"))
+                                        : mimes.mimeTypeForFile(info, QMimeDatabase::MatchExtension);
     // The theme's own picture of the type when it has one; its generic page says less than the
     // application's project picture, so that stands in for editors' projects the theme does not know.
     QIcon icon = QIcon::hasThemeIcon(type.iconName()) ? QIcon::fromTheme(type.iconName()) : QIcon();

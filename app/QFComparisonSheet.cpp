@@ -15,10 +15,13 @@ QFComparisonSheet::QFComparisonSheet(qint64 older, qint64 newer, const QStringLi
     setObjectName(QStringLiteral("comparisonSheet"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowModality(Qt::WindowModal);
-    setWindowTitle(qfFormat("Version %@ to Version %@", QFTombrelBackup::padNumber(older), QFTombrelBackup::padNumber(newer)));
+    setWindowTitle(
+        qfFormat("Version %@ to Version %@", QFTombrelBackup::padNumber(older), QFTombrelBackup::padNumber(newer)));
     resize(560, 380);
     auto *layout = new QVBoxLayout(this);
-    auto *heading = new QLabel(qfFormat("What changed from Version %@ to Version %@:", QFTombrelBackup::padNumber(older), QFTombrelBackup::padNumber(newer)));
+    auto *heading
+        = new QLabel(qfFormat("What changed from Version %@ to Version %@:", QFTombrelBackup::padNumber(older),
+            QFTombrelBackup::padNumber(newer)));
     auto *list = new QListWidget;
     list->setObjectName(QStringLiteral("comparisonLines"));
     for (const QString &line : lines)

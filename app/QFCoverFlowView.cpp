@@ -164,7 +164,8 @@ void QFCoverFlowView::paintEvent(QPaintEvent *)
     std::vector<int> order;
     for (int i = first; i <= last; ++i)
         order.push_back(i);
-    std::sort(order.begin(), order.end(), [this](int a, int b) { return std::abs(a - m_position) > std::abs(b - m_position); });
+    std::sort(order.begin(), order.end(),
+        [this](int a, int b) { return std::abs(a - m_position) > std::abs(b - m_position); });
 
     QFont labelFont = font();
     labelFont.setPixelSize(25);
@@ -208,9 +209,11 @@ int QFCoverFlowView::indexAt(const QPointF &point)
     const int centre = currentIndex();
     // Nearest items are on top: test them first.
     std::vector<int> order;
-    for (int i = std::max(0, centre - kVisibleOnEachSide); i <= std::min(int(m_items.size()) - 1, centre + kVisibleOnEachSide); ++i)
+    for (int i = std::max(0, centre - kVisibleOnEachSide);
+         i <= std::min(int(m_items.size()) - 1, centre + kVisibleOnEachSide); ++i)
         order.push_back(i);
-    std::sort(order.begin(), order.end(), [this](int a, int b) { return std::abs(a - m_position) < std::abs(b - m_position); });
+    std::sort(order.begin(), order.end(),
+        [this](int a, int b) { return std::abs(a - m_position) < std::abs(b - m_position); });
     for (int index : order) {
         const QImage *image = imageFor(index);
         const Placement placement = placementFor(index, image->size());

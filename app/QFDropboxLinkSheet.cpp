@@ -81,7 +81,8 @@ QFDropboxLinkSheet::QFDropboxLinkSheet(const QString &address, QWidget *parent)
     connect(open, &QPushButton::clicked, this, [this] { QDesktopServices::openUrl(QUrl(m_address)); });
     connect(copy, &QPushButton::clicked, this, [this] { QApplication::clipboard()->setText(m_address); });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    connect(m_code, &QLineEdit::textChanged, this, [this](const QString &text) { m_link->setEnabled(!text.trimmed().isEmpty()); });
+    connect(m_code, &QLineEdit::textChanged, this,
+        [this](const QString &text) { m_link->setEnabled(!text.trimmed().isEmpty()); });
     connect(m_link, &QPushButton::clicked, this, [this] {
         m_error->hide();
         Q_EMIT codeEntered(m_code->text().trimmed());

@@ -142,9 +142,11 @@ void QFDropboxRestoreController::syncedFilesReceived(const QVariantMap &userInfo
     for (int i = 0; i < names.size(); ++i) {
         const QVariant size = sizes.value(i);
         m_backupArray.append({ { QStringLiteral("file"), names.at(i) },
-            { QStringLiteral("remoteName"), remoteNames.value(i, names.at(i) + QStringLiteral(".zip")) }, { QStringLiteral("rawSize"), size },
+            { QStringLiteral("remoteName"), remoteNames.value(i, names.at(i) + QStringLiteral(".zip")) },
+            { QStringLiteral("rawSize"), size },
             { QStringLiteral("size"), QFFileManager::formatFileSize(size.toDouble()) },
-            { QStringLiteral("date"), QFVersionListModel::mediumDateTimeText(dates.value(i).toDateTime().toLocalTime()) } });
+            { QStringLiteral("date"),
+                QFVersionListModel::mediumDateTimeText(dates.value(i).toDateTime().toLocalTime()) } });
     }
     m_spinner->hide();
     m_tableView->clear();
@@ -176,8 +178,9 @@ void QFDropboxRestoreController::restore()
 {
     if (!m_project || selectedRow().isEmpty())
         return;
-    QFAlert::alertSheetWithMessageText(QStringLiteral("Are you sure you wish to restore this backup?"), QStringLiteral("Restore"),
-        QStringLiteral("Cancel"), QString(), QStringLiteral("This will overwrite the current project on disk."), m_window, false,
+    QFAlert::alertSheetWithMessageText(QStringLiteral("Are you sure you wish to restore this backup?"),
+        QStringLiteral("Restore"), QStringLiteral("Cancel"), QString(),
+        QStringLiteral("This will overwrite the current project on disk."), m_window, false,
         [this, window = m_window](int code) {
             if (code != QFAlert::kDefaultReturn || !window || !m_project)
                 return;
@@ -187,8 +190,8 @@ void QFDropboxRestoreController::restore()
                 return;
             // The name came from Dropbox: it must be one file of the project's folder there.
             QString refusal;
-            const std::optional<QString> remote = QFDropboxSync::remotePathInProject(m_project->projectID(),
-                m_downloadRow.value(QStringLiteral("remoteName")).toString(), &refusal);
+            const std::optional<QString> remote = QFDropboxSync::remotePathInProject(
+                m_project->projectID(), m_downloadRow.value(QStringLiteral("remoteName")).toString(), &refusal);
             if (!remote) {
                 alert(QFDropboxRestore::titleForResult(QFDropboxRestore::Result::CopyFailed), refusal + u'.');
                 cancel();
@@ -207,7 +210,8 @@ void QFDropboxRestoreController::restore()
             m_windowProgress->setWindowModality(Qt::WindowModal);
             auto *layout = new QVBoxLayout(m_windowProgress);
             layout->setContentsMargins(20, 18, 20, 16);
-            layout->addWidget(new QLabel(qfFormat("Downloading %@…", QFDropboxSync::printableName(m_downloadFile)), m_windowProgress));
+            layout->addWidget(new QLabel(
+                qfFormat("Downloading %@…", QFDropboxSync::printableName(m_downloadFile)), m_windowProgress));
             m_progressBar = new QProgressBar(m_windowProgress);
             m_progressBar->setObjectName(QStringLiteral("dropboxDownloadProgress"));
             m_progressBar->setRange(0, 0);
@@ -253,14 +257,17 @@ void QFDropboxRestoreController::downloadComplete(const QVariantMap &userInfo)
     if (m_progressBar)
         m_progressBar->setRange(0, 0);
     QString reason;
-    const QFDropboxRestore::Result result = QFDropboxRestore::restoreCopy(downloaded,
-        m_downloadRow.value(QStringLiteral("remoteName")).toString(),
-        m_downloadRow.value(QStringLiteral("rawSize")).isValid() ? m_downloadRow.value(QStringLiteral("rawSize")).toLongLong() : -1,
-        m_project->expandedProjectPath(), &reason);
+    const QFDropboxRestore::Result result
+        = QFDropboxRestore::restoreCopy(downloaded, m_downloadRow.value(QStringLiteral("remoteName")).toString(),
+            m_downloadRow.value(QStringLiteral("rawSize")).isValid()
+                ? m_downloadRow.value(QStringLiteral("rawSize")).toLongLong()
+                : -1,
+            m_project->expandedProjectPath(), &reason);
     m_transfer.reset();
     stopProgress();
     const QString message = QFDropboxRestore::messageForResult(result);
-    alert(QFDropboxRestore::titleForResult(result), reason.isEmpty() ? message : message + QStringLiteral("\n\n") + reason + u'.');
+    alert(QFDropboxRestore::titleForResult(result),
+        reason.isEmpty() ? message : message + QStringLiteral("\n\n") + reason + u'.');
     cancel();
 }
 

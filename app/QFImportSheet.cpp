@@ -12,7 +12,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-QFImportSheet::QFImportSheet(const QStringList &folders, bool onlyTypes, const QString &types, bool subfolders, QWidget *parent)
+QFImportSheet::QFImportSheet(
+    const QStringList &folders, bool onlyTypes, const QString &types, bool subfolders, QWidget *parent)
     : QDialog(parent)
 {
     setObjectName(QStringLiteral("importSheet"));
@@ -20,8 +21,9 @@ QFImportSheet::QFImportSheet(const QStringList &folders, bool onlyTypes, const Q
     setWindowModality(Qt::WindowModal);
     setAttribute(Qt::WA_DeleteOnClose);
     auto *layout = new QVBoxLayout(this);
-    auto *title = new QLabel(folders.size() == 1 ? qfFormat("Add the projects in %@", QFileInfo(folders.first()).fileName())
-                                                 : qfFormat("Add the projects in %i folders", int(folders.size())));
+    auto *title
+        = new QLabel(folders.size() == 1 ? qfFormat("Add the projects in %@", QFileInfo(folders.first()).fileName())
+                                         : qfFormat("Add the projects in %i folders", int(folders.size())));
     QFont bold = title->font();
     bold.setBold(true);
     title->setFont(bold);

@@ -42,8 +42,10 @@ void QFOutlineView::keyPressEvent(QKeyEvent *event)
             center->postNotificationName(QStringLiteral("QFProTombrelDeleteAllBackups"));
             return;
         }
-        if (currentIndex().isValid() && currentIndex().data(QFVersionListModel::KindRole).toInt() == QFVersionListModel::VersionRow)
-            center->postNotificationName(QStringLiteral("QFProTombrelDeleteBackup"), currentIndex().data(QFVersionListModel::EntryRowRole));
+        if (currentIndex().isValid()
+            && currentIndex().data(QFVersionListModel::KindRole).toInt() == QFVersionListModel::VersionRow)
+            center->postNotificationName(
+                QStringLiteral("QFProTombrelDeleteBackup"), currentIndex().data(QFVersionListModel::EntryRowRole));
         return;
     default:
         QTreeView::keyPressEvent(event);
@@ -64,7 +66,8 @@ void QFOutlineView::mouseReleaseEvent(QMouseEvent *event)
 {
     const QModelIndex index = indexAt(event->position().toPoint());
     QTreeView::mouseReleaseEvent(event);
-    if (event->button() == Qt::LeftButton && index.isValid() && index.data(QFVersionListModel::PlaceholderRole).toBool())
+    if (event->button() == Qt::LeftButton && index.isValid()
+        && index.data(QFVersionListModel::PlaceholderRole).toBool())
         Q_EMIT placeholderClicked(index);
 }
 
@@ -136,13 +139,14 @@ void QFVersionItemDelegate::paint(QPainter *painter, const QStyleOptionViewItem 
         painter->setFont(small);
         painter->setPen(dimColor);
         const QRect subtitleRect(titleRect.left(), r.top() + r.height() / 2 + 2, titleRect.width(), r.height() / 2 - 6);
-        painter->drawText(subtitleRect, Qt::AlignLeft | Qt::AlignTop,
-            index.data(QFVersionListModel::SubtitleRole).toString());
+        painter->drawText(
+            subtitleRect, Qt::AlignLeft | Qt::AlignTop, index.data(QFVersionListModel::SubtitleRole).toString());
     } else if (index.data(QFVersionListModel::PlaceholderRole).toBool()) {
         // A version without its XML copy: a button that makes it.
         QStyleOptionButton button;
         button.initFrom(opt.widget);
-        button.rect = QRect(r.left() + 2, r.top() + 1, std::min(r.width() - 4, opt.fontMetrics.horizontalAdvance(text) + 28), r.height() - 2);
+        button.rect = QRect(r.left() + 2, r.top() + 1,
+            std::min(r.width() - 4, opt.fontMetrics.horizontalAdvance(text) + 28), r.height() - 2);
         button.text = text;
         button.state = QStyle::State_Enabled | QStyle::State_Raised;
         if (opt.state & QStyle::State_MouseOver)

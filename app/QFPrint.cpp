@@ -60,7 +60,8 @@ void QFPrint::previewHTMLString(const QString &html, const QString &jobTitle, QW
     preview.setObjectName(QStringLiteral("printPreview"));
     preview.setWindowTitle(jobTitle);
     // The preview lays the pages out through the same request as the print job it ends with.
-    QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, &preview, [&](QPrinter *target) { printHTMLString(html, jobTitle, target); });
+    QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, &preview,
+        [&](QPrinter *target) { printHTMLString(html, jobTitle, target); });
     // The dialog is accepted only once it has printed; closed, nothing was printed.
     const bool printed = preview.exec() == QDialog::Accepted;
     logOutcome(printed && printerSucceeded(printer));

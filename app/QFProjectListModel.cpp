@@ -75,7 +75,8 @@ QImage QFProjectListModel::snapshotFor(const QFProject &project) const
         return *found;
     QImage snapshot;
     const QDir screenshots(project.destinationPath() + QStringLiteral("/Screenshots"));
-    const QStringList names = screenshots.entryList({ QStringLiteral("*.jpg") }, QDir::Files, QDir::Name | QDir::Reversed);
+    const QStringList names
+        = screenshots.entryList({ QStringLiteral("*.jpg") }, QDir::Files, QDir::Name | QDir::Reversed);
     if (!names.isEmpty()) {
         QImageReader reader(screenshots.filePath(names.first()));
         QSize size = reader.size();
@@ -111,14 +112,17 @@ void QFProjectItemDelegate::paint(QPainter *painter, const QStyleOptionViewItem 
     const QRect cell = snapshotRect(r);
     const QImage snapshot = index.data(QFProjectListModel::SnapshotRole).value<QImage>();
     if (!snapshot.isNull()) {
-        const QRect shot(cell.right() + 1 - snapshot.width(), cell.top() + (cell.height() - snapshot.height()) / 2, snapshot.width(), snapshot.height());
+        const QRect shot(cell.right() + 1 - snapshot.width(), cell.top() + (cell.height() - snapshot.height()) / 2,
+            snapshot.width(), snapshot.height());
         painter->drawImage(shot, snapshot);
         painter->setPen(QColor(0, 0, 0, 60));
         painter->drawRect(shot.adjusted(0, 0, -1, -1));
     } else {
         const QRect mark(cell.center().x() - 10, cell.center().y() - 10, 20, 20);
         QFAppImages::themeIcon({ QStringLiteral("camera-photo"), QStringLiteral("document-save") }, opt.palette)
-            .paint(painter, mark, Qt::AlignCenter, (opt.state & QStyle::State_MouseOver) || (opt.state & QStyle::State_Selected) ? QIcon::Normal : QIcon::Disabled);
+            .paint(painter, mark, Qt::AlignCenter,
+                (opt.state & QStyle::State_MouseOver) || (opt.state & QStyle::State_Selected) ? QIcon::Normal
+                                                                                              : QIcon::Disabled);
     }
     if (index.data(QFProjectListModel::BusyRole).toBool()) {
         painter->fillRect(cell, QColor(0, 0, 0, 110));
@@ -138,11 +142,12 @@ void QFProjectItemDelegate::paint(QPainter *painter, const QStyleOptionViewItem 
     small.setPointSizeF(std::max(7.0, small.pointSizeF() - 1));
     painter->setFont(small);
     painter->setPen(dim);
-    const QString folder = QDir::toNativeSeparators(QFileInfo(index.data(QFProjectListModel::PathRole).toString()).absolutePath());
+    const QString folder
+        = QDir::toNativeSeparators(QFileInfo(index.data(QFProjectListModel::PathRole).toString()).absolutePath());
     const QString home = QDir::homePath();
     const QString shown = folder.startsWith(home) ? u'~' + folder.mid(home.size()) : folder;
-    painter->drawText(QRect(textLeft, r.top() + r.height() / 2 + 1, textWidth, r.height() / 2 - 6), Qt::AlignLeft | Qt::AlignTop,
-        QFontMetrics(small).elidedText(shown, Qt::ElideMiddle, textWidth));
+    painter->drawText(QRect(textLeft, r.top() + r.height() / 2 + 1, textWidth, r.height() / 2 - 6),
+        Qt::AlignLeft | Qt::AlignTop, QFontMetrics(small).elidedText(shown, Qt::ElideMiddle, textWidth));
     painter->restore();
 }
 
@@ -151,7 +156,8 @@ QRect QFProjectItemDelegate::snapshotRect(const QRect &row)
     return { row.right() - 6 - 64 + 1, row.top() + (row.height() - 40) / 2, 64, 40 };
 }
 
-bool QFProjectItemDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option, const QModelIndex &index)
+bool QFProjectItemDelegate::helpEvent(
+    QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option, const QModelIndex &index)
 {
     if (event->type() == QEvent::ToolTip && snapshotRect(option.rect).contains(event->pos())) {
         QToolTip::showText(event->globalPos(), QStringLiteral("Generate a backup snapshot of a project"), view);

@@ -63,7 +63,8 @@ QString executableOfBundle(const QString &updater)
 // (owned by the user, closed to everyone else). Nobody else's folder is touched, nor a link.
 void removeEarlierCopies(const QString &temporary)
 {
-    const QStringList names = QDir(temporary).entryList({ QLatin1String(kPrivatePrefix) + u'*' }, QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    const QStringList names = QDir(temporary).entryList(
+        { QLatin1String(kPrivatePrefix) + u'*' }, QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
     for (const QString &name : names) {
         const QString folder = temporary + u'/' + name;
         struct stat st;
@@ -101,10 +102,13 @@ bool QFSoftwareUpdate::checksAtStartup()
 bool QFSoftwareUpdate::setChecksAtStartup(bool on, QString *error)
 {
     QDir().mkpath(QFileInfo(globalPreferencesPath()).absolutePath());
-    return QFPropertyList::updateDictionary(globalPreferencesPath(), [on](QVariantMap &contents) {
-        contents.insert(QStringLiteral("SUCheckAtStartup"), on);
-        return QFPropertyList::Change::Write;
-    }, error);
+    return QFPropertyList::updateDictionary(
+        globalPreferencesPath(),
+        [on](QVariantMap &contents) {
+            contents.insert(QStringLiteral("SUCheckAtStartup"), on);
+            return QFPropertyList::Change::Write;
+        },
+        error);
 }
 
 int QFSoftwareUpdate::compareBundleVersions(const QString &a, const QString &b)
@@ -128,7 +132,8 @@ void QFSoftwareUpdate::startup(const std::function<void(std::function<void()>)> 
 
 QString QFSoftwareUpdate::installedUpdaterPath()
 {
-    return QFLocalPaths::applicationDirectory(false) + QStringLiteral("/Quenfield/") + QString::fromLatin1(kUpdaterName);
+    return QFLocalPaths::applicationDirectory(false) + QStringLiteral("/Quenfield/")
+        + QString::fromLatin1(kUpdaterName);
 }
 
 QString QFSoftwareUpdate::carriedUpdaterPath()
@@ -151,7 +156,8 @@ QString QFSoftwareUpdate::updaterPath(const QString &installed, const QString &c
     removeEarlierCopies(temporary);
     QByteArray pattern = QFile::encodeName(temporary + u'/' + QLatin1String(kPrivatePrefix) + QStringLiteral("XXXXXX"));
     if (!::mkdtemp(pattern.data())) {
-        QFLog::appendLog("Unable to copy Software Update into %@: %@", temporary, QString::fromLocal8Bit(std::strerror(errno)));
+        QFLog::appendLog(
+            "Unable to copy Software Update into %@: %@", temporary, QString::fromLocal8Bit(std::strerror(errno)));
         return {};
     }
     const QString folder = QFile::decodeName(pattern);

@@ -172,10 +172,13 @@ void QFSyncPane::refreshStatus()
     for (QWidget *widget : QList<QWidget *> { m_remoteLabel, m_remoteRow, m_pathLabel, m_pathRow, m_result })
         widget->setVisible(rclone);
     m_test->setEnabled(rclone && !remoteOfControls().isEmpty() && !m_tester);
-    m_explanation->setText(rclone ? QStringLiteral("Each version is copied as a compressed file into a folder of its project in the remote's path, "
-                                                   "beside a small description of the project. rclone uses its own configuration; "
-                                                   "set remotes up with rclone config.")
-                                  : QStringLiteral("Each version is copied as a compressed file into the application's own folder of the account."));
+    m_explanation->setText(rclone
+            ? QStringLiteral(
+                "Each version is copied as a compressed file into a folder of its project in the remote's path, "
+                "beside a small description of the project. rclone uses its own configuration; "
+                "set remotes up with rclone config.")
+            : QStringLiteral(
+                "Each version is copied as a compressed file into the application's own folder of the account."));
 }
 
 void QFSyncPane::commitEditors()
@@ -254,7 +257,8 @@ void QFSyncPane::listRemotes()
         if (!current.isEmpty() && m_remote->findData(current) < 0)
             m_remote->addItem(current, current);
         m_remote->setCurrentIndex(current.isEmpty() ? (m_remote->count() > 0 ? 0 : -1) : m_remote->findData(current));
-        m_remote->setPlaceholderText(m_remote->count() == 0 ? QStringLiteral("no remotes: set one up with rclone config") : QString());
+        m_remote->setPlaceholderText(
+            m_remote->count() == 0 ? QStringLiteral("no remotes: set one up with rclone config") : QString());
         m_loading = false;
         if (current.isEmpty() && m_service->currentIndex() == Rclone && m_remote->currentIndex() >= 0)
             storeRemote();
@@ -314,11 +318,14 @@ void QFSyncPane::testRemote()
     const auto finish = [this](const QString &text, bool ok) {
         showResult(text, ok);
         // The client answers from within its own signal: it goes once that has returned.
-        QMetaObject::invokeMethod(this, [this, ok] {
-            m_tester.reset();
-            refreshStatus();
-            Q_EMIT testFinished(ok);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this, ok] {
+                m_tester.reset();
+                refreshStatus();
+                Q_EMIT testFinished(ok);
+            },
+            Qt::QueuedConnection);
     };
     connect(m_tester.get(), &QFSyncClient::loadedMetadata, this, [remote, finish](const QFDropboxMetadata &metadata) {
         QStringList names;
@@ -327,12 +334,13 @@ void QFSyncPane::testRemote()
                 names << QFDropboxSync::printableName(entry.name);
         }
         const qsizetype count = metadata.contents.size();
-        QString text = count == 0 ? QStringLiteral("%1 can be reached; it is empty.").arg(remote)
-                                  : QStringLiteral("%1 can be reached; it holds %2 %3: %4%5.")
-                                        .arg(remote)
-                                        .arg(count)
-                                        .arg(count == 1 ? QStringLiteral("item") : QStringLiteral("items"), names.join(QStringLiteral(", ")),
-                                            count > kNamesShown ? QStringLiteral(" …") : QString());
+        QString text = count == 0
+            ? QStringLiteral("%1 can be reached; it is empty.").arg(remote)
+            : QStringLiteral("%1 can be reached; it holds %2 %3: %4%5.")
+                  .arg(remote)
+                  .arg(count)
+                  .arg(count == 1 ? QStringLiteral("item") : QStringLiteral("items"), names.join(QStringLiteral(", ")),
+                      count > kNamesShown ? QStringLiteral(" …") : QString());
         finish(text, true);
     });
     connect(m_tester.get(), &QFSyncClient::loadMetadataFailed, this, [remote, finish](const QFDropboxError &error) {
@@ -353,7 +361,8 @@ bool QFSyncPane::store(const QString &key, const QVariant &value)
     if (QFPreferenceKeys::update({ { key, value } }, {}, &error))
         return true;
     QFLog::appendLog("Unable to save preferences: %@", error);
-    QFAlert::alertSheetWithMessageText(QStringLiteral("Unable to save preferences"), QString(), QString(), QString(), error, window(), false);
+    QFAlert::alertSheetWithMessageText(
+        QStringLiteral("Unable to save preferences"), QString(), QString(), QString(), error, window(), false);
     loadValues();
     return false;
 }

@@ -195,9 +195,9 @@ QString QFVersionListModel::subtitleForEntry(const QFVersionEntry &entry, bool s
 {
     const QLocale locale;
     const QDateTime date = entry.date.toLocalTime();
-    const QString when = date.isValid()
-        ? locale.toString(date.date(), QLocale::LongFormat) + QStringLiteral(", ") + locale.toString(date.time(), mediumTimeFormat())
-        : QString();
+    const QString when = date.isValid() ? locale.toString(date.date(), QLocale::LongFormat) + QStringLiteral(", ")
+            + locale.toString(date.time(), mediumTimeFormat())
+                                        : QString();
     return qfFormat("%@   %@%@", when, entry.size, synced ? QStringLiteral(" (synced)") : QStringLiteral(""));
 }
 
@@ -206,7 +206,8 @@ QString QFVersionListModel::mediumDateTimeText(const QDateTime &date)
     if (!date.isValid())
         return {};
     const QLocale locale;
-    return locale.toString(date.date(), mediumDateFormat()) + QStringLiteral(", ") + locale.toString(date.time(), mediumTimeFormat());
+    return locale.toString(date.date(), mediumDateFormat()) + QStringLiteral(", ")
+        + locale.toString(date.time(), mediumTimeFormat());
 }
 
 int QFVersionListModel::childCount(int entry) const

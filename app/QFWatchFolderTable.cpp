@@ -24,8 +24,8 @@ const QString kExtensions = QStringLiteral("extensions");
 // what was typed. The extensions are a short list, typed over at once.
 class WatchFolderTableWidget final : public QTableWidget {
 public:
-    using QTableWidget::QTableWidget;
     using QTableWidget::edit;
+    using QTableWidget::QTableWidget;
 
     // Leaving the cell hands the typed text to the table, as clicking elsewhere would.
     void commitOpenEditor()
@@ -66,7 +66,8 @@ QFWatchFolderTable::QFWatchFolderTable(QFWatchFolderSettings::List list, QWidget
     m_table->verticalHeader()->hide();
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_table->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
+    m_table->setEditTriggers(
+        QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
     m_table->setAlternatingRowColors(true);
     m_table->setShowGrid(false);
     m_table->setWordWrap(false);
@@ -74,7 +75,8 @@ QFWatchFolderTable::QFWatchFolderTable(QFWatchFolderSettings::List list, QWidget
 
     m_add->setIcon(QFAppImages::themeIcon({ QStringLiteral("list-add") }, palette()));
     m_add->setObjectName(key + QStringLiteral("Add"));
-    m_add->setToolTip(list == QFWatchFolderSettings::List::Folders ? QStringLiteral("Watch a folder…") : QStringLiteral("Add a folder on every drive"));
+    m_add->setToolTip(list == QFWatchFolderSettings::List::Folders ? QStringLiteral("Watch a folder…")
+                                                                   : QStringLiteral("Add a folder on every drive"));
     m_remove->setIcon(QFAppImages::themeIcon({ QStringLiteral("list-remove") }, palette()));
     m_remove->setObjectName(key + QStringLiteral("Remove"));
     m_remove->setToolTip(QStringLiteral("Stop watching the selected folders"));
@@ -103,7 +105,8 @@ QFWatchFolderTable::QFWatchFolderTable(QFWatchFolderSettings::List list, QWidget
     connect(m_add, &QToolButton::clicked, this, &QFWatchFolderTable::addFolder);
     connect(m_remove, &QToolButton::clicked, this, &QFWatchFolderTable::removeSelected);
     connect(m_table, &QTableWidget::itemChanged, this, &QFWatchFolderTable::itemEdited);
-    connect(m_table, &QTableWidget::itemSelectionChanged, this, [this] { m_remove->setEnabled(!m_table->selectedItems().isEmpty()); });
+    connect(m_table, &QTableWidget::itemSelectionChanged, this,
+        [this] { m_remove->setEnabled(!m_table->selectedItems().isEmpty()); });
     reload();
 }
 
@@ -111,19 +114,25 @@ QList<QFWatchFolderTable::Preset> QFWatchFolderTable::presets(QFWatchFolderSetti
 {
     if (list == QFWatchFolderSettings::List::DriveFolders) {
         return {
-            { QStringLiteral("Final Cut Events on Every Drive"), QStringLiteral("/Final Cut Events"), QStringLiteral("fcpevent") },
-            { QStringLiteral("Final Cut Projects on Every Drive"), QStringLiteral("/Final Cut Projects"), QStringLiteral("fcpproject") },
+            { QStringLiteral("Final Cut Events on Every Drive"), QStringLiteral("/Final Cut Events"),
+                QStringLiteral("fcpevent") },
+            { QStringLiteral("Final Cut Projects on Every Drive"), QStringLiteral("/Final Cut Projects"),
+                QStringLiteral("fcpproject") },
         };
     }
     const QString movies = QFLocalPaths::movieDirectory();
     const QString documents = QFLocalPaths::documentDirectory(true);
     return {
-        { QStringLiteral("Final Cut Events"), movies + QStringLiteral("/Final Cut Events"), QStringLiteral("fcpevent") },
-        { QStringLiteral("Final Cut Projects"), movies + QStringLiteral("/Final Cut Projects"), QStringLiteral("fcpproject") },
+        { QStringLiteral("Final Cut Events"), movies + QStringLiteral("/Final Cut Events"),
+            QStringLiteral("fcpevent") },
+        { QStringLiteral("Final Cut Projects"), movies + QStringLiteral("/Final Cut Projects"),
+            QStringLiteral("fcpproject") },
         { QStringLiteral("Avid Projects"), documents + QStringLiteral("/Avid Projects"), QStringLiteral("avb,avp") },
-        { QStringLiteral("Premiere Pro Projects"), documents + QStringLiteral("/Adobe/Premiere Pro"), QStringLiteral("prproj") },
+        { QStringLiteral("Premiere Pro Projects"), documents + QStringLiteral("/Adobe/Premiere Pro"),
+            QStringLiteral("prproj") },
         { QStringLiteral("Audition Sessions"), documents + QStringLiteral("/Adobe/Audition"), QStringLiteral("sesx") },
-        { QStringLiteral("Prelude Projects"), documents + QStringLiteral("/Adobe/Prelude/1.0/Projects"), QStringLiteral("plproj") },
+        { QStringLiteral("Prelude Projects"), documents + QStringLiteral("/Adobe/Prelude/1.0/Projects"),
+            QStringLiteral("plproj") },
         // The editors people use on this desktop.
         { QStringLiteral("Kdenlive Projects"), movies, QStringLiteral("kdenlive") },
         { QStringLiteral("Shotcut Projects"), movies, QStringLiteral("mlt") },
@@ -144,7 +153,8 @@ void QFWatchFolderTable::reload()
         int column = 0;
         for (const QString &name : { kFolder, kExtensions }) {
             const QVariant value = element.value(name);
-            auto *item = new QTableWidgetItem(value.metaType().id() == QMetaType::QString ? value.toString() : QString());
+            auto *item
+                = new QTableWidgetItem(value.metaType().id() == QMetaType::QString ? value.toString() : QString());
             item->setToolTip(item->text());
             m_table->setItem(row, column++, item);
         }
@@ -200,7 +210,8 @@ void QFWatchFolderTable::folderChosen(const QString &chosen)
     QString error;
     if (!QFWatchFolderSettings::addFolder(m_list, path, std::nullopt, &refusal, &error)) {
         if (refusal) {
-            QFAlert::alertSheetWithMessageText(refusal->title, QString(), QString(), QString(), refusal->text, window(), false);
+            QFAlert::alertSheetWithMessageText(
+                refusal->title, QString(), QString(), QString(), refusal->text, window(), false);
             return;
         }
         report(error);
@@ -232,7 +243,8 @@ void QFWatchFolderTable::appendPreset(const Preset &preset)
 {
     // Presets are appended as they are, without a duplicate check.
     QString error;
-    if (!QFWatchFolderSettings::appendElement(m_list, { { kFolder, preset.folder }, { kExtensions, preset.extensions } }, &error)) {
+    if (!QFWatchFolderSettings::appendElement(
+            m_list, { { kFolder, preset.folder }, { kExtensions, preset.extensions } }, &error)) {
         report(error);
         return;
     }
@@ -246,7 +258,8 @@ void QFWatchFolderTable::itemEdited(QTableWidgetItem *item)
         return;
     const QString column = item->column() == 0 ? kFolder : kExtensions;
     QString error;
-    const bool stored = QFWatchFolderSettings::setElementValue(m_list, item->row(), m_shown.at(item->row()), column, item->text(), &error);
+    const bool stored = QFWatchFolderSettings::setElementValue(
+        m_list, item->row(), m_shown.at(item->row()), column, item->text(), &error);
     // The cell shows at once what was stored (extensions as they are kept); the table is rebuilt (and an
     // error told) once the editor has let go of the item.
     if (stored) {
@@ -271,5 +284,6 @@ void QFWatchFolderTable::commitEdit()
 void QFWatchFolderTable::report(const QString &error)
 {
     QFLog::appendLog("Unable to save watch folders: %@", error);
-    QFAlert::alertSheetWithMessageText(QStringLiteral("Unable to save watch folders"), QString(), QString(), QString(), error, window(), false);
+    QFAlert::alertSheetWithMessageText(
+        QStringLiteral("Unable to save watch folders"), QString(), QString(), QString(), error, window(), false);
 }

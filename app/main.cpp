@@ -18,7 +18,8 @@ int runController(QCoreApplication &app, const QStringList &arguments)
     int status = 0;
     {
         AppController controller(true);
-        QObject::connect(&controller, &AppController::quitRequested, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+        QObject::connect(
+            &controller, &AppController::quitRequested, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
         controller.applicationDidFinishLaunching(arguments);
         status = app.exec();
         controller.applicationWillTerminate();

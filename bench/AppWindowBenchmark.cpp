@@ -112,7 +112,8 @@ QString makeProject(const QString &home, const QString &name, const QString &id,
 // Gives every cached entry change lines, a few of them long enough to wrap.
 void addChangeLines(const QString &projectFolder)
 {
-    const QString cache = QFTombrelBackup::cachesFolder() + u'/' + QFileInfo(projectFolder).fileName() + QStringLiteral(".cache.plist");
+    const QString cache
+        = QFTombrelBackup::cachesFolder() + u'/' + QFileInfo(projectFolder).fileName() + QStringLiteral(".cache.plist");
     auto entries = QFPropertyList::readDictionary(cache);
     if (!entries)
         return;
@@ -122,8 +123,12 @@ void addChangeLines(const QString &projectFolder)
             continue;
         QVariantList lines;
         for (int j = 0; j < 8; ++j)
-            lines << QStringLiteral("Clip \"Interview %1\" moved from 00:01:%2:00 to 00:02:%2:12 on track V%3").arg(j).arg(10 + j).arg(j % 3 + 1);
-        lines << QStringLiteral("Sequence \"Main Edit\" renamed to \"Main Edit - client review, second pass with the new music and the colour grade\"");
+            lines << QStringLiteral("Clip \"Interview %1\" moved from 00:01:%2:00 to 00:02:%2:12 on track V%3")
+                         .arg(j)
+                         .arg(10 + j)
+                         .arg(j % 3 + 1);
+        lines << QStringLiteral("Sequence \"Main Edit\" renamed to \"Main Edit - client review, second pass with the "
+                                "new music and the colour grade\"");
         entry.insert(QStringLiteral("changelist"), lines);
         it.value() = entry;
     }
@@ -147,7 +152,8 @@ int main(int argc, char *argv[])
     std::printf("making a store of %d versions with 1024-wide screenshots...\n", versions);
     const QString big = makeProject(home.path(), QStringLiteral("Big"), QStringLiteral("BIG"), versions);
     makeProject(home.path(), QStringLiteral("Small"), QStringLiteral("SMALL"), 2);
-    QFPropertyList::write(QFProject::preferenceFilePath(), QVariantMap { { "firstRun", false }, { "lastProjectID", "SMALL" } });
+    QFPropertyList::write(
+        QFProject::preferenceFilePath(), QVariantMap { { "firstRun", false }, { "lastProjectID", "SMALL" } });
     {
         QFTombrelBackup engine;
         engine.cacheForProject(big);
@@ -172,12 +178,15 @@ int main(int argc, char *argv[])
         table->setCurrentIndex(table->model()->index(0, 0)); // Big
         waitFor([&] { return window->versionOutline()->model()->rowCount() > 0; }, 120000, "the first row");
         const double firstRow = double(clock.nsecsElapsed()) / 1e6;
-        waitFor([&] { return !controller->isBusy() && window->versionOutline()->model()->rowCount() == versions; }, 600000, "every row");
+        waitFor([&] { return !controller->isBusy() && window->versionOutline()->model()->rowCount() == versions; },
+            600000, "every row");
         const double all = double(clock.nsecsElapsed()) / 1e6;
-        std::printf("%-34s first row %7.1f ms, all %d rows %8.1f ms, longest stall %6.1f ms\n", what, firstRow, versions, all, stall.stopMs());
+        std::printf("%-34s first row %7.1f ms, all %d rows %8.1f ms, longest stall %6.1f ms\n", what, firstRow,
+            versions, all, stall.stopMs());
     };
     selectAndMeasure("change lists from the cache:");
-    QFile::remove(QFTombrelBackup::cachesFolder() + QStringLiteral("/") + QFileInfo(big).fileName() + QStringLiteral(".cache.plist"));
+    QFile::remove(QFTombrelBackup::cachesFolder() + QStringLiteral("/") + QFileInfo(big).fileName()
+        + QStringLiteral(".cache.plist"));
     selectAndMeasure("every change list computed:");
 
     // The strip passes every version once, as a user holding the arrow key would.
@@ -192,13 +201,15 @@ int main(int argc, char *argv[])
         QCoreApplication::processEvents();
     }
     std::printf("strip through %d screenshots: %.1f ms (%.2f ms each), longest stall %.1f ms\n", strip->count(),
-        double(clock.nsecsElapsed()) / 1e6, double(clock.nsecsElapsed()) / 1e6 / std::max(1, strip->count()), stall.stopMs());
+        double(clock.nsecsElapsed()) / 1e6, double(clock.nsecsElapsed()) / 1e6 / std::max(1, strip->count()),
+        stall.stopMs());
     // One paint of the strip with every visible image decoded already.
     clock.restart();
     for (int i = 0; i < 20; ++i)
         strip->repaint();
     std::printf("one paint of the strip: %.1f ms\n", double(clock.nsecsElapsed()) / 1e6 / 20);
-    std::printf("memory: now %ld MB, peak %ld MB (target: under 300 MB)\n", statusKilobytes("VmRSS:") / 1024, statusKilobytes("VmHWM:") / 1024);
+    std::printf("memory: now %ld MB, peak %ld MB (target: under 300 MB)\n", statusKilobytes("VmRSS:") / 1024,
+        statusKilobytes("VmHWM:") / 1024);
     controller.reset();
     return 0;
 }

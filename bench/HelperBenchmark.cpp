@@ -104,18 +104,24 @@ int main(int argc, char *argv[])
         file.open(QIODevice::WriteOnly);
         file.write(QByteArray(1 << 20, 'p'));
     }
-    struct utimbuf old { time(nullptr) - 3600, time(nullptr) - 3600 };
+    struct utimbuf old {
+        time(nullptr) - 3600, time(nullptr) - 3600
+    };
     utime(QFile::encodeName(project).constData(), &old);
     QFPropertyList::write(root + QStringLiteral("/.config/com.quenfield.ProTombrel.plist"),
         QVariantMap { { QStringLiteral("watchFolders"),
-            QVariantList { QVariantMap { { QStringLiteral("folder"), movies }, { QStringLiteral("extensions"), QStringLiteral("prproj") } } } } });
+            QVariantList { QVariantMap { { QStringLiteral("folder"), movies },
+                { QStringLiteral("extensions"), QStringLiteral("prproj") } } } } });
 
     const QString bundle = root + QStringLiteral("/Pro Tombrel.app/Contents/MacOS/ProTombrelHelper.app");
     QDir().mkpath(bundle + QStringLiteral("/Contents/MacOS"));
     const QString helper = bundle + QStringLiteral("/Contents/MacOS/ProTombrelHelper");
-    QFile::copy(QStringLiteral(QF_BUNDLE_DIR "/Contents/MacOS/ProTombrelHelper.app/Contents/MacOS/ProTombrelHelper"), helper);
+    QFile::copy(
+        QStringLiteral(QF_BUNDLE_DIR "/Contents/MacOS/ProTombrelHelper.app/Contents/MacOS/ProTombrelHelper"), helper);
     QFPropertyList::write(bundle + QStringLiteral("/Contents/Info.plist"),
-        QVariantMap { { QStringLiteral("CFBundleIdentifier"), QStringLiteral("com.quenfield.ProTombrelHelper.bench-") + QUuid::createUuid().toString(QUuid::WithoutBraces) },
+        QVariantMap { { QStringLiteral("CFBundleIdentifier"),
+                          QStringLiteral("com.quenfield.ProTombrelHelper.bench-")
+                              + QUuid::createUuid().toString(QUuid::WithoutBraces) },
             { QStringLiteral("CFBundleName"), QStringLiteral("ProTombrelHelper") } });
 
     QProcess process;
@@ -137,21 +143,24 @@ int main(int argc, char *argv[])
         return 1;
     }
     const double startCpu = cpuSeconds(pid);
-    std::printf("start-up and first search of %d folders: %.2f s wall, %.3f s CPU\n", made, startClock.elapsed() / 1000.0, startCpu);
+    std::printf("start-up and first search of %d folders: %.2f s wall, %.3f s CPU\n", made,
+        startClock.elapsed() / 1000.0, startCpu);
 
     // Settled: no CPU used for a whole second.
-    waitFor([&] {
-        const double before = cpuSeconds(pid);
-        QThread::sleep(1);
-        return cpuSeconds(pid) == before;
-    }, 120000);
+    waitFor(
+        [&] {
+            const double before = cpuSeconds(pid);
+            QThread::sleep(1);
+            return cpuSeconds(pid) == before;
+        },
+        120000);
 
     // Idle: nothing changes in the watched tree.
     const double idleStart = cpuSeconds(pid);
     QThread::sleep(idleSeconds);
     const double idleCpu = cpuSeconds(pid) - idleStart;
-    std::printf("idle CPU over %d s while watching %d folders: %.3f s (%.4f%% of one core)\n", idleSeconds, made, idleCpu,
-        100.0 * idleCpu / idleSeconds);
+    std::printf("idle CPU over %d s while watching %d folders: %.3f s (%.4f%% of one core)\n", idleSeconds, made,
+        idleCpu, 100.0 * idleCpu / idleSeconds);
 
     // Save → version. The helper's first scan has not versioned the project yet; each save makes one.
     QList<double> delays;
@@ -173,7 +182,8 @@ int main(int argc, char *argv[])
         std::printf("save %d → version: %.3f s\n", i + 1, delays.last());
     }
     std::sort(delays.begin(), delays.end());
-    std::printf("save → version: median %.3f s, best %.3f s, worst %.3f s (of which 4 s is the wait for the file to be quiet)\n",
+    std::printf("save → version: median %.3f s, best %.3f s, worst %.3f s (of which 4 s is the wait for the file to be "
+                "quiet)\n",
         delays[delays.size() / 2], delays.first(), delays.last());
 
     process.terminate();

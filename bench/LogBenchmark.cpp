@@ -26,7 +26,8 @@ BENCHMARK(BM_LinesFromFourThreads)->Threads(4)->UseRealTime();
 void BM_MainThreadAppendCost(benchmark::State &state)
 {
     for (auto _ : state)
-        QFLog::appendLog("File %@ is currently being written to. Waiting...", QStringLiteral("/home/ed/Projects/Edit.fcp"));
+        QFLog::appendLog(
+            "File %@ is currently being written to. Waiting...", QStringLiteral("/home/ed/Projects/Edit.fcp"));
     QFLog::finishWriting();
     state.SetItemsProcessed(state.iterations());
 }

@@ -49,13 +49,17 @@ std::string clock(int frames)
 std::string uuid(int n)
 {
     char text[48];
-    std::snprintf(text, sizeof text, "{%08x-4b1c-4d2e-9f30-%012llx}", 0x5eed0000u + unsigned(n), 0xabc000000ull + static_cast<unsigned long long>(n));
+    std::snprintf(text, sizeof text, "{%08x-4b1c-4d2e-9f30-%012llx}", 0x5eed0000u + unsigned(n),
+        0xabc000000ull + static_cast<unsigned long long>(n));
     return text;
 }
 
 class Writer {
 public:
-    explicit Writer(FILE *file) : m_file(file) { }
+    explicit Writer(FILE *file)
+        : m_file(file)
+    {
+    }
     void property(const char *name, const std::string &value, int indent = 2)
     {
         if (value.empty())
@@ -122,8 +126,8 @@ public:
         property("kdenlive:clip_type", "0");
         property("kdenlive:file_size", std::to_string(180000000 + bin * 7919));
         char hash[40];
-        std::snprintf(hash, sizeof hash, "%08x%08x%08x%08x", 0x1234567u * unsigned(bin + 1), 0x9abcdefu + unsigned(bin), 0xfeedu * unsigned(bin + 3),
-            0xc0ffeeu ^ unsigned(bin));
+        std::snprintf(hash, sizeof hash, "%08x%08x%08x%08x", 0x1234567u * unsigned(bin + 1), 0x9abcdefu + unsigned(bin),
+            0xfeedu * unsigned(bin + 3), 0xc0ffeeu ^ unsigned(bin));
         property("kdenlive:file_hash", hash);
         property("kdenlive:monitorPosition", "0");
         builtinFilters();
@@ -182,9 +186,12 @@ public:
     void project(const Project &project)
     {
         line("<?xml version='1.0' encoding='utf-8'?>");
-        line("<mlt LC_NUMERIC=\"C\" producer=\"main_bin\" version=\"7.22.0\" root=\"/home/editor/Videos/Documentary\">");
-        line(" <profile frame_rate_num=\"25\" sample_aspect_num=\"1\" display_aspect_den=\"9\" colorspace=\"709\" progressive=\"1\" "
-             "description=\"HD 1080p 25 fps\" display_aspect_num=\"16\" frame_rate_den=\"1\" width=\"1920\" height=\"1080\" sample_aspect_den=\"1\"/>");
+        line(
+            "<mlt LC_NUMERIC=\"C\" producer=\"main_bin\" version=\"7.22.0\" root=\"/home/editor/Videos/Documentary\">");
+        line(" <profile frame_rate_num=\"25\" sample_aspect_num=\"1\" display_aspect_den=\"9\" colorspace=\"709\" "
+             "progressive=\"1\" "
+             "description=\"HD 1080p 25 fps\" display_aspect_num=\"16\" frame_rate_den=\"1\" width=\"1920\" "
+             "height=\"1080\" sample_aspect_den=\"1\"/>");
         std::vector<std::string> binChains;
         for (int bin = 0; bin < project.bins; ++bin) {
             binChains.push_back("chain" + std::to_string(m_chains));
@@ -217,12 +224,13 @@ public:
             for (const Entry &entry : track.entries) {
                 if (entry.gapBefore > 0)
                     line("  <blank length=\"" + clock(entry.gapBefore) + "\"/>");
-                line("  <entry producer=\"" + copies[entry.bin] + "\" in=\"" + clock(entry.in) + "\" out=\"" + clock(entry.out) + "\">");
+                line("  <entry producer=\"" + copies[entry.bin] + "\" in=\"" + clock(entry.in) + "\" out=\""
+                    + clock(entry.out) + "\">");
                 property("kdenlive:id", std::to_string(20 + entry.bin), 3);
                 if (entry.filter >= 0) {
                     char level[80];
-                    std::snprintf(level, sizeof level, "%s=1;%s=%d.%02d", clock(entry.in).c_str(), clock(entry.in + 50).c_str(),
-                        entry.filter / 100, entry.filter % 100);
+                    std::snprintf(level, sizeof level, "%s=1;%s=%d.%02d", clock(entry.in).c_str(),
+                        clock(entry.in + 50).c_str(), entry.filter / 100, entry.filter % 100);
                     line("   <filter id=\"filter" + std::to_string(m_filters++) + "\">");
                     property("start", "1", 4);
                     property("level", level, 4);
@@ -265,7 +273,8 @@ public:
         property("kdenlive:sequenceproperties.zoom", "8");
         property("kdenlive:sequenceproperties.position", "1200");
         property("kdenlive:sequenceproperties.guides",
-            "[\n    {\n        \"comment\": \"Act 1\",\n        \"pos\": 0,\n        \"type\": 0\n    },\n    {\n        \"comment\": \"Act 2\",\n"
+            "[\n    {\n        \"comment\": \"Act 1\",\n        \"pos\": 0,\n        \"type\": 0\n    },\n    {\n      "
+            "  \"comment\": \"Act 2\",\n"
             "        \"pos\": 90000,\n        \"type\": 1\n    }\n]\n");
         line("  <track producer=\"producer0\"/>");
         for (const std::string &tractor : trackTractors)

@@ -35,7 +35,10 @@ struct Clip {
 
 class Writer {
 public:
-    explicit Writer(FILE *file) : m_file(file) { }
+    explicit Writer(FILE *file)
+        : m_file(file)
+    {
+    }
     void open(const char *name, const std::string &attributes = {})
     {
         indent();
@@ -243,7 +246,8 @@ void clipItem(Writer &w, const Clip &c)
     std::snprintf(fileId, sizeof fileId, " id=\"%s file %d\"", c.name.c_str(), c.number);
     w.open("file", fileId);
     w.leaf("name", c.name + ".mov");
-    w.leaf("pathurl", "file://localhost/Volumes/Media/Projects/Documentary%20Spring/Footage/Day%20"
+    w.leaf("pathurl",
+        "file://localhost/Volumes/Media/Projects/Documentary%20Spring/Footage/Day%20"
             + std::to_string(c.number % 30 + 1) + "/" + c.name + ".mov");
     rate(w);
     w.leaf("duration", 3000 + c.number % 500);

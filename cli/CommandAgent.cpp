@@ -17,7 +17,8 @@ int commandAgent(CommandContext &context, const QStringList &arguments)
     if (action == QLatin1String("status")) {
         context.out << helper << ": " << QFLaunchd::jobState(helper) << "\n"
                     << autosave << ": " << QFLaunchd::jobState(autosave) << "\n"
-                    << "helper process: " << (QFLaunchd::isProcessRunning(QStringLiteral("ProTombrelHelper")) ? "running" : "not running")
+                    << "helper process: "
+                    << (QFLaunchd::isProcessRunning(QStringLiteral("ProTombrelHelper")) ? "running" : "not running")
                     << "\n";
         context.out.flush();
         return 0;
@@ -25,7 +26,8 @@ int commandAgent(CommandContext &context, const QStringList &arguments)
     if (action == QLatin1String("install")) {
         QFTombrelBackup engine;
         if (!QFHelperAgent::generateLaunchdPlist(false, false, engine))
-            return context.fail(QStringLiteral("agent install: the helper's job could not be written; the log says why (tombrel paths)"));
+            return context.fail(QStringLiteral(
+                "agent install: the helper's job could not be written; the log says why (tombrel paths)"));
         context.out << QFLaunchd::serviceFile(helper) << "\n";
         context.out.flush();
         return 0;
@@ -33,7 +35,8 @@ int commandAgent(CommandContext &context, const QStringList &arguments)
     if (action == QLatin1String("remove")) {
         const bool removed = QFLaunchd::removeJob(autosave, false) && QFLaunchd::removeJob(helper, false);
         if (!removed)
-            return context.fail(QStringLiteral("agent remove: a job file could not be deleted from %1").arg(QFLaunchd::jobFolder()));
+            return context.fail(
+                QStringLiteral("agent remove: a job file could not be deleted from %1").arg(QFLaunchd::jobFolder()));
         context.out << "The helper no longer starts at log-in.\n";
         context.out.flush();
         return 0;

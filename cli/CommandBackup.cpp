@@ -72,7 +72,8 @@ int commandBackup(CommandContext &context, const QStringList &arguments)
 
     // The application's back up now, with the next number after the last version.
     QFTombrelBackup engine;
-    const QFBackupResult result = engine.backUpNow(project->path, versionsFolderOf(*project), uuidGiven ? uuid : project->selectedUUID);
+    const QFBackupResult result
+        = engine.backUpNow(project->path, versionsFolderOf(*project), uuidGiven ? uuid : project->selectedUUID);
     if (!result.made())
         return context.fail(QStringLiteral("no version was made of %1: %2").arg(project->path, backupReason(result)));
     context.out << result.version << "\n";
@@ -87,14 +88,15 @@ int commandScan(CommandContext &context, const QStringList &arguments)
     if (!arguments.isEmpty() && arguments.first().startsWith(QLatin1String("--")))
         return context.usageError(QStringLiteral("scan: unknown option '%1'").arg(arguments.first()));
     QFTombrelBackup engine;
-    const QList<QFBackupResult> results
-        = engine.processProjectsInPath(arguments.isEmpty() ? QString() : QDir::cleanPath(QFileInfo(arguments.first()).absoluteFilePath()));
+    const QList<QFBackupResult> results = engine.processProjectsInPath(
+        arguments.isEmpty() ? QString() : QDir::cleanPath(QFileInfo(arguments.first()).absoluteFilePath()));
     context.out << "Scan finished.\n";
     context.out.flush();
     int status = 0;
     for (const QFBackupResult &result : results) {
         if (result.failed())
-            status = context.fail(QStringLiteral("scan: the backup of %1 failed: %2").arg(result.project, result.reason));
+            status
+                = context.fail(QStringLiteral("scan: the backup of %1 failed: %2").arg(result.project, result.reason));
     }
     return status;
 }
@@ -256,7 +258,8 @@ int commandVersions(CommandContext &context, const QStringList &arguments)
 
 int commandReport(CommandContext &context, const QStringList &arguments)
 {
-    const auto args = parseArguments(context, QStringLiteral("report"), arguments, {}, { QStringLiteral("--html"), QStringLiteral("--pdf") });
+    const auto args = parseArguments(
+        context, QStringLiteral("report"), arguments, {}, { QStringLiteral("--html"), QStringLiteral("--pdf") });
     if (!args)
         return 2;
     if (args->positional.size() != 1)
@@ -271,7 +274,8 @@ int commandReport(CommandContext &context, const QStringList &arguments)
     QList<QFVersionEntry> entries;
     for (const VersionRow &row : *rows)
         entries << row.entry;
-    const QString name = QFProject::recordWithPath(project->path, project->sequences, project->projectID).friendlyName();
+    const QString name
+        = QFProject::recordWithPath(project->path, project->sequences, project->projectID).friendlyName();
     // The same report the application prints.
     const QString html = QFChangeLines::reportHTML(name, entries, true, QFChangeLines::imageFolder());
     const QString title = QFChangeLines::reportJobTitle(project->path);

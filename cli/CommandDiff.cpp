@@ -36,14 +36,16 @@ int commandDiff(CommandContext &context, const QStringList &arguments)
         return 0;
     }
     if (paths.size() != 2)
-        return context.usageError(QStringLiteral("diff: expected OLD NEW (two exports or two MLT projects), or PROJECT VERSION VERSION"));
+        return context.usageError(
+            QStringLiteral("diff: expected OLD NEW (two exports or two MLT projects), or PROJECT VERSION VERSION"));
 
     QString error;
     std::unique_ptr<pugi::xml_document> oldDoc = QFXMLParser::documentFromFile(paths.at(0), &error);
     if (!oldDoc)
         return context.fail(QStringLiteral("cannot read %1: %2").arg(paths.at(0), error));
     const auto mismatch = [&] {
-        return context.fail(QStringLiteral("cannot compare %1 with %2: one is an MLT project and the other is not").arg(paths.at(0), paths.at(1)));
+        return context.fail(QStringLiteral("cannot compare %1 with %2: one is an MLT project and the other is not")
+                                .arg(paths.at(0), paths.at(1)));
     };
     if (QFMLTModel::isMLTDocument(*oldDoc)) {
         // Projects of Kdenlive, Shotcut and melt are compared as models: the first is read and its document

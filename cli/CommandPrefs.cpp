@@ -30,7 +30,8 @@ int list(CommandContext &context, const CommandArguments &args)
     QList<Row> rows;
     const QList<QFPreferenceKey> table = QFPreferenceKeys::table();
     for (const QFPreferenceKey &key : table) {
-        Row row { key.name, QFPreferenceKeys::typeName(key.type), {}, key.meaning, file->value(key.name), key.registeredDefault };
+        Row row { key.name, QFPreferenceKeys::typeName(key.type), {}, key.meaning, file->value(key.name),
+            key.registeredDefault };
         if (file->contains(key.name)) {
             row.value = QFPreferenceKeys::format(row.stored);
             if (!QFPreferenceKeys::hasType(key, row.stored))
@@ -69,8 +70,8 @@ int list(CommandContext &context, const CommandArguments &args)
         keyWidth = std::max(keyWidth, row.key.size());
         valueWidth = std::max(valueWidth, std::min<qsizetype>(row.value.size(), 48));
     }
-    context.out << QStringLiteral("KEY").leftJustified(keyWidth) << "  " << QStringLiteral("TYPE").leftJustified(7) << "  "
-                << QStringLiteral("VALUE").leftJustified(valueWidth) << "  MEANING\n";
+    context.out << QStringLiteral("KEY").leftJustified(keyWidth) << "  " << QStringLiteral("TYPE").leftJustified(7)
+                << "  " << QStringLiteral("VALUE").leftJustified(valueWidth) << "  MEANING\n";
     for (const Row &row : std::as_const(rows)) {
         context.out << row.key.leftJustified(keyWidth) << "  " << row.type.leftJustified(7) << "  "
                     << row.value.leftJustified(valueWidth) << "  " << row.meaning << "\n";

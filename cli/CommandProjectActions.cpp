@@ -34,8 +34,8 @@ int commandRemove(CommandContext &context, const QStringList &arguments)
     QFProjectActions::RemovalReport report;
     {
         Progress bar(context.err, QStringLiteral("Removing"), projects.size());
-        report = QFProjectActions::removeProjects(folders, QFProjectActions::SyncedCopies::FollowPreferences,
-            [&](int done) { bar.setDone(done); });
+        report = QFProjectActions::removeProjects(
+            folders, QFProjectActions::SyncedCopies::FollowPreferences, [&](int done) { bar.setDone(done); });
     }
     for (qsizetype i = 0; i < projects.size(); ++i) {
         if (report.removed.contains(folders.at(i)))
@@ -56,7 +56,8 @@ int commandRelink(CommandContext &context, const QStringList &arguments)
     if (!args)
         return 2;
     if (args->positional.size() != 2)
-        return context.usageError(QStringLiteral("relink: give a project and the path of its file; see tombrel relink --help"));
+        return context.usageError(
+            QStringLiteral("relink: give a project and the path of its file; see tombrel relink --help"));
     QString error;
     const auto entry = findProject(args->positional.at(0), &error);
     if (!entry)

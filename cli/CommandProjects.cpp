@@ -96,15 +96,16 @@ int commandProjects(CommandContext &context, const QStringList &arguments)
         QJsonArray list;
         for (const QFProject &project : projects) {
             QJsonObject object { { QStringLiteral("friendlyName"), project.friendlyName() },
-                { QStringLiteral("projectPath"), project.projectPath() }, { QStringLiteral("projectID"), project.projectID() },
-                { QStringLiteral("type"), project.type() },
+                { QStringLiteral("projectPath"), project.projectPath() },
+                { QStringLiteral("projectID"), project.projectID() }, { QStringLiteral("type"), project.type() },
                 { QStringLiteral("versionCount"), versionCount(project.destinationPath()) } };
             if (!project.selectedUUID().isEmpty())
                 object.insert(QStringLiteral("selectedUUID"), project.selectedUUID());
             if (const auto sequences = project.sequences()) {
                 QJsonArray array;
                 for (const QFProjectSequence &sequence : *sequences)
-                    array.append(QJsonObject { { QStringLiteral("name"), sequence.name }, { QStringLiteral("uuid"), sequence.uuid } });
+                    array.append(QJsonObject {
+                        { QStringLiteral("name"), sequence.name }, { QStringLiteral("uuid"), sequence.uuid } });
                 object.insert(QStringLiteral("sequences"), array);
             }
             list.append(object);
@@ -123,12 +124,13 @@ int commandProjects(CommandContext &context, const QStringList &arguments)
     for (const QFProject &project : projects)
         nameWidth = std::max(nameWidth, project.friendlyName().size());
     // Padded by hand: names are the user's text and may hold anything, "%1" included.
-    const auto row = [&](const QString &name, const QString &type, const QString &count, const QString &id,
-                         const QString &path) {
-        context.out << name.leftJustified(nameWidth) << "  " << type.leftJustified(4) << "  " << count.rightJustified(8)
-                    << "  " << id.leftJustified(36) << "  " << path << "\n";
-    };
-    row(QStringLiteral("NAME"), QStringLiteral("TYPE"), QStringLiteral("VERSIONS"), QStringLiteral("ID"), QStringLiteral("PATH"));
+    const auto row
+        = [&](const QString &name, const QString &type, const QString &count, const QString &id, const QString &path) {
+              context.out << name.leftJustified(nameWidth) << "  " << type.leftJustified(4) << "  "
+                          << count.rightJustified(8) << "  " << id.leftJustified(36) << "  " << path << "\n";
+          };
+    row(QStringLiteral("NAME"), QStringLiteral("TYPE"), QStringLiteral("VERSIONS"), QStringLiteral("ID"),
+        QStringLiteral("PATH"));
     for (const QFProject &project : projects) {
         row(project.friendlyName(), typeName(project.type()), QString::number(versionCount(project.destinationPath())),
             project.projectID(), project.projectPath());

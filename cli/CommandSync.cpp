@@ -63,8 +63,9 @@ bool requireSync(CommandContext &context, const QString &command)
 // "Dropbox" or "the remote NAME:path", for lines about the store.
 QString store()
 {
-    return QFDropboxSync::service() == QFDropboxSync::Service::Rclone ? QStringLiteral("the remote ") + QFDropboxSync::syncRemote()
-                                                                       : QStringLiteral("Dropbox");
+    return QFDropboxSync::service() == QFDropboxSync::Service::Rclone
+        ? QStringLiteral("the remote ") + QFDropboxSync::syncRemote()
+        : QStringLiteral("Dropbox");
 }
 
 int link(CommandContext &context, const CommandArguments &args)
@@ -76,8 +77,8 @@ int link(CommandContext &context, const CommandArguments &args)
         const QString address = account->beginLink(&error);
         if (address.isEmpty())
             return context.fail(QStringLiteral("sync link: %1").arg(error));
-        context.out << "Open this address in a web browser, allow access, and paste the code Dropbox shows:\n\n  " << address
-                    << "\n\nCode: ";
+        context.out << "Open this address in a web browser, allow access, and paste the code Dropbox shows:\n\n  "
+                    << address << "\n\nCode: ";
         context.out.flush();
         QTextStream in(stdin);
         code = in.readLine().trimmed();
@@ -98,8 +99,9 @@ int link(CommandContext &context, const CommandArguments &args)
     if (!linked)
         return context.fail(QStringLiteral("sync link: Dropbox did not accept the code: %1").arg(error));
     context.out << "Linked to Dropbox. The link is kept in "
-                << (QFDropboxAccount::tokenStorage() == QLatin1String("Secret Service") ? QStringLiteral("the Secret Service")
-                                                                                          : QFDropboxAccount::tokenStorage())
+                << (QFDropboxAccount::tokenStorage() == QLatin1String("Secret Service")
+                           ? QStringLiteral("the Secret Service")
+                           : QFDropboxAccount::tokenStorage())
                 << ".\n";
     context.out.flush();
     notifyHelperOfChange(context);
@@ -127,7 +129,8 @@ int status(CommandContext &context)
 {
     if (QFDropboxSync::service() == QFDropboxSync::Service::Rclone) {
         const QString remote = QFDropboxSync::syncRemote();
-        context.out << "Sync: to the rclone remote " << (remote.isEmpty() ? QStringLiteral("(none chosen: set syncRemote)") : remote) << "\n";
+        context.out << "Sync: to the rclone remote "
+                    << (remote.isEmpty() ? QStringLiteral("(none chosen: set syncRemote)") : remote) << "\n";
         context.out.flush();
         return 0;
     }
@@ -187,7 +190,8 @@ int list(CommandContext &context, const CommandArguments &args)
     QString error;
     // A project of this machine's, else one of the store's (on a machine that is to restore it).
     const auto project = findProject(args.positional.first(), &error);
-    const auto projectID = project ? std::optional<QString>(project->projectID) : storedProjectID(args.positional.first(), error, &error);
+    const auto projectID = project ? std::optional<QString>(project->projectID)
+                                   : storedProjectID(args.positional.first(), error, &error);
     if (!projectID)
         return context.fail(QStringLiteral("sync list: %1").arg(error));
     const Listing listing = listRemote(*projectID);
@@ -218,7 +222,8 @@ int list(CommandContext &context, const CommandArguments &args)
         shown << QFDropboxSync::printableName(name);
         width = std::max(width, std::min(shown.last().size(), kWidest));
     }
-    context.out << QStringLiteral("VERSION").leftJustified(width) << "  " << QStringLiteral("SIZE").rightJustified(10) << "  MODIFIED\n";
+    context.out << QStringLiteral("VERSION").leftJustified(width) << "  " << QStringLiteral("SIZE").rightJustified(10)
+                << "  MODIFIED\n";
     for (int i = 0; i < shown.size(); ++i) {
         context.out << shown.at(i).leftJustified(width) << "  "
                     << QFFileManager::formatFileSize(listing.sizes.value(i).toDouble()).rightJustified(10) << "  "
@@ -231,7 +236,8 @@ int list(CommandContext &context, const CommandArguments &args)
 int push(CommandContext &context, const CommandArguments &args)
 {
     if (args.positional.isEmpty() || args.positional.size() > 2)
-        return context.usageError(QStringLiteral("sync push: give a project and at most one version; see tombrel sync --help"));
+        return context.usageError(
+            QStringLiteral("sync push: give a project and at most one version; see tombrel sync --help"));
     if (!requireSync(context, QStringLiteral("push")))
         return 1;
     QString error;
@@ -302,7 +308,8 @@ int push(CommandContext &context, const CommandArguments &args)
         QObject::connect(sync, &QFDropboxSync::syncFailed, &observer, [&](const QVariantMap &info) {
             failed = true;
             if (failure.isNull())
-                failure = QFDropboxError::http(info.value(QStringLiteral("errorCode")).toInt(), info.value(QStringLiteral("error")).toString());
+                failure = QFDropboxError::http(
+                    info.value(QStringLiteral("errorCode")).toInt(), info.value(QStringLiteral("error")).toString());
             wait.finish();
         });
         sync->uploadVersion(file);
@@ -312,9 +319,11 @@ int push(CommandContext &context, const CommandArguments &args)
             // The versions after it would meet the same refusal: the push ends here.
             const QString lead = QFDropboxSync::leadTextForError(failure);
             const qsizetype left = files.size() - sent - 1;
-            context.err << "tombrel: sync push: " << name << ": " << (lead.isEmpty() ? QString() : lead + u' ') << failure.description;
+            context.err << "tombrel: sync push: " << name << ": " << (lead.isEmpty() ? QString() : lead + u' ')
+                        << failure.description;
             if (left > 0)
-                context.err << " (" << left << (left == 1 ? " more version was" : " more versions were") << " not sent)";
+                context.err << " (" << left << (left == 1 ? " more version was" : " more versions were")
+                            << " not sent)";
             context.err << "\n";
             context.out.flush();
             context.err.flush();
@@ -366,8 +375,8 @@ int projects(CommandContext &context, const CommandArguments &args)
     if (args.has(QStringLiteral("--json"))) {
         QJsonArray list;
         for (const QFRemoteProject &project : *found) {
-            list.append(QJsonObject { { QStringLiteral("projectID"), project.projectID }, { QStringLiteral("name"), project.name },
-                { QStringLiteral("path"), project.path } });
+            list.append(QJsonObject { { QStringLiteral("projectID"), project.projectID },
+                { QStringLiteral("name"), project.name }, { QStringLiteral("path"), project.path } });
         }
         context.out << QJsonDocument(list).toJson(QJsonDocument::Indented);
         context.out.flush();
@@ -381,11 +390,14 @@ int projects(CommandContext &context, const CommandArguments &args)
     qsizetype width = 4;
     for (const QFRemoteProject &project : *found)
         width = std::max(width, std::min<qsizetype>(QFDropboxSync::printableName(project.name).size(), 40));
-    context.out << QStringLiteral("NAME").leftJustified(width) << "  " << QStringLiteral("ID").leftJustified(36) << "  PATH\n";
+    context.out << QStringLiteral("NAME").leftJustified(width) << "  " << QStringLiteral("ID").leftJustified(36)
+                << "  PATH\n";
     for (const QFRemoteProject &project : *found) {
         const QString name = project.name.isEmpty() ? QStringLiteral("-") : QFDropboxSync::printableName(project.name);
-        context.out << name.leftJustified(width) << "  " << QFDropboxSync::printableName(project.projectID).leftJustified(36) << "  "
-                    << (project.path.isEmpty() ? QStringLiteral("-") : QFDropboxSync::printableName(project.path)) << "\n";
+        context.out << name.leftJustified(width) << "  "
+                    << QFDropboxSync::printableName(project.projectID).leftJustified(36) << "  "
+                    << (project.path.isEmpty() ? QStringLiteral("-") : QFDropboxSync::printableName(project.path))
+                    << "\n";
     }
     context.out.flush();
     return 0;
@@ -406,7 +418,8 @@ std::optional<QString> storedProjectID(const QString &name, QString localError, 
             matches.append(project);
     }
     if (matches.isEmpty()) {
-        *error = QStringLiteral("%1, and %2 holds no project of that name or identifier (see tombrel sync projects)").arg(localError, store());
+        *error = QStringLiteral("%1, and %2 holds no project of that name or identifier (see tombrel sync projects)")
+                     .arg(localError, store());
         return std::nullopt;
     }
     if (matches.size() > 1) {
@@ -442,7 +455,8 @@ std::optional<RestoreSource> restoreSource(const QString &name, const QString &t
 int restore(CommandContext &context, const CommandArguments &args)
 {
     if (args.positional.size() != 2)
-        return context.usageError(QStringLiteral("sync restore: give a project and a file as sync list shows it; see tombrel sync --help"));
+        return context.usageError(
+            QStringLiteral("sync restore: give a project and a file as sync list shows it; see tombrel sync --help"));
     if (!requireSync(context, QStringLiteral("restore")))
         return 1;
     QString error;
@@ -452,9 +466,11 @@ int restore(CommandContext &context, const CommandArguments &args)
             return context.usageError(QStringLiteral("sync restore: --to takes the path of the file to write"));
         to = QFileInfo(QFLocalPaths::expandTilde(to)).absoluteFilePath();
         if (QFileInfo(to).isDir())
-            return context.fail(QStringLiteral("sync restore: %1 is a folder; give the path of the file to write").arg(to));
+            return context.fail(
+                QStringLiteral("sync restore: %1 is a folder; give the path of the file to write").arg(to));
         if (!QFileInfo(QFileInfo(to).absolutePath()).isDir())
-            return context.fail(QStringLiteral("sync restore: there is no folder %1 to restore into").arg(QFileInfo(to).absolutePath()));
+            return context.fail(QStringLiteral("sync restore: there is no folder %1 to restore into")
+                                    .arg(QFileInfo(to).absolutePath()));
     }
     const auto source = restoreSource(args.positional.at(0), to, &error);
     if (!source)
@@ -471,8 +487,9 @@ int restore(CommandContext &context, const CommandArguments &args)
         return context.fail(QStringLiteral("sync restore: %1").arg(QFDropboxSync::printableName(listing.error)));
     const qsizetype index = listing.names.indexOf(file);
     if (index < 0) {
-        return context.fail(QStringLiteral("sync restore: %1 could not be downloaded: %2 holds no such copy (see tombrel sync list)")
-                                .arg(qfFormat("/%@/%@", projectID, file), store()));
+        return context.fail(
+            QStringLiteral("sync restore: %1 could not be downloaded: %2 holds no such copy (see tombrel sync list)")
+                .arg(qfFormat("/%@/%@", projectID, file), store()));
     }
     const QString remoteName = listing.remoteNames.value(index);
     const std::optional<QString> remote = QFDropboxSync::remotePathInProject(projectID, remoteName, &error);
@@ -488,7 +505,8 @@ int restore(CommandContext &context, const CommandArguments &args)
     // The download and what it unpacks to stay in a folder of this run's own, gone when it ends.
     const QFTransferFolder folder;
     if (!folder.isValid())
-        return context.fail(QStringLiteral("sync restore: no folder for the download in %1").arg(QFLocalPaths::tempDirectory()));
+        return context.fail(
+            QStringLiteral("sync restore: no folder for the download in %1").arg(QFLocalPaths::tempDirectory()));
     const QString download = folder.filePath(QStringLiteral("download"));
     Wait wait;
     QObject observer;
@@ -506,14 +524,18 @@ int restore(CommandContext &context, const CommandArguments &args)
     sync->downloadFile(*remote, download);
     wait.run();
     if (!downloaded)
-        return context.fail(QStringLiteral("sync restore: %1 could not be downloaded: %2").arg(*remote, QFDropboxSync::printableName(error)));
+        return context.fail(QStringLiteral("sync restore: %1 could not be downloaded: %2")
+                                .arg(*remote, QFDropboxSync::printableName(error)));
 
     const QString target = source->target;
     QString reason;
-    const QFDropboxRestore::Result result = QFDropboxRestore::restoreCopy(download, remoteName, listedSize, target, &reason);
+    const QFDropboxRestore::Result result
+        = QFDropboxRestore::restoreCopy(download, remoteName, listedSize, target, &reason);
     if (result != QFDropboxRestore::Result::Restored) {
-        return context.fail(QStringLiteral("sync restore: %1. %2%3").arg(QFDropboxRestore::titleForResult(result),
-            QFDropboxRestore::messageForResult(result), reason.isEmpty() ? QString() : u' ' + reason + u'.'));
+        return context.fail(
+            QStringLiteral("sync restore: %1. %2%3")
+                .arg(QFDropboxRestore::titleForResult(result), QFDropboxRestore::messageForResult(result),
+                    reason.isEmpty() ? QString() : u' ' + reason + u'.'));
     }
     context.out << QFDropboxRestore::messageForResult(result) << "\n  " << *remote << "\n  -> " << target << "\n";
     context.out.flush();
@@ -549,6 +571,7 @@ int commandSync(CommandContext &context, const QStringList &arguments)
         return projects(context, *args);
     if (sub == QLatin1String("restore"))
         return restore(context, *args);
-    return context.usageError(sub.isEmpty() ? QStringLiteral("sync: give link, unlink, status, projects, list, push or restore")
-                                            : QStringLiteral("sync: unknown command '%1'").arg(sub));
+    return context.usageError(sub.isEmpty()
+            ? QStringLiteral("sync: give link, unlink, status, projects, list, push or restore")
+            : QStringLiteral("sync: unknown command '%1'").arg(sub));
 }

@@ -36,9 +36,11 @@ int commandRestore(CommandContext &context, const QStringList &arguments)
         return context.fail(QStringLiteral("restore: %1").arg(error));
 
     const QFProject project = recordOf(*entry);
-    const bool replacing = QFileInfo::exists(project.expandedProjectPath()) || QFileInfo(project.expandedProjectPath()).isSymLink();
+    const bool replacing
+        = QFileInfo::exists(project.expandedProjectPath()) || QFileInfo(project.expandedProjectPath()).isSymLink();
     QFProjectActions::RestoreResult result;
-    Progress::run(context.err, QStringLiteral("Restoring"), [&] { result = QFProjectActions::restoreVersion(project, *version); });
+    Progress::run(context.err, QStringLiteral("Restoring"),
+        [&] { result = QFProjectActions::restoreVersion(project, *version); });
 
     if (!result.succeeded()) {
         QString line = QStringLiteral("restore: %1. %2").arg(result.title, result.message);
@@ -62,8 +64,8 @@ int commandAnnotate(CommandContext &context, const QStringList &arguments)
     if (!args)
         return 2;
     if (args->positional.size() != 3)
-        return context.usageError(
-            QStringLiteral("annotate: give a project, a version and a note (\"\" removes it); see tombrel annotate --help"));
+        return context.usageError(QStringLiteral(
+            "annotate: give a project, a version and a note (\"\" removes it); see tombrel annotate --help"));
     QString error;
     const auto entry = findProject(args->positional.at(0), &error);
     if (!entry)
@@ -89,7 +91,8 @@ int commandDelete(CommandContext &context, const QStringList &arguments)
     if (!args)
         return 2;
     if (args->positional.size() < 2)
-        return context.usageError(QStringLiteral("delete: give a project and one or more versions; see tombrel delete --help"));
+        return context.usageError(
+            QStringLiteral("delete: give a project and one or more versions; see tombrel delete --help"));
     QString error;
     const auto entry = findProject(args->positional.at(0), &error);
     if (!entry)

@@ -48,8 +48,9 @@ int list(CommandContext &context, const CommandArguments &args, List which)
     context.out << QStringLiteral("FOLDER").leftJustified(width) << "  EXTENSIONS\n";
     for (const auto &entry : entries) {
         // An entry without extensions finds no project; say so rather than show a blank.
-        const QString extensions = entry.extensions && !entry.extensions->isEmpty() ? *entry.extensions
-                                                                                    : QStringLiteral("(none: finds no project)");
+        const QString extensions = entry.extensions && !entry.extensions->isEmpty()
+            ? *entry.extensions
+            : QStringLiteral("(none: finds no project)");
         context.out << entry.folder.leftJustified(width) << "  " << extensions << "\n";
     }
     context.out.flush();
@@ -61,8 +62,10 @@ int add(CommandContext &context, const CommandArguments &args, List which)
     if (args.positional.size() != 1)
         return context.usageError(QStringLiteral("watch add: give one folder; see tombrel watch --help"));
     if (!args.values.contains(QStringLiteral("--extensions")))
-        return context.usageError(QStringLiteral("watch add: --extensions LIST is needed (for example --extensions fcp,prproj)"));
-    const QString extensions = QFWatchFolderSettings::normalizedExtensions(args.values.value(QStringLiteral("--extensions")));
+        return context.usageError(
+            QStringLiteral("watch add: --extensions LIST is needed (for example --extensions fcp,prproj)"));
+    const QString extensions
+        = QFWatchFolderSettings::normalizedExtensions(args.values.value(QStringLiteral("--extensions")));
     if (extensions.isEmpty())
         return context.usageError(QStringLiteral("watch add: --extensions needs at least one extension"));
     const QString folder = QFWatchFolderSettings::normalizedFolder(which, args.positional.first());
@@ -78,7 +81,8 @@ int add(CommandContext &context, const CommandArguments &args, List which)
             return context.fail(QStringLiteral("watch add: %1. %2").arg(refusal->title, refusal->text));
         return context.fail(QStringLiteral("watch add: %1").arg(error));
     }
-    context.out << (which == List::Folders ? "watching " : "watching on every drive ") << folder << " for " << extensions << "\n";
+    context.out << (which == List::Folders ? "watching " : "watching on every drive ") << folder << " for "
+                << extensions << "\n";
     context.out.flush();
     notifyHelperOfChange(context);
     return 0;

@@ -28,8 +28,9 @@ std::optional<QFProjectListEntry> findProject(const QString &projectName, QStrin
     if (named.size() == 1)
         return named.first();
     if (error)
-        *error = named.isEmpty() ? QStringLiteral("no project '%1'; see tombrel projects").arg(projectName)
-                                 : QStringLiteral("'%1' names %2 projects; give its identifier or path").arg(projectName).arg(named.size());
+        *error = named.isEmpty()
+            ? QStringLiteral("no project '%1'; see tombrel projects").arg(projectName)
+            : QStringLiteral("'%1' names %2 projects; give its identifier or path").arg(projectName).arg(named.size());
     return std::nullopt;
 }
 

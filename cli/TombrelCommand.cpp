@@ -41,7 +41,8 @@ const QList<CommandSpec> &TombrelCommand::commands()
         { "diff", "the change lines of NEW against OLD, or between two versions",
             "usage: tombrel diff OLD NEW\n"
             "       tombrel diff PROJECT VERSION VERSION\n"
-            "Prints the change lines of NEW against OLD, one a line: two Final Cut Pro XML exports, or two projects of\n"
+            "Prints the change lines of NEW against OLD, one a line: two Final Cut Pro XML exports, or two projects "
+            "of\n"
             "Kdenlive, Shotcut or melt (MLT XML), told apart by their documents; or from the older of two versions of\n"
             "a project to the newer (versions of the binary format through their XML copies).\n",
             commandDiff },

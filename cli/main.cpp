@@ -22,7 +22,8 @@ int main(int argc, char *argv[])
     const bool report = argc > 1 && std::strcmp(argv[1], "report") == 0;
     if (report && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    std::unique_ptr<QCoreApplication> application(report ? new QGuiApplication(argc, argv) : new QCoreApplication(argc, argv));
+    std::unique_ptr<QCoreApplication> application(
+        report ? new QGuiApplication(argc, argv) : new QCoreApplication(argc, argv));
     QCoreApplication &app = *application;
     QTextStream out(stdout);
     QTextStream err(stderr);
@@ -37,7 +38,8 @@ int main(int argc, char *argv[])
     QFLog::createNewLog(QStringLiteral("tombrel"));
 
     int status = 1;
-    const bool clean = QFException::guard("main", [&] { status = TombrelCommand(out, err).run(app.arguments().mid(1)); });
+    const bool clean
+        = QFException::guard("main", [&] { status = TombrelCommand(out, err).run(app.arguments().mid(1)); });
     QFBugReporter::stopBugReporter(crashBook);
     // A command's log is read after it ends: write all of it, however long the queue (the rule for
     // ending programs drops a long one).

@@ -59,8 +59,12 @@ const std::array<FilterRule, 10> kFilterRules = { {
     { "filterInPoints", [](const QString &l) { return contains(l, "In Point"); } },
     { "filterOutPoints", [](const QString &l) { return contains(l, "Out Point"); } },
     { "filterMarkers", [](const QString &l) { return contains(l, "marker"); } },
-    { "filterFilters", [](const QString &l) { return contains(l, "filter") || contains(l, "generator") || contains(l, "transition"); } },
-    { "filterSequences", [](const QString &l) { return contains(l, "sequence") || l.startsWith(QLatin1String("Track ")); } },
+    { "filterFilters",
+        [](const QString &l) {
+            return contains(l, "filter") || contains(l, "generator") || contains(l, "transition");
+        } },
+    { "filterSequences",
+        [](const QString &l) { return contains(l, "sequence") || l.startsWith(QLatin1String("Track ")); } },
     { "filterClips", [](const QString &l) { return containsWord(l, QStringLiteral("clip")); } },
     { "filterSubclips", [](const QString &l) { return contains(l, "subclip"); } },
     { "filterFreezeFrames", [](const QString &l) { return contains(l, "freeze frame"); } },
@@ -155,14 +159,17 @@ QList<QFVersionEntry> QFChangeLines::searchVersions(const QList<QFVersionEntry> 
     return result;
 }
 
-QString QFChangeLines::reportHTML(const QString &projectName, const QList<QFVersionEntry> &entries, bool complete,
-    const QString &resourceFolder)
+QString QFChangeLines::reportHTML(
+    const QString &projectName, const QList<QFVersionEntry> &entries, bool complete, const QString &resourceFolder)
 {
     QString html;
     if (complete) {
-        html += QStringLiteral("<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01//EN\" \"http://www.w3.org/TR/html4/strict.dtd\">");
-        html += QStringLiteral("<html><head><style>body {margin: 0 0 0 0; padding: 0; font: 14px 'Lucida Grande', Geneva, Arial, Verdana, "
-                               "sans-serif; color: #000;} table {width:100%;} th {text-align:left;} td {padding:7px;}</style></head><body>");
+        html += QStringLiteral(
+            "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01//EN\" \"http://www.w3.org/TR/html4/strict.dtd\">");
+        html += QStringLiteral(
+            "<html><head><style>body {margin: 0 0 0 0; padding: 0; font: 14px 'Lucida Grande', Geneva, Arial, Verdana, "
+            "sans-serif; color: #000;} table {width:100%;} th {text-align:left;} td "
+            "{padding:7px;}</style></head><body>");
     }
     // Names, notes and lines come from the editor's files and from people: they are text, never markup.
     html += qfFormat("<h1>%@</h1>", projectName.toHtmlEscaped());
@@ -191,13 +198,16 @@ QString QFChangeLines::reportHTML(const QString &projectName, const QList<QFVers
     return html;
 }
 
-std::optional<QStringList> QFChangeLines::compareVersions(const QString &versionFile, const QString &otherVersionFile, QString *error)
+std::optional<QStringList> QFChangeLines::compareVersions(
+    const QString &versionFile, const QString &otherVersionFile, QString *error)
 {
     // A binary version speaks through its XML copy when it has one.
     const auto comparable = [](const QString &file) {
         const QFileInfo info(file);
         const QString companion = info.absolutePath() + u'/' + info.completeBaseName() + QStringLiteral(".xml");
-        return info.suffix().compare(QLatin1String("fcp"), Qt::CaseInsensitive) == 0 && QFileInfo::exists(companion) ? companion : file;
+        return info.suffix().compare(QLatin1String("fcp"), Qt::CaseInsensitive) == 0 && QFileInfo::exists(companion)
+            ? companion
+            : file;
     };
     QString older = comparable(versionFile);
     QString newer = comparable(otherVersionFile);

@@ -36,16 +36,18 @@ public:
     // The change lines from one version to another (given in either order; the older is the base), as
     // the version list tells them between neighbours. Versions of the editor's binary format are compared
     // through their XML copies. Nothing when a version cannot be read.
-    static std::optional<QStringList> compareVersions(const QString &versionFile, const QString &otherVersionFile, QString *error = nullptr);
+    static std::optional<QStringList> compareVersions(
+        const QString &versionFile, const QString &otherVersionFile, QString *error = nullptr);
 
     // The printed report: the project's name, then every version, newest first, with its date, note and
     // change lines, each line with its icon from resourceFolder when that file exists. Every text is
     // escaped. complete: a whole document, else the body only.
-    static QString reportHTML(const QString &projectName, const QList<QFVersionEntry> &entries, bool complete,
-        const QString &resourceFolder);
+    static QString reportHTML(
+        const QString &projectName, const QList<QFVersionEntry> &entries, bool complete, const QString &resourceFolder);
     // The report laid out on pages as a PDF file (needs a GUI application object). False, with the reason,
     // when the file cannot be written.
-    static bool writeReportPDF(const QString &html, const QString &title, const QString &path, QString *error = nullptr);
+    static bool writeReportPDF(
+        const QString &html, const QString &title, const QString &path, QString *error = nullptr);
     // Where the application keeps its change-line images as files ("bin.png" …).
     static QString imageFolder();
     // "NAME Changelist" from the last project's path, or "Untitled Changelist".

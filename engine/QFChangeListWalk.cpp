@@ -188,8 +188,8 @@ template <typename Read> std::optional<QStringList> QFChangeListWalk::walk(const
     const char *firstNewName = read.elementName(firstNew);
     const char *firstOldName = read.elementName(firstOld);
     // A backup that switched between the whole project and one sequence says only that.
-    const bool sameFirstName = firstNewName && firstOldName ? std::strcmp(firstNewName, firstOldName) == 0
-                                                            : firstNewName == firstOldName;
+    const bool sameFirstName
+        = firstNewName && firstOldName ? std::strcmp(firstNewName, firstOldName) == 0 : firstNewName == firstOldName;
     const Node firstNewNode = QFXMLParser::nodeOf(firstNew);
     if (sameFirstName) {
         if (is(firstNewName, "sequence")
@@ -486,9 +486,9 @@ template <typename Read> void QFChangeListWalk::valueChange(const Read &read, Re
 
     // The engine's own entry, given the older node and lists: the older text is read there only when a
     // sentence needs it.
-    const QString sentence = m_engine.changeStringFromFCPNode(newElement, QString::fromUtf8(n), value,
-        QFXMLParser::nodeOf(parent), QString::fromUtf8(p ? p : ""), QFXMLParser::nodeOf(oldNode), QString(),
-        m_oldUUIDList, m_oldIDList);
+    const QString sentence
+        = m_engine.changeStringFromFCPNode(newElement, QString::fromUtf8(n), value, QFXMLParser::nodeOf(parent),
+            QString::fromUtf8(p ? p : ""), QFXMLParser::nodeOf(oldNode), QString(), m_oldUUIDList, m_oldIDList);
     if (!sentence.isNull() && (m_list.isEmpty() || m_list.last() != sentence)) {
         m_list.append(sentence);
         m_lastReported = n;

@@ -170,7 +170,8 @@ public:
                     m_first[size_t(i)] = i;
                     break;
                 }
-                if (entry.length == size_t(bytes.size()) && std::memcmp(entry.bytes, bytes.constData(), entry.length) == 0) {
+                if (entry.length == size_t(bytes.size())
+                    && std::memcmp(entry.bytes, bytes.constData(), entry.length) == 0) {
                     m_first[size_t(i)] = entry.position;
                     break;
                 }

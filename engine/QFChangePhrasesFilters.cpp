@@ -13,7 +13,8 @@ using namespace QFChangeNodes;
 QString QFChangePhrases::valueChanged() const
 {
     if (is(m_a1, "effect"))
-        return qfFormat("%@ set to %@ for %@ Filter", m_engine.capitalizeFirstLetter(QFXMLParser::nameForNode(m_parent)), m_value,
+        return qfFormat("%@ set to %@ for %@ Filter",
+            m_engine.capitalizeFirstLetter(QFXMLParser::nameForNode(m_parent)), m_value,
             QFXMLParser::nameForNode(m_grandparent));
     if (is(m_p, "keyframe")) {
         const Node effect = ancestorNamed(m_node, "effect");
@@ -46,8 +47,8 @@ QString QFChangePhrases::newFilter(const Node &effect)
     const QString name = QFXMLParser::nameForNode(effect);
     if (isStandardFilter(name))
         return {};
-    return qfFormat("New filter added%@: %@", part(" for clip %@", clipName),
-        name.isNull() ? name : lastPathComponent(name));
+    return qfFormat(
+        "New filter added%@: %@", part(" for clip %@", clipName), name.isNull() ? name : lastPathComponent(name));
 }
 
 QString QFChangePhrases::newEffectNamed(const Node &nameNode, const QString &name)

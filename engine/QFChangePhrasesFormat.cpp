@@ -24,10 +24,11 @@ QString QFChangePhrases::frameFormatChanged() const
     }
     if (row == 3 && isOneOf(x, { "clipitem", "clip" }))
         return qfFormat("%@ %@ field dominance changed to %@",
-            capitalizedItemKind(owner, ".//subclipinfo[1]", ".//stillframeoffset[1]"), QFXMLParser::nameForNode(owner), m_value);
+            capitalizedItemKind(owner, ".//subclipinfo[1]", ".//stillframeoffset[1]"), QFXMLParser::nameForNode(owner),
+            m_value);
     if (row < 3 && is(x, "clipitem")) {
-        static const char *const formats[] = { "%@ %@ width changed to %@", "%@ %@ height changed to %@",
-            "%@ %@ pixel aspect ratio changed to %@" };
+        static const char *const formats[]
+            = { "%@ %@ width changed to %@", "%@ %@ height changed to %@", "%@ %@ pixel aspect ratio changed to %@" };
         return qfFormat(formats[row], capitalizedItemKind(owner, "./subclipinfo[1]", "./stillframeoffset[1]"),
             QFXMLParser::nameForNode(owner), m_value);
     }
@@ -58,7 +59,8 @@ QString QFChangePhrases::enabledChanged() const
         return qfFormat("%@ %@ %@", capitalizedItemKind(m_parent, "./subclipinfo[1]", "./stillframeoffset[1]"),
             QFXMLParser::nameForNode(m_parent), state);
     if (is(m_p, "filter"))
-        return qfFormat("%@ filter for clip %@ %@", QFXMLParser::nameForNode(m_parent), QFXMLParser::nameForNode(m_grandparent), state);
+        return qfFormat("%@ filter for clip %@ %@", QFXMLParser::nameForNode(m_parent),
+            QFXMLParser::nameForNode(m_grandparent), state);
     return unknownChange();
 }
 

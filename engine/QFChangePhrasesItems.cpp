@@ -35,8 +35,10 @@ QString QFChangePhrases::newClip(const QFTombrelBackup &engine, const Node &item
         if (!multiclip)
             multiclip = QFXMLParser::nodeForQuery(QStringLiteral(".//multiclip[1]"), item).node();
     }
-    const QString multiclipPart = multiclip ? part(" to multiclip %@", QFXMLParser::nameForNode(multiclip)) : QStringLiteral("");
-    const QString sequencePart = sequence ? part(" for sequence %@", QFXMLParser::nameForNode(sequence)) : QStringLiteral("");
+    const QString multiclipPart
+        = multiclip ? part(" to multiclip %@", QFXMLParser::nameForNode(multiclip)) : QStringLiteral("");
+    const QString sequencePart
+        = sequence ? part(" for sequence %@", QFXMLParser::nameForNode(sequence)) : QStringLiteral("");
     const QString timePart = part(" at %@", engine.startTimeForNode(item));
 
     // Named by its media file, else by its own name.

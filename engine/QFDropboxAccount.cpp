@@ -101,7 +101,8 @@ void readRefreshToken(QObject *context, std::function<void(const QString &token)
 
 // Keeps the refresh token in the Secret Service, or in the private file where none answers or it refuses;
 // done tells whether the record of the link could be written.
-void storeRefreshToken(const QString &token, const QString &accountID, QObject *context, std::function<void(bool kept)> done)
+void storeRefreshToken(
+    const QString &token, const QString &accountID, QObject *context, std::function<void(bool kept)> done)
 {
     QJsonObject record { { QStringLiteral("account_id"), accountID } };
     const auto keepInFile = [token](QJsonObject record) {
@@ -110,20 +111,22 @@ void storeRefreshToken(const QString &token, const QString &accountID, QObject *
         return writeRecord(record);
     };
     if (!secretServiceAnswers()) {
-        QFLog::appendLog("No Secret Service answers; the Dropbox link is kept in %@, readable only by you.", recordPath());
+        QFLog::appendLog(
+            "No Secret Service answers; the Dropbox link is kept in %@, readable only by you.", recordPath());
         done(keepInFile(record));
         return;
     }
-    QFDropboxKeychain::write(token, context, [record, keepInFile, done = std::move(done)](const QFDropboxKeychain::Result &result) mutable {
-        if (result.ok) {
-            record.insert(QStringLiteral("store"), QString::fromLatin1(kSecretService));
-            done(writeRecord(record));
-            return;
-        }
-        QFLog::appendLog("Unable to keep the Dropbox link in the Secret Service (%@); keeping it in %@ instead.", result.error,
-            recordPath());
-        done(keepInFile(record));
-    });
+    QFDropboxKeychain::write(
+        token, context, [record, keepInFile, done = std::move(done)](const QFDropboxKeychain::Result &result) mutable {
+            if (result.ok) {
+                record.insert(QStringLiteral("store"), QString::fromLatin1(kSecretService));
+                done(writeRecord(record));
+                return;
+            }
+            QFLog::appendLog("Unable to keep the Dropbox link in the Secret Service (%@); keeping it in %@ instead.",
+                result.error, recordPath());
+            done(keepInFile(record));
+        });
 }
 
 // Removes the token from the Secret Service; the record of the link is gone already.
@@ -176,7 +179,8 @@ bool QFDropboxAccount::isAcceptableAddress(const QString &address, QString *reas
     const QString bare = host.endsWith(u'.') ? host.chopped(1) : host;
     if (bare == QLatin1String("localhost") || QHostAddress(bare).isLoopback())
         return true;
-    return refuse(QStringLiteral("'%1' would send the account's tokens unencrypted; only https:// is accepted (http:// only to this machine).")
+    return refuse(QStringLiteral(
+        "'%1' would send the account's tokens unencrypted; only https:// is accepted (http:// only to this machine).")
                       .arg(address));
 }
 
@@ -252,7 +256,8 @@ QString QFDropboxAccount::beginLink(QString *error)
     m_verifier.clear();
     for (int i = 0; i < 64; ++i)
         m_verifier += QLatin1Char(kUnreserved[QRandomGenerator::system()->bounded(int(sizeof kUnreserved - 1))]);
-    writeRecord({ { QStringLiteral("verifier"), m_verifier }, { QStringLiteral("app_key"), m_config.appKey } }, pendingPath());
+    writeRecord(
+        { { QStringLiteral("verifier"), m_verifier }, { QStringLiteral("app_key"), m_config.appKey } }, pendingPath());
     const QString challenge = base64Url(QCryptographicHash::hash(m_verifier.toLatin1(), QCryptographicHash::Sha256));
     QUrl url = m_config.authorizeURL;
     QUrlQuery query(url);
@@ -298,14 +303,17 @@ void QFDropboxAccount::finishLink(const QString &code, std::function<void(bool, 
     if (m_verifier.isEmpty()) {
         QFile pending(pendingPath());
         if (pending.open(QIODevice::ReadOnly))
-            m_verifier = QJsonDocument::fromJson(pending.readAll()).object().value(QStringLiteral("verifier")).toString();
+            m_verifier
+                = QJsonDocument::fromJson(pending.readAll()).object().value(QStringLiteral("verifier")).toString();
     }
     if (m_verifier.isEmpty() || trimmed.isEmpty()) {
-        done(false, trimmed.isEmpty() ? QStringLiteral("No code was given.") : QStringLiteral("The link was not started."));
+        done(false,
+            trimmed.isEmpty() ? QStringLiteral("No code was given.") : QStringLiteral("The link was not started."));
         return;
     }
-    exchange({ { QStringLiteral("grant_type"), QStringLiteral("authorization_code") }, { QStringLiteral("code"), trimmed },
-                 { QStringLiteral("code_verifier"), m_verifier }, { QStringLiteral("client_id"), m_config.appKey } },
+    exchange(
+        { { QStringLiteral("grant_type"), QStringLiteral("authorization_code") }, { QStringLiteral("code"), trimmed },
+            { QStringLiteral("code_verifier"), m_verifier }, { QStringLiteral("client_id"), m_config.appKey } },
         [this, done = std::move(done)](bool ok, int, const QJsonObject &answer, const QString &error) {
             if (!ok) {
                 done(false, error);
@@ -340,8 +348,8 @@ void QFDropboxAccount::refreshAccessToken(std::function<void(bool, int, const QS
             done(false, 401, QStringLiteral("No Dropbox account is linked."));
             return;
         }
-        exchange({ { QStringLiteral("grant_type"), QStringLiteral("refresh_token") }, { QStringLiteral("refresh_token"), refresh },
-                     { QStringLiteral("client_id"), m_config.appKey } },
+        exchange({ { QStringLiteral("grant_type"), QStringLiteral("refresh_token") },
+                     { QStringLiteral("refresh_token"), refresh }, { QStringLiteral("client_id"), m_config.appKey } },
             [this, done = std::move(done)](bool ok, int status, const QJsonObject &answer, const QString &error) {
                 if (ok)
                     m_accessToken = answer.value(QStringLiteral("access_token")).toString();
@@ -375,12 +383,15 @@ void QFDropboxAccount::unlink(std::function<void()> done)
             const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
             if (status != 200) {
                 const QByteArray body = reply->readAll();
-                QString reason = QJsonDocument::fromJson(body).object().value(QStringLiteral("error_summary")).toString();
+                QString reason
+                    = QJsonDocument::fromJson(body).object().value(QStringLiteral("error_summary")).toString();
                 if (reason.isEmpty())
                     reason = status == 0 ? reply->errorString() : QString::fromUtf8(body.left(300)).trimmed();
                 if (reason.isEmpty())
                     reason = QStringLiteral("HTTP %1").arg(status);
-                QFLog::appendLog("Unable to revoke the Dropbox link (%@); it stays valid until it is removed from the account's connected apps.", reason);
+                QFLog::appendLog("Unable to revoke the Dropbox link (%@); it stays valid until it is removed from the "
+                                 "account's connected apps.",
+                    reason);
             }
             if (done)
                 done();
@@ -392,14 +403,16 @@ void QFDropboxAccount::unlink(std::function<void()> done)
                 done();
             return;
         }
-        exchange({ { QStringLiteral("grant_type"), QStringLiteral("refresh_token") }, { QStringLiteral("refresh_token"), refresh },
-                     { QStringLiteral("client_id"), m_config.appKey } },
+        exchange({ { QStringLiteral("grant_type"), QStringLiteral("refresh_token") },
+                     { QStringLiteral("refresh_token"), refresh }, { QStringLiteral("client_id"), m_config.appKey } },
             [revoke, done](bool ok, int, const QJsonObject &answer, const QString &error) {
                 if (ok) {
                     revoke(answer.value(QStringLiteral("access_token")).toString());
                     return;
                 }
-                QFLog::appendLog("Unable to revoke the Dropbox link (%@); it stays valid until it is removed from the account's connected apps.", error);
+                QFLog::appendLog("Unable to revoke the Dropbox link (%@); it stays valid until it is removed from the "
+                                 "account's connected apps.",
+                    error);
                 if (done)
                     done();
             });

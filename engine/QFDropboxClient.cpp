@@ -34,7 +34,8 @@ public:
 
     bool openRegion()
     {
-        return m_file.open(QIODevice::ReadOnly) && m_file.seek(m_offset) && open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+        return m_file.open(QIODevice::ReadOnly) && m_file.seek(m_offset)
+            && open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     }
     bool isSequential() const override { return false; }
     qint64 size() const override { return m_length; }
@@ -266,7 +267,10 @@ void QFDropboxClient::refreshThenDispatch()
             if (ok)
                 dispatch(call);
             else if (status == 0)
-                complete(call, QFDropboxError::url(urlCodeForNetworkError(QNetworkReply::NetworkError(error.toInt())), call->errorPath), {});
+                complete(call,
+                    QFDropboxError::url(
+                        urlCodeForNetworkError(QNetworkReply::NetworkError(error.toInt())), call->errorPath),
+                    {});
             else
                 complete(call, QFDropboxError::http(status, error, call->errorPath), {});
         }
@@ -292,7 +296,8 @@ void QFDropboxClient::dispatch(const std::shared_ptr<Call> &call)
     if (call->content) {
         request.setRawHeader("Dropbox-API-Arg", call->arg);
         request.setHeader(QNetworkRequest::ContentTypeHeader,
-            call->downloadTo.isEmpty() ? QStringLiteral("application/octet-stream") : QStringLiteral("text/plain; charset=dropbox-cors-hack"));
+            call->downloadTo.isEmpty() ? QStringLiteral("application/octet-stream")
+                                       : QStringLiteral("text/plain; charset=dropbox-cors-hack"));
     } else {
         request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     }
@@ -326,7 +331,8 @@ void QFDropboxClient::dispatch(const std::shared_ptr<Call> &call)
     if (!call->downloadTo.isEmpty()) {
         connect(reply, &QNetworkReply::readyRead, this, [call, reply] {
             // Only a successful answer is the file; an error's text is read at the end.
-            if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200 || !call->sink || call->sinkFailed)
+            if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200 || !call->sink
+                || call->sinkFailed)
                 return;
             const QByteArray data = reply->readAll();
             call->received += data.size();
@@ -371,11 +377,13 @@ void QFDropboxClient::dispatch(const std::shared_ptr<Call> &call)
     else
         connect(reply, &QNetworkReply::downloadProgress, this, progress);
     // Either way, bytes moving keep the request from timing out for inactivity.
-    connect(reply, call->downloadTo.isEmpty() ? &QNetworkReply::downloadProgress : &QNetworkReply::uploadProgress, this, [call] {
-        if (call->timer)
-            call->timer->start();
-    });
-    connect(reply, &QNetworkReply::sslErrors, this, [call](const QList<QSslError> &errors) { call->sslCode = urlCodeForSslErrors(errors); });
+    connect(reply, call->downloadTo.isEmpty() ? &QNetworkReply::downloadProgress : &QNetworkReply::uploadProgress, this,
+        [call] {
+            if (call->timer)
+                call->timer->start();
+        });
+    connect(reply, &QNetworkReply::sslErrors, this,
+        [call](const QList<QSslError> &errors) { call->sslCode = urlCodeForSslErrors(errors); });
     connect(reply, &QNetworkReply::finished, this, [this, call, reply] { finish(call, reply); });
 }
 
@@ -392,8 +400,8 @@ void QFDropboxClient::armDeadline(const std::shared_ptr<Call> &call, qint64 byte
         call->deadline = new QTimer(this);
         call->deadline->setSingleShot(true);
         connect(call->deadline, &QTimer::timeout, this, [this, call] {
-            QFLog::appendLog("The Dropbox request about %@ did not end within %lli seconds; it is given up.", call->errorPath,
-                m_account->config().timeoutSeconds + call->deadlineBytes / kSlowestBytesPerSecond);
+            QFLog::appendLog("The Dropbox request about %@ did not end within %lli seconds; it is given up.",
+                call->errorPath, m_account->config().timeoutSeconds + call->deadlineBytes / kSlowestBytesPerSecond);
             call->timedOut = true;
             if (call->reply)
                 call->reply->abort();
@@ -512,8 +520,9 @@ bool QFDropboxClient::retryLater(const std::shared_ptr<Call> &call, int seconds,
 {
     Budget &budget = *call->budget;
     if (budget.waitedSeconds + qint64(seconds) > kMaximumWaitSeconds) {
-        QFLog::appendLog("Dropbox asks to wait %i seconds, more than the %i seconds left to wait for %@; it is given up.",
-            seconds, kMaximumWaitSeconds - budget.waitedSeconds, call->errorPath);
+        QFLog::appendLog(
+            "Dropbox asks to wait %i seconds, more than the %i seconds left to wait for %@; it is given up.", seconds,
+            kMaximumWaitSeconds - budget.waitedSeconds, call->errorPath);
         return false;
     }
     budget.waitedSeconds += seconds;
@@ -534,7 +543,8 @@ QFDropboxError QFDropboxClient::checkDownload(const std::shared_ptr<Call> &call,
 {
     const QFDropboxError lost = QFDropboxError::url(-1005, call->errorPath);
     if (isNetworkFailure(reply->error())) {
-        QFLog::appendLog("The download of %@ broke off after %lli bytes: %@", call->errorPath, call->received, reply->errorString());
+        QFLog::appendLog(
+            "The download of %@ broke off after %lli bytes: %@", call->errorPath, call->received, reply->errorString());
         return lost;
     }
     // A compressed answer announces the length of what was sent, not of what it unpacks to.
@@ -548,8 +558,8 @@ QFDropboxError QFDropboxClient::checkDownload(const std::shared_ptr<Call> &call,
     const QJsonObject result = QJsonDocument::fromJson(reply->rawHeader("Dropbox-API-Result")).object();
     const QJsonValue size = result.value(QStringLiteral("size"));
     if (size.isDouble() && qint64(size.toDouble()) != call->received) {
-        QFLog::appendLog("The download of %@ holds %lli bytes, not the %lli of the file.", call->errorPath, call->received,
-            qint64(size.toDouble()));
+        QFLog::appendLog("The download of %@ holds %lli bytes, not the %lli of the file.", call->errorPath,
+            call->received, qint64(size.toDouble()));
         return lost;
     }
     QString expected = result.value(QStringLiteral("content_hash")).toString();

@@ -161,7 +161,8 @@ private:
     void deleteNext(const std::shared_ptr<Deletion> &deletion);
     void deleteOne(const std::shared_ptr<Deletion> &deletion, const QString &path);
     void deleteBatch(const std::shared_ptr<Deletion> &deletion, const QStringList &paths);
-    void checkBatch(const std::shared_ptr<Deletion> &deletion, const QStringList &paths, const QString &jobID, int polls);
+    void checkBatch(
+        const std::shared_ptr<Deletion> &deletion, const QStringList &paths, const QString &jobID, int polls);
     void batchAnswered(const std::shared_ptr<Deletion> &deletion, const QStringList &paths, const QJsonArray &entries);
     void failBatch(const std::shared_ptr<Deletion> &deletion, const QStringList &paths, const QFDropboxError &error);
     void answerOne(const std::shared_ptr<Deletion> &deletion, const QString &path, const QFDropboxError &error);

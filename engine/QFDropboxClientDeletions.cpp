@@ -63,7 +63,8 @@ void QFDropboxClient::deleteNext(const std::shared_ptr<Deletion> &deletion)
         const QStringList contended = std::exchange(deletion->contended, {});
         const int pause = 1 << deletion->rounds;
         ++deletion->rounds;
-        if (deletion->rounds <= kWriteContentionRetries && deletion->budget->waitedSeconds + pause <= kMaximumWaitSeconds) {
+        if (deletion->rounds <= kWriteContentionRetries
+            && deletion->budget->waitedSeconds + pause <= kMaximumWaitSeconds) {
             deletion->budget->waitedSeconds += pause;
             QFLog::appendLog("Dropbox refused a write while others were under way; trying again in %i seconds.", pause);
             Q_EMIT waitingToRetry(pause, contended.value(0));
@@ -116,7 +117,8 @@ void QFDropboxClient::deleteBatch(const std::shared_ptr<Deletion> &deletion, con
         entries.append(QJsonObject { { QStringLiteral("path"), path } });
     auto call = std::make_shared<Call>();
     call->endpoint = QStringLiteral("/2/files/delete_batch");
-    call->jsonBody = QJsonDocument(QJsonObject { { QStringLiteral("entries"), entries } }).toJson(QJsonDocument::Compact);
+    call->jsonBody
+        = QJsonDocument(QJsonObject { { QStringLiteral("entries"), entries } }).toJson(QJsonDocument::Compact);
     call->errorPath = paths.value(0);
     call->budget = deletion->budget;
     call->done = [this, deletion, paths](const QFDropboxError &error, const QByteArray &body) {
@@ -130,26 +132,31 @@ void QFDropboxClient::deleteBatch(const std::shared_ptr<Deletion> &deletion, con
             checkBatch(deletion, paths, answer.value(QStringLiteral("async_job_id")).toString(), 0);
             return;
         }
-        failBatch(deletion, paths, error.isNull() ? QFDropboxError::http(500, QStringLiteral("Dropbox gave no result for the deletions.")) : error);
+        failBatch(deletion, paths,
+            error.isNull() ? QFDropboxError::http(500, QStringLiteral("Dropbox gave no result for the deletions."))
+                           : error);
     };
     dispatch(call);
 }
 
 // The service deletes a batch in the background; its job is asked after a pause that grows to 5 seconds,
 // for about three minutes.
-void QFDropboxClient::checkBatch(const std::shared_ptr<Deletion> &deletion, const QStringList &paths, const QString &jobID, int polls)
+void QFDropboxClient::checkBatch(
+    const std::shared_ptr<Deletion> &deletion, const QStringList &paths, const QString &jobID, int polls)
 {
     constexpr int kMaximumPolls = 40;
     if (jobID.isEmpty() || polls >= kMaximumPolls) {
-        failBatch(deletion, paths, jobID.isEmpty() ? QFDropboxError::http(500, QStringLiteral("Dropbox gave no result for the deletions."))
-                                                   : QFDropboxError::url(-1001));
+        failBatch(deletion, paths,
+            jobID.isEmpty() ? QFDropboxError::http(500, QStringLiteral("Dropbox gave no result for the deletions."))
+                            : QFDropboxError::url(-1001));
         return;
     }
     const int pause = std::min(200 << std::min(polls, 5), 5000);
     QTimer::singleShot(pause, this, [this, deletion, paths, jobID, polls] {
         auto call = std::make_shared<Call>();
         call->endpoint = QStringLiteral("/2/files/delete_batch/check");
-        call->jsonBody = QJsonDocument(QJsonObject { { QStringLiteral("async_job_id"), jobID } }).toJson(QJsonDocument::Compact);
+        call->jsonBody
+            = QJsonDocument(QJsonObject { { QStringLiteral("async_job_id"), jobID } }).toJson(QJsonDocument::Compact);
         call->errorPath = paths.value(0);
         call->budget = deletion->budget;
         call->done = [this, deletion, paths, jobID, polls](const QFDropboxError &error, const QByteArray &body) {
@@ -169,14 +176,16 @@ void QFDropboxClient::checkBatch(const std::shared_ptr<Deletion> &deletion, cons
             } else {
                 const QString summary = summaryOfTagged(answer);
                 failBatch(deletion, paths,
-                    QFDropboxError::http(409, summary.isEmpty() ? QStringLiteral("Dropbox gave no result for the deletions.") : summary));
+                    QFDropboxError::http(409,
+                        summary.isEmpty() ? QStringLiteral("Dropbox gave no result for the deletions.") : summary));
             }
         };
         dispatch(call);
     });
 }
 
-void QFDropboxClient::batchAnswered(const std::shared_ptr<Deletion> &deletion, const QStringList &paths, const QJsonArray &entries)
+void QFDropboxClient::batchAnswered(
+    const std::shared_ptr<Deletion> &deletion, const QStringList &paths, const QJsonArray &entries)
 {
     QPointer<QFDropboxClient> self(this);
     for (qsizetype i = 0; i < paths.size(); ++i) {
@@ -193,7 +202,8 @@ void QFDropboxClient::batchAnswered(const std::shared_ptr<Deletion> &deletion, c
             }
             answerOne(deletion, path, QFDropboxError::http(409, summaryOfTagged(failure), path));
         } else {
-            answerOne(deletion, path, QFDropboxError::http(500, QStringLiteral("Dropbox gave no result for this deletion."), path));
+            answerOne(deletion, path,
+                QFDropboxError::http(500, QStringLiteral("Dropbox gave no result for this deletion."), path));
         }
         if (!self)
             return;
@@ -201,7 +211,8 @@ void QFDropboxClient::batchAnswered(const std::shared_ptr<Deletion> &deletion, c
     deleteNext(deletion);
 }
 
-void QFDropboxClient::failBatch(const std::shared_ptr<Deletion> &deletion, const QStringList &paths, const QFDropboxError &error)
+void QFDropboxClient::failBatch(
+    const std::shared_ptr<Deletion> &deletion, const QStringList &paths, const QFDropboxError &error)
 {
     QPointer<QFDropboxClient> self(this);
     for (const QString &path : paths) {
@@ -215,7 +226,8 @@ void QFDropboxClient::failBatch(const std::shared_ptr<Deletion> &deletion, const
 }
 
 // Answers a path once for each time it was asked for.
-void QFDropboxClient::answerOne(const std::shared_ptr<Deletion> &deletion, const QString &path, const QFDropboxError &error)
+void QFDropboxClient::answerOne(
+    const std::shared_ptr<Deletion> &deletion, const QString &path, const QFDropboxError &error)
 {
     QPointer<QFDropboxClient> self(this);
     for (const QString &asked : std::as_const(deletion->asked)) {

@@ -93,8 +93,9 @@ void QFDropboxClient::uploadFile(const QString &filename, const QString &toPath,
 
 void QFDropboxClient::uploadNextPart(const std::shared_ptr<Upload> &upload)
 {
-    const QJsonObject commit { { QStringLiteral("path"), upload->dest }, { QStringLiteral("mode"), QStringLiteral("overwrite") },
-        { QStringLiteral("autorename"), false }, { QStringLiteral("mute"), true } };
+    const QJsonObject commit { { QStringLiteral("path"), upload->dest },
+        { QStringLiteral("mode"), QStringLiteral("overwrite") }, { QStringLiteral("autorename"), false },
+        { QStringLiteral("mute"), true } };
     auto call = std::make_shared<Call>();
     call->content = true;
     call->bodyFile = upload->source;
@@ -117,7 +118,8 @@ void QFDropboxClient::uploadNextPart(const std::shared_ptr<Upload> &upload)
         upload->shown = shown;
         Q_EMIT uploadProgress(shown, upload->dest, upload->source);
     };
-    const QJsonObject cursor { { QStringLiteral("session_id"), upload->session }, { QStringLiteral("offset"), double(upload->offset) } };
+    const QJsonObject cursor { { QStringLiteral("session_id"), upload->session },
+        { QStringLiteral("offset"), double(upload->offset) } };
     if (single) {
         call->endpoint = QStringLiteral("/2/files/upload");
         call->arg = headerJson(commit);
@@ -132,7 +134,8 @@ void QFDropboxClient::uploadNextPart(const std::shared_ptr<Upload> &upload)
         call->arg = headerJson({ { QStringLiteral("cursor"), cursor }, { QStringLiteral("commit"), commit } });
     }
     const bool starting = !single && upload->session.isEmpty();
-    call->done = [this, upload, last, starting, length = call->bodyLength](const QFDropboxError &error, const QByteArray &body) {
+    call->done = [this, upload, last, starting, length = call->bodyLength](
+                     const QFDropboxError &error, const QByteArray &body) {
         if (!error.isNull()) {
             endWrite();
             Q_EMIT uploadFileFailed(error);
@@ -152,7 +155,8 @@ void QFDropboxClient::uploadNextPart(const std::shared_ptr<Upload> &upload)
         }
         if (starting && upload->session.isEmpty()) {
             endWrite();
-            Q_EMIT uploadFileFailed(QFDropboxError::http(500, QStringLiteral("Dropbox started no upload session."), upload->source));
+            Q_EMIT uploadFileFailed(
+                QFDropboxError::http(500, QStringLiteral("Dropbox started no upload session."), upload->source));
             return;
         }
         uploadNextPart(upload);
@@ -174,12 +178,14 @@ void QFDropboxClient::listPage(const std::shared_ptr<Listing> &listing, const QS
     call->budget = listing->budget;
     if (cursor.isEmpty()) {
         call->endpoint = QStringLiteral("/2/files/list_folder");
-        call->jsonBody = QJsonDocument(QJsonObject { { QStringLiteral("path"), listing->metadata.path },
-                                           { QStringLiteral("recursive"), false }, { QStringLiteral("include_deleted"), false } })
-                             .toJson(QJsonDocument::Compact);
+        call->jsonBody
+            = QJsonDocument(QJsonObject { { QStringLiteral("path"), listing->metadata.path },
+                                { QStringLiteral("recursive"), false }, { QStringLiteral("include_deleted"), false } })
+                  .toJson(QJsonDocument::Compact);
     } else {
         call->endpoint = QStringLiteral("/2/files/list_folder/continue");
-        call->jsonBody = QJsonDocument(QJsonObject { { QStringLiteral("cursor"), cursor } }).toJson(QJsonDocument::Compact);
+        call->jsonBody
+            = QJsonDocument(QJsonObject { { QStringLiteral("cursor"), cursor } }).toJson(QJsonDocument::Compact);
     }
     call->done = [this, listing](const QFDropboxError &error, const QByteArray &body) {
         if (!error.isNull()) {

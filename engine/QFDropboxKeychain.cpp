@@ -84,7 +84,8 @@ QFDropboxKeychain::Result runJob(QFDropboxKeychain::Operation operation, const Q
 QFDropboxKeychain::Result guardedJob(QFDropboxKeychain::Operation operation, const QString &token, int timeoutMs)
 {
     QFDropboxKeychain::Result result;
-    if (!QFException::guard("keychain", [&] { result = runJob(operation, token, timeoutMs); }) && result.error.isEmpty())
+    if (!QFException::guard("keychain", [&] { result = runJob(operation, token, timeoutMs); })
+        && result.error.isEmpty())
         result.error = QStringLiteral("the keychain failed");
     return result;
 }
@@ -110,11 +111,14 @@ void start(QFDropboxKeychain::Operation operation, const QString &token, QObject
     QPointer<QObject> receiver(context);
     queue()->start([operation, token, relay, receiver, done = std::move(done)] {
         const QFDropboxKeychain::Result result = guardedJob(operation, token, QFDropboxKeychain::kTimeoutMs);
-        QMetaObject::invokeMethod(relay, [relay, receiver, done, result] {
-            relay->deleteLater();
-            if (receiver && done)
-                done(result);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            relay,
+            [relay, receiver, done, result] {
+                relay->deleteLater();
+                if (receiver && done)
+                    done(result);
+            },
+            Qt::QueuedConnection);
     });
 }
 

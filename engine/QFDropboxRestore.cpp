@@ -60,7 +60,8 @@ bool prepareRestored(const QString &restored, unsigned mode, QString *why)
         return false;
     }
     if (!S_ISREG(before.st_mode)) {
-        *why = QStringLiteral("%1 is not a regular file").arg(QFDropboxSync::printableName(QFileInfo(restored).fileName()));
+        *why = QStringLiteral("%1 is not a regular file")
+                   .arg(QFDropboxSync::printableName(QFileInfo(restored).fileName()));
         return false;
     }
     const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
@@ -72,11 +73,13 @@ bool prepareRestored(const QString &restored, unsigned mode, QString *why)
     if (fd >= 0)
         ::close(fd);
     if (!same) {
-        *why = QStringLiteral("%1 is not a regular file").arg(QFDropboxSync::printableName(QFileInfo(restored).fileName()));
+        *why = QStringLiteral("%1 is not a regular file")
+                   .arg(QFDropboxSync::printableName(QFileInfo(restored).fileName()));
         return false;
     }
     if (!set) {
-        *why = QStringLiteral("cannot set the mode of %1: %2").arg(restored, QString::fromLocal8Bit(std::strerror(error)));
+        *why = QStringLiteral("cannot set the mode of %1: %2")
+                   .arg(restored, QString::fromLocal8Bit(std::strerror(error)));
         return false;
     }
     return true;
@@ -91,11 +94,13 @@ QFDropboxRestore::Result putInPlace(const QString &restored, const QString &proj
     const QString aside = QFFileManager::uniqueFilename(projectPath);
     const bool hadProject = QFFileManager::existsNoFollow(projectPath);
     if (hadProject && !QFFileManager::moveFile(projectPath, aside, false))
-        return failWith(QFDropboxRestore::Result::RenameFailed, reason, QStringLiteral("%1 cannot be moved aside").arg(projectPath));
+        return failWith(QFDropboxRestore::Result::RenameFailed, reason,
+            QStringLiteral("%1 cannot be moved aside").arg(projectPath));
     if (!QFFileManager::moveFile(restored, projectPath, false)) {
         if (hadProject && !QFFileManager::moveFile(aside, projectPath, false))
             QFLog::appendLog("The project file was left at %@.", aside);
-        return failWith(QFDropboxRestore::Result::CopyFailed, reason, QStringLiteral("the copy cannot be moved to %1").arg(projectPath));
+        return failWith(QFDropboxRestore::Result::CopyFailed, reason,
+            QStringLiteral("the copy cannot be moved to %1").arg(projectPath));
     }
     if (hadProject)
         QFFileManager::trashFile(aside, false);
@@ -121,25 +126,27 @@ unsigned QFDropboxRestore::restoredMode(const QString &projectPath)
     return unsigned(0666 & ~currentUmask());
 }
 
-QFDropboxRestore::Result QFDropboxRestore::restoreCopy(const QString &download, const QString &remoteName, qint64 listedSize,
-    const QString &projectPath, QString *reason)
+QFDropboxRestore::Result QFDropboxRestore::restoreCopy(
+    const QString &download, const QString &remoteName, qint64 listedSize, const QString &projectPath, QString *reason)
 {
     QString why;
     if (!QFDropboxSync::isRemoteName(remoteName, &why))
-        return failWith(Result::CopyFailed, reason, qfFormat("“%@” is not a file of the project's folder in Dropbox (%@)",
-            QFDropboxSync::printableName(remoteName), why));
+        return failWith(Result::CopyFailed, reason,
+            qfFormat("“%@” is not a file of the project's folder in Dropbox (%@)",
+                QFDropboxSync::printableName(remoteName), why));
     if (remoteName.endsWith(QLatin1String(".zip"), Qt::CaseInsensitive))
         return swapIn(download, remoteName.chopped(4), projectPath, listedSize, reason);
     // Uploaded uncompressed: the download is the version file itself.
     return putInPlace(download, projectPath, restoredMode(projectPath), reason);
 }
 
-QFDropboxRestore::Result QFDropboxRestore::swapIn(const QString &archive, const QString &fileName, const QString &projectPath,
-    qint64 listedSize, QString *reason)
+QFDropboxRestore::Result QFDropboxRestore::swapIn(
+    const QString &archive, const QString &fileName, const QString &projectPath, qint64 listedSize, QString *reason)
 {
     QString why;
     if (!QFDropboxSync::isRemoteName(fileName, &why))
-        return failWith(Result::CopyFailed, reason, qfFormat("“%@” cannot be a version file (%@)", QFDropboxSync::printableName(fileName), why));
+        return failWith(Result::CopyFailed, reason,
+            qfFormat("“%@” cannot be a version file (%@)", QFDropboxSync::printableName(fileName), why));
     const QFTransferFolder folder;
     if (!folder.isValid())
         return failWith(Result::CopyFailed, reason, QStringLiteral("no folder to unpack the copy into"));

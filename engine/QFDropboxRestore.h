@@ -22,11 +22,11 @@ public:
     // download: the file downloaded from Dropbox; remoteName: its name there, an archive "NAME.zip" holding
     // the version file NAME, or the version file itself; listedSize: its size as listed (negative when
     // unknown); projectPath: the file to replace. reason: what went wrong, for the log and the user.
-    static Result restoreCopy(const QString &download, const QString &remoteName, qint64 listedSize, const QString &projectPath,
-        QString *reason = nullptr);
+    static Result restoreCopy(const QString &download, const QString &remoteName, qint64 listedSize,
+        const QString &projectPath, QString *reason = nullptr);
     // The same for an archive holding fileName.
-    static Result swapIn(const QString &archive, const QString &fileName, const QString &projectPath, qint64 listedSize = -1,
-        QString *reason = nullptr);
+    static Result swapIn(const QString &archive, const QString &fileName, const QString &projectPath,
+        qint64 listedSize = -1, QString *reason = nullptr);
     // The largest version an archive of listedSize bytes may unpack to; negative (no limit but the
     // archive's own word and the free space) when the size is unknown.
     static qint64 unpackLimit(qint64 listedSize);

@@ -123,20 +123,24 @@ void QFDropboxSync::connectClient(QFSyncClient *client)
 {
     connect(client, &QFSyncClient::loadedMetadata, this, &QFDropboxSync::onLoadedMetadata);
     connect(client, &QFSyncClient::loadMetadataFailed, this, [this](const QFDropboxError &error) {
-        post(QStringLiteral("QFProTombrelMetadataError"), { { QStringLiteral("error"), error.description } }, &QFDropboxSync::metadataError);
+        post(QStringLiteral("QFProTombrelMetadataError"), { { QStringLiteral("error"), error.description } },
+            &QFDropboxSync::metadataError);
     });
     connect(client, &QFSyncClient::uploadedFile, this, &QFDropboxSync::onUploadedFile);
     connect(client, &QFSyncClient::uploadProgress, this,
         [this](double progress, const QString &, const QString &srcPath) { onUploadProgress(progress, srcPath); });
     connect(client, &QFSyncClient::uploadFileFailed, this, &QFDropboxSync::onUploadFailed);
     connect(client, &QFSyncClient::deletedPath, this, [this](const QString &path) { onDeleteAnswered(path, {}); });
-    connect(client, &QFSyncClient::deletePathFailed, this, [this](const QFDropboxError &error) { onDeleteAnswered(error.path, error); });
+    connect(client, &QFSyncClient::deletePathFailed, this,
+        [this](const QFDropboxError &error) { onDeleteAnswered(error.path, error); });
     connect(client, &QFSyncClient::loadedFile, this, [this](const QString &destPath) {
-        post(QStringLiteral("QFProTombrelFileDownloaded"), { { QStringLiteral("filename"), destPath } }, &QFDropboxSync::fileDownloaded);
+        post(QStringLiteral("QFProTombrelFileDownloaded"), { { QStringLiteral("filename"), destPath } },
+            &QFDropboxSync::fileDownloaded);
     });
     connect(client, &QFSyncClient::loadProgress, this, [this](double progress, const QString &destPath) {
         post(QStringLiteral("QFProTombrelFileDownloadProgress"),
-            { { QStringLiteral("filename"), destPath }, { QStringLiteral("progress"), progress } }, &QFDropboxSync::fileDownloadProgress);
+            { { QStringLiteral("filename"), destPath }, { QStringLiteral("progress"), progress } },
+            &QFDropboxSync::fileDownloadProgress);
     });
     connect(client, &QFSyncClient::loadFileFailed, this, [this](const QFDropboxError &error) {
         qfSystemLog(qfFormat("error downloading file: %@", error.description));
@@ -162,7 +166,8 @@ void QFDropboxSync::removeRestClient()
     }
 }
 
-void QFDropboxSync::post(const QString &name, const QVariantMap &userInfo, void (QFDropboxSync::*signal)(const QVariantMap &))
+void QFDropboxSync::post(
+    const QString &name, const QVariantMap &userInfo, void (QFDropboxSync::*signal)(const QVariantMap &))
 {
     Q_EMIT(this->*signal)(userInfo);
     QFNotificationCenter::defaultCenter()->postNotificationName(name, QVariant(), userInfo);
@@ -307,10 +312,13 @@ void QFDropboxSync::onDeleteAnswered(const QString &remotePath, const QFDropboxE
     if (waiting == m_removals.end() || waiting->isEmpty()) {
         // Asked for by nobody here (a client used directly): answered as it comes.
         if (error.isNull()) {
-            post(QStringLiteral("QFProTombrelRemoveRemoteFile"), { { QStringLiteral("filename"), remotePath } }, &QFDropboxSync::removeRemoteFile);
+            post(QStringLiteral("QFProTombrelRemoveRemoteFile"), { { QStringLiteral("filename"), remotePath } },
+                &QFDropboxSync::removeRemoteFile);
         } else {
-            QFLog::appendLog("Failed to delete %@ file: %@", service() == Service::Rclone ? QStringLiteral("remote") : QStringLiteral("Dropbox"), error.description);
-            post(QStringLiteral("QFProTombrelRemoveRemoteFileFailed"), errorInfo(error), &QFDropboxSync::removeRemoteFileFailed);
+            QFLog::appendLog("Failed to delete %@ file: %@",
+                service() == Service::Rclone ? QStringLiteral("remote") : QStringLiteral("Dropbox"), error.description);
+            post(QStringLiteral("QFProTombrelRemoveRemoteFileFailed"), errorInfo(error),
+                &QFDropboxSync::removeRemoteFileFailed);
         }
         return;
     }
@@ -327,7 +335,8 @@ void QFDropboxSync::onDeleteAnswered(const QString &remotePath, const QFDropboxE
 
     // One answer for the whole: the copy went, unless a deletion failed for another reason than that
     // nothing was at one of the paths (a version has its copy at one of them, not at all of them).
-    const auto failed = std::find_if(removal->failures.cbegin(), removal->failures.cend(), [](const QFDropboxError &e) { return !isNotFound(e); });
+    const auto failed = std::find_if(
+        removal->failures.cbegin(), removal->failures.cend(), [](const QFDropboxError &e) { return !isNotFound(e); });
     if (!removal->deleted.isEmpty() && failed == removal->failures.cend()) {
         QString first;
         for (const QString &path : std::as_const(removal->paths)) {
@@ -336,12 +345,15 @@ void QFDropboxSync::onDeleteAnswered(const QString &remotePath, const QFDropboxE
                 break;
             }
         }
-        post(QStringLiteral("QFProTombrelRemoveRemoteFile"), { { QStringLiteral("filename"), first } }, &QFDropboxSync::removeRemoteFile);
+        post(QStringLiteral("QFProTombrelRemoveRemoteFile"), { { QStringLiteral("filename"), first } },
+            &QFDropboxSync::removeRemoteFile);
         return;
     }
     const QFDropboxError reported = failed != removal->failures.cend() ? *failed : removal->failures.first();
-    QFLog::appendLog("Failed to delete %@ file: %@", service() == Service::Rclone ? QStringLiteral("remote") : QStringLiteral("Dropbox"), reported.description);
-    post(QStringLiteral("QFProTombrelRemoveRemoteFileFailed"), errorInfo(reported), &QFDropboxSync::removeRemoteFileFailed);
+    QFLog::appendLog("Failed to delete %@ file: %@",
+        service() == Service::Rclone ? QStringLiteral("remote") : QStringLiteral("Dropbox"), reported.description);
+    post(QStringLiteral("QFProTombrelRemoveRemoteFileFailed"), errorInfo(reported),
+        &QFDropboxSync::removeRemoteFileFailed);
 }
 
 // --- Answers ------------------------------------------------------------------------------------------
@@ -362,8 +374,8 @@ void QFDropboxSync::onLoadedMetadata(const QFDropboxMetadata &metadata)
         const bool archive = entry.name.endsWith(QLatin1String(".zip"), Qt::CaseInsensitive);
         const QString version = archive ? entry.name.chopped(4) : entry.name;
         if (!isRemoteName(entry.name) || !isVersionFileName(version)) {
-            QFLog::appendLog("Dropbox lists “%@” in %@, which cannot be a version; it is left out.", printableName(entry.name),
-                printableName(metadata.path));
+            QFLog::appendLog("Dropbox lists “%@” in %@, which cannot be a version; it is left out.",
+                printableName(entry.name), printableName(metadata.path));
             continue;
         }
         const qsizetype seen = filenames.indexOf(version);
@@ -395,7 +407,8 @@ void QFDropboxSync::writeProjectInfo(QFSyncClient *client, const QString &remote
     const QString local = transfer->isValid() ? transfer->filePath(QFRemoteProjects::infoFileName()) : QString();
     QFile file(local);
     if (local.isEmpty() || !file.open(QIODevice::WriteOnly) || file.write(info) != info.size() || !file.flush()) {
-        QFLog::appendLog("The description of %@ cannot be written for the remote: %@", remoteFolder, file.errorString());
+        QFLog::appendLog(
+            "The description of %@ cannot be written for the remote: %@", remoteFolder, file.errorString());
         return;
     }
     file.close();
@@ -429,7 +442,8 @@ void QFDropboxSync::onUploadedFile(const QString &, const QString &srcPath)
         endUploadMode();
         return;
     }
-    post(QStringLiteral("QFProTombrelSyncComplete"), { { QStringLiteral("filename"), srcPath } }, &QFDropboxSync::syncComplete);
+    post(QStringLiteral("QFProTombrelSyncComplete"), { { QStringLiteral("filename"), srcPath } },
+        &QFDropboxSync::syncComplete);
 }
 
 void QFDropboxSync::onUploadProgress(double progress, const QString &srcPath)
@@ -440,7 +454,8 @@ void QFDropboxSync::onUploadProgress(double progress, const QString &srcPath)
         QFLauncherEntry::setProgress(progress);
         return;
     }
-    post(QStringLiteral("QFProTombrelUploadProgress"), { { QStringLiteral("filename"), srcPath }, { QStringLiteral("progress"), progress } },
+    post(QStringLiteral("QFProTombrelUploadProgress"),
+        { { QStringLiteral("filename"), srcPath }, { QStringLiteral("progress"), progress } },
         &QFDropboxSync::uploadProgress);
 }
 
@@ -459,7 +474,8 @@ void QFDropboxSync::onUploadFailed(const QFDropboxError &error)
 
 QString QFDropboxSync::leadTextForError(const QFDropboxError &error)
 {
-    return service() == Service::Rclone ? QFRcloneClient::leadTextForError(error) : QFDropboxClient::leadTextForError(error);
+    return service() == Service::Rclone ? QFRcloneClient::leadTextForError(error)
+                                        : QFDropboxClient::leadTextForError(error);
 }
 
 bool QFDropboxSync::isVersionUpload(const QFDropboxError &error)
@@ -484,9 +500,9 @@ void QFDropboxSync::failUploadInUploadMode(const QFDropboxError &error)
     const QDateTime now = QFClock::now();
     if (!last.toDateTime().isValid() || last.toDateTime().secsTo(now) > kSyncErrorQuietSeconds) {
         QFPreferenceKeys::update({ { QStringLiteral("lastSyncError"), now } });
-        const QString title = service() == Service::Rclone ? QStringLiteral("Upload to the remote failed") : QStringLiteral("Dropbox upload failed");
-        QFGrowl::sharedController()->postGrowlNotification(title, message, QString(),
-            QStringLiteral("Backup failed"));
+        const QString title = service() == Service::Rclone ? QStringLiteral("Upload to the remote failed")
+                                                           : QStringLiteral("Dropbox upload failed");
+        QFGrowl::sharedController()->postGrowlNotification(title, message, QString(), QStringLiteral("Backup failed"));
     }
     endUploadMode();
 }

@@ -70,7 +70,8 @@ public:
     // Whether a name can be a version file of a project ("Cut.00005.fcp", "Edit.00007").
     static bool isVersionFileName(const QString &name);
     // "/ID/NAME" of a file of a project's folder, or nothing (with the reason) when either is no remote name.
-    static std::optional<QString> remotePathInProject(const QString &projectID, const QString &remoteName, QString *error = nullptr);
+    static std::optional<QString> remotePathInProject(
+        const QString &projectID, const QString &remoteName, QString *error = nullptr);
     // A name as it may be shown on a terminal, in a log or an alert: characters that are not printable as
     // "<U+XXXX>", and at most 300 of them.
     static QString printableName(const QString &name);

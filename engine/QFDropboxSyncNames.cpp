@@ -72,7 +72,8 @@ bool QFDropboxSync::isReady(QString *why)
     };
     switch (service()) {
     case Service::None:
-        return refuse(QStringLiteral("sync is off; turn it on with: tombrel prefs set syncService 1 (Dropbox) or 2 (an rclone remote)"));
+        return refuse(QStringLiteral(
+            "sync is off; turn it on with: tombrel prefs set syncService 1 (Dropbox) or 2 (an rclone remote)"));
     case Service::Dropbox:
         if (!QFDropboxAccount::isLinked())
             return refuse(QStringLiteral("no Dropbox account is linked; link one with: tombrel sync link"));
@@ -81,7 +82,8 @@ bool QFDropboxSync::isReady(QString *why)
         const QString remote = syncRemote();
         QString reason;
         if (remote.isEmpty())
-            return refuse(QStringLiteral("no rclone remote is chosen; choose one with: tombrel prefs set syncRemote NAME:path"));
+            return refuse(
+                QStringLiteral("no rclone remote is chosen; choose one with: tombrel prefs set syncRemote NAME:path"));
         if (!QFRcloneClient::isRemoteSpec(remote, &reason))
             return refuse(QStringLiteral("syncRemote: %1").arg(reason));
         return true;
@@ -159,11 +161,13 @@ bool QFDropboxSync::isRemoteName(const QString &name, QString *error)
 bool QFDropboxSync::isVersionFileName(const QString &name)
 {
     // The project file's base name, the version number of five digits or more, then its extension if any.
-    static const QRegularExpression pattern(QStringLiteral("^[^.].*\\.[0-9]{5,}(\\.[^.]+)?$"), QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression pattern(
+        QStringLiteral("^[^.].*\\.[0-9]{5,}(\\.[^.]+)?$"), QRegularExpression::DotMatchesEverythingOption);
     return isRemoteName(name) && pattern.match(name).hasMatch();
 }
 
-std::optional<QString> QFDropboxSync::remotePathInProject(const QString &projectID, const QString &remoteName, QString *error)
+std::optional<QString> QFDropboxSync::remotePathInProject(
+    const QString &projectID, const QString &remoteName, QString *error)
 {
     QString why;
     if (!isRemoteName(projectID, &why)) {
@@ -173,7 +177,8 @@ std::optional<QString> QFDropboxSync::remotePathInProject(const QString &project
     }
     if (!isRemoteName(remoteName, &why)) {
         if (error)
-            *error = qfFormat("“%@” is not a file of the project's folder in Dropbox (%@)", printableName(remoteName), why);
+            *error = qfFormat(
+                "“%@” is not a file of the project's folder in Dropbox (%@)", printableName(remoteName), why);
         return std::nullopt;
     }
     return qfFormat("/%@/%@", projectID, remoteName);

@@ -19,8 +19,8 @@ const QStringList kPackageExtensions = { QStringLiteral("app"), QStringLiteral("
 using Visited = std::set<std::pair<dev_t, ino_t>>;
 
 // False when the walk was stopped.
-bool walkFolder(const QString &folder, const QFFolderWalk::Options &options, const QFFolderWalk::Visitor &visit,
-    Visited &visited)
+bool walkFolder(
+    const QString &folder, const QFFolderWalk::Options &options, const QFFolderWalk::Visitor &visit, Visited &visited)
 {
     if (folder.isEmpty() || (options.skipFolder && options.skipFolder(folder)))
         return true;
@@ -30,8 +30,9 @@ bool walkFolder(const QString &folder, const QFFolderWalk::Options &options, con
         return true;
     if (options.folderEntered)
         options.folderEntered(folder);
-    const QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-        options.nameOrder ? QDir::Name : QDir::Unsorted);
+    const QStringList names
+        = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+            options.nameOrder ? QDir::Name : QDir::Unsorted);
     bool going = true;
     for (const QString &name : names) {
         if (options.stopped && options.stopped()) {
@@ -80,8 +81,9 @@ bool QFFolderWalk::entersFolder(const QFileInfo &entry)
 bool QFFolderWalk::isSkippedByWatchSearch(const QString &folder)
 {
     const QString name = QFileInfo(folder).fileName();
-    static const QStringList skipped = { QStringLiteral("Final Cut Projects - Hidden"), QStringLiteral("Final Cut Events - Hidden"),
-        QStringLiteral("Final Cut Backups"), QStringLiteral("Final Cut Backups.localized"), QStringLiteral("Updated Projects") };
+    static const QStringList skipped = { QStringLiteral("Final Cut Projects - Hidden"),
+        QStringLiteral("Final Cut Events - Hidden"), QStringLiteral("Final Cut Backups"),
+        QStringLiteral("Final Cut Backups.localized"), QStringLiteral("Updated Projects") };
     return name.startsWith(u'.') || skipped.contains(name);
 }
 
@@ -102,14 +104,16 @@ void QFFolderWalk::walk(const QString &folder, const Options &options, const Vis
     walkFolder(folder, options, visit, visited);
 }
 
-QStringList QFFolderWalk::filesToImport(const QStringList &folders, bool onlyTypes, const QStringList &types, bool subfolders)
+QStringList QFFolderWalk::filesToImport(
+    const QStringList &folders, bool onlyTypes, const QStringList &types, bool subfolders)
 {
     Options options;
     options.skipFolder = isSkippedByImport;
     options.endMarker = importEndMarker();
     options.nameOrder = true;
     options.subfolders = subfolders;
-    options.folderEntered = [](const QString &folder) { QFLog::appendLog("Adding projects from directory %@...", folder); };
+    options.folderEntered
+        = [](const QString &folder) { QFLog::appendLog("Adding projects from directory %@...", folder); };
     QStringList files;
     for (const QString &folder : folders) {
         walk(folder, options, [&](const QString &, const QFileInfo &entry) {

@@ -55,5 +55,6 @@ public:
     // The files and packages a folder import adds, in the order met (the folders in turn, each folder's
     // entries in name order): those whose lower-cased extension is one of types when onlyTypes, and below
     // the first folders only when subfolders. Logs "Adding projects from directory %@..." for each folder.
-    static QStringList filesToImport(const QStringList &folders, bool onlyTypes, const QStringList &types, bool subfolders);
+    static QStringList filesToImport(
+        const QStringList &folders, bool onlyTypes, const QStringList &types, bool subfolders);
 };

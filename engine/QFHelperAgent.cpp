@@ -18,7 +18,8 @@ const QString kHelperName = QStringLiteral("ProTombrelHelper");
 
 bool hasNothingToWatch(const QFTombrelBackup &engine)
 {
-    return engine.projects().isEmpty() && QFPreferenceSnapshot::read().value(QStringLiteral("watchFolders")).toList().isEmpty();
+    return engine.projects().isEmpty()
+        && QFPreferenceSnapshot::read().value(QStringLiteral("watchFolders")).toList().isEmpty();
 }
 
 } // namespace
@@ -44,7 +45,8 @@ QFLaunchdJob QFHelperAgent::autosaveJob(const QString &bundlePath, qint64 autosa
     job.label = QStringLiteral("com.quenfield.ProTombrel.Autosave");
     job.program = bundlePath + QStringLiteral("/Contents/MacOS/Pro Tombrel");
     job.arguments = { QStringLiteral("-autosave") };
-    job.startInterval = autosaveIntervalMinutes < 1 ? 60 : int(std::min<qint64>(autosaveIntervalMinutes, 24 * 60 * 365) * 60);
+    job.startInterval
+        = autosaveIntervalMinutes < 1 ? 60 : int(std::min<qint64>(autosaveIntervalMinutes, 24 * 60 * 365) * 60);
     return job;
 }
 
@@ -59,8 +61,10 @@ void QFHelperAgent::generateAutosavePlist(const QFTombrelBackup &engine)
     }
     const QFPreferenceSnapshot prefs = QFPreferenceSnapshot::read();
     const QString bundle = QFTombrelBackup::currentBundlePath();
-    if (!engine.projects().isEmpty() && prefs.intValue(QStringLiteral("autosaveEnabled")) == 1 && major >= 7 && !bundle.isEmpty()) {
-        QFLaunchd::startLaunchAgent(QString::fromLatin1(kAutosaveJob), autosaveJob(bundle, prefs.intValue(QStringLiteral("autosaveInterval"))));
+    if (!engine.projects().isEmpty() && prefs.intValue(QStringLiteral("autosaveEnabled")) == 1 && major >= 7
+        && !bundle.isEmpty()) {
+        QFLaunchd::startLaunchAgent(
+            QString::fromLatin1(kAutosaveJob), autosaveJob(bundle, prefs.intValue(QStringLiteral("autosaveInterval"))));
         return;
     }
     QFLaunchd::removeLaunchAgent(QString::fromLatin1(kAutosaveJob));
@@ -104,7 +108,9 @@ bool QFHelperAgent::generateLaunchdPlist(bool mayAuth, bool hasUserInterface, co
             QStringLiteral("Please report this error to Quenfield."), QFLaunchd::alertWindow());
         return false;
     }
-    const bool privileged = (QFileInfo::exists(QFLaunchd::serviceFile(name)) && QFLaunchd::isProcessRunning(kHelperName)) ? mayAuth : true;
+    const bool privileged
+        = (QFileInfo::exists(QFLaunchd::serviceFile(name)) && QFLaunchd::isProcessRunning(kHelperName)) ? mayAuth
+                                                                                                        : true;
     const bool started = QFLaunchd::startJob(name, helperJob(bundle), privileged, kHelperName);
     // Without a service manager (a container, a session without one) versions are still made: the old
     // helper has ended by now, so one that runs is a new one.

@@ -109,7 +109,8 @@ void Comparer::compareBin()
         if (newToOld[i] < 0)
             m_lines << qfFormat("New bin %@ added", text(m_new.folders[i].name));
         else if (m_old.folders[size_t(newToOld[i])].name != m_new.folders[i].name)
-            m_lines << qfFormat("Bin %@ renamed to %@", text(m_old.folders[size_t(newToOld[i])].name), text(m_new.folders[i].name));
+            m_lines << qfFormat(
+                "Bin %@ renamed to %@", text(m_old.folders[size_t(newToOld[i])].name), text(m_new.folders[i].name));
     }
 
     // Clips: by key, in bin order; then a file whose content changed (same media), then one moved (same content).
@@ -181,7 +182,9 @@ void Comparer::compareBin()
         // A sequence's own lines tell its name; a clip named after its file is renamed with the file.
         if (was.name != now.name && !now.sequence && !(was.namedByFile && now.namedByFile))
             m_lines << qfFormat("Clip %@ renamed to %@", text(was.name), name);
-        const int folder = was.folder >= 0 && size_t(was.folder) < m_oldFolderToNew.size() ? m_oldFolderToNew[size_t(was.folder)] : -1;
+        const int folder = was.folder >= 0 && size_t(was.folder) < m_oldFolderToNew.size()
+            ? m_oldFolderToNew[size_t(was.folder)]
+            : -1;
         if (folder != now.folder || (was.folder >= 0 && folder < 0)) {
             if (now.folder >= 0)
                 m_lines << qfFormat("Clip %@ moved to bin %@", name, text(m_new.folders[size_t(now.folder)].name));
@@ -190,7 +193,8 @@ void Comparer::compareBin()
         }
         if (!was.resource.empty() && !now.resource.empty() && was.resource != now.resource) {
             const size_t slash = now.resource.find_last_of('/');
-            m_lines << qfFormat("Clip %@ now uses %@", text(was.name), text(slash == std::string::npos ? now.resource : now.resource.substr(slash + 1)));
+            m_lines << qfFormat("Clip %@ now uses %@", text(was.name),
+                text(slash == std::string::npos ? now.resource : now.resource.substr(slash + 1)));
         } else if (!was.hash.empty() && !now.hash.empty() && was.hash != now.hash) {
             m_lines << qfFormat("Media of clip %@ changed", text(was.name));
         }
@@ -252,8 +256,8 @@ std::vector<std::pair<int, int>> Comparer::alignTracks(const Model::Sequence &ol
     if (n * m <= kSharedClipsAlignment) {
         shared.assign(n, std::vector<qint64>(m, 0));
         const auto fingerprint = [](int key, const Model::Clip &clip) {
-            return (std::uint64_t(std::uint32_t(key)) * 0x9E3779B97F4A7C15ull) ^ (std::uint64_t(clip.in) * 0xC2B2AE3D27D4EB4Full)
-                ^ std::uint64_t(clip.out);
+            return (std::uint64_t(std::uint32_t(key)) * 0x9E3779B97F4A7C15ull)
+                ^ (std::uint64_t(clip.in) * 0xC2B2AE3D27D4EB4Full) ^ std::uint64_t(clip.out);
         };
         for (size_t i = 0; i < n; ++i) {
             std::unordered_set<std::uint64_t> clips;
@@ -391,9 +395,12 @@ void Comparer::compareCompositions(const Model::Sequence &older, const Model::Se
         if (o >= 0)
             oldTrackToNew[size_t(o)] = n < 0 ? -2 - o : n;
     }
-    const auto mapped = [&](int track) { return track < 0 || size_t(track) >= oldTrackToNew.size() ? -1 : oldTrackToNew[size_t(track)]; };
+    const auto mapped = [&](int track) {
+        return track < 0 || size_t(track) >= oldTrackToNew.size() ? -1 : oldTrackToNew[size_t(track)];
+    };
     const auto label = [](const Model::Sequence &sequence, int track) {
-        return track >= 0 && size_t(track) < sequence.tracks.size() ? text(sequence.tracks[size_t(track)].label) : QStringLiteral("Black");
+        return track >= 0 && size_t(track) < sequence.tracks.size() ? text(sequence.tracks[size_t(track)].label)
+                                                                    : QStringLiteral("Black");
     };
     std::unordered_map<std::string, std::deque<int>> oldByKey;
     const auto keyOf = [](const Model::Composition &c, int from, int onto) {
@@ -410,12 +417,15 @@ void Comparer::compareCompositions(const Model::Sequence &older, const Model::Se
         const QString onto = label(newer, now.onto);
         auto found = oldByKey.find(keyOf(now, now.from, now.onto));
         if (found == oldByKey.end() || found->second.empty()) {
-            lines << qfFormat("Transition %@ added from track %@ onto track %@ at %@", kind, from, onto, m_new.timecode(now.start)) + in;
+            lines << qfFormat("Transition %@ added from track %@ onto track %@ at %@", kind, from, onto,
+                         m_new.timecode(now.start))
+                    + in;
             continue;
         }
         // Of several alike, the nearest in time.
         auto nearest = std::min_element(found->second.begin(), found->second.end(), [&](int a, int b) {
-            return std::llabs(older.compositions[size_t(a)].start - now.start) < std::llabs(older.compositions[size_t(b)].start - now.start);
+            return std::llabs(older.compositions[size_t(a)].start - now.start)
+                < std::llabs(older.compositions[size_t(b)].start - now.start);
         });
         const Model::Composition &was = older.compositions[size_t(*nearest)];
         oldTaken[size_t(*nearest)] = true;
@@ -425,9 +435,12 @@ void Comparer::compareCompositions(const Model::Sequence &older, const Model::Se
                          m_old.timecode(was.start), m_new.timecode(now.start), now.start - was.start)
                     + in;
         if (was.length != now.length)
-            lines << qfFormat("Transition %@ from track %@ onto track %@ changed from %i to %i frames", kind, from, onto, was.length, now.length) + in;
+            lines << qfFormat("Transition %@ from track %@ onto track %@ changed from %i to %i frames", kind, from,
+                         onto, was.length, now.length)
+                    + in;
         QStringList changed;
-        compareParameters(was.parameters, now.parameters, qfFormat("Transition %@ from track %@ onto track %@: ", kind, from, onto), changed);
+        compareParameters(was.parameters, now.parameters,
+            qfFormat("Transition %@ from track %@ onto track %@: ", kind, from, onto), changed);
         for (const QString &line : changed)
             lines << line + in;
     }
@@ -435,7 +448,9 @@ void Comparer::compareCompositions(const Model::Sequence &older, const Model::Se
         if (oldTaken[i])
             continue;
         const Model::Composition &was = older.compositions[i];
-        lines << qfFormat("Transition %@ removed from track %@ onto track %@", text(was.kind), label(older, was.from), label(older, was.onto)) + in;
+        lines << qfFormat("Transition %@ removed from track %@ onto track %@", text(was.kind), label(older, was.from),
+                     label(older, was.onto))
+                + in;
     }
 }
 

@@ -102,7 +102,8 @@ void Comparer::compareParameters(const std::vector<Model::Parameter> &older, con
             const std::string &was = older[i].value;
             const std::string &now = newer[j].value;
             if (was != now && normalised(was, fps) != normalised(now, fps))
-                lines << lead + qfFormat("%@ changed from %@ to %@", text(newer[j].name), shortened(was), shortened(now));
+                lines << lead
+                        + qfFormat("%@ changed from %@ to %@", text(newer[j].name), shortened(was), shortened(now));
             ++i;
             ++j;
         }
@@ -110,7 +111,8 @@ void Comparer::compareParameters(const std::vector<Model::Parameter> &older, con
 }
 
 void Comparer::compareFilters(const std::vector<Model::Filter> &older, const std::vector<Model::Filter> &newer,
-    const QString &subject, QStringList &lines, qint64 clipIn, qint64 clipOut, qint64 newClipIn, qint64 newClipOut) const
+    const QString &subject, QStringList &lines, qint64 clipIn, qint64 clipOut, qint64 newClipIn,
+    qint64 newClipOut) const
 {
     // By kind, and by order among filters of one kind.
     std::unordered_map<std::string, std::deque<int>> oldByKind;
@@ -149,7 +151,8 @@ void Comparer::compareFilters(const std::vector<Model::Filter> &older, const std
                 if (isKeyframed(a.value) || isKeyframed(b.value))
                     keyframes = true;
                 else
-                    changed << qfFormat("Filter %@ of %@: %@ changed from %@ to %@", kind, subject, text(b.name), shortened(a.value), shortened(b.value));
+                    changed << qfFormat("Filter %@ of %@: %@ changed from %@ to %@", kind, subject, text(b.name),
+                        shortened(a.value), shortened(b.value));
             }
             ++i;
             ++j;
@@ -159,9 +162,11 @@ void Comparer::compareFilters(const std::vector<Model::Filter> &older, const std
         const qint64 wasOut = zone(was.out, clipOut);
         const qint64 nowOut = zone(now.out, newClipOut);
         if (wasIn != nowIn)
-            changed << qfFormat("Filter %@ of %@: %@ changed from %@ to %@", kind, subject, "in", frameText(m_old, wasIn), frameText(m_new, nowIn));
+            changed << qfFormat("Filter %@ of %@: %@ changed from %@ to %@", kind, subject, "in",
+                frameText(m_old, wasIn), frameText(m_new, nowIn));
         if (wasOut != nowOut)
-            changed << qfFormat("Filter %@ of %@: %@ changed from %@ to %@", kind, subject, "out", frameText(m_old, wasOut), frameText(m_new, nowOut));
+            changed << qfFormat("Filter %@ of %@: %@ changed from %@ to %@", kind, subject, "out",
+                frameText(m_old, wasOut), frameText(m_new, nowOut));
         if (keyframes)
             lines << qfFormat("Keyframes of filter %@ of %@ changed", kind, subject);
         lines += changed;
@@ -191,7 +196,8 @@ void Comparer::compareMarkers(const std::vector<Model::Marker> &older, const std
             if (found == byKey.end() || found->second.empty())
                 continue;
             auto nearest = std::min_element(found->second.begin(), found->second.end(), [&](int a, int b) {
-                return std::llabs(older[size_t(a)].position - newer[j].position) < std::llabs(older[size_t(b)].position - newer[j].position);
+                return std::llabs(older[size_t(a)].position - newer[j].position)
+                    < std::llabs(older[size_t(b)].position - newer[j].position);
             });
             newToOld[j] = *nearest;
             oldTaken[size_t(*nearest)] = true;
@@ -209,26 +215,31 @@ void Comparer::compareMarkers(const std::vector<Model::Marker> &older, const std
         const QString name = text(now.name);
         const QString at = m_new.timecode(now.position);
         if (newToOld[j] < 0) {
-            told.emplace_back(now.position, ofClip ? qfFormat("Marker %@ added to clip %@ at %@", name, clipName, at)
-                                                   : qfFormat("Marker %@ added at %@", name, at));
+            told.emplace_back(now.position,
+                ofClip ? qfFormat("Marker %@ added to clip %@ at %@", name, clipName, at)
+                       : qfFormat("Marker %@ added at %@", name, at));
             continue;
         }
         const Model::Marker &was = older[size_t(newToOld[j])];
         if (was.name != now.name)
-            told.emplace_back(now.position, ofClip ? qfFormat("Marker %@ of clip %@ renamed to %@", text(was.name), clipName, name)
-                                                   : qfFormat("Marker %@ renamed to %@", text(was.name), name));
+            told.emplace_back(now.position,
+                ofClip ? qfFormat("Marker %@ of clip %@ renamed to %@", text(was.name), clipName, name)
+                       : qfFormat("Marker %@ renamed to %@", text(was.name), name));
         if (was.position != now.position) {
             const QString from = m_old.timecode(was.position);
-            told.emplace_back(now.position, ofClip ? qfFormat("Marker %@ of clip %@ moved from %@ to %@ (%+i)", name, clipName, from, at, now.position - was.position)
-                                                   : qfFormat("Marker %@ moved from %@ to %@ (%+i)", name, from, at, now.position - was.position));
+            told.emplace_back(now.position,
+                ofClip ? qfFormat("Marker %@ of clip %@ moved from %@ to %@ (%+i)", name, clipName, from, at,
+                    now.position - was.position)
+                       : qfFormat("Marker %@ moved from %@ to %@ (%+i)", name, from, at, now.position - was.position));
         }
     }
     for (size_t i = 0; i < older.size(); ++i) {
         if (oldTaken[i])
             continue;
         const Model::Marker &was = older[i];
-        told.emplace_back(was.position, ofClip ? qfFormat("Marker %@ of clip %@ removed", text(was.name), clipName)
-                                               : qfFormat("Marker %@ removed at %@", text(was.name), m_old.timecode(was.position)));
+        told.emplace_back(was.position,
+            ofClip ? qfFormat("Marker %@ of clip %@ removed", text(was.name), clipName)
+                   : qfFormat("Marker %@ removed at %@", text(was.name), m_old.timecode(was.position)));
     }
     std::stable_sort(told.begin(), told.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
     for (auto &[time, line] : told)

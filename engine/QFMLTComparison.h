@@ -50,8 +50,14 @@ public:
 
     const Model &older() const { return m_old; }
     const Model &newer() const { return m_new; }
-    int oldKey(int source) const { return source >= 0 && size_t(source) < m_oldKeys.size() ? m_oldKeys[size_t(source)] : -1; }
-    int newKey(int source) const { return source >= 0 && size_t(source) < m_newKeys.size() ? m_newKeys[size_t(source)] : -1; }
+    int oldKey(int source) const
+    {
+        return source >= 0 && size_t(source) < m_oldKeys.size() ? m_oldKeys[size_t(source)] : -1;
+    }
+    int newKey(int source) const
+    {
+        return source >= 0 && size_t(source) < m_newKeys.size() ? m_newKeys[size_t(source)] : -1;
+    }
     QString oldName(int source) const;
     QString newName(int source) const;
     // " in sequence S" when the project has more than one sequence.

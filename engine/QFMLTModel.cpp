@@ -43,7 +43,8 @@ std::string fingerprint(std::string_view text)
         hash *= 1099511628211ull;
     }
     char buffer[40];
-    const int n = std::snprintf(buffer, sizeof buffer, "#%zu:%016llx", text.size(), static_cast<unsigned long long>(hash));
+    const int n
+        = std::snprintf(buffer, sizeof buffer, "#%zu:%016llx", text.size(), static_cast<unsigned long long>(hash));
     return std::string(buffer, size_t(n));
 }
 
@@ -214,7 +215,8 @@ void Reader::readBin()
 
 std::string Reader::absolute(std::string_view resource) const
 {
-    if (resource.empty() || resource.front() == '/' || resource.find("://") != std::string_view::npos || m_rootFolder.empty())
+    if (resource.empty() || resource.front() == '/' || resource.find("://") != std::string_view::npos
+        || m_rootFolder.empty())
         return std::string(resource);
     std::string path = m_rootFolder;
     if (path.back() != '/')
@@ -223,7 +225,8 @@ std::string Reader::absolute(std::string_view resource) const
     return QDir::cleanPath(QString::fromUtf8(path.data(), qsizetype(path.size()))).toStdString();
 }
 
-int Reader::newSource(const pugi::xml_node &producer, std::string_view producerId, bool inBin, const ProducerFields &fields)
+int Reader::newSource(
+    const pugi::xml_node &producer, std::string_view producerId, bool inBin, const ProducerFields &fields)
 {
     QFMLTModel::Source source;
     source.inBin = inBin;
@@ -235,7 +238,8 @@ int Reader::newSource(const pugi::xml_node &producer, std::string_view producerI
         const std::string_view warped = fields.warpResource;
         if (!warped.empty()) {
             resource = warped;
-        } else if (const size_t colon = resource.find(':'); colon != std::string_view::npos && number(resource.substr(0, colon))) {
+        } else if (const size_t colon = resource.find(':');
+                   colon != std::string_view::npos && number(resource.substr(0, colon))) {
             resource = resource.substr(colon + 1);
         }
     }
@@ -255,7 +259,9 @@ int Reader::newSource(const pugi::xml_node &producer, std::string_view producerI
         const std::string_view textValue = fields.text;
         if (!xmldata.empty() || isGeneratorService(service) || resource.empty()) {
             source.key = "g:" + std::string(service) + '\n'
-                + fingerprint(!xmldata.empty() ? xmldata : !textValue.empty() ? textValue : resource);
+                + fingerprint(!xmldata.empty() ? xmldata
+                        : !textValue.empty()   ? textValue
+                                               : resource);
             source.name = std::string(name.empty() ? resource : name);
         } else {
             source.resource = std::string(resource);
@@ -325,7 +331,8 @@ int Reader::sourceFor(const pugi::xml_node &producer, std::string_view producerI
     return source;
 }
 
-const Reader::ProducerFacts &Reader::factsOf(const pugi::xml_node &producer, std::string_view producerId, const pugi::xml_node &entry)
+const Reader::ProducerFacts &Reader::factsOf(
+    const pugi::xml_node &producer, std::string_view producerId, const pugi::xml_node &entry)
 {
     const auto cached = m_facts.find(producer.internal_object());
     if (cached != m_facts.end())
@@ -342,7 +349,8 @@ const Reader::ProducerFacts &Reader::factsOf(const pugi::xml_node &producer, std
         if (bin) {
             std::string_view service;
             std::string_view length;
-            for (pugi::xml_node child = producer.first_child(); child && (service.empty() || length.empty()); child = child.next_sibling()) {
+            for (pugi::xml_node child = producer.first_child(); child && (service.empty() || length.empty());
+                 child = child.next_sibling()) {
                 if (!isProperty(child))
                     continue;
                 const std::string_view name = propertyName(child);
@@ -410,8 +418,9 @@ bool QFMLTModel::isMLTFile(const QString &path)
             at = end + 1;
         } else {
             const QByteArray name = head.mid(at + 1, 4);
-            return name.size() == 4 && name.startsWith("mlt") && (name.at(3) == '>' || name.at(3) == '/' || name.at(3) == ' '
-                       || name.at(3) == '\t' || name.at(3) == '\r' || name.at(3) == '\n');
+            return name.size() == 4 && name.startsWith("mlt")
+                && (name.at(3) == '>' || name.at(3) == '/' || name.at(3) == ' ' || name.at(3) == '\t'
+                    || name.at(3) == '\r' || name.at(3) == '\n');
         }
     }
     return false;

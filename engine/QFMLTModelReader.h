@@ -113,8 +113,8 @@ private:
 // The properties a producer is known by, found in one pass over its property elements.
 struct ProducerFields {
     explicit ProducerFields(const pugi::xml_node &node);
-    std::string_view resource, service, clipName, caption, fileHash, shotcutHash, controlUuid, uuid, kdenliveId, warpSpeed,
-        warpResource, xmldata, text, folderId, markers, shotcutBin, length;
+    std::string_view resource, service, clipName, caption, fileHash, shotcutHash, controlUuid, uuid, kdenliveId,
+        warpSpeed, warpResource, xmldata, text, folderId, markers, shotcutBin, length;
     bool shotcutTransition = false;
 };
 
@@ -139,11 +139,13 @@ private:
         bool ownFilters = false; // Shotcut and melt: the producer's filters are its clip's
         std::optional<qint64> length;
     };
-    const ProducerFacts &factsOf(const pugi::xml_node &producer, std::string_view producerId, const pugi::xml_node &entry);
+    const ProducerFacts &factsOf(
+        const pugi::xml_node &producer, std::string_view producerId, const pugi::xml_node &entry);
     int sourceFor(const pugi::xml_node &producer, std::string_view producerId, const pugi::xml_node &entry,
         const ProducerFields &fields);
     int missingSource(std::string_view producerId);
-    int newSource(const pugi::xml_node &producer, std::string_view producerId, bool inBin, const ProducerFields &fields);
+    int newSource(
+        const pugi::xml_node &producer, std::string_view producerId, bool inBin, const ProducerFields &fields);
     std::string absolute(std::string_view resource) const;
     QFMLTModel::Filter filter(const pugi::xml_node &element) const;
     std::vector<QFMLTModel::Filter> filters(const pugi::xml_node &element, bool trackOrSequence) const;

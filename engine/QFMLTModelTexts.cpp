@@ -53,8 +53,6 @@ std::optional<double> number(std::string_view text)
     return value;
 }
 
-
-
 qint64 saturatedAdd(qint64 a, qint64 b)
 {
     return std::clamp(a + std::clamp(b, -kTimeLimit, kTimeLimit), -4 * kTimeLimit, 4 * kTimeLimit);
@@ -81,8 +79,9 @@ std::optional<qint64> commonFrames(std::string_view text, double fps)
     if (!text.empty() && text.size() <= 15 && digits(text, 0, text.size(), value))
         return value;
     qint64 hours = 0, minutes = 0, seconds = 0, milliseconds = 0;
-    if (text.size() == 12 && text[2] == ':' && text[5] == ':' && (text[8] == '.' || text[8] == ',') && digits(text, 0, 2, hours)
-        && digits(text, 3, 2, minutes) && digits(text, 6, 2, seconds) && digits(text, 9, 3, milliseconds))
+    if (text.size() == 12 && text[2] == ':' && text[5] == ':' && (text[8] == '.' || text[8] == ',')
+        && digits(text, 0, 2, hours) && digits(text, 3, 2, minutes) && digits(text, 6, 2, seconds)
+        && digits(text, 9, 3, milliseconds))
         return qint64(std::round((double(hours * 3600 + minutes * 60 + seconds) + double(milliseconds) / 1000) * fps));
     return std::nullopt;
 }
@@ -202,14 +201,23 @@ bool Properties::hasPrefix(std::string_view prefix) const
 ProducerFields::ProducerFields(const pugi::xml_node &node)
 {
     static const std::pair<std::string_view, std::string_view ProducerFields::*> kFields[] = {
-        { "resource", &ProducerFields::resource }, { "mlt_service", &ProducerFields::service },
-        { "kdenlive:clipname", &ProducerFields::clipName }, { "shotcut:caption", &ProducerFields::caption },
-        { "kdenlive:file_hash", &ProducerFields::fileHash }, { "shotcut:hash", &ProducerFields::shotcutHash },
-        { "kdenlive:control_uuid", &ProducerFields::controlUuid }, { "kdenlive:uuid", &ProducerFields::uuid },
-        { "kdenlive:id", &ProducerFields::kdenliveId }, { "warp_speed", &ProducerFields::warpSpeed },
-        { "warp_resource", &ProducerFields::warpResource }, { "xmldata", &ProducerFields::xmldata }, { "text", &ProducerFields::text },
-        { "kdenlive:folderid", &ProducerFields::folderId }, { "kdenlive:markers", &ProducerFields::markers },
-        { "shotcut:bin", &ProducerFields::shotcutBin }, { "length", &ProducerFields::length },
+        { "resource", &ProducerFields::resource },
+        { "mlt_service", &ProducerFields::service },
+        { "kdenlive:clipname", &ProducerFields::clipName },
+        { "shotcut:caption", &ProducerFields::caption },
+        { "kdenlive:file_hash", &ProducerFields::fileHash },
+        { "shotcut:hash", &ProducerFields::shotcutHash },
+        { "kdenlive:control_uuid", &ProducerFields::controlUuid },
+        { "kdenlive:uuid", &ProducerFields::uuid },
+        { "kdenlive:id", &ProducerFields::kdenliveId },
+        { "warp_speed", &ProducerFields::warpSpeed },
+        { "warp_resource", &ProducerFields::warpResource },
+        { "xmldata", &ProducerFields::xmldata },
+        { "text", &ProducerFields::text },
+        { "kdenlive:folderid", &ProducerFields::folderId },
+        { "kdenlive:markers", &ProducerFields::markers },
+        { "shotcut:bin", &ProducerFields::shotcutBin },
+        { "length", &ProducerFields::length },
     };
     for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
         if (!isProperty(child))
@@ -277,7 +285,8 @@ std::vector<QFMLTModel::Filter> Reader::filters(const pugi::xml_node &element, b
         // Filters the editor adds to every track and sequence by itself: its mixer and its level meters.
         if (properties.has("internal_added"))
             continue;
-        if (trackOrSequence && m_model.dialect == QFMLTModel::Dialect::Kdenlive && properties.value("mlt_service") == "audiolevel")
+        if (trackOrSequence && m_model.dialect == QFMLTModel::Dialect::Kdenlive
+            && properties.value("mlt_service") == "audiolevel")
             continue;
         result.push_back(filter(child));
     }
@@ -314,7 +323,8 @@ std::vector<QFMLTModel::Marker> Reader::shotcutMarkers(const pugi::xml_node &tra
             const auto start = frames(properties.value("start"), m_fps);
             if (!start)
                 continue;
-            markers.push_back({ std::string(properties.value("text")), *start, std::string(properties.value("color")) });
+            markers.push_back(
+                { std::string(properties.value("text")), *start, std::string(properties.value("color")) });
         }
     }
     return markers;

@@ -55,7 +55,8 @@ bool isAutomaticTransition(const Properties &properties, QFMLTModel::Dialect dia
     if (dialect != QFMLTModel::Dialect::Shotcut)
         return false;
     const std::string_view service = properties.value("mlt_service");
-    for (std::string_view blend : { "mix", "frei0r.cairoblend", "movit.overlay", "qtblend", "composite", "frei0r.overlay" }) {
+    for (std::string_view blend :
+        { "mix", "frei0r.cairoblend", "movit.overlay", "qtblend", "composite", "frei0r.overlay" }) {
         if (service == blend)
             return true;
     }
@@ -69,7 +70,8 @@ bool Reader::isBackground(const pugi::xml_node &producer) const
     const std::string_view id = attribute(producer, "id");
     if (id == "black_track" || (id == "background" && m_model.dialect != QFMLTModel::Dialect::Kdenlive))
         return true;
-    return m_model.dialect == QFMLTModel::Dialect::Kdenlive && Properties(producer).value("kdenlive:playlistid") == "black_track";
+    return m_model.dialect == QFMLTModel::Dialect::Kdenlive
+        && Properties(producer).value("kdenlive:playlistid") == "black_track";
 }
 
 void Reader::readSequences()
@@ -95,8 +97,7 @@ void Reader::readSequences()
         if (!uuid.empty()) {
             chosen.emplace(std::string(uuid), child);
             ordinal.emplace(child.internal_object(), int(ordinal.size()));
-        }
-        else if (properties.has("shotcut"))
+        } else if (properties.has("shotcut"))
             lastShotcut = child;
         else if (!properties.has("shotcut:transition"))
             lastTractor = child;
@@ -168,7 +169,9 @@ QFMLTModel::Sequence Reader::sequence(const pugi::xml_node &tractor, const Prope
         composition.kind = std::string(kind.empty() ? transition.value("mlt_service") : kind);
         const auto trackIndex = [&](std::string_view value) {
             const auto index = frames(value, 1);
-            return index && *index >= 0 && *index < qint64(tractorTrackToTrack.size()) ? tractorTrackToTrack[size_t(*index)] : -1;
+            return index && *index >= 0 && *index < qint64(tractorTrackToTrack.size())
+                ? tractorTrackToTrack[size_t(*index)]
+                : -1;
         };
         composition.onto = trackIndex(transition.value("a_track"));
         composition.from = trackIndex(transition.value("b_track"));
@@ -179,9 +182,9 @@ QFMLTModel::Sequence Reader::sequence(const pugi::xml_node &tractor, const Prope
         sequence.compositions.push_back(std::move(composition));
     }
     if (kdenlive) {
-        sequence.markers = kdenliveMarkers(sequence.uuid.empty() && m_bin
-                ? Properties(m_bin).value("kdenlive:docproperties.guides")
-                : properties.value("kdenlive:sequenceproperties.guides"));
+        sequence.markers
+            = kdenliveMarkers(sequence.uuid.empty() && m_bin ? Properties(m_bin).value("kdenlive:docproperties.guides")
+                                                             : properties.value("kdenlive:sequenceproperties.guides"));
     } else {
         sequence.markers = shotcutMarkers(tractor);
         if (m_model.notes.empty())
@@ -240,8 +243,10 @@ void Reader::readTrack(QFMLTModel::Track &track, const pugi::xml_node &trackElem
         // A producer placed on a track by itself.
         QFMLTModel::Clip clip;
         clip.source = factsOf(producer, attribute(producer, "id"), pugi::xml_node()).source;
-        clip.in = frames(attribute(trackElement, "in"), m_fps).value_or(frames(attribute(producer, "in"), m_fps).value_or(0));
-        clip.out = frames(attribute(trackElement, "out"), m_fps).value_or(frames(attribute(producer, "out"), m_fps).value_or(clip.in));
+        clip.in = frames(attribute(trackElement, "in"), m_fps)
+                      .value_or(frames(attribute(producer, "in"), m_fps).value_or(0));
+        clip.out = frames(attribute(trackElement, "out"), m_fps)
+                       .value_or(frames(attribute(producer, "out"), m_fps).value_or(clip.in));
         track.clips.push_back(std::move(clip));
     }
     if (dialect == QFMLTModel::Dialect::Plain && bits == 1)
@@ -273,7 +278,8 @@ void Reader::mixFromTractor(const pugi::xml_node &tractor, QFMLTModel::Mix &mix)
     }
     if (mix.kind.empty())
         mix.kind = "mix";
-    std::sort(mix.parameters.begin(), mix.parameters.end(), [](const auto &a, const auto &b) { return a.name < b.name; });
+    std::sort(
+        mix.parameters.begin(), mix.parameters.end(), [](const auto &a, const auto &b) { return a.name < b.name; });
 }
 
 void Reader::readPlaylist(QFMLTModel::Track &track, const pugi::xml_node &playlist, std::vector<PendingMix> &mixes)
@@ -283,7 +289,8 @@ void Reader::readPlaylist(QFMLTModel::Track &track, const pugi::xml_node &playli
     int waitingMix = -1;
     for (pugi::xml_node child = playlist.first_child(); child; child = child.next_sibling()) {
         if (isNamed(child, "blank")) {
-            position = saturatedAdd(position, std::max<qint64>(0, frames(attribute(child, "length"), m_fps).value_or(0)));
+            position
+                = saturatedAdd(position, std::max<qint64>(0, frames(attribute(child, "length"), m_fps).value_or(0)));
             continue;
         }
         if (!isNamed(child, "entry"))
@@ -323,7 +330,8 @@ void Reader::readPlaylist(QFMLTModel::Track &track, const pugi::xml_node &playli
         clip.filters = filters(child, false);
         if (facts && facts->ownFilters) {
             std::vector<QFMLTModel::Filter> own = filters(producer, false);
-            clip.filters.insert(clip.filters.end(), std::make_move_iterator(own.begin()), std::make_move_iterator(own.end()));
+            clip.filters.insert(
+                clip.filters.end(), std::make_move_iterator(own.begin()), std::make_move_iterator(own.end()));
         }
         track.clips.push_back(std::move(clip));
         lastClip = int(track.clips.size() - 1);
@@ -339,7 +347,8 @@ void Reader::finishTrack(QFMLTModel::Track &track, std::vector<PendingMix> &mixe
 {
     std::vector<int> order(track.clips.size());
     std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return track.clips[size_t(a)].start < track.clips[size_t(b)].start; });
+    std::stable_sort(order.begin(), order.end(),
+        [&](int a, int b) { return track.clips[size_t(a)].start < track.clips[size_t(b)].start; });
     std::vector<int> placeOf(order.size());
     std::vector<QFMLTModel::Clip> sorted;
     sorted.reserve(order.size());

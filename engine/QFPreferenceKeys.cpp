@@ -52,9 +52,11 @@ QList<QFPreferenceKey> QFPreferenceKeys::table()
     const QString storage = QFProject::defaultStorageRoot();
     const QList<QFPreferenceKey> keys = {
         key("storagePath", Type::Path, storage, "the storage root"),
-        key("generateFCPXML", Type::Switch, integer(0), "keep XML copies of Final Cut Pro projects with their versions"),
+        key("generateFCPXML", Type::Switch, integer(0),
+            "keep XML copies of Final Cut Pro projects with their versions"),
         key("xmlLimit", Type::Integer, integer(5), "XML copies: 0 none, 1-7 gap and project-size limit", 0),
-        key("currentDayCount", Type::Integer, integer(3), "versions within this many days of the newest are current", 0, 36500),
+        key("currentDayCount", Type::Integer, integer(3), "versions within this many days of the newest are current", 0,
+            36500),
         key("currentBackupLimitSet", Type::Switch, integer(0), "cap the number of current versions"),
         // A cap of 0 would remove the newest version too.
         key("currentBackupLimit", Type::Integer, integer(30), "that cap", 1),
@@ -65,11 +67,13 @@ QList<QFPreferenceKey> QFPreferenceKeys::table()
         key("deleteBackupSet", Type::Switch, integer(1), "delete versions older than deleteBackupCount days"),
         key("deleteBackupCount", Type::Integer, integer(90), "that age in days", 0, 36500),
         key("deleteBackupType", Type::Integer, integer(0), "shown in the preference window only"),
-        key("removalType", Type::Switch, integer(0), "retention: 1 deletes removed versions, 0 moves them to the Trash"),
+        key("removalType", Type::Switch, integer(0),
+            "retention: 1 deletes removed versions, 0 moves them to the Trash"),
         key("manageBackups", Type::Switch, integer(1), "apply the retention rules after backups"),
         key("keepAnnotatedVersions", Type::Switch, integer(0), "retention never removes a version that has a note"),
         key("backupManagementMinLimitSet", Type::Switch, integer(1), "leave small projects alone"),
-        key("backupManagementMinLimit", Type::Integer, integer(25), "a project with at most this many versions is not pruned"),
+        key("backupManagementMinLimit", Type::Integer, integer(25),
+            "a project with at most this many versions is not pruned"),
         key("removeDuplicates", Type::Switch, integer(1), "drop a new version identical to the previous one"),
         key("backupMinIntervalEnabled", Type::Switch, integer(0), "enforce backupMinInterval"),
         key("backupMinInterval", Type::Integer, integer(15), "minutes between two backups of a project", 0, 525600),
@@ -86,11 +90,15 @@ QList<QFPreferenceKey> QFPreferenceKeys::table()
         key("importSubdirs", Type::Switch, integer(1), "folder imports descend into subfolders"),
         key("watchFolders", Type::Array, {}, "folders watched for projects (tombrel watch)"),
         key("watchDriveFolders", Type::Array, {}, "folders watched on every drive (tombrel watch --drive)"),
-        key("syncService", Type::Integer, {}, "copies of versions: 0 none, 1 Dropbox, 2 the rclone remote syncRemote", 0, 2),
-        key("syncRemote", Type::String, {}, "the rclone remote versions are copied to (NAME:path, a remote of rclone config)"),
+        key("syncService", Type::Integer, {}, "copies of versions: 0 none, 1 Dropbox, 2 the rclone remote syncRemote",
+            0, 2),
+        key("syncRemote", Type::String, {},
+            "the rclone remote versions are copied to (NAME:path, a remote of rclone config)"),
         key("dropboxAPIURL", Type::String, {}, "base address of the Dropbox API (absent: https://api.dropboxapi.com)"),
-        key("dropboxContentURL", Type::String, {}, "base address of Dropbox transfers (absent: https://content.dropboxapi.com)"),
-        key("dropboxAuthorizeURL", Type::String, {}, "page that links an account (absent: https://www.dropbox.com/oauth2/authorize)"),
+        key("dropboxContentURL", Type::String, {},
+            "base address of Dropbox transfers (absent: https://content.dropboxapi.com)"),
+        key("dropboxAuthorizeURL", Type::String, {},
+            "page that links an account (absent: https://www.dropbox.com/oauth2/authorize)"),
         key("dropboxAppKey", Type::String, {}, "the Dropbox app key (absent: the one the program was built with)"),
         key("dropboxTimeout", Type::Integer, integer(60), "seconds a Dropbox request may go unanswered", 1, 3600),
         key("viewMode", Type::Integer, {}, "0 screenshot strip shown, above 0 collapsed"),
@@ -134,7 +142,8 @@ QVariant QFPreferenceKeys::registeredDefault(const QString &name)
     if (name == QLatin1String("storagePath"))
         return QFProject::defaultStorageRoot();
     const auto it = defaults.constFind(name);
-    Q_ASSERT_X(it != defaults.cend(), "QFPreferenceKeys::registeredDefault", qPrintable(name + QStringLiteral(" is not in the key table")));
+    Q_ASSERT_X(it != defaults.cend(), "QFPreferenceKeys::registeredDefault",
+        qPrintable(name + QStringLiteral(" is not in the key table")));
     return it != defaults.cend() ? *it : QVariant();
 }
 
@@ -180,7 +189,10 @@ std::optional<QVariant> QFPreferenceKeys::parse(const QFPreferenceKey &key, cons
             if (key.type == Type::Switch)
                 return refuse(QStringLiteral("%1 takes 0 (off) or 1 (on), not %2").arg(key.name).arg(number));
             if (key.maximum == kNoMaximum)
-                return refuse(QStringLiteral("%1 takes a number of at least %2, not %3").arg(key.name).arg(key.minimum).arg(number));
+                return refuse(QStringLiteral("%1 takes a number of at least %2, not %3")
+                                  .arg(key.name)
+                                  .arg(key.minimum)
+                                  .arg(number));
             return refuse(QStringLiteral("%1 takes a number from %2 to %3, not %4")
                               .arg(key.name)
                               .arg(key.minimum)
@@ -199,8 +211,8 @@ std::optional<QVariant> QFPreferenceKeys::parse(const QFPreferenceKey &key, cons
     }
     case Type::String: {
         // The service's addresses carry the account's tokens.
-        const bool address = key.name == QLatin1String("dropboxAPIURL") || key.name == QLatin1String("dropboxContentURL")
-            || key.name == QLatin1String("dropboxAuthorizeURL");
+        const bool address = key.name == QLatin1String("dropboxAPIURL")
+            || key.name == QLatin1String("dropboxContentURL") || key.name == QLatin1String("dropboxAuthorizeURL");
         QString reason;
         if (address && !value.isEmpty() && !QFDropboxAccount::isAcceptableAddress(value, &reason))
             return refuse(QStringLiteral("%1: %2").arg(key.name, reason));
@@ -219,7 +231,8 @@ std::optional<QVariant> QFPreferenceKeys::parse(const QFPreferenceKey &key, cons
         if (!date.isValid())
             date = QDateTime::fromString(value, Qt::ISODate);
         if (!date.isValid())
-            return refuse(QStringLiteral("%1 takes a date in ISO 8601 (2014-03-07T12:00:00Z), not '%2'").arg(key.name, text));
+            return refuse(
+                QStringLiteral("%1 takes a date in ISO 8601 (2014-03-07T12:00:00Z), not '%2'").arg(key.name, text));
         return QVariant(date.toUTC());
     }
     case Type::Array:

@@ -59,5 +59,6 @@ public:
     static bool update(const QVariantMap &values, const QStringList &removals = {}, QString *error = nullptr);
     // Changes the file's contents under its lock, so that what change read is still the file it writes
     // over; a change that returns false (with its reason) leaves the file as it is.
-    static bool modify(const std::function<bool(QVariantMap &contents, QString *error)> &change, QString *error = nullptr);
+    static bool modify(
+        const std::function<bool(QVariantMap &contents, QString *error)> &change, QString *error = nullptr);
 };

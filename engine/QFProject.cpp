@@ -120,8 +120,8 @@ QVariantMap QFProjectListEntry::toDictionary() const
     return map;
 }
 
-QFProject QFProject::recordWithPath(const QString &path, const std::optional<QFProjectSequences> &sequences,
-    const QString &projectID)
+QFProject QFProject::recordWithPath(
+    const QString &path, const std::optional<QFProjectSequences> &sequences, const QString &projectID)
 {
     QFProject project;
     project.m_projectPath = path;
@@ -137,8 +137,8 @@ QFProject QFProject::recordWithPath(const QString &path, const std::optional<QFP
     return project;
 }
 
-QFProject QFProject::projectWithPath(const QString &path, const std::optional<QFProjectSequences> &sequences,
-    const QString &projectID)
+QFProject QFProject::projectWithPath(
+    const QString &path, const std::optional<QFProjectSequences> &sequences, const QString &projectID)
 {
     QFProject project = recordWithPath(path, sequences, projectID);
     project.updateLocalization();
@@ -153,7 +153,8 @@ QString QFProject::refusalForProjectFile(const QString &path)
 {
     const QString name = QFileInfo(QDir::cleanPath(path)).fileName();
     if (name.startsWith(u'.'))
-        return qfFormat("%@ cannot be versioned: its name begins with \".\", so its versions would be hidden. Rename it.", path);
+        return qfFormat(
+            "%@ cannot be versioned: its name begins with \".\", so its versions would be hidden. Rename it.", path);
     return {};
 }
 
@@ -201,7 +202,8 @@ void QFProject::updateLocalization() const
         return;
     const QString name = m_friendlyName.isNull() ? lastPathComponent(m_projectPath) : m_friendlyName;
     QString reason;
-    if (!qfWriteFileAtomically(strings, qfFormat("\"%@\" = \"%@\";", stringsEscaped(m_projectID), stringsEscaped(name)).toUtf8(), &reason))
+    if (!qfWriteFileAtomically(
+            strings, qfFormat("\"%@\" = \"%@\";", stringsEscaped(m_projectID), stringsEscaped(name)).toUtf8(), &reason))
         QFLog::appendLog("Unable to write %@: %@", strings, reason);
 }
 
@@ -228,7 +230,8 @@ bool QFProject::saveSettings() const
 int QFProject::nameCompare(const QFProject &other) const
 {
     const QString mine = m_friendlyName.isNull() ? lastPathComponent(m_projectPath) : m_friendlyName;
-    const QString theirs = other.m_friendlyName.isNull() ? lastPathComponent(other.m_projectPath) : other.m_friendlyName;
+    const QString theirs
+        = other.m_friendlyName.isNull() ? lastPathComponent(other.m_projectPath) : other.m_friendlyName;
     const int order = mine.compare(theirs, Qt::CaseInsensitive);
     return order < 0 ? -1 : (order > 0 ? 1 : 0);
 }
@@ -242,8 +245,8 @@ bool QFProject::isFinalCutProProject(const QString &path)
     if (dot > 0 && name.mid(dot + 1).toLower() == QLatin1String("fcp"))
         return true;
     char info[32] = {};
-    const ssize_t size
-        = ::getxattr(QFile::encodeName(QFLocalPaths::expandTilde(path)).constData(), "user.com.apple.FinderInfo", info, sizeof info);
+    const ssize_t size = ::getxattr(
+        QFile::encodeName(QFLocalPaths::expandTilde(path)).constData(), "user.com.apple.FinderInfo", info, sizeof info);
     return size >= 4 && info[0] == 'F' && info[1] == 'C' && info[2] == 'P' && info[3] == 'F';
 }
 

@@ -44,11 +44,11 @@ public:
     // A record for the file, with its project folder prepared and its Settings.plist written when the
     // folder holds none yet. Without an identifier a new one is generated. A Final Cut Pro project keeps
     // the sequences given and starts with no selected sequence; other files keep neither.
-    static QFProject projectWithPath(const QString &path, const std::optional<QFProjectSequences> &sequences,
-        const QString &projectID = QString());
+    static QFProject projectWithPath(
+        const QString &path, const std::optional<QFProjectSequences> &sequences, const QString &projectID = QString());
     // The same record without touching the disk (for readers of the version store).
-    static QFProject recordWithPath(const QString &path, const std::optional<QFProjectSequences> &sequences,
-        const QString &projectID);
+    static QFProject recordWithPath(
+        const QString &path, const std::optional<QFProjectSequences> &sequences, const QString &projectID);
 
     QString friendlyName() const { return m_friendlyName; }
     void setFriendlyName(const QString &friendlyName) { m_friendlyName = friendlyName; }

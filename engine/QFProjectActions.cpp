@@ -68,8 +68,8 @@ bool syncedCopiesGo(QFProjectActions::SyncedCopies synced)
     return false;
 }
 
-QFProjectActions::RestoreResult restoreResult(QFProjectActions::RestoreStatus status, const QString &title,
-    const QString &message)
+QFProjectActions::RestoreResult restoreResult(
+    QFProjectActions::RestoreStatus status, const QString &title, const QString &message)
 {
     QFProjectActions::RestoreResult result;
     result.status = status;
@@ -165,7 +165,8 @@ std::optional<qint64> QFProjectActions::versionNumber(const QString &name)
     return QFVersionsFolder::versionNumber(name);
 }
 
-std::optional<QString> QFProjectActions::findVersion(const QString &versionsFolder, const QString &version, QString *error)
+std::optional<QString> QFProjectActions::findVersion(
+    const QString &versionsFolder, const QString &version, QString *error)
 {
     const auto refuse = [&](const QString &reason) -> std::optional<QString> {
         if (error)
@@ -189,7 +190,8 @@ std::optional<QString> QFProjectActions::findVersion(const QString &versionsFold
                               .arg(matches.join(QStringLiteral(", "))));
         return refuse(QStringLiteral("there is no version %1").arg(version));
     }
-    if (!version.contains(u'/') && !version.startsWith(u'.') && QFFileManager::existsNoFollow(versionsFolder + u'/' + version))
+    if (!version.contains(u'/') && !version.startsWith(u'.')
+        && QFFileManager::existsNoFollow(versionsFolder + u'/' + version))
         return versionsFolder + u'/' + version;
     return refuse(QStringLiteral("there is no version '%1'; a version is a number such as 7 or 00007").arg(version));
 }
@@ -206,7 +208,8 @@ QString QFProjectActions::restoreSource(const QString &versionFile)
     return versionFile;
 }
 
-QFProjectActions::RestoreResult QFProjectActions::restorePreconditions(const QFProject &project, const RestoreOperations &operations)
+QFProjectActions::RestoreResult QFProjectActions::restorePreconditions(
+    const QFProject &project, const RestoreOperations &operations)
 {
     const QString target = project.expandedProjectPath();
     if (!QFFileManager::isDriveMountedForPath(target)) {
@@ -214,9 +217,10 @@ QFProjectActions::RestoreResult QFProjectActions::restorePreconditions(const QFP
             QStringLiteral("The destination is on a volume that is not mounted."));
     }
     if (hasExtension(target, "fcpproject") || hasExtension(target, "fcpevent")) {
-        const auto isRunning = operations.isApplicationRunning ? operations.isApplicationRunning : [](const QString &identifier) {
-            return !QFRunningApplications::processesWithBundleIdentifier(identifier).isEmpty();
-        };
+        const auto isRunning
+            = operations.isApplicationRunning ? operations.isApplicationRunning : [](const QString &identifier) {
+                  return !QFRunningApplications::processesWithBundleIdentifier(identifier).isEmpty();
+              };
         if (isRunning(QStringLiteral("com.apple.FinalCut")) || isRunning(QStringLiteral("com.apple.FinalCutTrial"))) {
             return restoreResult(RestoreStatus::EditorRunning, QStringLiteral("Final Cut Pro X is running"),
                 QStringLiteral("You must close Final Cut Pro X before restoring this file."));
@@ -227,8 +231,8 @@ QFProjectActions::RestoreResult QFProjectActions::restorePreconditions(const QFP
     return fine;
 }
 
-QFProjectActions::RestoreResult QFProjectActions::restoreVersion(const QFProject &project, const QString &versionFile,
-    const RestoreOperations &operations)
+QFProjectActions::RestoreResult QFProjectActions::restoreVersion(
+    const QFProject &project, const QString &versionFile, const RestoreOperations &operations)
 {
     const QString target = project.expandedProjectPath();
     const QString failedTitle = QStringLiteral("Failed to restore project");
@@ -241,10 +245,12 @@ QFProjectActions::RestoreResult QFProjectActions::restoreVersion(const QFProject
     const QString source = restoreSource(versionFile);
     if (hasExtension(source, "xml") && !hasExtension(target, "xml")) {
         QFLog::appendLog("Unable to restore %@ to %@: only the XML copy of that version is left.", source, target);
-        RestoreResult result = restoreResult(RestoreStatus::OnlyXMLCopyLeft, QStringLiteral("Unable to restore project"),
-            QStringLiteral("Only the XML copy of this version is left (%1). It cannot take the place of the project file %2; "
-                           "import it into the editor instead.")
-                .arg(source, target));
+        RestoreResult result
+            = restoreResult(RestoreStatus::OnlyXMLCopyLeft, QStringLiteral("Unable to restore project"),
+                QStringLiteral(
+                    "Only the XML copy of this version is left (%1). It cannot take the place of the project file %2; "
+                    "import it into the editor instead.")
+                    .arg(source, target));
         result.source = source;
         return result;
     }
@@ -261,7 +267,8 @@ QFProjectActions::RestoreResult QFProjectActions::restoreVersion(const QFProject
     if (QFFileManager::existsNoFollow(target)) {
         aside = QFFileManager::uniqueFilename(target);
         if (!QFFileManager::moveFile(target, aside, 10)) {
-            RestoreResult result = restoreResult(RestoreStatus::RenameFailed, failedTitle, QStringLiteral("Unable to rename old project."));
+            RestoreResult result = restoreResult(
+                RestoreStatus::RenameFailed, failedTitle, QStringLiteral("Unable to rename old project."));
             result.source = source;
             // A move that half happened leaves the file under the new name; that is where it is then.
             if (!QFFileManager::existsNoFollow(target) && QFFileManager::existsNoFollow(aside))
@@ -270,10 +277,12 @@ QFProjectActions::RestoreResult QFProjectActions::restoreVersion(const QFProject
         }
     }
 
-    const auto copy = operations.copy ? operations.copy
-                                      : [](const QString &from, const QString &to) { return QFFileManager::copyFile(from, to, 10); };
+    const auto copy = operations.copy ? operations.copy : [](const QString &from, const QString &to) {
+        return QFFileManager::copyFile(from, to, 10);
+    };
     if (!copy(source, target)) {
-        RestoreResult result = restoreResult(RestoreStatus::CopyFailed, failedTitle, QStringLiteral("Unable to copy file."));
+        RestoreResult result
+            = restoreResult(RestoreStatus::CopyFailed, failedTitle, QStringLiteral("Unable to copy file."));
         result.source = source;
         if (!aside.isEmpty() && !renameBack(aside, target)) {
             QFLog::appendLog("Unable to rename %@ back to %@; it stays where it is.", aside, target);
@@ -327,8 +336,8 @@ bool QFProjectActions::annotateVersion(const QString &versionFile, const QString
     return false;
 }
 
-QFProjectActions::RemovalReport QFProjectActions::removeVersions(const QStringList &versionFiles, SyncedCopies synced,
-    const std::function<void(int)> &progress)
+QFProjectActions::RemovalReport QFProjectActions::removeVersions(
+    const QStringList &versionFiles, SyncedCopies synced, const std::function<void(int)> &progress)
 {
     QFTombrelBackup engine;
     RemovalReport report;
@@ -356,8 +365,8 @@ QStringList QFProjectActions::deleteVersions(const QStringList &versionFiles, co
     return removeVersions(versionFiles, SyncedCopies::FollowPreferences, progress).remaining;
 }
 
-QFProjectActions::RemovalReport QFProjectActions::removeProjects(const QStringList &projectFolders, SyncedCopies synced,
-    const std::function<void(int)> &progress)
+QFProjectActions::RemovalReport QFProjectActions::removeProjects(
+    const QStringList &projectFolders, SyncedCopies synced, const std::function<void(int)> &progress)
 {
     RemovalReport report;
     int done = 0;

@@ -24,8 +24,8 @@ public:
     static std::optional<qint64> versionNumber(const QString &name);
     // The version file (full path) that version names: a number with or without leading zeros, or a
     // file name of the folder. Nothing, with the reason, when none or several match.
-    static std::optional<QString> findVersion(const QString &versionsFolder, const QString &version,
-        QString *error = nullptr);
+    static std::optional<QString> findVersion(
+        const QString &versionsFolder, const QString &version, QString *error = nullptr);
 
     // --- Versions Dropbox lacks ------------------------------------------------------------------------
     // The versions of a Versions folder (full paths, oldest first) that a listing of the project's folder
@@ -42,7 +42,15 @@ public:
     static QString projectFolderOfVersion(const QString &versionFile);
 
     // --- Restore -------------------------------------------------------------------------------------
-    enum class RestoreStatus { Restored, VolumeNotMounted, EditorRunning, MissingVersion, OnlyXMLCopyLeft, RenameFailed, CopyFailed };
+    enum class RestoreStatus {
+        Restored,
+        VolumeNotMounted,
+        EditorRunning,
+        MissingVersion,
+        OnlyXMLCopyLeft,
+        RenameFailed,
+        CopyFailed
+    };
     struct RestoreResult {
         RestoreStatus status = RestoreStatus::CopyFailed;
         // The alert the application shows: "Backup restored", "Failed to restore project" …
@@ -73,8 +81,8 @@ public:
     // The refusals of a restore that need no version: a project on a drive that is not mounted, a Final Cut
     // Pro X project or event while that editor runs. Status Restored (and no title) when none applies.
     static RestoreResult restorePreconditions(const QFProject &project, const RestoreOperations &operations = {});
-    static RestoreResult restoreVersion(const QFProject &project, const QString &versionFile,
-        const RestoreOperations &operations = {});
+    static RestoreResult restoreVersion(
+        const QFProject &project, const QString &versionFile, const RestoreOperations &operations = {});
 
     // --- Notes ---------------------------------------------------------------------------------------
     // Sets the note of a version file in its project's Annotations.plist, or removes it when the text is
@@ -103,14 +111,14 @@ public:
     // Moves versions to the Trash with their companions, captures, notes and change-list cache upkeep,
     // then asks for the synced copies of those removed at once. progress: called after each with the
     // number done (on the calling thread).
-    static RemovalReport removeVersions(const QStringList &versionFiles, SyncedCopies synced = SyncedCopies::FollowPreferences,
-        const std::function<void(int)> &progress = {});
+    static RemovalReport removeVersions(const QStringList &versionFiles,
+        SyncedCopies synced = SyncedCopies::FollowPreferences, const std::function<void(int)> &progress = {});
     // removeVersions by the preferences, answering the versions still there afterwards.
     static QStringList deleteVersions(const QStringList &versionFiles, const std::function<void(int)> &progress = {});
     // Moves project folders to the Trash with their change-list caches (removeProject), then asks for the
     // synced copies of those removed.
-    static RemovalReport removeProjects(const QStringList &projectFolders, SyncedCopies synced = SyncedCopies::FollowPreferences,
-        const std::function<void(int)> &progress = {});
+    static RemovalReport removeProjects(const QStringList &projectFolders,
+        SyncedCopies synced = SyncedCopies::FollowPreferences, const std::function<void(int)> &progress = {});
     // The projects whose file is gone from a drive that is mounted. A project on a volume that is not
     // mounted (a drive unplugged, a share not connected) is not offline: its file is only out of reach.
     static bool isOffline(const QFProject &project);

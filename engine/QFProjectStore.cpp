@@ -48,7 +48,8 @@ bool QFProjectStore::applyFirstRunSettings(QString *error)
             }
             contents.insert(QStringLiteral("firstRun"), false);
             contents.insert(QStringLiteral("watchFolders"),
-                QFWatchFolderSettings::withDefaultWatchFolders(contents.value(QStringLiteral("watchFolders")).toList()));
+                QFWatchFolderSettings::withDefaultWatchFolders(
+                    contents.value(QStringLiteral("watchFolders")).toList()));
             return true;
         },
         error);
@@ -56,7 +57,8 @@ bool QFProjectStore::applyFirstRunSettings(QString *error)
 
 int QFProjectStore::convertPredecessorProjects()
 {
-    const auto old = QFPropertyList::readDictionary(QFLocalPaths::prefsDirectory(true) + QStringLiteral("/com.quenfield.fcptombrel.plist"));
+    const auto old = QFPropertyList::readDictionary(
+        QFLocalPaths::prefsDirectory(true) + QStringLiteral("/com.quenfield.fcptombrel.plist"));
     if (!old)
         return 0;
     QString store = old->value(QStringLiteral("storagePath")).toString();

@@ -151,7 +151,9 @@ bool QFRcloneClient::isRemoteSpec(const QString &text, QString *error)
                                      "connection strings would keep credentials in the preferences"));
     const QRegularExpressionMatch match = shape.match(text);
     if (!match.hasMatch())
-        return refuse(QStringLiteral("a remote is written NAME:path, with the name of a remote of rclone config, not '%1'").arg(text));
+        return refuse(
+            QStringLiteral("a remote is written NAME:path, with the name of a remote of rclone config, not '%1'")
+                .arg(text));
     const QString path = match.captured(2);
     if (std::any_of(path.cbegin(), path.cend(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; }))
         return refuse(QStringLiteral("the path of a remote cannot hold control characters"));
@@ -170,7 +172,8 @@ QString QFRcloneClient::location(const QString &remotePath) const
 
 int QFRcloneClient::pendingRequests() const
 {
-    const auto reads = std::count_if(m_runs.cbegin(), m_runs.cend(), [](const std::shared_ptr<Run> &run) { return !run->write; });
+    const auto reads
+        = std::count_if(m_runs.cbegin(), m_runs.cend(), [](const std::shared_ptr<Run> &run) { return !run->write; });
     return int(reads) + int(m_writes.size()) + (m_currentWrite ? 1 : 0);
 }
 
@@ -259,7 +262,9 @@ void QFRcloneClient::loadMetadata(const QString &path)
         const QJsonDocument document = QJsonDocument::fromJson(out, &parseError);
         if (!document.isArray()) {
             Q_EMIT loadMetadataFailed(QFDropboxError { QFDropboxError::Domain::URL, kRcloneFailed,
-                QStringLiteral("rclone gave no readable listing of %1: %2").arg(location(folder), parseError.errorString()), folder });
+                QStringLiteral("rclone gave no readable listing of %1: %2")
+                    .arg(location(folder), parseError.errorString()),
+                folder });
             return;
         }
         QFDropboxMetadata metadata;
@@ -333,13 +338,15 @@ void QFRcloneClient::deletePath(const QString &path)
     write->path = remotePath;
     write->attempt = [this, remotePath, parts](const std::shared_ptr<Write> &write) {
         if (parts.isEmpty()) {
-            endWrite(write, QFDropboxError { QFDropboxError::Domain::URL, kRcloneFailed,
-                QStringLiteral("The root of the remote %1 is never deleted.").arg(m_remote), remotePath });
+            endWrite(write,
+                QFDropboxError { QFDropboxError::Domain::URL, kRcloneFailed,
+                    QStringLiteral("The root of the remote %1 is never deleted.").arg(m_remote), remotePath });
             return;
         }
         auto run = std::make_shared<Run>();
         // A project's folder goes with every archive it holds.
-        run->arguments = { parts.size() == 1 ? QStringLiteral("purge") : QStringLiteral("deletefile"), location(remotePath) };
+        run->arguments
+            = { parts.size() == 1 ? QStringLiteral("purge") : QStringLiteral("deletefile"), location(remotePath) };
         run->location = location(remotePath);
         run->write = true;
         run->done = [this, write](const QFDropboxError &error, const QByteArray &) { endWrite(write, error); };
@@ -384,8 +391,8 @@ void QFRcloneClient::endWrite(const std::shared_ptr<Write> &write, const QFDropb
 {
     if (!error.isNull() && mayPass(error) && !write->retried) {
         write->retried = true;
-        QFLog::appendLog("rclone write of %@ failed (%@); it is tried once more in %@ seconds", write->path, error.description,
-            QString::number(m_retryPauseSeconds));
+        QFLog::appendLog("rclone write of %@ failed (%@); it is tried once more in %@ seconds", write->path,
+            error.description, QString::number(m_retryPauseSeconds));
         Q_EMIT waitingToRetry(m_retryPauseSeconds, write->path);
         QTimer::singleShot(m_retryPauseSeconds * 1000, this, [this, write] { runWriteStep(write); });
         return;
@@ -409,9 +416,10 @@ void QFRcloneClient::start(const std::shared_ptr<Run> &run)
     const QString timeout = QString::number(m_stallSeconds) + u's';
     QStringList arguments = run->arguments;
     // rclone's own attempts are few: this client decides what is tried again, and a failure comes soon.
-    arguments << QStringLiteral("--use-json-log") << QStringLiteral("--stats") << QStringLiteral("1s") << QStringLiteral("--stats-log-level")
-              << QStringLiteral("NOTICE") << QStringLiteral("--retries") << QStringLiteral("1") << QStringLiteral("--low-level-retries")
-              << QStringLiteral("3") << QStringLiteral("--timeout") << timeout << QStringLiteral("--contimeout") << timeout
+    arguments << QStringLiteral("--use-json-log") << QStringLiteral("--stats") << QStringLiteral("1s")
+              << QStringLiteral("--stats-log-level") << QStringLiteral("NOTICE") << QStringLiteral("--retries")
+              << QStringLiteral("1") << QStringLiteral("--low-level-retries") << QStringLiteral("3")
+              << QStringLiteral("--timeout") << timeout << QStringLiteral("--contimeout") << timeout
               << QStringLiteral("--ask-password=false");
 
     auto *process = new QProcess(this);
@@ -428,10 +436,12 @@ void QFRcloneClient::start(const std::shared_ptr<Run> &run)
         if (run->process)
             run->process->kill();
     });
-    connect(process, &QProcess::readyReadStandardOutput, this, [run] { run->out += run->process->readAllStandardOutput(); });
+    connect(process, &QProcess::readyReadStandardOutput, this,
+        [run] { run->out += run->process->readAllStandardOutput(); });
     connect(process, &QProcess::readyReadStandardError, this, [this, run] { onOutput(run); });
-    connect(process, &QProcess::finished, this,
-        [this, run](int exitCode, QProcess::ExitStatus status) { onFinished(run, exitCode, status == QProcess::CrashExit); });
+    connect(process, &QProcess::finished, this, [this, run](int exitCode, QProcess::ExitStatus status) {
+        onFinished(run, exitCode, status == QProcess::CrashExit);
+    });
     connect(process, &QProcess::errorOccurred, this, [this, run](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart)
             onFinished(run, -1, false);
@@ -505,11 +515,13 @@ void QFRcloneClient::onFinished(const std::shared_ptr<Run> &run, int exitCode, b
             QStringLiteral("rclone is not installed: no program rclone on the PATH."), run->location };
     } else if (run->stalled) {
         error = { QFDropboxError::Domain::URL, -1001,
-            QStringLiteral("rclone made no progress with %1 for %2 seconds; it was ended.").arg(run->location).arg(m_stallSeconds),
+            QStringLiteral("rclone made no progress with %1 for %2 seconds; it was ended.")
+                .arg(run->location)
+                .arg(m_stallSeconds),
             run->location };
     } else if (crashed) {
-        error = { QFDropboxError::Domain::URL, kRcloneFailed, QStringLiteral("rclone ended abnormally at %1.").arg(run->location),
-            run->location };
+        error = { QFDropboxError::Domain::URL, kRcloneFailed,
+            QStringLiteral("rclone ended abnormally at %1.").arg(run->location), run->location };
     } else if (exitCode != 0) {
         error = failureOf(*run, exitCode);
     }
@@ -523,29 +535,38 @@ void QFRcloneClient::onFinished(const std::shared_ptr<Run> &run, int exitCode, b
 QFDropboxError QFRcloneClient::failureOf(const Run &run, int exitCode) const
 {
     const QString all = run.errors.join(u'\n').toLower();
-    QString detail = run.errors.isEmpty() ? QStringLiteral("rclone ended with status %1").arg(exitCode) : cleanDetail(run.errors.last());
+    QString detail = run.errors.isEmpty() ? QStringLiteral("rclone ended with status %1").arg(exitCode)
+                                          : cleanDetail(run.errors.last());
     const QString remoteName = m_remote.section(u':', 0, 0);
     const auto failure = [&](QFDropboxError::Domain domain, int code, const QString &description) {
         return QFDropboxError { domain, code, description, run.location };
     };
     if (containsAny(all, { "didn't find section in config file", "not found in config file" }))
         return failure(QFDropboxError::Domain::URL, kRemoteMissing,
-            QStringLiteral("The rclone remote \"%1\" is not in rclone's configuration; set it up with rclone config.").arg(remoteName));
+            QStringLiteral("The rclone remote \"%1\" is not in rclone's configuration; set it up with rclone config.")
+                .arg(remoteName));
     if (containsAny(all,
-            { "401 unauthorized", "unauthorized", "403 forbidden", "unable to authenticate", "authentication failed", "access denied", "invalid_grant",
-                "permission denied (publickey" }))
-        return failure(QFDropboxError::Domain::HTTP, 401, QStringLiteral("The remote %1 refused the login: %2").arg(remoteName, detail));
-    if (containsAny(all, { "no space left", "insufficient storage", "507 ", "quota exceeded", "disk full", "not enough space" }))
-        return failure(QFDropboxError::Domain::HTTP, 507, QStringLiteral("The remote %1 is full: %2").arg(remoteName, detail));
+            { "401 unauthorized", "unauthorized", "403 forbidden", "unable to authenticate", "authentication failed",
+                "access denied", "invalid_grant", "permission denied (publickey" }))
+        return failure(QFDropboxError::Domain::HTTP, 401,
+            QStringLiteral("The remote %1 refused the login: %2").arg(remoteName, detail));
     if (containsAny(all,
-            { "connection refused", "connection reset", "broken pipe", "unexpected eof", ": eof", "no such host", "network is unreachable", "i/o timeout",
-                "connection lost", "closed network connection", "deadline exceeded", "couldn't connect", "dial tcp", "no route to host" })) {
+            { "no space left", "insufficient storage", "507 ", "quota exceeded", "disk full", "not enough space" }))
+        return failure(
+            QFDropboxError::Domain::HTTP, 507, QStringLiteral("The remote %1 is full: %2").arg(remoteName, detail));
+    if (containsAny(all,
+            { "connection refused", "connection reset", "broken pipe", "unexpected eof", ": eof", "no such host",
+                "network is unreachable", "i/o timeout", "connection lost", "closed network connection",
+                "deadline exceeded", "couldn't connect", "dial tcp", "no route to host" })) {
         if (run.moved)
             return failure(QFDropboxError::Domain::URL, -1005,
                 QStringLiteral("The connection to the remote %1 was lost: %2").arg(remoteName, detail));
-        return failure(QFDropboxError::Domain::URL, -1005, QStringLiteral("The remote %1 cannot be reached: %2").arg(remoteName, detail));
+        return failure(QFDropboxError::Domain::URL, -1005,
+            QStringLiteral("The remote %1 cannot be reached: %2").arg(remoteName, detail));
     }
     if (exitCode == 3 || exitCode == 4 || containsAny(all, { "not found", "doesn't exist" }))
-        return failure(QFDropboxError::Domain::HTTP, 409, QStringLiteral("%1 is not on the remote (not_found).").arg(run.location));
-    return failure(QFDropboxError::Domain::URL, kRcloneFailed, QStringLiteral("rclone failed at %1: %2").arg(run.location, detail));
+        return failure(QFDropboxError::Domain::HTTP, 409,
+            QStringLiteral("%1 is not on the remote (not_found).").arg(run.location));
+    return failure(QFDropboxError::Domain::URL, kRcloneFailed,
+        QStringLiteral("rclone failed at %1: %2").arg(run.location, detail));
 }

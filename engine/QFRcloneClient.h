@@ -68,7 +68,6 @@ public:
     static QString leadTextForError(const QFDropboxError &error);
     QString leadText(const QFDropboxError &error) const override { return leadTextForError(error); }
 
-
 private:
     struct Run;
     struct Write;

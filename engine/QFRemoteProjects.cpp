@@ -64,7 +64,8 @@ QFRemoteProjectList::QFRemoteProjectList(QFSyncClient *client, QObject *parent)
             Q_EMIT failed(error);
     });
     connect(m_client, &QFSyncClient::loadedFile, this, [this](const QString &destPath) { onInfo(destPath, true); });
-    connect(m_client, &QFSyncClient::loadFileFailed, this, [this](const QFDropboxError &error) { onInfo(error.path, false); });
+    connect(m_client, &QFSyncClient::loadFileFailed, this,
+        [this](const QFDropboxError &error) { onInfo(error.path, false); });
 }
 
 QFRemoteProjectList::~QFRemoteProjectList() = default;

@@ -201,7 +201,8 @@ public:
     // Brings the cache up to date, computing only what is missing; nothing on failure.
     std::optional<QVariantMap> cacheForProject(const QString &projectFolder, QFChangelistDelegate *delegate = nullptr);
     // Computes every entry anew; nothing when cancelled.
-    std::optional<QVariantMap> changelistForProject(const QString &projectFolder, QFChangelistDelegate *delegate = nullptr);
+    std::optional<QVariantMap> changelistForProject(
+        const QString &projectFolder, QFChangelistDelegate *delegate = nullptr);
     // Recomputes the entries of a new XML companion and of the companion after it.
     void updateChangelistForItem(const QString &path);
     void invalidateAllCaches();
@@ -211,8 +212,8 @@ public:
     // How many documents this engine has parsed (a rebuild parses each companion once).
     int documentsParsed() const { return m_documentsParsed; }
     QString lastXMLDocPath() const;
-    void setProgressHandlers(std::function<void()> start, std::function<void(int)> setDeterminate,
-        std::function<void()> increment);
+    void setProgressHandlers(
+        std::function<void()> start, std::function<void(int)> setDeterminate, std::function<void()> increment);
 
 private:
     static QString cacheFileForProject(const QString &projectFolder);
@@ -224,8 +225,8 @@ private:
 
     // The XML copy of a new Final Cut Pro version by the export rules, with the duplicate test around it;
     // the file written, or empty when none was.
-    QString backupXMLCopy(const QString &project, const QString &toPath, qint64 number, const QString &uuid, bool launchProj,
-        bool force, const QFPreferenceSnapshot &prefs);
+    QString backupXMLCopy(const QString &project, const QString &toPath, qint64 number, const QString &uuid,
+        bool launchProj, bool force, const QFPreferenceSnapshot &prefs);
     void onMainThread(const std::function<void()> &work, bool wait) const;
     void reportFailure(const QString &title, const QString &text);
     std::unique_ptr<pugi::xml_document> loadDocument(const QString &path, bool older);

@@ -111,8 +111,8 @@ void QFTombrelBackup::onMainThread(const std::function<void()> &work, bool wait)
     QFMainThread::run(work, wait);
 }
 
-void QFTombrelBackup::setProgressHandlers(std::function<void()> start, std::function<void(int)> setDeterminate,
-    std::function<void()> increment)
+void QFTombrelBackup::setProgressHandlers(
+    std::function<void()> start, std::function<void(int)> setDeterminate, std::function<void()> increment)
 {
     m_startProgressHandler = std::move(start);
     m_determinateProgressHandler = std::move(setDeterminate);
@@ -124,7 +124,12 @@ void QFTombrelBackup::reportFailure(const QString &title, const QString &text)
 {
     if (!m_hasGUI)
         return;
-    onMainThread([this] { if (m_endProgressHandler) m_endProgressHandler(); }, false);
+    onMainThread(
+        [this] {
+            if (m_endProgressHandler)
+                m_endProgressHandler();
+        },
+        false);
     QFAlert::alertSheetWithMessageText(title, text, nullptr);
 }
 
@@ -136,7 +141,12 @@ std::unique_ptr<pugi::xml_document> QFTombrelBackup::loadDocument(const QString 
         if (older) {
             QFLog::appendLog("Unable to load prev data: %@", file.errorString());
             if (m_hasGUI)
-                onMainThread([this] { if (m_endProgressHandler) m_endProgressHandler(); }, false);
+                onMainThread(
+                    [this] {
+                        if (m_endProgressHandler)
+                            m_endProgressHandler();
+                    },
+                    false);
         } else {
             QFLog::appendLog("Unable to load data: %@", file.errorString());
             reportFailure(QStringLiteral("Unable to load data"), file.errorString());
@@ -151,7 +161,12 @@ std::unique_ptr<pugi::xml_document> QFTombrelBackup::loadDocument(const QString 
         if (older) {
             QFLog::appendLog("Unable to load prev XML document");
             if (m_hasGUI)
-                onMainThread([this] { if (m_endProgressHandler) m_endProgressHandler(); }, false);
+                onMainThread(
+                    [this] {
+                        if (m_endProgressHandler)
+                            m_endProgressHandler();
+                    },
+                    false);
         } else {
             QFLog::appendLog("Unable to load XML document");
             reportFailure(QStringLiteral("Unable to XML document"), QStringLiteral("The file may be corrupt."));
@@ -192,7 +207,8 @@ std::optional<QFVersionEntry> QFTombrelBackup::changelistForFile(const QString &
 
     if (ext != QLatin1String("xml")) {
         entry.type = QStringLiteral("doc");
-        if (ext == QLatin1String("fcp") && QFPreferenceSnapshot::read().intValue(QStringLiteral("generateFCPXML")) == 1) {
+        if (ext == QLatin1String("fcp")
+            && QFPreferenceSnapshot::read().intValue(QStringLiteral("generateFCPXML")) == 1) {
             entry.changelist = { qfFormat("XML copy %@ not generated", entry.version) };
             entry.type = QStringLiteral("fcp");
         }
@@ -313,7 +329,8 @@ std::shared_ptr<const QFMLTModel> QFTombrelBackup::loadMLTModel(const QString &p
     return std::make_shared<const QFMLTModel>(std::move(*model));
 }
 
-QFVersionEntry QFTombrelBackup::mltVersionEntry(QFVersionEntry entry, const QString &path, const QString &withOldFile, qint64 bytes)
+QFVersionEntry QFTombrelBackup::mltVersionEntry(
+    QFVersionEntry entry, const QString &path, const QString &withOldFile, qint64 bytes)
 {
     entry.type = QStringLiteral("mlt");
     entry.host = QFMLTModel::hostName(QFMLTModel::Dialect::Plain);
@@ -326,7 +343,8 @@ QFVersionEntry QFTombrelBackup::mltVersionEntry(QFVersionEntry entry, const QStr
     const bool same = !withOldFile.isEmpty() && contentsEqualAtPath(path, withOldFile);
     // The same bytes read the same: the project read last stands for this one too.
     const MLTMemo last = mltMemo();
-    std::shared_ptr<const QFMLTModel> model = same && last.model && withOldFile == last.path ? last.model : loadMLTModel(path);
+    std::shared_ptr<const QFMLTModel> model
+        = same && last.model && withOldFile == last.path ? last.model : loadMLTModel(path);
     if (!model) {
         keepMLTMemo(MLTMemo { nullptr, path });
         entry.changelist = { same ? QStringLiteral("No change") : QStringLiteral("Unable to create change list") };
@@ -342,7 +360,8 @@ QFVersionEntry QFTombrelBackup::mltVersionEntry(QFVersionEntry entry, const QStr
     } else {
         // Nothing readable to compare with (a file too large, or broken): the history starts here again.
         const QFileInfo older(withOldFile);
-        std::shared_ptr<const QFMLTModel> base = older.size() < kLargestComparedSize ? loadMLTModel(withOldFile) : nullptr;
+        std::shared_ptr<const QFMLTModel> base
+            = older.size() < kLargestComparedSize ? loadMLTModel(withOldFile) : nullptr;
         if (!base) {
             entry.changelist = { QStringLiteral("(Base version)") };
         } else {
@@ -355,7 +374,8 @@ QFVersionEntry QFTombrelBackup::mltVersionEntry(QFVersionEntry entry, const QStr
     return entry;
 }
 
-std::optional<QVariantMap> QFTombrelBackup::cacheForProject(const QString &projectFolder, QFChangelistDelegate *delegate)
+std::optional<QVariantMap> QFTombrelBackup::cacheForProject(
+    const QString &projectFolder, QFChangelistDelegate *delegate)
 {
     m_processingCancelled = false;
     std::optional<QVariantMap> result;
@@ -451,16 +471,27 @@ std::optional<QVariantMap> QFTombrelBackup::cacheForProject(const QString &proje
     return finish();
 }
 
-std::optional<QVariantMap> QFTombrelBackup::changelistForProject(const QString &projectFolder, QFChangelistDelegate *delegate)
+std::optional<QVariantMap> QFTombrelBackup::changelistForProject(
+    const QString &projectFolder, QFChangelistDelegate *delegate)
 {
     QVariantMap result { { kVersionKey, bundleCacheVersion() } };
     const QString versions = projectFolder + QStringLiteral("/Versions");
     const QStringList names = listedNames(versions);
     if (m_hasGUI) {
-        onMainThread([this] { if (m_startProgressHandler) m_startProgressHandler(); }, true);
+        onMainThread(
+            [this] {
+                if (m_startProgressHandler)
+                    m_startProgressHandler();
+            },
+            true);
         if (names.size() > 1) {
             const int count = int(names.size());
-            onMainThread([this, count] { if (m_determinateProgressHandler) m_determinateProgressHandler(count); }, true);
+            onMainThread(
+                [this, count] {
+                    if (m_determinateProgressHandler)
+                        m_determinateProgressHandler(count);
+                },
+                true);
         }
     }
     QFFileManager::createDirectory(cachesFolder());
@@ -483,13 +514,23 @@ std::optional<QVariantMap> QFTombrelBackup::changelistForProject(const QString &
             }
         }
         if (m_hasGUI)
-            onMainThread([this] { if (m_incrementProgressHandler) m_incrementProgressHandler(); }, false);
+            onMainThread(
+                [this] {
+                    if (m_incrementProgressHandler)
+                        m_incrementProgressHandler();
+                },
+                false);
         if (hasSuffix(name, ".xml"))
             previous = (entry && entry->noProcess) ? QString() : path;
         previousVersion = path;
     }
     if (m_hasGUI)
-        onMainThread([this] { if (m_endProgressHandler) m_endProgressHandler(); }, false);
+        onMainThread(
+            [this] {
+                if (m_endProgressHandler)
+                    m_endProgressHandler();
+            },
+            false);
     return result;
 }
 

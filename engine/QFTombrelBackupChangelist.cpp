@@ -70,8 +70,8 @@ pugi::xml_node QFTombrelBackup::nextBaseNode(const pugi::xml_node &oldNode, cons
 QString QFTombrelBackup::timecodeFromFrames(const QString &frames, const pugi::xml_node &withNode) const
 {
     const Node sequence = ancestorNamed(withNode, "sequence");
-    const QString timebaseText = QFXMLParser::stringValueForQuery(QStringLiteral("./rate[1]/timebase[1]"),
-        sequence ? sequence : withNode);
+    const QString timebaseText
+        = QFXMLParser::stringValueForQuery(QStringLiteral("./rate[1]/timebase[1]"), sequence ? sequence : withNode);
     long long timebase = timebaseText.isNull() ? 30 : intValue(timebaseText);
     // A rate of zero or less cannot count frames; such a document gets the usual rate.
     if (timebase <= 0)
@@ -142,6 +142,6 @@ QString QFTombrelBackup::changeStringFromFCPNode(const pugi::xml_node &node, con
         endProgress();
         return {};
     }
-    return QFChangePhrases::forChangedLeaf(*this, node, nodeName, nodeValue, nodeParent, nodeParentName, oldNode,
-        oldValue, withUUIDList);
+    return QFChangePhrases::forChangedLeaf(
+        *this, node, nodeName, nodeValue, nodeParent, nodeParentName, oldNode, oldValue, withUUIDList);
 }

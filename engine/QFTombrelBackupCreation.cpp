@@ -66,7 +66,6 @@ XmlRule xmlRuleFor(qint64 xmlLimit)
     }
 }
 
-
 std::optional<QDateTime> modificationDate(const QString &path)
 {
     const QFileInfo info(path);
@@ -118,8 +117,8 @@ void QFTombrelBackup::releaseCurrentBackup(const QString &source)
     m_currentBackups.remove(source);
 }
 
-std::optional<QFBackupError> QFTombrelBackup::backupProjectFile(const QString &path, const QString &toPath, qint64 withNumber,
-    QString *createdPath, QString *skipReason)
+std::optional<QFBackupError> QFTombrelBackup::backupProjectFile(
+    const QString &path, const QString &toPath, qint64 withNumber, QString *createdPath, QString *skipReason)
 {
     const auto skip = [skipReason](const QString &why) {
         if (skipReason)
@@ -228,7 +227,8 @@ QFBackupResult QFTombrelBackup::backupProject(const QString &path, const QString
             // A version dated in the future (its project came with another machine's clock) tells
             // nothing about when the last backup was made.
             if (date && *date <= now && date->secsTo(now) < minutes * 60) {
-                QFLog::appendLog("Backup skipped for %@ because a backup occurred less than %i minute(s) ago.", path, int(minutes));
+                QFLog::appendLog(
+                    "Backup skipped for %@ because a backup occurred less than %i minute(s) ago.", path, int(minutes));
                 return end(QFBackupResult::Outcome::SkippedByRule,
                     qfFormat("a backup occurred less than %i minute(s) ago", int(minutes)));
             }
@@ -244,7 +244,8 @@ QFBackupResult QFTombrelBackup::backupProject(const QString &path, const QString
                 QStringLiteral("Drive is offline."), QString(), QStringLiteral("Backup failed"));
         if (QFProgram::isApplication())
             QFAlert::alertSheetWithMessageText(QStringLiteral("Unable to backup"),
-                QStringLiteral("The destination drive is not mounted. Please mount the drive or change the backup path in Preferences."),
+                QStringLiteral("The destination drive is not mounted. Please mount the drive or change the backup path "
+                               "in Preferences."),
                 nullptr);
         return end(QFBackupResult::Outcome::Failed, QStringLiteral("the destination drive is not mounted"));
     }
@@ -266,22 +267,23 @@ QFBackupResult QFTombrelBackup::backupProject(const QString &path, const QString
 
     QString created = project;
     QString skipped;
-    const auto error = existingVersion ? std::nullopt : backupProjectFile(project, toPath, withNumber, &created, &skipped);
+    const auto error
+        = existingVersion ? std::nullopt : backupProjectFile(project, toPath, withNumber, &created, &skipped);
     if (error && error->isSkipMarker())
         return end(QFBackupResult::Outcome::SkippedByRule, skipped);
     const QString name = QFProject::displayNameForPath(project);
     if (error) {
         if (!partOfBatch && growl) {
-            QFGrowl::sharedController()->postGrowlNotification(QStringLiteral("Project backup failed"), name, QString(),
-                QStringLiteral("Backup failed"));
+            QFGrowl::sharedController()->postGrowlNotification(
+                QStringLiteral("Project backup failed"), name, QString(), QStringLiteral("Backup failed"));
             setLastAlertShown(QFClock::now());
         }
         QFLog::appendLog("Unable to copy project file %@: %@", name, error->description);
         return end(QFBackupResult::Outcome::Failed, error->description);
     }
     if (!partOfBatch && growl && !existingVersion) {
-        QFGrowl::sharedController()->postGrowlNotification(QStringLiteral("Project backed up"), name, QString(),
-            QStringLiteral("Backup successful"));
+        QFGrowl::sharedController()->postGrowlNotification(
+            QStringLiteral("Project backed up"), name, QString(), QStringLiteral("Backup successful"));
         setLastAlertShown(QFClock::now());
     }
     // When the wanted number was taken, the companion belongs to the number the copy got; it must never
@@ -291,20 +293,22 @@ QFBackupResult QFTombrelBackup::backupProject(const QString &path, const QString
     if (QFProject::isFinalCutProProject(project))
         result.xmlCopy = backupXMLCopy(project, toPath, result.number, uuid, launchProj, force, prefs);
     if (existingVersion)
-        return end(QFBackupResult::Outcome::SkippedByRule, QStringLiteral("the version exists; only its XML copy was asked for"));
+        return end(QFBackupResult::Outcome::SkippedByRule,
+            QStringLiteral("the version exists; only its XML copy was asked for"));
     // Dropbox gets the version only once the duplicate test has kept it.
     if (!QFFileManager::existsNoFollow(created)) {
         result.version.clear();
         if (!QFFileManager::existsNoFollow(result.xmlCopy))
             result.xmlCopy.clear();
-        return end(QFBackupResult::Outcome::IdenticalToPrevious, QStringLiteral("the project has not changed since its last version"));
+        return end(QFBackupResult::Outcome::IdenticalToPrevious,
+            QStringLiteral("the project has not changed since its last version"));
     }
     uploadFileToCloud(created);
     return end(QFBackupResult::Outcome::Made, QString());
 }
 
-QString QFTombrelBackup::backupXMLCopy(const QString &project, const QString &toPath, qint64 number, const QString &uuid,
-    bool launchProj, bool force, const QFPreferenceSnapshot &prefs)
+QString QFTombrelBackup::backupXMLCopy(const QString &project, const QString &toPath, qint64 number,
+    const QString &uuid, bool launchProj, bool force, const QFPreferenceSnapshot &prefs)
 {
     qint64 xmlLimit = prefs.intValue(QStringLiteral("xmlLimit"));
     const qint64 removeDuplicates = prefs.intValue(QStringLiteral("removeDuplicates"));
@@ -338,8 +342,8 @@ QString QFTombrelBackup::backupXMLCopy(const QString &project, const QString &to
         return {};
     }
     pugi::xml_document document;
-    const pugi::xml_parse_result parsed = document.load_buffer(data->constData(), size_t(data->size()),
-        pugi::parse_default | pugi::parse_declaration | pugi::parse_doctype);
+    const pugi::xml_parse_result parsed = document.load_buffer(
+        data->constData(), size_t(data->size()), pugi::parse_default | pugi::parse_declaration | pugi::parse_doctype);
     if (!parsed) {
         QFLog::appendLog("Error initializing XML document: %@", QString::fromUtf8(parsed.description()));
         return {};
@@ -364,7 +368,8 @@ QString QFTombrelBackup::backupXMLCopy(const QString &project, const QString &to
     return xmlPath;
 }
 
-qint64 QFTombrelBackup::backupGapForProject(const QString &project, const QString &destination, qint64 desiredNumber) const
+qint64 QFTombrelBackup::backupGapForProject(
+    const QString &project, const QString &destination, qint64 desiredNumber) const
 {
     if (desiredNumber < 2)
         return 0;
@@ -388,9 +393,11 @@ bool QFTombrelBackup::removeLastDuplicateForProject(const QString &versionsFolde
     if (!contentsEqualAtPath(last, previous))
         return false;
     const QFileInfo lastInfo(last);
-    const QString stem = lastInfo.fileName().left(lastInfo.fileName().size() - (lastInfo.suffix().isEmpty() ? 0 : lastInfo.suffix().size() + 1));
+    const QString stem = lastInfo.fileName().left(
+        lastInfo.fileName().size() - (lastInfo.suffix().isEmpty() ? 0 : lastInfo.suffix().size() + 1));
     const QString xml = versionsFolder + u'/' + stem + QStringLiteral(".xml");
-    const QString capture = QFileInfo(versionsFolder).absolutePath() + QStringLiteral("/Screenshots/") + stem + QStringLiteral(".jpg");
+    const QString capture
+        = QFileInfo(versionsFolder).absolutePath() + QStringLiteral("/Screenshots/") + stem + QStringLiteral(".jpg");
     for (const QString &path : { last, xml, capture }) {
         if (path != last && !QFileInfo::exists(path))
             continue;
@@ -430,7 +437,8 @@ void QFTombrelBackup::takeScreenshot(const QString &folder, const QString &filen
     const QImage image = reader.read();
     if (image.isNull())
         return;
-    const QImage scaled = scaleImageData(image, QSize(kScreenshotWidth, int(double(size.height()) / size.width() * kScreenshotWidth)));
+    const QImage scaled
+        = scaleImageData(image, QSize(kScreenshotWidth, int(double(size.height()) / size.width() * kScreenshotWidth)));
     QByteArray jpeg;
     {
         QBuffer buffer(&jpeg);
@@ -452,7 +460,8 @@ bool QFTombrelBackup::setXMLFileAssociation(const QString &path)
     // Type "XML " and creator "KeyG" in the first eight bytes of the 32-byte Finder information.
     QByteArray info(32, '\0');
     const QByteArray native = QFile::encodeName(path);
-    const ssize_t existing = ::getxattr(native.constData(), "user.com.apple.FinderInfo", info.data(), size_t(info.size()));
+    const ssize_t existing
+        = ::getxattr(native.constData(), "user.com.apple.FinderInfo", info.data(), size_t(info.size()));
     if (existing < 0)
         info.fill('\0');
     info.replace(0, 8, QByteArray("XML KeyG"));

@@ -33,8 +33,10 @@ bool QFTombrelBackup::contentsEqualAtPath(const QString &a, const QString &b)
     if (S_ISLNK(sa.st_mode))
         return QFileInfo(a).symLinkTarget() == QFileInfo(b).symLinkTarget();
     if (S_ISDIR(sa.st_mode)) {
-        const QStringList ea = QDir(a).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-        const QStringList eb = QDir(b).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+        const QStringList ea
+            = QDir(a).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+        const QStringList eb
+            = QDir(b).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
         if (ea != eb)
             return false;
         for (const QString &name : ea) {
@@ -107,7 +109,7 @@ bool QFTombrelBackup::isXMLCompanion(const QString &versionsFolder, const QStrin
 
 std::optional<qint64> QFTombrelBackup::modificationTime(const QString &path)
 {
-    struct stat info {};
+    struct stat info { };
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return std::nullopt;
     return qint64(info.st_mtim.tv_sec) * 1000 + qint64(info.st_mtim.tv_nsec / 1000000);
@@ -141,12 +143,13 @@ QString QFTombrelBackup::currentBundlePath()
             break;
         bundle = outer;
     }
-    for (const QString &folder : { QFLocalPaths::applicationDirectory(true), QFLocalPaths::applicationDirectory(false) }) {
-        for (const QString &candidate : { folder + QStringLiteral("/Pro Tombrel.app"), folder + QStringLiteral("/Quenfield/Pro Tombrel.app") }) {
+    for (const QString &folder :
+        { QFLocalPaths::applicationDirectory(true), QFLocalPaths::applicationDirectory(false) }) {
+        for (const QString &candidate :
+            { folder + QStringLiteral("/Pro Tombrel.app"), folder + QStringLiteral("/Quenfield/Pro Tombrel.app") }) {
             if (QFileInfo(candidate).isDir())
                 return candidate;
         }
     }
     return {};
 }
-

@@ -29,8 +29,8 @@
 namespace {
 
 struct RetentionSettings {
-    qint64 manage, minLimitSet, minLimit, currentDayCount, currentLimitSet, currentLimit, deleteSet, deleteCount, oldType,
-        oldCount, oldLimitSet, oldLimit, removalType;
+    qint64 manage, minLimitSet, minLimit, currentDayCount, currentLimitSet, currentLimit, deleteSet, deleteCount,
+        oldType, oldCount, oldLimitSet, oldLimit, removalType;
     bool syncRemovals;
     bool keepAnnotated;
 
@@ -135,7 +135,8 @@ bool QFTombrelBackup::manageBackups()
     // Defaults in place of rules the user set would remove versions those rules keep.
     const QFPreferenceSnapshot prefs = QFPreferenceSnapshot::read();
     if (!prefs.isReadable()) {
-        QFLog::appendLog("Backup management skipped: the preference file %@ cannot be read.", QFProject::preferenceFilePath());
+        QFLog::appendLog(
+            "Backup management skipped: the preference file %@ cannot be read.", QFProject::preferenceFilePath());
         return false;
     }
     const RetentionSettings settings = RetentionSettings::from(prefs);
@@ -198,7 +199,8 @@ bool QFTombrelBackup::manageBackups()
             } else if (settings.deleteSet == 1 && secondsBetween(date, now) > settings.deleteCount * 86400) {
                 remove(path);
             } else {
-                periods[periodKey(date ? QDateTime::fromMSecsSinceEpoch(*date) : QDateTime(), settings.oldType)] << path;
+                periods[periodKey(date ? QDateTime::fromMSecsSinceEpoch(*date) : QDateTime(), settings.oldType)]
+                    << path;
             }
         }
 
@@ -349,14 +351,17 @@ bool QFTombrelBackup::removeNotes(const QString &projectFolder, const QStringLis
     if (!QFileInfo::exists(notesPath))
         return true;
     QString reason;
-    const bool updated = QFPropertyList::updateDictionary(notesPath, [&](QVariantMap &notes) {
-        qsizetype removed = 0;
-        for (const QString &key : names)
-            removed += notes.remove(key);
-        if (removed == 0)
-            return QFPropertyList::Change::Keep;
-        return notes.isEmpty() ? QFPropertyList::Change::Remove : QFPropertyList::Change::Write;
-    }, &reason);
+    const bool updated = QFPropertyList::updateDictionary(
+        notesPath,
+        [&](QVariantMap &notes) {
+            qsizetype removed = 0;
+            for (const QString &key : names)
+                removed += notes.remove(key);
+            if (removed == 0)
+                return QFPropertyList::Change::Keep;
+            return notes.isEmpty() ? QFPropertyList::Change::Remove : QFPropertyList::Change::Write;
+        },
+        &reason);
     if (!updated)
         QFLog::appendLog("Unable to remove notes from %@: %@", notesPath, reason);
     return updated;
@@ -364,7 +369,8 @@ bool QFTombrelBackup::removeNotes(const QString &projectFolder, const QStringLis
 
 bool QFTombrelBackup::removeEmptyFolder(const QString &path)
 {
-    const QStringList entries = QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    const QStringList entries
+        = QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     if (entries.isEmpty() || (entries.size() == 1 && entries.first().startsWith(u'.')))
         return QFFileManager::removeFile(path, false);
     return false;
@@ -385,7 +391,8 @@ void QFTombrelBackup::removeSyncedFiles(const QStringList &paths)
 
 void QFTombrelBackup::removeSyncedProjects(const QStringList &projectFolders)
 {
-    QFLog::appendLog("Removing projects from Dropbox: %@", QStringLiteral("(") + projectFolders.join(QStringLiteral(", ")) + u')');
+    QFLog::appendLog(
+        "Removing projects from Dropbox: %@", QStringLiteral("(") + projectFolders.join(QStringLiteral(", ")) + u')');
     if (!QFDropboxSync::isSyncOn())
         return;
     // Only the application holds the cloud account; other programs hand the list to it.

@@ -24,13 +24,15 @@ const QString kPrefix = QStringLiteral("ProTombrel-transfer-");
 QFTransferFolder::QFTransferFolder()
 {
     removeStale();
-    const QString pattern = QFLocalPaths::tempDirectory() + u'/' + kPrefix + QString::number(::getpid()) + QStringLiteral("-XXXXXX");
+    const QString pattern
+        = QFLocalPaths::tempDirectory() + u'/' + kPrefix + QString::number(::getpid()) + QStringLiteral("-XXXXXX");
     QByteArray path = QFile::encodeName(pattern);
     // mkdtemp makes the folder with mode 0700 under a name nobody else can have taken.
     if (::mkdtemp(path.data()))
         m_path = QFile::decodeName(path);
     else
-        QFLog::appendLog("Unable to create a folder for the transfer in %@: %@", QFLocalPaths::tempDirectory(), QString::fromLocal8Bit(std::strerror(errno)));
+        QFLog::appendLog("Unable to create a folder for the transfer in %@: %@", QFLocalPaths::tempDirectory(),
+            QString::fromLocal8Bit(std::strerror(errno)));
 }
 
 QFTransferFolder::~QFTransferFolder()
@@ -47,7 +49,8 @@ QString QFTransferFolder::filePath(const QString &name) const
 int QFTransferFolder::removeStale()
 {
     const QString temp = QFLocalPaths::tempDirectory();
-    const QStringList entries = QDir(temp).entryList({ kPrefix + u'*' }, QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    const QStringList entries
+        = QDir(temp).entryList({ kPrefix + u'*' }, QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     int removed = 0;
     for (const QString &entry : entries) {
         bool ok = false;

@@ -47,7 +47,8 @@ bool entryLess(const std::optional<qint64> &na, const QString &a, const std::opt
 
 QStringList visibleNames(const QString &versionsFolder)
 {
-    QStringList names = QDir(versionsFolder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    QStringList names
+        = QDir(versionsFolder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     names.removeIf([](const QString &name) { return name.startsWith(u'.'); });
     return names;
 }

@@ -120,17 +120,19 @@ QString QFWatchFolderSettings::normalizedExtensions(const QString &text)
     return types.join(u',');
 }
 
-std::optional<QFWatchFolderSettings::Refusal> QFWatchFolderSettings::checkNewFolder(const QList<Entry> &entries,
-    const QString &folder)
+std::optional<QFWatchFolderSettings::Refusal> QFWatchFolderSettings::checkNewFolder(
+    const QList<Entry> &entries, const QString &folder)
 {
     const QString path = cleaned(folder);
     for (const Entry &entry : entries) {
         const QString watched = cleaned(entry.folder);
         if (path == watched)
-            return Refusal { QStringLiteral("Duplicate watch folder"), qfFormat("%@ is already being watched", folder) };
+            return Refusal { QStringLiteral("Duplicate watch folder"),
+                qfFormat("%@ is already being watched", folder) };
         if (liesInside(path, watched)) {
             return Refusal { QStringLiteral("Parent already watched"),
-                qfFormat("The parent folder %@ is already being watched. You do not need to add subfolders individually.",
+                qfFormat(
+                    "The parent folder %@ is already being watched. You do not need to add subfolders individually.",
                     entry.folder) };
         }
     }
@@ -215,8 +217,8 @@ bool QFWatchFolderSettings::appendElement(List list, const QVariantMap &element,
         error);
 }
 
-bool QFWatchFolderSettings::setElementValue(List list, int row, const QVariantMap &shown, const QString &column,
-    const QString &value, QString *error)
+bool QFWatchFolderSettings::setElementValue(
+    List list, int row, const QVariantMap &shown, const QString &column, const QString &value, QString *error)
 {
     const QString stored = column == kExtensions ? normalizedExtensions(value) : normalizedFolder(list, value);
     return QFPreferenceKeys::modify(

@@ -51,8 +51,10 @@ std::optional<SimplePath> parseSimplePath(const QString &query)
     } else {
         return std::nullopt;
     }
-    const auto isNameStart = [](char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'_'; };
-    const auto isNamePart = [&](char16_t c) { return isNameStart(c) || (c >= u'0' && c <= u'9') || c == u'-' || c == u'.'; };
+    const auto isNameStart
+        = [](char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'_'; };
+    const auto isNamePart
+        = [&](char16_t c) { return isNameStart(c) || (c >= u'0' && c <= u'9') || c == u'-' || c == u'.'; };
     for (;;) {
         if (!path.steps.empty() && QStringView(query).mid(at) == QLatin1String("text()")) {
             path.texts = true;
@@ -150,8 +152,8 @@ void eachMatch(const Read &read, NodeRecord *context, const SimplePath &path, Fo
                 return;
             current = read.nextSibling(current);
         }
-        const bool candidate = path.texts ? read.isText(current) && named(read.parent(current), last)
-                                          : named(current, last);
+        const bool candidate
+            = path.texts ? read.isText(current) && named(read.parent(current), last) : named(current, last);
         if (candidate && matches(path.texts ? read.parent(current) : current) && !found(current))
             return;
     }
@@ -342,8 +344,7 @@ private:
             }
         }
 #endif
-        while ((*write++ = *read++) != 0) {
-        }
+        while ((*write++ = *read++) != 0) { }
         text = m_cursor;
         m_cursor = write;
         return true;
@@ -359,8 +360,8 @@ private:
 // the records does both. A packing that met its texts out of order may have written over one of them: then
 // the document is not given out and *unpacked is set, for the caller to parse the file again.
 std::unique_ptr<pugi::xml_document> finishLoading(std::unique_ptr<pugi::xml_document> document,
-    const pugi::xml_parse_result &result, QString *error, char *buffer = nullptr, size_t size = 0,
-    size_t allocated = 0, bool *unpacked = nullptr)
+    const pugi::xml_parse_result &result, QString *error, char *buffer = nullptr, size_t size = 0, size_t allocated = 0,
+    bool *unpacked = nullptr)
 {
     if (!result) {
         if (error) {
@@ -419,9 +420,8 @@ std::unique_ptr<pugi::xml_document> finishLoading(std::unique_ptr<pugi::xml_docu
 // The records of the probe, each field against what the library's accessors give for it.
 bool recordsMatchLibrary(const pugi::xml_node &node)
 {
-    const auto sameText = [](const char *field, const char *accessor) {
-        return field ? field == accessor : *accessor == 0;
-    };
+    const auto sameText
+        = [](const char *field, const char *accessor) { return field ? field == accessor : *accessor == 0; };
     const auto *record = reinterpret_cast<const NodeRecord *>(node.internal_object());
     if (int(record->header & 15) != int(node.type()) || !sameText(record->name, node.name())
         || !sameText(record->value, node.value())
@@ -436,7 +436,8 @@ bool recordsMatchLibrary(const pugi::xml_node &node)
             != reinterpret_cast<QFXMLParser::AttributeRecord *>(node.first_attribute().internal_object()))
         return false;
     for (pugi::xml_attribute attribute = node.first_attribute(); attribute; attribute = attribute.next_attribute()) {
-        const auto *attributeRecord = reinterpret_cast<const QFXMLParser::AttributeRecord *>(attribute.internal_object());
+        const auto *attributeRecord
+            = reinterpret_cast<const QFXMLParser::AttributeRecord *>(attribute.internal_object());
         if (!sameText(attributeRecord->name, attribute.name()) || !sameText(attributeRecord->value, attribute.value())
             || attributeRecord->nextAttribute
                 != reinterpret_cast<QFXMLParser::AttributeRecord *>(attribute.next_attribute().internal_object()))

@@ -53,7 +53,8 @@ public:
     static QString uuidForNode(const pugi::xml_node &node, bool immediateChildOnly = false);
     static QString idAttributeForNode(const pugi::xml_node &node);
     // The nearest ancestor (not the node itself) with the name; none once an ancestor named in limits is met.
-    static pugi::xml_node node(const pugi::xml_node &node, const QString &parentWithName, const QStringList &limits = {});
+    static pugi::xml_node node(
+        const pugi::xml_node &node, const QString &parentWithName, const QStringList &limits = {});
     // The next sibling of the node or of its nearest ancestor that has one.
     static pugi::xml_node nextSiblingForNode(const pugi::xml_node &node);
 

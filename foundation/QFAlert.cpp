@@ -17,7 +17,8 @@ void QFAlert::setPresenter(Presenter presenter)
     s_presenter = std::move(presenter);
 }
 
-int QFAlert::alertSheetWithMessageText(const QString &messageText, const QString &informativeText, QObject *parentWindow)
+int QFAlert::alertSheetWithMessageText(
+    const QString &messageText, const QString &informativeText, QObject *parentWindow)
 {
     return alertSheetWithMessageText(messageText, QString(), QString(), QString(), informativeText, parentWindow, true);
 }

@@ -28,7 +28,8 @@ public:
     using DidEnd = std::function<void(int returnCode)>;
 
     // A blocking message with the default button only.
-    static int alertSheetWithMessageText(const QString &messageText, const QString &informativeText, QObject *parentWindow);
+    static int alertSheetWithMessageText(
+        const QString &messageText, const QString &informativeText, QObject *parentWindow);
     // Up to three buttons (empty titles are left out; no title at all gives "OK"). With block false the
     // call returns −1 at once and the answer goes only to didEnd.
     static int alertSheetWithMessageText(const QString &messageText, const QString &defaultButton,

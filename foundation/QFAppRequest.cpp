@@ -27,7 +27,8 @@ bool startApplication(const QStringList &arguments, const QString &request)
             QFAppRequest::kStartAttempts);
         QThread::msleep(unsigned(qMax(0, s_retryPauseMs.load()) * attempt));
     }
-    QFLog::appendLog("Unable to start %@ to %@ after %i attempts; giving up.", executable, request, QFAppRequest::kStartAttempts);
+    QFLog::appendLog(
+        "Unable to start %@ to %@ after %i attempts; giving up.", executable, request, QFAppRequest::kStartAttempts);
     return false;
 }
 
@@ -83,7 +84,8 @@ QString QFAppRequest::mainExecutablePath()
     // The command-line tool runs from the application's own bundle; the helper's bundle lies inside it.
     if (!bundle.isEmpty() && QFBundle::bundleIdentifierOfBundle(bundle) == QLatin1String("com.quenfield.ProTombrel"))
         return bundle + QStringLiteral("/Contents/MacOS/Pro Tombrel");
-    const QString folder = bundle.isEmpty() ? QFileInfo(QFBundle::executablePath()).absolutePath() : QFileInfo(bundle).absolutePath();
+    const QString folder
+        = bundle.isEmpty() ? QFileInfo(QFBundle::executablePath()).absolutePath() : QFileInfo(bundle).absolutePath();
     return folder + QStringLiteral("/Pro Tombrel");
 }
 

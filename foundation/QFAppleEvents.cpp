@@ -121,7 +121,8 @@ QByteArray fileURLBytes(const QString &path)
 
 QDBusMessage bridgeCall(const QString &eventClass, const QString &eventID, const QVariantMap &params)
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(kEditorIdentifier, kBridgeObject, kBridgeInterface, kBridgeMethod);
+    QDBusMessage call
+        = QDBusMessage::createMethodCall(kEditorIdentifier, kBridgeObject, kBridgeInterface, kBridgeMethod);
     call << eventClass << eventID << params;
     return call;
 }
@@ -289,19 +290,21 @@ bool QFAppleEvents::isFCPRunning()
 
 std::optional<QStringList> QFAppleEvents::listOfOpenFCPProjects()
 {
-    return guarded("QFAppleEvents::listOfOpenFCPProjects", std::optional<QStringList>(), []() -> std::optional<QStringList> {
-        if (!isFCPRunning()) {
-            qfSystemLog(QStringLiteral("Error: Final Cut Pro is not running."));
-            return std::nullopt;
-        }
-        const auto reply = sendEvent(QStringLiteral("fcLP"), {}, false);
-        if (!reply)
-            return QStringList();
-        return openProjectsFromReply(*reply);
-    });
+    return guarded(
+        "QFAppleEvents::listOfOpenFCPProjects", std::optional<QStringList>(), []() -> std::optional<QStringList> {
+            if (!isFCPRunning()) {
+                qfSystemLog(QStringLiteral("Error: Final Cut Pro is not running."));
+                return std::nullopt;
+            }
+            const auto reply = sendEvent(QStringLiteral("fcLP"), {}, false);
+            if (!reply)
+                return QStringList();
+            return openProjectsFromReply(*reply);
+        });
 }
 
-std::optional<QByteArray> QFAppleEvents::getProjectXMLData(const QString &projectPath, bool launchFCP, bool closeProject)
+std::optional<QByteArray> QFAppleEvents::getProjectXMLData(
+    const QString &projectPath, bool launchFCP, bool closeProject)
 {
     return guarded("QFAppleEvents::getProjectXMLData", std::optional<QByteArray>(), [&] {
         return exportRequest(QStringLiteral("eXML"), projectPath, std::nullopt, launchFCP, closeProject,
@@ -314,12 +317,12 @@ QString QFAppleEvents::getProjectXML(const QString &projectPath, bool launchFCP,
     return asString(getProjectXMLData(projectPath, launchFCP, closeProject));
 }
 
-std::optional<QByteArray> QFAppleEvents::getItemXMLData(const QString &itemID, const QString &projectPath, bool launchFCP,
-    bool closeProject)
+std::optional<QByteArray> QFAppleEvents::getItemXMLData(
+    const QString &itemID, const QString &projectPath, bool launchFCP, bool closeProject)
 {
     return guarded("QFAppleEvents::getItemXMLData", std::optional<QByteArray>(), [&] {
-        return exportRequest(QStringLiteral("gXML"), projectPath, itemID, launchFCP, closeProject,
-            OpenStyle::CloseAfterwardsIfOpened);
+        return exportRequest(
+            QStringLiteral("gXML"), projectPath, itemID, launchFCP, closeProject, OpenStyle::CloseAfterwardsIfOpened);
     });
 }
 
@@ -331,7 +334,8 @@ QString QFAppleEvents::getItemXML(const QString &itemID, const QString &projectP
 std::optional<QByteArray> QFAppleEvents::getTOCData(const QString &projectPath, bool launchFCP)
 {
     return guarded("QFAppleEvents::getTOCData", std::optional<QByteArray>(), [&] {
-        return exportRequest(QStringLiteral("eTCX"), projectPath, std::nullopt, launchFCP, false, OpenStyle::Background);
+        return exportRequest(
+            QStringLiteral("eTCX"), projectPath, std::nullopt, launchFCP, false, OpenStyle::Background);
     });
 }
 

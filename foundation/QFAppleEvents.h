@@ -23,15 +23,15 @@ public:
     // The paths of the projects the editor has open; nothing when it is not running.
     static std::optional<QStringList> listOfOpenFCPProjects();
 
-    static std::optional<QByteArray> getProjectXMLData(const QString &projectPath, bool launchFCP = false,
-        bool closeProject = false);
+    static std::optional<QByteArray> getProjectXMLData(
+        const QString &projectPath, bool launchFCP = false, bool closeProject = false);
     static QString getProjectXML(const QString &projectPath, bool launchFCP = false, bool closeProject = false);
 
     // itemID: the UUID of a sequence of the project.
-    static std::optional<QByteArray> getItemXMLData(const QString &itemID, const QString &projectPath,
-        bool launchFCP = false, bool closeProject = false);
-    static QString getItemXML(const QString &itemID, const QString &projectPath, bool launchFCP = false,
-        bool closeProject = false);
+    static std::optional<QByteArray> getItemXMLData(
+        const QString &itemID, const QString &projectPath, bool launchFCP = false, bool closeProject = false);
+    static QString getItemXML(
+        const QString &itemID, const QString &projectPath, bool launchFCP = false, bool closeProject = false);
 
     static std::optional<QByteArray> getTOCData(const QString &projectPath, bool launchFCP = false);
     static QString getTOC(const QString &projectPath, bool launchFCP = false);

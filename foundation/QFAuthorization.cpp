@@ -144,12 +144,15 @@ bool QFAuthorization::authMoveFile(const QString &source, const QString &destina
         return false;
     }
     const QString from = checkedPath(source, "Unable to move path %@ because it is a system directory.");
-    const QString to = from.isEmpty() ? QString() : checkedPath(destination, "Unable to move path %@ because it is a system directory.");
+    const QString to = from.isEmpty()
+        ? QString()
+        : checkedPath(destination, "Unable to move path %@ because it is a system directory.");
     if (from.isEmpty() || to.isEmpty())
         return false;
     if (!QFFileManager::existsNoFollow(from))
         return false;
-    return authExecTask(kMv, { QStringLiteral("-f"), QStringLiteral("-T"), QStringLiteral("--"), from, to }, !wait) == 0;
+    return authExecTask(kMv, { QStringLiteral("-f"), QStringLiteral("-T"), QStringLiteral("--"), from, to }, !wait)
+        == 0;
 }
 
 bool QFAuthorization::authCopyFile(const QString &source, const QString &destination, bool wait)
@@ -170,8 +173,8 @@ bool QFAuthorization::authCopyFile(const QString &source, const QString &destina
     if (!QFFileManager::existsNoFollow(from))
         return false;
     return authExecTask(kCp,
-               { QStringLiteral("-f"), QStringLiteral("-p"), QStringLiteral("-R"), QStringLiteral("-T"), QStringLiteral("--"), from,
-                   QFLocalPaths::resolvedPath(destination) },
+               { QStringLiteral("-f"), QStringLiteral("-p"), QStringLiteral("-R"), QStringLiteral("-T"),
+                   QStringLiteral("--"), from, QFLocalPaths::resolvedPath(destination) },
                !wait)
         == 0;
 }
@@ -203,7 +206,8 @@ bool QFAuthorization::authTrashFile(const QString &path, bool deleteOnRootAccoun
     // The name is claimed by creating its ".trashinfo" exclusively: a trashing that races this one takes
     // another name instead of overwriting this entry (and the item it describes).
     const QString extension = item.suffix();
-    const QString base = extension.isEmpty() ? item.fileName() : item.fileName().left(item.fileName().size() - extension.size() - 1);
+    const QString base
+        = extension.isEmpty() ? item.fileName() : item.fileName().left(item.fileName().size() - extension.size() - 1);
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
     QString name;
     QString target;
@@ -227,8 +231,8 @@ bool QFAuthorization::authTrashFile(const QString &path, bool deleteOnRootAccoun
     if (fd < 0)
         return false;
     // The Trash needs to know where the item came from to put it back.
-    const QByteArray info = "[Trash Info]\nPath=" + QUrl::toPercentEncoding(item.absoluteFilePath(), "/") + "\nDeletionDate="
-        + QDateTime::currentDateTime().toString(Qt::ISODate).toUtf8() + "\n";
+    const QByteArray info = "[Trash Info]\nPath=" + QUrl::toPercentEncoding(item.absoluteFilePath(), "/")
+        + "\nDeletionDate=" + QDateTime::currentDateTime().toString(Qt::ISODate).toUtf8() + "\n";
     const bool written = ::write(fd, info.constData(), size_t(info.size())) == info.size();
     if (::close(fd) != 0 || !written) {
         ::unlink(QFile::encodeName(infoPath).constData());

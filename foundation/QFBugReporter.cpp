@@ -161,8 +161,8 @@ void QFBugReporter::startBugReporter(const QString &appName, const QString &plis
         // caches, the helper's job); from another thread the answer is queued to the main one.
         QCoreApplication *app = QCoreApplication::instance();
         if (app && QThread::currentThread() != app->thread())
-            QMetaObject::invokeMethod(app, [delegate, report] { delegate->applicationDidCrashWithLog(report); },
-                Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                app, [delegate, report] { delegate->applicationDidCrashWithLog(report); }, Qt::QueuedConnection);
         else
             delegate->applicationDidCrashWithLog(report);
     }

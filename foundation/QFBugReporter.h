@@ -17,10 +17,10 @@ public:
 
     // Checks for a crash of the previous run, records this launch, and installs the crash handler that
     // writes this run's report. Called on the main thread, the delegate hears of a crash before this
-    // returns; from another thread, on the main thread later. appName: the name of crash reports (default: the bundle's CFBundleName,
-    // else the executable's name). plistPath: where the dates are kept (default: the program's settings).
-    static void startBugReporter(const QString &appName = QString(), const QString &plistPath = QString(),
-        Delegate *delegate = nullptr);
+    // returns; from another thread, on the main thread later. appName: the name of crash reports (default: the bundle's
+    // CFBundleName, else the executable's name). plistPath: where the dates are kept (default: the program's settings).
+    static void startBugReporter(
+        const QString &appName = QString(), const QString &plistPath = QString(), Delegate *delegate = nullptr);
     static void stopBugReporter(const QString &plistPath = QString());
 
     // The path of a crash report left by the previous run, or a null string.

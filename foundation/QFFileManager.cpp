@@ -176,7 +176,8 @@ quint64 QFFileManager::fileSize(const QString &path)
     if (!S_ISDIR(st.st_mode))
         return quint64(st.st_size);
     quint64 total = 0;
-    QDirIterator it(path, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    QDirIterator it(
+        path, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         it.next();
         const QFileInfo info = it.fileInfo();
@@ -238,7 +239,8 @@ bool QFFileManager::unlockFile(const QString &path)
 void QFFileManager::unlockFolder(const QString &path)
 {
     QDir dir(path);
-    const QFileInfoList entries = dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    const QFileInfoList entries
+        = dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QFileInfo &entry : entries) {
         if (entry.isSymLink())
             continue;
@@ -389,7 +391,8 @@ bool QFFileManager::copyContentsOfDirectory(const QString &source, const QString
     QDir dir(source);
     if (!dir.exists())
         return false;
-    const QStringList entries = dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    const QStringList entries
+        = dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     for (const QString &entry : entries) {
         QFLog::fastAppendLog("File: %@", entry);
         if (!copyFile(dir.filePath(entry), destination + u'/' + entry, timeout))
@@ -446,7 +449,9 @@ bool QFFileManager::touchFile(const QString &path, bool setCreationDate)
     const QString touch = QStringLiteral("/usr/bin/touch");
     if (QFileInfo(path).isWritable())
         return QFTaskEx::runTask(touch, { QStringLiteral("-c"), QStringLiteral("--"), path }, 5.0);
-    return QFAuthorization::sharedController()->authExecTask(touch, { QStringLiteral("-c"), QStringLiteral("--"), path }, false) == 0;
+    return QFAuthorization::sharedController()->authExecTask(
+               touch, { QStringLiteral("-c"), QStringLiteral("--"), path }, false)
+        == 0;
 }
 
 bool QFFileManager::registerApplicationWithLaunchServices(const QString &applicationPath)
@@ -486,7 +491,8 @@ bool QFFileManager::waitForFileWrites(const QString &path, int longestWaitSecond
         return Look { info.lastModified(), info.size() };
     };
     const qint64 quietMs = s_writeQuietMs.load();
-    const auto datedQuiet = [&](const std::optional<Look> &file) { return !file || file->modified.msecsTo(QFClock::now()) > quietMs; };
+    const auto datedQuiet
+        = [&](const std::optional<Look> &file) { return !file || file->modified.msecsTo(QFClock::now()) > quietMs; };
     std::optional<Look> last = look();
     if (datedQuiet(last))
         return true;
@@ -498,11 +504,13 @@ bool QFFileManager::waitForFileWrites(const QString &path, int longestWaitSecond
     qint64 stillSince = QFClock::msecsSinceEpoch();
     for (;;) {
         if (QFShutdown::isRequested()) {
-            QFLog::appendLog("File %@ is still being written to; no longer waiting because the program is ending.", path);
+            QFLog::appendLog(
+                "File %@ is still being written to; no longer waiting because the program is ending.", path);
             return false;
         }
         if (clock.elapsed() >= qint64(longestWaitSeconds) * 1000) {
-            QFLog::appendLog("File %@ is still being written to after %li seconds. Skipping it for now.", path, long(longestWaitSeconds));
+            QFLog::appendLog("File %@ is still being written to after %li seconds. Skipping it for now.", path,
+                long(longestWaitSeconds));
             return false;
         }
         QThread::msleep(unsigned(std::clamp<qint64>(quietMs / 4, 10, 500)));

@@ -33,11 +33,14 @@ void QFFileManager::runAsync(std::function<bool()> work, QObject *context, Compl
     workers()->start([work = std::move(work), relay, receiver, done = std::move(done)]() mutable {
         bool ok = false;
         QFException::guard("file operation", [&] { ok = work && work(); });
-        QMetaObject::invokeMethod(relay, [relay, receiver, done = std::move(done), ok] {
-            relay->deleteLater();
-            if (receiver && done)
-                done(ok);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            relay,
+            [relay, receiver, done = std::move(done), ok] {
+                relay->deleteLater();
+                if (receiver && done)
+                    done(ok);
+            },
+            Qt::QueuedConnection);
     });
 }
 

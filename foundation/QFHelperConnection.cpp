@@ -25,7 +25,8 @@ QDBusMessage request(const QString &method)
 // is not running.
 QString reason(const QDBusError &error)
 {
-    if (error.type() == QDBusError::ServiceUnknown || error.name() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner"))
+    if (error.type() == QDBusError::ServiceUnknown
+        || error.name() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner"))
         return kNotRunning;
     return error.message().isEmpty() ? error.name() : error.message();
 }
@@ -58,7 +59,8 @@ void send(const QString &method, QObject *context, QFHelperConnection::Answer do
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         if (done && context) {
-            QMetaObject::invokeMethod(context, [done = std::move(done)] { done(false, QStringLiteral("there is no session bus")); },
+            QMetaObject::invokeMethod(
+                context, [done = std::move(done)] { done(false, QStringLiteral("there is no session bus")); },
                 Qt::QueuedConnection);
         }
         return;

@@ -73,20 +73,30 @@ bool writeJobFile(const QString &path, const QString &text, bool *neededPrivileg
     const QString folder = QFileInfo(path).absolutePath();
     const QString temporary = QFLocalPaths::tempDirectory() + u'/' + QFileInfo(path).fileName();
     if (!qfWriteFileAtomically(temporary, text.toUtf8(), &reason)) {
-        QFLog::appendLog("Error: Unable to create LaunchAgent. Please check you have correct permissions for the directory %@", folder);
-        qfSystemLog(qfFormat("Error: Unable to write LaunchAgent data. Please check you have correct permissions for the directory %@", folder));
+        QFLog::appendLog(
+            "Error: Unable to create LaunchAgent. Please check you have correct permissions for the directory %@",
+            folder);
+        qfSystemLog(qfFormat(
+            "Error: Unable to write LaunchAgent data. Please check you have correct permissions for the directory %@",
+            folder));
         QFAlert::alertSheetWithMessageText(QStringLiteral("Error: Unable to write LaunchAgent data"),
-            qfFormat("Please check you have correct permissions for the directory %@.", folder), QFLaunchd::alertWindow());
+            qfFormat("Please check you have correct permissions for the directory %@.", folder),
+            QFLaunchd::alertWindow());
         return false;
     }
     if (QFileInfo::exists(path))
         QFFileManager::removeFile(path, 5);
     QFLog::appendLog("Unable to write launchd plist - trying to authorize...");
     if (!QFFileManager::moveFile(temporary, path, 10)) {
-        QFLog::appendLog("Error: Unable to create LaunchAgent. Please check you have correct permissions for the directory %@", folder);
-        qfSystemLog(qfFormat("Error: Unable to create LaunchAgent. Please check you have correct permissions for the directory %@", folder));
+        QFLog::appendLog(
+            "Error: Unable to create LaunchAgent. Please check you have correct permissions for the directory %@",
+            folder);
+        qfSystemLog(qfFormat(
+            "Error: Unable to create LaunchAgent. Please check you have correct permissions for the directory %@",
+            folder));
         QFAlert::alertSheetWithMessageText(QStringLiteral("Error: Unable to create LaunchAgent"),
-            qfFormat("Please check you have correct permissions for the directory %@.", folder), QFLaunchd::alertWindow());
+            qfFormat("Please check you have correct permissions for the directory %@.", folder),
+            QFLaunchd::alertWindow());
         QFile::remove(temporary);
         return false;
     }
@@ -234,7 +244,8 @@ bool QFLaunchd::removeJob(const QString &name, bool shouldAuth)
             removed = false;
             if (shouldAuth)
                 QFAlert::alertSheetWithMessageText(QStringLiteral("Error: Unable to remove LaunchAgent"),
-                    qfFormat("Please check you have correct permissions for the directory %@.", jobFolder()), alertWindow());
+                    qfFormat("Please check you have correct permissions for the directory %@.", jobFolder()),
+                    alertWindow());
         }
     }
     if (removed)
@@ -252,13 +263,15 @@ QString QFLaunchd::jobState(const QString &name)
     if (!QFileInfo::exists(serviceFile(name)))
         return QStringLiteral("not installed");
     QString enabled, active;
-    const QString unit = name + (QFileInfo::exists(timerFile(name)) ? QStringLiteral(".timer") : QStringLiteral(".service"));
+    const QString unit
+        = name + (QFileInfo::exists(timerFile(name)) ? QStringLiteral(".timer") : QStringLiteral(".service"));
     runSystemctl({ QStringLiteral("is-enabled"), unit }, &enabled);
     runSystemctl({ QStringLiteral("is-active"), unit }, &active);
     if (enabled.isEmpty() && active.isEmpty())
         return QStringLiteral("installed (no systemd user instance answers)");
-    return QStringLiteral("installed, %1, %2").arg(enabled.isEmpty() ? QStringLiteral("unknown") : enabled,
-        active.isEmpty() ? QStringLiteral("unknown") : active);
+    return QStringLiteral("installed, %1, %2")
+        .arg(enabled.isEmpty() ? QStringLiteral("unknown") : enabled,
+            active.isEmpty() ? QStringLiteral("unknown") : active);
 }
 
 void QFLaunchd::killProcessesNamed(const QString &name)

@@ -13,12 +13,12 @@
 class QObject;
 
 struct QFLaunchdJob {
-    QString label;          // the job's name as people read it (the unit's description)
-    QString program;        // the executable
-    QStringList arguments;  // given after the executable
+    QString label; // the job's name as people read it (the unit's description)
+    QString program; // the executable
+    QStringList arguments; // given after the executable
     bool runAtLoad = false; // enabled for the session (started at every log-in)
     bool keepAlive = false; // restarted after an unsuccessful exit
-    int startInterval = 0;  // seconds between starts; 0 for none
+    int startInterval = 0; // seconds between starts; 0 for none
 };
 
 class QFLaunchd final {
@@ -34,7 +34,8 @@ public:
     // Writes and (re)starts a job; the processes named killProcessName, when given, are ended first and
     // waited for. False when the job's files could not be written (reported), when no service manager
     // answers (logged once), or when it could not start the job (logged).
-    static bool startJob(const QString &name, const QFLaunchdJob &job, bool shouldAuth, const QString &killProcessName = QString());
+    static bool startJob(
+        const QString &name, const QFLaunchdJob &job, bool shouldAuth, const QString &killProcessName = QString());
     static bool removeLaunchAgent(const QString &name);
     // Stops the job and deletes its files.
     static bool removeJob(const QString &name, bool shouldAuth);

@@ -42,7 +42,8 @@ QString processHome()
     if (!home.isEmpty() && QDir::isAbsolutePath(home))
         return QDir::cleanPath(home);
     struct passwd *pw = getpwuid(geteuid());
-    return pw && pw->pw_dir && pw->pw_dir[0] == '/' ? QDir::cleanPath(QString::fromUtf8(pw->pw_dir)) : QStringLiteral("/");
+    return pw && pw->pw_dir && pw->pw_dir[0] == '/' ? QDir::cleanPath(QString::fromUtf8(pw->pw_dir))
+                                                    : QStringLiteral("/");
 }
 
 QString cleanPath(const QString &path)
@@ -176,7 +177,8 @@ bool matchesSystemFolder(const QString &p, const QStringList &folders, bool exac
         return true;
     if (exactMatch)
         return false;
-    static const char *kPrefixes[] = { "/usr", "/var", "/etc", "/boot", "/proc", "/sys", "/dev", "/bin", "/sbin", "/lib" };
+    static const char *kPrefixes[]
+        = { "/usr", "/var", "/etc", "/boot", "/proc", "/sys", "/dev", "/bin", "/sbin", "/lib" };
     for (const char *prefix : kPrefixes) {
         if (p.startsWith(QLatin1String(prefix)))
             return true;
@@ -411,11 +413,11 @@ bool QFLocalPaths::isPathSystemDirectory(const QString &path, bool exactMatch)
     }
     folders << desktopDirectory() << movieDirectory() << userDirectory() << userDomainHome() << systemLibraryDirectory()
             << localDocumentationDirectory() << QStringLiteral("/home") << QStringLiteral("/media")
-            << QStringLiteral("/run/media") << QStringLiteral("/mnt") << QStringLiteral("/run") << QStringLiteral("/usr")
-            << QStringLiteral("/var") << QStringLiteral("/etc") << QStringLiteral("/boot") << QStringLiteral("/proc")
-            << QStringLiteral("/sys") << QStringLiteral("/dev") << QStringLiteral("/bin") << QStringLiteral("/sbin")
-            << QStringLiteral("/lib") << QStringLiteral("/lib64") << QStringLiteral("/root") << QStringLiteral("/tmp")
-            << QStringLiteral("/srv");
+            << QStringLiteral("/run/media") << QStringLiteral("/mnt") << QStringLiteral("/run")
+            << QStringLiteral("/usr") << QStringLiteral("/var") << QStringLiteral("/etc") << QStringLiteral("/boot")
+            << QStringLiteral("/proc") << QStringLiteral("/sys") << QStringLiteral("/dev") << QStringLiteral("/bin")
+            << QStringLiteral("/sbin") << QStringLiteral("/lib") << QStringLiteral("/lib64") << QStringLiteral("/root")
+            << QStringLiteral("/tmp") << QStringLiteral("/srv");
     folders.removeAll(QString());
     // Each folder as written and as the file system reaches it (/home may itself be a link).
     for (qsizetype i = 0, count = folders.size(); i < count; ++i)

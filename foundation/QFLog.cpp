@@ -47,10 +47,9 @@ QString systemFacts()
     const long cpus = sysconf(_SC_NPROCESSORS_ONLN);
     const double pages = double(sysconf(_SC_PHYS_PAGES));
     const double pageSize = double(sysconf(_SC_PAGESIZE));
-    const QString os = QSysInfo::prettyProductName() + QStringLiteral(" (kernel ") + QSysInfo::kernelVersion()
-        + u')';
-    return qfFormat("System: Linux %@, %li CPU(s), %0.2f GB RAM\n", os, cpus,
-        pages * pageSize / (1024.0 * 1024.0 * 1024.0));
+    const QString os = QSysInfo::prettyProductName() + QStringLiteral(" (kernel ") + QSysInfo::kernelVersion() + u')';
+    return qfFormat(
+        "System: Linux %@, %li CPU(s), %0.2f GB RAM\n", os, cpus, pages * pageSize / (1024.0 * 1024.0 * 1024.0));
 }
 
 void terminateHandler()
@@ -302,14 +301,16 @@ void QFLog::createNewLogLocked(const QString &requestedName)
         for (long n = kGenerations - 1; n >= 1; --n) {
             const QString from = folder + qfFormat("/%@.%li.log", name, n);
             const QString to = folder + qfFormat("/%@.%li.log", name, n + 1);
-            if (QFileInfo::exists(from) && ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0) {
+            if (QFileInfo::exists(from)
+                && ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0) {
                 print(qfFormat("Unable to move file %s to %s.\n", from, to));
                 return;
             }
         }
     }
     QDir().mkpath(QFileInfo(current).absolutePath());
-    const int fd = ::open(QFile::encodeName(current).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+    const int fd
+        = ::open(QFile::encodeName(current).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) {
         print(qfFormat("Unable to create log file %s - %s\n", current, std::strerror(errno)));
         return;
@@ -402,7 +403,8 @@ void QFLog::append(const QString &message, bool mayWait)
 {
     const qsizetype length = message.trimmed().size();
     appendTextToLog(message);
-    if (mayWait && length > 0 && length < 100 && bytesInQueue() <= quint64(kWaitThreshold) && !QFMainThread::isCurrent())
+    if (mayWait && length > 0 && length < 100 && bytesInQueue() <= quint64(kWaitThreshold)
+        && !QFMainThread::isCurrent())
         finishWriting();
 }
 

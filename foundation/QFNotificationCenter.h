@@ -17,7 +17,8 @@ class QFNotificationCenter final : public QObject {
 public:
     static QFNotificationCenter *defaultCenter();
 
-    void postNotificationName(const QString &name, const QVariant &object = QVariant(), const QVariantMap &userInfo = {});
+    void postNotificationName(
+        const QString &name, const QVariant &object = QVariant(), const QVariantMap &userInfo = {});
     // Calls handler for every notification of that name until context is destroyed.
     QMetaObject::Connection addObserver(QObject *context, const QString &name,
         std::function<void(const QVariant &object, const QVariantMap &userInfo)> handler);

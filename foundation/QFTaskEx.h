@@ -22,8 +22,8 @@ public:
     // (the helper blocks its stop signals for its orderly exit): otherwise time-outs could not stop it.
     static void prepareChildProcess(QProcess &process);
     // Starts a tool that outlives this program (own session, output to the null device).
-    static bool startDetached(const QString &path, const QStringList &arguments, QString *reason = nullptr,
-        qint64 *pid = nullptr);
+    static bool startDetached(
+        const QString &path, const QStringList &arguments, QString *reason = nullptr, qint64 *pid = nullptr);
 
     // Whether a path is something runTask can start: an executable file that is not a bundle folder.
     static bool isExecutable(const QString &path);

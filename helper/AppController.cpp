@@ -78,7 +78,8 @@ void AppController::ensureSingleInstance()
     // The older helper's inotify watches and its service name are freed only once it is gone.
     QDeadlineTimer deadline(kOlderHelperGraceMs);
     while (!deadline.hasExpired()) {
-        if (std::none_of(killed.cbegin(), killed.cend(), [](qint64 pid) { return QFRunningApplications::isRunning(pid); }))
+        if (std::none_of(
+                killed.cbegin(), killed.cend(), [](qint64 pid) { return QFRunningApplications::isRunning(pid); }))
             break;
         QThread::msleep(10);
     }
@@ -96,9 +97,11 @@ void AppController::registerConnection()
     // A helper that was just killed may still hold the name for a moment: wait in the queue for it.
     const QString name = QFHelperConnection::serviceName();
     QDBusConnectionInterface *names = bus.interface();
-    auto reply = names->registerService(name, QDBusConnectionInterface::ReplaceExistingService, QDBusConnectionInterface::AllowReplacement);
+    auto reply = names->registerService(
+        name, QDBusConnectionInterface::ReplaceExistingService, QDBusConnectionInterface::AllowReplacement);
     if (!reply.isValid() || reply.value() == QDBusConnectionInterface::ServiceNotRegistered)
-        reply = names->registerService(name, QDBusConnectionInterface::QueueService, QDBusConnectionInterface::AllowReplacement);
+        reply = names->registerService(
+            name, QDBusConnectionInterface::QueueService, QDBusConnectionInterface::AllowReplacement);
     m_serviceRegistered = reply.isValid() && reply.value() != QDBusConnectionInterface::ServiceNotRegistered;
     if (!m_serviceRegistered)
         bus.unregisterObject(QFHelperConnection::objectPath());
@@ -139,7 +142,8 @@ void AppController::beginSetupOnMainThread()
     // The system's own folders are never watched, so that its writes do not feed the stream.
     const QFPreferenceSnapshot prefs = QFPreferenceSnapshot::read();
     const QStringList paths = QFWatchFolders::watchPaths(
-        QFWatchFolderEntry::listFromPreference(prefs.value(QStringLiteral("watchFolders"))), m_backupController->projects());
+        QFWatchFolderEntry::listFromPreference(prefs.value(QStringLiteral("watchFolders"))),
+        m_backupController->projects());
     events->setExcludedPaths({ QFProject::storageRoot(), QFProject::storageRootFromPreferences(),
         QFTombrelBackup::cachesFolder(), QFLog::sharedController()->logFolder() });
     events->setDelegate(this);

@@ -80,8 +80,8 @@ public:
     // The folder search; runs on the scan queue (or any worker thread). A null path searches everything.
     void populateProjectsFromWatchFolders(const QString &path = QString());
     // One folder's search: creates a record for every new project file below it; returns how many.
-    int addNewProjectsInFolder(const QString &folder, const QStringList &types, const QStringList &existingProjects,
-        bool showAlerts = true);
+    int addNewProjectsInFolder(
+        const QString &folder, const QStringList &types, const QStringList &existingProjects, bool showAlerts = true);
 
     // Observers of the system's events.
     void diskMounted(const QString &mountPoint);

@@ -26,7 +26,6 @@ namespace {
 
 constexpr int kConcurrentFolderOperations = 4;
 
-
 } // namespace
 
 void AppController::fileSystemEventsReceived(const QList<QFFSEventRecord> &events)
@@ -49,14 +48,16 @@ void AppController::fileSystemEventsReceived(const QList<QFFSEventRecord> &event
             continue;
         }
         const QString folder = event.path.endsWith(u'/') ? event.path.chopped(1) : event.path;
-        m_scanQueue->addOperation(QStringLiteral("processProjectsInPath"), folder, [engine, folder] { engine->processProjectsInPath(folder); });
+        m_scanQueue->addOperation(QStringLiteral("processProjectsInPath"), folder,
+            [engine, folder] { engine->processProjectsInPath(folder); });
     }
     queuePopulate(events.last().path);
 }
 
 void AppController::queuePopulate(const QString &path)
 {
-    m_scanQueue->addOperation(QStringLiteral("populateProjectsFromWatchFolders"), path, [this, path] { populateProjectsFromWatchFolders(path); });
+    m_scanQueue->addOperation(QStringLiteral("populateProjectsFromWatchFolders"), path,
+        [this, path] { populateProjectsFromWatchFolders(path); });
 }
 
 void AppController::populateProjectsFromWatchFolders(const QString &path)
@@ -90,7 +91,8 @@ void AppController::populateProjectsFromWatchFolders(const QString &path)
     for (const QFWatchFolderEntry &entry : chosen) {
         operations << QtConcurrent::run(&pool, [this, entry, known, showAlerts] {
             int found = 0;
-            QFException::guard("addNewProjectsInFolder", [&] { found = addNewProjectsInFolder(entry.folder, entry.types(), known, showAlerts); });
+            QFException::guard("addNewProjectsInFolder",
+                [&] { found = addNewProjectsInFolder(entry.folder, entry.types(), known, showAlerts); });
             return found;
         });
     }
@@ -118,8 +120,8 @@ bool AppController::claimNewProject(const QString &path)
     return true;
 }
 
-int AppController::addNewProjectsInFolder(const QString &folder, const QStringList &types, const QStringList &existingProjects,
-    bool showAlerts)
+int AppController::addNewProjectsInFolder(
+    const QString &folder, const QStringList &types, const QStringList &existingProjects, bool showAlerts)
 {
     QSet<QString> known;
     for (const QString &path : existingProjects)
@@ -163,8 +165,8 @@ int AppController::addNewProjectsInFolder(const QString &folder, const QStringLi
         ++foundIn[parent];
         ++total;
         if (showAlerts)
-            QFGrowl::sharedController()->postGrowlNotification(QStringLiteral("Found new project"), QFProject::displayNameForPath(fullPath),
-                QString(), QStringLiteral("Backup successful"));
+            QFGrowl::sharedController()->postGrowlNotification(QStringLiteral("Found new project"),
+                QFProject::displayNameForPath(fullPath), QString(), QStringLiteral("Backup successful"));
     });
     return total;
 }

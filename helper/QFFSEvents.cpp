@@ -173,7 +173,8 @@ QFFSEvents::AddResult QFFSEvents::addWatch(const QString &path)
             return AddResult::Failed;
         if (!m_limitLogged) {
             m_limitLogged = true;
-            QFLog::appendLog("File system events: the limit of %li inotify watches is reached at %@; the folders left out are covered by the scheduled scans.",
+            QFLog::appendLog("File system events: the limit of %li inotify watches is reached at %@; the folders left "
+                             "out are covered by the scheduled scans.",
                 long(userWatchLimit()), path);
         }
         return AddResult::LimitReached;
@@ -248,7 +249,8 @@ void QFFSEvents::watchForMissingRoots()
         QString ancestor = QFileInfo(root).path();
         while (!QFileInfo(ancestor).isDir() && ancestor != QLatin1String("/"))
             ancestor = QFileInfo(ancestor).path();
-        const int wd = addWatchDescriptor(m_fd, QFile::encodeName(ancestor), IN_CREATE | IN_MOVED_TO | IN_ONLYDIR | IN_MASK_ADD);
+        const int wd
+            = addWatchDescriptor(m_fd, QFile::encodeName(ancestor), IN_CREATE | IN_MOVED_TO | IN_ONLYDIR | IN_MASK_ADD);
         if (wd >= 0)
             m_anchorOfWatch.insert(wd, ancestor);
     }
@@ -314,7 +316,8 @@ void QFFSEvents::onNotifierActivated()
                     rootsChanged = true;
                 continue;
             }
-            if (m_anchorOfWatch.contains(event->wd) && (event->mask & IN_ISDIR) && (event->mask & (IN_CREATE | IN_MOVED_TO)))
+            if (m_anchorOfWatch.contains(event->wd) && (event->mask & IN_ISDIR)
+                && (event->mask & (IN_CREATE | IN_MOVED_TO)))
                 rootsChanged = true;
             const QString folder = m_pathOfWatch.value(event->wd);
             if (folder.isEmpty())

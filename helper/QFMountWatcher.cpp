@@ -10,7 +10,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-
 QFMountWatcher::QFMountWatcher(Reader reader, int pollMs, QObject *parent)
     : QObject(parent)
     , m_reader(std::move(reader))

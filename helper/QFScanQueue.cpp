@@ -23,7 +23,8 @@ void QFScanQueue::addOperation(const QString &name, const QString &argument, std
     m_pool.start([this, name, argument, work = std::move(work)] {
         QFException::guard(name.toUtf8().constData(), work);
         --m_count;
-        QMetaObject::invokeMethod(this, [this, name, argument] { Q_EMIT operationFinished(name, argument); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, name, argument] { Q_EMIT operationFinished(name, argument); }, Qt::QueuedConnection);
     });
 }
 

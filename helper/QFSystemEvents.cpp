@@ -33,8 +33,10 @@ QFSystemEvents::QFSystemEvents(const QDBusConnection &bus, QObject *parent)
 {
     if (!m_bus.isConnected())
         return;
-    m_bus.connect(kService, kManagerPath, kManager, QStringLiteral("PrepareForSleep"), this, SLOT(onPrepareForSleep(bool)));
-    m_bus.connect(kService, kManagerPath, kManager, QStringLiteral("PrepareForShutdown"), this, SLOT(onPrepareForShutdown(bool)));
+    m_bus.connect(
+        kService, kManagerPath, kManager, QStringLiteral("PrepareForSleep"), this, SLOT(onPrepareForSleep(bool)));
+    m_bus.connect(
+        kService, kManagerPath, kManager, QStringLiteral("PrepareForShutdown"), this, SLOT(onPrepareForShutdown(bool)));
     if (!m_bus.interface() || !m_bus.interface()->isServiceRegistered(kService))
         return;
     m_sessionPath = findSession();
@@ -110,7 +112,8 @@ void QFSystemEvents::onPrepareForShutdown(bool start)
         Q_EMIT willPowerOff();
 }
 
-void QFSystemEvents::onSessionPropertiesChanged(const QString &interface, const QVariantMap &changed, const QStringList &invalidated)
+void QFSystemEvents::onSessionPropertiesChanged(
+    const QString &interface, const QVariantMap &changed, const QStringList &invalidated)
 {
     if (interface != kSession)
         return;

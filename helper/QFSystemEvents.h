@@ -30,7 +30,8 @@ Q_SIGNALS:
 private Q_SLOTS:
     void onPrepareForSleep(bool start);
     void onPrepareForShutdown(bool start);
-    void onSessionPropertiesChanged(const QString &interface, const QVariantMap &changed, const QStringList &invalidated);
+    void onSessionPropertiesChanged(
+        const QString &interface, const QVariantMap &changed, const QStringList &invalidated);
 
 private:
     QString findSession();

@@ -22,7 +22,6 @@ QString joinedPath(const QString &volume, const QString &relative)
     return QDir::cleanPath(volume + u'/' + relative);
 }
 
-
 } // namespace
 
 QStringList QFWatchFolderEntry::types() const
@@ -143,8 +142,8 @@ QList<QFWatchFolderEntry> foldersToSearch(const QString &path, const QList<QFWat
     return chosen;
 }
 
-bool isSuppressedByRestore(const QString &eventPath, const QString &lastRestoredProject, const QDateTime &lastRestoreDate,
-    const QDateTime &now)
+bool isSuppressedByRestore(const QString &eventPath, const QString &lastRestoredProject,
+    const QDateTime &lastRestoreDate, const QDateTime &now)
 {
     if (lastRestoredProject.isEmpty() || !lastRestoreDate.isValid() || !lastRestoredProject.startsWith(eventPath))
         return false;
@@ -153,7 +152,8 @@ bool isSuppressedByRestore(const QString &eventPath, const QString &lastRestored
     return age >= 0 && age < 20000;
 }
 
-bool isProjectCandidate(const QString &folderName, const QString &entryName, const QString &ext, const QStringList &types)
+bool isProjectCandidate(
+    const QString &folderName, const QString &entryName, const QString &ext, const QStringList &types)
 {
     if (ext.isEmpty() || !types.contains(ext))
         return false;
@@ -166,12 +166,15 @@ bool isProjectCandidate(const QString &folderName, const QString &entryName, con
         // Matched against the whole name: "*" any run of characters, "?" exactly one. The pieces keep
         // "??-" from reading as a trigraph.
         static const QRegularExpression autoSave(
-            QRegularExpression::wildcardToRegularExpression(QStringLiteral("*~????????" "-????" "-????" "-????" "-???????????")));
+            QRegularExpression::wildcardToRegularExpression(QStringLiteral("*~????????"
+                                                                           "-????"
+                                                                           "-????"
+                                                                           "-????"
+                                                                           "-???????????")));
         if (autoSave.match(entryName).hasMatch())
             return false;
     }
     return ext != QLatin1String("app");
 }
-
 
 } // namespace QFWatchFolders

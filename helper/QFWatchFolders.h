@@ -52,10 +52,11 @@ QList<QFWatchFolderEntry> foldersToSearch(const QString &path, const QList<QFWat
     const QList<QFWatchFolderEntry> &driveFolders, const QStringList &volumes);
 
 // Events on a folder that holds the project restored less than 20 seconds ago are the restore's own.
-bool isSuppressedByRestore(const QString &eventPath, const QString &lastRestoredProject, const QDateTime &lastRestoreDate,
-    const QDateTime &now);
+bool isSuppressedByRestore(const QString &eventPath, const QString &lastRestoredProject,
+    const QDateTime &lastRestoreDate, const QDateTime &now);
 
 // Whether a file (not a folder to descend into) of a searched folder becomes a project. ext: lower case.
-bool isProjectCandidate(const QString &folderName, const QString &entryName, const QString &ext, const QStringList &types);
+bool isProjectCandidate(
+    const QString &folderName, const QString &entryName, const QString &ext, const QStringList &types);
 
 } // namespace QFWatchFolders

@@ -188,7 +188,7 @@ bool qfInstallCrashHandler(const QString &folder, const QString &appName)
     backtrace(warm, 2);
 
     if (!s_installed) {
-        stack_t stack { };
+        stack_t stack {};
         stack.ss_sp = s_altStack;
         stack.ss_size = sizeof s_altStack;
         sigaltstack(&stack, nullptr);

@@ -29,7 +29,8 @@ bool fail(QString *reason, const QString &what, const QByteArray &path)
 {
     const int saved = errno;
     if (reason)
-        *reason = QStringLiteral("%1 %2: %3").arg(what, QFile::decodeName(path), QString::fromLocal8Bit(std::strerror(saved)));
+        *reason = QStringLiteral("%1 %2: %3")
+                      .arg(what, QFile::decodeName(path), QString::fromLocal8Bit(std::strerror(saved)));
     errno = saved;
     return false;
 }
@@ -70,7 +71,8 @@ bool copyRegularFile(const QByteArray &from, const QByteArray &to, const struct 
                 ok = abandoned(reason, to);
                 break;
             }
-            const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t(qMin<off_t>(left, off_t(kCopyChunk))), 0);
+            const ssize_t n
+                = ::copy_file_range(in, nullptr, out, nullptr, size_t(qMin<off_t>(left, off_t(kCopyChunk))), 0);
             if (n > 0) {
                 left -= n;
                 continue;
@@ -283,7 +285,8 @@ void qfDiscardItem(const QString &path)
 int qfRemoveStaleCopies(const QString &folder)
 {
     int removed = 0;
-    const QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    const QStringList entries
+        = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QString &entry : entries) {
         if (!entry.startsWith(u'.'))
             continue;

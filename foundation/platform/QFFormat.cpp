@@ -169,9 +169,10 @@ QString qfFormatList(QStringView format, std::initializer_list<QFFormatArg> args
         const char16_t conversion = format[i].unicode();
         ++i;
         const bool known = conversion == u'@' || conversion == u's' || conversion == u'S' || conversion == u'C'
-            || conversion == u'c' || conversion == u'd' || conversion == u'i' || conversion == u'u' || conversion == u'x'
-            || conversion == u'X' || conversion == u'o' || conversion == u'f' || conversion == u'F' || conversion == u'e'
-            || conversion == u'E' || conversion == u'g' || conversion == u'G';
+            || conversion == u'c' || conversion == u'd' || conversion == u'i' || conversion == u'u'
+            || conversion == u'x' || conversion == u'X' || conversion == u'o' || conversion == u'f'
+            || conversion == u'F' || conversion == u'e' || conversion == u'E' || conversion == u'g'
+            || conversion == u'G';
         if (!known || next >= list.size()) {
             out += format.mid(start, i - start);
             continue;

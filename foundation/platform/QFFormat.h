@@ -17,23 +17,91 @@ class QFFormatArg final {
 public:
     enum class Kind { Text, Signed, Unsigned, Real, Character };
 
-    QFFormatArg(const QString &text) : m_kind(Kind::Text), m_text(text) { }
-    QFFormatArg(const char *text) : m_kind(Kind::Text), m_text(text ? QString::fromUtf8(text) : QString()) { }
-    QFFormatArg(const std::string &text) : m_kind(Kind::Text), m_text(QString::fromStdString(text)) { }
-    QFFormatArg(std::string_view text) : m_kind(Kind::Text), m_text(QString::fromUtf8(text.data(), qsizetype(text.size()))) { }
-    QFFormatArg(const QByteArray &text) : m_kind(Kind::Text), m_text(QString::fromUtf8(text)) { }
-    QFFormatArg(QChar c) : m_kind(Kind::Character), m_unsigned(c.unicode()) { }
-    QFFormatArg(char16_t c) : m_kind(Kind::Character), m_unsigned(c) { }
-    QFFormatArg(char c) : m_kind(Kind::Character), m_unsigned(static_cast<unsigned char>(c)) { }
-    QFFormatArg(bool b) : m_kind(Kind::Signed), m_signed(b ? 1 : 0) { }
-    QFFormatArg(int v) : m_kind(Kind::Signed), m_signed(v) { }
-    QFFormatArg(long v) : m_kind(Kind::Signed), m_signed(v) { }
-    QFFormatArg(long long v) : m_kind(Kind::Signed), m_signed(v) { }
-    QFFormatArg(unsigned v) : m_kind(Kind::Unsigned), m_unsigned(v) { }
-    QFFormatArg(unsigned long v) : m_kind(Kind::Unsigned), m_unsigned(v) { }
-    QFFormatArg(unsigned long long v) : m_kind(Kind::Unsigned), m_unsigned(v) { }
-    QFFormatArg(double v) : m_kind(Kind::Real), m_real(v) { }
-    QFFormatArg(float v) : m_kind(Kind::Real), m_real(v) { }
+    QFFormatArg(const QString &text)
+        : m_kind(Kind::Text)
+        , m_text(text)
+    {
+    }
+    QFFormatArg(const char *text)
+        : m_kind(Kind::Text)
+        , m_text(text ? QString::fromUtf8(text) : QString())
+    {
+    }
+    QFFormatArg(const std::string &text)
+        : m_kind(Kind::Text)
+        , m_text(QString::fromStdString(text))
+    {
+    }
+    QFFormatArg(std::string_view text)
+        : m_kind(Kind::Text)
+        , m_text(QString::fromUtf8(text.data(), qsizetype(text.size())))
+    {
+    }
+    QFFormatArg(const QByteArray &text)
+        : m_kind(Kind::Text)
+        , m_text(QString::fromUtf8(text))
+    {
+    }
+    QFFormatArg(QChar c)
+        : m_kind(Kind::Character)
+        , m_unsigned(c.unicode())
+    {
+    }
+    QFFormatArg(char16_t c)
+        : m_kind(Kind::Character)
+        , m_unsigned(c)
+    {
+    }
+    QFFormatArg(char c)
+        : m_kind(Kind::Character)
+        , m_unsigned(static_cast<unsigned char>(c))
+    {
+    }
+    QFFormatArg(bool b)
+        : m_kind(Kind::Signed)
+        , m_signed(b ? 1 : 0)
+    {
+    }
+    QFFormatArg(int v)
+        : m_kind(Kind::Signed)
+        , m_signed(v)
+    {
+    }
+    QFFormatArg(long v)
+        : m_kind(Kind::Signed)
+        , m_signed(v)
+    {
+    }
+    QFFormatArg(long long v)
+        : m_kind(Kind::Signed)
+        , m_signed(v)
+    {
+    }
+    QFFormatArg(unsigned v)
+        : m_kind(Kind::Unsigned)
+        , m_unsigned(v)
+    {
+    }
+    QFFormatArg(unsigned long v)
+        : m_kind(Kind::Unsigned)
+        , m_unsigned(v)
+    {
+    }
+    QFFormatArg(unsigned long long v)
+        : m_kind(Kind::Unsigned)
+        , m_unsigned(v)
+    {
+    }
+    QFFormatArg(double v)
+        : m_kind(Kind::Real)
+        , m_real(v)
+    {
+    }
+    QFFormatArg(float v)
+        : m_kind(Kind::Real)
+        , m_real(v)
+    {
+    }
 
     Kind kind() const { return m_kind; }
     QString text() const;

@@ -262,8 +262,8 @@ bool QFPropertyList::write(const QString &path, const QVariant &value, QString *
     return true;
 }
 
-bool QFPropertyList::updateDictionary(const QString &path, const std::function<Change(QVariantMap &)> &change,
-    QString *error)
+bool QFPropertyList::updateDictionary(
+    const QString &path, const std::function<Change(QVariantMap &)> &change, QString *error)
 {
     const QFFileLock lock(path);
     QVariantMap contents;

@@ -31,8 +31,8 @@ public:
     // thread or program never loses this change nor this one its change. A missing file reads as an empty
     // dictionary; a file that exists but is not a readable dictionary is left alone (false), since writing
     // would lose everything in it. False, with the reason, when writing or removing fails.
-    static bool updateDictionary(const QString &path, const std::function<Change(QVariantMap &)> &change,
-        QString *error = nullptr);
+    static bool updateDictionary(
+        const QString &path, const std::function<Change(QVariantMap &)> &change, QString *error = nullptr);
 
     // Reads an integer-like value the way settings are read: numbers, booleans and numeric strings.
     static std::optional<qint64> integerValue(const QVariant &value);

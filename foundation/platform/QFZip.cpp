@@ -46,7 +46,8 @@ void setAttributes(zip_t *archive, zip_int64_t index, const struct stat &st)
     zip_file_set_external_attributes(archive, zip_uint64_t(index), 0, ZIP_OPSYS_UNIX, zip_uint32_t(st.st_mode) << 16);
     zip_file_set_mtime(archive, zip_uint64_t(index), st.st_mtim.tv_sec, 0);
     const quint32 seconds = quint32(st.st_mtim.tv_sec);
-    const zip_uint8_t field[5] = { 1, zip_uint8_t(seconds), zip_uint8_t(seconds >> 8), zip_uint8_t(seconds >> 16), zip_uint8_t(seconds >> 24) };
+    const zip_uint8_t field[5] = { 1, zip_uint8_t(seconds), zip_uint8_t(seconds >> 8), zip_uint8_t(seconds >> 16),
+        zip_uint8_t(seconds >> 24) };
     zip_file_extra_field_set(archive, zip_uint64_t(index), kExtendedTimestamp, ZIP_EXTRA_FIELD_NEW, field, sizeof field,
         ZIP_FL_LOCAL | ZIP_FL_CENTRAL);
 }
@@ -54,7 +55,8 @@ void setAttributes(zip_t *archive, zip_int64_t index, const struct stat &st)
 time_t entryTime(zip_t *archive, zip_uint64_t index, time_t fallback)
 {
     zip_uint16_t length = 0;
-    const zip_uint8_t *field = zip_file_extra_field_get_by_id(archive, index, kExtendedTimestamp, 0, &length, ZIP_FL_CENTRAL);
+    const zip_uint8_t *field
+        = zip_file_extra_field_get_by_id(archive, index, kExtendedTimestamp, 0, &length, ZIP_FL_CENTRAL);
     if (!field)
         field = zip_file_extra_field_get_by_id(archive, index, kExtendedTimestamp, 0, &length, ZIP_FL_LOCAL);
     if (field && length >= 5 && (field[0] & 1))
@@ -176,7 +178,8 @@ bool makeParents(const QByteArray &root, const QByteArray &relative, QString *re
         struct stat st;
         if (::lstat(path.constData(), &st) == 0) {
             if (!S_ISDIR(st.st_mode))
-                return failWith(reason, QStringLiteral("archive entry %1 passes through a non-folder").arg(QString::fromUtf8(relative)));
+                return failWith(reason,
+                    QStringLiteral("archive entry %1 passes through a non-folder").arg(QString::fromUtf8(relative)));
             continue;
         }
         if (::mkdir(path.constData(), 0755) != 0)
@@ -196,7 +199,9 @@ bool extractFile(zip_t *archive, const Entry &entry, const QByteArray &path, QSt
     const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
         zip_fclose(file);
-        return failWith(reason, QStringLiteral("cannot create %1: %2").arg(QFile::decodeName(path), QString::fromLocal8Bit(std::strerror(errno))));
+        return failWith(reason,
+            QStringLiteral("cannot create %1: %2")
+                .arg(QFile::decodeName(path), QString::fromLocal8Bit(std::strerror(errno))));
     }
     static thread_local char buffer[1 << 16];
     bool ok = true;
@@ -328,15 +333,16 @@ bool qfUnzipArchive(const QString &archivePath, const QString &folder, QString *
             return failWith(reason, QStringLiteral("damaged archive"));
         }
         const QByteArray raw(st.name);
-        Entry entry { zip_uint64_t(i), {}, 0, entryTime(archive, zip_uint64_t(i), (st.valid & ZIP_STAT_MTIME) ? st.mtime : 0),
-            raw.endsWith('/'), false };
+        Entry entry { zip_uint64_t(i), {}, 0,
+            entryTime(archive, zip_uint64_t(i), (st.valid & ZIP_STAT_MTIME) ? st.mtime : 0), raw.endsWith('/'), false };
         if (!safeRelative(raw, &entry.name)) {
             zip_discard(archive);
             return failWith(reason, QStringLiteral("refused archive entry %1").arg(QString::fromUtf8(raw)));
         }
         zip_uint8_t opsys = 0;
         zip_uint32_t attributes = 0;
-        if (zip_file_get_external_attributes(archive, zip_uint64_t(i), 0, &opsys, &attributes) == 0 && opsys == ZIP_OPSYS_UNIX) {
+        if (zip_file_get_external_attributes(archive, zip_uint64_t(i), 0, &opsys, &attributes) == 0
+            && opsys == ZIP_OPSYS_UNIX) {
             entry.mode = mode_t(attributes >> 16);
             entry.isLink = S_ISLNK(entry.mode);
             entry.isDir = entry.isDir || S_ISDIR(entry.mode);
@@ -368,7 +374,9 @@ bool qfUnzipArchive(const QString &archivePath, const QString &folder, QString *
                 zip_fclose(file);
             linkTarget.truncate(qMax<zip_int64_t>(n, 0));
             if (n <= 0 || !linkStaysInside(entry.name, linkTarget)) {
-                ok = failWith(reason, QStringLiteral("refused link %1 -> %2").arg(QString::fromUtf8(entry.name), QString::fromUtf8(linkTarget)));
+                ok = failWith(reason,
+                    QStringLiteral("refused link %1 -> %2")
+                        .arg(QString::fromUtf8(entry.name), QString::fromUtf8(linkTarget)));
                 break;
             }
             links.emplace_back(entry, linkTarget);
@@ -419,8 +427,8 @@ bool qfUnzipArchive(const QString &archivePath, const QString &folder, QString *
     return ok;
 }
 
-bool qfUnzipFile(const QString &archivePath, const QString &name, const QString &destination, qint64 maxBytes, unsigned mode,
-    QString *reason)
+bool qfUnzipFile(const QString &archivePath, const QString &name, const QString &destination, qint64 maxBytes,
+    unsigned mode, QString *reason)
 {
     int error = 0;
     zip_t *archive = zip_open(encode(archivePath).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
@@ -470,19 +478,25 @@ bool qfUnzipFile(const QString &archivePath, const QString &name, const QString 
     const QByteArray path = encode(destination);
     const QByteArray folder = encode(QFileInfo(destination).absolutePath());
     const bool declared = foundStat.valid & ZIP_STAT_SIZE;
-    const qint64 size = declared ? qint64(qMin<zip_uint64_t>(foundStat.size, zip_uint64_t(std::numeric_limits<qint64>::max()))) : -1;
+    const qint64 size
+        = declared ? qint64(qMin<zip_uint64_t>(foundStat.size, zip_uint64_t(std::numeric_limits<qint64>::max()))) : -1;
     if (declared && maxBytes >= 0 && size > maxBytes)
-        return refuse(QStringLiteral("%1 would unpack to %2 bytes, more than the %3 its archive allows").arg(name).arg(size).arg(maxBytes));
+        return refuse(QStringLiteral("%1 would unpack to %2 bytes, more than the %3 its archive allows")
+                          .arg(name)
+                          .arg(size)
+                          .arg(maxBytes));
     const std::optional<qint64> available = freeSpace(folder);
     if (declared && available && size > *available - kFreeSpaceReserve)
-        return refuse(QStringLiteral("%1 needs %2 bytes; the disk has %3 bytes free").arg(name).arg(size).arg(*available));
+        return refuse(
+            QStringLiteral("%1 needs %2 bytes; the disk has %3 bytes free").arg(name).arg(size).arg(*available));
 
     zip_file_t *file = zip_fopen_index(archive, *found, 0);
     if (!file)
         return refuse(zipError(archive));
     const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
-        const QString text = QStringLiteral("cannot create %1: %2").arg(destination, QString::fromLocal8Bit(std::strerror(errno)));
+        const QString text
+            = QStringLiteral("cannot create %1: %2").arg(destination, QString::fromLocal8Bit(std::strerror(errno)));
         zip_fclose(file);
         return refuse(text);
     }
@@ -503,7 +517,9 @@ bool qfUnzipFile(const QString &archivePath, const QString &name, const QString 
         if ((maxBytes >= 0 && written + n > maxBytes) || (declared && written + n > size)) {
             ok = false;
             text = maxBytes >= 0 && written + n > maxBytes
-                ? QStringLiteral("%1 unpacks to more than %2 bytes, more than its archive allows").arg(name).arg(maxBytes)
+                ? QStringLiteral("%1 unpacks to more than %2 bytes, more than its archive allows")
+                      .arg(name)
+                      .arg(maxBytes)
                 : QStringLiteral("%1 unpacks to more than the %2 bytes the archive declares").arg(name).arg(size);
             break;
         }
@@ -513,7 +529,8 @@ bool qfUnzipFile(const QString &archivePath, const QString &name, const QString 
                 continue;
             if (w <= 0) {
                 ok = false;
-                text = QStringLiteral("cannot write %1: %2").arg(destination, QString::fromLocal8Bit(std::strerror(w < 0 ? errno : ENOSPC)));
+                text = QStringLiteral("cannot write %1: %2")
+                           .arg(destination, QString::fromLocal8Bit(std::strerror(w < 0 ? errno : ENOSPC)));
                 break;
             }
             done += w;

@@ -16,5 +16,5 @@ bool qfUnzipArchive(const QString &archive, const QString &folder, QString *reas
 // symbolic link, a folder or anything but a regular file; one that unpacks to more than maxBytes (no limit
 // when negative) or to more than the destination's disk has free. Nothing is left at destination unless
 // the whole file arrived.
-bool qfUnzipFile(const QString &archive, const QString &name, const QString &destination, qint64 maxBytes, unsigned mode,
-    QString *reason);
+bool qfUnzipFile(const QString &archive, const QString &name, const QString &destination, qint64 maxBytes,
+    unsigned mode, QString *reason);

@@ -52,8 +52,8 @@ void show(const QFAlert::Request &request, std::shared_ptr<Outcome> outcome, QFA
         button->setProperty("qfReturnCode", code);
         return button;
     };
-    QPushButton *defaultButton
-        = add(request.defaultButton.isEmpty() ? QStringLiteral("OK") : request.defaultButton, QMessageBox::AcceptRole, QFAlert::kDefaultReturn);
+    QPushButton *defaultButton = add(request.defaultButton.isEmpty() ? QStringLiteral("OK") : request.defaultButton,
+        QMessageBox::AcceptRole, QFAlert::kDefaultReturn);
     if (!request.alternateButton.isEmpty())
         add(request.alternateButton, QMessageBox::RejectRole, QFAlert::kAlternateReturn);
     if (!request.otherButton.isEmpty())
@@ -87,7 +87,8 @@ int present(const QFAlert::Request &request, bool block, QFAlert::DidEnd didEnd)
     QCoreApplication *app = QCoreApplication::instance();
     const bool onMain = app && QThread::currentThread() == app->thread();
     if (!block) {
-        QMetaObject::invokeMethod(app, [request, outcome, didEnd] { show(request, outcome, didEnd, nullptr); },
+        QMetaObject::invokeMethod(
+            app, [request, outcome, didEnd] { show(request, outcome, didEnd, nullptr); },
             onMain ? Qt::DirectConnection : Qt::QueuedConnection);
         return -1;
     }
@@ -98,8 +99,8 @@ int present(const QFAlert::Request &request, bool block, QFAlert::DidEnd didEnd)
             loop.exec(QEventLoop::DialogExec);
         return outcome->code;
     }
-    QMetaObject::invokeMethod(app, [request, outcome, didEnd] { show(request, outcome, didEnd, nullptr); },
-        Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        app, [request, outcome, didEnd] { show(request, outcome, didEnd, nullptr); }, Qt::BlockingQueuedConnection);
     std::unique_lock lock(outcome->mutex);
     outcome->ended.wait(lock, [&] { return outcome->done; });
     return outcome->code;

@@ -38,15 +38,16 @@ protected:
         qfInstallWidgetAlerts();
         // The administrator's command is started from whichever thread asks, and returns when let.
         QFLocalPaths::setRootOverride(true);
-        QFAuthorization::sharedController()->setCommandRunner([this](const QString &program, const QStringList &arguments, bool) {
-            {
-                QMutexLocker locked(&m_lock);
-                m_asked << (QStringList { program } + arguments).join(u' ');
-                m_askedOnMainThread = m_askedOnMainThread || QThread::currentThread() == qApp->thread();
-            }
-            // Bounded, so that a command run on the window's thread fails the test instead of hanging it.
-            return m_answers.tryAcquire(1, 20000) ? 0 : 1;
-        });
+        QFAuthorization::sharedController()->setCommandRunner(
+            [this](const QString &program, const QStringList &arguments, bool) {
+                {
+                    QMutexLocker locked(&m_lock);
+                    m_asked << (QStringList { program } + arguments).join(u' ');
+                    m_askedOnMainThread = m_askedOnMainThread || QThread::currentThread() == qApp->thread();
+                }
+                // Bounded, so that a command run on the window's thread fails the test instead of hanging it.
+                return m_answers.tryAcquire(1, 20000) ? 0 : 1;
+            });
     }
     void TearDown() override
     {
@@ -76,8 +77,10 @@ protected:
         for (int row = 0; row < table->model()->rowCount(); ++row) {
             const QModelIndex index = table->model()->index(row, 0);
             if (index.data().toString() == name) {
-                QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(index).topLeft() + QPoint(20, 10));
-                ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->isBusy() && controller->versionList().size() > 0; }, 20000));
+                QTest::mouseClick(
+                    table->viewport(), Qt::LeftButton, {}, table->visualRect(index).topLeft() + QPoint(20, 10));
+                ASSERT_TRUE(QTest::qWaitFor(
+                    [&] { return !controller->isBusy() && controller->versionList().size() > 0; }, 20000));
                 return;
             }
         }
@@ -85,7 +88,8 @@ protected:
     }
     QString projectWithVersions(const QString &name, int n)
     {
-        const QString folder = QFVersionStoreBuilder::addProject(home.file(QStringLiteral("Videos/%1.kdenlive").arg(name)), name.toUpper());
+        const QString folder = QFVersionStoreBuilder::addProject(
+            home.file(QStringLiteral("Videos/%1.kdenlive").arg(name)), name.toUpper());
         QList<VersionSpec> list;
         for (int i = 1; i <= n; ++i)
             list << VersionSpec { QStringLiteral("%1.%2.kdenlive").arg(name).arg(i, 5, 10, QLatin1Char('0')),
@@ -134,7 +138,8 @@ TEST_F(ActionQueueTest, ARemovalWaitingForTheAdministratorLeavesTheWindowAnsweri
 
     QSignalSpy finished(actions, &QFActionController::commandFinished);
     menuAction(QStringLiteral("deleteBackup"))->trigger();
-    EXPECT_EQ(apptest::answerSheet(QStringLiteral("Remove")).value(0), QStringLiteral("Are you sure you wish to remove this backup?"));
+    EXPECT_EQ(apptest::answerSheet(QStringLiteral("Remove")).value(0),
+        QStringLiteral("Are you sure you wish to remove this backup?"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return asked().size() == 1; }, 10000));
     EXPECT_FALSE(askedOnMainThread());
 
@@ -173,7 +178,8 @@ TEST_F(ActionQueueTest, RemovingAProjectRunsAwayFromTheWindowAndEndsBySignal)
 
     QSignalSpy finished(actions, &QFActionController::commandFinished);
     menuAction(QStringLiteral("removeFile"))->trigger();
-    EXPECT_EQ(apptest::answerSheet(QStringLiteral("Remove")).value(0), QStringLiteral("Are you sure you wish to remove this project?"));
+    EXPECT_EQ(apptest::answerSheet(QStringLiteral("Remove")).value(0),
+        QStringLiteral("Are you sure you wish to remove this project?"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !asked().isEmpty(); }, 10000));
     EXPECT_FALSE(askedOnMainThread());
     QTest::keyClicks(window->versionSearchField(), QStringLiteral("x"));
@@ -199,11 +205,13 @@ TEST_F(ActionQueueTest, GatheringLogsIsOneAtATimeAndTrashingTheCachesEndsBySigna
     // Under way: the command is off, and giving it again starts nothing more.
     EXPECT_FALSE(gather->isEnabled());
     actions->gatherLogs();
-    EXPECT_EQ(apptest::answerSheet(), QStringList({ "Logs gathered successfully", "The gathered logs were placed on your desktop." }));
+    EXPECT_EQ(apptest::answerSheet(),
+        QStringList({ "Logs gathered successfully", "The gathered logs were placed on your desktop." }));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !finished.isEmpty(); }, 10000));
     EXPECT_EQ(finished.first().first().toString(), QStringLiteral("gatherLogs"));
     EXPECT_TRUE(gather->isEnabled());
-    EXPECT_EQ(QDir(home.file(QStringLiteral("Desktop"))).entryList(QDir::Files), QStringList({ "Pro Tombrel Logs.zip" }));
+    EXPECT_EQ(
+        QDir(home.file(QStringLiteral("Desktop"))).entryList(QDir::Files), QStringList({ "Pro Tombrel Logs.zip" }));
     QCoreApplication::processEvents();
     EXPECT_EQ(finished.size(), 1);
 

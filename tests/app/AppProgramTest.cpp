@@ -52,7 +52,8 @@ TEST_F(AppProgramTest, BackgroundModesExitWithZeroAndWriteTheTaskLog)
 
 TEST_F(AppProgramTest, ProcessModeVersionsChangedProjects)
 {
-    const QString folder = QFVersionStoreBuilder::addProject(home.file("Videos/Edit.kdenlive"), QStringLiteral("EDIT"), "<mlt/>");
+    const QString folder
+        = QFVersionStoreBuilder::addProject(home.file("Videos/Edit.kdenlive"), QStringLiteral("EDIT"), "<mlt/>");
     QFVersionStoreBuilder::setPreferences({ { "firstRun", false } });
     EXPECT_EQ(run({ "-process" }), 0);
     EXPECT_EQ(QFVersionStoreBuilder::versionNames(folder), QStringList({ "Edit.00001.kdenlive" }));
@@ -76,7 +77,8 @@ TEST_F(AppProgramTest, AFourthCopyInUploadModeQuitsBeforeDoingAnything)
     QDir().mkpath(macos);
     ASSERT_TRUE(QFile::copy(executable, macos + QStringLiteral("/Pro Tombrel")));
     ASSERT_TRUE(QFPropertyList::write(bundle + QStringLiteral("/Contents/Info.plist"),
-        QVariantMap { { "CFBundleIdentifier", QStringLiteral("com.quenfield.ProTombrel.test-%1").arg(QCoreApplication::applicationPid()) },
+        QVariantMap { { "CFBundleIdentifier",
+                          QStringLiteral("com.quenfield.ProTombrel.test-%1").arg(QCoreApplication::applicationPid()) },
             { "CFBundleName", "Pro Tombrel" }, { "CFBundleExecutable", "Pro Tombrel" } }));
     executable = macos + QStringLiteral("/Pro Tombrel");
 
@@ -94,7 +96,8 @@ TEST_F(AppProgramTest, AFourthCopyInUploadModeQuitsBeforeDoingAnything)
     QFVersionStoreBuilder::setPreferences({ { "syncService", 1 }, { "firstRun", false } });
     const QString version = home.write(QStringLiteral("v.fcp"), "v");
     EXPECT_EQ(run({ "-upload", version }), 0);
-    EXPECT_TRUE(home.logMessages(QStringLiteral("Pro Tombrel")).contains(QStringLiteral("3 copies are running already - quitting.")))
+    EXPECT_TRUE(home.logMessages(QStringLiteral("Pro Tombrel"))
+                    .contains(QStringLiteral("3 copies are running already - quitting.")))
         << qPrintable(home.logMessages(QStringLiteral("Pro Tombrel")).join(u'\n'));
     for (QProcess *process : running) {
         process->kill();
@@ -105,7 +108,8 @@ TEST_F(AppProgramTest, AFourthCopyInUploadModeQuitsBeforeDoingAnything)
 
 TEST_F(AppProgramTest, StartedWithNothingToWatchTheApplicationRemovesTheHelpersJob)
 {
-    const QString unit = home.write(QStringLiteral(".config/systemd/user/com.quenfield.ProTombrel.service"), "[Service]\nExecStart=/bin/true\n");
+    const QString unit = home.write(
+        QStringLiteral(".config/systemd/user/com.quenfield.ProTombrel.service"), "[Service]\nExecStart=/bin/true\n");
     QFVersionStoreBuilder::setPreferences({ { "firstRun", false }, { "watchFolders", QVariantList() } });
     QProcess application;
     application.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -166,14 +170,18 @@ TEST_F(AppProgramTest, UploadAndRemovalModesTalkToDropboxAndEndWithTheirAnswers)
     synctest::pointAtFake(dropbox);
     synctest::linkAccount(dropbox);
     LauncherEntryListener badge;
-    ASSERT_TRUE(QDBusConnection::sessionBus().connect(QString(), QString(), QStringLiteral("com.canonical.Unity.LauncherEntry"),
-        QStringLiteral("Update"), &badge, SLOT(onUpdate(QString, QVariantMap))));
+    ASSERT_TRUE(
+        QDBusConnection::sessionBus().connect(QString(), QString(), QStringLiteral("com.canonical.Unity.LauncherEntry"),
+            QStringLiteral("Update"), &badge, SLOT(onUpdate(QString, QVariantMap))));
 
-    const QString version = home.write(QStringLiteral("Store/X.localized/Versions/Cut.00005.fcp"), QByteArray(200000, 'v'));
+    const QString version
+        = home.write(QStringLiteral("Store/X.localized/Versions/Cut.00005.fcp"), QByteArray(200000, 'v'));
     EXPECT_EQ(runServing(executable, { "-upload", version }), 0);
     EXPECT_TRUE(dropbox.hasFile(QStringLiteral("/X/Cut.00005.fcp.zip")));
     // The badge showed the progress and was cleared at the end.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !badge.updates.isEmpty() && !badge.updates.last().value("progress-visible", true).toBool(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !badge.updates.isEmpty() && !badge.updates.last().value("progress-visible", true).toBool(); },
+        5000));
 
     // A refused upload is logged with its lead text and ends the process too.
     dropbox.failNext(QStringLiteral("/2/files/upload"), 403, "{\"error_summary\": \"no_write_permission/..\"}");
@@ -182,11 +190,14 @@ TEST_F(AppProgramTest, UploadAndRemovalModesTalkToDropboxAndEndWithTheirAnswers)
     QStringList log;
     for (const QString &name : QDir(home.file(".local/state/Quenfield")).entryList({ "Pro Tombrel*.1.log" }))
         log += home.logMessages(name.chopped(QStringLiteral(".1.log").size()));
-    EXPECT_TRUE(log.contains(QStringLiteral("Dropbox upload failed: Authentication error - please reauthorize Dropbox."))) << log.join('\n').toStdString();
+    EXPECT_TRUE(
+        log.contains(QStringLiteral("Dropbox upload failed: Authentication error - please reauthorize Dropbox.")))
+        << log.join('\n').toStdString();
     EXPECT_FALSE(dropbox.hasFile(QStringLiteral("/X/Cut.00006.fcp.zip")));
 
     // Removal mode: one copy there, one not; the process ends once both are answered.
-    const QString list = QFAppRequest::encodeRemotePathList({ version, home.file(QStringLiteral("Store/X.localized/Versions/Cut.00007.fcp")) });
+    const QString list = QFAppRequest::encodeRemotePathList(
+        { version, home.file(QStringLiteral("Store/X.localized/Versions/Cut.00007.fcp")) });
     EXPECT_EQ(runServing(executable, { "-removeRemote", list }), 0);
     EXPECT_FALSE(dropbox.hasFile(QStringLiteral("/X/Cut.00005.fcp.zip")));
     // Both deletions go to Dropbox as one batch, a single write.
@@ -215,7 +226,8 @@ TEST_F(AppProgramTest, EveryModeWithoutAWindowRunsWithoutADisplay)
     }
     {
         SCOPED_TRACE("-removeRemote");
-        EXPECT_EQ(runServing(executable, { "-removeRemote", QFAppRequest::encodeRemotePathList({ version }) }, headless), 0);
+        EXPECT_EQ(
+            runServing(executable, { "-removeRemote", QFAppRequest::encodeRemotePathList({ version }) }, headless), 0);
         EXPECT_FALSE(dropbox.hasFile(QStringLiteral("/X/Cut.00005.fcp.zip")));
     }
 }
@@ -228,7 +240,9 @@ TEST_F(AppProgramTest, AVersionNotUploadedWhenItWasMadeGoesUpWithTheNextUpload)
     QDir().mkpath(macos);
     ASSERT_TRUE(QFile::copy(executable, macos + QStringLiteral("/Pro Tombrel")));
     ASSERT_TRUE(QFPropertyList::write(bundle + QStringLiteral("/Contents/Info.plist"),
-        QVariantMap { { "CFBundleIdentifier", QStringLiteral("com.quenfield.ProTombrel.catchup-%1").arg(QCoreApplication::applicationPid()) },
+        QVariantMap {
+            { "CFBundleIdentifier",
+                QStringLiteral("com.quenfield.ProTombrel.catchup-%1").arg(QCoreApplication::applicationPid()) },
             { "CFBundleName", "Pro Tombrel" }, { "CFBundleExecutable", "Pro Tombrel" } }));
     executable = macos + QStringLiteral("/Pro Tombrel");
     QFFakeDropbox dropbox;
@@ -265,7 +279,8 @@ TEST_F(AppProgramTest, AVersionNotUploadedWhenItWasMadeGoesUpWithTheNextUpload)
         SCOPED_TRACE("the next upload takes its project's and the waiting ones along");
         EXPECT_EQ(runServing(executable, { "-upload", version("X", "Cut.00002.fcp") }), 0);
         for (const char *path : { "/X/Cut.00001.fcp.zip", "/X/Cut.00002.fcp.zip", "/Y/Edit.00001.kdenlive.zip" })
-            EXPECT_TRUE(dropbox.hasFile(QString::fromLatin1(path))) << path << " in " << qPrintable(dropbox.filePaths().join(u' '));
+            EXPECT_TRUE(dropbox.hasFile(QString::fromLatin1(path)))
+                << path << " in " << qPrintable(dropbox.filePaths().join(u' '));
     }
     {
         SCOPED_TRACE("a refused upload is made by the next one, too");
@@ -274,7 +289,8 @@ TEST_F(AppProgramTest, AVersionNotUploadedWhenItWasMadeGoesUpWithTheNextUpload)
         EXPECT_FALSE(dropbox.hasFile(QStringLiteral("/Y/Edit.00002.kdenlive.zip")));
         EXPECT_EQ(runServing(executable, { "-upload", version("X", "Cut.00003.fcp") }), 0);
         EXPECT_TRUE(dropbox.hasFile(QStringLiteral("/X/Cut.00003.fcp.zip")));
-        EXPECT_TRUE(dropbox.hasFile(QStringLiteral("/Y/Edit.00002.kdenlive.zip"))) << qPrintable(dropbox.filePaths().join(u' '));
+        EXPECT_TRUE(dropbox.hasFile(QStringLiteral("/Y/Edit.00002.kdenlive.zip")))
+            << qPrintable(dropbox.filePaths().join(u' '));
     }
 }
 

@@ -48,27 +48,36 @@ QByteArray xmlFixture(const QString &name)
 QString buildSampleStore(const QString &home)
 {
     const QDateTime base = QDateTime::currentDateTimeUtc().addDays(-2);
-    const QString cut = QFVersionStoreBuilder::addProject(home + QStringLiteral("/Videos/Wedding Cut.fcp"), QStringLiteral("WEDDING"));
-    QFVersionStoreBuilder::addVersions(cut, {
-        { QStringLiteral("Wedding Cut.00001.fcp"), base, "binary 1" },
-        { QStringLiteral("Wedding Cut.00001.xml"), base, xmlFixture(QStringLiteral("fcp_sample.xml")) },
-        { QStringLiteral("Wedding Cut.00002.fcp"), base.addSecs(3600), "binary 2" },
-        { QStringLiteral("Wedding Cut.00002.xml"), base.addSecs(3600), xmlFixture(QStringLiteral("markp.xml")) },
-        { QStringLiteral("Wedding Cut.00003.fcp"), base.addSecs(7200), "binary 3" },
-        { QStringLiteral("Wedding Cut.00003.xml"), base.addSecs(7200), xmlFixture(QStringLiteral("fcp_sample.xml")) },
-    });
-    writeScreenshot(cut + QStringLiteral("/Screenshots/Wedding Cut.00001.jpg"), QColor(0x3a, 0x6e, 0xa5), QStringLiteral("Opening titles"));
-    writeScreenshot(cut + QStringLiteral("/Screenshots/Wedding Cut.00002.jpg"), QColor(0xa5, 0x5a, 0x3a), QStringLiteral("First dance"));
-    writeScreenshot(cut + QStringLiteral("/Screenshots/Wedding Cut.00003.jpg"), QColor(0x4a, 0x8a, 0x4f), QStringLiteral("Speeches"));
+    const QString cut = QFVersionStoreBuilder::addProject(
+        home + QStringLiteral("/Videos/Wedding Cut.fcp"), QStringLiteral("WEDDING"));
+    QFVersionStoreBuilder::addVersions(cut,
+        {
+            { QStringLiteral("Wedding Cut.00001.fcp"), base, "binary 1" },
+            { QStringLiteral("Wedding Cut.00001.xml"), base, xmlFixture(QStringLiteral("fcp_sample.xml")) },
+            { QStringLiteral("Wedding Cut.00002.fcp"), base.addSecs(3600), "binary 2" },
+            { QStringLiteral("Wedding Cut.00002.xml"), base.addSecs(3600), xmlFixture(QStringLiteral("markp.xml")) },
+            { QStringLiteral("Wedding Cut.00003.fcp"), base.addSecs(7200), "binary 3" },
+            { QStringLiteral("Wedding Cut.00003.xml"), base.addSecs(7200),
+                xmlFixture(QStringLiteral("fcp_sample.xml")) },
+        });
+    writeScreenshot(cut + QStringLiteral("/Screenshots/Wedding Cut.00001.jpg"), QColor(0x3a, 0x6e, 0xa5),
+        QStringLiteral("Opening titles"));
+    writeScreenshot(cut + QStringLiteral("/Screenshots/Wedding Cut.00002.jpg"), QColor(0xa5, 0x5a, 0x3a),
+        QStringLiteral("First dance"));
+    writeScreenshot(cut + QStringLiteral("/Screenshots/Wedding Cut.00003.jpg"), QColor(0x4a, 0x8a, 0x4f),
+        QStringLiteral("Speeches"));
     QFPropertyList::write(cut + QStringLiteral("/Annotations.plist"),
         QVariantMap { { QStringLiteral("Wedding Cut.00002.xml"), QStringLiteral("Sent to the couple for review") } });
 
-    const QString mix = QFVersionStoreBuilder::addProject(home + QStringLiteral("/Documents/Podcast Mix.sesx"), QStringLiteral("PODCAST"));
-    QFVersionStoreBuilder::addVersions(mix, {
-        { QStringLiteral("Podcast Mix.00001.sesx"), base, "<session/>" },
-        { QStringLiteral("Podcast Mix.00002.sesx"), base.addSecs(600), "<session a='1'/>" },
-    });
-    writeScreenshot(mix + QStringLiteral("/Screenshots/Podcast Mix.00002.jpg"), QColor(0x7a, 0x4a, 0x9a), QStringLiteral("Levels"));
+    const QString mix = QFVersionStoreBuilder::addProject(
+        home + QStringLiteral("/Documents/Podcast Mix.sesx"), QStringLiteral("PODCAST"));
+    QFVersionStoreBuilder::addVersions(mix,
+        {
+            { QStringLiteral("Podcast Mix.00001.sesx"), base, "<session/>" },
+            { QStringLiteral("Podcast Mix.00002.sesx"), base.addSecs(600), "<session a='1'/>" },
+        });
+    writeScreenshot(
+        mix + QStringLiteral("/Screenshots/Podcast Mix.00002.jpg"), QColor(0x7a, 0x4a, 0x9a), QStringLiteral("Levels"));
 
     QFVersionStoreBuilder::addProject(home + QStringLiteral("/Videos/Trailer.kdenlive"), QStringLiteral("TRAILER"));
     return cut;
@@ -77,10 +86,12 @@ QString buildSampleStore(const QString &home)
 QStringList answerSheet(const QString &button)
 {
     QMessageBox *box = nullptr;
-    if (!QTest::qWaitFor([&] {
-            box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            return box && box->isVisible();
-        }, 5000)) {
+    if (!QTest::qWaitFor(
+            [&] {
+                box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+                return box && box->isVisible();
+            },
+            5000)) {
         ADD_FAILURE() << "no sheet";
         return {};
     }

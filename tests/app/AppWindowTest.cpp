@@ -80,12 +80,14 @@ protected:
     bool waitForVersions(QSignalSpy &populated)
     {
         const QString selected = controller->selectedProjectFolder();
-        return QTest::qWaitFor([&] {
-            for (const QList<QVariant> &call : populated)
-                if (call.value(0).toString() == selected)
-                    return true;
-            return false;
-        }, 20000);
+        return QTest::qWaitFor(
+            [&] {
+                for (const QList<QVariant> &call : populated)
+                    if (call.value(0).toString() == selected)
+                        return true;
+                return false;
+            },
+            20000);
     }
     QStringList projectNames() const
     {
@@ -113,10 +115,12 @@ protected:
     {
         QTimer::singleShot(0, [button] {
             QMessageBox *box = nullptr;
-            if (!QTest::qWaitFor([&] {
-                    box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-                    return box && box->isVisible();
-                }, 5000)) {
+            if (!QTest::qWaitFor(
+                    [&] {
+                        box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+                        return box && box->isVisible();
+                    },
+                    5000)) {
                 ADD_FAILURE() << "no message box";
                 return;
             }
@@ -135,7 +139,8 @@ protected:
         home.write(QStringLiteral("editor/open.txt"), "\n");
         home.write(QStringLiteral("editor/eXML.xml"), apptest::xmlFixture(QStringLiteral("fcp_sample.xml")));
         home.write(QStringLiteral("editor/gXML.xml"), apptest::xmlFixture(QStringLiteral("fcp_sample.xml")));
-        editor.start(supportProgram(QStringLiteral("qf_fake_editor")), { QStringLiteral("--state"), home.file(QStringLiteral("editor")) });
+        editor.start(supportProgram(QStringLiteral("qf_fake_editor")),
+            { QStringLiteral("--state"), home.file(QStringLiteral("editor")) });
         ASSERT_TRUE(editor.waitForStarted(10000));
         ASSERT_TRUE(QTest::qWaitFor([] { return QFAppleEvents::isFCPRunning(); }, 10000));
         QFAppleEvents::setReplyTimeout(10000);
@@ -179,7 +184,8 @@ TEST_F(AppWindowTest, TheProjectListShowsLinkedProjectsSortedAndSelectsTheLastOr
     QSignalSpy populated(controller.get(), &AppController::versionListPopulated);
     clickProject(QStringLiteral("Wedding Cut"));
     ASSERT_TRUE(waitForVersions(populated));
-    EXPECT_EQ(QFPropertyList::readDictionary(QFProject::preferenceFilePath())->value("lastProjectID").toString(), QStringLiteral("WEDDING"));
+    EXPECT_EQ(QFPropertyList::readDictionary(QFProject::preferenceFilePath())->value("lastProjectID").toString(),
+        QStringLiteral("WEDDING"));
     controller.reset();
     launch();
     EXPECT_EQ(selectedProjectName(), QStringLiteral("Wedding Cut"));
@@ -191,14 +197,16 @@ TEST_F(AppWindowTest, ABinaryVersionWithItsXMLCopyAppearsOnceAsTheXMLVersionWith
     QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "WEDDING" }, { "firstRun", false } });
     launch();
     ASSERT_EQ(selectedProjectName(), QStringLiteral("Wedding Cut"));
-    EXPECT_EQ(versionTitles(), QStringList({ "Wedding Cut.00003.xml", "Wedding Cut.00002.xml", "Wedding Cut.00001.xml" }));
+    EXPECT_EQ(
+        versionTitles(), QStringList({ "Wedding Cut.00003.xml", "Wedding Cut.00002.xml", "Wedding Cut.00001.xml" }));
     EXPECT_EQ(window->versionCountLabel()->text(), QStringLiteral("3 versions"));
 
     const QAbstractItemModel *model = window->versionOutline()->model();
     const QModelIndex second = model->index(1, 0);
     EXPECT_EQ(second.data().toString(), QStringLiteral("Version 00002"));
     ASSERT_GE(model->rowCount(second), 2);
-    EXPECT_EQ(model->index(0, 0, second).data().toString(), QStringLiteral("Sent to the couple for review")) << "the note comes first";
+    EXPECT_EQ(model->index(0, 0, second).data().toString(), QStringLiteral("Sent to the couple for review"))
+        << "the note comes first";
     EXPECT_EQ(model->index(0, 0, second).data(QFVersionListModel::KindRole).toInt(), QFVersionListModel::AnnotationRow);
     EXPECT_EQ(model->index(1, 0, second).data(QFVersionListModel::KindRole).toInt(), QFVersionListModel::ChangeLineRow);
     EXPECT_TRUE(window->versionOutline()->isExpanded(second));
@@ -225,8 +233,9 @@ TEST_F(AppWindowTest, OutlineAndStripFollowEachOther)
     // Clicking a change line of the oldest version scrolls the strip to that version.
     const QModelIndex oldest = outline->model()->index(2, 0);
     ASSERT_GT(outline->model()->rowCount(oldest) + outline->model()->rowCount(outline->model()->index(1, 0)), 0);
-    const QModelIndex line = outline->model()->rowCount(oldest) > 0 ? outline->model()->index(0, 0, oldest)
-                                                                     : outline->model()->index(0, 0, outline->model()->index(1, 0));
+    const QModelIndex line = outline->model()->rowCount(oldest) > 0
+        ? outline->model()->index(0, 0, oldest)
+        : outline->model()->index(0, 0, outline->model()->index(1, 0));
     const int expected = QFVersionListModel::entryRow(line);
     outline->scrollTo(line);
     QTest::mouseClick(outline->viewport(), Qt::LeftButton, {}, outline->visualRect(line).center());
@@ -249,7 +258,8 @@ TEST_F(AppWindowTest, AVersionWithoutAScreenshotShowsThePagePicture)
 {
     const QString folder = QFVersionStoreBuilder::addProject(home.file("Videos/Two.kdenlive"), QStringLiteral("TWO"));
     const QDateTime when = QDateTime::currentDateTimeUtc().addDays(-1);
-    QFVersionStoreBuilder::addVersions(folder, { { "Two.00001.kdenlive", when, "<mlt/>" }, { "Two.00002.kdenlive", when.addSecs(60), "<mlt a='1'/>" } });
+    QFVersionStoreBuilder::addVersions(folder,
+        { { "Two.00001.kdenlive", when, "<mlt/>" }, { "Two.00002.kdenlive", when.addSecs(60), "<mlt a='1'/>" } });
     apptest::writeScreenshot(folder + QStringLiteral("/Screenshots/Two.00001.jpg"), QColor(200, 20, 20), QString());
     QFVersionStoreBuilder::setPreferences({ { "firstRun", false } });
     launch();
@@ -334,7 +344,8 @@ TEST_F(AppWindowTest, AFirstRunSetsTheDefaultWatchFolders)
     EXPECT_FALSE(prefs->value("firstRun").toBool());
     const QVariantList folders = prefs->value("watchFolders").toList();
     ASSERT_EQ(folders.size(), 5);
-    EXPECT_EQ(folders.at(0).toMap().value("extensions").toString(), QStringLiteral("fcpevent,fcpproject,kdenlive,mlt,blend,ardour,ove,drp"));
+    EXPECT_EQ(folders.at(0).toMap().value("extensions").toString(),
+        QStringLiteral("fcpevent,fcpproject,kdenlive,mlt,blend,ardour,ove,drp"));
     EXPECT_TRUE(folders.at(4).toMap().value("folder").toString().endsWith(QStringLiteral("/Adobe/Premiere Pro")));
     EXPECT_TRUE(window->noBackupLabel()->isHidden()) << "no projects: nothing to back up";
 }
@@ -346,13 +357,16 @@ TEST_F(AppWindowTest, AFirstRunTakesOverThePredecessorsProjectsAndTheirVersions)
     home.write(QStringLiteral(".local/share/Quenfield/FCP Tombrel/Versions/Old Cut.fcp/Old Cut.00002.fcp"), "two");
     QDir().mkpath(home.file(".config"));
     ASSERT_TRUE(QFPropertyList::write(home.file(".config/com.quenfield.fcptombrel.plist"),
-        QVariantMap { { "filelist", QVariantList { QVariantMap { { "path", "~/Videos/Old Cut.fcp" }, { "selectedUUID", "SEQ-1" } } } } }));
+        QVariantMap { { "filelist",
+            QVariantList { QVariantMap { { "path", "~/Videos/Old Cut.fcp" }, { "selectedUUID", "SEQ-1" } } } } }));
     launch();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return projectNames() == QStringList("Old Cut"); }, 10000)) << qPrintable(projectNames().join(u','));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return projectNames() == QStringList("Old Cut"); }, 10000))
+        << qPrintable(projectNames().join(u','));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->isBusy() && controller->versionList().size() == 2; }, 10000));
     const QFProject project = controller->projectList().first();
     EXPECT_EQ(project.selectedUUID(), QStringLiteral("SEQ-1"));
-    EXPECT_EQ(QFVersionStoreBuilder::versionNames(project.destinationPath()), QStringList({ "Old Cut.00001.fcp", "Old Cut.00002.fcp" }));
+    EXPECT_EQ(QFVersionStoreBuilder::versionNames(project.destinationPath()),
+        QStringList({ "Old Cut.00001.fcp", "Old Cut.00002.fcp" }));
 }
 
 TEST_F(AppWindowTest, RemoteRemovalEndsAfterTheLastDeletionIsCountedOrAtOnceWithNothingToDo)
@@ -503,7 +517,8 @@ TEST_F(AppWindowTest, FilteringPreferencesHideTheirLinesWhenTheViewsAreReloaded)
     const QModelIndex newest = model->index(0, 0);
     ASSERT_EQ(model->rowCount(newest), 1);
     EXPECT_TRUE(model->index(0, 0, newest).data().toString().contains(QStringLiteral("sequence")));
-    QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "WEDDING" }, { "firstRun", false }, { "filterSequences", 1 } });
+    QFVersionStoreBuilder::setPreferences(
+        { { "lastProjectID", "WEDDING" }, { "firstRun", false }, { "filterSequences", 1 } });
     controller->reloadBackupViews();
     EXPECT_EQ(model->rowCount(model->index(0, 0)), 0);
     const QModelIndex second = model->index(1, 0);
@@ -514,7 +529,8 @@ TEST_F(AppWindowTest, TheReportPrintsNotesAsTheyWereTyped)
 {
     apptest::buildSampleStore(home.path());
     const QString cut = QFProject::storageRoot() + QStringLiteral("/WEDDING.localized");
-    QFPropertyList::write(cut + QStringLiteral("/Annotations.plist"), QVariantMap { { "Wedding Cut.00002.xml", "<b>x</b> & \"y\"" } });
+    QFPropertyList::write(
+        cut + QStringLiteral("/Annotations.plist"), QVariantMap { { "Wedding Cut.00002.xml", "<b>x</b> & \"y\"" } });
     QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "WEDDING" }, { "firstRun", false } });
     launch();
     EXPECT_EQ(AppController::printJobTitle(), QStringLiteral("Untitled Changelist"));
@@ -528,10 +544,13 @@ TEST_F(AppWindowTest, TheReportPrintsNotesAsTheyWereTyped)
     const QString printed = QString::fromUtf8(text.readAllStandardOutput());
     EXPECT_TRUE(printed.contains(QStringLiteral("<b>x</b> & \"y\""))) << qPrintable(printed);
     EXPECT_TRUE(printed.contains(QStringLiteral("Wedding Cut")));
-    EXPECT_TRUE(printed.contains(QStringLiteral("Generated with Pro Tombrel by Quen"))) << "(the PDF may join \"fi\" into one glyph)";
+    EXPECT_TRUE(printed.contains(QStringLiteral("Generated with Pro Tombrel by Quen")))
+        << "(the PDF may join \"fi\" into one glyph)";
     // The first page as a picture, to look at.
-    QProcess::execute(QStringLiteral("pdftoppm"), { QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("60"), QStringLiteral("-f"),
-        QStringLiteral("1"), QStringLiteral("-l"), QStringLiteral("1"), QStringLiteral("-singlefile"), pdf, QStringLiteral(QF_RENDER_DIR "/report-page-1") });
+    QProcess::execute(QStringLiteral("pdftoppm"),
+        { QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("60"), QStringLiteral("-f"), QStringLiteral("1"),
+            QStringLiteral("-l"), QStringLiteral("1"), QStringLiteral("-singlefile"), pdf,
+            QStringLiteral(QF_RENDER_DIR "/report-page-1") });
 
     // A project without versions has nothing to print.
     QSignalSpy populated(controller.get(), &AppController::versionListPopulated);
@@ -547,7 +566,8 @@ TEST_F(AppWindowTest, TheButtonOfAMissingXMLCopyAsksTheEditorForIt)
 
     const QString folder = QFVersionStoreBuilder::addProject(home.file("Videos/Edit.fcp"), QStringLiteral("EDIT"));
     const QDateTime when = QDateTime::currentDateTimeUtc().addDays(-1);
-    QFVersionStoreBuilder::addVersions(folder, { { "Edit.00001.fcp", when, "one" }, { "Edit.00002.fcp", when.addSecs(60), "two" } });
+    QFVersionStoreBuilder::addVersions(
+        folder, { { "Edit.00001.fcp", when, "one" }, { "Edit.00002.fcp", when.addSecs(60), "two" } });
     QFVersionStoreBuilder::setPreferences({ { "generateFCPXML", 1 }, { "firstRun", false } });
     launch();
     EXPECT_TRUE(window->generateXMLAction()->isVisible());
@@ -562,7 +582,8 @@ TEST_F(AppWindowTest, TheButtonOfAMissingXMLCopyAsksTheEditorForIt)
     QTest::mouseClick(outline->viewport(), Qt::LeftButton, {}, outline->visualRect(button).topLeft() + QPoint(10, 5));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !finished.isEmpty(); }, 30000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->isBusy(); }, 20000));
-    EXPECT_TRUE(QFile::exists(folder + QStringLiteral("/Versions/Edit.00002.xml"))) << qPrintable(QFVersionStoreBuilder::versionNames(folder).join(u','));
+    EXPECT_TRUE(QFile::exists(folder + QStringLiteral("/Versions/Edit.00002.xml")))
+        << qPrintable(QFVersionStoreBuilder::versionNames(folder).join(u','));
     EXPECT_FALSE(QFile::exists(folder + QStringLiteral("/Versions/Edit.00001.xml"))) << "only the version asked for";
     EXPECT_EQ(versionTitles().value(0), QStringLiteral("Edit.00002.xml")) << "the XML copy stands for its version";
     EXPECT_FALSE(window->progressSheet()->isVisible());
@@ -573,7 +594,8 @@ TEST_F(AppWindowTest, WithoutTheEditorRunningTheXMLCopiesWaitForTheUsersYes)
 {
     qfInstallWidgetAlerts();
     const QString folder = QFVersionStoreBuilder::addProject(home.file("Videos/Edit.fcp"), QStringLiteral("EDIT"));
-    QFVersionStoreBuilder::addVersions(folder, { { "Edit.00001.fcp", QDateTime::currentDateTimeUtc().addDays(-1), "one" } });
+    QFVersionStoreBuilder::addVersions(
+        folder, { { "Edit.00001.fcp", QDateTime::currentDateTimeUtc().addDays(-1), "one" } });
     QFVersionStoreBuilder::setPreferences({ { "generateFCPXML", 1 }, { "firstRun", false } });
     launch();
     ASSERT_FALSE(QFAppleEvents::isFCPRunning());
@@ -652,7 +674,8 @@ TEST_F(AppWindowTest, TwoSelectedVersionsCanBeCompared)
     EXPECT_EQ(lines, controller->versionList().at(1).changelist);
     auto *close = sheet->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Close);
     QTest::mouseClick(close, Qt::LeftButton);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return window->findChild<QDialog *>(QStringLiteral("comparisonSheet")) == nullptr; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return window->findChild<QDialog *>(QStringLiteral("comparisonSheet")) == nullptr; }, 5000));
 }
 
 // Renders the window over the sample store, light and dark, for people to look at.
@@ -660,8 +683,10 @@ TEST_F(AppWindowTest, RendersTheMainWindowLightAndDark)
 {
     const QString cut = apptest::buildSampleStore(home.path());
     // The newest version has no XML copy yet: its line is the button that makes one.
-    QFVersionStoreBuilder::addVersions(cut, { { "Wedding Cut.00004.fcp", QDateTime::currentDateTimeUtc().addSecs(-600), "binary 4" } });
-    QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "WEDDING" }, { "firstRun", false }, { "generateFCPXML", 1 } });
+    QFVersionStoreBuilder::addVersions(
+        cut, { { "Wedding Cut.00004.fcp", QDateTime::currentDateTimeUtc().addSecs(-600), "binary 4" } });
+    QFVersionStoreBuilder::setPreferences(
+        { { "lastProjectID", "WEDDING" }, { "firstRun", false }, { "generateFCPXML", 1 } });
     QDir().mkpath(QStringLiteral(QF_RENDER_DIR));
     const QPalette original = QApplication::palette();
     for (const bool dark : { false, true }) {
@@ -670,7 +695,8 @@ TEST_F(AppWindowTest, RendersTheMainWindowLightAndDark)
         window->versionOutline()->setCurrentIndex(window->versionOutline()->model()->index(2, 0));
         QFCoverFlowView *strip = window->screenshotStrip();
         ASSERT_TRUE(QTest::qWaitFor([&] { return !strip->isScrolling() && strip->currentIndex() == 2; }, 5000));
-        const QString file = QStringLiteral(QF_RENDER_DIR) + (dark ? QStringLiteral("/main-window-dark.png") : QStringLiteral("/main-window-light.png"));
+        const QString file = QStringLiteral(QF_RENDER_DIR)
+            + (dark ? QStringLiteral("/main-window-dark.png") : QStringLiteral("/main-window-light.png"));
         EXPECT_TRUE(window->grab().save(file)) << qPrintable(file);
         controller.reset();
     }
@@ -714,8 +740,8 @@ TEST_F(AppWindowTest, AFirstRunWaitsBetweenBackupsOnlyWhereFinalCutIsInstalled)
         SCOPED_TRACE(identifier);
         QDir(home.file(QStringLiteral("Applications"))).removeRecursively();
         home.write(QStringLiteral("Applications/Final Cut Pro.app/Contents/Info.plist"),
-            QByteArray("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleIdentifier</key><string>") + identifier
-                + "</string><key>CFBundleShortVersionString</key><string>10.6</string></dict></plist>");
+            QByteArray("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleIdentifier</key><string>")
+                + identifier + "</string><key>CFBundleShortVersionString</key><string>10.6</string></dict></plist>");
         QFVersionStoreBuilder::setPreferences({ { "firstRun", true } });
         launch();
         EXPECT_EQ(storedPreferences().value("backupMinIntervalEnabled").toInt(), 1);
@@ -758,9 +784,14 @@ TEST_F(AppWindowTest, TheChosenVersionStaysWhenTheWindowComesBackFromASheetOrWit
         outline->setFocus();
         QTest::keyClick(window, Qt::Key_E, Qt::ControlModifier);
         QDialog *sheet = nullptr;
-        ASSERT_TRUE(QTest::qWaitFor([&] { return (sheet = window->findChild<QDialog *>(QStringLiteral("annotateSheet"))) && sheet->isVisible(); }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                return (sheet = window->findChild<QDialog *>(QStringLiteral("annotateSheet"))) && sheet->isVisible();
+            },
+            5000));
         QTest::mouseClick(sheet->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Cancel), Qt::LeftButton);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !window->findChild<QDialog *>(QStringLiteral("annotateSheet")); }, 5000));
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return !window->findChild<QDialog *>(QStringLiteral("annotateSheet")); }, 5000));
         becomeMainAgain();
         EXPECT_TRUE(populated.isEmpty()) << "nothing changed on disk: the list is not filled again";
         EXPECT_EQ(outline->currentIndex(), model->index(1, 0)) << "the chosen version stays chosen";
@@ -779,7 +810,8 @@ TEST_F(AppWindowTest, TheChosenVersionStaysWhenTheWindowComesBackFromASheetOrWit
         window->versionSearchField()->clear();
         ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount() == 3; }, 5000));
         const QString cut = QFProject::storageRoot() + QStringLiteral("/WEDDING.localized");
-        QFVersionStoreBuilder::addVersions(cut, { { "Wedding Cut.00004.fcp", QDateTime::currentDateTimeUtc(), "binary 4" } });
+        QFVersionStoreBuilder::addVersions(
+            cut, { { "Wedding Cut.00004.fcp", QDateTime::currentDateTimeUtc(), "binary 4" } });
         QSignalSpy populated(controller.get(), &AppController::versionListPopulated);
         becomeMainAgain();
         ASSERT_TRUE(QTest::qWaitFor([&] { return !populated.isEmpty() && !controller->isBusy(); }, 20000));
@@ -818,10 +850,12 @@ TEST_F(AppWindowTest, PrintingLogsHowTheJobEndedAlsoWhenCancelledOrLeftInThePrev
     const auto closeNext = [](const QString &name) {
         QTimer::singleShot(0, [name] {
             QDialog *dialog = nullptr;
-            if (!QTest::qWaitFor([&] {
-                    dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-                    return dialog && dialog->isVisible() && dialog->objectName() == name;
-                }, 10000)) {
+            if (!QTest::qWaitFor(
+                    [&] {
+                        dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+                        return dialog && dialog->isVisible() && dialog->objectName() == name;
+                    },
+                    10000)) {
                 ADD_FAILURE() << "no dialog " << name.toStdString();
                 return;
             }
@@ -833,24 +867,28 @@ TEST_F(AppWindowTest, PrintingLogsHowTheJobEndedAlsoWhenCancelledOrLeftInThePrev
     EXPECT_TRUE(QTest::qWaitFor([&] { return failures() == before + 1; }, 5000)) << "cancelled in the print dialog";
     closeNext(QStringLiteral("printPreview"));
     window->printPreviewAction()->trigger();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return failures() == before + 2; }, 5000)) << "closed in the preview without printing";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return failures() == before + 2; }, 5000))
+        << "closed in the preview without printing";
     EXPECT_FALSE(home.logMessages(program).contains(QStringLiteral("Print job completed successfully")));
 }
 
 TEST_F(AppWindowTest, TheRemoveSyncedBackupsItemFollowsTheSyncService)
 {
     apptest::buildSampleStore(home.path());
-    QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "WEDDING" }, { "firstRun", false }, { "syncService", 0 } });
+    QFVersionStoreBuilder::setPreferences(
+        { { "lastProjectID", "WEDDING" }, { "firstRun", false }, { "syncService", 0 } });
     launch();
     auto *item = window->findChild<QAction *>(QStringLiteral("removeSyncedFilesForProject"));
     ASSERT_TRUE(item);
     EXPECT_FALSE(item->isEnabled()) << "no sync service";
     QSignalSpy populated(controller.get(), &AppController::versionListPopulated);
-    QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "WEDDING" }, { "firstRun", false }, { "syncService", 1 } });
+    QFVersionStoreBuilder::setPreferences(
+        { { "lastProjectID", "WEDDING" }, { "firstRun", false }, { "syncService", 1 } });
     clickProject(QStringLiteral("Podcast Mix"));
     ASSERT_TRUE(waitForVersions(populated));
     EXPECT_TRUE(item->isEnabled()) << "Dropbox";
-    QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "PODCAST" }, { "firstRun", false }, { "syncService", 0 } });
+    QFVersionStoreBuilder::setPreferences(
+        { { "lastProjectID", "PODCAST" }, { "firstRun", false }, { "syncService", 0 } });
     // The Project menu looks again when it opens.
     QMenu *menu = qobject_cast<QMenu *>(item->parent());
     ASSERT_TRUE(menu);
@@ -863,12 +901,15 @@ TEST_F(AppWindowTest, TheReportsNoteSpansItsRowAndTheChangeLinesKeepTheirColumn)
 {
     const QString cut = apptest::buildSampleStore(home.path());
     QFPropertyList::write(cut + QStringLiteral("/Annotations.plist"),
-        QVariantMap { { "Wedding Cut.00002.xml", "Sent to the couple for review: they asked for a shorter first dance, warmer colours in the "
-                                                 "speeches and the title music from the rehearsal dinner." } });
+        QVariantMap { { "Wedding Cut.00002.xml",
+            "Sent to the couple for review: they asked for a shorter first dance, warmer colours in the "
+            "speeches and the title music from the rehearsal dinner." } });
     QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "WEDDING" }, { "firstRun", false } });
     launch();
     const QList<QFVersionEntry> entries = controller->versionList();
-    ASSERT_EQ(entries.size(), 3) << qPrintable(versionTitles().join(u',')) << qPrintable(home.logMessages(QFileInfo(QCoreApplication::applicationFilePath()).fileName()).join(u'\n'));
+    ASSERT_EQ(entries.size(), 3)
+        << qPrintable(versionTitles().join(u','))
+        << qPrintable(home.logMessages(QFileInfo(QCoreApplication::applicationFilePath()).fileName()).join(u'\n'));
     ASSERT_FALSE(entries.at(0).changelist.isEmpty());
     ASSERT_FALSE(entries.at(1).changelist.isEmpty());
     ASSERT_FALSE(entries.at(1).annotation.isEmpty());
@@ -882,10 +923,12 @@ TEST_F(AppWindowTest, TheReportsNoteSpansItsRowAndTheChangeLinesKeepTheirColumn)
     document.setTextWidth(680);
     const auto leftOf = [&](const QString &text, const QTextCursor &from) {
         const QTextCursor found = document.find(text, from);
-        return found.isNull() ? std::pair(-1.0, found) : std::pair(document.documentLayout()->blockBoundingRect(found.block()).left(), found);
+        return found.isNull() ? std::pair(-1.0, found)
+                              : std::pair(document.documentLayout()->blockBoundingRect(found.block()).left(), found);
     };
     const auto [newestLine, afterNewest] = leftOf(entries.at(0).changelist.first(), QTextCursor(&document));
-    const auto [notedLine, afterNoted] = leftOf(entries.at(1).changelist.first(), document.find(QStringLiteral("Version 00002")));
+    const auto [notedLine, afterNoted]
+        = leftOf(entries.at(1).changelist.first(), document.find(QStringLiteral("Version 00002")));
     const auto [note, atNote] = leftOf(QStringLiteral("Sent to the couple"), QTextCursor(&document));
     ASSERT_GE(newestLine, 0);
     ASSERT_GE(notedLine, 0);
@@ -896,22 +939,26 @@ TEST_F(AppWindowTest, TheReportsNoteSpansItsRowAndTheChangeLinesKeepTheirColumn)
     QDir().mkpath(QStringLiteral(QF_RENDER_DIR));
     const QString pdf = QStringLiteral(QF_RENDER_DIR "/report-with-note.pdf");
     ASSERT_TRUE(QFPrint::writePDF(html, QStringLiteral("Wedding Cut Changelist"), pdf));
-    QProcess::execute(QStringLiteral("pdftoppm"), { QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("80"), QStringLiteral("-f"),
-        QStringLiteral("1"), QStringLiteral("-l"), QStringLiteral("1"), QStringLiteral("-singlefile"), pdf, QStringLiteral(QF_RENDER_DIR "/report-with-note") });
+    QProcess::execute(QStringLiteral("pdftoppm"),
+        { QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("80"), QStringLiteral("-f"), QStringLiteral("1"),
+            QStringLiteral("-l"), QStringLiteral("1"), QStringLiteral("-singlefile"), pdf,
+            QStringLiteral(QF_RENDER_DIR "/report-with-note") });
     const QPalette original = QApplication::palette();
     for (const bool dark : { false, true }) {
         apptest::applyLook(dark);
         QPrinter printer(QPrinter::ScreenResolution);
         QPrintPreviewWidget preview(&printer);
-        QObject::connect(&preview, &QPrintPreviewWidget::paintRequested, &preview,
-            [&](QPrinter *target) { QFPrint::printHTMLString(html, QStringLiteral("Wedding Cut Changelist"), target); });
+        QObject::connect(&preview, &QPrintPreviewWidget::paintRequested, &preview, [&](QPrinter *target) {
+            QFPrint::printHTMLString(html, QStringLiteral("Wedding Cut Changelist"), target);
+        });
         preview.resize(820, 900);
         preview.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&preview));
         preview.fitToWidth();
         preview.updatePreview();
         QCoreApplication::processEvents();
-        const QString file = QStringLiteral(QF_RENDER_DIR) + (dark ? QStringLiteral("/report-preview-dark.png") : QStringLiteral("/report-preview-light.png"));
+        const QString file = QStringLiteral(QF_RENDER_DIR)
+            + (dark ? QStringLiteral("/report-preview-dark.png") : QStringLiteral("/report-preview-light.png"));
         EXPECT_TRUE(preview.grab().save(file)) << qPrintable(file);
     }
     QApplication::setPalette(original);
@@ -937,7 +984,8 @@ TEST_F(AppWindowTest, AnEmptyProjectListSaysWhatToDoAndItsButtonsDoIt)
         apptest::applyLook(dark);
         window->setPalette(QApplication::palette());
         QCoreApplication::processEvents();
-        const QString file = QStringLiteral(QF_RENDER_DIR) + (dark ? QStringLiteral("/main-window-empty-dark.png") : QStringLiteral("/main-window-empty-light.png"));
+        const QString file = QStringLiteral(QF_RENDER_DIR)
+            + (dark ? QStringLiteral("/main-window-empty-dark.png") : QStringLiteral("/main-window-empty-light.png"));
         EXPECT_TRUE(window->grab().save(file)) << qPrintable(file);
     }
     QApplication::setPalette(original);
@@ -946,7 +994,9 @@ TEST_F(AppWindowTest, AnEmptyProjectListSaysWhatToDoAndItsButtonsDoIt)
     // Add Project File… opens the panel for project files.
     QTest::mouseClick(window->addProjectButton(), Qt::LeftButton);
     QFileDialog *panel = nullptr;
-    ASSERT_TRUE(QTest::qWaitFor([&] { return (panel = window->findChild<QFileDialog *>(QStringLiteral("importPanel"))) && panel->isVisible(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return (panel = window->findChild<QFileDialog *>(QStringLiteral("importPanel"))) && panel->isVisible(); },
+        5000));
     panel->reject();
     // Watch Folders… opens the preferences at the watch folders.
     QTest::mouseClick(window->watchFoldersButton(), Qt::LeftButton);
@@ -972,10 +1022,13 @@ TEST_F(AppWindowTest, AnEmptyProjectListSaysWhatToDoAndItsButtonsDoIt)
 
 TEST_F(AppWindowTest, TheBackupMenuListsTheSequencesLastFirstWithTheirPicture)
 {
-    const QString folder = QFVersionStoreBuilder::addProject(home.file("Videos/Feature.fcp"), QStringLiteral("FEATURE"));
-    QVariantMap settings = QFPropertyList::readDictionary(folder + QStringLiteral("/Settings.plist")).value_or(QVariantMap());
+    const QString folder
+        = QFVersionStoreBuilder::addProject(home.file("Videos/Feature.fcp"), QStringLiteral("FEATURE"));
+    QVariantMap settings
+        = QFPropertyList::readDictionary(folder + QStringLiteral("/Settings.plist")).value_or(QVariantMap());
     settings.insert(QStringLiteral("sequences"),
-        QVariantList { QVariantMap { { "uuid", "U-1" }, { "name", "Opening" } }, QVariantMap { { "uuid", "U-2" }, { "name", "Middle" } },
+        QVariantList { QVariantMap { { "uuid", "U-1" }, { "name", "Opening" } },
+            QVariantMap { { "uuid", "U-2" }, { "name", "Middle" } },
             QVariantMap { { "uuid", "U-3" }, { "name", "Credits" } } });
     settings.insert(QStringLiteral("selectedUUID"), QStringLiteral("U-2"));
     ASSERT_TRUE(QFPropertyList::write(folder + QStringLiteral("/Settings.plist"), settings));
@@ -988,7 +1041,9 @@ TEST_F(AppWindowTest, TheBackupMenuListsTheSequencesLastFirstWithTheirPicture)
     QString checked;
     QTimer::singleShot(0, [&] {
         QMenu *menu = nullptr;
-        if (!QTest::qWaitFor([&] { return (menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) && menu->isVisible(); }, 5000)) {
+        if (!QTest::qWaitFor(
+                [&] { return (menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) && menu->isVisible(); },
+                5000)) {
             ADD_FAILURE() << "no context menu";
             return;
         }
@@ -1027,7 +1082,8 @@ TEST_F(AppWindowTest, DeletingAProjectWithAllItsVersionsLogsItsWatchFileOnce)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !finished.isEmpty(); }, 10000));
     EXPECT_FALSE(projectNames().contains(QStringLiteral("Podcast Mix")));
     const QString program = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
-    EXPECT_EQ(home.logMessages(program).count(QStringLiteral("Removing watch file for project PODCAST.localized...")), 1)
+    EXPECT_EQ(
+        home.logMessages(program).count(QStringLiteral("Removing watch file for project PODCAST.localized...")), 1)
         << qPrintable(home.logMessages(program).join(u'\n'));
 }
 
@@ -1045,16 +1101,19 @@ TEST_F(AppWindowTest, TheDropboxRestoreListDatesItsCopiesInTheMediumStyles)
     ASSERT_TRUE(restorer.window());
     const QDateTime when(QDate(2024, 1, 5), QTime(15, 4, 7));
     QFNotificationCenter::defaultCenter()->postNotificationName(QStringLiteral("QFProTombrelSyncedFiles"), QVariant(),
-        { { QStringLiteral("filenames"), QStringList { QStringLiteral("Wedding Cut.00002.fcp") } }, { QStringLiteral("sizes"), QVariantList { 2048 } },
+        { { QStringLiteral("filenames"), QStringList { QStringLiteral("Wedding Cut.00002.fcp") } },
+            { QStringLiteral("sizes"), QVariantList { 2048 } },
             { QStringLiteral("dates"), QVariantList { when.toUTC() } } });
     auto *table = restorer.window()->findChild<QTreeWidget *>(QStringLiteral("dropboxRestoreTable"));
     ASSERT_TRUE(table);
     ASSERT_TRUE(QTest::qWaitFor([&] { return table->topLevelItemCount() == 1; }, 5000));
     const QString shown = table->topLevelItem(0)->text(2);
-    EXPECT_TRUE(shown.startsWith(QStringLiteral("Jan 5, 2024, 3:04:07")) && shown.endsWith(QStringLiteral("PM"))) << qPrintable(shown);
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("Jan 5, 2024, 3:04:07")) && shown.endsWith(QStringLiteral("PM")))
+        << qPrintable(shown);
     EXPECT_EQ(shown, QFVersionListModel::mediumDateTimeText(when));
     EXPECT_TRUE(shown.contains(QStringLiteral(":04:07"))) << qPrintable(shown) << " (the time with its seconds)";
-    EXPECT_TRUE(shown.contains(QLocale().monthName(1, QLocale::ShortFormat))) << qPrintable(shown) << " (the month by its short name)";
+    EXPECT_TRUE(shown.contains(QLocale().monthName(1, QLocale::ShortFormat)))
+        << qPrintable(shown) << " (the month by its short name)";
     EXPECT_TRUE(shown.contains(QStringLiteral("2024"))) << qPrintable(shown);
     EXPECT_FALSE(shown.contains(QLocale().dayName(5, QLocale::LongFormat))) << qPrintable(shown) << " (no weekday)";
     restorer.cancel();
@@ -1063,11 +1122,13 @@ TEST_F(AppWindowTest, TheDropboxRestoreListDatesItsCopiesInTheMediumStyles)
 TEST_F(AppWindowTest, ALongVersionListHasTheNewestVersionOnTopFromTheStartWhileItsChangesAreRead)
 {
     // A project whose change lists were never read: every version is computed, oldest first.
-    const QString folder = QFVersionStoreBuilder::addProject(home.file("Documents/Long Mix.sesx"), QStringLiteral("LONG"));
+    const QString folder
+        = QFVersionStoreBuilder::addProject(home.file("Documents/Long Mix.sesx"), QStringLiteral("LONG"));
     const QDateTime base = QDateTime::currentDateTimeUtc().addDays(-20);
     QList<VersionSpec> versions;
     for (int i = 1; i <= 300; ++i)
-        versions.append({ QStringLiteral("Long Mix.%1.sesx").arg(i, 5, 10, QLatin1Char('0')), base.addSecs(60 * i), QByteArray("<session n='") + QByteArray::number(i) + "'/>" });
+        versions.append({ QStringLiteral("Long Mix.%1.sesx").arg(i, 5, 10, QLatin1Char('0')), base.addSecs(60 * i),
+            QByteArray("<session n='") + QByteArray::number(i) + "'/>" });
     QFVersionStoreBuilder::addVersions(folder, versions);
     QFVersionStoreBuilder::setPreferences({ { "lastProjectID", "LONG" }, { "firstRun", false } });
 
@@ -1083,7 +1144,8 @@ TEST_F(AppWindowTest, ALongVersionListHasTheNewestVersionOnTopFromTheStartWhileI
     const auto look = [&] {
         if (model->rowCount() == 0)
             return;
-        const QString top = QFileInfo(model->index(0, 0).data(QFVersionListModel::VersionFileRole).toString()).fileName();
+        const QString top
+            = QFileInfo(model->index(0, 0).data(QFVersionListModel::VersionFileRole).toString()).fileName();
         if (tops.isEmpty() || tops.last() != top)
             tops << top;
         counts << window->versionCountLabel()->text();
@@ -1094,14 +1156,17 @@ TEST_F(AppWindowTest, ALongVersionListHasTheNewestVersionOnTopFromTheStartWhileI
             look();
     });
     QObject::connect(model, &QAbstractItemModel::dataChanged, model, look);
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        for (const QList<QVariant> &call : populated)
-            if (call.value(0).toString() == folder)
-                return true;
-        return false;
-    }, 60000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            for (const QList<QVariant> &call : populated)
+                if (call.value(0).toString() == folder)
+                    return true;
+            return false;
+        },
+        60000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->isBusy(); }, 20000));
-    EXPECT_EQ(tops, QStringList { QStringLiteral("Long Mix.00300.sesx") }) << "the top row was another version while the list filled";
+    EXPECT_EQ(tops, QStringList { QStringLiteral("Long Mix.00300.sesx") })
+        << "the top row was another version while the list filled";
     ASSERT_FALSE(counts.isEmpty());
     EXPECT_EQ(counts.constLast(), QStringLiteral("300 versions"));
     EXPECT_EQ(model->rowCount(), 300);

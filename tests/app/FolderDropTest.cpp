@@ -37,7 +37,8 @@ protected:
     {
         qfInstallWidgetAlerts();
         ASSERT_TRUE(QDBusConnection::sessionBus().isConnected());
-        const QString built = qEnvironmentVariable("QF_BUNDLE_DIR") + QStringLiteral("/Contents/MacOS/ProTombrelHelper.app/Contents/MacOS/ProTombrelHelper");
+        const QString built = qEnvironmentVariable("QF_BUNDLE_DIR")
+            + QStringLiteral("/Contents/MacOS/ProTombrelHelper.app/Contents/MacOS/ProTombrelHelper");
         ASSERT_TRUE(QFile::exists(built)) << qPrintable(built);
         // A copy with an identifier of its own, so that it never meets a helper running outside this test.
         const QString bundle = home.file(QStringLiteral("Pro Tombrel.app/Contents/MacOS/ProTombrelHelper.app"));
@@ -45,7 +46,9 @@ protected:
         helperExecutable = bundle + QStringLiteral("/Contents/MacOS/ProTombrelHelper");
         ASSERT_TRUE(QFile::copy(built, helperExecutable));
         ASSERT_TRUE(QFPropertyList::write(bundle + QStringLiteral("/Contents/Info.plist"),
-            QVariantMap { { "CFBundleIdentifier", QStringLiteral("com.quenfield.ProTombrelHelper.test-") + QUuid::createUuid().toString(QUuid::WithoutBraces) },
+            QVariantMap { { "CFBundleIdentifier",
+                              QStringLiteral("com.quenfield.ProTombrelHelper.test-")
+                                  + QUuid::createUuid().toString(QUuid::WithoutBraces) },
                 { "CFBundleName", "ProTombrelHelper" }, { "CFBundleExecutable", "ProTombrelHelper" } }));
     }
     void TearDown() override
@@ -79,7 +82,9 @@ protected:
     {
         for (const QFProjectListEntry &entry : QFProject::projectsInStorageRoot()) {
             if (entry.path == projectPath)
-                return !QFVersionStoreBuilder::versionNames(QFProject::storageRoot() + u'/' + entry.projectID + QStringLiteral(".localized")).isEmpty();
+                return !QFVersionStoreBuilder::versionNames(
+                    QFProject::storageRoot() + u'/' + entry.projectID + QStringLiteral(".localized"))
+                            .isEmpty();
         }
         return false;
     }
@@ -119,17 +124,20 @@ TEST_F(FolderDropTest, ADroppedEventFolderYieldsTheProjectsTheHelperFindsInIt)
     const QString event = home.file(QStringLiteral("Movies/Wedding.fcpevent"));
     const QStringList projects = {
         home.write(QStringLiteral("Movies/Wedding.fcpevent/CurrentVersion.fcpevent"), "event"),
-        home.write(QStringLiteral("Movies/Wedding.fcpevent/Library.fcpbundle/Day 1/CurrentVersion.fcpevent"), "library"),
+        home.write(
+            QStringLiteral("Movies/Wedding.fcpevent/Library.fcpbundle/Day 1/CurrentVersion.fcpevent"), "library"),
         home.write(QStringLiteral("Movies/Wedding.fcpevent/Trailer.fcpproject/CurrentVersion.fcpproject"), "project"),
     };
     home.write(QStringLiteral("Movies/Wedding.fcpevent/Original Media/clip.mov"), "media");
     home.write(QStringLiteral("Movies/Wedding.fcpevent/Backups/CurrentVersion.fcpevent"), "old");
-    home.write(QStringLiteral("Movies/Wedding.fcpevent/Plugin.app/Contents/CurrentVersion.fcpevent"), "inside a package");
+    home.write(
+        QStringLiteral("Movies/Wedding.fcpevent/Plugin.app/Contents/CurrentVersion.fcpevent"), "inside a package");
     const QString types = QStringLiteral("fcpevent,fcpproject");
 
     // The helper's search of the folder as a watch folder; its first versions come once the search is over.
     QVariantMap watched { { "folder", event }, { "extensions", types } };
-    QFVersionStoreBuilder::setPreferences({ { "firstRun", false }, { "takeScreenshots", 0 }, { "watchFolders", QVariantList { watched } } });
+    QFVersionStoreBuilder::setPreferences(
+        { { "firstRun", false }, { "takeScreenshots", 0 }, { "watchFolders", QVariantList { watched } } });
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
         environment.remove(QString::fromLatin1(name));
@@ -137,7 +145,8 @@ TEST_F(FolderDropTest, ADroppedEventFolderYieldsTheProjectsTheHelperFindsInIt)
     helper.setProcessEnvironment(environment);
     helper.start(helperExecutable, {});
     ASSERT_TRUE(helper.waitForStarted(10000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return std::all_of(projects.cbegin(), projects.cend(), hasFirstVersion); }, 60000))
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return std::all_of(projects.cbegin(), projects.cend(), hasFirstVersion); }, 60000))
         << qPrintable(helperLog().join(u'\n'));
     const QStringList found = storedProjects();
     EXPECT_EQ(found, projects);
@@ -145,8 +154,8 @@ TEST_F(FolderDropTest, ADroppedEventFolderYieldsTheProjectsTheHelperFindsInIt)
     ASSERT_TRUE(QDir(QFProject::storageRoot()).removeRecursively());
 
     // The window: the folder dropped on the project list and imported with the same types.
-    QFVersionStoreBuilder::setPreferences({ { "firstRun", false }, { "watchFolders", QVariantList() }, { "importFolderAction", 1 },
-        { "importFileTypes", types }, { "importSubdirs", 1 } });
+    QFVersionStoreBuilder::setPreferences({ { "firstRun", false }, { "watchFolders", QVariantList() },
+        { "importFolderAction", 1 }, { "importFileTypes", types }, { "importSubdirs", 1 } });
     controller = std::make_unique<AppController>(true);
     QSignalSpy shown(controller.get(), &AppController::projectListShown);
     controller->applicationDidFinishLaunching({ QStringLiteral("Pro Tombrel") });
@@ -155,7 +164,8 @@ TEST_F(FolderDropTest, ADroppedEventFolderYieldsTheProjectsTheHelperFindsInIt)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !shown.isEmpty() && !controller->isBusy(); }, 20000));
     dropOnProjectList(event);
     QDialog *sheet = nullptr;
-    ASSERT_TRUE(QTest::qWaitFor([&] { return (sheet = importSheet()) != nullptr; }, 5000)) << "a dropped event folder is a folder to import";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (sheet = importSheet()) != nullptr; }, 5000))
+        << "a dropped event folder is a folder to import";
     QPushButton *import = nullptr;
     for (QAbstractButton *button : sheet->findChild<QDialogButtonBox *>()->buttons()) {
         if (button->text() == QStringLiteral("Import"))
@@ -163,7 +173,8 @@ TEST_F(FolderDropTest, ADroppedEventFolderYieldsTheProjectsTheHelperFindsInIt)
     }
     ASSERT_TRUE(import);
     QTest::mouseClick(import, Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return controller->projectList().size() >= found.size() && !controller->isBusy(); }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return controller->projectList().size() >= found.size() && !controller->isBusy(); }, 20000));
     QStringList added;
     for (const QFProject &project : controller->projectList())
         added << project.expandedProjectPath();

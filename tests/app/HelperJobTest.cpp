@@ -57,9 +57,12 @@ protected:
         QFBugReporter::setReportOpener([](const QString &) {});
         bundle = home.file(QStringLiteral("Applications/Pro Tombrel.app"));
         home.write(QStringLiteral("Applications/Pro Tombrel.app/Contents/Info.plist"),
-            "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleIdentifier</key><string>com.quenfield.ProTombrel</string>"
-            "<key>CFBundleName</key><string>Pro Tombrel</string><key>CFBundleExecutable</key><string>Pro Tombrel</string></dict></plist>");
-        const QString program = home.write(QStringLiteral("Applications/Pro Tombrel.app/Contents/MacOS/Pro Tombrel"), "#!/bin/sh\n");
+            "<?xml version=\"1.0\"?><plist "
+            "version=\"1.0\"><dict><key>CFBundleIdentifier</key><string>com.quenfield.ProTombrel</string>"
+            "<key>CFBundleName</key><string>Pro Tombrel</string><key>CFBundleExecutable</key><string>Pro "
+            "Tombrel</string></dict></plist>");
+        const QString program
+            = home.write(QStringLiteral("Applications/Pro Tombrel.app/Contents/MacOS/Pro Tombrel"), "#!/bin/sh\n");
         QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         const QString helper = QFHelperAgent::helperExecutable(bundle);
         QDir().mkpath(QFileInfo(helper).absolutePath());
@@ -91,7 +94,8 @@ protected:
     QStringList systemctlCalls() const
     {
         QFile file(home.file(QStringLiteral("systemctl.log")));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts) : QStringList();
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts)
+                                              : QStringList();
     }
     // Drops a project file on the project list, as from the file manager.
     void dropProjectFile(const QString &path)
@@ -106,18 +110,25 @@ protected:
         ASSERT_TRUE(enter.isAccepted());
         QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, {});
         QApplication::sendEvent(list, &drop);
-        ASSERT_TRUE(QTest::qWaitFor([&] {
-            for (const QList<QVariant> &call : finished)
-                if (call.value(0).toString() == QStringLiteral("addProjects"))
-                    return true;
-            return false;
-        }, 10000)) << "the project was not added: " << qPrintable(home.logMessages(QFBundle::executableName()).join(u'\n'));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                for (const QList<QVariant> &call : finished)
+                    if (call.value(0).toString() == QStringLiteral("addProjects"))
+                        return true;
+                return false;
+            },
+            10000))
+            << "the project was not added: " << qPrintable(home.logMessages(QFBundle::executableName()).join(u'\n'));
     }
     // The message box shown next: whether it is a sheet of the main window; OK is pressed.
     bool nextMessageIsASheetOfTheWindow(QString *title)
     {
         QMessageBox *box = nullptr;
-        if (!QTest::qWaitFor([&] { return (box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) && box->isVisible(); }, 10000))
+        if (!QTest::qWaitFor(
+                [&] {
+                    return (box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) && box->isVisible();
+                },
+                10000))
             return false;
         *title = box->text();
         const bool sheet = box->parentWidget() == window && box->windowModality() == Qt::WindowModal;
@@ -138,7 +149,8 @@ TEST_F(HelperJobTest, AfterACrashedRunTheCachesGoAndTheRunningHelpersJobIsWritte
     QFVersionStoreBuilder::addProject(home.file(QStringLiteral("Videos/Cut.kdenlive")), QStringLiteral("CUT"));
     QFVersionStoreBuilder::setPreferences({ { "firstRun", false } });
     // The job as the crashed run left it, and its helper still running.
-    ASSERT_TRUE(QFLaunchd::startJob(QString::fromLatin1(QFHelperAgent::kHelperJob), QFHelperAgent::helperJob(bundle), false));
+    ASSERT_TRUE(
+        QFLaunchd::startJob(QString::fromLatin1(QFHelperAgent::kHelperJob), QFHelperAgent::helperJob(bundle), false));
     ASSERT_TRUE(QFHelperAgent::startHelperDirectly(bundle));
     ASSERT_TRUE(QTest::qWaitFor([] { return !helperProcesses().isEmpty(); }, 10000));
     const QList<qint64> old = helperProcesses();
@@ -146,21 +158,26 @@ TEST_F(HelperJobTest, AfterACrashedRunTheCachesGoAndTheRunningHelpersJobIsWritte
     QFUserDefaults &defaults = QFUserDefaults::standard();
     ASSERT_TRUE(defaults.setObject(QStringLiteral("launch"), QDateTime::currentDateTimeUtc().addSecs(-600)));
     defaults.removeObject(QStringLiteral("exit"));
-    home.write(QStringLiteral(".local/state/DiagnosticReports/Pro Tombrel_2026-01-01-120000.crash"), "Signal: 11 (SIGSEGV)\n");
+    home.write(
+        QStringLiteral(".local/state/DiagnosticReports/Pro Tombrel_2026-01-01-120000.crash"), "Signal: 11 (SIGSEGV)\n");
     // A cache no population of this run writes again.
-    const QString stale = home.write(QStringLiteral(".local/share/Quenfield/Pro Tombrel/Caches/GONE.localized.cache.plist"), "<plist/>");
-    ASSERT_TRUE(stale.startsWith(QFLocalPaths::appSupportDirectory(true) + QStringLiteral("/Quenfield/Pro Tombrel/Caches/")));
+    const QString stale = home.write(
+        QStringLiteral(".local/share/Quenfield/Pro Tombrel/Caches/GONE.localized.cache.plist"), "<plist/>");
+    ASSERT_TRUE(
+        stale.startsWith(QFLocalPaths::appSupportDirectory(true) + QStringLiteral("/Quenfield/Pro Tombrel/Caches/")));
     QFile::remove(home.file(QStringLiteral("systemctl.log")));
 
     launch();
     EXPECT_FALSE(QFileInfo::exists(stale)) << "the caches were not trashed";
     ASSERT_TRUE(QTest::qWaitFor([&] { return !written->isEmpty(); }, 20000)) << "the job was not written again";
-    EXPECT_TRUE(systemctlCalls().contains(QStringLiteral("--user restart com.quenfield.ProTombrel.service"))) << qPrintable(systemctlCalls().join(u'\n'));
+    EXPECT_TRUE(systemctlCalls().contains(QStringLiteral("--user restart com.quenfield.ProTombrel.service")))
+        << qPrintable(systemctlCalls().join(u'\n'));
     for (qint64 pid : old)
         EXPECT_FALSE(QFRunningApplications::isRunning(pid)) << "the helper of the crashed run was restarted";
     QStringList log;
     const QRegularExpression populating(QStringLiteral("Populating changelist for project: .*"));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return (log = home.logMessages(QFBundle::executableName())).indexOf(populating) >= 0; }, 10000))
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return (log = home.logMessages(QFBundle::executableName())).indexOf(populating) >= 0; }, 10000))
         << qPrintable(log.join(u'\n'));
     const qsizetype trashed = log.indexOf(QStringLiteral("Application crashed last time it ran - trashing caches..."));
     EXPECT_GE(trashed, 0) << qPrintable(log.join(u'\n'));
@@ -191,7 +208,9 @@ TEST_F(HelperJobTest, AddingProjectsWhereNoServiceManagerAnswersNeverLeavesTheUs
     const int callsBefore = int(systemctlCalls().size());
     dropProjectFile(home.write(QStringLiteral("Videos/Second.kdenlive"), "<mlt/>"));
     EXPECT_EQ(controller->projectList().size(), 2);
-    EXPECT_FALSE(QTest::qWaitFor([&] { return systemctlCalls().size() > callsBefore || !QFRunningApplications::isRunning(after.first()); }, 2000))
+    EXPECT_FALSE(QTest::qWaitFor(
+        [&] { return systemctlCalls().size() > callsBefore || !QFRunningApplications::isRunning(after.first()); },
+        2000))
         << "the job was written again for the second project";
     EXPECT_EQ(helperProcesses(), after);
 }

@@ -108,8 +108,7 @@ protected:
         QTest::keyClick(window, Qt::Key_Comma, Qt::ControlModifier);
         ASSERT_TRUE(QTest::qWaitForWindowExposed(prefs));
     }
-    template <typename T>
-    T *control(const QString &name) const
+    template <typename T> T *control(const QString &name) const
     {
         T *found = prefs->findChild<T *>(name);
         EXPECT_TRUE(found) << "no control " << name.toStdString();
@@ -126,15 +125,21 @@ protected:
         }
         ADD_FAILURE() << "no pane " << name.toStdString();
     }
-    static QStringList answerSheet(const QString &button = QStringLiteral("OK")) { return apptest::answerSheet(button); }
+    static QStringList answerSheet(const QString &button = QStringLiteral("OK"))
+    {
+        return apptest::answerSheet(button);
+    }
     // Types a path into the folder panel shown next and presses Return.
     static void chooseInPanel(const QString &path)
     {
         QFileDialog *panel = nullptr;
-        ASSERT_TRUE(QTest::qWaitFor([&] {
-            panel = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-            return panel && panel->isVisible();
-        }, 5000)) << "no folder panel";
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                panel = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+                return panel && panel->isVisible();
+            },
+            5000))
+            << "no folder panel";
         auto *name = panel->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
         ASSERT_TRUE(name);
         // Typed where the panel's keyboard focus is, so that the panel reads it as typed.
@@ -156,23 +161,28 @@ protected:
         ASSERT_TRUE(QTest::qWaitFor([&] { return accept->isEnabled(); }, 5000));
         QTest::mouseClick(accept, Qt::LeftButton);
         ASSERT_TRUE(QTest::qWaitFor([&] { return !panel->isVisible(); }, 5000)) << qPrintable(name->text());
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !QApplication::activeModalWidget() || QApplication::activeModalWidget() != panel; }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return !QApplication::activeModalWidget() || QApplication::activeModalWidget() != panel; }, 5000));
     }
     // Clicks a check box or radio button on its box, as a person aims.
     static void click(QAbstractButton *button)
     {
         ASSERT_TRUE(button);
         const bool hasIndicator = qobject_cast<QCheckBox *>(button) || qobject_cast<QRadioButton *>(button);
-        QTest::mouseClick(button, Qt::LeftButton, {}, hasIndicator ? QPoint(8, button->height() / 2) : button->rect().center());
+        QTest::mouseClick(
+            button, Qt::LeftButton, {}, hasIndicator ? QPoint(8, button->height() / 2) : button->rect().center());
     }
     // Types into the editor open in a table and commits it with Return.
     static void typeIntoOpenEditor(QTableWidget *table, const QString &text)
     {
         QLineEdit *editor = nullptr;
-        ASSERT_TRUE(QTest::qWaitFor([&] {
-            editor = table->viewport()->findChild<QLineEdit *>();
-            return editor && editor->isVisible();
-        }, 5000)) << "no open editor";
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                editor = table->viewport()->findChild<QLineEdit *>();
+                return editor && editor->isVisible();
+            },
+            5000))
+            << "no open editor";
         editor->selectAll();
         QTest::keyClicks(editor, text);
         QTest::keyClick(editor, Qt::Key_Return);
@@ -233,7 +243,8 @@ TEST_F(PrefWindowTest, AWatchedFolderIsRefusedAgainAndSoIsOneInsideItButNotANeig
     QTest::mouseClick(folders->addButton(), Qt::LeftButton);
     chooseInPanel(movies);
     ASSERT_TRUE(QTest::qWaitFor([&] { return stored("watchFolders").size() == 1; }, 5000));
-    EXPECT_EQ(stored("watchFolders").first().toMap(), QVariantMap({ { "folder", movies } })) << "no extensions until typed";
+    EXPECT_EQ(stored("watchFolders").first().toMap(), QVariantMap({ { "folder", movies } }))
+        << "no extensions until typed";
     EXPECT_TRUE(helperToldAfter(before));
     typeIntoOpenEditor(folders->table(), QStringLiteral(" .Kdenlive, MLT"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return stored("watchFolders").first().toMap().contains("extensions"); }, 5000));
@@ -246,8 +257,10 @@ TEST_F(PrefWindowTest, AWatchedFolderIsRefusedAgainAndSoIsOneInsideItButNotANeig
     EXPECT_EQ(answerSheet(), QStringList({ "Duplicate watch folder", movies + " is already being watched" }));
     QTest::mouseClick(folders->addButton(), Qt::LeftButton);
     chooseInPanel(movies + QStringLiteral("/Old"));
-    EXPECT_EQ(answerSheet(), QStringList({ "Parent already watched",
-                                 "The parent folder " + movies + " is already being watched. You do not need to add subfolders individually." }));
+    EXPECT_EQ(answerSheet(),
+        QStringList({ "Parent already watched",
+            "The parent folder " + movies
+                + " is already being watched. You do not need to add subfolders individually." }));
     EXPECT_EQ(stored("watchFolders").size(), 1);
     EXPECT_EQ(folders->table()->rowCount(), 1);
 
@@ -257,7 +270,8 @@ TEST_F(PrefWindowTest, AWatchedFolderIsRefusedAgainAndSoIsOneInsideItButNotANeig
     ASSERT_TRUE(QTest::qWaitFor([&] { return stored("watchFolders").size() == 2; }, 5000));
     EXPECT_EQ(stored("watchFolders").at(1).toMap().value("folder"), home.file(QStringLiteral("Movies2")));
     typeIntoOpenEditor(folders->table(), QStringLiteral("blend"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return stored("watchFolders").at(1).toMap().value("extensions") == QStringLiteral("blend"); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return stored("watchFolders").at(1).toMap().value("extensions") == QStringLiteral("blend"); }, 5000));
 
     // Removing the selected row.
     before = helper.configurationUpdates;
@@ -280,16 +294,22 @@ TEST_F(PrefWindowTest, DriveFoldersAreTypedInPlaceAndPresetsAreAppendedAsTheyAre
     ASSERT_TRUE(QTest::qWaitFor([&] { return stored("watchDriveFolders").size() == 1; }, 5000));
     EXPECT_EQ(stored("watchDriveFolders").first().toMap(), QVariantMap({ { "folder", QString() } }));
     typeIntoOpenEditor(drives->table(), QStringLiteral("Final Cut Events"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return stored("watchDriveFolders").first().toMap().value("folder") == QStringLiteral("/Final Cut Events"); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return stored("watchDriveFolders").first().toMap().value("folder") == QStringLiteral("/Final Cut Events");
+        },
+        5000));
 
     // The preset menu under its button; the same preset twice gives two rows.
     for (int i = 0; i < 2; ++i) {
         QTimer::singleShot(0, [] {
             QMenu *menu = nullptr;
-            if (!QTest::qWaitFor([&] {
-                    menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
-                    return menu && menu->isVisible();
-                }, 5000)) {
+            if (!QTest::qWaitFor(
+                    [&] {
+                        menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+                        return menu && menu->isVisible();
+                    },
+                    5000)) {
                 ADD_FAILURE() << "no preset menu";
                 return;
             }
@@ -374,7 +394,9 @@ TEST_F(PrefWindowTest, TheSyncPaneLinksOnlyWithAServiceAndChoosingNoneTellsTheHe
     // Link: the sheet shows the page's address; the user opens it, allows access and pastes the code.
     QTest::mouseClick(link, Qt::LeftButton);
     QDialog *sheet = nullptr;
-    ASSERT_TRUE(QTest::qWaitFor([&] { return (sheet = prefs->findChild<QDialog *>(QStringLiteral("dropboxLinkSheet"))) && sheet->isVisible(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return (sheet = prefs->findChild<QDialog *>(QStringLiteral("dropboxLinkSheet"))) && sheet->isVisible(); },
+        5000));
     const QString address = sheet->findChild<QLineEdit *>(QStringLiteral("dropboxLinkAddress"))->text();
     ASSERT_TRUE(address.startsWith(dropbox.baseUrl() + QStringLiteral("/oauth2/authorize?")));
     QNetworkAccessManager browser;
@@ -389,7 +411,8 @@ TEST_F(PrefWindowTest, TheSyncPaneLinksOnlyWithAServiceAndChoosingNoneTellsTheHe
         apptest::applyLook(dark);
         sheet->setPalette(QApplication::palette());
         QCoreApplication::processEvents();
-        EXPECT_TRUE(sheet->grab().save(QStringLiteral(QF_RENDER_DIR "/dropbox-link-sheet") + (dark ? QStringLiteral("-dark.png") : QStringLiteral("-light.png"))));
+        EXPECT_TRUE(sheet->grab().save(QStringLiteral(QF_RENDER_DIR "/dropbox-link-sheet")
+            + (dark ? QStringLiteral("-dark.png") : QStringLiteral("-light.png"))));
     }
     QApplication::setPalette(original);
     EXPECT_FALSE(confirm->isEnabled());
@@ -411,7 +434,8 @@ TEST_F(PrefWindowTest, TheSyncPaneLinksOnlyWithAServiceAndChoosingNoneTellsTheHe
     QTest::mouseClick(link, Qt::LeftButton);
     EXPECT_EQ(status->text(), QStringLiteral("No linked account"));
     EXPECT_EQ(link->text(), QStringLiteral("Link"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dropbox.requestCount(QStringLiteral("/2/auth/token/revoke")) == 1; }, 5000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return dropbox.requestCount(QStringLiteral("/2/auth/token/revoke")) == 1; }, 5000));
     EXPECT_FALSE(QFDropboxAccount::isLinked());
 
     // Without an app key there is nothing to link with: the user is told why.
@@ -440,7 +464,9 @@ TEST_F(PrefWindowTest, AutosaveWithAnEditorOlderThanSevenShowsTheRequirementAndS
     ASSERT_FALSE(autosave->isChecked());
     QSignalSpy written(prefs, &QFPrefController::autosaveJobWritten);
     click(autosave);
-    EXPECT_EQ(answerSheet(), QStringList({ "Final Cut Pro 7 and above is required", "You need a minimum of Final Cut Pro 7.0 to use this function." }));
+    EXPECT_EQ(answerSheet(),
+        QStringList({ "Final Cut Pro 7 and above is required",
+            "You need a minimum of Final Cut Pro 7.0 to use this function." }));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !written.isEmpty(); }, 10000));
     EXPECT_EQ(storedValue("autosaveEnabled").toLongLong(), 0);
     EXPECT_FALSE(autosave->isChecked());
@@ -475,10 +501,13 @@ TEST_F(PrefWindowTest, RendersEveryPaneLightAndDark)
 {
     QFVersionStoreBuilder::setPreferences({ { "firstRun", false },
         { "watchFolders",
-            QVariantList { QVariantMap { { "folder", home.file(QStringLiteral("Videos")) }, { "extensions", "kdenlive,mlt,blend" } },
-                QVariantMap { { "folder", home.file(QStringLiteral("Documents/Adobe/Premiere Pro")) }, { "extensions", "prproj" } },
+            QVariantList { QVariantMap { { "folder", home.file(QStringLiteral("Videos")) },
+                               { "extensions", "kdenlive,mlt,blend" } },
+                QVariantMap { { "folder", home.file(QStringLiteral("Documents/Adobe/Premiere Pro")) },
+                    { "extensions", "prproj" } },
                 QVariantMap { { "folder", home.file(QStringLiteral("Documents/Ardour")) } } } },
-        { "watchDriveFolders", QVariantList { QVariantMap { { "folder", "/Final Cut Events" }, { "extensions", "fcpevent" } } } } });
+        { "watchDriveFolders",
+            QVariantList { QVariantMap { { "folder", "/Final Cut Events" }, { "extensions", "fcpevent" } } } } });
     QDir().mkpath(QStringLiteral(QF_RENDER_DIR));
     const QPalette original = QApplication::palette();
     const QStringList panes = { "general", "projects", "performance", "management", "filtering", "sync" };
@@ -489,7 +518,8 @@ TEST_F(PrefWindowTest, RendersEveryPaneLightAndDark)
             showPane(pane);
             if (pane == QStringLiteral("management") && !dark)
                 click(control<QCheckBox>(QStringLiteral("manageBackups")));
-            const QString file = QStringLiteral(QF_RENDER_DIR "/preferences-%1-%2.png").arg(pane, dark ? QStringLiteral("dark") : QStringLiteral("light"));
+            const QString file = QStringLiteral(QF_RENDER_DIR "/preferences-%1-%2.png")
+                                     .arg(pane, dark ? QStringLiteral("dark") : QStringLiteral("light"));
             EXPECT_TRUE(prefs->grab().save(file)) << qPrintable(file);
         }
         controller.reset();
@@ -509,13 +539,15 @@ TEST_F(PrefWindowTest, TheUpdateBoxIsTheSwitchThatTheCheckAtStartUpReads)
     const auto global = QFPropertyList::readDictionary(QFSoftwareUpdate::globalPreferencesPath());
     ASSERT_TRUE(global);
     EXPECT_EQ(global->value(QStringLiteral("SUCheckAtStartup")), QVariant(false));
-    EXPECT_FALSE(storedValue("SUCheckAtStartup").isValid()) << "not in the application's own file, where nothing reads it";
+    EXPECT_FALSE(storedValue("SUCheckAtStartup").isValid())
+        << "not in the application's own file, where nothing reads it";
     click(updates);
     EXPECT_TRUE(QFSoftwareUpdate::checksAtStartup());
 
     // A 0 written by another program is a NO too, and the box shows it.
     prefs->close();
-    ASSERT_TRUE(QFPropertyList::write(QFSoftwareUpdate::globalPreferencesPath(), QVariantMap { { QStringLiteral("SUCheckAtStartup"), 0 } }));
+    ASSERT_TRUE(QFPropertyList::write(
+        QFSoftwareUpdate::globalPreferencesPath(), QVariantMap { { QStringLiteral("SUCheckAtStartup"), 0 } }));
     EXPECT_FALSE(QFSoftwareUpdate::checksAtStartup());
     reopen();
     EXPECT_FALSE(updates->isChecked());
@@ -539,14 +571,17 @@ TEST_F(PrefWindowTest, WhatIsBeingTypedIsInTheFileBeforeTheHelperIsToldOnClosing
 
     // So does a watch folder's extensions cell being typed in.
     QFVersionStoreBuilder::setPreferences({ { "firstRun", false },
-        { "watchFolders", QVariantList { QVariantMap { { "folder", home.file(QStringLiteral("Videos")) }, { "extensions", "kdenlive" } } } } });
+        { "watchFolders",
+            QVariantList {
+                QVariantMap { { "folder", home.file(QStringLiteral("Videos")) }, { "extensions", "kdenlive" } } } } });
     reopen();
     showPane(QStringLiteral("projects"));
     QTableWidget *table = prefs->watchFolderTable()->table();
     QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(0, 1)).center());
     QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(0, 1)).center());
     QLineEdit *editor = nullptr;
-    ASSERT_TRUE(QTest::qWaitFor([&] { return (editor = table->viewport()->findChild<QLineEdit *>()) && editor->isVisible(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return (editor = table->viewport()->findChild<QLineEdit *>()) && editor->isVisible(); }, 5000));
     editor->selectAll();
     QTest::keyClicks(editor, QStringLiteral("mlt"));
     prefs->close();
@@ -560,8 +595,8 @@ TEST_F(PrefWindowTest, AnEditorTooOldForAutosaveIsToldByTheSwitchAloneAndAVersio
         SCOPED_TRACE(version);
         home.write(QStringLiteral("Applications/Final Cut Pro.app/Contents/Info.plist"),
             QByteArray("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleIdentifier</key><string>")
-                + QFAppleEvents::editorBundleIdentifier().toUtf8() + "</string><key>CFBundleShortVersionString</key><string>" + version
-                + "</string></dict></plist>");
+                + QFAppleEvents::editorBundleIdentifier().toUtf8()
+                + "</string><key>CFBundleShortVersionString</key><string>" + version + "</string></dict></plist>");
         QFVersionStoreBuilder::setPreferences({ { "firstRun", false }, { "autosaveEnabled", 1 } });
         open();
         // The start-up switches autosave off for such an editor.
@@ -582,7 +617,9 @@ TEST_F(PrefWindowTest, AnEditorTooOldForAutosaveIsToldByTheSwitchAloneAndAVersio
         // The switch tells why it stays off.
         QSignalSpy written(prefs, &QFPrefController::autosaveJobWritten);
         click(autosave);
-        EXPECT_EQ(answerSheet(), QStringList({ "Final Cut Pro 7 and above is required", "You need a minimum of Final Cut Pro 7.0 to use this function." }));
+        EXPECT_EQ(answerSheet(),
+            QStringList({ "Final Cut Pro 7 and above is required",
+                "You need a minimum of Final Cut Pro 7.0 to use this function." }));
         ASSERT_TRUE(QTest::qWaitFor([&] { return !written.isEmpty(); }, 10000));
         EXPECT_EQ(storedValue("autosaveEnabled").toLongLong(), 0);
         EXPECT_FALSE(autosave->isChecked());
@@ -629,7 +666,8 @@ TEST_F(PrefWindowTest, AStrayKeyNeverReplacesAWatchedFolderWhileTypingOverTheExt
     ASSERT_TRUE(QTest::qWaitFor([&] { return (editor = openEditor()) != nullptr; }, 5000));
     QTest::keyClicks(editor, QStringLiteral("lt"));
     QTest::keyClick(editor, Qt::Key_Return);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return stored("watchFolders").value(0).toMap().value("extensions") == QStringLiteral("mlt"); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return stored("watchFolders").value(0).toMap().value("extensions") == QStringLiteral("mlt"); }, 5000));
     EXPECT_EQ(stored("watchFolders").value(0).toMap().value("folder"), videos);
 }
 

@@ -40,15 +40,19 @@ protected:
                            "<key>CFBundleVersion</key><string>%1</string></dict></plist>")
                 .arg(version)
                 .toUtf8());
-        const QString program = home.write(folder + QStringLiteral("/Quenfield Software Update.app/Contents/MacOS/Quenfield Software Update"),
-            QStringLiteral("#!/bin/sh\necho \"$0\" > '%1.program'\necho \"$@\" > '%1'\n").arg(home.file(record)).toUtf8());
+        const QString program = home.write(
+            folder + QStringLiteral("/Quenfield Software Update.app/Contents/MacOS/Quenfield Software Update"),
+            QStringLiteral("#!/bin/sh\necho \"$0\" > '%1.program'\necho \"$@\" > '%1'\n")
+                .arg(home.file(record))
+                .toUtf8());
         QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner);
         return bundle;
     }
     QString recorded(const QString &record)
     {
         QFile file(home.file(record));
-        if (!QTest::qWaitFor([&] { return file.exists() && file.size() > 0; }, 10000) || !file.open(QIODevice::ReadOnly))
+        if (!QTest::qWaitFor([&] { return file.exists() && file.size() > 0; }, 10000)
+            || !file.open(QIODevice::ReadOnly))
             return {};
         return QString::fromUtf8(file.readAll()).trimmed();
     }
@@ -87,12 +91,16 @@ TEST_F(SoftwareUpdateTest, ANewerCarriedUpdaterRunsFromAPrivateCopyOfItsOwn)
     EXPECT_TRUE(S_ISDIR(st.st_mode));
     EXPECT_EQ(st.st_mode & 0777, 0700u) << "only this user may enter it";
     EXPECT_EQ(st.st_uid, ::geteuid());
-    EXPECT_EQ(QFBundle::infoDictionaryOfBundle(chosen).value(QStringLiteral("CFBundleVersion")).toString(), QStringLiteral("5"));
+    EXPECT_EQ(QFBundle::infoDictionaryOfBundle(chosen).value(QStringLiteral("CFBundleVersion")).toString(),
+        QStringLiteral("5"));
     ASSERT_TRUE(QFSoftwareUpdate::automaticallyCheckForUpdates(chosen));
-    EXPECT_EQ(recorded(QStringLiteral("carried.txt")), (QStringLiteral("-checkpath ") + QFBundle::mainBundlePath()).trimmed());
+    EXPECT_EQ(recorded(QStringLiteral("carried.txt")),
+        (QStringLiteral("-checkpath ") + QFBundle::mainBundlePath()).trimmed());
     // What ran is the private copy, not the planted bundle nor the carried one where it lies.
-    EXPECT_EQ(recorded(QStringLiteral("carried.txt.program")), chosen + QStringLiteral("/Contents/MacOS/Quenfield Software Update"));
-    EXPECT_EQ(QFBundle::infoDictionaryOfBundle(planted).value(QStringLiteral("CFBundleVersion")).toString(), QStringLiteral("9"))
+    EXPECT_EQ(recorded(QStringLiteral("carried.txt.program")),
+        chosen + QStringLiteral("/Contents/MacOS/Quenfield Software Update"));
+    EXPECT_EQ(QFBundle::infoDictionaryOfBundle(planted).value(QStringLiteral("CFBundleVersion")).toString(),
+        QStringLiteral("9"))
         << "somebody else's bundle is not ours to remove";
 
     // The next run makes a fresh folder and takes the earlier copy away.
@@ -102,8 +110,11 @@ TEST_F(SoftwareUpdateTest, ANewerCarriedUpdaterRunsFromAPrivateCopyOfItsOwn)
     QDir(QFileInfo(again).absolutePath()).removeRecursively();
 
     // The same version or an older carried one: the installed updater, wherever it is.
-    EXPECT_EQ(QFSoftwareUpdate::updaterPath(installed, updater(QStringLiteral("Old.app/Contents/Resources"), 3, QStringLiteral("old.txt"))), installed);
-    EXPECT_EQ(QFSoftwareUpdate::updaterPath(home.file(QStringLiteral("nowhere.app")), home.file(QStringLiteral("neither.app"))),
+    EXPECT_EQ(QFSoftwareUpdate::updaterPath(
+                  installed, updater(QStringLiteral("Old.app/Contents/Resources"), 3, QStringLiteral("old.txt"))),
+        installed);
+    EXPECT_EQ(QFSoftwareUpdate::updaterPath(
+                  home.file(QStringLiteral("nowhere.app")), home.file(QStringLiteral("neither.app"))),
         home.file(QStringLiteral("nowhere.app")));
     ASSERT_TRUE(QFSoftwareUpdate::launchSoftwareUpdate(installed));
     EXPECT_EQ(recorded(QStringLiteral("installed.txt")), QString());
@@ -120,16 +131,18 @@ TEST_F(SoftwareUpdateTest, UpdaterVersionsWithDotsAreComparedNumberByNumberAndAZ
     const QString installed = updater(QStringLiteral("opt/Quenfield"), 0, QStringLiteral("installed.txt"));
     const QString carried = updater(QStringLiteral("App.app/Contents/Resources"), 0, QStringLiteral("carried.txt"));
     const auto setVersion = [](const QString &bundle, const char *version) {
-        ASSERT_TRUE(QFPropertyList::updateDictionary(bundle + QStringLiteral("/Contents/Info.plist"), [version](QVariantMap &info) {
-            info.insert(QStringLiteral("CFBundleVersion"), QString::fromLatin1(version));
-            return QFPropertyList::Change::Write;
-        }));
+        ASSERT_TRUE(QFPropertyList::updateDictionary(
+            bundle + QStringLiteral("/Contents/Info.plist"), [version](QVariantMap &info) {
+                info.insert(QStringLiteral("CFBundleVersion"), QString::fromLatin1(version));
+                return QFPropertyList::Change::Write;
+            }));
     };
     setVersion(installed, "1.0.9");
     setVersion(carried, "1.0.10");
     const QString chosen = QFSoftwareUpdate::updaterPath(installed, carried);
     EXPECT_NE(chosen, installed) << "the carried updater is the newer one";
-    EXPECT_EQ(QFBundle::infoDictionaryOfBundle(chosen).value(QStringLiteral("CFBundleVersion")).toString(), QStringLiteral("1.0.10"));
+    EXPECT_EQ(QFBundle::infoDictionaryOfBundle(chosen).value(QStringLiteral("CFBundleVersion")).toString(),
+        QStringLiteral("1.0.10"));
     QDir(QFileInfo(chosen).absolutePath()).removeRecursively();
     setVersion(installed, "1.1");
     EXPECT_EQ(QFSoftwareUpdate::updaterPath(installed, carried), installed);
@@ -145,18 +158,22 @@ TEST_F(SoftwareUpdateTest, ACarriedUpdaterThatCannotBeCopiedWholeIsNotRun)
 {
     const QString installed = updater(QStringLiteral("opt/Quenfield"), 3, QStringLiteral("installed.txt"));
     const QString carried = updater(QStringLiteral("App.app/Contents/Resources"), 5, QStringLiteral("carried.txt"));
-    home.write(QStringLiteral("App.app/Contents/Resources/Quenfield Software Update.app/Contents/Resources/data"), QByteArray(2 << 20, 'x'));
-    const QStringList before = QDir(QFLocalPaths::tempDirectory()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    home.write(QStringLiteral("App.app/Contents/Resources/Quenfield Software Update.app/Contents/Resources/data"),
+        QByteArray(2 << 20, 'x'));
+    const QStringList before
+        = QDir(QFLocalPaths::tempDirectory()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     QString chosen;
     {
         QFFullDisk full(1 << 20);
         chosen = QFSoftwareUpdate::updaterPath(installed, carried);
     }
     EXPECT_TRUE(chosen.isEmpty()) << chosen.toStdString();
-    EXPECT_EQ(QDir(QFLocalPaths::tempDirectory()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), before)
+    EXPECT_EQ(
+        QDir(QFLocalPaths::tempDirectory()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), before)
         << "nothing half copied is left behind";
     EXPECT_FALSE(QFSoftwareUpdate::automaticallyCheckForUpdates(chosen));
-    EXPECT_TRUE(home.logMessages(kLog).contains(QStringLiteral("Unable to launch Software Update - path doesn't exist")));
+    EXPECT_TRUE(
+        home.logMessages(kLog).contains(QStringLiteral("Unable to launch Software Update - path doesn't exist")));
 }
 
 TEST_F(SoftwareUpdateTest, AnUpdaterThatCannotRunIsLoggedWithItsReason)

@@ -34,10 +34,12 @@ protected:
         s_server = new RcloneServer;
         QDir().mkpath(s_dir->filePath(QStringLiteral("webdav/studio/CUT")));
         writeFile(s_dir->filePath(QStringLiteral("webdav/studio/CUT/Project.plist")), "<plist/>");
-        s_started = s_server->start(QStringLiteral("webdav"), s_dir->filePath(QStringLiteral("webdav")), s_dir->filePath(QStringLiteral("cache")));
+        s_started = s_server->start(QStringLiteral("webdav"), s_dir->filePath(QStringLiteral("webdav")),
+            s_dir->filePath(QStringLiteral("cache")));
         if (s_started) {
             writeFile(s_dir->filePath(QStringLiteral("rclone.conf")),
-                (davSection(QStringLiteral("dav"), s_server->port, kPassword) + davSection(QStringLiteral("locked"), s_server->port, kWrongPassword))
+                (davSection(QStringLiteral("dav"), s_server->port, kPassword)
+                    + davSection(QStringLiteral("locked"), s_server->port, kWrongPassword))
                     .toUtf8());
         }
     }
@@ -69,8 +71,7 @@ protected:
         return pane;
     }
 
-    template <typename T>
-    static T *control(QWidget *pane, const QString &name)
+    template <typename T> static T *control(QWidget *pane, const QString &name)
     {
         T *found = pane->findChild<T *>(name);
         EXPECT_TRUE(found) << "no control " << name.toStdString();
@@ -136,7 +137,8 @@ TEST_F(SyncPaneTest, ChoosingAnRcloneRemoteWritesItAndTestListsItsFolder)
         pane->setPalette(QApplication::palette());
         pane->refreshStatus();
         QCoreApplication::processEvents();
-        EXPECT_TRUE(pane->grab().save(QStringLiteral(QF_RENDER_DIR "/sync-pane-rclone") + (dark ? QStringLiteral("-dark.png") : QStringLiteral("-light.png"))));
+        EXPECT_TRUE(pane->grab().save(QStringLiteral(QF_RENDER_DIR "/sync-pane-rclone")
+            + (dark ? QStringLiteral("-dark.png") : QStringLiteral("-light.png"))));
     }
     QApplication::setPalette(original);
 
@@ -164,7 +166,8 @@ TEST_F(SyncPaneTest, ChoosingAnRcloneRemoteWritesItAndTestListsItsFolder)
         pane->setPalette(QApplication::palette());
         pane->refreshStatus();
         QCoreApplication::processEvents();
-        EXPECT_TRUE(pane->grab().save(QStringLiteral(QF_RENDER_DIR "/sync-pane-rclone-refused") + (dark ? QStringLiteral("-dark.png") : QStringLiteral("-light.png"))));
+        EXPECT_TRUE(pane->grab().save(QStringLiteral(QF_RENDER_DIR "/sync-pane-rclone-refused")
+            + (dark ? QStringLiteral("-dark.png") : QStringLiteral("-light.png"))));
     }
     QApplication::setPalette(original);
 
@@ -179,7 +182,8 @@ TEST_F(SyncPaneTest, ChoosingAnRcloneRemoteWritesItAndTestListsItsFolder)
 
 TEST_F(SyncPaneTest, AStoredRemoteIsShownAndOneRcloneNoLongerNamesStays)
 {
-    ASSERT_TRUE(QFPreferenceKeys::update({ { QStringLiteral("syncService"), 2 }, { QStringLiteral("syncRemote"), QStringLiteral("gone:Archive/Cuts") } }));
+    ASSERT_TRUE(QFPreferenceKeys::update({ { QStringLiteral("syncService"), 2 },
+        { QStringLiteral("syncRemote"), QStringLiteral("gone:Archive/Cuts") } }));
     const auto pane = openPane();
     auto *remote = control<QComboBox>(pane.get(), QStringLiteral("syncRemoteName"));
     auto *path = control<QLineEdit>(pane.get(), QStringLiteral("syncRemotePath"));
@@ -193,7 +197,9 @@ TEST_F(SyncPaneTest, AStoredRemoteIsShownAndOneRcloneNoLongerNamesStays)
     QTest::mouseClick(control<QPushButton>(pane.get(), QStringLiteral("syncRemoteTest")), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return tested.size() == 1; }, 30000));
     EXPECT_FALSE(tested.first().first().toBool());
-    EXPECT_TRUE(control<QLabel>(pane.get(), QStringLiteral("syncRemoteResult"))->text().contains(QStringLiteral("rclone config")));
+    EXPECT_TRUE(control<QLabel>(pane.get(), QStringLiteral("syncRemoteResult"))
+                    ->text()
+                    .contains(QStringLiteral("rclone config")));
 }
 
 } // namespace

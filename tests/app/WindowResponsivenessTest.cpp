@@ -50,12 +50,13 @@ protected:
         });
         // The administrator's removal is started and does its work when let.
         QFLocalPaths::setRootOverride(true);
-        QFAuthorization::sharedController()->setCommandRunner([this](const QString &program, const QStringList &arguments, bool) {
-            QMutexLocker locked(&m_lock);
-            m_administratorAsked << (QStringList { program } + arguments).join(u' ');
-            m_administratorCommands << (QStringList { program } + arguments);
-            return 0;
-        });
+        QFAuthorization::sharedController()->setCommandRunner(
+            [this](const QString &program, const QStringList &arguments, bool) {
+                QMutexLocker locked(&m_lock);
+                m_administratorAsked << (QStringList { program } + arguments).join(u' ');
+                m_administratorCommands << (QStringList { program } + arguments);
+                return 0;
+            });
     }
     void TearDown() override
     {
@@ -78,12 +79,14 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
         ASSERT_TRUE(QTest::qWaitFor([&] { return !shown.isEmpty(); }, 10000));
         // The selected project's versions are listed.
-        ASSERT_TRUE(QTest::qWaitFor([&] {
-            for (const QList<QVariant> &call : populated)
-                if (call.value(0).toString() == controller->selectedProjectFolder())
-                    return true;
-            return false;
-        }, 20000));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                for (const QList<QVariant> &call : populated)
+                    if (call.value(0).toString() == controller->selectedProjectFolder())
+                        return true;
+                return false;
+            },
+            20000));
         ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->isBusy(); }, 20000));
     }
     void linkThroughTheSecretService()
@@ -127,7 +130,8 @@ protected:
             commands = m_administratorCommands;
         }
         for (const QStringList &command : commands)
-            EXPECT_EQ(folder.whileThawed([&] { return QProcess::execute(command.first(), command.mid(1)); }), 0) << qPrintable(command.join(u' '));
+            EXPECT_EQ(folder.whileThawed([&] { return QProcess::execute(command.first(), command.mid(1)); }), 0)
+                << qPrintable(command.join(u' '));
     }
 
     QFFakeDropbox fake;
@@ -175,7 +179,8 @@ TEST_F(WindowResponsivenessTest, KeysAreHandledWhileARemovalAndAKeychainLookUpTa
     QListView *projects = window->projectTable();
     projects->setFocus();
     QTest::keyClick(projects, Qt::Key_Up);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return selectedProjectName() == QStringLiteral("Trailer"); }, 5000)) << qPrintable(selectedProjectName());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return selectedProjectName() == QStringLiteral("Trailer"); }, 5000))
+        << qPrintable(selectedProjectName());
     QTest::keyClicks(window->projectSearchField(), QStringLiteral("mix"));
     EXPECT_EQ(window->projectSearchField()->text(), QStringLiteral("mix"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return projectNames() == QStringList { QStringLiteral("Podcast Mix") }; }, 5000))
@@ -194,7 +199,8 @@ TEST_F(WindowResponsivenessTest, KeysAreHandledWhileARemovalAndAKeychainLookUpTa
     versions.whileThawed([&] { return QFile::remove(oldest); });
     ASSERT_TRUE(QTest::qWaitFor([&] { return removed.has_value(); }, 10000));
     EXPECT_TRUE(*removed);
-    EXPECT_TRUE(administratorAsked().first().startsWith(QStringLiteral("/bin/rm -Rdf -- "))) << qPrintable(administratorAsked().first());
+    EXPECT_TRUE(administratorAsked().first().startsWith(QStringLiteral("/bin/rm -Rdf -- ")))
+        << qPrintable(administratorAsked().first());
 }
 
 TEST_F(WindowResponsivenessTest, MovingAVersionTheUserMayNotChangeToTheTrashLeavesTheWindowAnswering)
@@ -216,15 +222,18 @@ TEST_F(WindowResponsivenessTest, MovingAVersionTheUserMayNotChangeToTheTrashLeav
     ASSERT_EQ(outline->currentIndex().row(), 0);
     QSignalSpy finished(controller->actions(), &QFActionController::commandFinished);
     QTest::keyClick(outline, Qt::Key_Delete);
-    EXPECT_EQ(apptest::answerSheet(QStringLiteral("Remove")).value(0), QStringLiteral("Are you sure you wish to remove this backup?"));
+    EXPECT_EQ(apptest::answerSheet(QStringLiteral("Remove")).value(0),
+        QStringLiteral("Are you sure you wish to remove this backup?"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return administratorAsked().size() == 1; }, 10000));
-    EXPECT_TRUE(administratorAsked().first().startsWith(QStringLiteral("/bin/mv "))) << qPrintable(administratorAsked().first());
+    EXPECT_TRUE(administratorAsked().first().startsWith(QStringLiteral("/bin/mv ")))
+        << qPrintable(administratorAsked().first());
 
     // Meanwhile the window takes keys: the selection moves down the project list, the search takes text.
     QListView *projects = window->projectTable();
     projects->setFocus();
     QTest::keyClick(projects, Qt::Key_Down);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return selectedProjectName() == QStringLiteral("Trailer"); }, 5000)) << qPrintable(selectedProjectName());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return selectedProjectName() == QStringLiteral("Trailer"); }, 5000))
+        << qPrintable(selectedProjectName());
     QTest::keyClicks(window->projectSearchField(), QStringLiteral("wedding"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return projectNames() == QStringList { QStringLiteral("Wedding Cut") }; }, 5000))
         << qPrintable(projectNames().join(u", "));

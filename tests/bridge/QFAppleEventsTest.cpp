@@ -155,16 +155,20 @@ TEST_F(QFAppleEventsTest, ExportsAnOpenProjectItsSequencesAndItsTableOfContents)
     serve(QStringLiteral("gXML-SEQ-1.xml"), "<xmeml><sequence id=\"1\"/></xmeml>");
     serve(QStringLiteral("eTCX.xml"), "<toc/>");
 
-    EXPECT_EQ(QFAppleEvents::getProjectXML(project, false, true), QStringLiteral("<xmeml version=\"5\"><project/></xmeml>"));
-    EXPECT_EQ(QFAppleEvents::getItemXMLData(QStringLiteral("SEQ-1"), project), QByteArray("<xmeml><sequence id=\"1\"/></xmeml>"));
+    EXPECT_EQ(
+        QFAppleEvents::getProjectXML(project, false, true), QStringLiteral("<xmeml version=\"5\"><project/></xmeml>"));
+    EXPECT_EQ(QFAppleEvents::getItemXMLData(QStringLiteral("SEQ-1"), project),
+        QByteArray("<xmeml><sequence id=\"1\"/></xmeml>"));
     EXPECT_EQ(QFAppleEvents::getTOC(project), QStringLiteral("<toc/>"));
 
     const auto sent = requests();
-    ASSERT_EQ(requestIDs(), QStringList({ QStringLiteral("fcLP"), QStringLiteral("eXML"), QStringLiteral("fcLP"),
-                                QStringLiteral("gXML"), QStringLiteral("fcLP"), QStringLiteral("eTCX") }));
+    ASSERT_EQ(requestIDs(),
+        QStringList({ QStringLiteral("fcLP"), QStringLiteral("eXML"), QStringLiteral("fcLP"), QStringLiteral("gXML"),
+            QStringLiteral("fcLP"), QStringLiteral("eTCX") }));
     EXPECT_EQ(sent[1].value(QStringLiteral("class")).toString(), QStringLiteral("KeyG"));
     EXPECT_EQ(sent[1].value(QStringLiteral("params")).toObject().value(QStringLiteral("fcpP")).toString(), project);
-    EXPECT_EQ(sent[3].value(QStringLiteral("params")).toObject().value(QStringLiteral("fcIU")).toString(), QStringLiteral("SEQ-1"));
+    EXPECT_EQ(sent[3].value(QStringLiteral("params")).toObject().value(QStringLiteral("fcIU")).toString(),
+        QStringLiteral("SEQ-1"));
     // The project was open already, so nothing closes it.
     EXPECT_FALSE(requestIDs().contains(QStringLiteral("cfcP")));
     EXPECT_TRUE(newLogMessages().isEmpty()) << qPrintable(newLogMessages().join(u'\n'));
@@ -177,8 +181,9 @@ TEST_F(QFAppleEventsTest, AnExportThatOpenedTheProjectClosesItAndSavesChanges)
 
     EXPECT_EQ(QFAppleEvents::getProjectXMLData(project, true, true), QByteArray("<xmeml/>"));
     const auto sent = requests();
-    ASSERT_EQ(requestIDs(), QStringList({ QStringLiteral("fcLP"), QStringLiteral("odoc"), QStringLiteral("eXML"),
-                                QStringLiteral("cfcP") }));
+    ASSERT_EQ(requestIDs(),
+        QStringList(
+            { QStringLiteral("fcLP"), QStringLiteral("odoc"), QStringLiteral("eXML"), QStringLiteral("cfcP") }));
     EXPECT_EQ(sent[1].value(QStringLiteral("class")).toString(), QStringLiteral("aevt"));
     EXPECT_EQ(sent[1].value(QStringLiteral("params")).toObject().value(QStringLiteral("----")).toString(), project);
     const QJsonObject close = sent[3].value(QStringLiteral("params")).toObject();
@@ -226,7 +231,8 @@ TEST_F(QFAppleEventsTest, MissingOrEmptyAnswersAreReported)
     const auto empty = QFAppleEvents::getProjectXML(project);
     EXPECT_TRUE(empty.isEmpty());
     EXPECT_FALSE(empty.isNull());
-    EXPECT_EQ(newLogMessages().last(), QStringLiteral("Unable to communicate with Final Cut Pro. Please make sure it is running."));
+    EXPECT_EQ(newLogMessages().last(),
+        QStringLiteral("Unable to communicate with Final Cut Pro. Please make sure it is running."));
 
     // A sequence export needs a sequence.
     EXPECT_FALSE(QFAppleEvents::getItemXMLData(QString(), project).has_value());
@@ -241,8 +247,9 @@ TEST_F(QFAppleEventsTest, AProjectFileThatIsGoneIsNeverSentBare)
     serve(QStringLiteral("eXML.xml"), "<xmeml/>");
     EXPECT_FALSE(QFAppleEvents::getProjectXMLData(gone).has_value());
     EXPECT_FALSE(QFAppleEvents::saveProject(gone));
-    EXPECT_EQ(newLogMessages(), QStringList({ QStringLiteral("Error adding project file to AppleEvent query"),
-                                    QStringLiteral("Error adding source project file to AppleEvent query") }));
+    EXPECT_EQ(newLogMessages(),
+        QStringList({ QStringLiteral("Error adding project file to AppleEvent query"),
+            QStringLiteral("Error adding source project file to AppleEvent query") }));
     EXPECT_EQ(requestIDs(), QStringList { QStringLiteral("fcLP") });
 }
 
@@ -256,7 +263,8 @@ TEST_F(QFAppleEventsTest, AnEditorThatNeverAnswersFailsAfterTheTimeOut)
 
     EXPECT_FALSE(QFAppleEvents::getProjectXMLData(project).has_value());
     EXPECT_FALSE(QFAppleEvents::saveProject(project));
-    EXPECT_EQ(newLogMessages(), QStringList({ QStringLiteral("Error sending AppleEvent"), QStringLiteral("Error sending AppleEvent") }));
+    EXPECT_EQ(newLogMessages(),
+        QStringList({ QStringLiteral("Error sending AppleEvent"), QStringLiteral("Error sending AppleEvent") }));
 
     // A silent list is an empty one.
     home.write(QStringLiteral("editor/silent"), "*\n");
@@ -314,11 +322,13 @@ TEST_F(QFAppleEventsTest, TheEditorVersionComesFromItsInstalledBundle)
     install(QStringLiteral("Other Editor.app"), QStringLiteral("com.example.Other"), QStringLiteral("3.0"));
     EXPECT_EQ(QFAppleEvents::finalCutProVersionString(), QStringLiteral("7.0"));
 
-    install(QStringLiteral("Final Cut Studio/Final Cut Pro.app"), QStringLiteral("com.apple.FinalCutPro"), QStringLiteral("7.0.3"));
+    install(QStringLiteral("Final Cut Studio/Final Cut Pro.app"), QStringLiteral("com.apple.FinalCutPro"),
+        QStringLiteral("7.0.3"));
     EXPECT_EQ(QFAppleEvents::finalCutProVersionString(), QStringLiteral("7.0.3"));
     EXPECT_EQ(QFAppleEvents::finalCutProMajorVersion(), 7);
 
-    install(QStringLiteral("Final Cut Studio/Final Cut Pro.app"), QStringLiteral("com.apple.FinalCutPro"), QStringLiteral("6"));
+    install(QStringLiteral("Final Cut Studio/Final Cut Pro.app"), QStringLiteral("com.apple.FinalCutPro"),
+        QStringLiteral("6"));
     EXPECT_EQ(QFAppleEvents::finalCutProMajorVersion(), 6);
 
     EXPECT_EQ(QFAppleEvents::majorVersionFromString(QString()), 7);
@@ -333,7 +343,8 @@ TEST_F(QFAppleEventsTest, FinalCutCountsAsInstalledOnlyByItsOwnIdentifiers)
         const QString plist = home.file(QStringLiteral("Applications/%1/Contents/Info.plist").arg(folder));
         QDir().mkpath(QFileInfo(plist).absolutePath());
         ASSERT_TRUE(QFPropertyList::write(plist,
-            QVariantMap { { QStringLiteral("CFBundleIdentifier"), identifier }, { QStringLiteral("CFBundleShortVersionString"), QStringLiteral("10.1") } }));
+            QVariantMap { { QStringLiteral("CFBundleIdentifier"), identifier },
+                { QStringLiteral("CFBundleShortVersionString"), QStringLiteral("10.1") } }));
     };
     EXPECT_FALSE(QFAppleEvents::isFinalCutInstalled()) << "nothing installed, although the version reads 7.0";
     EXPECT_EQ(QFAppleEvents::finalCutProVersionString(), QStringLiteral("7.0"));
@@ -349,7 +360,8 @@ TEST_F(QFAppleEventsTest, FinalCutCountsAsInstalledOnlyByItsOwnIdentifiers)
 
 TEST_F(QFAppleEventsTest, GeneratedIdentifiersAreUpperCaseWithHyphens)
 {
-    static const QRegularExpression form(QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
+    static const QRegularExpression form(
+        QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
     const QString first = QFAppleEvents::generateUUID();
     EXPECT_TRUE(form.match(first).hasMatch()) << qPrintable(first);
     EXPECT_NE(first, QFAppleEvents::generateUUID());

@@ -19,7 +19,8 @@ protected:
         project = home.file(QStringLiteral("Edits/Cut.prproj"));
         folder = Builder::addProject(project, QStringLiteral("P1"), "current");
         Builder::setModified(project, QDateTime::currentDateTime().addSecs(-60));
-        Builder::addVersions(folder, { { QStringLiteral("Cut.00001.prproj"), QDateTime::currentDateTime().addSecs(-3600), "one" } });
+        Builder::addVersions(
+            folder, { { QStringLiteral("Cut.00001.prproj"), QDateTime::currentDateTime().addSecs(-3600), "one" } });
         Builder::setPreferences({ { QStringLiteral("takeScreenshots"), qint64(0) } });
     }
     QString versions() const { return folder + QStringLiteral("/Versions"); }
@@ -43,7 +44,8 @@ TEST_F(CommandBackupTest, BackupPrintsTheVersionItMadeOrSaysWhyItMadeNone)
     EXPECT_TRUE(empty.out.isEmpty()) << empty;
     EXPECT_TRUE(empty.err.contains(QStringLiteral("no version was made of %1: ").arg(project))) << empty;
     EXPECT_TRUE(empty.err.contains(QStringLiteral("empty"))) << empty;
-    EXPECT_EQ(Builder::versionNames(folder), (QStringList { QStringLiteral("Cut.00001.prproj"), QStringLiteral("Cut.00002.prproj") }));
+    EXPECT_EQ(Builder::versionNames(folder),
+        (QStringList { QStringLiteral("Cut.00001.prproj"), QStringLiteral("Cut.00002.prproj") }));
 }
 
 TEST_F(CommandBackupTest, ScanExitsWithOneWhenABackupFailed)
@@ -61,7 +63,8 @@ TEST_F(CommandBackupTest, ScanExitsWithOneWhenABackupFailed)
     // The same scan with room on the disk makes the version and succeeds; one with nothing to do as well.
     scanned = runTombrel({ QStringLiteral("scan") });
     EXPECT_EQ(scanned.status, 0) << scanned;
-    EXPECT_EQ(Builder::versionNames(folder), (QStringList { QStringLiteral("Cut.00001.prproj"), QStringLiteral("Cut.00002.prproj") }));
+    EXPECT_EQ(Builder::versionNames(folder),
+        (QStringList { QStringLiteral("Cut.00001.prproj"), QStringLiteral("Cut.00002.prproj") }));
     scanned = runTombrel({ QStringLiteral("scan") });
     EXPECT_EQ(scanned.status, 0) << scanned;
     EXPECT_EQ(scanned.out, QStringLiteral("Scan finished.\n"));

@@ -31,14 +31,19 @@ protected:
     {
         folder = Builder::addProject(home.file(QStringLiteral("Projects/Cut.fcp")), QStringLiteral("CH"));
         const QDateTime old = QDateTime::currentDateTime().addDays(-1);
-        Builder::addVersions(folder, {
-            VersionSpec { QStringLiteral("Cut.00001.fcp"), old, "one" },
-            VersionSpec { QStringLiteral("Cut.00001.xml"), old, exportWithClip(QStringLiteral("Alpha")) },
-            VersionSpec { QStringLiteral("Cut.00002.fcp"), old.addSecs(60), "two" },
-            VersionSpec { QStringLiteral("Cut.00002.xml"), old.addSecs(60), exportWithClip(QStringLiteral("Beta")) },
-        });
+        Builder::addVersions(folder,
+            {
+                VersionSpec { QStringLiteral("Cut.00001.fcp"), old, "one" },
+                VersionSpec { QStringLiteral("Cut.00001.xml"), old, exportWithClip(QStringLiteral("Alpha")) },
+                VersionSpec { QStringLiteral("Cut.00002.fcp"), old.addSecs(60), "two" },
+                VersionSpec {
+                    QStringLiteral("Cut.00002.xml"), old.addSecs(60), exportWithClip(QStringLiteral("Beta")) },
+            });
         QFTombrelBackup engine;
-        expected = engine.changelistForFile(folder + QStringLiteral("/Versions/Cut.00002.xml"), folder + QStringLiteral("/Versions/Cut.00001.xml"))->changelist;
+        expected = engine
+                       .changelistForFile(folder + QStringLiteral("/Versions/Cut.00002.xml"),
+                           folder + QStringLiteral("/Versions/Cut.00001.xml"))
+                       ->changelist;
     }
     QString folder;
     QStringList expected;
@@ -58,7 +63,8 @@ TEST_F(CommandChangesTest, VersionsShowTheirChangeLinesNewestFirst)
     for (const QJsonValue &line : list[0].toObject().value(QStringLiteral("changelist")).toArray())
         lines << line.toString();
     EXPECT_EQ(lines, expected);
-    EXPECT_EQ(list[1].toObject().value(QStringLiteral("changelist")).toArray().first().toString(), QStringLiteral("(Base version)"));
+    EXPECT_EQ(list[1].toObject().value(QStringLiteral("changelist")).toArray().first().toString(),
+        QStringLiteral("(Base version)"));
     EXPECT_EQ(list[1].toObject().value(QStringLiteral("host")).toString(), QStringLiteral("fcp"));
     EXPECT_TRUE(r.err.isEmpty()) << "no progress bar when standard error is no terminal";
 
@@ -75,7 +81,8 @@ TEST_F(CommandChangesTest, ChangesOfOneVersionAndClearingTheCaches)
         EXPECT_EQ(r.out.split(u'\n', Qt::SkipEmptyParts), expected);
     }
     EXPECT_EQ(runTombrel({ QStringLiteral("changes"), QStringLiteral("CH"), QStringLiteral("9") }).status, 1);
-    EXPECT_EQ(runTombrel({ QStringLiteral("changes"), QStringLiteral("CH"), QStringLiteral("two") }).status, 1) << "no such version, as restore says";
+    EXPECT_EQ(runTombrel({ QStringLiteral("changes"), QStringLiteral("CH"), QStringLiteral("two") }).status, 1)
+        << "no such version, as restore says";
     EXPECT_EQ(runTombrel({ QStringLiteral("changes"), QStringLiteral("nobody"), QStringLiteral("2") }).status, 1);
 
     ASSERT_TRUE(QFileInfo::exists(QFTombrelBackup::cachesFolder() + QStringLiteral("/CH.localized.cache.plist")));
@@ -87,22 +94,29 @@ TEST_F(CommandChangesTest, ChangesOfOneVersionAndClearingTheCaches)
 TEST_F(CommandChangesTest, DiffComparesAnyTwoVersionsInEitherOrder)
 {
     QFTombrelBackup engine;
-    Builder::addVersions(folder, { VersionSpec { QStringLiteral("Cut.00003.fcp"), QDateTime::currentDateTime().addSecs(-30), "three" },
-        VersionSpec { QStringLiteral("Cut.00003.xml"), QDateTime::currentDateTime().addSecs(-30), exportWithClip(QStringLiteral("Gamma")) } });
-    const QStringList oneToThree = engine.changelistForFile(folder + QStringLiteral("/Versions/Cut.00003.xml"),
-        folder + QStringLiteral("/Versions/Cut.00001.xml"))->changelist;
+    Builder::addVersions(folder,
+        { VersionSpec { QStringLiteral("Cut.00003.fcp"), QDateTime::currentDateTime().addSecs(-30), "three" },
+            VersionSpec { QStringLiteral("Cut.00003.xml"), QDateTime::currentDateTime().addSecs(-30),
+                exportWithClip(QStringLiteral("Gamma")) } });
+    const QStringList oneToThree = engine
+                                       .changelistForFile(folder + QStringLiteral("/Versions/Cut.00003.xml"),
+                                           folder + QStringLiteral("/Versions/Cut.00001.xml"))
+                                       ->changelist;
     ASSERT_FALSE(oneToThree.isEmpty());
     for (const QStringList &order : { QStringList { "1", "3" }, QStringList { "00003", "00001" } }) {
         const CommandResult r = runTombrel(QStringList { QStringLiteral("diff"), QStringLiteral("CH") } + order);
         ASSERT_EQ(r.status, 0) << r;
         EXPECT_EQ(r.out.split(u'\n', Qt::SkipEmptyParts), oneToThree) << "the older is the base, whichever comes first";
     }
-    EXPECT_EQ(runTombrel({ QStringLiteral("diff"), QStringLiteral("CH"), QStringLiteral("1"), QStringLiteral("9") }).status, 1);
+    EXPECT_EQ(
+        runTombrel({ QStringLiteral("diff"), QStringLiteral("CH"), QStringLiteral("1"), QStringLiteral("9") }).status,
+        1);
 }
 
 TEST_F(CommandChangesTest, ReportIsTheApplicationsReportAsHTMLOrPDF)
 {
-    QFPropertyList::write(folder + QStringLiteral("/Annotations.plist"), QVariantMap { { "Cut.00002.xml", "<b>x</b> & \"y\"" } });
+    QFPropertyList::write(
+        folder + QStringLiteral("/Annotations.plist"), QVariantMap { { "Cut.00002.xml", "<b>x</b> & \"y\"" } });
     CommandResult r = runTombrel({ QStringLiteral("report"), QStringLiteral("CH") });
     ASSERT_EQ(r.status, 0) << r;
     EXPECT_TRUE(r.out.startsWith(QStringLiteral("<!DOCTYPE HTML PUBLIC")));
@@ -116,12 +130,16 @@ TEST_F(CommandChangesTest, ReportIsTheApplicationsReportAsHTMLOrPDF)
     QFile written(html);
     ASSERT_TRUE(written.open(QIODevice::ReadOnly));
     EXPECT_TRUE(written.readAll().contains("Generated with Pro Tombrel by Quenfield"));
-    EXPECT_EQ(runTombrel({ QStringLiteral("report"), QStringLiteral("CH"), QStringLiteral("--pdf"), home.file("a.pdf"), QStringLiteral("--html"), html }).status, 2);
+    EXPECT_EQ(runTombrel({ QStringLiteral("report"), QStringLiteral("CH"), QStringLiteral("--pdf"), home.file("a.pdf"),
+                             QStringLiteral("--html"), html })
+                  .status,
+        2);
 
     // PDF files come from the program itself, which lays pages out with fonts.
     const QString pdf = home.file(QStringLiteral("report.pdf"));
     QProcess tombrel;
-    tombrel.start(qEnvironmentVariable("QF_BUNDLE_DIR") + QStringLiteral("/Contents/MacOS/tombrel"), { QStringLiteral("report"), QStringLiteral("CH"), QStringLiteral("--pdf"), pdf });
+    tombrel.start(qEnvironmentVariable("QF_BUNDLE_DIR") + QStringLiteral("/Contents/MacOS/tombrel"),
+        { QStringLiteral("report"), QStringLiteral("CH"), QStringLiteral("--pdf"), pdf });
     ASSERT_TRUE(tombrel.waitForFinished(60000));
     ASSERT_EQ(tombrel.exitCode(), 0) << tombrel.readAllStandardError().toStdString();
     QProcess text;

@@ -52,7 +52,8 @@ TEST_F(CommandDiffTest, PrintsOneChangeALine)
     r = diff({ markp, edited });
     EXPECT_EQ(r.status, 0) << qPrintable(r.err);
     // The video item and both audio items moved alike: one line says it.
-    EXPECT_EQ(r.out, QStringLiteral("Out Point of clip marc_phillipson_032310 changed from 01:24:37;09 to 01:24:38;09 (+30)\n"));
+    EXPECT_EQ(r.out,
+        QStringLiteral("Out Point of clip marc_phillipson_032310 changed from 01:24:37;09 to 01:24:38;09 (+30)\n"));
 }
 
 TEST_F(CommandDiffTest, UnreadableOrMalformedFilesFail)
@@ -94,8 +95,11 @@ TEST_F(CommandDiffTest, ProjectsOfKdenliveShotcutAndMeltAreToldApartByTheirDocum
     const QString v2 = fixturePath(QStringLiteral("mlt/kdenlive/mix-luma.v2.kdenlive"));
     Result r = diff({ v1, v2 });
     EXPECT_EQ(r.status, 0) << qPrintable(r.err);
-    EXPECT_EQ(r.out, QStringLiteral("Transition luma between clip Color Clip and clip Color Clip on track V1: alpha_over changed from 1 to 0\n"
-                                    "Transition luma between clip Color Clip and clip Color Clip on track V1: alpha_over changed from 1 to 0\n"));
+    EXPECT_EQ(r.out,
+        QStringLiteral(
+            "Transition luma between clip Color Clip and clip Color Clip on track V1: alpha_over changed from 1 to 0\n"
+            "Transition luma between clip Color Clip and clip Color Clip on track V1: alpha_over changed from 1 to "
+            "0\n"));
     r = diff({ v1, v1 });
     EXPECT_EQ(r.out, QStringLiteral("No notable changes\n"));
     // The name says nothing: a Shotcut project saved as .xml is a project all the same.
@@ -104,7 +108,9 @@ TEST_F(CommandDiffTest, ProjectsOfKdenliveShotcutAndMeltAreToldApartByTheirDocum
     const QString renamed = home.write(QStringLiteral("Edit.xml"), shotcut.readAll());
     r = diff({ fixturePath(QStringLiteral("mlt/shotcut/shotcut.v1.mlt")), renamed });
     EXPECT_EQ(r.status, 0) << qPrintable(r.err);
-    EXPECT_EQ(r.out, QStringLiteral("Filter blur_gaussian_av added to clip A.mp4 on track V1\nMarker Chapter 2 added at 00:00:12:00\n"));
+    EXPECT_EQ(r.out,
+        QStringLiteral(
+            "Filter blur_gaussian_av added to clip A.mp4 on track V1\nMarker Chapter 2 added at 00:00:12:00\n"));
 
     const QString markp = fixturePath(QStringLiteral("xmeml/markp.xml"));
     for (const QStringList &arguments : { QStringList { v1, markp }, QStringList { markp, v1 } }) {
@@ -112,7 +118,9 @@ TEST_F(CommandDiffTest, ProjectsOfKdenliveShotcutAndMeltAreToldApartByTheirDocum
         r = diff(arguments);
         EXPECT_EQ(r.status, 1);
         EXPECT_TRUE(r.out.isEmpty());
-        EXPECT_EQ(r.err, QStringLiteral("tombrel: cannot compare %1 with %2: one is an MLT project and the other is not\n").arg(arguments.at(0), arguments.at(1)));
+        EXPECT_EQ(r.err,
+            QStringLiteral("tombrel: cannot compare %1 with %2: one is an MLT project and the other is not\n")
+                .arg(arguments.at(0), arguments.at(1)));
     }
     QFile whole(v2);
     ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
@@ -124,28 +132,35 @@ TEST_F(CommandDiffTest, ProjectsOfKdenliveShotcutAndMeltAreToldApartByTheirDocum
 
 TEST_F(CommandDiffTest, VersionsOfAKdenliveProjectShowTheirChangeLines)
 {
-    const QString folder = QFVersionStoreBuilder::addProject(home.file(QStringLiteral("Projects/Luma.kdenlive")), QStringLiteral("LU"));
+    const QString folder
+        = QFVersionStoreBuilder::addProject(home.file(QStringLiteral("Projects/Luma.kdenlive")), QStringLiteral("LU"));
     QFile older(fixturePath(QStringLiteral("mlt/kdenlive/mix-luma.v1.kdenlive")));
     QFile newer(fixturePath(QStringLiteral("mlt/kdenlive/mix-luma.v2.kdenlive")));
     ASSERT_TRUE(older.open(QIODevice::ReadOnly) && newer.open(QIODevice::ReadOnly));
     const QDateTime when = QDateTime::currentDateTime().addDays(-1);
-    QFVersionStoreBuilder::addVersions(folder, { VersionSpec { QStringLiteral("Luma.00001.kdenlive"), when, older.readAll() },
-                                                   VersionSpec { QStringLiteral("Luma.00002.kdenlive"), when.addSecs(60), newer.readAll() } });
-    const QString line = QStringLiteral("Transition luma between clip Color Clip and clip Color Clip on track V1: alpha_over changed from 1 to 0");
+    QFVersionStoreBuilder::addVersions(folder,
+        { VersionSpec { QStringLiteral("Luma.00001.kdenlive"), when, older.readAll() },
+            VersionSpec { QStringLiteral("Luma.00002.kdenlive"), when.addSecs(60), newer.readAll() } });
+    const QString line = QStringLiteral(
+        "Transition luma between clip Color Clip and clip Color Clip on track V1: alpha_over changed from 1 to 0");
 
     QString out, err;
     QTextStream o(&out), e(&err);
-    ASSERT_EQ(TombrelCommand(o, e).run({ QStringLiteral("changes"), QStringLiteral("LU"), QStringLiteral("2") }), 0) << qPrintable(err);
+    ASSERT_EQ(TombrelCommand(o, e).run({ QStringLiteral("changes"), QStringLiteral("LU"), QStringLiteral("2") }), 0)
+        << qPrintable(err);
     EXPECT_EQ(out, line + u'\n' + line + u'\n');
 
     out.clear();
-    ASSERT_EQ(TombrelCommand(o, e).run({ QStringLiteral("versions"), QStringLiteral("LU"), QStringLiteral("--json") }), 0) << qPrintable(err);
+    ASSERT_EQ(
+        TombrelCommand(o, e).run({ QStringLiteral("versions"), QStringLiteral("LU"), QStringLiteral("--json") }), 0)
+        << qPrintable(err);
     const QJsonArray list = QJsonDocument::fromJson(out.toUtf8()).array();
     ASSERT_EQ(list.size(), 2);
     EXPECT_EQ(list[0].toObject().value(QStringLiteral("type")).toString(), QStringLiteral("mlt"));
     EXPECT_EQ(list[0].toObject().value(QStringLiteral("host")).toString(), QStringLiteral("kdenlive"));
     EXPECT_EQ(list[0].toObject().value(QStringLiteral("changelist")).toArray().size(), 2);
-    EXPECT_EQ(list[1].toObject().value(QStringLiteral("changelist")).toArray().at(0).toString(), QStringLiteral("(Base version)"));
+    EXPECT_EQ(list[1].toObject().value(QStringLiteral("changelist")).toArray().at(0).toString(),
+        QStringLiteral("(Base version)"));
 
     const Result r = diff({ QStringLiteral("LU"), QStringLiteral("2"), QStringLiteral("1") });
     EXPECT_EQ(r.status, 0) << qPrintable(r.err);

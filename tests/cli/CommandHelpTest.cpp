@@ -30,8 +30,9 @@ TEST_F(CommandHelpTest, EveryCommandHasHelpAndAPlaceInTheManualPage)
         EXPECT_TRUE(page.contains(QStringLiteral(".SS %1\n").arg(QString::fromLatin1(command)))) << command;
     // Dashes are minus signs and no text line is read as a request.
     EXPECT_TRUE(page.contains(QStringLiteral("\\-\\-json")));
-    const QStringList requests { QStringLiteral(".TH"), QStringLiteral(".SH"), QStringLiteral(".SS"), QStringLiteral(".PP"), QStringLiteral(".TP"),
-        QStringLiteral(".B"), QStringLiteral(".I"), QStringLiteral(".nf"), QStringLiteral(".fi"), QStringLiteral(".br") };
+    const QStringList requests { QStringLiteral(".TH"), QStringLiteral(".SH"), QStringLiteral(".SS"),
+        QStringLiteral(".PP"), QStringLiteral(".TP"), QStringLiteral(".B"), QStringLiteral(".I"), QStringLiteral(".nf"),
+        QStringLiteral(".fi"), QStringLiteral(".br") };
     for (const QString &line : page.split(u'\n')) {
         if (line.startsWith(u'.') || line.startsWith(u'\'')) {
             EXPECT_TRUE(requests.contains(line.section(u' ', 0, 0))) << line.toStdString();

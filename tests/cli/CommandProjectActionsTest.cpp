@@ -24,8 +24,10 @@ protected:
         CommandTest::SetUp();
         cut = home.file(QStringLiteral("Edits/Cut.prproj"));
         trailer = home.file(QStringLiteral("Edits/Trailer.prproj"));
-        Builder::addVersions(Builder::addProject(cut, QStringLiteral("P1")), { { QStringLiteral("Cut.00001.prproj"), {} } });
-        Builder::addVersions(Builder::addProject(trailer, QStringLiteral("P2")), { { QStringLiteral("Trailer.00001.prproj"), {} } });
+        Builder::addVersions(
+            Builder::addProject(cut, QStringLiteral("P1")), { { QStringLiteral("Cut.00001.prproj"), {} } });
+        Builder::addVersions(
+            Builder::addProject(trailer, QStringLiteral("P2")), { { QStringLiteral("Trailer.00001.prproj"), {} } });
         Builder::addProject(home.file(QStringLiteral("Edits/Teaser.prproj")), QStringLiteral("P3"));
     }
     static QStringList projectIDs()
@@ -48,11 +50,13 @@ TEST_F(CommandProjectActionsTest, RemoveSendsProjectFoldersToTheTrashAndLeavesTh
     const QString cache = QFTombrelBackup::cachesFolder() + QStringLiteral("/P1.localized.cache.plist");
     ASSERT_TRUE(QFPropertyList::write(cache, QVariantMap()));
 
-    const CommandResult r = runTombrel({ QStringLiteral("remove"), QStringLiteral("Cut"), trailer, QStringLiteral("P1") });
+    const CommandResult r
+        = runTombrel({ QStringLiteral("remove"), QStringLiteral("Cut"), trailer, QStringLiteral("P1") });
     ASSERT_EQ(r.status, 0) << r;
-    EXPECT_EQ(r.out, QStringLiteral("removed project P1 (%1); its versions are in the Trash\n"
-                                    "removed project P2 (%2); its versions are in the Trash\n")
-                         .arg(cut, trailer));
+    EXPECT_EQ(r.out,
+        QStringLiteral("removed project P1 (%1); its versions are in the Trash\n"
+                       "removed project P2 (%2); its versions are in the Trash\n")
+            .arg(cut, trailer));
     EXPECT_EQ(projectIDs(), QStringList { QStringLiteral("P3") });
     EXPECT_EQ(trashed(), QStringList({ QStringLiteral("P1.localized"), QStringLiteral("P2.localized") }));
     EXPECT_FALSE(QFileInfo::exists(cache));
@@ -87,7 +91,8 @@ TEST_F(CommandProjectActionsTest, RelinkPointsAProjectAtItsMovedFile)
     EXPECT_EQ(r.err, QStringLiteral("tombrel: relink: %1 is already the file of project P2\n").arg(trailer));
     r = runTombrel({ QStringLiteral("relink"), QStringLiteral("P1"), home.file(QStringLiteral("nowhere.prproj")) });
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, QStringLiteral("tombrel: relink: no such file: %1\n").arg(home.file(QStringLiteral("nowhere.prproj"))));
+    EXPECT_EQ(
+        r.err, QStringLiteral("tombrel: relink: no such file: %1\n").arg(home.file(QStringLiteral("nowhere.prproj"))));
     EXPECT_EQ(QFProject::readProjectFolder(storageRoot() + QStringLiteral("/P1.localized"))->path, moved);
     EXPECT_EQ(runTombrel({ QStringLiteral("relink"), QStringLiteral("P1") }).status, 2);
 }

@@ -22,7 +22,8 @@ protected:
     QStringList storeContents() const
     {
         QStringList entries;
-        QDirIterator it(storageRoot(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+        QDirIterator it(
+            storageRoot(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
         while (it.hasNext())
             entries << QDir(storageRoot()).relativeFilePath(it.next());
         entries.sort();
@@ -83,7 +84,8 @@ TEST_F(CommandProjectsTest, ProjectsListsTheStoreAsJson)
     const QString edit = home.write(QStringLiteral("Edits/Edit.fcp"), "x");
     const QString bin = home.write(QStringLiteral("Edits/bin.avb"), "x");
     QFProject fcp = QFProject::projectWithPath(edit,
-        QFProjectSequences { { QStringLiteral("Main"), QStringLiteral("UUID-1") }, { QStringLiteral("Trailer"), QStringLiteral("UUID-2") } },
+        QFProjectSequences { { QStringLiteral("Main"), QStringLiteral("UUID-1") },
+            { QStringLiteral("Trailer"), QStringLiteral("UUID-2") } },
         QStringLiteral("FCP-ID"));
     fcp.setSelectedUUID(QStringLiteral("UUID-2"));
     ASSERT_TRUE(fcp.saveSettings());
@@ -101,16 +103,17 @@ TEST_F(CommandProjectsTest, ProjectsListsTheStoreAsJson)
     // In name order, case ignored.
     const QJsonObject first = list.at(0).toObject();
     EXPECT_EQ(first,
-        (QJsonObject { { QStringLiteral("friendlyName"), QStringLiteral("bin") }, { QStringLiteral("projectPath"), bin },
-            { QStringLiteral("projectID"), QStringLiteral("BIN-ID") }, { QStringLiteral("type"), 2 },
-            { QStringLiteral("versionCount"), 0 } }));
+        (QJsonObject { { QStringLiteral("friendlyName"), QStringLiteral("bin") },
+            { QStringLiteral("projectPath"), bin }, { QStringLiteral("projectID"), QStringLiteral("BIN-ID") },
+            { QStringLiteral("type"), 2 }, { QStringLiteral("versionCount"), 0 } }));
     const QJsonObject second = list.at(1).toObject();
     EXPECT_EQ(second.value(QStringLiteral("friendlyName")).toString(), QStringLiteral("Edit"));
     EXPECT_EQ(second.value(QStringLiteral("type")).toInt(-1), 0);
     EXPECT_EQ(second.value(QStringLiteral("selectedUUID")).toString(), QStringLiteral("UUID-2"));
     EXPECT_EQ(second.value(QStringLiteral("versionCount")).toInt(), 2);
     EXPECT_EQ(second.value(QStringLiteral("sequences")).toArray().at(1).toObject(),
-        (QJsonObject { { QStringLiteral("name"), QStringLiteral("Trailer") }, { QStringLiteral("uuid"), QStringLiteral("UUID-2") } }));
+        (QJsonObject { { QStringLiteral("name"), QStringLiteral("Trailer") },
+            { QStringLiteral("uuid"), QStringLiteral("UUID-2") } }));
 }
 
 TEST_F(CommandProjectsTest, ProjectsPrintsAlignedRows)
@@ -137,8 +140,11 @@ TEST_F(CommandProjectsTest, AFileNamedLikeAHiddenFileIsRefused)
     const QString edit = home.write(QStringLiteral("Edits/Edit.prproj"), "x");
     const CommandResult r = runTombrel({ QStringLiteral("add"), hidden, edit });
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, QStringLiteral("tombrel: add: %1 cannot be versioned: its name begins with \".\", so its versions would be hidden. "
-                                    "Rename it.\n").arg(hidden));
+    EXPECT_EQ(r.err,
+        QStringLiteral(
+            "tombrel: add: %1 cannot be versioned: its name begins with \".\", so its versions would be hidden. "
+            "Rename it.\n")
+            .arg(hidden));
     ASSERT_EQ(QFProject::projectsInStorageRoot().size(), 1);
     EXPECT_EQ(QFProject::projectsInStorageRoot().first().path, edit);
 }

@@ -38,11 +38,12 @@ TEST_F(CommandSyncPushTest, APushStopsAtTheFirstVersionItCannotSendAndSaysWhy)
     {
         SCOPED_TRACE("a refusal ends the push: the versions after it are not tried");
         dropbox.failNext(QStringLiteral("/2/files/upload"), 403, "{\"error_summary\": \"no_write_permission/..\"}");
-        const CommandResult refused = runTombrel({ QStringLiteral("sync"), QStringLiteral("push"), QStringLiteral("CUT") });
+        const CommandResult refused
+            = runTombrel({ QStringLiteral("sync"), QStringLiteral("push"), QStringLiteral("CUT") });
         EXPECT_EQ(refused.status, 1) << refused;
-        EXPECT_TRUE(refused.err.contains(QStringLiteral(
-            "tombrel: sync push: Cut.00001.kdenlive: Authentication error - please reauthorize Dropbox. no_write_permission/.. "
-            "(2 more versions were not sent)\n")))
+        EXPECT_TRUE(refused.err.contains(QStringLiteral("tombrel: sync push: Cut.00001.kdenlive: Authentication error "
+                                                        "- please reauthorize Dropbox. no_write_permission/.. "
+                                                        "(2 more versions were not sent)\n")))
             << refused;
         EXPECT_EQ(dropbox.requestCount(QStringLiteral("/2/files/upload")), 1);
         EXPECT_TRUE(dropbox.filePaths().isEmpty());
@@ -52,11 +53,14 @@ TEST_F(CommandSyncPushTest, APushStopsAtTheFirstVersionItCannotSendAndSaysWhy)
     {
         SCOPED_TRACE("a wait longer than a transfer may wait is not waited, and the terminal says what was asked");
         dropbox.clearRequests();
-        dropbox.failNext(QStringLiteral("/2/files/upload"), 429, "{\"error_summary\": \"too_many_requests/..\"}", { { "Retry-After", "100000" } });
-        const CommandResult limited = runTombrel({ QStringLiteral("sync"), QStringLiteral("push"), QStringLiteral("CUT") });
+        dropbox.failNext(QStringLiteral("/2/files/upload"), 429, "{\"error_summary\": \"too_many_requests/..\"}",
+            { { "Retry-After", "100000" } });
+        const CommandResult limited
+            = runTombrel({ QStringLiteral("sync"), QStringLiteral("push"), QStringLiteral("CUT") });
         EXPECT_EQ(limited.status, 1) << limited;
-        EXPECT_TRUE(limited.err.contains(QStringLiteral("tombrel: sync push: Cut.00001.kdenlive: App requests limited - please try again later. "
-                                                        "too_many_requests/.. (Dropbox asked to wait 100000 seconds.)")))
+        EXPECT_TRUE(limited.err.contains(
+            QStringLiteral("tombrel: sync push: Cut.00001.kdenlive: App requests limited - please try again later. "
+                           "too_many_requests/.. (Dropbox asked to wait 100000 seconds.)")))
             << limited;
         EXPECT_EQ(dropbox.requestCount(QStringLiteral("/2/files/upload")), 1);
     }
@@ -64,10 +68,13 @@ TEST_F(CommandSyncPushTest, APushStopsAtTheFirstVersionItCannotSendAndSaysWhy)
     {
         SCOPED_TRACE("a wait it can afford is waited and said on the terminal; then every version goes up");
         dropbox.clearRequests();
-        dropbox.failNext(QStringLiteral("/2/files/upload"), 429, "{\"error_summary\": \"too_many_requests/..\"}", { { "Retry-After", "1" } });
-        const CommandResult pushed = runTombrel({ QStringLiteral("sync"), QStringLiteral("push"), QStringLiteral("CUT") });
+        dropbox.failNext(QStringLiteral("/2/files/upload"), 429, "{\"error_summary\": \"too_many_requests/..\"}",
+            { { "Retry-After", "1" } });
+        const CommandResult pushed
+            = runTombrel({ QStringLiteral("sync"), QStringLiteral("push"), QStringLiteral("CUT") });
         EXPECT_EQ(pushed.status, 0) << pushed;
-        EXPECT_TRUE(pushed.err.contains(QStringLiteral("Dropbox asks to wait 1 seconds before trying again.\n"))) << pushed;
+        EXPECT_TRUE(pushed.err.contains(QStringLiteral("Dropbox asks to wait 1 seconds before trying again.\n")))
+            << pushed;
         EXPECT_EQ(pushed.out.count(QStringLiteral("Uploaded ")), 3) << pushed;
         EXPECT_EQ(dropbox.filePaths().size(), 3);
     }
@@ -91,18 +98,20 @@ TEST_F(CommandSyncPushTest, ProgressStaysWithinTheWhole)
 
 TEST_F(CommandSyncPushTest, PrefsSetTakesTheServiceAddressesOnlyEncryptedOrOnThisMachine)
 {
-    const CommandResult clear = runTombrel({ QStringLiteral("prefs"), QStringLiteral("set"), QStringLiteral("dropboxAPIURL"),
-        QStringLiteral("http://dropbox.example.org") });
+    const CommandResult clear = runTombrel({ QStringLiteral("prefs"), QStringLiteral("set"),
+        QStringLiteral("dropboxAPIURL"), QStringLiteral("http://dropbox.example.org") });
     EXPECT_EQ(clear.status, 2) << clear;
-    EXPECT_TRUE(clear.err.contains(QStringLiteral("tombrel: prefs set: dropboxAPIURL: 'http://dropbox.example.org' would send the account's tokens unencrypted")))
+    EXPECT_TRUE(clear.err.contains(QStringLiteral(
+        "tombrel: prefs set: dropboxAPIURL: 'http://dropbox.example.org' would send the account's tokens unencrypted")))
         << clear;
-    EXPECT_EQ(QFPreferenceKeys::readFile().value_or(QVariantMap()).value(QStringLiteral("dropboxAPIURL")).toString(), dropbox.baseUrl());
+    EXPECT_EQ(QFPreferenceKeys::readFile().value_or(QVariantMap()).value(QStringLiteral("dropboxAPIURL")).toString(),
+        dropbox.baseUrl());
 
-    const CommandResult local = runTombrel({ QStringLiteral("prefs"), QStringLiteral("set"), QStringLiteral("dropboxContentURL"),
-        QStringLiteral("http://localhost:%1").arg(dropbox.port()) });
+    const CommandResult local = runTombrel({ QStringLiteral("prefs"), QStringLiteral("set"),
+        QStringLiteral("dropboxContentURL"), QStringLiteral("http://localhost:%1").arg(dropbox.port()) });
     EXPECT_EQ(local.status, 0) << local;
-    const CommandResult secure = runTombrel({ QStringLiteral("prefs"), QStringLiteral("set"), QStringLiteral("dropboxAuthorizeURL"),
-        QStringLiteral("https://www.dropbox.com/oauth2/authorize") });
+    const CommandResult secure = runTombrel({ QStringLiteral("prefs"), QStringLiteral("set"),
+        QStringLiteral("dropboxAuthorizeURL"), QStringLiteral("https://www.dropbox.com/oauth2/authorize") });
     EXPECT_EQ(secure.status, 0) << secure;
 }
 

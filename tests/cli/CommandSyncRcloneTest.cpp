@@ -25,9 +25,11 @@ protected:
         s_dir = new QTemporaryDir;
         s_server = new RcloneServer;
         QDir().mkpath(s_dir->filePath(QStringLiteral("webdav")));
-        s_started = s_server->start(QStringLiteral("webdav"), s_dir->filePath(QStringLiteral("webdav")), s_dir->filePath(QStringLiteral("cache")));
+        s_started = s_server->start(QStringLiteral("webdav"), s_dir->filePath(QStringLiteral("webdav")),
+            s_dir->filePath(QStringLiteral("cache")));
         if (s_started)
-            writeFile(s_dir->filePath(QStringLiteral("rclone.conf")), davSection(QStringLiteral("dav"), s_server->port, kPassword).toUtf8());
+            writeFile(s_dir->filePath(QStringLiteral("rclone.conf")),
+                davSection(QStringLiteral("dav"), s_server->port, kPassword).toUtf8());
     }
     static void TearDownTestSuite()
     {
@@ -50,7 +52,8 @@ protected:
 
     static void useRemote(const QString &remote)
     {
-        ASSERT_TRUE(QFPreferenceKeys::update({ { QStringLiteral("syncService"), 2 }, { QStringLiteral("syncRemote"), remote } }));
+        ASSERT_TRUE(QFPreferenceKeys::update(
+            { { QStringLiteral("syncService"), 2 }, { QStringLiteral("syncRemote"), remote } }));
     }
     static QString served(const QString &relative) { return s_dir->filePath(QStringLiteral("webdav/") + relative); }
 
@@ -73,23 +76,28 @@ TEST_F(CommandSyncRcloneTest, PushListRestoreAndFromASecondHomeTheProjectsAndARe
             { QStringLiteral("Cut.00002.kdenlive"), QDateTime::currentDateTime().addSecs(-3600), "two" } });
     useRemote(QStringLiteral("dav:studio"));
 
-    EXPECT_EQ(runTombrel({ QStringLiteral("sync"), QStringLiteral("status") }).out, QStringLiteral("Sync: to the rclone remote dav:studio\n"));
+    EXPECT_EQ(runTombrel({ QStringLiteral("sync"), QStringLiteral("status") }).out,
+        QStringLiteral("Sync: to the rclone remote dav:studio\n"));
     const CommandResult pushed = runTombrel({ QStringLiteral("sync"), QStringLiteral("push"), QStringLiteral("CUT") });
     ASSERT_EQ(pushed.status, 0) << pushed;
-    EXPECT_EQ(pushed.out, QStringLiteral("Uploaded Cut.00001.kdenlive to dav:studio/CUT/Cut.00001.kdenlive.zip\n"
-                                         "Uploaded Cut.00002.kdenlive to dav:studio/CUT/Cut.00002.kdenlive.zip\n"));
+    EXPECT_EQ(pushed.out,
+        QStringLiteral("Uploaded Cut.00001.kdenlive to dav:studio/CUT/Cut.00001.kdenlive.zip\n"
+                       "Uploaded Cut.00002.kdenlive to dav:studio/CUT/Cut.00002.kdenlive.zip\n"));
     EXPECT_EQ(QDir(served(QStringLiteral("studio/CUT"))).entryList(QDir::Files, QDir::Name),
-        (QStringList { QStringLiteral("Cut.00001.kdenlive.zip"), QStringLiteral("Cut.00002.kdenlive.zip"), QStringLiteral("Project.plist") }));
+        (QStringList { QStringLiteral("Cut.00001.kdenlive.zip"), QStringLiteral("Cut.00002.kdenlive.zip"),
+            QStringLiteral("Project.plist") }));
     EXPECT_EQ(runTombrel({ QStringLiteral("sync"), QStringLiteral("push"), QStringLiteral("CUT") }).out,
         QStringLiteral("Every version is in the remote dav:studio already.\n"));
 
-    const CommandResult listed = runTombrel({ QStringLiteral("sync"), QStringLiteral("list"), QStringLiteral("CUT"), QStringLiteral("--json") });
+    const CommandResult listed = runTombrel(
+        { QStringLiteral("sync"), QStringLiteral("list"), QStringLiteral("CUT"), QStringLiteral("--json") });
     ASSERT_EQ(listed.status, 0) << listed;
     const QJsonArray copies = QJsonDocument::fromJson(listed.out.toUtf8()).array();
     ASSERT_EQ(copies.size(), 2) << listed;
     EXPECT_EQ(copies.at(0).toObject().value(QStringLiteral("file")).toString(), QStringLiteral("Cut.00001.kdenlive"));
 
-    const CommandResult restored = runTombrel({ QStringLiteral("sync"), QStringLiteral("restore"), QStringLiteral("CUT"), QStringLiteral("Cut.00001.kdenlive") });
+    const CommandResult restored = runTombrel({ QStringLiteral("sync"), QStringLiteral("restore"),
+        QStringLiteral("CUT"), QStringLiteral("Cut.00001.kdenlive") });
     ASSERT_EQ(restored.status, 0) << restored;
     EXPECT_EQ(readFile(project), QByteArray("one"));
 
@@ -106,33 +114,41 @@ TEST_F(CommandSyncRcloneTest, PushListRestoreAndFromASecondHomeTheProjectsAndARe
         EXPECT_TRUE(lines.at(1).startsWith(QStringLiteral("Cut.kdenlive  CUT"))) << projects;
         EXPECT_TRUE(lines.at(1).contains(QStringLiteral("Videos/Cut.kdenlive"))) << projects;
 
-        const CommandResult json = runTombrel({ QStringLiteral("sync"), QStringLiteral("projects"), QStringLiteral("--json") });
+        const CommandResult json
+            = runTombrel({ QStringLiteral("sync"), QStringLiteral("projects"), QStringLiteral("--json") });
         ASSERT_EQ(json.status, 0) << json;
-        EXPECT_EQ(QJsonDocument::fromJson(json.out.toUtf8()).array().at(0).toObject().value(QStringLiteral("projectID")).toString(),
+        EXPECT_EQ(QJsonDocument::fromJson(json.out.toUtf8())
+                      .array()
+                      .at(0)
+                      .toObject()
+                      .value(QStringLiteral("projectID"))
+                      .toString(),
             QStringLiteral("CUT"));
 
         // Not a project here: its copies are listed by its name there.
-        const CommandResult copies = runTombrel({ QStringLiteral("sync"), QStringLiteral("list"), QStringLiteral("Cut.kdenlive") });
+        const CommandResult copies
+            = runTombrel({ QStringLiteral("sync"), QStringLiteral("list"), QStringLiteral("Cut.kdenlive") });
         ASSERT_EQ(copies.status, 0) << copies;
         EXPECT_EQ(copies.out.count(u'\n'), 3) << copies;
         EXPECT_TRUE(copies.out.contains(QStringLiteral("Cut.00002.kdenlive "))) << copies;
 
         // Without --to there is nowhere to put it.
-        const CommandResult nowhere = runTombrel({ QStringLiteral("sync"), QStringLiteral("restore"), QStringLiteral("Cut.kdenlive"), QStringLiteral("Cut.00002.kdenlive") });
+        const CommandResult nowhere = runTombrel({ QStringLiteral("sync"), QStringLiteral("restore"),
+            QStringLiteral("Cut.kdenlive"), QStringLiteral("Cut.00002.kdenlive") });
         EXPECT_EQ(nowhere.status, 1) << nowhere;
         const QString target = second.file(QStringLiteral("Restored/Cut.kdenlive"));
-        const CommandResult noFolder = runTombrel({ QStringLiteral("sync"), QStringLiteral("restore"), QStringLiteral("Cut.kdenlive"),
-            QStringLiteral("Cut.00002.kdenlive"), QStringLiteral("--to"), target });
+        const CommandResult noFolder = runTombrel({ QStringLiteral("sync"), QStringLiteral("restore"),
+            QStringLiteral("Cut.kdenlive"), QStringLiteral("Cut.00002.kdenlive"), QStringLiteral("--to"), target });
         EXPECT_EQ(noFolder.status, 1) << noFolder;
         EXPECT_TRUE(noFolder.err.contains(QStringLiteral("there is no folder"))) << noFolder;
         QDir().mkpath(QFileInfo(target).absolutePath());
         // By its name as sync projects shows it, and by its identifier.
-        const CommandResult byName = runTombrel({ QStringLiteral("sync"), QStringLiteral("restore"), QStringLiteral("Cut.kdenlive"),
-            QStringLiteral("Cut.00002.kdenlive"), QStringLiteral("--to"), target });
+        const CommandResult byName = runTombrel({ QStringLiteral("sync"), QStringLiteral("restore"),
+            QStringLiteral("Cut.kdenlive"), QStringLiteral("Cut.00002.kdenlive"), QStringLiteral("--to"), target });
         ASSERT_EQ(byName.status, 0) << byName;
         EXPECT_EQ(readFile(target), QByteArray("two"));
-        const CommandResult byID = runTombrel({ QStringLiteral("sync"), QStringLiteral("restore"), QStringLiteral("CUT"),
-            QStringLiteral("Cut.00001.kdenlive"), QStringLiteral("--to"), target });
+        const CommandResult byID = runTombrel({ QStringLiteral("sync"), QStringLiteral("restore"),
+            QStringLiteral("CUT"), QStringLiteral("Cut.00001.kdenlive"), QStringLiteral("--to"), target });
         ASSERT_EQ(byID.status, 0) << byID;
         EXPECT_EQ(readFile(target), QByteArray("one"));
         QFDropboxSync::shared()->removeRestClient();

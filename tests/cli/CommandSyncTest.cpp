@@ -60,8 +60,11 @@ protected:
     // What the shared temporary folder holds, but the fake's storage.
     static QStringList temporaryEntries()
     {
-        QStringList entries = QDir(QFLocalPaths::tempDirectory()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-        entries.removeIf([](const QString &name) { return name.startsWith(QCoreApplication::applicationName() + u'-'); });
+        QStringList entries
+            = QDir(QFLocalPaths::tempDirectory())
+                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+        entries.removeIf(
+            [](const QString &name) { return name.startsWith(QCoreApplication::applicationName() + u'-'); });
         return entries;
     }
 
@@ -86,7 +89,8 @@ TEST_F(CommandSyncTest, LinkPushListRestoreAndUnlink)
     QNetworkReply *page = browser.get(QNetworkRequest(QUrl(address)));
     ASSERT_TRUE(QTest::qWaitFor([&] { return page->isFinished(); }, 5000));
     page->deleteLater();
-    const CommandResult linked = runTombrel({ QStringLiteral("sync"), QStringLiteral("link"), QStringLiteral("--code"), dropbox.lastAuthorizationCode() });
+    const CommandResult linked = runTombrel(
+        { QStringLiteral("sync"), QStringLiteral("link"), QStringLiteral("--code"), dropbox.lastAuthorizationCode() });
     ASSERT_EQ(linked.status, 0) << linked;
     EXPECT_TRUE(linked.out.startsWith(QStringLiteral("Linked to Dropbox.")));
     EXPECT_TRUE(QFDropboxAccount::isLinked());
@@ -94,8 +98,10 @@ TEST_F(CommandSyncTest, LinkPushListRestoreAndUnlink)
     // Push sends every version Dropbox lacks, then only what is new.
     CommandResult pushed = runTombrel({ QStringLiteral("sync"), QStringLiteral("push"), QStringLiteral("CUT") });
     ASSERT_EQ(pushed.status, 0) << pushed;
-    EXPECT_EQ(dropbox.filePaths(), (QStringList { QStringLiteral("/CUT/Cut.00001.kdenlive.zip"), QStringLiteral("/CUT/Cut.00002.kdenlive.zip") }));
-    QFVersionStoreBuilder::addVersions(folder, { { QStringLiteral("Cut.00003.kdenlive"), QDateTime::currentDateTime(), "three" } });
+    EXPECT_EQ(dropbox.filePaths(),
+        (QStringList { QStringLiteral("/CUT/Cut.00001.kdenlive.zip"), QStringLiteral("/CUT/Cut.00002.kdenlive.zip") }));
+    QFVersionStoreBuilder::addVersions(
+        folder, { { QStringLiteral("Cut.00003.kdenlive"), QDateTime::currentDateTime(), "three" } });
     dropbox.clearRequests();
     pushed = runTombrel({ QStringLiteral("sync"), QStringLiteral("push"), QStringLiteral("CUT") });
     ASSERT_EQ(pushed.status, 0) << pushed;
@@ -109,12 +115,14 @@ TEST_F(CommandSyncTest, LinkPushListRestoreAndUnlink)
     EXPECT_EQ(listed.out.count(u'\n'), 4);
     EXPECT_TRUE(listed.out.contains(QStringLiteral("Cut.00002.kdenlive ")));
 
-    const CommandResult restored = runTombrel({ QStringLiteral("sync"), QStringLiteral("restore"), QStringLiteral("CUT"), QStringLiteral("Cut.00001.kdenlive") });
+    const CommandResult restored = runTombrel({ QStringLiteral("sync"), QStringLiteral("restore"),
+        QStringLiteral("CUT"), QStringLiteral("Cut.00001.kdenlive") });
     ASSERT_EQ(restored.status, 0) << restored;
     QFile file(project);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), QByteArray("one"));
-    const CommandResult missing = runTombrel({ QStringLiteral("sync"), QStringLiteral("restore"), QStringLiteral("CUT"), QStringLiteral("Cut.00009.kdenlive") });
+    const CommandResult missing = runTombrel({ QStringLiteral("sync"), QStringLiteral("restore"), QStringLiteral("CUT"),
+        QStringLiteral("Cut.00009.kdenlive") });
     EXPECT_EQ(missing.status, 1);
     EXPECT_TRUE(missing.err.contains(QStringLiteral("could not be downloaded"))) << missing;
 
@@ -133,13 +141,16 @@ TEST_F(CommandSyncTest, RestoreRefusesANameOutsideTheProjectsFolderBeforeAnyRequ
     dropbox.putFile(QStringLiteral("/CUT/x.zip"), archiveOf(QStringLiteral("secret.kdenlive"), "the attacker's"));
     dropbox.listFileAs(QStringLiteral("/CUT/x.zip"), QStringLiteral("../../secret.kdenlive.zip"));
     for (const QString &name : { QStringLiteral("../../secret.kdenlive"), QStringLiteral("../CUT/Cut.00001.kdenlive"),
-             QStringLiteral("/etc/passwd"), QStringLiteral("a\\b"), QStringLiteral(".."), QStringLiteral("Cut\n.00001.kdenlive") }) {
+             QStringLiteral("/etc/passwd"), QStringLiteral("a\\b"), QStringLiteral(".."),
+             QStringLiteral("Cut\n.00001.kdenlive") }) {
         SCOPED_TRACE(QFDropboxSync::printableName(name).toStdString());
         dropbox.clearRequests();
-        const CommandResult refused = runTombrel({ QStringLiteral("sync"), QStringLiteral("restore"), QStringLiteral("CUT"), name });
+        const CommandResult refused
+            = runTombrel({ QStringLiteral("sync"), QStringLiteral("restore"), QStringLiteral("CUT"), name });
         EXPECT_EQ(refused.status, 1) << refused;
         EXPECT_TRUE(refused.err.contains(QFDropboxSync::printableName(name))) << refused;
-        EXPECT_TRUE(refused.err.contains(QStringLiteral("is not a file of the project's folder in Dropbox"))) << refused;
+        EXPECT_TRUE(refused.err.contains(QStringLiteral("is not a file of the project's folder in Dropbox")))
+            << refused;
         // One line: no control character of the name reaches the terminal.
         EXPECT_EQ(refused.err.count(u'\n'), 1) << refused;
         EXPECT_TRUE(dropbox.requests().isEmpty());
@@ -155,7 +166,8 @@ TEST_F(CommandSyncTest, RestoreTakesAnUncompressedCopyAndRefusesAnythingButAFile
 {
     synctest::linkAccount(dropbox);
     dropbox.putFile(QStringLiteral("/CUT/Cut.00003.kdenlive"), "three, uncompressed");
-    const CommandResult restored = runTombrel({ QStringLiteral("sync"), QStringLiteral("restore"), QStringLiteral("CUT"), QStringLiteral("Cut.00003.kdenlive") });
+    const CommandResult restored = runTombrel({ QStringLiteral("sync"), QStringLiteral("restore"),
+        QStringLiteral("CUT"), QStringLiteral("Cut.00003.kdenlive") });
     ASSERT_EQ(restored.status, 0) << restored;
     EXPECT_EQ(projectContents(), QByteArray("three, uncompressed"));
     EXPECT_TRUE(restored.out.contains(QStringLiteral("/CUT/Cut.00003.kdenlive\n"))) << restored;
@@ -166,9 +178,11 @@ TEST_F(CommandSyncTest, RestoreTakesAnUncompressedCopyAndRefusesAnythingButAFile
     QFile zip(archive);
     ASSERT_TRUE(zip.open(QIODevice::ReadOnly));
     dropbox.putFile(QStringLiteral("/CUT/Cut.00004.kdenlive.zip"), zip.readAll());
-    const CommandResult link = runTombrel({ QStringLiteral("sync"), QStringLiteral("restore"), QStringLiteral("CUT"), QStringLiteral("Cut.00004.kdenlive") });
+    const CommandResult link = runTombrel({ QStringLiteral("sync"), QStringLiteral("restore"), QStringLiteral("CUT"),
+        QStringLiteral("Cut.00004.kdenlive") });
     EXPECT_EQ(link.status, 1) << link;
-    EXPECT_TRUE(link.err.contains(QStringLiteral("Failed to restore project. Unable to copy file. Cut.00004.kdenlive in the archive is a symbolic link")))
+    EXPECT_TRUE(link.err.contains(QStringLiteral(
+        "Failed to restore project. Unable to copy file. Cut.00004.kdenlive in the archive is a symbolic link")))
         << link;
     EXPECT_FALSE(QFileInfo(project).isSymLink());
     EXPECT_EQ(projectContents(), QByteArray("three, uncompressed"));
@@ -179,12 +193,14 @@ TEST_F(CommandSyncTest, ListShowsOnlyVersionsOfTheProjectAndJsonKeepsTheirNamesE
 {
     synctest::linkAccount(dropbox);
     const QString quoted = QStringLiteral("Cut \"final\" ünï") + QChar(0x202e) + QStringLiteral(".00004.kdenlive");
-    dropbox.putFile(QStringLiteral("/CUT/Cut.00001.kdenlive.zip"), "one", QDateTime(QDate(2026, 12, 1), QTime(9, 0), Qt::UTC));
+    dropbox.putFile(
+        QStringLiteral("/CUT/Cut.00001.kdenlive.zip"), "one", QDateTime(QDate(2026, 12, 1), QTime(9, 0), Qt::UTC));
     dropbox.putFile(QStringLiteral("/CUT/q.zip"), "four", QDateTime(QDate(2026, 12, 4), QTime(9, 0), Qt::UTC));
     dropbox.listFileAs(QStringLiteral("/CUT/q.zip"), quoted + QStringLiteral(".zip"));
     // A name that would forge a row, and one that would widen every row.
     dropbox.putFile(QStringLiteral("/CUT/f.zip"), "forged");
-    dropbox.listFileAs(QStringLiteral("/CUT/f.zip"), QStringLiteral("Cut.00009.prproj  1.00 KB  2030-01-01T00:00:00\nCut.00002.kdenlive.zip"));
+    dropbox.listFileAs(QStringLiteral("/CUT/f.zip"),
+        QStringLiteral("Cut.00009.prproj  1.00 KB  2030-01-01T00:00:00\nCut.00002.kdenlive.zip"));
     dropbox.putFile(QStringLiteral("/CUT/w.zip"), "wide");
     dropbox.listFileAs(QStringLiteral("/CUT/w.zip"), QString(400, u'W') + QStringLiteral(".00005.kdenlive.zip"));
     dropbox.putFile(QStringLiteral("/CUT/readme.txt"), "not a version");
@@ -196,10 +212,12 @@ TEST_F(CommandSyncTest, ListShowsOnlyVersionsOfTheProjectAndJsonKeepsTheirNamesE
     EXPECT_TRUE(rows.at(1).startsWith(QStringLiteral("Cut.00001.kdenlive "))) << listed;
     EXPECT_TRUE(rows.at(2).startsWith(QStringLiteral("Cut \"final\" ünï<U+202E>.00004.kdenlive  "))) << listed;
     for (const QChar c : listed.out)
-        EXPECT_TRUE(c == u'\n' || (c.category() != QChar::Other_Control && c.category() != QChar::Other_Format)) << listed;
+        EXPECT_TRUE(c == u'\n' || (c.category() != QChar::Other_Control && c.category() != QChar::Other_Format))
+            << listed;
     EXPECT_FALSE(listed.out.contains(QStringLiteral("2030")));
 
-    const CommandResult json = runTombrel({ QStringLiteral("sync"), QStringLiteral("list"), QStringLiteral("CUT"), QStringLiteral("--json") });
+    const CommandResult json = runTombrel(
+        { QStringLiteral("sync"), QStringLiteral("list"), QStringLiteral("CUT"), QStringLiteral("--json") });
     ASSERT_EQ(json.status, 0) << json;
     QJsonParseError error;
     const QJsonArray copies = QJsonDocument::fromJson(json.out.toUtf8(), &error).array();
@@ -215,11 +233,13 @@ TEST_F(CommandSyncTest, ListShowsOnlyVersionsOfTheProjectAndJsonKeepsTheirNamesE
 TEST_F(CommandSyncTest, AKilledRestoreLeavesNothingInTheSharedTemporaryFolder)
 {
     synctest::linkAccount(dropbox);
-    dropbox.putFile(QStringLiteral("/CUT/Cut.00001.kdenlive.zip"), archiveOf(QStringLiteral("Cut.00001.kdenlive"), "one, from Dropbox"));
+    dropbox.putFile(QStringLiteral("/CUT/Cut.00001.kdenlive.zip"),
+        archiveOf(QStringLiteral("Cut.00001.kdenlive"), "one, from Dropbox"));
     dropbox.stallNext(QStringLiteral("/2/files/download"));
     QProcess restore;
     restore.start(qEnvironmentVariable("QF_BUNDLE_DIR") + QStringLiteral("/Contents/MacOS/tombrel"),
-        { QStringLiteral("sync"), QStringLiteral("restore"), QStringLiteral("CUT"), QStringLiteral("Cut.00001.kdenlive") });
+        { QStringLiteral("sync"), QStringLiteral("restore"), QStringLiteral("CUT"),
+            QStringLiteral("Cut.00001.kdenlive") });
     ASSERT_TRUE(restore.waitForStarted(10000));
     // The partial download exists once the request is under way; it lies in a folder of the run's own.
     const auto partial = [] {
@@ -236,7 +256,7 @@ TEST_F(CommandSyncTest, AKilledRestoreLeavesNothingInTheSharedTemporaryFolder)
     // What the killed run left is a folder no other user can read or enter.
     const QStringList left = temporaryEntries();
     ASSERT_EQ(left.size(), 1);
-    struct stat st {};
+    struct stat st { };
     ASSERT_EQ(::lstat(QFile::encodeName(QFLocalPaths::tempDirectory() + u'/' + left.first()).constData(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
     EXPECT_EQ(st.st_mode & 0077, 0u);
@@ -244,7 +264,8 @@ TEST_F(CommandSyncTest, AKilledRestoreLeavesNothingInTheSharedTemporaryFolder)
     EXPECT_EQ(projectContents(), before);
 
     // The next run clears it away and leaves nothing of its own.
-    const CommandResult again = runTombrel({ QStringLiteral("sync"), QStringLiteral("restore"), QStringLiteral("CUT"), QStringLiteral("Cut.00001.kdenlive") });
+    const CommandResult again = runTombrel({ QStringLiteral("sync"), QStringLiteral("restore"), QStringLiteral("CUT"),
+        QStringLiteral("Cut.00001.kdenlive") });
     ASSERT_EQ(again.status, 0) << again;
     EXPECT_EQ(projectContents(), QByteArray("one, from Dropbox"));
     EXPECT_EQ(temporaryEntries(), QStringList());
@@ -260,9 +281,13 @@ TEST_F(CommandSyncTest, NothingMovesWhileSyncIsOffAndUsageIsChecked)
     EXPECT_TRUE(dropbox.requests().isEmpty());
     EXPECT_EQ(runTombrel({ QStringLiteral("sync"), QStringLiteral("fly") }).status, 2);
     EXPECT_EQ(runTombrel({ QStringLiteral("sync"), QStringLiteral("list") }).status, 2);
-    EXPECT_EQ(runTombrel({ QStringLiteral("sync"), QStringLiteral("status"), QStringLiteral("--code"), QStringLiteral("x") }).status, 2);
+    EXPECT_EQ(
+        runTombrel({ QStringLiteral("sync"), QStringLiteral("status"), QStringLiteral("--code"), QStringLiteral("x") })
+            .status,
+        2);
     // A code without a link begun first says what to do.
-    const CommandResult early = runTombrel({ QStringLiteral("sync"), QStringLiteral("link"), QStringLiteral("--code"), QStringLiteral("abc") });
+    const CommandResult early = runTombrel(
+        { QStringLiteral("sync"), QStringLiteral("link"), QStringLiteral("--code"), QStringLiteral("abc") });
     EXPECT_EQ(early.status, 1);
 }
 

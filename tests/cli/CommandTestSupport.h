@@ -56,7 +56,8 @@ inline std::vector<int> runTombrelProcessesTogether(const QList<QStringList> &ar
 
 inline std::ostream &operator<<(std::ostream &os, const CommandResult &result)
 {
-    return os << "status " << result.status << ", out \"" << result.out.toStdString() << "\", err \"" << result.err.toStdString() << '"';
+    return os << "status " << result.status << ", out \"" << result.out.toStdString() << "\", err \""
+              << result.err.toStdString() << '"';
 }
 
 class CommandTest : public TempHomeTest {
@@ -76,14 +77,16 @@ protected:
     QString storageRoot() const { return home.file(QStringLiteral(".local/share/Quenfield/Pro Tombrel/Projects")); }
     QStringList trashed() const
     {
-        return QDir(home.file(QStringLiteral(".local/share/Trash/files"))).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+        return QDir(home.file(QStringLiteral(".local/share/Trash/files")))
+            .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     }
     // Every file of the home but the logs, with a digest of its contents: equal before and after means
     // nothing was changed.
     QStringList homeTree() const
     {
         QStringList entries;
-        QDirIterator it(home.path(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+        QDirIterator it(home.path(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+            QDirIterator::Subdirectories);
         while (it.hasNext()) {
             const QString path = it.next();
             const QString relative = QDir(home.path()).relativeFilePath(path);
@@ -92,7 +95,8 @@ protected:
             QString line = relative;
             QFile file(path);
             if (it.fileInfo().isFile() && file.open(QIODevice::ReadOnly))
-                line += u' ' + QString::fromLatin1(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha1).toHex());
+                line += u' '
+                    + QString::fromLatin1(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha1).toHex());
             entries << line;
         }
         entries.sort();

@@ -25,8 +25,9 @@ protected:
         CommandTest::SetUp();
         projectPath = home.file(QStringLiteral("Edits/Cut.prproj"));
         folder = Builder::addProject(projectPath, QStringLiteral("P1"), "current");
-        Builder::addVersions(folder, { { QStringLiteral("Cut.00001.prproj"), {}, "one" }, { QStringLiteral("Cut.00002.prproj"), {}, "two" },
-                                         { QStringLiteral("Cut.00003.prproj"), {}, "three" } });
+        Builder::addVersions(folder,
+            { { QStringLiteral("Cut.00001.prproj"), {}, "one" }, { QStringLiteral("Cut.00002.prproj"), {}, "two" },
+                { QStringLiteral("Cut.00003.prproj"), {}, "three" } });
     }
     QString version(const QString &name) const { return folder + QStringLiteral("/Versions/") + name; }
     QString notesFile() const { return folder + QStringLiteral("/Annotations.plist"); }
@@ -74,8 +75,10 @@ TEST_F(CommandVersionActionsTest, RestoringAnXMLCompanionRestoresItsFinalCutProF
 {
     const QString edit = home.file(QStringLiteral("Edits/Edit.fcp"));
     const QString editFolder = Builder::addProject(edit, QStringLiteral("P2"), "current");
-    Builder::addVersions(editFolder, { { QStringLiteral("Edit.00004.fcp"), {}, "binary" }, { QStringLiteral("Edit.00004.xml"), {}, "<xmeml/>" } });
-    const CommandResult r = runTombrel({ QStringLiteral("restore"), QStringLiteral("P2"), QStringLiteral("Edit.00004.xml") });
+    Builder::addVersions(editFolder,
+        { { QStringLiteral("Edit.00004.fcp"), {}, "binary" }, { QStringLiteral("Edit.00004.xml"), {}, "<xmeml/>" } });
+    const CommandResult r
+        = runTombrel({ QStringLiteral("restore"), QStringLiteral("P2"), QStringLiteral("Edit.00004.xml") });
     ASSERT_EQ(r.status, 0) << r;
     EXPECT_TRUE(r.out.contains(editFolder + QStringLiteral("/Versions/Edit.00004.fcp\n"))) << r;
     EXPECT_EQ(contents(edit), "binary");
@@ -86,9 +89,11 @@ TEST_F(CommandVersionActionsTest, AnXMLCopyWhoseBinaryVersionIsGoneIsNotRestored
     const QString edit = home.file(QStringLiteral("Edits/Edit.fcp"));
     const QString editFolder = Builder::addProject(edit, QStringLiteral("P2"), "current");
     Builder::addVersions(editFolder, { { QStringLiteral("Edit.00004.xml"), {}, "<xmeml/>" } });
-    const CommandResult r = runTombrel({ QStringLiteral("restore"), QStringLiteral("P2"), QStringLiteral("Edit.00004.xml") });
+    const CommandResult r
+        = runTombrel({ QStringLiteral("restore"), QStringLiteral("P2"), QStringLiteral("Edit.00004.xml") });
     EXPECT_EQ(r.status, 1) << r;
-    EXPECT_TRUE(r.err.startsWith(QStringLiteral("tombrel: restore: Unable to restore project. Only the XML copy of this version is left")))
+    EXPECT_TRUE(r.err.startsWith(
+        QStringLiteral("tombrel: restore: Unable to restore project. Only the XML copy of this version is left")))
         << r;
     EXPECT_EQ(contents(edit), "current");
     EXPECT_TRUE(trashed().isEmpty());
@@ -99,14 +104,17 @@ TEST_F(CommandVersionActionsTest, AFailedCopyLeavesTheProjectFileAsItWas)
     // A version nobody can copy (a named pipe), whatever the user's rights.
     const QString pipe = version(QStringLiteral("Cut.00004.prproj"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0644), 0);
-    const QStringList editsBefore = QDir(home.file(QStringLiteral("Edits"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    const QStringList editsBefore
+        = QDir(home.file(QStringLiteral("Edits"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
 
     const CommandResult r = runTombrel({ QStringLiteral("restore"), QStringLiteral("Cut"), QStringLiteral("4") });
     EXPECT_EQ(r.status, 1) << r;
     EXPECT_EQ(r.err, QStringLiteral("tombrel: restore: Failed to restore project. Unable to copy file.\n"));
     EXPECT_TRUE(r.out.isEmpty());
     EXPECT_EQ(contents(projectPath), "current");
-    EXPECT_EQ(QDir(home.file(QStringLiteral("Edits"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), editsBefore);
+    EXPECT_EQ(
+        QDir(home.file(QStringLiteral("Edits"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        editsBefore);
     EXPECT_TRUE(trashed().isEmpty());
 }
 
@@ -114,13 +122,16 @@ TEST_F(CommandVersionActionsTest, ARestoreToAnUnmountedVolumeIsRefusedWithNothin
 {
     QFFileManager::setMountTableReader([] { return QByteArray("22 1 8:1 / / rw - ext4 /dev/sda1 rw\n"); });
     // Registered while the drive was there; its project file is out of reach now.
-    const QFProject offline = QFProject::projectWithPath(QStringLiteral("/mnt/QFNotMountedMedia/Edit.prproj"), std::nullopt, QStringLiteral("P3"));
+    const QFProject offline = QFProject::projectWithPath(
+        QStringLiteral("/mnt/QFNotMountedMedia/Edit.prproj"), std::nullopt, QStringLiteral("P3"));
     Builder::addVersions(offline.destinationPath(), { { QStringLiteral("Edit.00001.prproj"), {}, "one" } });
     const QStringList before = homeTree();
 
     const CommandResult r = runTombrel({ QStringLiteral("restore"), QStringLiteral("P3"), QStringLiteral("1") });
     EXPECT_EQ(r.status, 1) << r;
-    EXPECT_EQ(r.err, QStringLiteral("tombrel: restore: Unable to restore project. The destination is on a volume that is not mounted.\n"));
+    EXPECT_EQ(r.err,
+        QStringLiteral(
+            "tombrel: restore: Unable to restore project. The destination is on a volume that is not mounted.\n"));
     EXPECT_EQ(homeTree(), before);
     EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/mnt/QFNotMountedMedia")));
 }
@@ -135,17 +146,22 @@ TEST_F(CommandVersionActionsTest, RestoreNamesWhatItCannotFind)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, QStringLiteral("tombrel: restore: there is no version 9\n"));
     EXPECT_EQ(runTombrel({ QStringLiteral("restore"), QStringLiteral("Cut") }).status, 2);
-    EXPECT_EQ(runTombrel({ QStringLiteral("restore"), QStringLiteral("Cut"), QStringLiteral("1"), QStringLiteral("--force") }).status, 2);
+    EXPECT_EQ(
+        runTombrel({ QStringLiteral("restore"), QStringLiteral("Cut"), QStringLiteral("1"), QStringLiteral("--force") })
+            .status,
+        2);
     EXPECT_EQ(homeTree(), before);
 }
 
 TEST_F(CommandVersionActionsTest, AnnotateSetsOneLineNotesAndAnEmptyTextRemovesThem)
 {
-    CommandResult r = runTombrel({ QStringLiteral("annotate"), QStringLiteral("Cut"), QStringLiteral("2"), QStringLiteral("picture lock\nfor the client") });
+    CommandResult r = runTombrel({ QStringLiteral("annotate"), QStringLiteral("Cut"), QStringLiteral("2"),
+        QStringLiteral("picture lock\nfor the client") });
     ASSERT_EQ(r.status, 0) << r;
     EXPECT_EQ(r.out, QStringLiteral("note set on Cut.00002.prproj\n"));
     // A note that looks like an option comes after "--".
-    r = runTombrel({ QStringLiteral("annotate"), QStringLiteral("Cut"), QStringLiteral("3"), QStringLiteral("--"), QStringLiteral("--draft--") });
+    r = runTombrel({ QStringLiteral("annotate"), QStringLiteral("Cut"), QStringLiteral("3"), QStringLiteral("--"),
+        QStringLiteral("--draft--") });
     ASSERT_EQ(r.status, 0) << r;
     EXPECT_EQ(QFPropertyList::readDictionary(notesFile()),
         (QVariantMap { { QStringLiteral("Cut.00002.prproj"), QStringLiteral("picture lock for the client") },
@@ -158,7 +174,8 @@ TEST_F(CommandVersionActionsTest, AnnotateSetsOneLineNotesAndAnEmptyTextRemovesT
     r = runTombrel({ QStringLiteral("annotate"), QStringLiteral("Cut"), QStringLiteral("00002"), QString() });
     ASSERT_EQ(r.status, 0) << r;
     EXPECT_EQ(r.out, QStringLiteral("note removed from Cut.00002.prproj\n"));
-    ASSERT_EQ(runTombrel({ QStringLiteral("annotate"), QStringLiteral("Cut"), QStringLiteral("3"), QString() }).status, 0);
+    ASSERT_EQ(
+        runTombrel({ QStringLiteral("annotate"), QStringLiteral("Cut"), QStringLiteral("3"), QString() }).status, 0);
     EXPECT_FALSE(QFileInfo::exists(notesFile()));
 
     EXPECT_EQ(runTombrel({ QStringLiteral("annotate"), QStringLiteral("Cut"), QStringLiteral("3") }).status, 2);
@@ -169,8 +186,10 @@ TEST_F(CommandVersionActionsTest, AnnotateSetsOneLineNotesAndAnEmptyTextRemovesT
 
 TEST_F(CommandVersionActionsTest, AnnotateLeavesADamagedNotesFileAlone)
 {
-    const QString notes = home.write(QStringLiteral(".local/share/Quenfield/Pro Tombrel/Projects/P1.localized/Annotations.plist"), "garbage");
-    const CommandResult r = runTombrel({ QStringLiteral("annotate"), QStringLiteral("Cut"), QStringLiteral("1"), QStringLiteral("x") });
+    const QString notes = home.write(
+        QStringLiteral(".local/share/Quenfield/Pro Tombrel/Projects/P1.localized/Annotations.plist"), "garbage");
+    const CommandResult r
+        = runTombrel({ QStringLiteral("annotate"), QStringLiteral("Cut"), QStringLiteral("1"), QStringLiteral("x") });
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, QStringLiteral("tombrel: annotate: %1 cannot be read; no note was changed\n").arg(notes));
     EXPECT_EQ(contents(notes), "garbage");
@@ -178,22 +197,27 @@ TEST_F(CommandVersionActionsTest, AnnotateLeavesADamagedNotesFileAlone)
 
 TEST_F(CommandVersionActionsTest, DeleteSendsVersionsWithTheirCompanionsToTheTrash)
 {
-    Builder::addVersions(folder, { { QStringLiteral("Cut.00004.fcp"), {} }, { QStringLiteral("Cut.00004.xml"), {} },
-                                     { QStringLiteral("Screenshots/Cut.00004.jpg"), {} }, { QStringLiteral("Screenshots/Cut.00001.jpg"), {} } });
-    const CommandResult r = runTombrel({ QStringLiteral("delete"), QStringLiteral("Cut"), QStringLiteral("1"), QStringLiteral("00004"), QStringLiteral("1") });
+    Builder::addVersions(folder,
+        { { QStringLiteral("Cut.00004.fcp"), {} }, { QStringLiteral("Cut.00004.xml"), {} },
+            { QStringLiteral("Screenshots/Cut.00004.jpg"), {} }, { QStringLiteral("Screenshots/Cut.00001.jpg"), {} } });
+    const CommandResult r = runTombrel({ QStringLiteral("delete"), QStringLiteral("Cut"), QStringLiteral("1"),
+        QStringLiteral("00004"), QStringLiteral("1") });
     ASSERT_EQ(r.status, 0) << r;
     EXPECT_EQ(r.out, QStringLiteral("moved to the Trash: Cut.00001.prproj\nmoved to the Trash: Cut.00004.fcp\n"));
-    EXPECT_EQ(Builder::versionNames(folder), QStringList({ QStringLiteral("Cut.00002.prproj"), QStringLiteral("Cut.00003.prproj") }));
+    EXPECT_EQ(Builder::versionNames(folder),
+        QStringList({ QStringLiteral("Cut.00002.prproj"), QStringLiteral("Cut.00003.prproj") }));
     EXPECT_TRUE(QDir(folder + QStringLiteral("/Screenshots")).isEmpty());
-    EXPECT_EQ(trashed(), QStringList({ QStringLiteral("Cut.00001.jpg"), QStringLiteral("Cut.00001.prproj"), QStringLiteral("Cut.00004.fcp"),
-                             QStringLiteral("Cut.00004.jpg"), QStringLiteral("Cut.00004.xml") }));
+    EXPECT_EQ(trashed(),
+        QStringList({ QStringLiteral("Cut.00001.jpg"), QStringLiteral("Cut.00001.prproj"),
+            QStringLiteral("Cut.00004.fcp"), QStringLiteral("Cut.00004.jpg"), QStringLiteral("Cut.00004.xml") }));
     EXPECT_EQ(contents(projectPath), "current");
 }
 
 TEST_F(CommandVersionActionsTest, DeleteWithAMistypedVersionDeletesNothing)
 {
     const QStringList before = homeTree();
-    const CommandResult r = runTombrel({ QStringLiteral("delete"), QStringLiteral("Cut"), QStringLiteral("1"), QStringLiteral("7") });
+    const CommandResult r
+        = runTombrel({ QStringLiteral("delete"), QStringLiteral("Cut"), QStringLiteral("1"), QStringLiteral("7") });
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, QStringLiteral("tombrel: delete: there is no version 7; nothing was deleted\n"));
     EXPECT_EQ(homeTree(), before);
@@ -202,12 +226,16 @@ TEST_F(CommandVersionActionsTest, DeleteWithAMistypedVersionDeletesNothing)
 
 TEST_F(CommandVersionActionsTest, AnnotateOnAFullDiskFailsAndKeepsEveryNote)
 {
-    ASSERT_EQ(runTombrel({ QStringLiteral("annotate"), QStringLiteral("Cut"), QStringLiteral("1"), QStringLiteral("rough cut") }).status, 0);
+    ASSERT_EQ(runTombrel({ QStringLiteral("annotate"), QStringLiteral("Cut"), QStringLiteral("1"),
+                             QStringLiteral("rough cut") })
+                  .status,
+        0);
     const QByteArray before = contents(notesFile());
     CommandResult r;
     {
         const QFFullDisk full;
-        r = runTombrel({ QStringLiteral("annotate"), QStringLiteral("Cut"), QStringLiteral("2"), QStringLiteral("fine cut") });
+        r = runTombrel(
+            { QStringLiteral("annotate"), QStringLiteral("Cut"), QStringLiteral("2"), QStringLiteral("fine cut") });
     }
     EXPECT_EQ(r.status, 1) << r;
     EXPECT_TRUE(r.err.startsWith(QStringLiteral("tombrel: annotate: cannot write %1: ").arg(notesFile()))) << r;
@@ -236,9 +264,12 @@ TEST_F(CommandVersionActionsTest, EveryCommandNamesVersionsAlike)
     // A project file without an extension gives versions named "Edit.00007".
     const QString edit = home.file(QStringLiteral("Edits/Edit"));
     const QString editFolder = Builder::addProject(edit, QStringLiteral("P2"), "current");
-    const auto addVersion = [&] { Builder::addVersions(editFolder, { { QStringLiteral("Edit.00007"), {}, "seven" } }); };
+    const auto addVersion = [&] {
+        Builder::addVersions(editFolder, { { QStringLiteral("Edit.00007"), {}, "seven" } });
+    };
     addVersion();
-    const QStringList commands { QStringLiteral("changes"), QStringLiteral("annotate"), QStringLiteral("restore"), QStringLiteral("delete") };
+    const QStringList commands { QStringLiteral("changes"), QStringLiteral("annotate"), QStringLiteral("restore"),
+        QStringLiteral("delete") };
     const auto run = [&](const QString &command, const QString &version) {
         QStringList arguments { command, QStringLiteral("P2"), version };
         if (command == QLatin1String("annotate"))
@@ -252,7 +283,8 @@ TEST_F(CommandVersionActionsTest, EveryCommandNamesVersionsAlike)
         }
         addVersion();
     }
-    for (const QString &version : { QStringLiteral("8"), QStringLiteral("+7"), QStringLiteral("7.0"), QStringLiteral("-1"), QStringLiteral("seven") }) {
+    for (const QString &version : { QStringLiteral("8"), QStringLiteral("+7"), QStringLiteral("7.0"),
+             QStringLiteral("-1"), QStringLiteral("seven") }) {
         for (const QString &command : commands) {
             SCOPED_TRACE(qPrintable(command + u' ' + version));
             const CommandResult r = run(command, version);

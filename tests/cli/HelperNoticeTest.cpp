@@ -65,7 +65,8 @@ TEST_F(HelperNoticeTest, ChangesTheHelperMustSeeAreSentToARunningHelper)
 {
     startHelper();
     const QString cut = home.file(QStringLiteral("Edits/Cut.prproj"));
-    QFVersionStoreBuilder::addVersions(QFVersionStoreBuilder::addProject(cut, QStringLiteral("P1")), { { QStringLiteral("Cut.00001.prproj"), {} } });
+    QFVersionStoreBuilder::addVersions(
+        QFVersionStoreBuilder::addProject(cut, QStringLiteral("P1")), { { QStringLiteral("Cut.00001.prproj"), {} } });
     const QString moved = home.write(QStringLiteral("Moved/Cut.prproj"), "x");
 
     struct Step {
@@ -73,16 +74,21 @@ TEST_F(HelperNoticeTest, ChangesTheHelperMustSeeAreSentToARunningHelper)
         int callsAfter;
     };
     const QList<Step> steps = {
-        { { QStringLiteral("watch"), QStringLiteral("add"), home.file(QStringLiteral("Movies")), QStringLiteral("--extensions"), QStringLiteral("prproj") }, 1 },
+        { { QStringLiteral("watch"), QStringLiteral("add"), home.file(QStringLiteral("Movies")),
+              QStringLiteral("--extensions"), QStringLiteral("prproj") },
+            1 },
         { { QStringLiteral("watch"), QStringLiteral("remove"), home.file(QStringLiteral("Movies")) }, 2 },
-        { { QStringLiteral("prefs"), QStringLiteral("set"), QStringLiteral("backupMinInterval"), QStringLiteral("20") }, 3 },
+        { { QStringLiteral("prefs"), QStringLiteral("set"), QStringLiteral("backupMinInterval"), QStringLiteral("20") },
+            3 },
         { { QStringLiteral("relink"), QStringLiteral("P1"), moved }, 4 },
         // Notes and versions are nothing the helper keeps.
         { { QStringLiteral("annotate"), QStringLiteral("P1"), QStringLiteral("1"), QStringLiteral("note") }, 4 },
         { { QStringLiteral("prefs"), QStringLiteral("list") }, 4 },
         { { QStringLiteral("remove"), QStringLiteral("P1") }, 5 },
         // A refused change is no change.
-        { { QStringLiteral("prefs"), QStringLiteral("set"), QStringLiteral("backupMinInterval"), QStringLiteral("soon") }, 5 },
+        { { QStringLiteral("prefs"), QStringLiteral("set"), QStringLiteral("backupMinInterval"),
+              QStringLiteral("soon") },
+            5 },
     };
     for (const Step &step : steps) {
         SCOPED_TRACE(step.arguments.join(u' ').toStdString());
@@ -96,16 +102,21 @@ TEST_F(HelperNoticeTest, AHelperThatFailsOnlyEarnsAWarning)
 {
     helper.failing = true;
     startHelper();
-    const CommandResult r = runTombrel({ QStringLiteral("prefs"), QStringLiteral("set"), QStringLiteral("takeScreenshots"), QStringLiteral("0") });
+    const CommandResult r = runTombrel(
+        { QStringLiteral("prefs"), QStringLiteral("set"), QStringLiteral("takeScreenshots"), QStringLiteral("0") });
     EXPECT_EQ(r.status, 0) << r;
-    EXPECT_EQ(r.err, QStringLiteral("tombrel: the change is saved, but the helper did not take it (set-up failed); it reads it when it next starts\n"));
+    EXPECT_EQ(r.err,
+        QStringLiteral("tombrel: the change is saved, but the helper did not take it (set-up failed); it reads it when "
+                       "it next starts\n"));
     EXPECT_EQ(helper.calls, 1);
-    EXPECT_EQ(runTombrel({ QStringLiteral("prefs"), QStringLiteral("get"), QStringLiteral("takeScreenshots") }).out, QStringLiteral("0\n"));
+    EXPECT_EQ(runTombrel({ QStringLiteral("prefs"), QStringLiteral("get"), QStringLiteral("takeScreenshots") }).out,
+        QStringLiteral("0\n"));
 }
 
 TEST_F(HelperNoticeTest, WithoutAHelperNothingFails)
 {
-    const CommandResult r = runTombrel({ QStringLiteral("watch"), QStringLiteral("add"), home.file(QStringLiteral("Movies")), QStringLiteral("--extensions"), QStringLiteral("fcp") });
+    const CommandResult r = runTombrel({ QStringLiteral("watch"), QStringLiteral("add"),
+        home.file(QStringLiteral("Movies")), QStringLiteral("--extensions"), QStringLiteral("fcp") });
     EXPECT_EQ(r.status, 0) << r;
     EXPECT_TRUE(r.err.isEmpty()) << r;
     EXPECT_EQ(helper.calls, 0);
@@ -123,7 +134,9 @@ TEST_F(HelperNoticeTest, AddingAProjectTellsTheHelperTheSameWayAsEveryOtherChang
     helper.failing = true;
     r = runTombrel({ QStringLiteral("add"), home.write(QStringLiteral("Edits/Trailer.prproj"), "x") });
     EXPECT_EQ(r.status, 0) << r;
-    EXPECT_EQ(r.err, QStringLiteral("tombrel: the change is saved, but the helper did not take it (set-up failed); it reads it when it next starts\n"));
+    EXPECT_EQ(r.err,
+        QStringLiteral("tombrel: the change is saved, but the helper did not take it (set-up failed); it reads it when "
+                       "it next starts\n"));
     EXPECT_EQ(helper.calls, 2);
 }
 

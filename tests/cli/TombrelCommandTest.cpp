@@ -17,7 +17,8 @@ class TombrelCommandTest : public TempHomeTest { };
 
 TEST_F(TombrelCommandTest, VersionHelpAndUsageErrors)
 {
-    EXPECT_EQ(runTombrel({ QStringLiteral("--version") }).out, QStringLiteral("tombrel %1\n").arg(TombrelCommand::version()));
+    EXPECT_EQ(
+        runTombrel({ QStringLiteral("--version") }).out, QStringLiteral("tombrel %1\n").arg(TombrelCommand::version()));
     EXPECT_TRUE(runTombrel({ QStringLiteral("--help") }).out.contains(QStringLiteral("paths")));
     const CommandResult none = runTombrel({});
     EXPECT_EQ(none.status, 2);
@@ -33,9 +34,12 @@ TEST_F(TombrelCommandTest, PathsFollowTheHomeAndThePreferenceFile)
     CommandResult r = runTombrel({ QStringLiteral("paths"), QStringLiteral("--json") });
     ASSERT_EQ(r.status, 0);
     QJsonObject paths = QJsonDocument::fromJson(r.out.toUtf8()).object();
-    EXPECT_EQ(paths.value(QStringLiteral("storage_root")).toString(), home.file(QStringLiteral(".local/share/Quenfield/Pro Tombrel/Projects")));
-    EXPECT_EQ(paths.value(QStringLiteral("preference_file")).toString(), home.file(QStringLiteral(".config/com.quenfield.ProTombrel.plist")));
-    EXPECT_EQ(paths.value(QStringLiteral("caches")).toString(), home.file(QStringLiteral(".local/share/Quenfield/Pro Tombrel/Caches")));
+    EXPECT_EQ(paths.value(QStringLiteral("storage_root")).toString(),
+        home.file(QStringLiteral(".local/share/Quenfield/Pro Tombrel/Projects")));
+    EXPECT_EQ(paths.value(QStringLiteral("preference_file")).toString(),
+        home.file(QStringLiteral(".config/com.quenfield.ProTombrel.plist")));
+    EXPECT_EQ(paths.value(QStringLiteral("caches")).toString(),
+        home.file(QStringLiteral(".local/share/Quenfield/Pro Tombrel/Caches")));
     EXPECT_EQ(paths.value(QStringLiteral("logs")).toString(), home.file(QStringLiteral(".local/state/Quenfield")));
 
     ASSERT_TRUE(QFPropertyList::write(home.file(QStringLiteral(".config/com.quenfield.ProTombrel.plist")),
@@ -51,7 +55,8 @@ TEST_F(TombrelCommandTest, TheInstalledProgramRunsFromItsBundle)
     process.start(program, { QStringLiteral("--version") });
     ASSERT_TRUE(process.waitForFinished(30000));
     EXPECT_EQ(process.exitCode(), 0);
-    EXPECT_EQ(QString::fromUtf8(process.readAllStandardOutput()), QStringLiteral("tombrel %1\n").arg(TombrelCommand::version()));
+    EXPECT_EQ(QString::fromUtf8(process.readAllStandardOutput()),
+        QStringLiteral("tombrel %1\n").arg(TombrelCommand::version()));
     // Its log carries the bundle's version.
     QFile log(home.file(QStringLiteral(".local/state/Quenfield/tombrel.1.log")));
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));

@@ -39,8 +39,8 @@ public:
     int filesBackedUp = 0;
 
 public Q_SLOTS:
-    uint Notify(const QString &, uint, const QString &, const QString &summary, const QString &body, const QStringList &,
-        const QVariantMap &hints, int)
+    uint Notify(const QString &, uint, const QString &, const QString &summary, const QString &body,
+        const QStringList &, const QVariantMap &hints, int)
     {
         notifications << summary + QStringLiteral(" | ") + body + QStringLiteral(" | ")
                 + hints.value(QStringLiteral("x-quenfield-notification-name")).toString();
@@ -60,9 +60,11 @@ protected:
         ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "these tests need a private session bus";
         QDBusConnection bus = QDBusConnection::sessionBus();
         ASSERT_TRUE(bus.registerService(QStringLiteral("org.freedesktop.Notifications")));
-        ASSERT_TRUE(bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &recorder, QDBusConnection::ExportAllSlots));
-        ASSERT_TRUE(bus.connect(QString(), QStringLiteral("/com/quenfield/ProTombrel"), QStringLiteral("com.quenfield.ProTombrel"),
-            QStringLiteral("QFProTombrelFilesBackedUp"), &recorder, SLOT(onFilesBackedUp())));
+        ASSERT_TRUE(bus.registerObject(
+            QStringLiteral("/org/freedesktop/Notifications"), &recorder, QDBusConnection::ExportAllSlots));
+        ASSERT_TRUE(bus.connect(QString(), QStringLiteral("/com/quenfield/ProTombrel"),
+            QStringLiteral("com.quenfield.ProTombrel"), QStringLiteral("QFProTombrelFilesBackedUp"), &recorder,
+            SLOT(onFilesBackedUp())));
         QFLog::createNewLog(kLogName);
         qunsetenv("DISPLAY");
         qunsetenv("WAYLAND_DISPLAY");
@@ -70,8 +72,9 @@ protected:
     void TearDown() override
     {
         QDBusConnection bus = QDBusConnection::sessionBus();
-        bus.disconnect(QString(), QStringLiteral("/com/quenfield/ProTombrel"), QStringLiteral("com.quenfield.ProTombrel"),
-            QStringLiteral("QFProTombrelFilesBackedUp"), &recorder, SLOT(onFilesBackedUp()));
+        bus.disconnect(QString(), QStringLiteral("/com/quenfield/ProTombrel"),
+            QStringLiteral("com.quenfield.ProTombrel"), QStringLiteral("QFProTombrelFilesBackedUp"), &recorder,
+            SLOT(onFilesBackedUp()));
         bus.unregisterObject(QStringLiteral("/org/freedesktop/Notifications"));
         bus.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
         if (m_editor.state() != QProcess::NotRunning) {
@@ -107,7 +110,8 @@ protected:
         QFAppleEvents::setReplyTimeout(10000);
     }
 
-    void writeProject(const QString &path, const QByteArray &content, const QDateTime &modified = QDateTime::currentDateTime().addSecs(-60))
+    void writeProject(const QString &path, const QByteArray &content,
+        const QDateTime &modified = QDateTime::currentDateTime().addSecs(-60))
     {
         QDir().mkpath(QFileInfo(path).absolutePath());
         QFile file(path);
@@ -142,7 +146,8 @@ TEST_F(QFBackupCreationTest, NamingAndNumbering)
     QString created;
     EXPECT_FALSE(engine.backupProjectFile(project, folder + QStringLiteral("/Versions"), 7, &created).has_value());
     EXPECT_EQ(QFileInfo(created).fileName(), QStringLiteral("Cut.00008.prproj"));
-    EXPECT_EQ(QFileInfo(created).lastModified(), QFileInfo(project).lastModified()) << "a version keeps its project's date";
+    EXPECT_EQ(QFileInfo(created).lastModified(), QFileInfo(project).lastModified())
+        << "a version keeps its project's date";
     // Dates compared by the scan and retention: the same instant as the file's date, to the millisecond,
     // links followed; none for a missing file.
     ASSERT_TRUE(QFile::link(created, home.file(QStringLiteral("Projects/link.prproj"))));
@@ -157,7 +162,8 @@ TEST_F(QFBackupCreationTest, NamingAndNumbering)
     ASSERT_TRUE(skipped.has_value());
     EXPECT_TRUE(skipped->isSkipMarker());
     engine.backupProject(project, folder + QStringLiteral("/Versions"), 9, QString());
-    EXPECT_EQ(Builder::versionNames(folder), (QStringList { QStringLiteral("Cut.00007.prproj"), QStringLiteral("Cut.00008.prproj") }));
+    EXPECT_EQ(Builder::versionNames(folder),
+        (QStringList { QStringLiteral("Cut.00007.prproj"), QStringLiteral("Cut.00008.prproj") }));
     drainBus();
     EXPECT_TRUE(recorder.notifications.isEmpty());
 
@@ -166,20 +172,24 @@ TEST_F(QFBackupCreationTest, NamingAndNumbering)
     engine.backupProject(QStringLiteral("~/Projects/Cut.prproj"), folder + QStringLiteral("/Versions"), 9, QString());
     EXPECT_TRUE(QFileInfo::exists(folder + QStringLiteral("/Versions/Cut.00009.prproj")));
     drainBus();
-    EXPECT_EQ(recorder.notifications, QStringList { QStringLiteral("Project backed up | Cut.prproj | Backup successful") });
+    EXPECT_EQ(
+        recorder.notifications, QStringList { QStringLiteral("Project backed up | Cut.prproj | Backup successful") });
 }
 
 TEST_F(QFBackupCreationTest, MinimumIntervalUnlessForced)
 {
-    Builder::setPreferences({ { QStringLiteral("backupMinIntervalEnabled"), qint64(1) }, { QStringLiteral("backupMinInterval"), qint64(15) } });
+    Builder::setPreferences({ { QStringLiteral("backupMinIntervalEnabled"), qint64(1) },
+        { QStringLiteral("backupMinInterval"), qint64(15) } });
     const QString project = home.file(QStringLiteral("Projects/Cut.prproj"));
     writeProject(project, "new");
     const QString folder = Builder::addProject(project, QStringLiteral("M1"));
-    Builder::addVersions(folder, { VersionSpec { QStringLiteral("Cut.00001.prproj"), QDateTime::currentDateTime().addSecs(-600) } });
+    Builder::addVersions(
+        folder, { VersionSpec { QStringLiteral("Cut.00001.prproj"), QDateTime::currentDateTime().addSecs(-600) } });
     const QString versions = folder + QStringLiteral("/Versions");
     engine.backupProject(project, versions, 2, QString());
     EXPECT_EQ(Builder::versionNames(folder).size(), 1);
-    EXPECT_TRUE(logMessages().contains(qfFormat("Backup skipped for %@ because a backup occurred less than %i minute(s) ago.", project, 15)));
+    EXPECT_TRUE(logMessages().contains(
+        qfFormat("Backup skipped for %@ because a backup occurred less than %i minute(s) ago.", project, 15)));
     engine.backupProject(project, versions, 2, QString(), false, true);
     EXPECT_EQ(Builder::versionNames(folder).size(), 2);
 }
@@ -189,11 +199,12 @@ TEST_F(QFBackupCreationTest, DuplicatesGoWithTheirCompanionAndCapture)
     const QString project = home.file(QStringLiteral("Projects/Cut.fcp"));
     writeProject(project, "same");
     const QString folder = Builder::addProject(project, QStringLiteral("D1"));
-    Builder::addVersions(folder, {
-        VersionSpec { QStringLiteral("Cut.00004.fcp"), {}, "same" },
-        VersionSpec { QStringLiteral("Cut.00005.fcp"), {}, "same" },
-        VersionSpec { QStringLiteral("Screenshots/Cut.00005.jpg"), {}, "jpg" },
-    });
+    Builder::addVersions(folder,
+        {
+            VersionSpec { QStringLiteral("Cut.00004.fcp"), {}, "same" },
+            VersionSpec { QStringLiteral("Cut.00005.fcp"), {}, "same" },
+            VersionSpec { QStringLiteral("Screenshots/Cut.00005.jpg"), {}, "jpg" },
+        });
     EXPECT_TRUE(engine.removeLastDuplicateForProject(folder + QStringLiteral("/Versions")));
     EXPECT_EQ(Builder::versionNames(folder), QStringList { QStringLiteral("Cut.00004.fcp") });
     EXPECT_FALSE(QFileInfo::exists(folder + QStringLiteral("/Screenshots/Cut.00005.jpg")));
@@ -213,7 +224,8 @@ TEST_F(QFBackupCreationTest, XmlCompanionsFollowTheGapAndSizeRules)
 {
     const QString project = home.file(QStringLiteral("Projects/Edit.fcp"));
     writeProject(project, "v0");
-    startEditor({ project }, "<?xml version=\"1.0\"?><xmeml version=\"5\"><project><name>Edit</name></project></xmeml>");
+    startEditor(
+        { project }, "<?xml version=\"1.0\"?><xmeml version=\"5\"><project><name>Edit</name></project></xmeml>");
     const QString folder = Builder::addProject(project, QStringLiteral("X1"));
     const QString versions = folder + QStringLiteral("/Versions");
 
@@ -235,7 +247,8 @@ TEST_F(QFBackupCreationTest, XmlCompanionsFollowTheGapAndSizeRules)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.xmlLimit);
         QDir(versions).removeRecursively();
-        Builder::setPreferences({ { QStringLiteral("generateFCPXML"), qint64(1) }, { QStringLiteral("xmlLimit"), c.xmlLimit } });
+        Builder::setPreferences(
+            { { QStringLiteral("generateFCPXML"), qint64(1) }, { QStringLiteral("xmlLimit"), c.xmlLimit } });
         for (int n = 1; n <= 9; ++n) {
             writeProject(project, QByteArray("content ") + QByteArray::number(n));
             engine.backupProject(project, versions, n, QString());
@@ -251,14 +264,19 @@ TEST_F(QFBackupCreationTest, XmlCompanionsFollowTheGapAndSizeRules)
 
     // Above the size limit only a chosen sequence is exported.
     QDir(versions).removeRecursively();
-    Builder::setPreferences({ { QStringLiteral("generateFCPXML"), qint64(1) }, { QStringLiteral("xmlLimit"), qint64(1) } });
+    Builder::setPreferences(
+        { { QStringLiteral("generateFCPXML"), qint64(1) }, { QStringLiteral("xmlLimit"), qint64(1) } });
     writeProject(project, QByteArray(1536 * 1024, 'x'));
-    Builder::addVersions(folder, { VersionSpec { QStringLiteral("Edit.00001.fcp"), {}, "a" }, VersionSpec { QStringLiteral("Edit.00002.fcp"), {}, "b" } });
+    Builder::addVersions(folder,
+        { VersionSpec { QStringLiteral("Edit.00001.fcp"), {}, "a" },
+            VersionSpec { QStringLiteral("Edit.00002.fcp"), {}, "b" } });
     engine.backupProject(project, versions, 3, QString());
     EXPECT_TRUE(companions().isEmpty());
     EXPECT_TRUE(logMessages().contains(QStringLiteral("Skipping XML backup - file size limit met.")));
     writeProject(project, QByteArray(1536 * 1024, 'y'));
-    Builder::addVersions(folder, { VersionSpec { QStringLiteral("Edit.00004.fcp"), {}, "c" }, VersionSpec { QStringLiteral("Edit.00005.fcp"), {}, "d" } });
+    Builder::addVersions(folder,
+        { VersionSpec { QStringLiteral("Edit.00004.fcp"), {}, "c" },
+            VersionSpec { QStringLiteral("Edit.00005.fcp"), {}, "d" } });
     engine.backupProject(project, versions, 6, QStringLiteral("SEQ-UUID"));
     EXPECT_EQ(companions(), QStringList { QStringLiteral("00006") });
 
@@ -279,9 +297,12 @@ TEST_F(QFBackupCreationTest, AWantedNumberInUseNeverReplacesAnotherVersionsCompa
     const QString project = home.file(QStringLiteral("Projects/Edit.fcp"));
     writeProject(project, "eight");
     startEditor({ project }, "<xmeml version=\"5\"><project><name>new</name></project></xmeml>");
-    Builder::setPreferences({ { QStringLiteral("generateFCPXML"), qint64(1) }, { QStringLiteral("xmlLimit"), qint64(5) } });
+    Builder::setPreferences(
+        { { QStringLiteral("generateFCPXML"), qint64(1) }, { QStringLiteral("xmlLimit"), qint64(5) } });
     const QString folder = Builder::addProject(project, QStringLiteral("X2"));
-    Builder::addVersions(folder, { VersionSpec { QStringLiteral("Edit.00007.fcp"), {}, "seven" }, VersionSpec { QStringLiteral("Edit.00007.xml"), {}, "<old/>" } });
+    Builder::addVersions(folder,
+        { VersionSpec { QStringLiteral("Edit.00007.fcp"), {}, "seven" },
+            VersionSpec { QStringLiteral("Edit.00007.xml"), {}, "<old/>" } });
     engine.backupProject(project, folder + QStringLiteral("/Versions"), 7, QString());
     QFile old(folder + QStringLiteral("/Versions/Edit.00007.xml"));
     ASSERT_TRUE(old.open(QIODevice::ReadOnly));
@@ -296,8 +317,9 @@ TEST_F(QFBackupCreationTest, ScanOfTwelveProjectsTellsTheFirstThreeAndSignalsAft
         const QString project = home.file(QStringLiteral("Projects/P%1.prproj").arg(i, 2, 10, QLatin1Char('0')));
         writeProject(project, "new " + QByteArray::number(i), QDateTime::currentDateTime().addSecs(-30));
         const QString folder = Builder::addProject(project, QStringLiteral("S%1").arg(i, 2, 10, QLatin1Char('0')));
-        Builder::addVersions(folder, { VersionSpec { QStringLiteral("P%1.00001.prproj").arg(i, 2, 10, QLatin1Char('0')),
-            QDateTime::currentDateTime().addSecs(-3600), "old" } });
+        Builder::addVersions(folder,
+            { VersionSpec { QStringLiteral("P%1.00001.prproj").arg(i, 2, 10, QLatin1Char('0')),
+                QDateTime::currentDateTime().addSecs(-3600), "old" } });
     }
     engine.processProjects();
     m_engineSignals = [] { return 2; };
@@ -307,7 +329,8 @@ TEST_F(QFBackupCreationTest, ScanOfTwelveProjectsTellsTheFirstThreeAndSignalsAft
     for (const QString &n : std::as_const(recorder.notifications))
         EXPECT_TRUE(n.startsWith(QStringLiteral("Project backed up | P"))) << qPrintable(n);
     for (int i = 1; i <= 12; ++i)
-        EXPECT_TRUE(QFileInfo::exists(QFProject::storageRootFromPreferences() + QStringLiteral("/S%1.localized/Versions/P%1.00002.prproj").arg(i, 2, 10, QLatin1Char('0'))));
+        EXPECT_TRUE(QFileInfo::exists(QFProject::storageRootFromPreferences()
+            + QStringLiteral("/S%1.localized/Versions/P%1.00002.prproj").arg(i, 2, 10, QLatin1Char('0'))));
 }
 
 TEST_F(QFBackupCreationTest, WideCapturesAreStored1024Wide)
@@ -319,7 +342,8 @@ TEST_F(QFBackupCreationTest, WideCapturesAreStored1024Wide)
     QImage wide(2880, 1800, QImage::Format_RGB32);
     wide.fill(Qt::darkCyan);
     ASSERT_TRUE(wide.save(picture, "JPEG"));
-    const QString tool = home.write(QStringLiteral("bin/scrot"), "#!/bin/sh\nfor a; do last=\"$a\"; done\ncp \"" + QFile::encodeName(picture) + "\" \"$last\"\n");
+    const QString tool = home.write(QStringLiteral("bin/scrot"),
+        "#!/bin/sh\nfor a; do last=\"$a\"; done\ncp \"" + QFile::encodeName(picture) + "\" \"$last\"\n");
     QFile::setPermissions(tool, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     const QByteArray path = qgetenv("PATH");
     qputenv("PATH", QFile::encodeName(bin) + ':' + path);
@@ -347,13 +371,15 @@ TEST_F(QFBackupCreationTest, AnOfflineDriveOrDisabledNotificationsAreRespected)
     const QString project = home.file(QStringLiteral("Projects/Cut.prproj"));
     writeProject(project, "x");
     QFFileManager::setMountTableReader([] { return QByteArray("22 1 8:1 / / rw - ext4 /dev/sda1 rw\n"); });
-    const QString offline = QStringLiteral("/mnt/qf-offline-%1/Projects/ID.localized/Versions").arg(QCoreApplication::applicationPid());
+    const QString offline
+        = QStringLiteral("/mnt/qf-offline-%1/Projects/ID.localized/Versions").arg(QCoreApplication::applicationPid());
     engine.backupProject(project, offline, 1, QString());
     QFFileManager::setMountTableReader({});
     EXPECT_FALSE(QFileInfo::exists(offline.section(u'/', 0, 2)));
     EXPECT_TRUE(logMessages().contains(QStringLiteral("Unable to backup - destination drive not mounted.")));
     drainBus();
-    EXPECT_EQ(recorder.notifications, QStringList { QStringLiteral("Project backup failed | Drive is offline. | Backup failed") });
+    EXPECT_EQ(recorder.notifications,
+        QStringList { QStringLiteral("Project backup failed | Drive is offline. | Backup failed") });
 
     // Switched off for the whole maker: nothing is shown, the backup is made all the same.
     recorder.notifications.clear();
@@ -388,7 +414,8 @@ TEST_F(QFBackupCreationTest, AVersionGoesToDropboxOnlyOnceTheDuplicateTestHasKep
 
     writeProject(project, "changed");
     engine.backupProject(project, versions, 3, QString());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return recorded().contains(versions + QStringLiteral("/Cut.00003.fcp")); }, 10000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return recorded().contains(versions + QStringLiteral("/Cut.00003.fcp")); }, 10000));
     EXPECT_EQ(recorded(), (QStringList { QStringLiteral("-upload"), versions + QStringLiteral("/Cut.00003.fcp") }))
         << "no upload of the version the duplicate test threw away";
 }
@@ -433,15 +460,20 @@ TEST_F(QFBackupCreationTest, AFileDatedInTheFutureIsVersionedOnceItHoldsStillAnd
         SCOPED_TRACE("a save dated today after a version dated tomorrow");
         writeProject(project, "saved today", QDateTime::currentDateTime().addSecs(-60));
         engine.processProjects();
-        EXPECT_TRUE(QFileInfo::exists(versions + QStringLiteral("/Cut.00002.prproj"))) << qPrintable(Builder::versionNames(folder).join(u' '));
+        EXPECT_TRUE(QFileInfo::exists(versions + QStringLiteral("/Cut.00002.prproj")))
+            << qPrintable(Builder::versionNames(folder).join(u' '));
     }
     {
         SCOPED_TRACE("the minimum interval is not measured from tomorrow");
-        Builder::setPreferences({ { QStringLiteral("backupMinIntervalEnabled"), qint64(1) }, { QStringLiteral("backupMinInterval"), qint64(15) } });
-        Builder::addVersions(folder, { VersionSpec { QStringLiteral("Cut.00003.prproj"), QDateTime::currentDateTime().addDays(1), "tomorrow" } });
+        Builder::setPreferences({ { QStringLiteral("backupMinIntervalEnabled"), qint64(1) },
+            { QStringLiteral("backupMinInterval"), qint64(15) } });
+        Builder::addVersions(folder,
+            { VersionSpec {
+                QStringLiteral("Cut.00003.prproj"), QDateTime::currentDateTime().addDays(1), "tomorrow" } });
         writeProject(project, "and today again", QDateTime::currentDateTime().addSecs(-60));
         engine.processProjects();
-        EXPECT_TRUE(QFileInfo::exists(versions + QStringLiteral("/Cut.00004.prproj"))) << qPrintable(Builder::versionNames(folder).join(u' '));
+        EXPECT_TRUE(QFileInfo::exists(versions + QStringLiteral("/Cut.00004.prproj")))
+            << qPrintable(Builder::versionNames(folder).join(u' '));
     }
 }
 
@@ -489,10 +521,12 @@ TEST_F(QFBackupCreationTest, ABackupTellsWhatItMadeOrWhyItMadeNone)
     const QString folder = Builder::addProject(project, QStringLiteral("R1"));
     const QString versions = folder + QStringLiteral("/Versions");
     // With a preference file that does not ask for XML copies, no editor is asked for one.
-    Builder::setPreferences({ { QStringLiteral("backupMinIntervalEnabled"), qint64(1) }, { QStringLiteral("backupMinInterval"), qint64(15) } });
+    Builder::setPreferences({ { QStringLiteral("backupMinIntervalEnabled"), qint64(1) },
+        { QStringLiteral("backupMinInterval"), qint64(15) } });
     {
         SCOPED_TRACE("no project file");
-        const QFBackupResult result = engine.backupProject(home.file(QStringLiteral("Projects/None.fcp")), versions, 1, QString());
+        const QFBackupResult result
+            = engine.backupProject(home.file(QStringLiteral("Projects/None.fcp")), versions, 1, QString());
         EXPECT_EQ(result.outcome, Outcome::SourceMissing);
         EXPECT_FALSE(result.made());
         EXPECT_TRUE(result.version.isEmpty());
@@ -547,7 +581,8 @@ TEST_F(QFBackupCreationTest, ABackupTellsWhatItMadeOrWhyItMadeNone)
     {
         SCOPED_TRACE("the destination drive is not mounted");
         QFFileManager::setMountTableReader([] { return QByteArray("22 1 8:1 / / rw - ext4 /dev/sda1 rw\n"); });
-        const QString offline = QStringLiteral("/mnt/qf-offline-%1/Projects/ID.localized/Versions").arg(QCoreApplication::applicationPid());
+        const QString offline = QStringLiteral("/mnt/qf-offline-%1/Projects/ID.localized/Versions")
+                                    .arg(QCoreApplication::applicationPid());
         const QFBackupResult result = engine.backupProject(project, offline, 1, QString());
         QFFileManager::setMountTableReader({});
         EXPECT_EQ(result.outcome, Outcome::Failed);
@@ -561,8 +596,9 @@ TEST_F(QFBackupCreationTest, BackUpNowTakesTheNumberAfterTheNewestVersionWhateve
     const QString project = home.file(QStringLiteral("Projects/Zed.prproj"));
     writeProject(project, "now");
     const QString folder = Builder::addProject(project, QStringLiteral("B1"));
-    Builder::addVersions(folder, { { QStringLiteral("Zed.00001.prproj"), {}, "1" }, { QStringLiteral("Zed.00002.prproj"), {}, "2" },
-                                     { QStringLiteral("Alpha.00003.prproj"), {}, "3" } });
+    Builder::addVersions(folder,
+        { { QStringLiteral("Zed.00001.prproj"), {}, "1" }, { QStringLiteral("Zed.00002.prproj"), {}, "2" },
+            { QStringLiteral("Alpha.00003.prproj"), {}, "3" } });
     const QFBackupResult result = engine.backUpNow(project, folder + QStringLiteral("/Versions"), QString());
     ASSERT_TRUE(result.made()) << qPrintable(result.reason);
     EXPECT_EQ(result.number, 4);

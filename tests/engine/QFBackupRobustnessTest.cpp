@@ -32,7 +32,8 @@ protected:
     QStringList hiddenEntries(const QString &versions) const
     {
         QStringList names = QDir(versions).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-        names.erase(std::remove_if(names.begin(), names.end(), [](const QString &n) { return !n.startsWith(u'.'); }), names.end());
+        names.erase(std::remove_if(names.begin(), names.end(), [](const QString &n) { return !n.startsWith(u'.'); }),
+            names.end());
         return names;
     }
     QStringList visibleEntries(const QString &versions) const

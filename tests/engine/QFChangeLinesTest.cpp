@@ -50,15 +50,18 @@ TEST(QFChangeLinesTest, IconsAreTestedInTheirOrder)
 
 TEST(QFChangeLinesTest, FiltersHideTheirKindOfLineAndWholeWordsForClipsAndBins)
 {
-    const QStringList lines = { "Clip added", "Sequence clip", "Subclip added", "Multiclip changed", "New bin added", "Bins",
-        "In Point moved", "Marker added", "Freeze Frame added" };
+    const QStringList lines = { "Clip added", "Sequence clip", "Subclip added", "Multiclip changed", "New bin added",
+        "Bins", "In Point moved", "Marker added", "Freeze Frame added" };
     EXPECT_EQ(QFChangeLines::filterArray(lines, {}), lines) << "nothing set: every line";
     EXPECT_EQ(QFChangeLines::filterArray(lines, { { "filterClips", 0 }, { "filterBins", 0 } }), lines);
     EXPECT_EQ(QFChangeLines::filterArray(lines, { { "filterClips", 1 } }),
-        QStringList({ "Subclip added", "Multiclip changed", "New bin added", "Bins", "In Point moved", "Marker added", "Freeze Frame added" }));
+        QStringList({ "Subclip added", "Multiclip changed", "New bin added", "Bins", "In Point moved", "Marker added",
+            "Freeze Frame added" }));
     EXPECT_EQ(QFChangeLines::filterArray(lines, { { "filterBins", 1 } }),
-        QStringList({ "Clip added", "Sequence clip", "Subclip added", "Multiclip changed", "Bins", "In Point moved", "Marker added", "Freeze Frame added" }));
-    EXPECT_EQ(QFChangeLines::filterArray(lines, { { "filterInPoints", 1 }, { "filterMarkers", 1 }, { "filterFreezeFrames", 1 } }),
+        QStringList({ "Clip added", "Sequence clip", "Subclip added", "Multiclip changed", "Bins", "In Point moved",
+            "Marker added", "Freeze Frame added" }));
+    EXPECT_EQ(QFChangeLines::filterArray(
+                  lines, { { "filterInPoints", 1 }, { "filterMarkers", 1 }, { "filterFreezeFrames", 1 } }),
         QStringList({ "Clip added", "Sequence clip", "Subclip added", "Multiclip changed", "New bin added", "Bins" }));
     // Preferences that cannot be applied leave the lines as they are.
     EXPECT_EQ(QFChangeLines::filterArray(lines, { { "filterClips", 2 } }), lines);
@@ -94,7 +97,8 @@ TEST(QFChangeLinesTest, TheReportIsBuiltInOrderWithEveryTextEscaped)
     const QString expected = QStringLiteral("<h1>Cut &amp; Paste</h1>"
                                             "<h2>Version 00002</h2><h3>2026-12-06 11:37:16 +0000</h3><table>"
                                             "<tr><td colspan=\"2\">&lt;b&gt;x&lt;/b&gt; &amp; &quot;y&quot;</td></tr>"
-                                            "<tr><td><img src=\"file://%1/clip.png\" /></td><td width=\"100%\">Clip &quot;&lt;b&gt;Intro&lt;/b&gt;&quot; added</td></tr>"
+                                            "<tr><td><img src=\"file://%1/clip.png\" /></td><td width=\"100%\">Clip "
+                                            "&quot;&lt;b&gt;Intro&lt;/b&gt;&quot; added</td></tr>"
                                             "<tr><td></td><td width=\"100%\">Marker added</td></tr>"
                                             "</table>"
                                             "<h2>Version 00001</h2><h3>2026-12-06 11:37:16 +0000</h3><table></table>"
@@ -103,9 +107,11 @@ TEST(QFChangeLinesTest, TheReportIsBuiltInOrderWithEveryTextEscaped)
     EXPECT_EQ(body, expected) << "a missing icon file leaves the first cell empty";
 
     const QString document = QFChangeLines::reportHTML(QStringLiteral("Cut & Paste"), entries, true, resources);
-    EXPECT_TRUE(document.startsWith(QStringLiteral("<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01//EN\" \"http://www.w3.org/TR/html4/strict.dtd\"><html><head><style>")));
+    EXPECT_TRUE(document.startsWith(QStringLiteral("<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01//EN\" "
+                                                   "\"http://www.w3.org/TR/html4/strict.dtd\"><html><head><style>")));
     EXPECT_TRUE(document.endsWith(body + QStringLiteral("</body></html>")));
 
     EXPECT_EQ(QFChangeLines::reportJobTitle(QString()), QStringLiteral("Untitled Changelist"));
-    EXPECT_EQ(QFChangeLines::reportJobTitle(QStringLiteral("/Videos/Wedding Cut.v2.fcp")), QStringLiteral("Wedding Cut.v2 Changelist"));
+    EXPECT_EQ(QFChangeLines::reportJobTitle(QStringLiteral("/Videos/Wedding Cut.v2.fcp")),
+        QStringLiteral("Wedding Cut.v2 Changelist"));
 }

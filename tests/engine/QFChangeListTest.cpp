@@ -51,11 +51,18 @@ protected:
         const auto doc = parse(newText);
         if (!base || !doc)
             return { QStringLiteral("<unreadable>") };
-        const auto list = engine.changeListForFCPXMLDoc(doc.get(), base.get(), uuids(*base), ids(*base), uuids(*doc), ids(*doc));
+        const auto list
+            = engine.changeListForFCPXMLDoc(doc.get(), base.get(), uuids(*base), ids(*base), uuids(*doc), ids(*doc));
         return list ? *list : QStringList { QStringLiteral("<cancelled>") };
     }
-    static QStringList uuids(const pugi::xml_node &doc) { return QFXMLParser::stringValuesForQuery(QStringLiteral("//uuid"), doc); }
-    static QStringList ids(const pugi::xml_node &doc) { return QFXMLParser::stringValuesForQuery(QStringLiteral("//@id"), doc); }
+    static QStringList uuids(const pugi::xml_node &doc)
+    {
+        return QFXMLParser::stringValuesForQuery(QStringLiteral("//uuid"), doc);
+    }
+    static QStringList ids(const pugi::xml_node &doc)
+    {
+        return QFXMLParser::stringValuesForQuery(QStringLiteral("//@id"), doc);
+    }
     QString logText() const
     {
         QFLog::finishWriting();
@@ -99,104 +106,217 @@ TEST_F(QFChangeListTest, EveryPhraseOfTheTable)
     const Edits generator = { { "<track>", kGenerator } };
     const Edits clipExtras = { { kMarkpClip, kClipExtras } };
     const std::vector<Row> rows = {
-        { "name project", P, {}, "//project/name", nullptr, "old", false, "Project name changed to premiere_cs6_lydtest" },
-        { "name clip without uuid", H, {}, "//clipitem/name", nullptr, "old", false, "Name changed to A160C005_171213_R0MN" },
+        { "name project", P, {}, "//project/name", nullptr, "old", false,
+            "Project name changed to premiere_cs6_lydtest" },
+        { "name clip without uuid", H, {}, "//clipitem/name", nullptr, "old", false,
+            "Name changed to A160C005_171213_R0MN" },
         { "name clip unchanged", M, {}, "//clipitem/name", nullptr, "old", true, nullptr },
-        { "name clip renamed", M, {}, "//clipitem/name", "Inter%20view", "old", true, "Inter view clip name changed to Inter%20view" },
-        { "name clip new", M, {}, "//clipitem/name", nullptr, "old", false, "New video clip added for sequence Sequence 1: marc_phillipson_032310" },
-        { "name bin without uuid", P, { { "<children>", "<children><bin><name>Footage</name></bin>" } }, "//bin/name", nullptr, "Old", false, "Name changed to Footage" },
-        { "name bin renamed", P, { { "<children>", "<children><bin><uuid>B1</uuid><name>Footage</name></bin>" } }, "//bin/name", nullptr, "Old", true, "Old bin name changed to Footage" },
-        { "name bin new", P, { { "<children>", "<children><bin><uuid>B1</uuid><name>Footage</name></bin>" } }, "//bin/name", nullptr, "Old", false, "New bin added: Footage" },
-        { "name codec of clip", M, { { "<width>1440</width>\n\t\t\t\t\t\t\t\t\t<height>1080</height>", "<width>1440</width><codec><name>DV</name></codec>" } }, "//clipitem//codec/name", nullptr, "x", false, "Clip codec changed to DV" },
-        { "name codec of sequence", M, {}, "//codec/name", nullptr, "x", false, "Sequence codec changed to Apple HDV 1080i60" },
-        { "name codec elsewhere", M, { { "<xmeml version=\"4\">", "<xmeml version=\"4\"><codec><name>Loose</name></codec>" } }, "/xmeml/codec/name", nullptr, "x", false, nullptr },
-        { "name marker", M, clipExtras, "//marker/name", nullptr, "x", false, "Marker Cue added to clip marc_phillipson_032310 for sequence Sequence 1" },
+        { "name clip renamed", M, {}, "//clipitem/name", "Inter%20view", "old", true,
+            "Inter view clip name changed to Inter%20view" },
+        { "name clip new", M, {}, "//clipitem/name", nullptr, "old", false,
+            "New video clip added for sequence Sequence 1: marc_phillipson_032310" },
+        { "name bin without uuid", P, { { "<children>", "<children><bin><name>Footage</name></bin>" } }, "//bin/name",
+            nullptr, "Old", false, "Name changed to Footage" },
+        { "name bin renamed", P, { { "<children>", "<children><bin><uuid>B1</uuid><name>Footage</name></bin>" } },
+            "//bin/name", nullptr, "Old", true, "Old bin name changed to Footage" },
+        { "name bin new", P, { { "<children>", "<children><bin><uuid>B1</uuid><name>Footage</name></bin>" } },
+            "//bin/name", nullptr, "Old", false, "New bin added: Footage" },
+        { "name codec of clip", M,
+            { { "<width>1440</width>\n\t\t\t\t\t\t\t\t\t<height>1080</height>",
+                "<width>1440</width><codec><name>DV</name></codec>" } },
+            "//clipitem//codec/name", nullptr, "x", false, "Clip codec changed to DV" },
+        { "name codec of sequence", M, {}, "//codec/name", nullptr, "x", false,
+            "Sequence codec changed to Apple HDV 1080i60" },
+        { "name codec elsewhere", M,
+            { { "<xmeml version=\"4\">", "<xmeml version=\"4\"><codec><name>Loose</name></codec>" } },
+            "/xmeml/codec/name", nullptr, "x", false, nullptr },
+        { "name marker", M, clipExtras, "//marker/name", nullptr, "x", false,
+            "Marker Cue added to clip marc_phillipson_032310 for sequence Sequence 1" },
         { "name other", M, {}, "//parameter/name", nullptr, "x", false, nullptr },
-        { "value of an effect parameter", M, {}, "//parameter[parameterid='fontsize']/value", nullptr, "12", false, "Size set to 24 for Timecode Reader Filter" },
-        { "value keyframe", F, {}, "//keyframe[when='86']/value", nullptr, "50", false, "Keyframe at 86 set to 100 for filter Opacity on clip MVI_0462" },
-        { "value otherwise", M, { { "<good>FALSE</good>", "<good>FALSE</good><value>5</value>" } }, "//logginginfo/value", nullptr, "4", false, "Value changed to 5" },
-        { "duration sequence", M, {}, "/xmeml/sequence/duration", nullptr, "44251", false, "Sequence 1 sequence duration changed from 01:24:36;15 to 01:24:37;15 (+30)" },
-        { "duration clip", M, {}, "//clipitem/duration", nullptr, "44305", false, "marc_phillipson_032310 clip duration changed from 01:24:38;09 to 01:24:37;09 (-30)" },
-        { "duration subclip", M, clipExtras, "//clipitem/duration", nullptr, "44275", false, "marc_phillipson_032310 subclip duration changed from 01:24:37;09 to 01:24:37;09 (0)" },
-        { "duration generator", M, generator, "//generatoritem/duration", nullptr, "50", false, "Duration changed to 01:00:03;10 for Slug generator" },
-        { "in sequence removed", M, {}, "/xmeml/sequence/in", nullptr, "0", false, "In Point of sequence Sequence 1 removed" },
-        { "in sequence", M, {}, "/xmeml/sequence/in", "10", "0", false, "In Point of sequence Sequence 1 changed from 01:00:00;00 to 01:00:00;10 (+10)" },
-        { "in clip removed", M, {}, "//clipitem/in", "-1", "0", false, "In Point of clip marc_phillipson_032310 removed" },
-        { "in clip", M, {}, "//clipitem/in", nullptr, "30", false, "In Point of clip marc_phillipson_032310 changed from 01:00:01;00 to 01:00:00;00 (-30)" },
-        { "in generator", M, generator, "//generatoritem/in", nullptr, "5", false, "In Point of generator Slug changed to 01:00:00;00" },
-        { "in filter", M, { { "<name>Timecode Reader</name>", "<name>Timecode Reader</name><in>-1</in><out>40</out>" } }, "//effect/in", nullptr, "5", false, "In Point of filter Timecode Reader removed" },
-        { "in transition", M, { { "<alignment>start</alignment>", "<alignment>start</alignment><in>5</in><out>-1</out>" } }, "//transitionitem/in", nullptr, "0", false, "In Point of transition Cross Dissolve changed to 01:00:00;05" },
-        { "in marker", M, clipExtras, "//marker/in", nullptr, "0", false, "In Point of marker Cue changed to 01:00:03;10" },
-        { "in audio of clip", M, clipExtras, "//clipitem/media/audio/in", nullptr, "0", false, "In Point of audio clip marc_phillipson_032310 changed from 01:00:00;00 to 01:00:00;10 (+10)" },
-        { "in video of clip removed", M, clipExtras, "//clipitem/media/video/in", nullptr, "0", false, "In Point of video clip marc_phillipson_032310 removed" },
-        { "in audio track removed", M, {}, "/xmeml/sequence/media/audio/in", nullptr, "0", false, "In Point of audio track in sequence Sequence 1 removed" },
-        { "in audio track", M, {}, "/xmeml/sequence/media/audio/in", "30", "0", false, "In Point of audio track in sequence Sequence 1 changed from 01:00:00;00 to 01:00:01;00 (+30)" },
-        { "in under a filter", M, { { "<enabled>TRUE</enabled>\n\t\t\t\t\t\t<start>-1</start>", "<enabled>TRUE</enabled><in>3</in><start>-1</start>" } }, "//filter/in", nullptr, "0", false, "In changed to 3" },
-        { "out sequence removed", M, {}, "/xmeml/sequence/out", nullptr, "0", false, "Out Point of sequence Sequence 1 removed" },
-        { "out sequence", M, {}, "/xmeml/sequence/out", "20", "10", false, "Out Point of sequence Sequence 1 changed from 01:00:00;10 to 01:00:00;20 (+10)" },
-        { "out clip removed", M, {}, "//clipitem/out", "-1", "0", false, "Out Point of clip marc_phillipson_032310 removed" },
-        { "out clip", M, {}, "//clipitem/out", "44305", "44275", false, "Out Point of clip marc_phillipson_032310 changed from 01:24:37;09 to 01:24:38;09 (+30)" },
-        { "out generator", M, generator, "//generatoritem/out", nullptr, "5", false, "Out Point of generator Slug changed to 01:00:03;10" },
-        { "out filter", M, { { "<name>Timecode Reader</name>", "<name>Timecode Reader</name><in>-1</in><out>40</out>" } }, "//effect/out", nullptr, "5", false, "Out Point of filter Timecode Reader changed to 01:00:01;10" },
-        { "out transition", M, { { "<alignment>start</alignment>", "<alignment>start</alignment><in>5</in><out>-1</out>" } }, "//transitionitem/out", nullptr, "0", false, "Out Point of transition Cross Dissolve removed" },
+        { "value of an effect parameter", M, {}, "//parameter[parameterid='fontsize']/value", nullptr, "12", false,
+            "Size set to 24 for Timecode Reader Filter" },
+        { "value keyframe", F, {}, "//keyframe[when='86']/value", nullptr, "50", false,
+            "Keyframe at 86 set to 100 for filter Opacity on clip MVI_0462" },
+        { "value otherwise", M, { { "<good>FALSE</good>", "<good>FALSE</good><value>5</value>" } },
+            "//logginginfo/value", nullptr, "4", false, "Value changed to 5" },
+        { "duration sequence", M, {}, "/xmeml/sequence/duration", nullptr, "44251", false,
+            "Sequence 1 sequence duration changed from 01:24:36;15 to 01:24:37;15 (+30)" },
+        { "duration clip", M, {}, "//clipitem/duration", nullptr, "44305", false,
+            "marc_phillipson_032310 clip duration changed from 01:24:38;09 to 01:24:37;09 (-30)" },
+        { "duration subclip", M, clipExtras, "//clipitem/duration", nullptr, "44275", false,
+            "marc_phillipson_032310 subclip duration changed from 01:24:37;09 to 01:24:37;09 (0)" },
+        { "duration generator", M, generator, "//generatoritem/duration", nullptr, "50", false,
+            "Duration changed to 01:00:03;10 for Slug generator" },
+        { "in sequence removed", M, {}, "/xmeml/sequence/in", nullptr, "0", false,
+            "In Point of sequence Sequence 1 removed" },
+        { "in sequence", M, {}, "/xmeml/sequence/in", "10", "0", false,
+            "In Point of sequence Sequence 1 changed from 01:00:00;00 to 01:00:00;10 (+10)" },
+        { "in clip removed", M, {}, "//clipitem/in", "-1", "0", false,
+            "In Point of clip marc_phillipson_032310 removed" },
+        { "in clip", M, {}, "//clipitem/in", nullptr, "30", false,
+            "In Point of clip marc_phillipson_032310 changed from 01:00:01;00 to 01:00:00;00 (-30)" },
+        { "in generator", M, generator, "//generatoritem/in", nullptr, "5", false,
+            "In Point of generator Slug changed to 01:00:00;00" },
+        { "in filter", M,
+            { { "<name>Timecode Reader</name>", "<name>Timecode Reader</name><in>-1</in><out>40</out>" } },
+            "//effect/in", nullptr, "5", false, "In Point of filter Timecode Reader removed" },
+        { "in transition", M,
+            { { "<alignment>start</alignment>", "<alignment>start</alignment><in>5</in><out>-1</out>" } },
+            "//transitionitem/in", nullptr, "0", false,
+            "In Point of transition Cross Dissolve changed to 01:00:00;05" },
+        { "in marker", M, clipExtras, "//marker/in", nullptr, "0", false,
+            "In Point of marker Cue changed to 01:00:03;10" },
+        { "in audio of clip", M, clipExtras, "//clipitem/media/audio/in", nullptr, "0", false,
+            "In Point of audio clip marc_phillipson_032310 changed from 01:00:00;00 to 01:00:00;10 (+10)" },
+        { "in video of clip removed", M, clipExtras, "//clipitem/media/video/in", nullptr, "0", false,
+            "In Point of video clip marc_phillipson_032310 removed" },
+        { "in audio track removed", M, {}, "/xmeml/sequence/media/audio/in", nullptr, "0", false,
+            "In Point of audio track in sequence Sequence 1 removed" },
+        { "in audio track", M, {}, "/xmeml/sequence/media/audio/in", "30", "0", false,
+            "In Point of audio track in sequence Sequence 1 changed from 01:00:00;00 to 01:00:01;00 (+30)" },
+        { "in under a filter", M,
+            { { "<enabled>TRUE</enabled>\n\t\t\t\t\t\t<start>-1</start>",
+                "<enabled>TRUE</enabled><in>3</in><start>-1</start>" } },
+            "//filter/in", nullptr, "0", false, "In changed to 3" },
+        { "out sequence removed", M, {}, "/xmeml/sequence/out", nullptr, "0", false,
+            "Out Point of sequence Sequence 1 removed" },
+        { "out sequence", M, {}, "/xmeml/sequence/out", "20", "10", false,
+            "Out Point of sequence Sequence 1 changed from 01:00:00;10 to 01:00:00;20 (+10)" },
+        { "out clip removed", M, {}, "//clipitem/out", "-1", "0", false,
+            "Out Point of clip marc_phillipson_032310 removed" },
+        { "out clip", M, {}, "//clipitem/out", "44305", "44275", false,
+            "Out Point of clip marc_phillipson_032310 changed from 01:24:37;09 to 01:24:38;09 (+30)" },
+        { "out generator", M, generator, "//generatoritem/out", nullptr, "5", false,
+            "Out Point of generator Slug changed to 01:00:03;10" },
+        { "out filter", M,
+            { { "<name>Timecode Reader</name>", "<name>Timecode Reader</name><in>-1</in><out>40</out>" } },
+            "//effect/out", nullptr, "5", false, "Out Point of filter Timecode Reader changed to 01:00:01;10" },
+        { "out transition", M,
+            { { "<alignment>start</alignment>", "<alignment>start</alignment><in>5</in><out>-1</out>" } },
+            "//transitionitem/out", nullptr, "0", false, "Out Point of transition Cross Dissolve removed" },
         { "out marker", M, clipExtras, "//marker/out", nullptr, "0", false, "Out Point of marker Cue removed" },
-        { "out audio of clip", M, clipExtras, "//clipitem/media/audio/out", nullptr, "0", false, "Out Point of audio clip marc_phillipson_032310 changed from 01:00:00;00 to 01:00:00;20 (+20)" },
-        { "out audio of clip removed", M, clipExtras, "//clipitem/media/audio/out", "-1", "0", false, "Out Point of audio clip marc_phillipson_032310 removed" },
-        { "out audio track removed", M, {}, "/xmeml/sequence/media/audio/out", nullptr, "0", false, "Out Point of audio track in sequence Sequence 1 removed" },
-        { "out audio track", M, {}, "/xmeml/sequence/media/audio/out", "5", "0", false, "Out Point of audio track in sequence Sequence 1 changed from 01:00:00;00 to 01:00:00;05 (+5)" },
+        { "out audio of clip", M, clipExtras, "//clipitem/media/audio/out", nullptr, "0", false,
+            "Out Point of audio clip marc_phillipson_032310 changed from 01:00:00;00 to 01:00:00;20 (+20)" },
+        { "out audio of clip removed", M, clipExtras, "//clipitem/media/audio/out", "-1", "0", false,
+            "Out Point of audio clip marc_phillipson_032310 removed" },
+        { "out audio track removed", M, {}, "/xmeml/sequence/media/audio/out", nullptr, "0", false,
+            "Out Point of audio track in sequence Sequence 1 removed" },
+        { "out audio track", M, {}, "/xmeml/sequence/media/audio/out", "5", "0", false,
+            "Out Point of audio track in sequence Sequence 1 changed from 01:00:00;00 to 01:00:00;05 (+5)" },
         { "out video", M, clipExtras, "//clipitem/media/video/out", nullptr, "0", false, "Out changed to 5" },
-        { "start sequence", M, { { "<updatebehavior>add</updatebehavior>", "<start>10</start><end>100</end>" } }, "/xmeml/sequence/start", nullptr, "0", false, "Sequence 1 sequence Start changed from 01:00:00;00 to 01:00:00;10 (+10)" },
-        { "end sequence", M, { { "<updatebehavior>add</updatebehavior>", "<start>10</start><end>100</end>" } }, "/xmeml/sequence/end", nullptr, "130", false, "Sequence 1 sequence End changed from 01:00:04;10 to 01:00:03;10 (-30)" },
-        { "start clip removed", M, {}, "//clipitem/start", nullptr, "0", false, "Transition added at beginning of video clip marc_phillipson_032310" },
-        { "start clip", M, {}, "//clipitem/start", "10", "0", false, "Start point of video clip marc_phillipson_032310 changed from 01:00:00;00 to 01:00:00;10 (+10)" },
-        { "end clip removed", M, {}, "//clipitem/end", nullptr, "0", false, "Transition added at end of video clip marc_phillipson_032310" },
-        { "end freeze frame", M, { { kMarkpClip, "<alphatype>none</alphatype><stillframeoffset>3</stillframeoffset>" } }, "//clipitem/end", "50", "20", false, "End point of video freeze frame marc_phillipson_032310 changed from 01:00:00;20 to 01:00:01;20 (+30)" },
-        { "start generator removed", M, generator, "//generatoritem/start", "-1", "0", false, "Transition added at beginning of generator Slug" },
-        { "start generator", M, generator, "//generatoritem/start", nullptr, "10", false, "Start point of generator Slug changed from 01:00:00;10 to 01:00:00;00 (-10)" },
-        { "end generator removed", M, generator, "//generatoritem/end", "-1", "0", false, "Transition added at end of generator Slug" },
-        { "end generator", M, generator, "//generatoritem/end", nullptr, "100", false, "End point of generator Slug changed from 01:00:03;10 to 01:00:03;10 (0)" },
-        { "start transition", M, {}, "//transitionitem/start", nullptr, "5", false, "Start point of transition Cross Dissolve changed to 01:00:00;00" },
-        { "end transition", M, {}, "//transitionitem/end", nullptr, "5", false, "End point of transition Cross Dissolve changed to 01:00:01;00" },
-        { "start filter", M, {}, "//filter/start", nullptr, "5", false, "Start point of filter Timecode Reader removed" },
-        { "end filter", M, {}, "//filter/end", "40", "5", false, "End point of filter Timecode Reader changed to 01:00:01;10" },
-        { "start audio of clip", M, clipExtras, "//clipitem/media/audio/start", nullptr, "0", false, "Transition added at beginning of audio clip marc_phillipson_032310" },
-        { "start audio of clip moved", M, clipExtras, "//clipitem/media/audio/start", "20", "10", false, "Start of audio clip marc_phillipson_032310 changed from 01:00:00;10 to 01:00:00;20 (+10)" },
-        { "end audio of clip removed", M, clipExtras, "//clipitem/media/audio/end", "-1", "0", false, "Transition added at end of audio clip marc_phillipson_032310" },
-        { "end audio of clip", M, clipExtras, "//clipitem/media/audio/end", nullptr, "20", false, "End of audio clip marc_phillipson_032310 changed from 01:00:00;20 to 01:00:01;20 (+30)" },
-        { "in video of clip", M, clipExtras, "//clipitem/media/video/in", "7", "0", false, "In Point of video clip marc_phillipson_032310 changed from 01:00:00;00 to 01:00:00;07 (+7)" },
-        { "startoffset", M, clipExtras, "//subclipinfo/startoffset", nullptr, "0", false, "Start point of subclip marc_phillipson_032310 changed from 01:00:00;00 to 01:00:00;10 (+10)" },
-        { "mediadelay", M, clipExtras, "//subclipinfo/mediadelay", nullptr, "10", false, "Start point of subclip marc_phillipson_032310 changed from 01:00:00;10 to 01:00:00;05 (-5)" },
-        { "endoffset", M, clipExtras, "//subclipinfo/endoffset", nullptr, "0", false, "End point of subclip marc_phillipson_032310 changed to 01:00:00;20" },
-        { "startoffset elsewhere", M, { { "<updatebehavior>add</updatebehavior>", "<subclipinfo><startoffset>4</startoffset></subclipinfo>" } }, "//startoffset", nullptr, "0", false, "Startoffset changed to 4" },
-        { "width sequence", M, {}, "/xmeml/sequence//width", nullptr, "720", false, "Sequence 1 sequence width changed to 1440" },
-        { "height sequence", M, {}, "/xmeml/sequence//height", nullptr, "480", false, "Sequence 1 sequence height changed to 1080" },
-        { "pixel aspect ratio sequence", M, {}, "/xmeml/sequence//samplecharacteristics/pixelaspectratio", nullptr, "Square", false, "Sequence 1 sequence pixel aspect ratio changed to HD-(1440x1080)" },
-        { "field dominance sequence", M, {}, "/xmeml/sequence//samplecharacteristics/fielddominance", nullptr, "lower", false, "Sequence 1 sequence field dominance changed to upper" },
-        { "width clip", M, {}, "//clipitem//width", nullptr, "720", false, "Clip marc_phillipson_032310 width changed to 1440" },
-        { "height freeze frame", M, { { kMarkpClip, "<alphatype>none</alphatype><stillframeoffset>3</stillframeoffset>" } }, "//clipitem//height", nullptr, "480", false, "Freeze frame marc_phillipson_032310 height changed to 1080" },
-        { "pixel aspect ratio clip", M, { { "<width>1440</width>\n\t\t\t\t\t\t\t\t\t<height>1080</height>", "<pixelaspectratio>Square</pixelaspectratio><fielddominance>lower</fielddominance>" } }, "//clipitem//samplecharacteristics/pixelaspectratio", nullptr, "x", false, "Clip marc_phillipson_032310 pixel aspect ratio changed to Square" },
-        { "field dominance subclip", M, { { "<width>1440</width>\n\t\t\t\t\t\t\t\t\t<height>1080</height>", "<pixelaspectratio>Square</pixelaspectratio><fielddominance>lower</fielddominance>" }, { kMarkpClip, kClipExtras } }, "//clipitem//samplecharacteristics/fielddominance", nullptr, "x", false, "Subclip marc_phillipson_032310 field dominance changed to lower" },
-        { "field dominance of an item", M, {}, "//clipitem/fielddominance", nullptr, "lower", false, "Sequence 1 sequence field dominance changed to upper" },
-        { "width elsewhere", H, { { "<sequence", "<samplecharacteristics><width>5</width></samplecharacteristics><sequence" } }, "/xmeml/samplecharacteristics/width", nullptr, "1", false, "Width changed to 5" },
-        { "timebase sequence", M, {}, "/xmeml/sequence/rate/timebase", nullptr, "25", false, "Sequence 1 sequence timebase changed to 30" },
-        { "timebase clip", M, {}, "//clipitem/rate/timebase", nullptr, "25", false, "Clip marc_phillipson_032310 timebase changed to 30" },
+        { "start sequence", M, { { "<updatebehavior>add</updatebehavior>", "<start>10</start><end>100</end>" } },
+            "/xmeml/sequence/start", nullptr, "0", false,
+            "Sequence 1 sequence Start changed from 01:00:00;00 to 01:00:00;10 (+10)" },
+        { "end sequence", M, { { "<updatebehavior>add</updatebehavior>", "<start>10</start><end>100</end>" } },
+            "/xmeml/sequence/end", nullptr, "130", false,
+            "Sequence 1 sequence End changed from 01:00:04;10 to 01:00:03;10 (-30)" },
+        { "start clip removed", M, {}, "//clipitem/start", nullptr, "0", false,
+            "Transition added at beginning of video clip marc_phillipson_032310" },
+        { "start clip", M, {}, "//clipitem/start", "10", "0", false,
+            "Start point of video clip marc_phillipson_032310 changed from 01:00:00;00 to 01:00:00;10 (+10)" },
+        { "end clip removed", M, {}, "//clipitem/end", nullptr, "0", false,
+            "Transition added at end of video clip marc_phillipson_032310" },
+        { "end freeze frame", M,
+            { { kMarkpClip, "<alphatype>none</alphatype><stillframeoffset>3</stillframeoffset>" } }, "//clipitem/end",
+            "50", "20", false,
+            "End point of video freeze frame marc_phillipson_032310 changed from 01:00:00;20 to 01:00:01;20 (+30)" },
+        { "start generator removed", M, generator, "//generatoritem/start", "-1", "0", false,
+            "Transition added at beginning of generator Slug" },
+        { "start generator", M, generator, "//generatoritem/start", nullptr, "10", false,
+            "Start point of generator Slug changed from 01:00:00;10 to 01:00:00;00 (-10)" },
+        { "end generator removed", M, generator, "//generatoritem/end", "-1", "0", false,
+            "Transition added at end of generator Slug" },
+        { "end generator", M, generator, "//generatoritem/end", nullptr, "100", false,
+            "End point of generator Slug changed from 01:00:03;10 to 01:00:03;10 (0)" },
+        { "start transition", M, {}, "//transitionitem/start", nullptr, "5", false,
+            "Start point of transition Cross Dissolve changed to 01:00:00;00" },
+        { "end transition", M, {}, "//transitionitem/end", nullptr, "5", false,
+            "End point of transition Cross Dissolve changed to 01:00:01;00" },
+        { "start filter", M, {}, "//filter/start", nullptr, "5", false,
+            "Start point of filter Timecode Reader removed" },
+        { "end filter", M, {}, "//filter/end", "40", "5", false,
+            "End point of filter Timecode Reader changed to 01:00:01;10" },
+        { "start audio of clip", M, clipExtras, "//clipitem/media/audio/start", nullptr, "0", false,
+            "Transition added at beginning of audio clip marc_phillipson_032310" },
+        { "start audio of clip moved", M, clipExtras, "//clipitem/media/audio/start", "20", "10", false,
+            "Start of audio clip marc_phillipson_032310 changed from 01:00:00;10 to 01:00:00;20 (+10)" },
+        { "end audio of clip removed", M, clipExtras, "//clipitem/media/audio/end", "-1", "0", false,
+            "Transition added at end of audio clip marc_phillipson_032310" },
+        { "end audio of clip", M, clipExtras, "//clipitem/media/audio/end", nullptr, "20", false,
+            "End of audio clip marc_phillipson_032310 changed from 01:00:00;20 to 01:00:01;20 (+30)" },
+        { "in video of clip", M, clipExtras, "//clipitem/media/video/in", "7", "0", false,
+            "In Point of video clip marc_phillipson_032310 changed from 01:00:00;00 to 01:00:00;07 (+7)" },
+        { "startoffset", M, clipExtras, "//subclipinfo/startoffset", nullptr, "0", false,
+            "Start point of subclip marc_phillipson_032310 changed from 01:00:00;00 to 01:00:00;10 (+10)" },
+        { "mediadelay", M, clipExtras, "//subclipinfo/mediadelay", nullptr, "10", false,
+            "Start point of subclip marc_phillipson_032310 changed from 01:00:00;10 to 01:00:00;05 (-5)" },
+        { "endoffset", M, clipExtras, "//subclipinfo/endoffset", nullptr, "0", false,
+            "End point of subclip marc_phillipson_032310 changed to 01:00:00;20" },
+        { "startoffset elsewhere", M,
+            { { "<updatebehavior>add</updatebehavior>", "<subclipinfo><startoffset>4</startoffset></subclipinfo>" } },
+            "//startoffset", nullptr, "0", false, "Startoffset changed to 4" },
+        { "width sequence", M, {}, "/xmeml/sequence//width", nullptr, "720", false,
+            "Sequence 1 sequence width changed to 1440" },
+        { "height sequence", M, {}, "/xmeml/sequence//height", nullptr, "480", false,
+            "Sequence 1 sequence height changed to 1080" },
+        { "pixel aspect ratio sequence", M, {}, "/xmeml/sequence//samplecharacteristics/pixelaspectratio", nullptr,
+            "Square", false, "Sequence 1 sequence pixel aspect ratio changed to HD-(1440x1080)" },
+        { "field dominance sequence", M, {}, "/xmeml/sequence//samplecharacteristics/fielddominance", nullptr, "lower",
+            false, "Sequence 1 sequence field dominance changed to upper" },
+        { "width clip", M, {}, "//clipitem//width", nullptr, "720", false,
+            "Clip marc_phillipson_032310 width changed to 1440" },
+        { "height freeze frame", M,
+            { { kMarkpClip, "<alphatype>none</alphatype><stillframeoffset>3</stillframeoffset>" } },
+            "//clipitem//height", nullptr, "480", false, "Freeze frame marc_phillipson_032310 height changed to 1080" },
+        { "pixel aspect ratio clip", M,
+            { { "<width>1440</width>\n\t\t\t\t\t\t\t\t\t<height>1080</height>",
+                "<pixelaspectratio>Square</pixelaspectratio><fielddominance>lower</fielddominance>" } },
+            "//clipitem//samplecharacteristics/pixelaspectratio", nullptr, "x", false,
+            "Clip marc_phillipson_032310 pixel aspect ratio changed to Square" },
+        { "field dominance subclip", M,
+            { { "<width>1440</width>\n\t\t\t\t\t\t\t\t\t<height>1080</height>",
+                  "<pixelaspectratio>Square</pixelaspectratio><fielddominance>lower</fielddominance>" },
+                { kMarkpClip, kClipExtras } },
+            "//clipitem//samplecharacteristics/fielddominance", nullptr, "x", false,
+            "Subclip marc_phillipson_032310 field dominance changed to lower" },
+        { "field dominance of an item", M, {}, "//clipitem/fielddominance", nullptr, "lower", false,
+            "Sequence 1 sequence field dominance changed to upper" },
+        { "width elsewhere", H,
+            { { "<sequence", "<samplecharacteristics><width>5</width></samplecharacteristics><sequence" } },
+            "/xmeml/samplecharacteristics/width", nullptr, "1", false, "Width changed to 5" },
+        { "timebase sequence", M, {}, "/xmeml/sequence/rate/timebase", nullptr, "25", false,
+            "Sequence 1 sequence timebase changed to 30" },
+        { "timebase clip", M, {}, "//clipitem/rate/timebase", nullptr, "25", false,
+            "Clip marc_phillipson_032310 timebase changed to 30" },
         { "ntsc sequence", M, {}, "/xmeml/sequence/rate/ntsc", nullptr, "FALSE", false, "Sequence 1 sequence is NTSC" },
-        { "ntsc clip", M, {}, "//clipitem/rate/ntsc", "FALSE", "TRUE", false, "Clip marc_phillipson_032310 is not NTSC" },
+        { "ntsc clip", M, {}, "//clipitem/rate/ntsc", "FALSE", "TRUE", false,
+            "Clip marc_phillipson_032310 is not NTSC" },
         { "ntsc elsewhere", M, {}, "//transitionitem/rate/ntsc", nullptr, "FALSE", false, "Ntsc changed to TRUE" },
-        { "enabled sequence", M, { { "<updatebehavior>add</updatebehavior>", "<enabled>FALSE</enabled>" } }, "/xmeml/sequence/enabled", nullptr, "TRUE", false, "Sequence 1 sequence disabled" },
+        { "enabled sequence", M, { { "<updatebehavior>add</updatebehavior>", "<enabled>FALSE</enabled>" } },
+            "/xmeml/sequence/enabled", nullptr, "TRUE", false, "Sequence 1 sequence disabled" },
         { "enabled clip", M, {}, "//clipitem/enabled", nullptr, "FALSE", false, "Clip marc_phillipson_032310 enabled" },
-        { "enabled filter", M, {}, "//filter/enabled", nullptr, "FALSE", false, "Timecode Reader filter for clip marc_phillipson_032310 enabled" },
+        { "enabled filter", M, {}, "//filter/enabled", nullptr, "FALSE", false,
+            "Timecode Reader filter for clip marc_phillipson_032310 enabled" },
         { "enabled track", M, {}, "//track/enabled", nullptr, "FALSE", false, "Enabled changed to TRUE" },
-        { "alphatype generator", M, generator, "//generatoritem/alphatype", nullptr, "x", false, "Alpha type for generator Slug set to none" },
-        { "alphatype filter", M, generator, "//generatoritem/effect/alphatype", nullptr, "x", false, "Alpha type for filter Slug set to straight" },
-        { "alphatype clip", M, {}, "//clipitem/alphatype", nullptr, "x", false, "Alpha type for clip marc_phillipson_032310 set to none" },
-        { "any other in an effect", M, {}, "//effect/wipecode", nullptr, "1", false, "Wipecode set to 0 for Cross Dissolve Filter" },
-        { "any other below a parameter", M, {}, "//parameter/parameterid", nullptr, "x", false, "Parameterid set to mode for Timecode Reader Filter" },
-        { "any other two levels below", M, {}, "//parameter[parameterid='center']/value/vert", nullptr, "0", false, "Vert set to 0.37037 for Timecode Reader Filter" },
-        { "any other deeper", M, { { "<horiz>0</horiz>", "<horiz><x><y>9</y></x></horiz>" } }, "//horiz/x/y", nullptr, "0", false, "Y set to 9 for (null) Filter" },
-        { "alignment", M, {}, "//transitionitem/alignment", nullptr, "end", false, "Transition aligment set to start for Cross Dissolve" },
+        { "alphatype generator", M, generator, "//generatoritem/alphatype", nullptr, "x", false,
+            "Alpha type for generator Slug set to none" },
+        { "alphatype filter", M, generator, "//generatoritem/effect/alphatype", nullptr, "x", false,
+            "Alpha type for filter Slug set to straight" },
+        { "alphatype clip", M, {}, "//clipitem/alphatype", nullptr, "x", false,
+            "Alpha type for clip marc_phillipson_032310 set to none" },
+        { "any other in an effect", M, {}, "//effect/wipecode", nullptr, "1", false,
+            "Wipecode set to 0 for Cross Dissolve Filter" },
+        { "any other below a parameter", M, {}, "//parameter/parameterid", nullptr, "x", false,
+            "Parameterid set to mode for Timecode Reader Filter" },
+        { "any other two levels below", M, {}, "//parameter[parameterid='center']/value/vert", nullptr, "0", false,
+            "Vert set to 0.37037 for Timecode Reader Filter" },
+        { "any other deeper", M, { { "<horiz>0</horiz>", "<horiz><x><y>9</y></x></horiz>" } }, "//horiz/x/y", nullptr,
+            "0", false, "Y set to 9 for (null) Filter" },
+        { "alignment", M, {}, "//transitionitem/alignment", nullptr, "end", false,
+            "Transition aligment set to start for Cross Dissolve" },
         { "comment", M, clipExtras, "//marker/comment", nullptr, "x", false, "Cue marker description changed to Fix" },
-        { "shottake", P, {}, "//clip//shottake", "3", "", false, "Shot changed to 3 for clip Nokas.2010.NORWEGIAN.DVDSCR.XviD-NOKAS.avi" },
+        { "shottake", P, {}, "//clip//shottake", "3", "", false,
+            "Shot changed to 3 for clip Nokas.2010.NORWEGIAN.DVDSCR.XviD-NOKAS.avi" },
         { "scene", M, {}, "//clipitem//scene", "12", "", false, "Scene changed to 12 for clip (null)" },
         { "ignored", M, {}, "//masterclipid", nullptr, "x", false, nullptr },
         { "unknown", M, {}, "//logginginfo/good", nullptr, "TRUE", false, "Good changed to FALSE" },
@@ -215,15 +335,17 @@ TEST_F(QFChangeListTest, EveryPhraseOfTheTable)
         }
         const pugi::xml_node parent = node.parent();
         const QStringList oldUUIDs = row.uuidIsOld ? QStringList { QFXMLParser::uuidForNode(parent) } : QStringList();
-        const QString sentence = engine.changeStringFromFCPNode(node, QFXMLParser::name(node), QFXMLParser::stringValue(node),
-            parent, QFXMLParser::name(parent), node, QString::fromUtf8(row.oldValue), oldUUIDs, {});
+        const QString sentence
+            = engine.changeStringFromFCPNode(node, QFXMLParser::name(node), QFXMLParser::stringValue(node), parent,
+                QFXMLParser::name(parent), node, QString::fromUtf8(row.oldValue), oldUUIDs, {});
         if (row.expected)
             EXPECT_EQ(sentence, QString::fromUtf8(row.expected));
         else
             EXPECT_TRUE(sentence.isNull()) << qPrintable(sentence);
     }
-    EXPECT_TRUE(logText().contains(QStringLiteral(
-        "Unknown change: Good changed to FALSE. XPath: /xmeml[1]/sequence[1]/media[1]/video[1]/track[1]/clipitem[1]/logginginfo[1]/good[1]")));
+    EXPECT_TRUE(logText().contains(
+        QStringLiteral("Unknown change: Good changed to FALSE. XPath: "
+                       "/xmeml[1]/sequence[1]/media[1]/video[1]/track[1]/clipitem[1]/logginginfo[1]/good[1]")));
 }
 
 namespace {
@@ -233,7 +355,8 @@ QByteArray interview(const char *timing)
 {
     return edited(fixture("markp.xml"),
         { { "<name>marc_phillipson_032310</name>", "<name>Interview</name>" },
-            { "<in>0</in>\n\t\t\t\t\t<out>44275</out>\n\t\t\t\t\t<start>-1</start>\n\t\t\t\t\t<end>-1</end>", timing } });
+            { "<in>0</in>\n\t\t\t\t\t<out>44275</out>\n\t\t\t\t\t<start>-1</start>\n\t\t\t\t\t<end>-1</end>",
+                timing } });
 }
 
 QByteArray withoutSequenceTimecode(QByteArray text)
@@ -250,7 +373,8 @@ TEST_F(QFChangeListTest, MissingSameAndSwitchedDocuments)
     const auto markp = parse(fixture("markp.xml"));
     const auto project = parse(fixture("premiere_cs6_lydtest.xml"));
     ASSERT_TRUE(markp && project);
-    EXPECT_EQ(engine.changeListForFCPXMLDoc(markp.get(), markp.get(), {}, {}, {}, {}), QStringList { QStringLiteral("No change") });
+    EXPECT_EQ(engine.changeListForFCPXMLDoc(markp.get(), markp.get(), {}, {}, {}, {}),
+        QStringList { QStringLiteral("No change") });
     EXPECT_EQ(engine.changeListForFCPXMLDoc(nullptr, markp.get(), {}, {}, {}, {}), QStringList());
     EXPECT_EQ(engine.changeListForFCPXMLDoc(markp.get(), nullptr, {}, {}, {}, {}), QStringList());
 
@@ -263,7 +387,9 @@ TEST_F(QFChangeListTest, MissingSameAndSwitchedDocuments)
     EXPECT_EQ(changes(fixture("markp.xml"), fixture("premiere_cs6_lydtest.xml")),
         QStringList { QStringLiteral("Backup type changed to Project") });
     EXPECT_EQ(changes(fixture("markp.xml"),
-                  edited(fixture("markp.xml"), { { "F2978441-64F3-4CCD-A929-F8DDADB1D7FE", "OTHER" }, { "<name>Sequence 1</name>", "<name>Cut 2</name>" } })),
+                  edited(fixture("markp.xml"),
+                      { { "F2978441-64F3-4CCD-A929-F8DDADB1D7FE", "OTHER" },
+                          { "<name>Sequence 1</name>", "<name>Cut 2</name>" } })),
         QStringList { QStringLiteral("Backup sequence changed to Cut 2") });
 }
 
@@ -277,10 +403,12 @@ TEST_F(QFChangeListTest, PointsAndTimecodes)
         QStringList { QStringLiteral("Out Point of clip Interview changed from 01:00:10;00 to 01:00:11;00 (+30)") });
     EXPECT_EQ(changes(at330, at300),
         QStringList { QStringLiteral("Out Point of clip Interview changed from 01:00:11;00 to 01:00:10;00 (-30)") });
-    EXPECT_EQ(changes(at300, withoutSequenceTimecode(interview("<in>0</in><out>0300</out><start>-1</start><end>-1</end>"))),
+    EXPECT_EQ(
+        changes(at300, withoutSequenceTimecode(interview("<in>0</in><out>0300</out><start>-1</start><end>-1</end>"))),
         QStringList { QStringLiteral("Out Point of clip Interview changed from 01:00:10;00 to 01:00:10;00 (0)") });
 
-    const Edits nonDrop = { { "<frame>107892</frame>", "<frame>0</frame>" }, { "<displayformat>DF</displayformat>", "<displayformat>NDF</displayformat>" } };
+    const Edits nonDrop = { { "<frame>107892</frame>", "<frame>0</frame>" },
+        { "<displayformat>DF</displayformat>", "<displayformat>NDF</displayformat>" } };
     EXPECT_EQ(changes(edited(interview(out300), nonDrop), edited(interview(out330), nonDrop)),
         QStringList { QStringLiteral("Out Point of clip Interview changed from 00:00:10:00 to 00:00:11:00 (+30)") });
 
@@ -292,7 +420,8 @@ TEST_F(QFChangeListTest, PointsAndTimecodes)
     const pugi::xml_node in = QFXMLParser::nodeForQuery(QStringLiteral("//clipitem/in"), *zero).node();
     EXPECT_EQ(engine.timecodeFromFrames(QStringLiteral("30"), in), QStringLiteral("01:00:01;00"));
     EXPECT_EQ(engine.timecodeFromFrames(QStringLiteral("30"), zero->document_element()), QStringLiteral("00:00:01;00"));
-    EXPECT_EQ(engine.startTimeForNode(QFXMLParser::nodeForQuery(QStringLiteral("//clipitem"), *zero).node()), QStringLiteral("00:59:59;29"));
+    EXPECT_EQ(engine.startTimeForNode(QFXMLParser::nodeForQuery(QStringLiteral("//clipitem"), *zero).node()),
+        QStringLiteral("00:59:59;29"));
     EXPECT_TRUE(engine.startTimeForNode(QFXMLParser::nodeForQuery(QStringLiteral("//rate"), *zero).node()).isNull());
 }
 
@@ -336,36 +465,52 @@ TEST_F(QFChangeListTest, NewFiltersExceptTheStandardOnes)
 {
     const auto withFilter = [](const char *name) {
         return edited(fixture("markp.xml"),
-            { { "<sourcetrack>", qPrintable(QStringLiteral("<filter><effect><name>%1</name><effectid>x</effectid></effect></filter><sourcetrack>").arg(QLatin1String(name))) } });
+            { { "<sourcetrack>",
+                qPrintable(QStringLiteral(
+                    "<filter><effect><name>%1</name><effectid>x</effectid></effect></filter><sourcetrack>")
+                               .arg(QLatin1String(name))) } });
     };
     const auto renamed = [](const char *name) {
-        return edited(fixture("markp.xml"), { { "<name>Timecode Reader</name>", qPrintable(QStringLiteral("<name>%1</name>").arg(QLatin1String(name))) } });
+        return edited(fixture("markp.xml"),
+            { { "<name>Timecode Reader</name>",
+                qPrintable(QStringLiteral("<name>%1</name>").arg(QLatin1String(name))) } });
     };
-    for (const char *name : { "Basic Motion", "Audio Levels", "Drop Shadow", "Motion Blur", "Crop", "Distort", "Opacity", "Audio Pan" }) {
+    for (const char *name :
+        { "Basic Motion", "Audio Levels", "Drop Shadow", "Motion Blur", "Crop", "Distort", "Opacity", "Audio Pan" }) {
         SCOPED_TRACE(name);
-        EXPECT_TRUE(changes(fixture("markp.xml"), withFilter(name)).filter(QStringLiteral("New filter added")).isEmpty());
+        EXPECT_TRUE(
+            changes(fixture("markp.xml"), withFilter(name)).filter(QStringLiteral("New filter added")).isEmpty());
         EXPECT_TRUE(changes(fixture("markp.xml"), renamed(name)).filter(QStringLiteral("New filter added")).isEmpty());
     }
     EXPECT_TRUE(changes(fixture("markp.xml"), withFilter("Gaussian Blur"))
                     .contains(QStringLiteral("New filter added for clip marc_phillipson_032310: Gaussian Blur")));
-    EXPECT_EQ(changes(fixture("markp.xml"), renamed("Gaussian Blur")), QStringList { QStringLiteral("New filter added: Gaussian Blur") });
+    EXPECT_EQ(changes(fixture("markp.xml"), renamed("Gaussian Blur")),
+        QStringList { QStringLiteral("New filter added: Gaussian Blur") });
 }
 
 TEST_F(QFChangeListTest, NewItemsAreNamedWithWhereAndWhen)
 {
     const QByteArray base = edited(fixture("markp.xml"), { { "<name>Sequence 1</name>", "<name>Main</name>" } });
-    const QByteArray added = edited(base, { { "<track>\n\t\t\t\t<transitionitem>",
-        "<track><clipitem id=\"new 1\"><name>clip</name><in>0</in><out>30</out><start>0</start><end>30</end>"
-        "<file id=\"new file\"><pathurl>file://localhost/Volumes/Media/My%20Clip.mov</pathurl></file></clipitem><transitionitem>" } });
+    const QByteArray added = edited(base,
+        { { "<track>\n\t\t\t\t<transitionitem>",
+            "<track><clipitem id=\"new 1\"><name>clip</name><in>0</in><out>30</out><start>0</start><end>30</end>"
+            "<file id=\"new "
+            "file\"><pathurl>file://localhost/Volumes/Media/My%20Clip.mov</pathurl></file></"
+            "clipitem><transitionitem>" } });
     const QStringList lines = changes(base, added);
-    EXPECT_TRUE(lines.contains(QStringLiteral("New video clip My Clip.mov added for sequence Main at 01:00:00;00"))) << qPrintable(lines.join(u'\n'));
+    EXPECT_TRUE(lines.contains(QStringLiteral("New video clip My Clip.mov added for sequence Main at 01:00:00;00")))
+        << qPrintable(lines.join(u'\n'));
 
-    const QByteArray generator = edited(base, { { "<track>\n\t\t\t\t<transitionitem>",
-        "<track><generatoritem id=\"gen\"><name>Slug</name><start>30</start></generatoritem><transitionitem>" } });
-    EXPECT_TRUE(changes(base, generator).contains(QStringLiteral("New generator Slug added to sequence Main at 01:00:01;00")));
-    const QByteArray marker = edited(base, { { "<track>\n\t\t\t\t<transitionitem>",
-        "<track><marker><name>Cue</name><in>30</in></marker><transitionitem>" } });
-    EXPECT_TRUE(changes(base, marker).contains(QStringLiteral("New marker Cue added for sequence Main at 01:00:01;00")));
+    const QByteArray generator = edited(base,
+        { { "<track>\n\t\t\t\t<transitionitem>",
+            "<track><generatoritem id=\"gen\"><name>Slug</name><start>30</start></generatoritem><transitionitem>" } });
+    EXPECT_TRUE(
+        changes(base, generator).contains(QStringLiteral("New generator Slug added to sequence Main at 01:00:01;00")));
+    const QByteArray marker = edited(base,
+        { { "<track>\n\t\t\t\t<transitionitem>",
+            "<track><marker><name>Cue</name><in>30</in></marker><transitionitem>" } });
+    EXPECT_TRUE(
+        changes(base, marker).contains(QStringLiteral("New marker Cue added for sequence Main at 01:00:01;00")));
 }
 
 TEST_F(QFChangeListTest, RemovedItemsAreReportedOnce)
@@ -385,7 +530,8 @@ TEST_F(QFChangeListTest, RemovedItemsAreReportedOnce)
     EXPECT_TRUE(changes(noId, noIdWithout).filter(QStringLiteral("removed")).isEmpty());
 
     // A clip with a uuid of its own and an id is one item.
-    const QByteArray own = edited(markp, { { "<name>marc_phillipson_032310</name>", "<uuid>OWN-1</uuid><name>marc_phillipson_032310</name>" } });
+    const QByteArray own = edited(
+        markp, { { "<name>marc_phillipson_032310</name>", "<uuid>OWN-1</uuid><name>marc_phillipson_032310</name>" } });
     QByteArray ownWithout = own;
     ownWithout.remove(from, own.indexOf("</clipitem>", from) + qsizetype(qstrlen("</clipitem>")) - from);
     // (The walk then compares the neighbours position by position, which may say more.)
@@ -402,15 +548,16 @@ TEST_F(QFChangeListTest, RemovedItemsAreFoundByTheirFirstElements)
         + "<clip id=\"c1\"><uuid>U-1</uuid><name>First</name><itemhistory><uuid>U-9</uuid></itemhistory></clip>"
         + "<clip id=\"c2\"><itemhistory><uuid>U-2</uuid></itemhistory><name>Second</name></clip>"
         + "<clip id=\"c3\"><uuid>U-2</uuid><name>Third</name></clip>"
-        + "<clip id=\"c4\"><uuid>\xc3\x9c-4</uuid><name>Fourth</name><file id=\"f 4\"><name>four.mov</name></file></clip>"
+        + "<clip id=\"c4\"><uuid>\xc3\x9c-4</uuid><name>Fourth</name><file id=\"f "
+          "4\"><name>four.mov</name></file></clip>"
         + "<clip id=\"c1\"><uuid>U-5</uuid><name>Again</name></clip>"
-        + "<clip id=\"c6\"><uuid>U-6<x/>tail</uuid><name>Sixth</name></clip>"
-        + "</children></project></xmeml>";
+        + "<clip id=\"c6\"><uuid>U-6<x/>tail</uuid><name>Sixth</name></clip>" + "</children></project></xmeml>";
     const QByteArray emptied = "<xmeml version=\"4\"><project><name>P</name><children></children></project></xmeml>";
     EXPECT_EQ(changes(base, emptied),
         (QStringList { QStringLiteral("Bin Rushes removed"), QStringLiteral("Clip First removed"),
-            QStringLiteral("Clip Fourth removed"), QStringLiteral("Clip Again removed"), QStringLiteral("Clip Second removed"),
-            QStringLiteral("Clip Third removed"), QStringLiteral("File four.mov removed"), QStringLiteral("Clip Sixth removed") }));
+            QStringLiteral("Clip Fourth removed"), QStringLiteral("Clip Again removed"),
+            QStringLiteral("Clip Second removed"), QStringLiteral("Clip Third removed"),
+            QStringLiteral("File four.mov removed"), QStringLiteral("Clip Sixth removed") }));
 }
 
 TEST_F(QFChangeListTest, CancellationNeedsAWindow)
@@ -423,12 +570,15 @@ TEST_F(QFChangeListTest, CancellationNeedsAWindow)
     EXPECT_TRUE(engine.changeListForFCPXMLDoc(doc.get(), base.get(), uuids(*base), ids(*base), uuids(*doc), ids(*doc)));
     EXPECT_EQ(ended, 0);
     engine.setHasGUI(true);
-    EXPECT_FALSE(engine.changeListForFCPXMLDoc(doc.get(), base.get(), uuids(*base), ids(*base), uuids(*doc), ids(*doc)));
+    EXPECT_FALSE(
+        engine.changeListForFCPXMLDoc(doc.get(), base.get(), uuids(*base), ids(*base), uuids(*doc), ids(*doc)));
     EXPECT_EQ(ended, 1);
     EXPECT_TRUE(logText().contains(QStringLiteral("Change log generation was cancelled")));
     const pugi::xml_node out = QFXMLParser::nodeForQuery(QStringLiteral("//clipitem/out"), *doc).node();
-    EXPECT_TRUE(engine.changeStringFromFCPNode(out, QStringLiteral("out"), QStringLiteral("44305"), out.parent(),
-        QStringLiteral("clipitem"), out, QStringLiteral("44275"), {}, {}).isNull());
+    EXPECT_TRUE(engine
+                    .changeStringFromFCPNode(out, QStringLiteral("out"), QStringLiteral("44305"), out.parent(),
+                        QStringLiteral("clipitem"), out, QStringLiteral("44275"), {}, {})
+                    .isNull());
     EXPECT_EQ(ended, 2);
 }
 
@@ -439,7 +589,8 @@ TEST_F(QFChangeListTest, SmallHelpers)
     EXPECT_EQ(engine.capitalizeFirstLetter(QStringLiteral("x")), QStringLiteral("X"));
     EXPECT_EQ(engine.capitalizeFirstLetter(QStringLiteral("pixelAspect")), QStringLiteral("PixelAspect"));
     const auto doc = parse("<xmeml><clipitem><itemhistory><uuid>H1</uuid><uuid>H2</uuid></itemhistory></clipitem>"
-                           "<bin><clip><itemhistory><uuid></uuid></itemhistory></clip><clip><itemhistory><uuid>D</uuid></itemhistory></clip></bin>"
+                           "<bin><clip><itemhistory><uuid></uuid></itemhistory></clip><clip><itemhistory><uuid>D</"
+                           "uuid></itemhistory></clip></bin>"
                            "<generatorItem/></xmeml>");
     const pugi::xml_node root = doc->document_element();
     EXPECT_EQ(engine.typeOfNode(root.child("clipitem")), QStringLiteral("Clip"));
@@ -472,10 +623,12 @@ TEST_F(QFChangeListTest, HostileInputGivesAnErrorOrAList)
     pugi::xml_document a, b;
     ASSERT_TRUE(a.load_buffer(deep.constData(), size_t(deep.size())));
     ASSERT_TRUE(b.load_buffer(deepB.constData(), size_t(deepB.size())));
-    EXPECT_EQ(engine.changeListForFCPXMLDoc(&b, &a, {}, {}, {}, {}), QStringList { QStringLiteral("No notable changes") });
+    EXPECT_EQ(
+        engine.changeListForFCPXMLDoc(&b, &a, {}, {}, {}, {}), QStringList { QStringLiteral("No notable changes") });
     pugi::xml_document copy;
     ASSERT_TRUE(copy.load_buffer(deep.constData(), size_t(deep.size())));
-    EXPECT_EQ(engine.changeListForFCPXMLDoc(&copy, &a, {}, {}, {}, {}), QStringList { QStringLiteral("No notable changes") });
+    EXPECT_EQ(
+        engine.changeListForFCPXMLDoc(&copy, &a, {}, {}, {}, {}), QStringList { QStringLiteral("No notable changes") });
 
     // A 50 MB attribute value.
     const QByteArray huge = QByteArray("<xmeml><sequence id=\"") + QByteArray(50 * 1024 * 1024, 'x')
@@ -494,7 +647,8 @@ TEST_F(QFChangeListTest, HostileInputGivesAnErrorOrAList)
 
     // An empty sequence where another item stood is passed, not compared again and again.
     EXPECT_FALSE(changes("<xmeml><project><name>P</name><foo/><sequence><name>S</name></sequence></project></xmeml>",
-        "<xmeml><project><name>P</name><sequence/><bar/></project></xmeml>").isEmpty());
+        "<xmeml><project><name>P</name><sequence/><bar/></project></xmeml>")
+                     .isEmpty());
 }
 
 namespace {
@@ -570,11 +724,11 @@ TEST_F(QFChangeListTest, ChangeListsOfTheFixtures)
             text += line.toUtf8() + '\n';
         return text;
     };
-    const auto check = [&](const QString &oldName, const QByteArray &oldText, const QString &newName,
-                           const QByteArray &newText) {
-        SCOPED_TRACE(qPrintable(oldName + QStringLiteral(" -> ") + newName));
-        EXPECT_EQ(listOf(oldText, newText), expectedChangeList(oldName, newName));
-    };
+    const auto check
+        = [&](const QString &oldName, const QByteArray &oldText, const QString &newName, const QByteArray &newText) {
+              SCOPED_TRACE(qPrintable(oldName + QStringLiteral(" -> ") + newName));
+              EXPECT_EQ(listOf(oldText, newText), expectedChangeList(oldName, newName));
+          };
 
     const char *const fixtures[]
         = { "fcp_sample.xml", "hiero_xml_export.xml", "markp.xml", "premiere_cs6_lydtest.xml" };

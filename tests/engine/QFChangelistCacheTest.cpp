@@ -23,10 +23,11 @@ using Builder = QFVersionStoreBuilder;
 // A small editor export whose one clip ends at `out`.
 QByteArray document(int out, const QString &clipName = QStringLiteral("Interview"))
 {
-    return QStringLiteral("<?xml version=\"1.0\"?><xmeml version=\"5\"><sequence id=\"seq1\"><uuid>U-SEQ</uuid><name>Main</name>"
-                          "<rate><timebase>25</timebase><ntsc>FALSE</ntsc></rate><media><video><track>"
-                          "<clipitem id=\"c1\"><uuid>U-C1</uuid><name>%1</name><rate><timebase>25</timebase><ntsc>FALSE</ntsc></rate>"
-                          "<in>0</in><out>%2</out><start>0</start><end>%2</end></clipitem></track></video></media></sequence></xmeml>")
+    return QStringLiteral(
+        "<?xml version=\"1.0\"?><xmeml version=\"5\"><sequence id=\"seq1\"><uuid>U-SEQ</uuid><name>Main</name>"
+        "<rate><timebase>25</timebase><ntsc>FALSE</ntsc></rate><media><video><track>"
+        "<clipitem id=\"c1\"><uuid>U-C1</uuid><name>%1</name><rate><timebase>25</timebase><ntsc>FALSE</ntsc></rate>"
+        "<in>0</in><out>%2</out><start>0</start><end>%2</end></clipitem></track></video></media></sequence></xmeml>")
         .arg(clipName)
         .arg(out)
         .toUtf8();
@@ -43,11 +44,15 @@ protected:
     }
     void TearDown() override { QFBundle::setMainBundlePath(QString()); }
 
-    QString name(int n, const char *ext) const { return QStringLiteral("Cut.%1.%2").arg(n, 5, 10, QLatin1Char('0')).arg(QLatin1String(ext)); }
+    QString name(int n, const char *ext) const
+    {
+        return QStringLiteral("Cut.%1.%2").arg(n, 5, 10, QLatin1Char('0')).arg(QLatin1String(ext));
+    }
     void addPair(int n, const QByteArray &xml, const QDateTime &date = QDateTime::currentDateTime().addSecs(-600))
     {
-        Builder::addVersions(folder, { VersionSpec { name(n, "fcp"), date, "binary " + QByteArray::number(n) },
-                                         VersionSpec { name(n, "xml"), date.addSecs(5), xml } });
+        Builder::addVersions(folder,
+            { VersionSpec { name(n, "fcp"), date, "binary " + QByteArray::number(n) },
+                VersionSpec { name(n, "xml"), date.addSecs(5), xml } });
     }
     QFVersionEntry entryOf(const QVariantMap &cache, const QString &key) const
     {
@@ -80,7 +85,8 @@ TEST_F(QFChangelistCacheTest, CompanionsStandForTheirVersionFiles)
     EXPECT_EQ(first.type, QStringLiteral("xml"));
     EXPECT_EQ(first.host, QStringLiteral("fcp"));
     EXPECT_EQ(first.version, QStringLiteral("00001"));
-    EXPECT_EQ(first.date, QFileInfo(versions + u'/' + name(1, "fcp")).lastModified()) << "the version file's date, not the companion's";
+    EXPECT_EQ(first.date, QFileInfo(versions + u'/' + name(1, "fcp")).lastModified())
+        << "the version file's date, not the companion's";
     EXPECT_EQ(first.size, QStringLiteral("8 B"));
 
     QFTombrelBackup fresh;
@@ -89,7 +95,8 @@ TEST_F(QFChangelistCacheTest, CompanionsStandForTheirVersionFiles)
     const QFVersionEntry second = entryOf(*cache, name(2, "xml"));
     EXPECT_EQ(second.changelist, expected->changelist);
     EXPECT_FALSE(second.changelist.isEmpty());
-    EXPECT_EQ(QFPropertyList::readDictionary(cacheFile)->value(QStringLiteral("version")).toString(), QFTombrelBackup::bundleCacheVersion());
+    EXPECT_EQ(QFPropertyList::readDictionary(cacheFile)->value(QStringLiteral("version")).toString(),
+        QFTombrelBackup::bundleCacheVersion());
 }
 
 TEST_F(QFChangelistCacheTest, FilesWithoutCompanions)
@@ -107,13 +114,17 @@ TEST_F(QFChangelistCacheTest, FilesWithoutCompanions)
     EXPECT_EQ(entry->type, QStringLiteral("doc"));
 
     const QString other = Builder::addProject(home.file(QStringLiteral("Projects/Edit.prproj")), QStringLiteral("PR"));
-    Builder::addVersions(other, { VersionSpec { QStringLiteral("Edit.00001.prproj"), {}, "same" },
-                                    VersionSpec { QStringLiteral("Edit.00002.prproj"), {}, "same" },
-                                    VersionSpec { QStringLiteral("Edit.00003.prproj"), {}, "different" } });
+    Builder::addVersions(other,
+        { VersionSpec { QStringLiteral("Edit.00001.prproj"), {}, "same" },
+            VersionSpec { QStringLiteral("Edit.00002.prproj"), {}, "same" },
+            VersionSpec { QStringLiteral("Edit.00003.prproj"), {}, "different" } });
     const QString v = other + QStringLiteral("/Versions/");
-    EXPECT_EQ(engine.changelistForFile(v + QStringLiteral("Edit.00002.prproj"), v + QStringLiteral("Edit.00001.prproj"))->changelist,
+    EXPECT_EQ(
+        engine.changelistForFile(v + QStringLiteral("Edit.00002.prproj"), v + QStringLiteral("Edit.00001.prproj"))
+            ->changelist,
         QStringList { QStringLiteral("No change") });
-    const auto different = engine.changelistForFile(v + QStringLiteral("Edit.00003.prproj"), v + QStringLiteral("Edit.00002.prproj"));
+    const auto different
+        = engine.changelistForFile(v + QStringLiteral("Edit.00003.prproj"), v + QStringLiteral("Edit.00002.prproj"));
     EXPECT_TRUE(different->changelist.isEmpty());
     EXPECT_TRUE(different->host.isEmpty());
     // In a project's cache only XML companions are compared, so other files list no changes.
@@ -150,14 +161,17 @@ TEST_F(QFChangelistCacheTest, ACacheOfAnotherFormatOrADamagedOneIsRebuilt)
     addPair(1, document(100));
     addPair(2, document(130));
     QDir().mkpath(QFTombrelBackup::cachesFolder());
-    ASSERT_TRUE(QFPropertyList::write(cacheFile, QVariantMap { { QStringLiteral("version"), QStringLiteral("old") },
-                                                     { name(1, "xml"), QVariantMap { { QStringLiteral("changelist"), QVariantList { QStringLiteral("stale") } } } } }));
+    ASSERT_TRUE(QFPropertyList::write(cacheFile,
+        QVariantMap { { QStringLiteral("version"), QStringLiteral("old") },
+            { name(1, "xml"),
+                QVariantMap { { QStringLiteral("changelist"), QVariantList { QStringLiteral("stale") } } } } }));
     auto cache = engine.cacheForProject(folder);
     ASSERT_TRUE(cache);
     EXPECT_EQ(entryOf(*cache, name(1, "xml")).changelist, QStringList { QStringLiteral("(Base version)") });
     EXPECT_TRUE(logContains(QStringLiteral("Cache version does not match. Resetting cache...")));
 
-    for (const QByteArray &damage : { QByteArray("<?xml version=\"1.0\"?><plist><dict><key>Cut"), QByteArray(3000, '\x9c') }) {
+    for (const QByteArray &damage :
+        { QByteArray("<?xml version=\"1.0\"?><plist><dict><key>Cut"), QByteArray(3000, '\x9c') }) {
         home.write(QStringLiteral(".local/share/Quenfield/Pro Tombrel/Caches/CC.localized.cache.plist"), damage);
         cache = engine.cacheForProject(folder);
         ASSERT_TRUE(cache);
@@ -244,7 +258,8 @@ TEST_F(QFChangelistCacheTest, ThreadsComparingWithOneEngineGetTheLinesOfACompari
     for (int n = 1; n <= kPairs + 1; ++n)
         addPair(n, document(100 * n, n % 2 ? QStringLiteral("Interview") : QStringLiteral("Scene")));
     const auto compare = [&](QFTombrelBackup &with, int n) {
-        const auto entry = with.changelistForFile(versions + u'/' + name(n, "xml"), versions + u'/' + name(n - 1, "xml"));
+        const auto entry
+            = with.changelistForFile(versions + u'/' + name(n, "xml"), versions + u'/' + name(n - 1, "xml"));
         return entry ? entry->changelist : QStringList { QStringLiteral("<none>") };
     };
     QFTombrelBackup alone;

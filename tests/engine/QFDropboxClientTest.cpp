@@ -46,9 +46,9 @@ QFDropboxError errorOf(const QSignalSpy &spy, qsizetype index)
     return spy.at(index).first().value<QFDropboxError>();
 }
 
-const QByteArray kContended
-    = "{\"error_summary\": \"path/too_many_write_operations/..\", \"error\": {\".tag\": \"path\", \"reason\": {\".tag\": "
-      "\"too_many_write_operations\"}}}";
+const QByteArray kContended = "{\"error_summary\": \"path/too_many_write_operations/..\", \"error\": {\".tag\": "
+                              "\"path\", \"reason\": {\".tag\": "
+                              "\"too_many_write_operations\"}}}";
 
 class DropboxClientTest : public TempHomeTest {
 protected:
@@ -93,7 +93,8 @@ TEST_F(DropboxClientTest, WritesGoOneAtATimeAndRefusalsOfOverlappingWritesAreTri
             client->uploadFile(QFileInfo(source).fileName(), QStringLiteral("/W"), source);
         client->deletePath(QStringLiteral("/W/Old.00001.fcp.zip"));
         client->deletePath(QStringLiteral("/W/Old.00002.fcp.zip"));
-        ASSERT_TRUE(waitFor([&] { return uploaded.size() + uploadFailed.size() == 3 && deleted.size() + deleteFailed.size() == 2; }));
+        ASSERT_TRUE(waitFor(
+            [&] { return uploaded.size() + uploadFailed.size() == 3 && deleted.size() + deleteFailed.size() == 2; }));
         EXPECT_EQ(uploaded.size(), 3);
         EXPECT_EQ(deleted.size(), 2);
         EXPECT_EQ(fake.mostWritesAtOnce(), 1);
@@ -125,7 +126,9 @@ TEST_F(DropboxClientTest, WritesGoOneAtATimeAndRefusalsOfOverlappingWritesAreTri
         ASSERT_EQ(waits.size(), 2);
         EXPECT_EQ(waits.at(0).at(0).toInt(), 1);
         EXPECT_EQ(waits.at(1).at(0).toInt(), 2);
-        EXPECT_TRUE(log().contains(QStringLiteral("Dropbox refused a write while others were under way; trying again in 2 seconds."))) << log().toStdString();
+        EXPECT_TRUE(log().contains(
+            QStringLiteral("Dropbox refused a write while others were under way; trying again in 2 seconds.")))
+            << log().toStdString();
     }
 }
 
@@ -138,7 +141,8 @@ TEST_F(DropboxClientTest, BusyAnswersWaitOnlyAsLongAsATransferMay)
 
     {
         SCOPED_TRACE("a wait the transfer can afford is waited, said in the log and announced");
-        fake.failNext(QStringLiteral("/2/files/upload"), 429, "{\"error_summary\": \"too_many_requests/..\"}", { { "Retry-After", "1" } });
+        fake.failNext(QStringLiteral("/2/files/upload"), 429, "{\"error_summary\": \"too_many_requests/..\"}",
+            { { "Retry-After", "1" } });
         client->uploadFile(QStringLiteral("a.zip"), QStringLiteral("/B"), source);
         ASSERT_TRUE(waitFor([&] { return uploaded.size() + failed.size() == 1; }));
         EXPECT_EQ(uploaded.size(), 1);
@@ -151,28 +155,36 @@ TEST_F(DropboxClientTest, BusyAnswersWaitOnlyAsLongAsATransferMay)
     {
         SCOPED_TRACE("a wait of more than the transfer may wait fails it at once, saying what was asked");
         waits.clear();
-        fake.failNext(QStringLiteral("/2/files/upload"), 429, "{\"error_summary\": \"too_many_requests/..\"}", { { "Retry-After", "100000" } });
+        fake.failNext(QStringLiteral("/2/files/upload"), 429, "{\"error_summary\": \"too_many_requests/..\"}",
+            { { "Retry-After", "100000" } });
         client->uploadFile(QStringLiteral("b.zip"), QStringLiteral("/B"), source);
         ASSERT_TRUE(waitFor([&] { return uploaded.size() + failed.size() == 2; }, 10000));
         ASSERT_EQ(failed.size(), 1);
         const QFDropboxError error = errorOf(failed, 0);
         EXPECT_EQ(error.code, 429);
-        EXPECT_TRUE(error.description.contains(QStringLiteral("Dropbox asked to wait 100000 seconds."))) << error.description.toStdString();
-        EXPECT_EQ(QFDropboxClient::leadTextForError(error), QStringLiteral("App requests limited - please try again later."));
+        EXPECT_TRUE(error.description.contains(QStringLiteral("Dropbox asked to wait 100000 seconds.")))
+            << error.description.toStdString();
+        EXPECT_EQ(
+            QFDropboxClient::leadTextForError(error), QStringLiteral("App requests limited - please try again later."));
         EXPECT_TRUE(waits.isEmpty());
-        EXPECT_TRUE(log().contains(QStringLiteral("Dropbox asks to wait 100000 seconds, more than the 90 seconds left to wait for %1; it is given up.").arg(source)))
+        EXPECT_TRUE(log().contains(QStringLiteral(
+            "Dropbox asks to wait 100000 seconds, more than the 90 seconds left to wait for %1; it is given up.")
+                                       .arg(source)))
             << log().toStdString();
         EXPECT_FALSE(fake.hasFile(QStringLiteral("/B/b.zip")));
     }
 
     {
         SCOPED_TRACE("a 429 that fails after its retry leads with the rate limit");
-        fake.failNext(QStringLiteral("/2/files/upload"), 429, "{\"error_summary\": \"too_many_requests/..\"}", { { "Retry-After", "0" } });
-        fake.failNext(QStringLiteral("/2/files/upload"), 429, "{\"error_summary\": \"too_many_requests/..\"}", { { "Retry-After", "0" } });
+        fake.failNext(QStringLiteral("/2/files/upload"), 429, "{\"error_summary\": \"too_many_requests/..\"}",
+            { { "Retry-After", "0" } });
+        fake.failNext(QStringLiteral("/2/files/upload"), 429, "{\"error_summary\": \"too_many_requests/..\"}",
+            { { "Retry-After", "0" } });
         client->uploadFile(QStringLiteral("c.zip"), QStringLiteral("/B"), source);
         ASSERT_TRUE(waitFor([&] { return failed.size() == 2; }));
         EXPECT_EQ(errorOf(failed, 1).code, 429);
-        EXPECT_EQ(QFDropboxClient::leadTextForError(errorOf(failed, 1)), QStringLiteral("App requests limited - please try again later."));
+        EXPECT_EQ(QFDropboxClient::leadTextForError(errorOf(failed, 1)),
+            QStringLiteral("App requests limited - please try again later."));
     }
 
     {
@@ -181,7 +193,8 @@ TEST_F(DropboxClientTest, BusyAnswersWaitOnlyAsLongAsATransferMay)
         client->uploadFile(QStringLiteral("d.zip"), QStringLiteral("/B"), source);
         ASSERT_TRUE(waitFor([&] { return failed.size() == 3; }, 10000));
         EXPECT_EQ(errorOf(failed, 2).code, 429);
-        EXPECT_EQ(QFDropboxClient::leadTextForError(errorOf(failed, 2)), QStringLiteral("App requests limited - please try again later."));
+        EXPECT_EQ(QFDropboxClient::leadTextForError(errorOf(failed, 2)),
+            QStringLiteral("App requests limited - please try again later."));
     }
 
     {
@@ -213,7 +226,8 @@ TEST_F(DropboxClientTest, ADownloadCountsOnlyWhenWholeAndMatchingItsHash)
         ASSERT_EQ(failed.size(), 1);
         EXPECT_EQ(errorOf(failed, 0).domain, QFDropboxError::Domain::URL);
         EXPECT_EQ(errorOf(failed, 0).code, -1005);
-        EXPECT_EQ(QFDropboxClient::leadTextForError(errorOf(failed, 0)), QStringLiteral("The network connection was interrupted."));
+        EXPECT_EQ(QFDropboxClient::leadTextForError(errorOf(failed, 0)),
+            QStringLiteral("The network connection was interrupted."));
         EXPECT_FALSE(QFileInfo::exists(target));
         failed.clear();
     };
@@ -221,7 +235,8 @@ TEST_F(DropboxClientTest, ADownloadCountsOnlyWhenWholeAndMatchingItsHash)
     expectLost("the connection drops before the announced length");
     fake.corruptNext(QStringLiteral("/2/files/download"));
     expectLost("every byte arrives but the content is not what the service holds");
-    EXPECT_TRUE(log().contains(QStringLiteral("The download of /D/Cut.00001.fcp.zip does not match its content hash."))) << log().toStdString();
+    EXPECT_TRUE(log().contains(QStringLiteral("The download of /D/Cut.00001.fcp.zip does not match its content hash.")))
+        << log().toStdString();
 
     {
         SCOPED_TRACE("a whole download lands as it is");
@@ -239,8 +254,10 @@ TEST_F(DropboxClientTest, ADownloadCountsOnlyWhenWholeAndMatchingItsHash)
         EXPECT_EQ(empty.result(), QStringLiteral("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"));
         const QByteArray big = randomBytes(QFDropboxContentHasher::kBlockSize + 10);
         QCryptographicHash overall(QCryptographicHash::Sha256);
-        overall.addData(QCryptographicHash::hash(big.first(QFDropboxContentHasher::kBlockSize), QCryptographicHash::Sha256));
-        overall.addData(QCryptographicHash::hash(big.sliced(QFDropboxContentHasher::kBlockSize), QCryptographicHash::Sha256));
+        overall.addData(
+            QCryptographicHash::hash(big.first(QFDropboxContentHasher::kBlockSize), QCryptographicHash::Sha256));
+        overall.addData(
+            QCryptographicHash::hash(big.sliced(QFDropboxContentHasher::kBlockSize), QCryptographicHash::Sha256));
         QFDropboxContentHasher pieces;
         for (qsizetype at = 0; at < big.size(); at += 1000003)
             pieces.addData(QByteArrayView(big).sliced(at, std::min<qsizetype>(1000003, big.size() - at)));
@@ -268,7 +285,8 @@ TEST_F(DropboxClientTest, ATricklingServerEndsInATimeOut)
     // It was not silent: bytes kept coming until the deadline.
     EXPECT_GE(progress.size(), 3);
     EXPECT_FALSE(QFileInfo::exists(target));
-    EXPECT_TRUE(log().contains(QStringLiteral("The Dropbox request about /T/Cut.00001.fcp.zip did not end within 3 seconds; it is given up.")))
+    EXPECT_TRUE(log().contains(
+        QStringLiteral("The Dropbox request about /T/Cut.00001.fcp.zip did not end within 3 seconds; it is given up.")))
         << log().toStdString();
 }
 
@@ -318,13 +336,15 @@ TEST_F(DropboxClientTest, AddressesThatWouldSendTheTokensInTheClearAreRefused)
 {
     {
         SCOPED_TRACE("what an address may be");
-        for (const char *good : { "https://api.dropboxapi.com", "https://proxy.example.org:8443/dropbox", "http://127.0.0.1:8080",
-                 "http://127.45.6.7", "http://[::1]:9000/", "http://localhost:5000", "http://LOCALHOST." }) {
+        for (const char *good :
+            { "https://api.dropboxapi.com", "https://proxy.example.org:8443/dropbox", "http://127.0.0.1:8080",
+                "http://127.45.6.7", "http://[::1]:9000/", "http://localhost:5000", "http://LOCALHOST." }) {
             SCOPED_TRACE(good);
             EXPECT_TRUE(QFDropboxAccount::isAcceptableAddress(QString::fromLatin1(good)));
         }
-        for (const char *bad : { "http://api.dropboxapi.com", "http://10.0.0.1", "http://127.0.0.1.example.org", "http://localhost.example.org",
-                 "ftp://127.0.0.1", "file:///etc/passwd", "https://", "api.dropboxapi.com", "" }) {
+        for (const char *bad : { "http://api.dropboxapi.com", "http://10.0.0.1", "http://127.0.0.1.example.org",
+                 "http://localhost.example.org", "ftp://127.0.0.1", "file:///etc/passwd", "https://",
+                 "api.dropboxapi.com", "" }) {
             SCOPED_TRACE(bad);
             QString reason;
             EXPECT_FALSE(QFDropboxAccount::isAcceptableAddress(QString::fromLatin1(bad), &reason));
@@ -334,15 +354,18 @@ TEST_F(DropboxClientTest, AddressesThatWouldSendTheTokensInTheClearAreRefused)
 
     {
         SCOPED_TRACE("a refused preference gives Dropbox's own address, with a log line");
-        ASSERT_TRUE(QFPreferenceKeys::update({ { QStringLiteral("dropboxAPIURL"), QStringLiteral("http://dropbox.example.org") },
-            { QStringLiteral("dropboxContentURL"), QStringLiteral("ftp://127.0.0.1") },
-            { QStringLiteral("dropboxAuthorizeURL"), QStringLiteral("http://[::1]:4000/oauth2/authorize") } }));
+        ASSERT_TRUE(QFPreferenceKeys::update(
+            { { QStringLiteral("dropboxAPIURL"), QStringLiteral("http://dropbox.example.org") },
+                { QStringLiteral("dropboxContentURL"), QStringLiteral("ftp://127.0.0.1") },
+                { QStringLiteral("dropboxAuthorizeURL"), QStringLiteral("http://[::1]:4000/oauth2/authorize") } }));
         const QFDropboxAccount::Configuration config = QFDropboxAccount::configuration();
         EXPECT_EQ(config.apiURL, QUrl(QStringLiteral("https://api.dropboxapi.com")));
         EXPECT_EQ(config.contentURL, QUrl(QStringLiteral("https://content.dropboxapi.com")));
         EXPECT_EQ(config.authorizeURL, QUrl(QStringLiteral("http://[::1]:4000/oauth2/authorize")));
         const QString messages = log();
-        EXPECT_TRUE(messages.contains(QStringLiteral("The preference dropboxAPIURL is refused: 'http://dropbox.example.org' would send the account's tokens unencrypted")))
+        EXPECT_TRUE(
+            messages.contains(QStringLiteral("The preference dropboxAPIURL is refused: 'http://dropbox.example.org' "
+                                             "would send the account's tokens unencrypted")))
             << messages.toStdString();
         EXPECT_TRUE(messages.contains(QStringLiteral("https://api.dropboxapi.com is used instead.")));
         EXPECT_TRUE(messages.contains(QStringLiteral("The preference dropboxContentURL is refused")));
@@ -355,14 +378,18 @@ TEST_F(DropboxClientTest, AddressesThatWouldSendTheTokensInTheClearAreRefused)
             const auto key = QFPreferenceKeys::find(QString::fromLatin1(name));
             ASSERT_TRUE(key.has_value());
             QString error;
-            EXPECT_FALSE(QFPreferenceKeys::parse(*key, QStringLiteral("http://dropbox.example.org"), &error).has_value());
+            EXPECT_FALSE(
+                QFPreferenceKeys::parse(*key, QStringLiteral("http://dropbox.example.org"), &error).has_value());
             EXPECT_TRUE(error.startsWith(QString::fromLatin1(name) + QStringLiteral(": "))) << error.toStdString();
-            EXPECT_EQ(QFPreferenceKeys::parse(*key, QStringLiteral("http://127.0.0.1:4000")).value_or(QVariant()).toString(),
+            EXPECT_EQ(
+                QFPreferenceKeys::parse(*key, QStringLiteral("http://127.0.0.1:4000")).value_or(QVariant()).toString(),
                 QStringLiteral("http://127.0.0.1:4000"));
             EXPECT_TRUE(QFPreferenceKeys::parse(*key, QStringLiteral("https://example.org")).has_value());
         }
         // Other texts are not addresses.
-        EXPECT_TRUE(QFPreferenceKeys::parse(*QFPreferenceKeys::find(QStringLiteral("dropboxAppKey")), QStringLiteral("http://x")).has_value());
+        EXPECT_TRUE(QFPreferenceKeys::parse(
+            *QFPreferenceKeys::find(QStringLiteral("dropboxAppKey")), QStringLiteral("http://x"))
+                        .has_value());
     }
 }
 
@@ -415,8 +442,8 @@ TEST_F(DropboxClientTest, UnlinkingRevokesTheGrantAsTheServiceExpects)
         bool done = false;
         account->unlink([&] { done = true; });
         ASSERT_TRUE(waitFor([&] { return done; }));
-        EXPECT_TRUE(log().contains(QStringLiteral(
-            "Unable to revoke the Dropbox link (internal_error/..); it stays valid until it is removed from the account's connected apps.")))
+        EXPECT_TRUE(log().contains(QStringLiteral("Unable to revoke the Dropbox link (internal_error/..); it stays "
+                                                  "valid until it is removed from the account's connected apps.")))
             << log().toStdString();
     }
 }

@@ -98,12 +98,15 @@ TEST_F(QFDropboxKeychainTest, OperationsRunInTheOrderAskedAndAGoneContextGetsNot
         QFDropboxKeychain::read(&closed, [&](const Result &result) { late = result; });
     }
     QFDropboxKeychain::remove(&window, [&](const Result &) { answered << QStringLiteral("remove"); });
-    QFDropboxKeychain::write(QStringLiteral("new"), &window, [&](const Result &) { answered << QStringLiteral("write"); });
+    QFDropboxKeychain::write(
+        QStringLiteral("new"), &window, [&](const Result &) { answered << QStringLiteral("write"); });
     QFDropboxKeychain::read(&window, [&](const Result &result) { answered << QStringLiteral("read ") + result.token; });
     keychain.answers.release(4);
     ASSERT_TRUE(QTest::qWaitFor([&] { return answered.size() == 3; }, 5000));
-    EXPECT_EQ(answered, (QStringList { QStringLiteral("remove"), QStringLiteral("write"), QStringLiteral("read new") }));
-    EXPECT_EQ(keychain.operations(), (QList<Operation> { Operation::Read, Operation::Remove, Operation::Write, Operation::Read }));
+    EXPECT_EQ(
+        answered, (QStringList { QStringLiteral("remove"), QStringLiteral("write"), QStringLiteral("read new") }));
+    EXPECT_EQ(keychain.operations(),
+        (QList<Operation> { Operation::Read, Operation::Remove, Operation::Write, Operation::Read }));
     EXPECT_FALSE(late);
 }
 

@@ -40,7 +40,9 @@ const QString kLog = QStringLiteral("dropbox_sync_tests");
 // What the shared temporary folder holds, but the test's own folders (the fake's storage).
 QStringList temporaryEntries()
 {
-    QStringList entries = QDir(QFLocalPaths::tempDirectory()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    QStringList entries
+        = QDir(QFLocalPaths::tempDirectory())
+              .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     entries.removeIf([](const QString &name) { return name.startsWith(QCoreApplication::applicationName() + u'-'); });
     return entries;
 }
@@ -126,13 +128,15 @@ TEST_F(DropboxSyncTest, LinkingExchangesTheCodeAndKeepsTheTokenOutOfThePreferenc
     page->deleteLater();
 
     std::optional<bool> linked;
-    account->finishLink(QStringLiteral("  ") + code + QStringLiteral("\n"), [&](bool ok, const QString &) { linked = ok; });
+    account->finishLink(
+        QStringLiteral("  ") + code + QStringLiteral("\n"), [&](bool ok, const QString &) { linked = ok; });
     ASSERT_TRUE(waitFor([&] { return linked.has_value(); }));
     EXPECT_TRUE(*linked);
     EXPECT_TRUE(QFDropboxAccount::isLinked());
     // No Secret Service on the test's bus: the private file holds the link, readable by the user alone.
     EXPECT_EQ(QFDropboxAccount::tokenStorage(), synctest::linkRecordPath());
-    EXPECT_EQ(QFileInfo(synctest::linkRecordPath()).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), 0);
+    EXPECT_EQ(
+        QFileInfo(synctest::linkRecordPath()).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), 0);
     const QByteArray prefs = [] {
         QFile file(QFProject::preferenceFilePath());
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -204,7 +208,8 @@ TEST_F(DropboxSyncTest, AVersionGoesUpAsAnArchiveIsListedByItsNameAndLeavesWithI
     zip.write(fake.fileContent(QStringLiteral("/X/Cut.00005.fcp.zip")));
     zip.close();
     QString reason;
-    ASSERT_TRUE(qfUnzipArchive(zip.fileName(), unpack.filePath(QStringLiteral("out")), &reason)) << reason.toStdString();
+    ASSERT_TRUE(qfUnzipArchive(zip.fileName(), unpack.filePath(QStringLiteral("out")), &reason))
+        << reason.toStdString();
     QFile unpacked(unpack.filePath(QStringLiteral("out/Cut.00005.fcp")));
     ASSERT_TRUE(unpacked.open(QIODevice::ReadOnly));
     EXPECT_EQ(unpacked.readAll(), QByteArray("the fifth version"));
@@ -214,13 +219,15 @@ TEST_F(DropboxSyncTest, AVersionGoesUpAsAnArchiveIsListedByItsNameAndLeavesWithI
     ASSERT_TRUE(waitFor([&] { return !listed.isEmpty(); }));
     const QVariantMap info = listed.first().first().toMap();
     EXPECT_EQ(info.value(QStringLiteral("filenames")).toStringList(), QStringList { QStringLiteral("Cut.00005.fcp") });
-    EXPECT_EQ(info.value(QStringLiteral("sizes")).toList().value(0).toLongLong(), fake.fileSize(QStringLiteral("/X/Cut.00005.fcp.zip")));
+    EXPECT_EQ(info.value(QStringLiteral("sizes")).toList().value(0).toLongLong(),
+        fake.fileSize(QStringLiteral("/X/Cut.00005.fcp.zip")));
     EXPECT_TRUE(info.value(QStringLiteral("dates")).toList().value(0).toDateTime().isValid());
 
     QSignalSpy removed(sync(), &QFDropboxSync::removeRemoteFile);
     ASSERT_TRUE(engine.removeBackup(path, 1, true));
     ASSERT_TRUE(waitFor([&] { return !removed.isEmpty(); }));
-    EXPECT_EQ(removed.first().first().toMap().value(QStringLiteral("filename")).toString(), QStringLiteral("/X/Cut.00005.fcp.zip"));
+    EXPECT_EQ(removed.first().first().toMap().value(QStringLiteral("filename")).toString(),
+        QStringLiteral("/X/Cut.00005.fcp.zip"));
     EXPECT_FALSE(fake.hasFile(QStringLiteral("/X/Cut.00005.fcp.zip")));
 }
 
@@ -277,7 +284,8 @@ TEST_F(DropboxSyncTest, ExpiredTokensAreRefreshedAndBusyAnswersWaitedFor)
     EXPECT_EQ(fake.requestCount(QStringLiteral("/2/files/upload")), 2);
     EXPECT_TRUE(fake.hasFile(QStringLiteral("/P/A.00002.fcp.zip")));
 
-    fake.failNext(QStringLiteral("/2/files/upload"), 429, "{\"error_summary\": \"too_many_requests/..\"}", { { "Retry-After", "1" } });
+    fake.failNext(QStringLiteral("/2/files/upload"), 429, "{\"error_summary\": \"too_many_requests/..\"}",
+        { { "Retry-After", "1" } });
     fake.clearRequests();
     ASSERT_TRUE(sync()->restClient());
     QSignalSpy waiting(sync()->restClient(), &QFDropboxClient::waitingToRetry);
@@ -312,7 +320,8 @@ TEST_F(DropboxSyncTest, UploadModeReportsFailuresAtMostEveryHalfHour)
     ASSERT_TRUE(waitFor([&] { return quits == 1; }));
     QStringList log = home.logMessages(kLog);
     // The message is the lead text, a blank line and the description (the log keeps one line a line).
-    const int at = int(log.indexOf(QStringLiteral("Dropbox upload failed: Authentication error - please reauthorize Dropbox.")));
+    const int at
+        = int(log.indexOf(QStringLiteral("Dropbox upload failed: Authentication error - please reauthorize Dropbox.")));
     ASSERT_GE(at, 0) << log.join(u'\n').toStdString();
     EXPECT_EQ(log.value(at + 1), QStringLiteral("no_write_permission/.."));
     EXPECT_EQ(QFPreferenceSnapshot::read().value(QStringLiteral("lastSyncError")).toDateTime(), now);
@@ -337,7 +346,8 @@ TEST_F(DropboxSyncTest, UploadModeReportsFailuresAtMostEveryHalfHour)
     engine.uploadFileToCloud(version(QStringLiteral("X"), QStringLiteral("Cut.00007.fcp")));
     ASSERT_TRUE(waitFor([&] { return quits == 3; }));
     log = home.logMessages(kLog);
-    EXPECT_EQ(log.filter(QStringLiteral("Dropbox upload failed: Timed out. Please try again.")).size(), 1) << log.join(u'\n').toStdString();
+    EXPECT_EQ(log.filter(QStringLiteral("Dropbox upload failed: Timed out. Please try again.")).size(), 1)
+        << log.join(u'\n').toStdString();
     EXPECT_EQ(QFPreferenceSnapshot::read().value(QStringLiteral("lastSyncError")).toDateTime(), now);
 
     // Success ends the process too, and without an account there is nothing to wait for.
@@ -390,7 +400,8 @@ TEST_F(DropboxSyncTest, LargeFilesGoThroughASessionAndDownloadsStreamToDisk)
     fake.stallNext(QStringLiteral("/2/files/download"));
     const QString cancelled = home.file(QStringLiteral("cancelled.zip"));
     engine.downloadFile(QStringLiteral("/D/Cut.00001.fcp.zip"), cancelled);
-    ASSERT_TRUE(waitFor([&] { return fake.requestCount(QStringLiteral("/2/files/download")) == 2 || QFileInfo::exists(cancelled); }));
+    ASSERT_TRUE(waitFor(
+        [&] { return fake.requestCount(QStringLiteral("/2/files/download")) == 2 || QFileInfo::exists(cancelled); }));
     sync()->cancelDownload(QStringLiteral("/D/Cut.00001.fcp.zip"));
     ASSERT_TRUE(waitFor([&] { return client->pendingRequests() == 0; }));
     EXPECT_FALSE(QFileInfo::exists(cancelled));
@@ -398,7 +409,8 @@ TEST_F(DropboxSyncTest, LargeFilesGoThroughASessionAndDownloadsStreamToDisk)
 
     // A missing remote file is only logged: nothing is posted, nothing is left.
     engine.downloadFile(QStringLiteral("/D/missing.zip"), home.file(QStringLiteral("missing.zip")));
-    ASSERT_TRUE(waitFor([&] { return client->pendingRequests() == 0 && fake.requestCount(QStringLiteral("/2/files/download")) == 3; }));
+    ASSERT_TRUE(waitFor(
+        [&] { return client->pendingRequests() == 0 && fake.requestCount(QStringLiteral("/2/files/download")) == 3; }));
     EXPECT_FALSE(QFileInfo::exists(home.file(QStringLiteral("missing.zip"))));
     EXPECT_EQ(downloaded.size(), 1);
 }
@@ -421,7 +433,7 @@ TEST_F(DropboxSyncTest, EachArchiveIsMadeInAPrivateFolderOfItsOwnThatGoesWithThe
         const QString folder = QFileInfo(info.value(QStringLiteral("filename")).toString()).absolutePath();
         if (std::any_of(seen.cbegin(), seen.cend(), [&](const Seen &s) { return s.folder == folder; }))
             return;
-        struct stat st {};
+        struct stat st { };
         ::lstat(QFile::encodeName(folder).constData(), &st);
         seen.append({ folder, mode_t(st.st_mode), st.st_uid });
     });
@@ -429,8 +441,10 @@ TEST_F(DropboxSyncTest, EachArchiveIsMadeInAPrivateFolderOfItsOwnThatGoesWithThe
     engine.uploadFileToCloud(x);
     engine.uploadFileToCloud(y);
     ASSERT_TRUE(waitFor([&] { return complete.size() == 2; }));
-    EXPECT_EQ(unpacked(fake.fileContent(QStringLiteral("/X/Cut.00005.fcp.zip")), QStringLiteral("Cut.00005.fcp")), QByteArray("the version of X"));
-    EXPECT_EQ(unpacked(fake.fileContent(QStringLiteral("/Y/Cut.00005.fcp.zip")), QStringLiteral("Cut.00005.fcp")), QByteArray("the version of Y"));
+    EXPECT_EQ(unpacked(fake.fileContent(QStringLiteral("/X/Cut.00005.fcp.zip")), QStringLiteral("Cut.00005.fcp")),
+        QByteArray("the version of X"));
+    EXPECT_EQ(unpacked(fake.fileContent(QStringLiteral("/Y/Cut.00005.fcp.zip")), QStringLiteral("Cut.00005.fcp")),
+        QByteArray("the version of Y"));
     ASSERT_EQ(seen.size(), 2);
     for (const Seen &folder : std::as_const(seen)) {
         SCOPED_TRACE(folder.folder.toStdString());
@@ -466,7 +480,8 @@ TEST_F(DropboxSyncTest, AVersionsCopyGoesWithItWhicheverFileStandsForIt)
         ASSERT_TRUE(waitFor([&] { return answers() == 1; }));
         EXPECT_EQ(removed.size(), 1);
         EXPECT_FALSE(fake.hasFile(QStringLiteral("/X/Cut.00005.fcp.zip")));
-        EXPECT_EQ(removed.value(0).value(0).toMap().value(QStringLiteral("filename")).toString(), QStringLiteral("/X/Cut.00005.fcp.zip"));
+        EXPECT_EQ(removed.value(0).value(0).toMap().value(QStringLiteral("filename")).toString(),
+            QStringLiteral("/X/Cut.00005.fcp.zip"));
     }
     {
         SCOPED_TRACE("a copy that went up uncompressed, removed as tombrel delete removes versions");
@@ -511,10 +526,11 @@ TEST_F(DropboxSyncTest, ListingsLeaveOutNamesThatCannotBeVersionsOfTheProject)
     fake.putFile(QStringLiteral("/X/Cut.00007.fcp"), "seven, uncompressed");
     fake.putFile(QStringLiteral("/X/Cut.00007.fcp.zip"), "seven");
     fake.putFile(QStringLiteral("/X/notes.txt"), "not a version");
-    const QStringList hostile = { QStringLiteral("../../secret.zip"), QStringLiteral("Cut.00009.prproj\n2030-01-01 Cut.00001.fcp.zip"),
-        QStringLiteral("a/b.00001.fcp.zip"), QStringLiteral("..\\b.00001.fcp.zip"), QStringLiteral(".."),
-        QString(300, u'A') + QStringLiteral(".00001.fcp.zip"), QStringLiteral("Cut.00010.fcp\x1b[2J.zip"),
-        QStringLiteral("Cut.00011.fcp") + QChar(0x85) + QStringLiteral(".zip") };
+    const QStringList hostile
+        = { QStringLiteral("../../secret.zip"), QStringLiteral("Cut.00009.prproj\n2030-01-01 Cut.00001.fcp.zip"),
+              QStringLiteral("a/b.00001.fcp.zip"), QStringLiteral("..\\b.00001.fcp.zip"), QStringLiteral(".."),
+              QString(300, u'A') + QStringLiteral(".00001.fcp.zip"), QStringLiteral("Cut.00010.fcp\x1b[2J.zip"),
+              QStringLiteral("Cut.00011.fcp") + QChar(0x85) + QStringLiteral(".zip") };
     for (int i = 0; i < hostile.size(); ++i) {
         const QString path = QStringLiteral("/X/hostile%1.zip").arg(i);
         fake.putFile(path, "x");
@@ -526,9 +542,11 @@ TEST_F(DropboxSyncTest, ListingsLeaveOutNamesThatCannotBeVersionsOfTheProject)
     ASSERT_TRUE(waitFor([&] { return !listed.isEmpty(); }));
     const QVariantMap info = listed.first().first().toMap();
     EXPECT_EQ(info.value(QStringLiteral("filenames")).toStringList(),
-        (QStringList { QStringLiteral("Cut.00005.fcp"), QStringLiteral("Cut.00006.fcp"), QStringLiteral("Cut.00007.fcp") }));
+        (QStringList {
+            QStringLiteral("Cut.00005.fcp"), QStringLiteral("Cut.00006.fcp"), QStringLiteral("Cut.00007.fcp") }));
     EXPECT_EQ(info.value(QStringLiteral("remoteNames")).toStringList(),
-        (QStringList { QStringLiteral("Cut.00005.fcp.zip"), QStringLiteral("Cut.00006.fcp"), QStringLiteral("Cut.00007.fcp.zip") }));
+        (QStringList { QStringLiteral("Cut.00005.fcp.zip"), QStringLiteral("Cut.00006.fcp"),
+            QStringLiteral("Cut.00007.fcp.zip") }));
     const QVariantList sizes = info.value(QStringLiteral("sizes")).toList();
     ASSERT_EQ(sizes.size(), 3);
     EXPECT_EQ(sizes.at(1).toLongLong(), 17);
@@ -536,18 +554,20 @@ TEST_F(DropboxSyncTest, ListingsLeaveOutNamesThatCannotBeVersionsOfTheProject)
     EXPECT_EQ(info.value(QStringLiteral("dates")).toList().size(), 3);
     // The log names what was left out, and no control character reaches it.
     const QString log = home.logMessages(kLog).join(u'\n');
-    EXPECT_TRUE(log.contains(QStringLiteral("Dropbox lists “../../secret.zip” in /X, which cannot be a version; it is left out.")));
+    EXPECT_TRUE(log.contains(
+        QStringLiteral("Dropbox lists “../../secret.zip” in /X, which cannot be a version; it is left out.")));
     EXPECT_TRUE(log.contains(QStringLiteral("Cut.00009.prproj<U+000A>2030-01-01"))) << log.toStdString();
     EXPECT_FALSE(log.contains(QChar(0x1b)));
 }
 
 TEST_F(DropboxSyncTest, ANameThatLeavesTheProjectsFolderIsRefusedBeforeAnyRequest)
 {
-    for (const QString &name : { QString(), QStringLiteral("."), QStringLiteral(".."), QStringLiteral("../../secret.zip"),
-             QStringLiteral("a/b.zip"), QStringLiteral("/etc/passwd"), QStringLiteral("a\\b.zip"), QStringLiteral("nul\0here.zip"),
-             QStringLiteral("line\nbreak.zip"), QStringLiteral("tab\t.zip"), QStringLiteral("del\x7f.zip"),
-             QStringLiteral("next") + QChar(0x85) + QStringLiteral("line.zip"), QStringLiteral("sep") + QChar(0x2028) + QStringLiteral(".zip"),
-             QString(256, u'a') }) {
+    for (const QString &name :
+        { QString(), QStringLiteral("."), QStringLiteral(".."), QStringLiteral("../../secret.zip"),
+            QStringLiteral("a/b.zip"), QStringLiteral("/etc/passwd"), QStringLiteral("a\\b.zip"),
+            QStringLiteral("nul\0here.zip"), QStringLiteral("line\nbreak.zip"), QStringLiteral("tab\t.zip"),
+            QStringLiteral("del\x7f.zip"), QStringLiteral("next") + QChar(0x85) + QStringLiteral("line.zip"),
+            QStringLiteral("sep") + QChar(0x2028) + QStringLiteral(".zip"), QString(256, u'a') }) {
         SCOPED_TRACE(QFDropboxSync::printableName(name).toStdString());
         QString why;
         EXPECT_FALSE(QFDropboxSync::isRemoteName(name, &why));
@@ -555,11 +575,13 @@ TEST_F(DropboxSyncTest, ANameThatLeavesTheProjectsFolderIsRefusedBeforeAnyReques
         EXPECT_FALSE(QFDropboxSync::remotePathInProject(QStringLiteral("X"), name));
         EXPECT_FALSE(QFDropboxSync::remotePathInProject(name, QStringLiteral("Cut.00001.fcp.zip")));
     }
-    for (const QString &name : { QStringLiteral("Cut.00005.fcp.zip"), QStringLiteral("Wedding Cut, final ünï.00012.prproj"),
-             QStringLiteral("Edit.00007"), QStringLiteral("..Cut.00001.fcp"), QString(255, u'a') }) {
+    for (const QString &name :
+        { QStringLiteral("Cut.00005.fcp.zip"), QStringLiteral("Wedding Cut, final ünï.00012.prproj"),
+            QStringLiteral("Edit.00007"), QStringLiteral("..Cut.00001.fcp"), QString(255, u'a') }) {
         SCOPED_TRACE(name.toStdString());
         EXPECT_TRUE(QFDropboxSync::isRemoteName(name));
-        EXPECT_EQ(QFDropboxSync::remotePathInProject(QStringLiteral("X"), name), std::optional<QString>(QStringLiteral("/X/") + name));
+        EXPECT_EQ(QFDropboxSync::remotePathInProject(QStringLiteral("X"), name),
+            std::optional<QString>(QStringLiteral("/X/") + name));
     }
     EXPECT_TRUE(QFDropboxSync::isVersionFileName(QStringLiteral("Cut.00005.fcp")));
     EXPECT_TRUE(QFDropboxSync::isVersionFileName(QStringLiteral("Edit.00007")));
@@ -567,7 +589,8 @@ TEST_F(DropboxSyncTest, ANameThatLeavesTheProjectsFolderIsRefusedBeforeAnyReques
     EXPECT_FALSE(QFDropboxSync::isVersionFileName(QStringLiteral("notes.txt")));
     EXPECT_FALSE(QFDropboxSync::isVersionFileName(QStringLiteral("Cut.0005.fcp")));
     EXPECT_FALSE(QFDropboxSync::isVersionFileName(QStringLiteral(".Cut.00005.fcp")));
-    EXPECT_EQ(QFDropboxSync::printableName(QStringLiteral("a\nb") + QChar(0x202e) + u'c'), QStringLiteral("a<U+000A>b<U+202E>c"));
+    EXPECT_EQ(QFDropboxSync::printableName(QStringLiteral("a\nb") + QChar(0x202e) + u'c'),
+        QStringLiteral("a<U+000A>b<U+202E>c"));
 
     // The engine itself downloads nothing from outside a project's folder.
     synctest::linkAccount(fake);
@@ -575,8 +598,8 @@ TEST_F(DropboxSyncTest, ANameThatLeavesTheProjectsFolderIsRefusedBeforeAnyReques
     QSignalSpy refused(sync(), &QFDropboxSync::fileDownloadFailed);
     QSignalSpy downloaded(sync(), &QFDropboxSync::fileDownloaded);
     const QString target = home.file(QStringLiteral("got.zip"));
-    for (const QString &remote : { QStringLiteral("/X/../../secret.zip"), QStringLiteral("/X/../secret.zip"), QStringLiteral("/secret.zip"),
-             QStringLiteral("/X/a/b.zip"), QStringLiteral("X/secret.zip") })
+    for (const QString &remote : { QStringLiteral("/X/../../secret.zip"), QStringLiteral("/X/../secret.zip"),
+             QStringLiteral("/secret.zip"), QStringLiteral("/X/a/b.zip"), QStringLiteral("X/secret.zip") })
         sync()->downloadFile(remote, target);
     ASSERT_TRUE(waitFor([&] { return refused.size() == 5; }));
     EXPECT_TRUE(downloaded.isEmpty());
@@ -589,17 +612,22 @@ TEST(DropboxErrors, LeadTextsFollowTheKindOfFailure)
     const auto lead = [](QFDropboxError error) { return QFDropboxClient::leadTextForError(error); };
     EXPECT_EQ(lead(QFDropboxError::url(-1001)), QStringLiteral("Timed out. Please try again."));
     EXPECT_EQ(lead(QFDropboxError::url(-1009)), QStringLiteral("You are not connected to the internet."));
-    EXPECT_EQ(lead(QFDropboxError::url(-1003)), QStringLiteral("Cannot find host. Please check your network connection."));
+    EXPECT_EQ(
+        lead(QFDropboxError::url(-1003)), QStringLiteral("Cannot find host. Please check your network connection."));
     EXPECT_EQ(lead(QFDropboxError::url(-1005)), QStringLiteral("The network connection was interrupted."));
-    EXPECT_EQ(lead(QFDropboxError::url(-1200)), QStringLiteral("Secure connection failed - please reauthorize Dropbox."));
-    EXPECT_EQ(lead(QFDropboxError::url(-1202)), QStringLiteral("There was an error with the server certificate - please reauthorize Dropbox."));
+    EXPECT_EQ(
+        lead(QFDropboxError::url(-1200)), QStringLiteral("Secure connection failed - please reauthorize Dropbox."));
+    EXPECT_EQ(lead(QFDropboxError::url(-1202)),
+        QStringLiteral("There was an error with the server certificate - please reauthorize Dropbox."));
     EXPECT_EQ(lead(QFDropboxError::http(507, {})), QStringLiteral("Dropbox disk quota exceeded."));
     EXPECT_EQ(lead(QFDropboxError::http(503, {})), QStringLiteral("App requests limited - please try again later."));
-    EXPECT_EQ(lead(QFDropboxError::http(401, {})), QStringLiteral("Authentication error - please reauthorize Dropbox."));
+    EXPECT_EQ(
+        lead(QFDropboxError::http(401, {})), QStringLiteral("Authentication error - please reauthorize Dropbox."));
     EXPECT_EQ(lead(QFDropboxError::http(502, {})), QStringLiteral("Server error - please try again later."));
     EXPECT_EQ(lead(QFDropboxError::http(409, {})), QString());
     EXPECT_EQ(lead(QFDropboxError::url(-1004)), QString());
-    EXPECT_EQ(QFDropboxSync::messageForError(QFDropboxError::http(409, QStringLiteral("path/conflict/.."))), QStringLiteral("path/conflict/.."));
+    EXPECT_EQ(QFDropboxSync::messageForError(QFDropboxError::http(409, QStringLiteral("path/conflict/.."))),
+        QStringLiteral("path/conflict/.."));
 }
 
 TEST_F(DropboxSyncTest, FailuresOfTheNetworkAndAFullDropboxHaveTheirCodes)
@@ -609,7 +637,8 @@ TEST_F(DropboxSyncTest, FailuresOfTheNetworkAndAFullDropboxHaveTheirCodes)
     QSignalSpy failed(client, &QFDropboxClient::uploadFileFailed);
     const QString path = home.write(QStringLiteral("small.bin"), "abc");
     fake.failNext(QStringLiteral("/2/files/upload"), 409,
-        "{\"error_summary\": \"path/insufficient_space/..\", \"error\": {\".tag\": \"path\", \"reason\": {\".tag\": \"insufficient_space\"}}}");
+        "{\"error_summary\": \"path/insufficient_space/..\", \"error\": {\".tag\": \"path\", \"reason\": {\".tag\": "
+        "\"insufficient_space\"}}}");
     client->uploadFile(QStringLiteral("small.bin"), QStringLiteral("/Q"), path);
     ASSERT_TRUE(waitFor([&] { return failed.size() == 1; }));
     EXPECT_EQ(failed.last().first().value<QFDropboxError>().code, 507);
@@ -652,23 +681,28 @@ TEST_F(DropboxRestoreTest, TheSwapNeverLosesTheProjectFile)
     };
 
     // An archive without the file: nothing is touched.
-    EXPECT_EQ(QFDropboxRestore::swapIn(archive, QStringLiteral("Other.fcp"), project), QFDropboxRestore::Result::CopyFailed);
+    EXPECT_EQ(
+        QFDropboxRestore::swapIn(archive, QStringLiteral("Other.fcp"), project), QFDropboxRestore::Result::CopyFailed);
     EXPECT_EQ(contents(project), QByteArray("current"));
-    EXPECT_EQ(QDir(home.file(QStringLiteral("Videos"))).entryList(QDir::Files), QStringList { QStringLiteral("Cut.fcp") });
+    EXPECT_EQ(
+        QDir(home.file(QStringLiteral("Videos"))).entryList(QDir::Files), QStringList { QStringLiteral("Cut.fcp") });
 
     // A folder where the file cannot be set aside: the project file stays as it is.
     {
         FrozenFolder frozen(home.file(QStringLiteral("Videos")));
         if (frozen.frozen()) {
-            EXPECT_EQ(QFDropboxRestore::swapIn(archive, QStringLiteral("Cut.00002.fcp"), project), QFDropboxRestore::Result::RenameFailed);
+            EXPECT_EQ(QFDropboxRestore::swapIn(archive, QStringLiteral("Cut.00002.fcp"), project),
+                QFDropboxRestore::Result::RenameFailed);
             EXPECT_EQ(contents(project), QByteArray("current"));
         }
     }
 
-    EXPECT_EQ(QFDropboxRestore::swapIn(archive, QStringLiteral("Cut.00002.fcp"), project), QFDropboxRestore::Result::Restored);
+    EXPECT_EQ(QFDropboxRestore::swapIn(archive, QStringLiteral("Cut.00002.fcp"), project),
+        QFDropboxRestore::Result::Restored);
     EXPECT_EQ(contents(project), QByteArray("restored"));
     EXPECT_EQ(contents(home.file(QStringLiteral(".local/share/Trash/files/Cut 2.fcp"))), QByteArray("current"));
-    EXPECT_EQ(QDir(home.file(QStringLiteral("Videos"))).entryList(QDir::Files), QStringList { QStringLiteral("Cut.fcp") });
+    EXPECT_EQ(
+        QDir(home.file(QStringLiteral("Videos"))).entryList(QDir::Files), QStringList { QStringLiteral("Cut.fcp") });
 }
 
 TEST_F(DropboxRestoreTest, OnlyARegularFileTakesThePlaceOfTheProject)
@@ -698,13 +732,15 @@ TEST_F(DropboxRestoreTest, OnlyARegularFileTakesThePlaceOfTheProject)
         QString reason;
         ASSERT_TRUE(hostilezip::write(archive, c.entries, &reason)) << reason.toStdString();
         reason.clear();
-        EXPECT_EQ(QFDropboxRestore::restoreCopy(archive, QString::fromUtf8(name) + QStringLiteral(".zip"), QFileInfo(archive).size(), project, &reason),
+        EXPECT_EQ(QFDropboxRestore::restoreCopy(archive, QString::fromUtf8(name) + QStringLiteral(".zip"),
+                      QFileInfo(archive).size(), project, &reason),
             QFDropboxRestore::Result::CopyFailed);
         EXPECT_FALSE(reason.isEmpty());
         EXPECT_FALSE(QFileInfo(project).isSymLink());
         EXPECT_TRUE(QFileInfo(project).isFile());
         EXPECT_EQ(contentsOf(project), QByteArray("current"));
-        EXPECT_EQ(QDir(home.file(QStringLiteral("Videos"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+        EXPECT_EQ(QDir(home.file(QStringLiteral("Videos")))
+                      .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
             (QStringList { QStringLiteral("Cut.fcp"), QStringLiteral("Other.fcp") }));
         EXPECT_EQ(temporaryEntries(), QStringList());
     }
@@ -718,14 +754,15 @@ TEST_F(DropboxRestoreTest, TheRestoredFileHasTheUsersModeNeverTheArchives)
     // Set-user-ID, set-group-ID, sticky and writable by everyone.
     ASSERT_TRUE(hostilezip::write(archive, { { "Cut.00002.fcp", "restored", 0107777 } }));
     const auto modeOf = [](const QString &path) {
-        struct stat st {};
+        struct stat st { };
         ::lstat(QFile::encodeName(path).constData(), &st);
         return mode_t(st.st_mode & 07777);
     };
     {
         SCOPED_TRACE("the mode of the project file it replaces");
         ASSERT_EQ(::chmod(QFile::encodeName(project).constData(), 0640), 0);
-        EXPECT_EQ(QFDropboxRestore::restoreCopy(archive, QStringLiteral("Cut.00002.fcp.zip"), QFileInfo(archive).size(), project),
+        EXPECT_EQ(QFDropboxRestore::restoreCopy(
+                      archive, QStringLiteral("Cut.00002.fcp.zip"), QFileInfo(archive).size(), project),
             QFDropboxRestore::Result::Restored);
         EXPECT_EQ(contentsOf(project), QByteArray("restored"));
         EXPECT_EQ(modeOf(project), mode_t(0640));
@@ -734,13 +771,15 @@ TEST_F(DropboxRestoreTest, TheRestoredFileHasTheUsersModeNeverTheArchives)
         SCOPED_TRACE("no project file: the ordinary mode under the user's umask");
         ASSERT_TRUE(QFile::remove(project));
         const mode_t saved = ::umask(027);
-        const QFDropboxRestore::Result result = QFDropboxRestore::restoreCopy(archive, QStringLiteral("Cut.00002.fcp.zip"), -1, project);
+        const QFDropboxRestore::Result result
+            = QFDropboxRestore::restoreCopy(archive, QStringLiteral("Cut.00002.fcp.zip"), -1, project);
         ::umask(saved);
         EXPECT_EQ(result, QFDropboxRestore::Result::Restored);
         EXPECT_EQ(modeOf(project), mode_t(0640));
         ASSERT_TRUE(QFile::remove(project));
         const mode_t open = ::umask(0);
-        EXPECT_EQ(QFDropboxRestore::restoreCopy(archive, QStringLiteral("Cut.00002.fcp.zip"), -1, project), QFDropboxRestore::Result::Restored);
+        EXPECT_EQ(QFDropboxRestore::restoreCopy(archive, QStringLiteral("Cut.00002.fcp.zip"), -1, project),
+            QFDropboxRestore::Result::Restored);
         ::umask(open);
         EXPECT_EQ(modeOf(project), mode_t(0666));
     }
@@ -749,7 +788,8 @@ TEST_F(DropboxRestoreTest, TheRestoredFileHasTheUsersModeNeverTheArchives)
         ASSERT_EQ(::chmod(QFile::encodeName(project).constData(), 0600), 0);
         const QString download = home.write(QStringLiteral("made/download"), "uncompressed copy");
         ASSERT_EQ(::chmod(QFile::encodeName(download).constData(), 06777), 0);
-        EXPECT_EQ(QFDropboxRestore::restoreCopy(download, QStringLiteral("Cut.00003.fcp"), 17, project), QFDropboxRestore::Result::Restored);
+        EXPECT_EQ(QFDropboxRestore::restoreCopy(download, QStringLiteral("Cut.00003.fcp"), 17, project),
+            QFDropboxRestore::Result::Restored);
         EXPECT_EQ(contentsOf(project), QByteArray("uncompressed copy"));
         EXPECT_EQ(modeOf(project), mode_t(0600));
     }
@@ -771,7 +811,8 @@ TEST_F(DropboxRestoreTest, AZipBombIsStoppedAndLeavesNothingBehind)
     QDir().mkpath(home.file(QStringLiteral("made")));
     const auto untouched = [&] {
         EXPECT_EQ(contentsOf(project), QByteArray("current"));
-        EXPECT_EQ(QDir(home.file(QStringLiteral("Videos"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+        EXPECT_EQ(QDir(home.file(QStringLiteral("Videos")))
+                      .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
             QStringList { QStringLiteral("Cut.fcp") });
         EXPECT_EQ(temporaryEntries(), QStringList());
     };
@@ -812,9 +853,13 @@ TEST_F(DropboxRestoreTest, AZipBombIsStoppedAndLeavesNothingBehind)
         SCOPED_TRACE("a project file that compresses well comes back whole");
         QByteArray xml;
         for (int i = 0; xml.size() < 4 * 1024 * 1024; ++i)
-            xml += QStringLiteral("<clipitem id=\"clip-%1\"><name>Interview %1</name><duration>1200</duration></clipitem>\n").arg(i).toUtf8();
+            xml += QStringLiteral(
+                "<clipitem id=\"clip-%1\"><name>Interview %1</name><duration>1200</duration></clipitem>\n")
+                       .arg(i)
+                       .toUtf8();
         ASSERT_TRUE(hostilezip::write(archive, { { "Cut.00002.fcp", xml } }));
-        EXPECT_EQ(QFDropboxRestore::restoreCopy(archive, QStringLiteral("Cut.00002.fcp.zip"), QFileInfo(archive).size(), project),
+        EXPECT_EQ(QFDropboxRestore::restoreCopy(
+                      archive, QStringLiteral("Cut.00002.fcp.zip"), QFileInfo(archive).size(), project),
             QFDropboxRestore::Result::Restored);
         EXPECT_EQ(contentsOf(project), xml);
         EXPECT_EQ(temporaryEntries(), QStringList());

@@ -15,8 +15,9 @@ using QFFolderWalkTest = TempHomeTest;
 QStringList walked(const QFTempHome &home, const QString &folder, const QFFolderWalk::Options &options = {})
 {
     QStringList entries;
-    QFFolderWalk::walk(home.file(folder), options,
-        [&](const QString &, const QFileInfo &entry) { entries << QDir(home.path()).relativeFilePath(entry.filePath()); });
+    QFFolderWalk::walk(home.file(folder), options, [&](const QString &, const QFileInfo &entry) {
+        entries << QDir(home.path()).relativeFilePath(entry.filePath());
+    });
     entries.sort();
     return entries;
 }
@@ -25,8 +26,8 @@ QStringList walked(const QFTempHome &home, const QString &folder, const QFFolder
 
 TEST_F(QFFolderWalkTest, SkippedFoldersAndPackages)
 {
-    for (const char *name : { "/x/.hidden", "/x/Final Cut Backups", "/x/Final Cut Backups.localized", "/x/Updated Projects",
-             "/x/Final Cut Projects - Hidden", "/x/Final Cut Events - Hidden" }) {
+    for (const char *name : { "/x/.hidden", "/x/Final Cut Backups", "/x/Final Cut Backups.localized",
+             "/x/Updated Projects", "/x/Final Cut Projects - Hidden", "/x/Final Cut Events - Hidden" }) {
         SCOPED_TRACE(name);
         EXPECT_TRUE(QFFolderWalk::isSkippedByWatchSearch(name));
     }
@@ -61,9 +62,9 @@ TEST_F(QFFolderWalkTest, ProjectAndEventFoldersArePlainFoldersAndOnlyLibrariesOf
     EXPECT_TRUE(QFFolderWalk::entersFolder(QFileInfo(home.file("Movies/Film.fcpbundle"))));
     EXPECT_FALSE(QFFolderWalk::entersFolder(QFileInfo(home.file("Movies/Tool.app"))));
     EXPECT_EQ(walked(home, "Movies"),
-        QStringList({ "Movies/Cut.fcpproject/CurrentVersion.fcpproject", "Movies/Film.fcpbundle/Day 1/CurrentVersion.fcpevent",
-            "Movies/Reel.fcpevent/Contents/Info.plist", "Movies/Song.logicx", "Movies/Tool.app",
-            "Movies/Wedding.fcpevent/CurrentVersion.fcpevent" }));
+        QStringList({ "Movies/Cut.fcpproject/CurrentVersion.fcpproject",
+            "Movies/Film.fcpbundle/Day 1/CurrentVersion.fcpevent", "Movies/Reel.fcpevent/Contents/Info.plist",
+            "Movies/Song.logicx", "Movies/Tool.app", "Movies/Wedding.fcpevent/CurrentVersion.fcpevent" }));
 }
 
 TEST_F(QFFolderWalkTest, ALinkedFolderIsWalkedOnceWhereItLies)
@@ -92,13 +93,15 @@ TEST_F(QFFolderWalkTest, SkipRulesMarkersSubfoldersAndStopping)
     import.skipFolder = QFFolderWalk::isSkippedByImport;
     import.endMarker = QFFolderWalk::importEndMarker();
     import.nameOrder = true;
-    EXPECT_EQ(walked(home, "Edits", import), QStringList({ "Edits/Sub/Teaser.prproj", "Edits/Trailer.prproj", "Hidden/.store/Copy.prproj" }))
+    EXPECT_EQ(walked(home, "Edits", import),
+        QStringList({ "Edits/Sub/Teaser.prproj", "Edits/Trailer.prproj", "Hidden/.store/Copy.prproj" }))
         << "the cache marker ends its folder, which is listed first";
 
     QFFolderWalk::Options search;
     search.skipFolder = QFFolderWalk::isSkippedByWatchSearch;
     EXPECT_EQ(walked(home, "Edits", search),
-        QStringList({ "Edits/Backups/Old.prproj", "Edits/Cached/Z.prproj", "Edits/Sub/Teaser.prproj", "Edits/Trailer.prproj" }));
+        QStringList({ "Edits/Backups/Old.prproj", "Edits/Cached/Z.prproj", "Edits/Sub/Teaser.prproj",
+            "Edits/Trailer.prproj" }));
     EXPECT_TRUE(walked(home, "Hidden/.store", search).isEmpty()) << "the first folder is asked too";
 
     QFFolderWalk::Options top;
@@ -118,7 +121,8 @@ TEST_F(QFFolderWalkTest, AFolderIsDoneAfterEverythingBelowIt)
     home.write("Edits/Sub/B.prproj", "x");
     QStringList order;
     QFFolderWalk::Options options;
-    options.folderDone = [&](const QString &folder) { order << QStringLiteral("done ") + QFileInfo(folder).fileName(); };
+    options.folderDone
+        = [&](const QString &folder) { order << QStringLiteral("done ") + QFileInfo(folder).fileName(); };
     QFFolderWalk::walk(home.file("Edits"), options, [&](const QString &folder, const QFileInfo &entry) {
         EXPECT_EQ(folder, entry.path());
         order << entry.fileName();
@@ -139,8 +143,8 @@ TEST_F(QFFolderWalkTest, AnImportTakesTheFilesOfItsTypesInNameOrder)
     QDir().mkpath(home.file("Edits/Tool.app"));
     const QString edits = home.file("Edits");
     EXPECT_EQ(QFFolderWalk::filesToImport({ edits }, true, { "prproj", "fcpevent" }, true),
-        QStringList({ edits + "/A.prproj", edits + "/Sub/Teaser.PRPROJ", edits + "/Wedding.fcpevent/CurrentVersion.fcpevent",
-            edits + "/b.prproj" }));
+        QStringList({ edits + "/A.prproj", edits + "/Sub/Teaser.PRPROJ",
+            edits + "/Wedding.fcpevent/CurrentVersion.fcpevent", edits + "/b.prproj" }));
     EXPECT_EQ(QFFolderWalk::filesToImport({ edits }, false, {}, false),
         QStringList({ edits + "/A.prproj", edits + "/Tool.app", edits + "/b.prproj", edits + "/notes.txt" }));
     EXPECT_TRUE(QFFolderWalk::filesToImport({ home.file("Edits/Backups") }, false, {}, true).isEmpty());

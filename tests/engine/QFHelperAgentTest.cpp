@@ -32,16 +32,24 @@ protected:
         m_path = qgetenv("PATH");
         const QString bin = home.file(QStringLiteral("bin"));
         home.write(QStringLiteral("bin/systemctl"),
-            QStringLiteral("#!/bin/sh\necho \"$*\" >> '%1'\n[ -e '%2' ] && exit 1\nexit 0\n").arg(log(), home.file("no-manager")).toUtf8());
-        QFile::setPermissions(home.file(QStringLiteral("bin/systemctl")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            QStringLiteral("#!/bin/sh\necho \"$*\" >> '%1'\n[ -e '%2' ] && exit 1\nexit 0\n")
+                .arg(log(), home.file("no-manager"))
+                .toUtf8());
+        QFile::setPermissions(
+            home.file(QStringLiteral("bin/systemctl")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         qputenv("PATH", (bin + u':').toUtf8() + m_path);
         // A bundle with a blank in its name, as the application's own.
         bundle = home.file(QStringLiteral("Applications/Pro Tombrel.app"));
         home.write(QStringLiteral("Applications/Pro Tombrel.app/Contents/Info.plist"),
-            "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleIdentifier</key><string>com.quenfield.ProTombrel</string></dict></plist>");
+            "<?xml version=\"1.0\"?><plist "
+            "version=\"1.0\"><dict><key>CFBundleIdentifier</key><string>com.quenfield.ProTombrel</string></dict></"
+            "plist>");
         home.write(QStringLiteral("Applications/Pro Tombrel.app/Contents/MacOS/Pro Tombrel"), "#!/bin/sh\n");
         const QString helper = QFHelperAgent::helperExecutable(bundle);
-        home.write(QStringLiteral("Applications/Pro Tombrel.app/Contents/MacOS/ProTombrelHelper.app/Contents/MacOS/ProTombrelHelper"), "#!/bin/sh\nsleep 30\n");
+        home.write(
+            QStringLiteral(
+                "Applications/Pro Tombrel.app/Contents/MacOS/ProTombrelHelper.app/Contents/MacOS/ProTombrelHelper"),
+            "#!/bin/sh\nsleep 30\n");
         for (const QString &program : { helper, bundle + QStringLiteral("/Contents/MacOS/Pro Tombrel") })
             QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QFBundle::setMainBundlePath(bundle);
@@ -55,7 +63,8 @@ protected:
     QStringList calls() const
     {
         QFile file(log());
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts) : QStringList();
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts)
+                                              : QStringList();
     }
     static QString read(const QString &path)
     {
@@ -67,7 +76,8 @@ protected:
     {
         QProcess verify;
         verify.setProcessChannelMode(QProcess::MergedChannels);
-        verify.start(QStringLiteral("systemd-analyze"), QStringList { QStringLiteral("--user"), QStringLiteral("verify") } + files);
+        verify.start(QStringLiteral("systemd-analyze"),
+            QStringList { QStringLiteral("--user"), QStringLiteral("verify") } + files);
         ASSERT_TRUE(verify.waitForFinished(60000));
         EXPECT_EQ(verify.exitCode(), 0) << verify.readAll().toStdString();
     }
@@ -103,12 +113,15 @@ TEST_F(QFHelperAgentTest, TheHelpersJobIsAServiceRestartedOnFailureThatSystemdAc
     const QString name = QStringLiteral("com.quenfield.ProTombrel.test");
     ASSERT_TRUE(QFLaunchd::startJob(name, QFHelperAgent::helperJob(bundle), false));
     const QString service = read(QFLaunchd::serviceFile(name));
-    EXPECT_TRUE(service.contains(QStringLiteral("ExecStart=\"%1\"\n").arg(QFHelperAgent::helperExecutable(bundle)))) << qPrintable(service);
+    EXPECT_TRUE(service.contains(QStringLiteral("ExecStart=\"%1\"\n").arg(QFHelperAgent::helperExecutable(bundle))))
+        << qPrintable(service);
     EXPECT_TRUE(service.contains(QStringLiteral("Restart=on-failure\n")));
     EXPECT_TRUE(service.contains(QStringLiteral("WantedBy=default.target\n")));
-    EXPECT_EQ(QFLaunchd::serviceFile(name), home.file(QStringLiteral(".config/systemd/user/com.quenfield.ProTombrel.test.service")));
-    EXPECT_EQ(calls(), QStringList({ "--user daemon-reload", "--user enable com.quenfield.ProTombrel.test.service",
-                           "--user restart com.quenfield.ProTombrel.test.service" }));
+    EXPECT_EQ(QFLaunchd::serviceFile(name),
+        home.file(QStringLiteral(".config/systemd/user/com.quenfield.ProTombrel.test.service")));
+    EXPECT_EQ(calls(),
+        QStringList({ "--user daemon-reload", "--user enable com.quenfield.ProTombrel.test.service",
+            "--user restart com.quenfield.ProTombrel.test.service" }));
     expectVerified({ QFLaunchd::serviceFile(name) });
 
     // A job is replaced whole: stopped and deleted before it is written again.
@@ -131,21 +144,25 @@ TEST_F(QFHelperAgentTest, TheAutosaveJobRunsEveryIntervalAndAtLeastEveryMinute)
     const QString timer = read(QFLaunchd::timerFile(name));
     EXPECT_TRUE(timer.contains(QStringLiteral("OnUnitActiveSec=300s\n"))) << qPrintable(timer);
     EXPECT_TRUE(timer.contains(QStringLiteral("Unit=com.quenfield.ProTombrel.autosave.service\n")));
-    EXPECT_TRUE(read(QFLaunchd::serviceFile(name)).contains(QStringLiteral("ExecStart=\"%1/Contents/MacOS/Pro Tombrel\" \"-autosave\"\n").arg(bundle)));
+    EXPECT_TRUE(
+        read(QFLaunchd::serviceFile(name))
+            .contains(QStringLiteral("ExecStart=\"%1/Contents/MacOS/Pro Tombrel\" \"-autosave\"\n").arg(bundle)));
     EXPECT_TRUE(calls().contains(QStringLiteral("--user enable com.quenfield.ProTombrel.autosave.timer")));
     expectVerified({ QFLaunchd::serviceFile(name), QFLaunchd::timerFile(name) });
 
     ASSERT_TRUE(QFLaunchd::removeJob(name, false));
     EXPECT_FALSE(QFile::exists(QFLaunchd::timerFile(name)));
     EXPECT_FALSE(QFile::exists(QFLaunchd::serviceFile(name)));
-    EXPECT_TRUE(calls().contains(QStringLiteral("--user disable --now com.quenfield.ProTombrel.autosave.timer com.quenfield.ProTombrel.autosave.service")));
+    EXPECT_TRUE(calls().contains(QStringLiteral(
+        "--user disable --now com.quenfield.ProTombrel.autosave.timer com.quenfield.ProTombrel.autosave.service")));
 }
 
 TEST_F(QFHelperAgentTest, AWindowWithNothingToWatchRemovesTheHelpersJobAndTombrelInstallsIt)
 {
     QFTombrelBackup engine;
     const QString name = QString::fromLatin1(QFHelperAgent::kHelperJob);
-    home.write(QStringLiteral(".config/systemd/user/com.quenfield.ProTombrel.service"), "[Service]\nExecStart=/bin/true\n");
+    home.write(
+        QStringLiteral(".config/systemd/user/com.quenfield.ProTombrel.service"), "[Service]\nExecStart=/bin/true\n");
     QFVersionStoreBuilder::setPreferences({ { "watchFolders", QVariantList() } });
     EXPECT_FALSE(QFHelperAgent::generateLaunchdPlist(false, true, engine));
     EXPECT_FALSE(QFile::exists(QFLaunchd::serviceFile(name))) << "no projects and no watch folders: no helper";
@@ -172,9 +189,11 @@ TEST_F(QFHelperAgentTest, WithoutAServiceManagerTheHelperIsStartedDirectly)
     EXPECT_EQ(QFHelperAgent::relaunchHelper(engine, true), QFHelperAgent::Relaunch::Relaunched);
     EXPECT_TRUE(QFLaunchd::isProcessRunning(QStringLiteral("ProTombrelHelper")));
     QFLaunchd::killProcessesNamed(QStringLiteral("ProTombrelHelper"));
-    EXPECT_TRUE(QTest::qWaitFor([] { return !QFLaunchd::isProcessRunning(QStringLiteral("ProTombrelHelper")); }, 10000));
+    EXPECT_TRUE(
+        QTest::qWaitFor([] { return !QFLaunchd::isProcessRunning(QStringLiteral("ProTombrelHelper")); }, 10000));
     QFile::remove(helper);
-    EXPECT_EQ(QFHelperAgent::relaunchHelper(engine, true), QFHelperAgent::Relaunch::Failed) << "no helper runs afterwards";
+    EXPECT_EQ(QFHelperAgent::relaunchHelper(engine, true), QFHelperAgent::Relaunch::Failed)
+        << "no helper runs afterwards";
 }
 
 TEST_F(QFHelperAgentTest, AnEditorOlderThanSevenGetsNoAutosaveJobAndAutosaveIsSwitchedOff)
@@ -182,8 +201,8 @@ TEST_F(QFHelperAgentTest, AnEditorOlderThanSevenGetsNoAutosaveJobAndAutosaveIsSw
     const auto installEditor = [this](const char *version) {
         home.write(QStringLiteral("Applications/Final Cut Pro.app/Contents/Info.plist"),
             QByteArray("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleIdentifier</key><string>")
-                + QFAppleEvents::editorBundleIdentifier().toUtf8() + "</string><key>CFBundleShortVersionString</key><string>"
-                + version + "</string></dict></plist>");
+                + QFAppleEvents::editorBundleIdentifier().toUtf8()
+                + "</string><key>CFBundleShortVersionString</key><string>" + version + "</string></dict></plist>");
     };
     QFLog::createNewLog(QStringLiteral("AgentTest"));
     const QString name = QString::fromLatin1(QFHelperAgent::kAutosaveJob);
@@ -197,7 +216,9 @@ TEST_F(QFHelperAgentTest, AnEditorOlderThanSevenGetsNoAutosaveJobAndAutosaveIsSw
     EXPECT_FALSE(QFile::exists(QFLaunchd::serviceFile(name)));
     EXPECT_FALSE(QFile::exists(QFLaunchd::timerFile(name)));
     EXPECT_EQ(QFPreferenceSnapshot::read().integer(QStringLiteral("autosaveEnabled"), -1), 0);
-    EXPECT_TRUE(home.logMessages(QStringLiteral("AgentTest")).join(u'\n').contains(QStringLiteral("Error: Autosave can only be activated on Final Cut Pro 7+ systems")))
+    EXPECT_TRUE(home.logMessages(QStringLiteral("AgentTest"))
+                    .join(u'\n')
+                    .contains(QStringLiteral("Error: Autosave can only be activated on Final Cut Pro 7+ systems")))
         << qPrintable(home.logMessages(QStringLiteral("AgentTest")).join(u'\n'));
 
     // Version 7 and autosave on again: the timer is there.
@@ -218,10 +239,11 @@ TEST_F(QFHelperAgentTest, AJobFolderThatCannotBeWrittenGetsTheJobThroughTheTempo
     // The administrator's move, as the privileged helper tool would make it.
     QStringList commands;
     QFLocalPaths::setRootOverride(true);
-    QFAuthorization::sharedController()->setCommandRunner([&](const QString &program, const QStringList &arguments, bool) {
-        commands << (QStringList { program } + arguments).join(u' ');
-        return folder.whileThawed([&] { return QProcess::execute(program, arguments); });
-    });
+    QFAuthorization::sharedController()->setCommandRunner(
+        [&](const QString &program, const QStringList &arguments, bool) {
+            commands << (QStringList { program } + arguments).join(u' ');
+            return folder.whileThawed([&] { return QProcess::execute(program, arguments); });
+        });
     const bool started = QFLaunchd::startJob(name, QFHelperAgent::helperJob(bundle), false);
     QFAuthorization::sharedController()->setCommandRunner({});
     QFLocalPaths::setRootOverride(std::nullopt);
@@ -230,10 +252,12 @@ TEST_F(QFHelperAgentTest, AJobFolderThatCannotBeWrittenGetsTheJobThroughTheTempo
     const QString temporary = QFLocalPaths::tempDirectory() + QStringLiteral("/com.quenfield.ProTombrel.test.service");
     ASSERT_EQ(commands.size(), 1) << qPrintable(commands.join(u'\n'));
     EXPECT_TRUE(commands.first().startsWith(QStringLiteral("/bin/mv"))) << qPrintable(commands.first());
-    EXPECT_TRUE(commands.first().endsWith(temporary + u' ' + QFLaunchd::serviceFile(name))) << qPrintable(commands.first());
+    EXPECT_TRUE(commands.first().endsWith(temporary + u' ' + QFLaunchd::serviceFile(name)))
+        << qPrintable(commands.first());
     EXPECT_TRUE(read(QFLaunchd::serviceFile(name)).contains(QStringLiteral("Restart=on-failure")));
     EXPECT_FALSE(QFile::exists(temporary));
-    EXPECT_TRUE(home.logMessages(QStringLiteral("AgentTest")).contains(QStringLiteral("Unable to write launchd plist - trying to authorize...")))
+    EXPECT_TRUE(home.logMessages(QStringLiteral("AgentTest"))
+                    .contains(QStringLiteral("Unable to write launchd plist - trying to authorize...")))
         << qPrintable(home.logMessages(QStringLiteral("AgentTest")).join(u'\n'));
     EXPECT_TRUE(calls().contains(QStringLiteral("--user restart com.quenfield.ProTombrel.test.service")));
 }
@@ -264,7 +288,8 @@ TEST_F(QFHelperAgentTest, RelaunchingFromAWindowWithNothingToWatchRemovesTheJobA
     installSlowHelper();
     QFTombrelBackup engine;
     const QString name = QString::fromLatin1(QFHelperAgent::kHelperJob);
-    home.write(QStringLiteral(".config/systemd/user/com.quenfield.ProTombrel.service"), "[Service]\nExecStart=/bin/true\n");
+    home.write(
+        QStringLiteral(".config/systemd/user/com.quenfield.ProTombrel.service"), "[Service]\nExecStart=/bin/true\n");
     QFVersionStoreBuilder::setPreferences({ { "watchFolders", QVariantList() } });
     EXPECT_EQ(QFHelperAgent::relaunchHelper(engine, true), QFHelperAgent::Relaunch::NothingToWatch);
     EXPECT_FALSE(QFile::exists(QFLaunchd::serviceFile(name)));

@@ -30,8 +30,9 @@ std::optional<QFMLTModel> modelOf(const QByteArray &xml, QString *error = nullpt
 
 QByteArray melt(const QByteArray &body)
 {
-    return "<?xml version=\"1.0\"?><mlt><profile description=\"HD 1080p 25 fps\" frame_rate_num=\"25\" frame_rate_den=\"1\"/>" + body
-        + "</mlt>";
+    return "<?xml version=\"1.0\"?><mlt><profile description=\"HD 1080p 25 fps\" frame_rate_num=\"25\" "
+           "frame_rate_den=\"1\"/>"
+        + body + "</mlt>";
 }
 
 } // namespace
@@ -41,7 +42,8 @@ TEST(QFMLTModelTest, TellsTheDialectFromTheDocument)
     for (const auto &[name, dialect] : std::vector<std::pair<const char *, QFMLTModel::Dialect>> {
              { "kdenlive/sequences.v1-23.08.4.kdenlive", QFMLTModel::Dialect::Kdenlive },
              { "kdenlive/otio-adapter.kdenlive_example_v191180.kdenlive", QFMLTModel::Dialect::Kdenlive },
-             { "shotcut/shotcut.v1.mlt", QFMLTModel::Dialect::Shotcut }, { "melt/melt.v1.mlt", QFMLTModel::Dialect::Plain } }) {
+             { "shotcut/shotcut.v1.mlt", QFMLTModel::Dialect::Shotcut },
+             { "melt/melt.v1.mlt", QFMLTModel::Dialect::Plain } }) {
         SCOPED_TRACE(name);
         const auto model = modelOf(fixture(name));
         ASSERT_TRUE(model);
@@ -80,10 +82,12 @@ TEST(QFMLTModelTest, ReadsSequencesTracksAndClipsAsTheEditorShowsThem)
     std::vector<std::string> names;
     for (const QFMLTModel::Sequence &sequence : sequences->sequences)
         names.push_back(sequence.name);
-    EXPECT_EQ(names, (std::vector<std::string> { "Sequence 1", "Sequence 2", "Sequence 3" })) << "each once, though written more often";
+    EXPECT_EQ(names, (std::vector<std::string> { "Sequence 1", "Sequence 2", "Sequence 3" }))
+        << "each once, though written more often";
     const QFMLTModel::Track &nested = sequences->sequences[2].tracks[2];
     ASSERT_EQ(nested.clips.size(), 3u);
-    EXPECT_TRUE(sequences->sources[size_t(nested.clips[2].source)].sequence) << "a sequence used as a clip, by its uuid";
+    EXPECT_TRUE(sequences->sources[size_t(nested.clips[2].source)].sequence)
+        << "a sequence used as a clip, by its uuid";
     EXPECT_EQ(sequences->sources[size_t(nested.clips[2].source)].name, "Sequence 1");
 
     const auto mix = modelOf(fixture("kdenlive/mix-luma.v1.kdenlive"));
@@ -99,10 +103,12 @@ TEST(QFMLTModelTest, ReadsSequencesTracksAndClipsAsTheEditorShowsThem)
 
 TEST(QFMLTModelTest, TimesAreFramesAtTheProfilesRate)
 {
-    const auto model = modelOf(melt("<playlist id=\"p\"><blank length=\"00:00:01.000\"/><entry producer=\"c\" in=\"00:00:01:05\" out=\"120\"/>"
-                                    "<entry producer=\"c\" in=\"00:00:03.440\" out=\"00:00:03,480\"/></playlist>"
-                                    "<producer id=\"c\"><property name=\"resource\">red</property><property name=\"mlt_service\">colour</property></producer>"
-                                    "<tractor id=\"t\"><track producer=\"p\"/></tractor>"));
+    const auto model = modelOf(
+        melt("<playlist id=\"p\"><blank length=\"00:00:01.000\"/><entry producer=\"c\" in=\"00:00:01:05\" out=\"120\"/>"
+             "<entry producer=\"c\" in=\"00:00:03.440\" out=\"00:00:03,480\"/></playlist>"
+             "<producer id=\"c\"><property name=\"resource\">red</property><property "
+             "name=\"mlt_service\">colour</property></producer>"
+             "<tractor id=\"t\"><track producer=\"p\"/></tractor>"));
     ASSERT_TRUE(model);
     const std::vector<QFMLTModel::Clip> &clips = model->sequences.at(0).tracks.at(0).clips;
     ASSERT_EQ(clips.size(), 2u);
@@ -125,7 +131,9 @@ TEST(QFMLTModelTest, KnowsAnMLTFileByItsFirstElement)
         QByteArray contents;
         bool mlt;
     } cases[] = {
-        { "declared.kdenlive", "\xEF\xBB\xBF<?xml version='1.0'?>\n<!-- saved -->\n<!DOCTYPE mlt>\n<mlt version=\"7\"><profile/></mlt>", true },
+        { "declared.kdenlive",
+            "\xEF\xBB\xBF<?xml version='1.0'?>\n<!-- saved -->\n<!DOCTYPE mlt>\n<mlt version=\"7\"><profile/></mlt>",
+            true },
         { "bare.mlt", "<mlt/>", true },
         { "export.mlt", "<?xml version=\"1.0\"?><xmeml version=\"5\"/>", false },
         { "lookalike.xml", "<mltx/>", false },
@@ -161,26 +169,30 @@ TEST(QFMLTModelTest, BrokenAndHostileDocumentsGiveAClearAnswer)
     }
 
     // Documents that read, oddly: a model, and lines that say what they can.
-    const auto missing = modelOf(melt("<playlist id=\"p\"><entry producer=\"nowhere\" in=\"0\" out=\"9\"/></playlist><tractor id=\"t\"><track producer=\"p\"/></tractor>"));
+    const auto missing = modelOf(melt("<playlist id=\"p\"><entry producer=\"nowhere\" in=\"0\" "
+                                      "out=\"9\"/></playlist><tractor id=\"t\"><track producer=\"p\"/></tractor>"));
     ASSERT_TRUE(missing);
     ASSERT_EQ(missing->sequences.at(0).tracks.at(0).clips.size(), 1u);
     EXPECT_EQ(missing->sources.at(size_t(missing->sequences[0].tracks[0].clips[0].source)).name, "nowhere");
 
-    const auto itself = modelOf(melt("<playlist id=\"p\"><entry producer=\"p\" in=\"0\" out=\"9\"/><entry producer=\"t\" in=\"0\" out=\"9\"/></playlist>"
+    const auto itself = modelOf(melt("<playlist id=\"p\"><entry producer=\"p\" in=\"0\" out=\"9\"/><entry "
+                                     "producer=\"t\" in=\"0\" out=\"9\"/></playlist>"
                                      "<tractor id=\"t\"><track producer=\"p\"/><track producer=\"t\"/></tractor>"));
     ASSERT_TRUE(itself) << "a playlist that holds itself, a tractor that holds itself";
     EXPECT_EQ(itself->sequences.at(0).tracks.size(), 1u);
     EXPECT_EQ(itself->sequences[0].tracks[0].clips.size(), 2u);
 
-    const auto absurd = modelOf(melt("<producer id=\"c\"><property name=\"resource\">a.mp4</property></producer>"
-                                     "<playlist id=\"p\"><blank length=\"-99999999999999999999\"/>"
-                                     "<entry producer=\"c\" in=\"99999999999999999999999\" out=\"-5\"/>"
-                                     "<entry producer=\"c\" in=\"1e300\" out=\"99:99:99.999\"/><blank length=\"9999999999:00:00.000\"/>"
-                                     "<entry producer=\"c\" in=\"nan\" out=\"inf\"/></playlist>"
-                                     "<tractor id=\"t\"><track producer=\"p\"/></tractor>"));
+    const auto absurd = modelOf(
+        melt("<producer id=\"c\"><property name=\"resource\">a.mp4</property></producer>"
+             "<playlist id=\"p\"><blank length=\"-99999999999999999999\"/>"
+             "<entry producer=\"c\" in=\"99999999999999999999999\" out=\"-5\"/>"
+             "<entry producer=\"c\" in=\"1e300\" out=\"99:99:99.999\"/><blank length=\"9999999999:00:00.000\"/>"
+             "<entry producer=\"c\" in=\"nan\" out=\"inf\"/></playlist>"
+             "<tractor id=\"t\"><track producer=\"p\"/></tractor>"));
     ASSERT_TRUE(absurd);
     const auto sane = modelOf(melt("<producer id=\"c\"><property name=\"resource\">a.mp4</property></producer>"
-                                   "<playlist id=\"p\"><entry producer=\"c\" in=\"0\" out=\"9\"/></playlist><tractor id=\"t\"><track producer=\"p\"/></tractor>"));
+                                   "<playlist id=\"p\"><entry producer=\"c\" in=\"0\" out=\"9\"/></playlist><tractor "
+                                   "id=\"t\"><track producer=\"p\"/></tractor>"));
     ASSERT_TRUE(sane);
     EXPECT_FALSE(QFMLTChangeList::changeLines(*sane, *absurd).isEmpty());
     EXPECT_FALSE(QFMLTChangeList::changeLines(*absurd, *sane).isEmpty());
@@ -188,7 +200,8 @@ TEST(QFMLTModelTest, BrokenAndHostileDocumentsGiveAClearAnswer)
 
     // A mix whose second clip is gone: the same project says nothing about itself.
     QByteArray mixes = fixture("kdenlive/mix-luma.v1.kdenlive");
-    const QByteArray entry = "  <entry producer=\"producer2\" in=\"00:00:00.000\" out=\"00:00:03.480\">\n   <property name=\"kdenlive:id\">4</property>\n  </entry>\n";
+    const QByteArray entry = "  <entry producer=\"producer2\" in=\"00:00:00.000\" out=\"00:00:03.480\">\n   <property "
+                             "name=\"kdenlive:id\">4</property>\n  </entry>\n";
     ASSERT_TRUE(mixes.contains(entry));
     const auto broken = modelOf(mixes.replace(entry, ""));
     ASSERT_TRUE(broken);
@@ -203,8 +216,10 @@ TEST(QFMLTModelTest, ManyChangesEndInOneLineThatCountsTheRest)
         clips += "<entry producer=\"c" + QByteArray::number(i) + "\" in=\"0\" out=\"9\"/>";
     QByteArray producers;
     for (int i = 0; i < 250; ++i)
-        producers += "<producer id=\"c" + QByteArray::number(i) + "\"><property name=\"resource\">clip" + QByteArray::number(i) + ".mp4</property></producer>";
-    const auto full = modelOf(melt(producers + "<playlist id=\"p\">" + clips + "</playlist><tractor id=\"t\"><track producer=\"p\"/></tractor>"));
+        producers += "<producer id=\"c" + QByteArray::number(i) + "\"><property name=\"resource\">clip"
+            + QByteArray::number(i) + ".mp4</property></producer>";
+    const auto full = modelOf(melt(
+        producers + "<playlist id=\"p\">" + clips + "</playlist><tractor id=\"t\"><track producer=\"p\"/></tractor>"));
     const auto empty = modelOf(melt("<playlist id=\"p\"/><tractor id=\"t\"><track producer=\"p\"/></tractor>"));
     ASSERT_TRUE(full && empty);
     const QStringList lines = QFMLTChangeList::changeLines(*empty, *full);

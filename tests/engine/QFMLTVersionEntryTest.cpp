@@ -38,7 +38,8 @@ protected:
     }
     void add(int n, const QByteArray &contents, const char *ext = "kdenlive")
     {
-        Builder::addVersions(folder, { VersionSpec { name(n, ext), QDateTime::currentDateTime().addSecs(-3600 + n), contents } });
+        Builder::addVersions(
+            folder, { VersionSpec { name(n, ext), QDateTime::currentDateTime().addSecs(-3600 + n), contents } });
     }
     QFVersionEntry entryOf(const QVariantMap &cache, const QString &key) const
     {
@@ -70,7 +71,9 @@ TEST_F(QFMLTVersionEntryTest, EachVersionIsComparedWithTheVersionFileBeforeIt)
         QStringList lines;
     } expected[] = {
         { 1, { QStringLiteral("(Base version)") } },
-        { 2, { QStringLiteral("Filter sepia added to sequence Sequence 1"), QStringLiteral("Filter sepia added to sequence Sequence 2") } },
+        { 2,
+            { QStringLiteral("Filter sepia added to sequence Sequence 1"),
+                QStringLiteral("Filter sepia added to sequence Sequence 2") } },
         { 3, { QStringLiteral("No change") } },
         { 4, { QStringLiteral("Unable to create change list") } },
         // Nothing readable to compare with: the history starts again.
@@ -108,8 +111,9 @@ TEST_F(QFMLTVersionEntryTest, TheDocumentDecidesNotTheName)
     const auto cache = engine.cacheForProject(folder);
     ASSERT_TRUE(cache);
     const QFVersionEntry second = entryOf(*cache, name(2, "xml"));
-    EXPECT_EQ(second.changelist, QStringList({ QStringLiteral("Filter blur_gaussian_av added to clip A.mp4 on track V1"),
-                                     QStringLiteral("Marker Chapter 2 added at 00:00:12:00") }));
+    EXPECT_EQ(second.changelist,
+        QStringList({ QStringLiteral("Filter blur_gaussian_av added to clip A.mp4 on track V1"),
+            QStringLiteral("Marker Chapter 2 added at 00:00:12:00") }));
     EXPECT_EQ(second.type, QStringLiteral("mlt"));
     EXPECT_EQ(second.host, QStringLiteral("shotcut"));
     EXPECT_EQ(entryOf(*cache, name(1, "mlt")).host, QStringLiteral("shotcut"));
@@ -146,8 +150,11 @@ TEST_F(QFMLTVersionEntryTest, CompareVersionsTellsTheChangesBetweenAnyTwo)
     QString error;
     const auto lines = QFChangeLines::compareVersions(versions + u'/' + name(3), versions + u'/' + name(1), &error);
     ASSERT_TRUE(lines) << qPrintable(error);
-    EXPECT_EQ(*lines, QStringList({ QStringLiteral("Transition luma between clip Color Clip and clip Color Clip on track V1: alpha_over changed from 1 to 0"),
-                          QStringLiteral("Transition luma between clip Color Clip and clip Color Clip on track V1: alpha_over changed from 1 to 0") }));
+    EXPECT_EQ(*lines,
+        QStringList({ QStringLiteral("Transition luma between clip Color Clip and clip Color Clip on track V1: "
+                                     "alpha_over changed from 1 to 0"),
+            QStringLiteral("Transition luma between clip Color Clip and clip Color Clip on track V1: alpha_over "
+                           "changed from 1 to 0") }));
 }
 
 TEST_F(QFMLTVersionEntryTest, LinesGetTheirIconsAndFilters)
@@ -165,8 +172,10 @@ TEST_F(QFMLTVersionEntryTest, LinesGetTheirIconsAndFilters)
         { "Track Ambience muted", "sequence.png", "filterSequences" },
         { "Clip Close 1 moved from track Close to track Wide at 00:00:35:06", "clip.png", "filterClips" },
         { "Clip C.mp4 and the 2 clips after it on track V1 moved (-50)", "clip.png", "filterClips" },
-        { "Out Point of clip B.mp4 on track V1 changed from 00:00:09:24 to 00:00:07:24 (-50)", "outpoint.png", "filterOutPoints" },
-        { "In Point of clip C.mp4 on track V1 changed from 00:00:00:00 to 00:00:01:00 (+25)", "inpoint.png", "filterInPoints" },
+        { "Out Point of clip B.mp4 on track V1 changed from 00:00:09:24 to 00:00:07:24 (-50)", "outpoint.png",
+            "filterOutPoints" },
+        { "In Point of clip C.mp4 on track V1 changed from 00:00:00:00 to 00:00:01:00 (+25)", "inpoint.png",
+            "filterInPoints" },
         { "Filter sepia added to clip Close 1 on track Close", "filter.png", "filterFilters" },
         { "Keyframes of filter brightness of clip Wide on track Wide changed", "filter.png", "filterFilters" },
         { "Transition luma added between clip B.mp4 and clip C.mp4 on track V1", "filter.png", "filterFilters" },
@@ -183,6 +192,12 @@ TEST_F(QFMLTVersionEntryTest, LinesGetTheirIconsAndFilters)
         }
     }
     // A track's line is no clip's.
-    EXPECT_EQ(QFChangeLines::filterArray({ QStringLiteral("Track Ambience muted") }, { { QStringLiteral("filterClips"), 1 } }).size(), 1);
-    EXPECT_EQ(QFChangeLines::filterArray({ QStringLiteral("Clip A added to track V1 at 00:00:00:00") }, { { QStringLiteral("filterSequences"), 1 } }).size(), 1);
+    EXPECT_EQ(
+        QFChangeLines::filterArray({ QStringLiteral("Track Ambience muted") }, { { QStringLiteral("filterClips"), 1 } })
+            .size(),
+        1);
+    EXPECT_EQ(QFChangeLines::filterArray({ QStringLiteral("Clip A added to track V1 at 00:00:00:00") },
+                  { { QStringLiteral("filterSequences"), 1 } })
+                  .size(),
+        1);
 }

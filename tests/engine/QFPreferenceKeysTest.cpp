@@ -76,7 +76,8 @@ TEST_F(QFPreferenceKeysTest, ValuesAreCheckedAgainstTheKeysTypeAndRange)
         { "manageBackups", "yes", "manageBackups takes 0 (off) or 1 (on), not 'yes'" },
         { "firstRun", "maybe", "firstRun takes true or false, not 'maybe'" },
         { "storagePath", "  ", "storagePath takes a path, not an empty text" },
-        { "lastRestoreDate", "yesterday", "lastRestoreDate takes a date in ISO 8601 (2014-03-07T12:00:00Z), not 'yesterday'" },
+        { "lastRestoreDate", "yesterday",
+            "lastRestoreDate takes a date in ISO 8601 (2014-03-07T12:00:00Z), not 'yesterday'" },
         { "watchFolders", "/x", "watchFolders is a list; change it with tombrel watch" },
     };
     for (const Case &c : refused) {
@@ -93,7 +94,8 @@ TEST_F(QFPreferenceKeysTest, UpdatesKeepTheOtherKeysAndNeverEmptyADamagedFile)
     ASSERT_TRUE(QFPreferenceKeys::update({ { QStringLiteral("manageBackups"), qint64(0) } }));
     ASSERT_TRUE(QFPreferenceKeys::update({ { QStringLiteral("oldBackupCount"), qint64(3) } }));
     EXPECT_EQ(QFPropertyList::readDictionary(path),
-        (QVariantMap { { QStringLiteral("manageBackups"), qint64(0) }, { QStringLiteral("oldBackupCount"), qint64(3) } }));
+        (QVariantMap {
+            { QStringLiteral("manageBackups"), qint64(0) }, { QStringLiteral("oldBackupCount"), qint64(3) } }));
     ASSERT_TRUE(QFPreferenceKeys::update({}, { QStringLiteral("manageBackups") }));
     EXPECT_EQ(QFPropertyList::readDictionary(path), (QVariantMap { { QStringLiteral("oldBackupCount"), qint64(3) } }));
 
@@ -113,8 +115,10 @@ TEST_F(QFPreferenceKeysTest, ValuesReadAsOneLine)
 {
     EXPECT_EQ(QFPreferenceKeys::format(qint64(4)), QStringLiteral("4"));
     EXPECT_EQ(QFPreferenceKeys::format(true), QStringLiteral("true"));
-    EXPECT_EQ(QFPreferenceKeys::format(QDateTime(QDate(2014, 3, 7), QTime(12, 0), Qt::UTC)), QStringLiteral("2014-03-07T12:00:00Z"));
-    EXPECT_EQ(QFPreferenceKeys::format(QVariantList { QVariantMap { { QStringLiteral("folder"), QStringLiteral("/a") } } }),
+    EXPECT_EQ(QFPreferenceKeys::format(QDateTime(QDate(2014, 3, 7), QTime(12, 0), Qt::UTC)),
+        QStringLiteral("2014-03-07T12:00:00Z"));
+    EXPECT_EQ(
+        QFPreferenceKeys::format(QVariantList { QVariantMap { { QStringLiteral("folder"), QStringLiteral("/a") } } }),
         QStringLiteral("[{\"folder\":\"/a\"}]"));
 }
 
@@ -124,9 +128,13 @@ TEST_F(QFPreferenceKeysTest, PathsTypedUnderSudoNameTheConsoleUsersHome)
     const QByteArray processHome = qgetenv("HOME");
     qputenv("HOME", "/root");
     QFLocalPaths::setRootOverride(true);
-    QFLocalPaths::setConsoleUserResolver([&] { return std::optional<QFConsoleUser>(QFConsoleUser { QStringLiteral("ed"), home.path() }); });
-    const auto storage = QFPreferenceKeys::parse(*QFPreferenceKeys::find(QStringLiteral("storagePath")), QStringLiteral("~/Versions/../Store"));
-    const QString watched = QFWatchFolderSettings::normalizedFolder(QFWatchFolderSettings::List::Folders, QStringLiteral("~/Movies/"));
+    QFLocalPaths::setConsoleUserResolver([&] {
+        return std::optional<QFConsoleUser>(QFConsoleUser { QStringLiteral("ed"), home.path() });
+    });
+    const auto storage = QFPreferenceKeys::parse(
+        *QFPreferenceKeys::find(QStringLiteral("storagePath")), QStringLiteral("~/Versions/../Store"));
+    const QString watched
+        = QFWatchFolderSettings::normalizedFolder(QFWatchFolderSettings::List::Folders, QStringLiteral("~/Movies/"));
     QFLocalPaths::setConsoleUserResolver({});
     QFLocalPaths::setRootOverride(std::nullopt);
     qputenv("HOME", processHome);

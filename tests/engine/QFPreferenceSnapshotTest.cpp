@@ -28,16 +28,18 @@ TEST_F(QFPreferenceSnapshotTest, AnAbsentKeyReadsAsTheKeyTablesDefault)
     EXPECT_EQ(none.intValue(QStringLiteral("syncService")), 0) << "no default: 0";
     EXPECT_TRUE(none.boolValue(QStringLiteral("firstRun")));
     EXPECT_FALSE(none.boolValue(QStringLiteral("filterMarkers"))) << "no default: false";
-    EXPECT_EQ(none.stringValue(QStringLiteral("importFileTypes")), QStringLiteral("fcp,fcpproject,fcpevent,prproj,aep"));
+    EXPECT_EQ(
+        none.stringValue(QStringLiteral("importFileTypes")), QStringLiteral("fcp,fcpproject,fcpevent,prproj,aep"));
     EXPECT_EQ(none.stringValue(QStringLiteral("storagePath")), QFProject::defaultStorageRoot());
     EXPECT_TRUE(none.stringValue(QStringLiteral("lastProjectID")).isNull());
 }
 
 TEST_F(QFPreferenceSnapshotTest, StoredValuesOfTheWrongKindReadAsTheDefault)
 {
-    QFVersionStoreBuilder::setPreferences({ { "backupMinInterval", 5 }, { "xmlLimit", "2" }, { "removeDuplicates", true },
-        { "oldBackupLimit", QVariantList { 1 } }, { "firstRun", "NO" }, { "SUCheckAtStartup", 0 }, { "takeScreenshots", "often" },
-        { "importFileTypes", 7 }, { "lastProjectID", "WEDDING" } });
+    QFVersionStoreBuilder::setPreferences(
+        { { "backupMinInterval", 5 }, { "xmlLimit", "2" }, { "removeDuplicates", true },
+            { "oldBackupLimit", QVariantList { 1 } }, { "firstRun", "NO" }, { "SUCheckAtStartup", 0 },
+            { "takeScreenshots", "often" }, { "importFileTypes", 7 }, { "lastProjectID", "WEDDING" } });
     const QFPreferenceSnapshot prefs = QFPreferenceSnapshot::read();
     EXPECT_EQ(prefs.intValue(QStringLiteral("backupMinInterval")), 5);
     EXPECT_EQ(prefs.intValue(QStringLiteral("xmlLimit")), 2);
@@ -46,7 +48,8 @@ TEST_F(QFPreferenceSnapshotTest, StoredValuesOfTheWrongKindReadAsTheDefault)
     EXPECT_EQ(prefs.intValue(QStringLiteral("takeScreenshots")), 1);
     EXPECT_FALSE(prefs.boolValue(QStringLiteral("firstRun")));
     EXPECT_FALSE(prefs.boolValue(QStringLiteral("SUCheckAtStartup")));
-    EXPECT_EQ(prefs.stringValue(QStringLiteral("importFileTypes")), QStringLiteral("fcp,fcpproject,fcpevent,prproj,aep"));
+    EXPECT_EQ(
+        prefs.stringValue(QStringLiteral("importFileTypes")), QStringLiteral("fcp,fcpproject,fcpevent,prproj,aep"));
     EXPECT_EQ(prefs.stringValue(QStringLiteral("lastProjectID")), QStringLiteral("WEDDING"));
     EXPECT_EQ(prefs.valueOrDefault(QStringLiteral("lastProjectID")), QVariant(QStringLiteral("WEDDING")));
 }

@@ -53,7 +53,8 @@ protected:
         QFAuthorization::sharedController()->setHasGUI(false);
         projectPath = home.file(QStringLiteral("Edits/Cut.prproj"));
         folder = Builder::addProject(projectPath, QStringLiteral("P1"), "current");
-        Builder::addVersions(folder, { { QStringLiteral("Cut.00001.prproj"), {}, "one" }, { QStringLiteral("Cut.00002.prproj"), {}, "two" } });
+        Builder::addVersions(folder,
+            { { QStringLiteral("Cut.00001.prproj"), {}, "one" }, { QStringLiteral("Cut.00002.prproj"), {}, "two" } });
     }
     void TearDown() override
     {
@@ -65,13 +66,18 @@ protected:
     QString version(const QString &name) const { return folder + QStringLiteral("/Versions/") + name; }
     QStringList trashed() const
     {
-        return QDir(home.file(QStringLiteral(".local/share/Trash/files"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name);
+        return QDir(home.file(QStringLiteral(".local/share/Trash/files")))
+            .entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name);
     }
     QStringList editsFolder() const
     {
-        return QDir(home.file(QStringLiteral("Edits"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+        return QDir(home.file(QStringLiteral("Edits")))
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
     }
-    static QVariantMap preferences() { return QFPropertyList::readDictionary(QFProject::preferenceFilePath()).value_or(QVariantMap()); }
+    static QVariantMap preferences()
+    {
+        return QFPropertyList::readDictionary(QFProject::preferenceFilePath()).value_or(QVariantMap());
+    }
 
     QString projectPath;
     QString folder;
@@ -92,7 +98,8 @@ TEST_F(QFProjectActionsTest, RestoreCopiesTheVersionAndTrashesTheReplacedFile)
     ASSERT_EQ(trashed(), QStringList { QStringLiteral("Cut 2.prproj") });
     EXPECT_EQ(contents(home.file(QStringLiteral(".local/share/Trash/files/Cut 2.prproj"))), "current");
     // The version itself stays.
-    EXPECT_EQ(Builder::versionNames(folder), QStringList({ QStringLiteral("Cut.00001.prproj"), QStringLiteral("Cut.00002.prproj") }));
+    EXPECT_EQ(Builder::versionNames(folder),
+        QStringList({ QStringLiteral("Cut.00001.prproj"), QStringLiteral("Cut.00002.prproj") }));
 
     const QVariantMap prefs = preferences();
     EXPECT_EQ(prefs.value(QStringLiteral("lastRestoredProject")).toString(), projectPath);
@@ -113,7 +120,8 @@ TEST_F(QFProjectActionsTest, RestoreNotesItselfForTheHelperBeforeTouchingTheProj
         copied = true;
         return QFFileManager::copyFile(source, destination, 10);
     };
-    ASSERT_TRUE(QFProjectActions::restoreVersion(project(), version(QStringLiteral("Cut.00002.prproj")), operations).succeeded());
+    ASSERT_TRUE(QFProjectActions::restoreVersion(project(), version(QStringLiteral("Cut.00002.prproj")), operations)
+                    .succeeded());
     EXPECT_TRUE(copied);
     EXPECT_EQ(contents(projectPath), "two");
     // Other settings are kept.
@@ -124,7 +132,8 @@ TEST_F(QFProjectActionsTest, AFailedCopyRenamesTheOldFileBack)
 {
     QFProjectActions::RestoreOperations operations;
     operations.copy = [](const QString &, const QString &) { return false; };
-    const auto result = QFProjectActions::restoreVersion(project(), version(QStringLiteral("Cut.00001.prproj")), operations);
+    const auto result
+        = QFProjectActions::restoreVersion(project(), version(QStringLiteral("Cut.00001.prproj")), operations);
     EXPECT_EQ(result.status, QFProjectActions::RestoreStatus::CopyFailed);
     EXPECT_EQ(result.title, QStringLiteral("Failed to restore project"));
     EXPECT_EQ(result.message, QStringLiteral("Unable to copy file."));
@@ -144,7 +153,8 @@ TEST_F(QFProjectActionsTest, AFailedCopyNeverReplacesAFileThatAppearedMeanwhile)
         file.write("saved meanwhile");
         return false;
     };
-    const auto result = QFProjectActions::restoreVersion(project(), version(QStringLiteral("Cut.00001.prproj")), operations);
+    const auto result
+        = QFProjectActions::restoreVersion(project(), version(QStringLiteral("Cut.00001.prproj")), operations);
     EXPECT_EQ(result.status, QFProjectActions::RestoreStatus::CopyFailed);
     EXPECT_EQ(result.keptOldFile, home.file(QStringLiteral("Edits/Cut 2.prproj")));
     EXPECT_EQ(contents(projectPath), "saved meanwhile");
@@ -163,15 +173,21 @@ TEST_F(QFProjectActionsTest, AnXMLCompanionRestoresItsFinalCutProFile)
 {
     const QString fcpPath = home.file(QStringLiteral("Edits/Edit.fcp"));
     const QString fcpFolder = Builder::addProject(fcpPath, QStringLiteral("P2"), "current");
-    Builder::addVersions(fcpFolder, { { QStringLiteral("Edit.00004.fcp"), {}, "binary" }, { QStringLiteral("Edit.00004.xml"), {}, "<xmeml/>" },
-                                        { QStringLiteral("Take.00005"), {}, "plain" }, { QStringLiteral("Take.00005.xml"), {}, "<xmeml/>" },
-                                        { QStringLiteral("Lone.00006.xml"), {}, "<xmeml/>" } });
+    Builder::addVersions(fcpFolder,
+        { { QStringLiteral("Edit.00004.fcp"), {}, "binary" }, { QStringLiteral("Edit.00004.xml"), {}, "<xmeml/>" },
+            { QStringLiteral("Take.00005"), {}, "plain" }, { QStringLiteral("Take.00005.xml"), {}, "<xmeml/>" },
+            { QStringLiteral("Lone.00006.xml"), {}, "<xmeml/>" } });
     const QString versions = fcpFolder + QStringLiteral("/Versions/");
-    EXPECT_EQ(QFProjectActions::restoreSource(versions + QStringLiteral("Edit.00004.xml")), versions + QStringLiteral("Edit.00004.fcp"));
-    EXPECT_EQ(QFProjectActions::restoreSource(versions + QStringLiteral("Edit.00004.XML")), versions + QStringLiteral("Edit.00004.fcp"));
-    EXPECT_EQ(QFProjectActions::restoreSource(versions + QStringLiteral("Take.00005.xml")), versions + QStringLiteral("Take.00005"));
-    EXPECT_EQ(QFProjectActions::restoreSource(versions + QStringLiteral("Lone.00006.xml")), versions + QStringLiteral("Lone.00006.xml"));
-    EXPECT_EQ(QFProjectActions::restoreSource(versions + QStringLiteral("Edit.00004.fcp")), versions + QStringLiteral("Edit.00004.fcp"));
+    EXPECT_EQ(QFProjectActions::restoreSource(versions + QStringLiteral("Edit.00004.xml")),
+        versions + QStringLiteral("Edit.00004.fcp"));
+    EXPECT_EQ(QFProjectActions::restoreSource(versions + QStringLiteral("Edit.00004.XML")),
+        versions + QStringLiteral("Edit.00004.fcp"));
+    EXPECT_EQ(QFProjectActions::restoreSource(versions + QStringLiteral("Take.00005.xml")),
+        versions + QStringLiteral("Take.00005"));
+    EXPECT_EQ(QFProjectActions::restoreSource(versions + QStringLiteral("Lone.00006.xml")),
+        versions + QStringLiteral("Lone.00006.xml"));
+    EXPECT_EQ(QFProjectActions::restoreSource(versions + QStringLiteral("Edit.00004.fcp")),
+        versions + QStringLiteral("Edit.00004.fcp"));
 
     const QFProject record = QFProject::recordWithPath(fcpPath, std::nullopt, QStringLiteral("P2"));
     const auto result = QFProjectActions::restoreVersion(record, versions + QStringLiteral("Edit.00004.xml"));
@@ -191,21 +207,26 @@ TEST_F(QFProjectActionsTest, AnXMLCopyWhoseBinaryVersionIsGoneNeverReplacesThePr
     const auto result = QFProjectActions::restoreVersion(record, xml);
     EXPECT_EQ(result.status, QFProjectActions::RestoreStatus::OnlyXMLCopyLeft);
     EXPECT_EQ(result.title, QStringLiteral("Unable to restore project"));
-    EXPECT_EQ(result.message, QStringLiteral("Only the XML copy of this version is left (%1). It cannot take the place of the project file %2; "
-                                             "import it into the editor instead.")
-                                  .arg(xml, fcpPath));
+    EXPECT_EQ(result.message,
+        QStringLiteral(
+            "Only the XML copy of this version is left (%1). It cannot take the place of the project file %2; "
+            "import it into the editor instead.")
+            .arg(xml, fcpPath));
     EXPECT_EQ(contents(fcpPath), "current binary");
     EXPECT_TRUE(trashed().isEmpty());
-    EXPECT_FALSE(QFileInfo::exists(QFProject::preferenceFilePath())) << "nothing noted for a restore that did not happen";
-    EXPECT_EQ(editsFolder(), QStringList({ QStringLiteral("Cut.prproj"), QStringLiteral("Edit.fcp") })) << "nothing set aside";
+    EXPECT_FALSE(QFileInfo::exists(QFProject::preferenceFilePath()))
+        << "nothing noted for a restore that did not happen";
+    EXPECT_EQ(editsFolder(), QStringList({ QStringLiteral("Cut.prproj"), QStringLiteral("Edit.fcp") }))
+        << "nothing set aside";
 
     // A project that is an XML file itself takes its XML versions back.
     const QString xmlProject = home.file(QStringLiteral("Edits/Sequence.xml"));
     const QString xmlFolder = Builder::addProject(xmlProject, QStringLiteral("P5"), "<current/>");
     Builder::addVersions(xmlFolder, { { QStringLiteral("Sequence.00002.xml"), {}, "<two/>" } });
-    EXPECT_TRUE(QFProjectActions::restoreVersion(QFProject::recordWithPath(xmlProject, std::nullopt, QStringLiteral("P5")),
-        xmlFolder + QStringLiteral("/Versions/Sequence.00002.xml"))
-                    .succeeded());
+    EXPECT_TRUE(
+        QFProjectActions::restoreVersion(QFProject::recordWithPath(xmlProject, std::nullopt, QStringLiteral("P5")),
+            xmlFolder + QStringLiteral("/Versions/Sequence.00002.xml"))
+            .succeeded());
     EXPECT_EQ(contents(xmlProject), "<two/>");
 }
 
@@ -218,7 +239,8 @@ TEST_F(QFProjectActionsTest, ARestoreToAnUnmountedVolumeChangesNothing)
     Builder::addVersions(record.destinationPath(), { { QStringLiteral("Edit.00001.prproj"), {}, "one" } });
     const QString prefsBefore = QFProject::preferenceFilePath();
 
-    const auto result = QFProjectActions::restoreVersion(record, record.destinationPath() + QStringLiteral("/Versions/Edit.00001.prproj"));
+    const auto result = QFProjectActions::restoreVersion(
+        record, record.destinationPath() + QStringLiteral("/Versions/Edit.00001.prproj"));
     EXPECT_EQ(result.status, QFProjectActions::RestoreStatus::VolumeNotMounted);
     EXPECT_EQ(result.title, QStringLiteral("Unable to restore project"));
     EXPECT_EQ(result.message, QStringLiteral("The destination is on a volume that is not mounted."));
@@ -240,7 +262,8 @@ TEST_F(QFProjectActionsTest, AFinalCutProXProjectIsNotRestoredWhileTheEditorRuns
         asked << identifier;
         return identifier == QLatin1String("com.apple.FinalCutTrial");
     };
-    const auto result = QFProjectActions::restoreVersion(record, bundleFolder + QStringLiteral("/Versions/CurrentVersion.00001.fcpproject"), operations);
+    const auto result = QFProjectActions::restoreVersion(
+        record, bundleFolder + QStringLiteral("/Versions/CurrentVersion.00001.fcpproject"), operations);
     EXPECT_EQ(result.status, QFProjectActions::RestoreStatus::EditorRunning);
     EXPECT_EQ(result.title, QStringLiteral("Final Cut Pro X is running"));
     EXPECT_EQ(result.message, QStringLiteral("You must close Final Cut Pro X before restoring this file."));
@@ -250,7 +273,8 @@ TEST_F(QFProjectActionsTest, AFinalCutProXProjectIsNotRestoredWhileTheEditorRuns
 
     // Other project types do not wait for that editor.
     asked.clear();
-    EXPECT_TRUE(QFProjectActions::restoreVersion(project(), version(QStringLiteral("Cut.00001.prproj")), operations).succeeded());
+    EXPECT_TRUE(QFProjectActions::restoreVersion(project(), version(QStringLiteral("Cut.00001.prproj")), operations)
+                    .succeeded());
     EXPECT_TRUE(asked.isEmpty());
 }
 
@@ -264,13 +288,15 @@ TEST_F(QFProjectActionsTest, AMissingVersionIsNotRestored)
 
 TEST_F(QFProjectActionsTest, VersionsAreFoundByNumberWithOrWithoutZerosOrByName)
 {
-    Builder::addVersions(folder, { { QStringLiteral("Cut.00012.prproj"), {} }, { QStringLiteral(".Cut.00013.prproj.part-1-x"), {} },
-                                     { QStringLiteral("Cut.00014.fcp"), {} }, { QStringLiteral("Cut.00014.xml"), {} },
-                                     { QStringLiteral("Old.00012.prproj"), {} }, { QStringLiteral("Bare.00015"), {} } });
+    Builder::addVersions(folder,
+        { { QStringLiteral("Cut.00012.prproj"), {} }, { QStringLiteral(".Cut.00013.prproj.part-1-x"), {} },
+            { QStringLiteral("Cut.00014.fcp"), {} }, { QStringLiteral("Cut.00014.xml"), {} },
+            { QStringLiteral("Old.00012.prproj"), {} }, { QStringLiteral("Bare.00015"), {} } });
     const QString versions = folder + QStringLiteral("/Versions");
     EXPECT_EQ(QFProjectActions::versionFiles(versions),
-        QStringList({ QStringLiteral("Bare.00015"), QStringLiteral("Cut.00001.prproj"), QStringLiteral("Cut.00002.prproj"),
-            QStringLiteral("Cut.00012.prproj"), QStringLiteral("Cut.00014.fcp"), QStringLiteral("Old.00012.prproj") }));
+        QStringList({ QStringLiteral("Bare.00015"), QStringLiteral("Cut.00001.prproj"),
+            QStringLiteral("Cut.00002.prproj"), QStringLiteral("Cut.00012.prproj"), QStringLiteral("Cut.00014.fcp"),
+            QStringLiteral("Old.00012.prproj") }));
     for (const QString &written : { QStringLiteral("2"), QStringLiteral("00002"), QStringLiteral("0000002") }) {
         SCOPED_TRACE(written.toStdString());
         EXPECT_EQ(QFProjectActions::findVersion(versions, written), version(QStringLiteral("Cut.00002.prproj")));
@@ -278,11 +304,13 @@ TEST_F(QFProjectActionsTest, VersionsAreFoundByNumberWithOrWithoutZerosOrByName)
     // The version file, not its XML companion.
     EXPECT_EQ(QFProjectActions::findVersion(versions, QStringLiteral("14")), version(QStringLiteral("Cut.00014.fcp")));
     EXPECT_EQ(QFProjectActions::findVersion(versions, QStringLiteral("15")), version(QStringLiteral("Bare.00015")));
-    EXPECT_EQ(QFProjectActions::findVersion(versions, QStringLiteral("Cut.00014.xml")), version(QStringLiteral("Cut.00014.xml")));
+    EXPECT_EQ(QFProjectActions::findVersion(versions, QStringLiteral("Cut.00014.xml")),
+        version(QStringLiteral("Cut.00014.xml")));
 
     QString error;
     EXPECT_FALSE(QFProjectActions::findVersion(versions, QStringLiteral("12"), &error));
-    EXPECT_EQ(error, QStringLiteral("version 12 names 2 files (Cut.00012.prproj, Old.00012.prproj); give the file name"));
+    EXPECT_EQ(
+        error, QStringLiteral("version 12 names 2 files (Cut.00012.prproj, Old.00012.prproj); give the file name"));
     EXPECT_FALSE(QFProjectActions::findVersion(versions, QStringLiteral("13"), &error));
     EXPECT_EQ(error, QStringLiteral("there is no version 13"));
     EXPECT_FALSE(QFProjectActions::findVersion(versions, QStringLiteral("../Settings.plist"), &error));
@@ -293,15 +321,19 @@ TEST_F(QFProjectActionsTest, VersionsAreFoundByNumberWithOrWithoutZerosOrByName)
 TEST_F(QFProjectActionsTest, NotesAreOneLineAndTheFileGoesWithTheLastNote)
 {
     const QString notes = folder + QStringLiteral("/Annotations.plist");
-    ASSERT_TRUE(QFProjectActions::annotateVersion(version(QStringLiteral("Cut.00001.prproj")), QStringLiteral("rough\ncut\r\nfor Anna\rtoday")));
-    ASSERT_TRUE(QFProjectActions::annotateVersion(version(QStringLiteral("Cut.00002.prproj")), QStringLiteral("fine cut")));
+    ASSERT_TRUE(QFProjectActions::annotateVersion(
+        version(QStringLiteral("Cut.00001.prproj")), QStringLiteral("rough\ncut\r\nfor Anna\rtoday")));
+    ASSERT_TRUE(
+        QFProjectActions::annotateVersion(version(QStringLiteral("Cut.00002.prproj")), QStringLiteral("fine cut")));
     EXPECT_EQ(QFPropertyList::readDictionary(notes),
         (QVariantMap { { QStringLiteral("Cut.00001.prproj"), QStringLiteral("rough cut for Anna today") },
             { QStringLiteral("Cut.00002.prproj"), QStringLiteral("fine cut") } }));
-    EXPECT_EQ(QFTombrelBackup::annotationForFile(version(QStringLiteral("Cut.00001.prproj"))), QStringLiteral("rough cut for Anna today"));
+    EXPECT_EQ(QFTombrelBackup::annotationForFile(version(QStringLiteral("Cut.00001.prproj"))),
+        QStringLiteral("rough cut for Anna today"));
 
     ASSERT_TRUE(QFProjectActions::annotateVersion(version(QStringLiteral("Cut.00001.prproj")), QString()));
-    EXPECT_EQ(QFPropertyList::readDictionary(notes), (QVariantMap { { QStringLiteral("Cut.00002.prproj"), QStringLiteral("fine cut") } }));
+    EXPECT_EQ(QFPropertyList::readDictionary(notes),
+        (QVariantMap { { QStringLiteral("Cut.00002.prproj"), QStringLiteral("fine cut") } }));
     ASSERT_TRUE(QFProjectActions::annotateVersion(version(QStringLiteral("Cut.00002.prproj")), QString()));
     EXPECT_FALSE(QFileInfo::exists(notes));
     // Removing a note that is not there leaves no file behind either.
@@ -311,21 +343,26 @@ TEST_F(QFProjectActionsTest, NotesAreOneLineAndTheFileGoesWithTheLastNote)
 
 TEST_F(QFProjectActionsTest, AnUnreadableNotesFileIsNeverReplaced)
 {
-    const QString notes = home.write(QStringLiteral(".local/share/Quenfield/Pro Tombrel/Projects/P1.localized/Annotations.plist"), "<plist><dict><key>");
+    const QString notes
+        = home.write(QStringLiteral(".local/share/Quenfield/Pro Tombrel/Projects/P1.localized/Annotations.plist"),
+            "<plist><dict><key>");
     QString error;
-    EXPECT_FALSE(QFProjectActions::annotateVersion(version(QStringLiteral("Cut.00001.prproj")), QStringLiteral("note"), &error));
+    EXPECT_FALSE(
+        QFProjectActions::annotateVersion(version(QStringLiteral("Cut.00001.prproj")), QStringLiteral("note"), &error));
     EXPECT_TRUE(error.contains(QStringLiteral("cannot be read"))) << qPrintable(error);
     EXPECT_EQ(contents(notes), "<plist><dict><key>");
 }
 
 TEST_F(QFProjectActionsTest, DeletingAVersionTakesItsCompanionsAndKeepsTheCacheTelling)
 {
-    Builder::addVersions(folder, { { QStringLiteral("Cut.00003.fcp"), {} }, { QStringLiteral("Cut.00003.xml"), {} },
-                                     { QStringLiteral("Screenshots/Cut.00003.jpg"), {} } });
+    Builder::addVersions(folder,
+        { { QStringLiteral("Cut.00003.fcp"), {} }, { QStringLiteral("Cut.00003.xml"), {} },
+            { QStringLiteral("Screenshots/Cut.00003.jpg"), {} } });
     const QString cache = QFTombrelBackup::cachesFolder() + QStringLiteral("/P1.localized.cache.plist");
     QDir().mkpath(QFTombrelBackup::cachesFolder());
     const auto entry = [](const QString &line) {
-        return QVariantMap { { QStringLiteral("type"), QStringLiteral("xml") }, { QStringLiteral("changelist"), QVariantList { line } } };
+        return QVariantMap { { QStringLiteral("type"), QStringLiteral("xml") },
+            { QStringLiteral("changelist"), QVariantList { line } } };
     };
     ASSERT_TRUE(QFPropertyList::write(cache,
         QVariantMap { { QStringLiteral("Cut.00001.prproj"), entry(QStringLiteral("(Base version)")) },
@@ -334,13 +371,15 @@ TEST_F(QFProjectActionsTest, DeletingAVersionTakesItsCompanionsAndKeepsTheCacheT
 
     int calls = 0;
     const QStringList remaining = QFProjectActions::deleteVersions(
-        { version(QStringLiteral("Cut.00002.prproj")), version(QStringLiteral("Cut.00003.xml")) }, [&](int done) { calls = done; });
+        { version(QStringLiteral("Cut.00002.prproj")), version(QStringLiteral("Cut.00003.xml")) },
+        [&](int done) { calls = done; });
     EXPECT_TRUE(remaining.isEmpty());
     EXPECT_EQ(calls, 2);
     EXPECT_EQ(Builder::versionNames(folder), QStringList { QStringLiteral("Cut.00001.prproj") });
     EXPECT_FALSE(QFileInfo::exists(folder + QStringLiteral("/Screenshots/Cut.00003.jpg")));
-    EXPECT_EQ(trashed(), QStringList({ QStringLiteral("Cut.00002.prproj"), QStringLiteral("Cut.00003.fcp"), QStringLiteral("Cut.00003.jpg"),
-                             QStringLiteral("Cut.00003.xml") }));
+    EXPECT_EQ(trashed(),
+        QStringList({ QStringLiteral("Cut.00002.prproj"), QStringLiteral("Cut.00003.fcp"),
+            QStringLiteral("Cut.00003.jpg"), QStringLiteral("Cut.00003.xml") }));
     const auto after = QFPropertyList::readDictionary(cache);
     ASSERT_TRUE(after);
     EXPECT_FALSE(after->contains(QStringLiteral("Cut.00002.prproj")));
@@ -391,10 +430,13 @@ TEST_F(QFProjectActionsTest, RelinkingPointsTheProjectAtAnExistingFileOfItsOwn)
 TEST_F(QFProjectActionsTest, ADeletedVersionTakesItsNoteAlong)
 {
     const QString notes = folder + QStringLiteral("/Annotations.plist");
-    ASSERT_TRUE(QFProjectActions::annotateVersion(version(QStringLiteral("Cut.00001.prproj")), QStringLiteral("first")));
-    ASSERT_TRUE(QFProjectActions::annotateVersion(version(QStringLiteral("Cut.00002.prproj")), QStringLiteral("second")));
+    ASSERT_TRUE(
+        QFProjectActions::annotateVersion(version(QStringLiteral("Cut.00001.prproj")), QStringLiteral("first")));
+    ASSERT_TRUE(
+        QFProjectActions::annotateVersion(version(QStringLiteral("Cut.00002.prproj")), QStringLiteral("second")));
     EXPECT_TRUE(QFProjectActions::deleteVersions({ version(QStringLiteral("Cut.00002.prproj")) }).isEmpty());
-    EXPECT_EQ(QFPropertyList::readDictionary(notes), (QVariantMap { { QStringLiteral("Cut.00001.prproj"), QStringLiteral("first") } }));
+    EXPECT_EQ(QFPropertyList::readDictionary(notes),
+        (QVariantMap { { QStringLiteral("Cut.00001.prproj"), QStringLiteral("first") } }));
 
     // The next backup takes the freed number and shows no note of the deleted version.
     Builder::setModified(projectPath, QDateTime::currentDateTime().addSecs(-60));
@@ -411,17 +453,20 @@ TEST_F(QFProjectActionsTest, ADeletedVersionTakesItsNoteAlong)
 
 TEST_F(QFProjectActionsTest, AVersionThatStaysKeepsItsNoteCacheAndSyncedCopy)
 {
-    ASSERT_TRUE(QFProjectActions::annotateVersion(version(QStringLiteral("Cut.00001.prproj")), QStringLiteral("keep me")));
+    ASSERT_TRUE(
+        QFProjectActions::annotateVersion(version(QStringLiteral("Cut.00001.prproj")), QStringLiteral("keep me")));
     const QString cache = QFTombrelBackup::cachesFolder() + QStringLiteral("/P1.localized.cache.plist");
     QDir().mkpath(QFTombrelBackup::cachesFolder());
-    const QVariantMap entries { { QStringLiteral("Cut.00001.prproj"), QVariantMap { { QStringLiteral("type"), QStringLiteral("file") } } },
+    const QVariantMap entries { { QStringLiteral("Cut.00001.prproj"),
+                                    QVariantMap { { QStringLiteral("type"), QStringLiteral("file") } } },
         { QStringLiteral("Cut.00002.prproj"), QVariantMap { { QStringLiteral("type"), QStringLiteral("file") } } } };
     ASSERT_TRUE(QFPropertyList::write(cache, entries));
     // Every version is older than 90 days, and removals would reach the synced copies.
     Builder::setModified(version(QStringLiteral("Cut.00001.prproj")), QDateTime::currentDateTime().addDays(-200));
     Builder::setModified(version(QStringLiteral("Cut.00002.prproj")), QDateTime::currentDateTime().addDays(-100));
-    Builder::setPreferences({ { QStringLiteral("syncService"), qint64(1) }, { QStringLiteral("currentDayCount"), qint64(1) },
-        { QStringLiteral("backupManagementMinLimitSet"), qint64(0) } });
+    Builder::setPreferences(
+        { { QStringLiteral("syncService"), qint64(1) }, { QStringLiteral("currentDayCount"), qint64(1) },
+            { QStringLiteral("backupManagementMinLimitSet"), qint64(0) } });
 
     QFLog::createNewLog(QStringLiteral("ActionsTest"));
     QFLocalPaths::setRootOverride(false); // no administrator's command to fall back on
@@ -434,8 +479,10 @@ TEST_F(QFProjectActionsTest, AVersionThatStaysKeepsItsNoteCacheAndSyncedCopy)
         engine.manageBackups();
     }
     QFLocalPaths::setRootOverride(std::nullopt);
-    EXPECT_EQ(Builder::versionNames(folder), (QStringList { QStringLiteral("Cut.00001.prproj"), QStringLiteral("Cut.00002.prproj") }));
-    EXPECT_EQ(QFTombrelBackup::annotationForFile(version(QStringLiteral("Cut.00001.prproj"))), QStringLiteral("keep me"));
+    EXPECT_EQ(Builder::versionNames(folder),
+        (QStringList { QStringLiteral("Cut.00001.prproj"), QStringLiteral("Cut.00002.prproj") }));
+    EXPECT_EQ(
+        QFTombrelBackup::annotationForFile(version(QStringLiteral("Cut.00001.prproj"))), QStringLiteral("keep me"));
     EXPECT_EQ(QFPropertyList::readDictionary(cache), entries);
     for (const QString &line : home.logMessages(QStringLiteral("ActionsTest")))
         EXPECT_FALSE(line.startsWith(QStringLiteral("Removing files from Dropbox"))) << qPrintable(line);
@@ -450,14 +497,17 @@ TEST_F(QFProjectActionsTest, ARemovalThatFailsIsReportedAndAsksNothingOfTheSyncS
         const FrozenFolder frozen(folder + QStringLiteral("/Versions"));
         if (!frozen.frozen())
             GTEST_SKIP() << "no folder here refuses removals";
-        report = QFProjectActions::removeVersions({ version(QStringLiteral("Cut.00001.prproj")), version(QStringLiteral("Cut.00002.prproj")) });
+        report = QFProjectActions::removeVersions(
+            { version(QStringLiteral("Cut.00001.prproj")), version(QStringLiteral("Cut.00002.prproj")) });
     }
     QFLocalPaths::setRootOverride(std::nullopt);
     EXPECT_FALSE(report.succeeded());
     EXPECT_TRUE(report.removed.isEmpty());
-    EXPECT_EQ(report.remaining, (QStringList { version(QStringLiteral("Cut.00001.prproj")), version(QStringLiteral("Cut.00002.prproj")) }));
+    EXPECT_EQ(report.remaining,
+        (QStringList { version(QStringLiteral("Cut.00001.prproj")), version(QStringLiteral("Cut.00002.prproj")) }));
     ASSERT_EQ(report.failures.size(), 2);
-    EXPECT_TRUE(report.failures.first().contains(version(QStringLiteral("Cut.00001.prproj")))) << qPrintable(report.failures.first());
+    EXPECT_TRUE(report.failures.first().contains(version(QStringLiteral("Cut.00001.prproj"))))
+        << qPrintable(report.failures.first());
     EXPECT_TRUE(report.syncedCopiesAsked.isEmpty()) << "a version that stays keeps its synced copy";
     EXPECT_EQ(Builder::versionNames(folder).size(), 2);
 }
@@ -502,13 +552,17 @@ TEST_F(QFProjectActionsTest, RemovedVersionsAndProjectsHaveTheirSyncedCopiesAske
         ASSERT_TRUE(waitUntil([&] { return requested().size() == 2; }, 10000));
         EXPECT_EQ(requested().last(), other);
     }
-    Builder::setPreferences({ { QStringLiteral("syncService"), qint64(1) }, { QStringLiteral("syncDeleteRemoteFiles"), qint64(0) } });
+    Builder::setPreferences(
+        { { QStringLiteral("syncService"), qint64(1) }, { QStringLiteral("syncDeleteRemoteFiles"), qint64(0) } });
     {
         SCOPED_TRACE("removals kept from the sync service, unless asked whenever sync is on");
-        EXPECT_TRUE(QFProjectActions::removeProjects({ third }, QFProjectActions::SyncedCopies::Keep).syncedCopiesAsked.isEmpty());
+        EXPECT_TRUE(QFProjectActions::removeProjects({ third }, QFProjectActions::SyncedCopies::Keep)
+                        .syncedCopiesAsked.isEmpty());
         EXPECT_TRUE(QFProjectActions::removeProjects({ folder }).syncedCopiesAsked.isEmpty());
-        const QString fourth = Builder::addProject(home.file(QStringLiteral("Edits/Fourth.prproj")), QStringLiteral("P7"));
-        EXPECT_EQ(QFProjectActions::removeProjects({ fourth }, QFProjectActions::SyncedCopies::WhenSyncIsOn).syncedCopiesAsked,
+        const QString fourth
+            = Builder::addProject(home.file(QStringLiteral("Edits/Fourth.prproj")), QStringLiteral("P7"));
+        EXPECT_EQ(QFProjectActions::removeProjects({ fourth }, QFProjectActions::SyncedCopies::WhenSyncIsOn)
+                      .syncedCopiesAsked,
             QStringList { fourth });
         ASSERT_TRUE(waitUntil([&] { return requested().size() == 3; }, 10000));
         EXPECT_EQ(requested().last(), fourth);
@@ -516,7 +570,8 @@ TEST_F(QFProjectActionsTest, RemovedVersionsAndProjectsHaveTheirSyncedCopiesAske
     application.reset();
     {
         SCOPED_TRACE("a project folder that cannot go is reported");
-        const QString fifth = Builder::addProject(home.file(QStringLiteral("Edits/Fifth.prproj")), QStringLiteral("P6"));
+        const QString fifth
+            = Builder::addProject(home.file(QStringLiteral("Edits/Fifth.prproj")), QStringLiteral("P6"));
         QFLocalPaths::setRootOverride(false); // no administrator's command to fall back on
         QFProjectActions::RemovalReport report;
         {

@@ -19,7 +19,10 @@ namespace {
 class QFProjectStoreTest : public TempHomeTest {
 protected:
     QString root() const { return home.file(QStringLiteral(".local/share/Quenfield/Pro Tombrel/Projects")); }
-    static QVariantMap stored() { return QFPropertyList::readDictionary(QFProject::preferenceFilePath()).value_or(QVariantMap()); }
+    static QVariantMap stored()
+    {
+        return QFPropertyList::readDictionary(QFProject::preferenceFilePath()).value_or(QVariantMap());
+    }
     static QStringList names(const QList<QFProject> &projects)
     {
         QStringList out;
@@ -33,7 +36,8 @@ protected:
 
 TEST_F(QFProjectStoreTest, ProjectsAreRecordsInNameOrderWithTheSequenceChosenInTheirFile)
 {
-    const QString folder = QFVersionStoreBuilder::addProject(home.file(QStringLiteral("Edits/zebra Cut.fcp")), QStringLiteral("Z"));
+    const QString folder
+        = QFVersionStoreBuilder::addProject(home.file(QStringLiteral("Edits/zebra Cut.fcp")), QStringLiteral("Z"));
     QFVersionStoreBuilder::addProject(home.file(QStringLiteral("Edits/Alpha.prproj")), QStringLiteral("A"));
     QFVersionStoreBuilder::addProject(home.file(QStringLiteral("Edits/Middle.kdenlive")), QStringLiteral("M"));
     auto settings = QFPropertyList::readDictionary(folder + QStringLiteral("/Settings.plist"));
@@ -42,7 +46,8 @@ TEST_F(QFProjectStoreTest, ProjectsAreRecordsInNameOrderWithTheSequenceChosenInT
     ASSERT_TRUE(QFPropertyList::write(folder + QStringLiteral("/Settings.plist"), *settings));
     // A folder whose settings name no project file is no project.
     QDir().mkpath(root() + QStringLiteral("/EMPTY.localized"));
-    ASSERT_TRUE(QFPropertyList::write(root() + QStringLiteral("/EMPTY.localized/Settings.plist"), QVariantMap { { "selectedUUID", "X" } }));
+    ASSERT_TRUE(QFPropertyList::write(
+        root() + QStringLiteral("/EMPTY.localized/Settings.plist"), QVariantMap { { "selectedUUID", "X" } }));
 
     // The program keeps the log's first name.
     QFLog::createNewLog(QStringLiteral("ProjectStoreTest"));
@@ -53,7 +58,8 @@ TEST_F(QFProjectStoreTest, ProjectsAreRecordsInNameOrderWithTheSequenceChosenInT
     EXPECT_EQ(projects.last().destinationPath(), folder);
     const QStringList log = home.logMessages(QFLog::sharedController()->appName());
     EXPECT_TRUE(log.contains(QStringLiteral("Found EMPTY.localized..."))) << qPrintable(log.join(u'\n'));
-    EXPECT_TRUE(log.contains(QStringLiteral("Linked project: %1.").arg(home.file(QStringLiteral("Edits/Alpha.prproj")))));
+    EXPECT_TRUE(
+        log.contains(QStringLiteral("Linked project: %1.").arg(home.file(QStringLiteral("Edits/Alpha.prproj")))));
 }
 
 TEST_F(QFProjectStoreTest, TheListIsReadWhereProjectFoldersAreMade)
@@ -62,8 +68,10 @@ TEST_F(QFProjectStoreTest, TheListIsReadWhereProjectFoldersAreMade)
     const QString own = QFUserDefaults::standard().filePath();
     ASSERT_NE(own, QFProject::preferenceFilePath());
     QDir().mkpath(QFileInfo(own).absolutePath());
-    ASSERT_TRUE(QFPropertyList::write(own, QVariantMap { { QStringLiteral("storagePath"), home.file(QStringLiteral("Own")) } }));
-    const QFProject made = QFProject::projectWithPath(home.write(QStringLiteral("Edits/Cut.prproj"), "x"), std::nullopt);
+    ASSERT_TRUE(QFPropertyList::write(
+        own, QVariantMap { { QStringLiteral("storagePath"), home.file(QStringLiteral("Own")) } }));
+    const QFProject made
+        = QFProject::projectWithPath(home.write(QStringLiteral("Edits/Cut.prproj"), "x"), std::nullopt);
     ASSERT_TRUE(made.destinationPath().startsWith(home.file(QStringLiteral("Own/"))));
     const QList<QFProject> projects = QFProjectStore::projects();
     ASSERT_EQ(projects.size(), 1);
@@ -77,8 +85,9 @@ TEST_F(QFProjectStoreTest, AFirstRunAddsTheDefaultsToWhatWasSetBefore)
     const QString movies = QFLocalPaths::movieDirectory();
     const QString mine = home.file(QStringLiteral("Mine"));
     QFVersionStoreBuilder::setPreferences({ { "backupMinInterval", 5 },
-        { "watchFolders", QVariantList { QVariantMap { { "folder", movies + QStringLiteral("/Cuts") }, { "extensions", "kdenlive" } },
-                              QVariantMap { { "folder", mine }, { "extensions", "blend" } } } } });
+        { "watchFolders",
+            QVariantList { QVariantMap { { "folder", movies + QStringLiteral("/Cuts") }, { "extensions", "kdenlive" } },
+                QVariantMap { { "folder", mine }, { "extensions", "blend" } } } } });
     EXPECT_TRUE(QFProjectStore::isFirstRun()) << "firstRun absent";
     ASSERT_TRUE(QFProjectStore::applyFirstRunSettings());
     const QVariantMap prefs = stored();
@@ -95,14 +104,16 @@ TEST_F(QFProjectStoreTest, AFirstRunAddsTheDefaultsToWhatWasSetBefore)
         QStringList({ movies + QStringLiteral("/Cuts"), mine, movies, documents + QStringLiteral("/Avid Projects"),
             documents + QStringLiteral("/Adobe/Audition"), documents + QStringLiteral("/Adobe/Prelude/1.0/Projects"),
             documents + QStringLiteral("/Adobe/Premiere Pro") }));
-    EXPECT_EQ(QFWatchFolderSettings::withDefaultWatchFolders(prefs.value("watchFolders").toList()), prefs.value("watchFolders").toList())
+    EXPECT_EQ(QFWatchFolderSettings::withDefaultWatchFolders(prefs.value("watchFolders").toList()),
+        prefs.value("watchFolders").toList())
         << "a second merge adds nothing";
 }
 
 TEST_F(QFProjectStoreTest, FirstRunWithTheEditorInstalledWaitsFifteenMinutesUnlessAnIntervalWasChosen)
 {
     home.write(QStringLiteral("Applications/Final Cut Pro.app/Contents/Info.plist"),
-        "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleIdentifier</key><string>com.apple.FinalCut</string>"
+        "<?xml version=\"1.0\"?><plist "
+        "version=\"1.0\"><dict><key>CFBundleIdentifier</key><string>com.apple.FinalCut</string>"
         "<key>CFBundleShortVersionString</key><string>10.6</string></dict></plist>");
     ASSERT_TRUE(QFProjectStore::applyFirstRunSettings());
     EXPECT_EQ(stored().value("backupMinIntervalEnabled").toInt(), 1);
@@ -126,8 +137,10 @@ TEST_F(QFProjectStoreTest, ThePredecessorsProjectsAreTakenOverOnceWithTheirVersi
     ASSERT_TRUE(QFPropertyList::write(home.file(".config/com.quenfield.fcptombrel.plist"),
         QVariantMap { { "storagePath", "~/Old Store" },
             { "filelist",
-                QVariantList { QVariantMap { { "path", "~/Videos/Old Cut.fcp" }, { "selectedUUID", "SEQ-1" }, { "sequences", QVariantList { sequence } } },
-                    QVariantMap { { "path", home.file("Videos/Known.prproj") } }, QVariantMap { { "selectedUUID", "no path" } } } } }));
+                QVariantList { QVariantMap { { "path", "~/Videos/Old Cut.fcp" }, { "selectedUUID", "SEQ-1" },
+                                   { "sequences", QVariantList { sequence } } },
+                    QVariantMap { { "path", home.file("Videos/Known.prproj") } },
+                    QVariantMap { { "selectedUUID", "no path" } } } } }));
     EXPECT_EQ(QFProjectStore::convertPredecessorProjects(), 1);
     const QList<QFProject> projects = QFProjectStore::projects();
     ASSERT_EQ(names(projects), QStringList({ "Known", "Old Cut" }));
@@ -135,6 +148,7 @@ TEST_F(QFProjectStoreTest, ThePredecessorsProjectsAreTakenOverOnceWithTheirVersi
     EXPECT_EQ(old.projectPath(), home.file(QStringLiteral("Videos/Old Cut.fcp")));
     EXPECT_EQ(old.selectedUUID(), QStringLiteral("SEQ-1"));
     EXPECT_EQ(old.sequences(), (QFProjectSequences { { QStringLiteral("Main"), QStringLiteral("SEQ-1") } }));
-    EXPECT_EQ(QFVersionStoreBuilder::versionNames(old.destinationPath()), QStringList({ "Old Cut.00001.fcp", "Old Cut.00002.fcp" }));
+    EXPECT_EQ(QFVersionStoreBuilder::versionNames(old.destinationPath()),
+        QStringList({ "Old Cut.00001.fcp", "Old Cut.00002.fcp" }));
     EXPECT_EQ(QFProjectStore::convertPredecessorProjects(), 0) << "taken over already";
 }

@@ -28,7 +28,8 @@ QByteArray readAll(const QString &path)
 QMap<QString, QByteArray> snapshot(const QString &root)
 {
     QMap<QString, QByteArray> tree;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    QDirIterator it(
+        root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
         tree.insert(QDir(root).relativeFilePath(path), QFileInfo(path).isDir() ? QByteArray("<dir>") : readAll(path));
@@ -40,7 +41,9 @@ bool setTypeCode(const QString &path, const QByteArray &code)
 {
     QByteArray info(32, '\0');
     info.replace(0, code.size(), code);
-    return ::setxattr(QFile::encodeName(path).constData(), "user.com.apple.FinderInfo", info.constData(), info.size(), 0) == 0;
+    return ::setxattr(
+               QFile::encodeName(path).constData(), "user.com.apple.FinderInfo", info.constData(), info.size(), 0)
+        == 0;
 }
 
 class QFProjectTest : public TempHomeTest {
@@ -69,7 +72,8 @@ TEST_F(QFProjectTest, RecognisesFinalCutProProjectsByExtensionOrTypeCode)
         QString path;
         bool isProject;
     } cases[] = { { upper, true }, { typed, true }, { plain, false }, { otherCode, false }, { premiere, false },
-        { home.file(QStringLiteral("Edits/Missing.fcp")), true }, { home.file(QStringLiteral("Edits/Missing")), false } };
+        { home.file(QStringLiteral("Edits/Missing.fcp")), true },
+        { home.file(QStringLiteral("Edits/Missing")), false } };
     for (const auto &c : cases) {
         SCOPED_TRACE(qPrintable(c.path));
         EXPECT_EQ(QFProject::isFinalCutProProject(c.path), c.isProject);
@@ -98,7 +102,8 @@ TEST_F(QFProjectTest, DisplayNames)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.path);
-        EXPECT_EQ(QFProject::recordWithPath(QString::fromUtf8(c.path), std::nullopt, QStringLiteral("ID")).friendlyName(),
+        EXPECT_EQ(
+            QFProject::recordWithPath(QString::fromUtf8(c.path), std::nullopt, QStringLiteral("ID")).friendlyName(),
             QString::fromUtf8(c.name));
     }
 }
@@ -108,7 +113,8 @@ TEST_F(QFProjectTest, NewProjectGetsItsFolderSettingsAndShownName)
     const QString path = home.write(QStringLiteral("Edits/Edit.fcp"), "x");
     const QFProject project = QFProject::projectWithPath(path, kSequences);
 
-    static const QRegularExpression uuid(QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
+    static const QRegularExpression uuid(
+        QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
     EXPECT_TRUE(uuid.match(project.projectID()).hasMatch()) << qPrintable(project.projectID());
     // The default storage root lies in the user's data folder.
     const QString folder = storageRoot() + u'/' + project.projectID() + QStringLiteral(".localized");
@@ -116,8 +122,9 @@ TEST_F(QFProjectTest, NewProjectGetsItsFolderSettingsAndShownName)
     EXPECT_EQ(project.friendlyName(), QStringLiteral("Edit"));
 
     // The lock file of Settings.plist, which writers of the file take in turn, stays beside it.
-    EXPECT_EQ(snapshot(folder).keys(), QStringList({ QStringLiteral(".Settings.plist.lock"), QStringLiteral(".localized"),
-                                           QStringLiteral(".localized/en.strings"), QStringLiteral("Settings.plist") }));
+    EXPECT_EQ(snapshot(folder).keys(),
+        QStringList({ QStringLiteral(".Settings.plist.lock"), QStringLiteral(".localized"),
+            QStringLiteral(".localized/en.strings"), QStringLiteral("Settings.plist") }));
     EXPECT_EQ(readAll(folder + QStringLiteral("/.localized/en.strings")),
         QStringLiteral("\"%1\" = \"Edit\";").arg(project.projectID()).toUtf8());
     const auto settings = QFPropertyList::readDictionary(folder + QStringLiteral("/Settings.plist"));
@@ -136,20 +143,24 @@ TEST_F(QFProjectTest, NewProjectGetsItsFolderSettingsAndShownName)
 TEST_F(QFProjectTest, GivenIdentifierIsUsedUnchangedAndTildeIsExpandedInSettings)
 {
     home.write(QStringLiteral("Edits/Bin.avb"), "x");
-    const QFProject project = QFProject::projectWithPath(QStringLiteral("~/Edits/Bin.avb"), kSequences, QStringLiteral("my-id"));
+    const QFProject project
+        = QFProject::projectWithPath(QStringLiteral("~/Edits/Bin.avb"), kSequences, QStringLiteral("my-id"));
     EXPECT_EQ(project.projectID(), QStringLiteral("my-id"));
     EXPECT_EQ(project.projectPath(), QStringLiteral("~/Edits/Bin.avb"));
     EXPECT_EQ(project.type(), QFProject::OtherFile);
-    const auto settings = QFPropertyList::readDictionary(storageRoot() + QStringLiteral("/my-id.localized/Settings.plist"));
+    const auto settings
+        = QFPropertyList::readDictionary(storageRoot() + QStringLiteral("/my-id.localized/Settings.plist"));
     ASSERT_TRUE(settings.has_value());
-    EXPECT_EQ(*settings, (QVariantMap { { QStringLiteral("projectPath"), home.file(QStringLiteral("Edits/Bin.avb")) } }));
+    EXPECT_EQ(
+        *settings, (QVariantMap { { QStringLiteral("projectPath"), home.file(QStringLiteral("Edits/Bin.avb")) } }));
 }
 
 TEST_F(QFProjectTest, ExistingSettingsAndShownNameAreLeftAlone)
 {
     const QString path = home.write(QStringLiteral("Edits/Edit.fcp"), "x");
     const QString folder = storageRoot() + QStringLiteral("/KEEP.localized");
-    const QVariantMap chosen { { QStringLiteral("projectPath"), path }, { QStringLiteral("selectedUUID"), QStringLiteral("22222222-BBBB") },
+    const QVariantMap chosen { { QStringLiteral("projectPath"), path },
+        { QStringLiteral("selectedUUID"), QStringLiteral("22222222-BBBB") },
         { QStringLiteral("sequences"), QVariantList { kSequences.at(1).toDictionary() } } };
     QDir().mkpath(folder + QStringLiteral("/.localized"));
     ASSERT_TRUE(QFPropertyList::write(folder + QStringLiteral("/Settings.plist"), chosen));
@@ -182,24 +193,29 @@ TEST_F(QFProjectTest, StorageRootResolution)
         SCOPED_TRACE("a storagePath that is no path counts as none");
         ASSERT_TRUE(QFPropertyList::write(preferenceFile(), QVariantMap { { QStringLiteral("storagePath"), 42 } }));
         EXPECT_EQ(QFProject::storageRoot(), storageRoot());
-        ASSERT_TRUE(QFPropertyList::write(preferenceFile(), QVariantMap { { QStringLiteral("storagePath"), QString() } }));
+        ASSERT_TRUE(
+            QFPropertyList::write(preferenceFile(), QVariantMap { { QStringLiteral("storagePath"), QString() } }));
         EXPECT_EQ(QFProject::storageRoot(), storageRoot());
-        home.write(QStringLiteral(".config/com.quenfield.ProTombrel.plist"), "<?xml version=\"1.0\"?><plist><dict><key>stor");
+        home.write(
+            QStringLiteral(".config/com.quenfield.ProTombrel.plist"), "<?xml version=\"1.0\"?><plist><dict><key>stor");
         EXPECT_EQ(QFProject::storageRoot(), storageRoot());
     }
     {
         SCOPED_TRACE("the main application's preference file");
-        ASSERT_TRUE(QFPropertyList::write(preferenceFile(), QVariantMap { { QStringLiteral("storagePath"), QStringLiteral("~/Versions") } }));
+        ASSERT_TRUE(QFPropertyList::write(
+            preferenceFile(), QVariantMap { { QStringLiteral("storagePath"), QStringLiteral("~/Versions") } }));
         EXPECT_EQ(QFProject::storageRoot(), home.file(QStringLiteral("Versions")));
         EXPECT_EQ(QFProject::storageRootFromPreferences(), home.file(QStringLiteral("Versions")));
     }
     {
         SCOPED_TRACE("the program's own setting comes first, but not for the project list");
         ASSERT_NE(ownDefaultsFile(), preferenceFile());
-        ASSERT_TRUE(QFPropertyList::write(ownDefaultsFile(), QVariantMap { { QStringLiteral("storagePath"), home.file(QStringLiteral("Own")) } }));
+        ASSERT_TRUE(QFPropertyList::write(
+            ownDefaultsFile(), QVariantMap { { QStringLiteral("storagePath"), home.file(QStringLiteral("Own")) } }));
         EXPECT_EQ(QFProject::storageRoot(), home.file(QStringLiteral("Own")));
         EXPECT_EQ(QFProject::storageRootFromPreferences(), home.file(QStringLiteral("Versions")));
-        EXPECT_EQ(QFProject::recordWithPath(QStringLiteral("/x/A.fcp"), std::nullopt, QStringLiteral("A")).destinationPath(),
+        EXPECT_EQ(
+            QFProject::recordWithPath(QStringLiteral("/x/A.fcp"), std::nullopt, QStringLiteral("A")).destinationPath(),
             home.file(QStringLiteral("Own/A.localized")));
     }
 }
@@ -216,35 +232,44 @@ TEST_F(QFProjectTest, ProjectListSkipsDamagedAndForeignFolders)
         { { QStringLiteral("projectPath"), QStringLiteral("/Edits/Full.fcp") },
             { QStringLiteral("sequences"), QVariantList { kSequences.at(0).toDictionary() } },
             { QStringLiteral("selectedUUID"), QStringLiteral("11111111-AAAA") } });
-    settings(QStringLiteral("A-PLAIN.localized"), { { QStringLiteral("projectPath"), QStringLiteral("~/Edits/Bin.avb") } });
+    settings(
+        QStringLiteral("A-PLAIN.localized"), { { QStringLiteral("projectPath"), QStringLiteral("~/Edits/Bin.avb") } });
     settings(QStringLiteral("C-BADSEQ.localized"),
-        { { QStringLiteral("projectPath"), QStringLiteral("/Edits/Odd.fcp") }, { QStringLiteral("sequences"), QStringLiteral("Main") },
-            { QStringLiteral("selectedUUID"), 7 } });
-    settings(QStringLiteral("WRONGTYPE.localized"), { { QStringLiteral("projectPath"), QVariantList { QStringLiteral("/Edits/A.fcp") } } });
+        { { QStringLiteral("projectPath"), QStringLiteral("/Edits/Odd.fcp") },
+            { QStringLiteral("sequences"), QStringLiteral("Main") }, { QStringLiteral("selectedUUID"), 7 } });
+    settings(QStringLiteral("WRONGTYPE.localized"),
+        { { QStringLiteral("projectPath"), QVariantList { QStringLiteral("/Edits/A.fcp") } } });
     settings(QStringLiteral("NOPATH.localized"), { { QStringLiteral("selectedUUID"), QStringLiteral("X") } });
     settings(QStringLiteral("EMPTYPATH.localized"), { { QStringLiteral("projectPath"), QString() } });
     home.write(QStringLiteral(".local/share/Quenfield/Pro Tombrel/Projects/TRUNCATED.localized/Settings.plist"),
-        QFPropertyList::toXml(QVariantMap { { QStringLiteral("projectPath"), QStringLiteral("/Edits/T.fcp") } }).left(60));
+        QFPropertyList::toXml(QVariantMap { { QStringLiteral("projectPath"), QStringLiteral("/Edits/T.fcp") } })
+            .left(60));
     home.write(QStringLiteral(".local/share/Quenfield/Pro Tombrel/Projects/GARBAGE.localized/Settings.plist"),
         QByteArray("bplist00\xff\xfe\x00\x01garbage\x00\x00\x00", 22));
     home.write(QStringLiteral(".local/share/Quenfield/Pro Tombrel/Projects/ARRAY.localized/Settings.plist"),
         QFPropertyList::toXml(QVariantList { QStringLiteral("projectPath") }));
-    home.write(QStringLiteral(".local/share/Quenfield/Pro Tombrel/Projects/NOSETTINGS.localized/Versions/Cut.00001.fcp"), "v1");
+    home.write(
+        QStringLiteral(".local/share/Quenfield/Pro Tombrel/Projects/NOSETTINGS.localized/Versions/Cut.00001.fcp"),
+        "v1");
     home.write(QStringLiteral(".local/share/Quenfield/Pro Tombrel/Projects/stray-file.txt"), "not a project");
     const auto before = snapshot(root);
 
     const QList<QFProjectListEntry> projects = QFProject::projectsInStorageRoot();
     ASSERT_EQ(projects.size(), 3);
-    EXPECT_EQ(projects.at(0), (QFProjectListEntry { QStringLiteral("~/Edits/Bin.avb"), QStringLiteral("A-PLAIN"), std::nullopt, QString() }));
+    EXPECT_EQ(projects.at(0),
+        (QFProjectListEntry { QStringLiteral("~/Edits/Bin.avb"), QStringLiteral("A-PLAIN"), std::nullopt, QString() }));
     EXPECT_EQ(projects.at(1),
-        (QFProjectListEntry { QStringLiteral("/Edits/Full.fcp"), QStringLiteral("B-FULL"), QFProjectSequences { kSequences.at(0) },
-            QStringLiteral("11111111-AAAA") }));
-    EXPECT_EQ(projects.at(2), (QFProjectListEntry { QStringLiteral("/Edits/Odd.fcp"), QStringLiteral("C-BADSEQ"), std::nullopt, QString() }));
+        (QFProjectListEntry { QStringLiteral("/Edits/Full.fcp"), QStringLiteral("B-FULL"),
+            QFProjectSequences { kSequences.at(0) }, QStringLiteral("11111111-AAAA") }));
+    EXPECT_EQ(projects.at(2),
+        (QFProjectListEntry { QStringLiteral("/Edits/Odd.fcp"), QStringLiteral("C-BADSEQ"), std::nullopt, QString() }));
     EXPECT_EQ(projects.at(1).toDictionary(),
-        (QVariantMap { { QStringLiteral("path"), QStringLiteral("/Edits/Full.fcp") }, { QStringLiteral("projectID"), QStringLiteral("B-FULL") },
+        (QVariantMap { { QStringLiteral("path"), QStringLiteral("/Edits/Full.fcp") },
+            { QStringLiteral("projectID"), QStringLiteral("B-FULL") },
             { QStringLiteral("sequences"), QVariantList { kSequences.at(0).toDictionary() } },
             { QStringLiteral("selectedUUID"), QStringLiteral("11111111-AAAA") } }));
-    EXPECT_EQ(projects.at(0).toDictionary().keys(), QStringList({ QStringLiteral("path"), QStringLiteral("projectID") }));
+    EXPECT_EQ(
+        projects.at(0).toDictionary().keys(), QStringList({ QStringLiteral("path"), QStringLiteral("projectID") }));
     // Reading the list changes nothing on disk.
     EXPECT_EQ(snapshot(root), before);
 }
@@ -252,7 +277,8 @@ TEST_F(QFProjectTest, ProjectListSkipsDamagedAndForeignFolders)
 TEST_F(QFProjectTest, ProjectListFollowsThePreferenceFileAndToleratesAMissingRoot)
 {
     EXPECT_TRUE(QFProject::projectsInStorageRoot().isEmpty());
-    ASSERT_TRUE(QFPropertyList::write(preferenceFile(), QVariantMap { { QStringLiteral("storagePath"), home.file(QStringLiteral("Store")) } }));
+    ASSERT_TRUE(QFPropertyList::write(
+        preferenceFile(), QVariantMap { { QStringLiteral("storagePath"), home.file(QStringLiteral("Store")) } }));
     const QString path = home.write(QStringLiteral("Edits/Edit.fcp"), "x");
     const QFProject project = QFProject::projectWithPath(path, std::nullopt);
     EXPECT_TRUE(project.destinationPath().startsWith(home.file(QStringLiteral("Store/"))));
@@ -265,7 +291,8 @@ TEST_F(QFProjectTest, NameCompareIgnoresCaseAndFallsBackToTheFileName)
 {
     QFProject alpha = QFProject::recordWithPath(QStringLiteral("/e/alpha.fcp"), std::nullopt, QStringLiteral("1"));
     QFProject beta = QFProject::recordWithPath(QStringLiteral("/e/Beta.fcp"), std::nullopt, QStringLiteral("2"));
-    QFProject upperAlpha = QFProject::recordWithPath(QStringLiteral("/e/ALPHA.prproj"), std::nullopt, QStringLiteral("3"));
+    QFProject upperAlpha
+        = QFProject::recordWithPath(QStringLiteral("/e/ALPHA.prproj"), std::nullopt, QStringLiteral("3"));
     EXPECT_LT(alpha.nameCompare(beta), 0);
     EXPECT_GT(beta.nameCompare(alpha), 0);
     EXPECT_EQ(alpha.nameCompare(upperAlpha), 0);
@@ -291,7 +318,7 @@ TEST_F(QFProjectTest, AFolderTheUserCannotWriteIsOpenedUp)
     ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0555), 0);
     const QString path = home.write(QStringLiteral("Edits/Edit.fcp"), "x");
     QFProject::projectWithPath(path, std::nullopt, QStringLiteral("LOCKED"));
-    struct stat info {};
+    struct stat info { };
     ASSERT_EQ(::stat(QFile::encodeName(folder).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0777u);
     EXPECT_TRUE(QFileInfo::exists(folder + QStringLiteral("/Settings.plist")));
@@ -301,7 +328,8 @@ TEST_F(QFProjectTest, AStorageRootOnAnAbsentDriveStillGivesARecord)
 {
     ASSERT_TRUE(QFPropertyList::write(preferenceFile(),
         QVariantMap { { QStringLiteral("storagePath"), QStringLiteral("/mnt/QFNoSuchDrive/Store") } }));
-    const QFProject project = QFProject::projectWithPath(QStringLiteral("/nowhere/Edit.fcp"), std::nullopt, QStringLiteral("X"));
+    const QFProject project
+        = QFProject::projectWithPath(QStringLiteral("/nowhere/Edit.fcp"), std::nullopt, QStringLiteral("X"));
     EXPECT_EQ(project.projectID(), QStringLiteral("X"));
     EXPECT_EQ(project.type(), QFProject::FinalCutProProject);
     EXPECT_FALSE(project.saveSettings());

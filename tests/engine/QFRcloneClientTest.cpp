@@ -46,12 +46,15 @@ protected:
         s_sftp = new RcloneServer;
         QDir().mkpath(s_dir->filePath(QStringLiteral("webdav")));
         QDir().mkpath(s_dir->filePath(QStringLiteral("sftp")));
-        s_started = s_webdav->start(QStringLiteral("webdav"), s_dir->filePath(QStringLiteral("webdav")), s_dir->filePath(QStringLiteral("cache")))
-            && s_sftp->start(QStringLiteral("sftp"), s_dir->filePath(QStringLiteral("sftp")), s_dir->filePath(QStringLiteral("cache")));
+        s_started = s_webdav->start(QStringLiteral("webdav"), s_dir->filePath(QStringLiteral("webdav")),
+                        s_dir->filePath(QStringLiteral("cache")))
+            && s_sftp->start(QStringLiteral("sftp"), s_dir->filePath(QStringLiteral("sftp")),
+                s_dir->filePath(QStringLiteral("cache")));
         if (!s_started)
             return;
         const QString config = davSection(QStringLiteral("dav"), s_webdav->port, kPassword)
-            + sftpSection(QStringLiteral("sf"), s_sftp->port, kPassword) + davSection(QStringLiteral("davbad"), s_webdav->port, kWrongPassword)
+            + sftpSection(QStringLiteral("sf"), s_sftp->port, kPassword)
+            + davSection(QStringLiteral("davbad"), s_webdav->port, kWrongPassword)
             + sftpSection(QStringLiteral("sfbad"), s_sftp->port, kWrongPassword);
         writeFile(s_dir->filePath(QStringLiteral("rclone.conf")), config.toUtf8());
     }
@@ -82,7 +85,10 @@ protected:
 
     QString log() const { return home.logMessages(kLog).join(u'\n'); }
 
-    static QString served(const QString &kind, const QString &relative) { return s_dir->filePath(kind + u'/' + relative); }
+    static QString served(const QString &kind, const QString &relative)
+    {
+        return s_dir->filePath(kind + u'/' + relative);
+    }
 
     static QTemporaryDir *s_dir;
     static RcloneServer *s_webdav;
@@ -155,7 +161,8 @@ TEST_F(RcloneClientTest, VersionsGoUpListedByNameComeBackAndAreRemovedWithTheirP
             EXPECT_FALSE(entry.isDirectory);
             EXPECT_EQ(entry.path, QStringLiteral("/PROJ1/") + entry.name);
             EXPECT_TRUE(entry.lastModifiedDate.isValid());
-            EXPECT_EQ(entry.totalBytes, entry.name == QLatin1String("Cut.00001.fcp.zip") ? first.size() : second.size());
+            EXPECT_EQ(
+                entry.totalBytes, entry.name == QLatin1String("Cut.00001.fcp.zip") ? first.size() : second.size());
         }
         names.sort();
         EXPECT_EQ(names, QStringList({ QStringLiteral("Cut.00001.fcp.zip"), QStringLiteral("Cut.00002.fcp.zip") }));
@@ -182,7 +189,8 @@ TEST_F(RcloneClientTest, VersionsGoUpListedByNameComeBackAndAreRemovedWithTheirP
         ASSERT_TRUE(waitFor([&] { return deleteFailed.size() == 1; }));
         EXPECT_EQ(errorOf(deleteFailed).path, QStringLiteral("/PROJ1/Cut.00009.fcp.zip"));
         EXPECT_EQ(errorOf(deleteFailed).code, 409);
-        EXPECT_TRUE(errorOf(deleteFailed).description.contains(QStringLiteral("not_found"))) << errorOf(deleteFailed).description.toStdString();
+        EXPECT_TRUE(errorOf(deleteFailed).description.contains(QStringLiteral("not_found")))
+            << errorOf(deleteFailed).description.toStdString();
         const QString missing = home.file(QStringLiteral("restore/Cut.00009.fcp.zip"));
         client.loadFile(QStringLiteral("/PROJ1/Cut.00009.fcp.zip"), missing);
         ASSERT_TRUE(waitFor([&] { return loadFailed.size() == 1; }));
@@ -200,7 +208,8 @@ TEST_F(RcloneClientTest, VersionsGoUpListedByNameComeBackAndAreRemovedWithTheirP
         QSignalSpy listFailed(&client, &QFRcloneClient::loadMetadataFailed);
         client.loadMetadata(QStringLiteral("/PROJ1"));
         ASSERT_TRUE(waitFor([&] { return listFailed.size() == 1; }));
-        EXPECT_TRUE(errorOf(listFailed).description.contains(QStringLiteral("not_found"))) << errorOf(listFailed).description.toStdString();
+        EXPECT_TRUE(errorOf(listFailed).description.contains(QStringLiteral("not_found")))
+            << errorOf(listFailed).description.toStdString();
         EXPECT_FALSE(log().contains(kPassword));
     }
 }
@@ -262,7 +271,8 @@ TEST_F(RcloneClientTest, AWrongPasswordIsALoginRefusedAndNotTriedAgain)
         for (const QFDropboxError &error : { errorOf(failed), errorOf(listFailed) }) {
             EXPECT_EQ(error.domain, QFDropboxError::Domain::HTTP);
             EXPECT_EQ(error.code, 401);
-            EXPECT_TRUE(error.description.contains(QStringLiteral("refused the login"))) << error.description.toStdString();
+            EXPECT_TRUE(error.description.contains(QStringLiteral("refused the login")))
+                << error.description.toStdString();
         }
         EXPECT_EQ(errorOf(failed).path, zip);
         EXPECT_EQ(QFRcloneClient::leadTextForError(errorOf(failed)),
@@ -287,7 +297,8 @@ TEST_F(RcloneClientTest, AMissingRemoteOrAMissingRcloneIsSaidPlainly)
         ASSERT_TRUE(waitFor([&] { return failed.size() == 1; }));
         EXPECT_EQ(errorOf(failed).code, QFRcloneClient::kRemoteMissing);
         EXPECT_EQ(errorOf(failed).description,
-            QStringLiteral("The rclone remote \"nosuch\" is not in rclone's configuration; set it up with rclone config."));
+            QStringLiteral(
+                "The rclone remote \"nosuch\" is not in rclone's configuration; set it up with rclone config."));
     }
     {
         SCOPED_TRACE("rclone not on the PATH");
@@ -305,15 +316,19 @@ TEST_F(RcloneClientTest, AMissingRemoteOrAMissingRcloneIsSaidPlainly)
         client.loadMetadata(QStringLiteral("/ID"));
         client.loadFile(QStringLiteral("/ID/Cut.00001.fcp.zip"), home.file(QStringLiteral("back.zip")));
         client.deletePath(QStringLiteral("/ID"));
-        ASSERT_TRUE(waitFor([&] { return failed.size() + listFailed.size() + loadFailed.size() + deleteFailed.size() == 4; }));
+        ASSERT_TRUE(
+            waitFor([&] { return failed.size() + listFailed.size() + loadFailed.size() + deleteFailed.size() == 4; }));
         for (const QSignalSpy *spy : { &failed, &listFailed, &loadFailed, &deleteFailed }) {
             ASSERT_EQ(spy->size(), 1);
             EXPECT_EQ(errorOf(*spy).code, QFRcloneClient::kRcloneMissing);
-            EXPECT_EQ(errorOf(*spy).description, QStringLiteral("rclone is not installed: no program rclone on the PATH."));
+            EXPECT_EQ(
+                errorOf(*spy).description, QStringLiteral("rclone is not installed: no program rclone on the PATH."));
         }
-        EXPECT_EQ(QFRcloneClient::leadTextForError(errorOf(failed)), QStringLiteral("rclone is not installed - please install the package rclone."));
+        EXPECT_EQ(QFRcloneClient::leadTextForError(errorOf(failed)),
+            QStringLiteral("rclone is not installed - please install the package rclone."));
         EXPECT_EQ(retries.size(), 0);
-        EXPECT_TRUE(log().contains(QStringLiteral("rclone is not installed: no program rclone on the PATH."))) << log().toStdString();
+        EXPECT_TRUE(log().contains(QStringLiteral("rclone is not installed: no program rclone on the PATH.")))
+            << log().toStdString();
     }
 }
 
@@ -322,7 +337,8 @@ TEST_F(RcloneClientTest, AServerStoppedMidUploadIsALostConnectionAfterOneMoreTry
     QTemporaryDir folder;
     RcloneServer server;
     ASSERT_TRUE(server.start(QStringLiteral("webdav"), folder.path(), s_dir->filePath(QStringLiteral("cache"))));
-    const QString config = home.write(QStringLiteral("rclone-stop.conf"), davSection(QStringLiteral("gone"), server.port, kPassword).toUtf8());
+    const QString config = home.write(
+        QStringLiteral("rclone-stop.conf"), davSection(QStringLiteral("gone"), server.port, kPassword).toUtf8());
     qputenv("RCLONE_CONFIG", config.toUtf8());
     // The user's own rclone settings reach the transfers: slow enough to be caught half-way.
     qputenv("RCLONE_BWLIMIT", "1M");
@@ -336,7 +352,8 @@ TEST_F(RcloneClientTest, AServerStoppedMidUploadIsALostConnectionAfterOneMoreTry
     const QString zip = home.file(QStringLiteral("Cut.00001.fcp.zip"));
     ASSERT_TRUE(writeFile(zip, randomBytes(8 * 1024 * 1024)));
     client.uploadFile(QStringLiteral("Cut.00001.fcp.zip"), QStringLiteral("/ID"), zip);
-    ASSERT_TRUE(waitFor([&] { return !progress.isEmpty() && progress.last().first().toDouble() > 0.0; })) << log().toStdString();
+    ASSERT_TRUE(waitFor([&] { return !progress.isEmpty() && progress.last().first().toDouble() > 0.0; }))
+        << log().toStdString();
     server.stop();
     ASSERT_TRUE(waitFor([&] { return failed.size() + uploaded.size() == 1; }, 60000)) << log().toStdString();
     ASSERT_EQ(failed.size(), 1);
@@ -358,7 +375,8 @@ TEST_F(RcloneClientTest, ATransferWithoutProgressIsEndedAfterTheStallTime)
     QTemporaryDir folder;
     RcloneServer server;
     ASSERT_TRUE(server.start(QStringLiteral("sftp"), folder.path(), s_dir->filePath(QStringLiteral("cache"))));
-    const QString config = home.write(QStringLiteral("rclone-stall.conf"), sftpSection(QStringLiteral("frozen"), server.port, kPassword).toUtf8());
+    const QString config = home.write(
+        QStringLiteral("rclone-stall.conf"), sftpSection(QStringLiteral("frozen"), server.port, kPassword).toUtf8());
     qputenv("RCLONE_CONFIG", config.toUtf8());
     qputenv("RCLONE_BWLIMIT", "1M");
 
@@ -378,7 +396,8 @@ TEST_F(RcloneClientTest, ATransferWithoutProgressIsEndedAfterTheStallTime)
     EXPECT_EQ(retries.size(), 1);
     EXPECT_EQ(errorOf(failed).domain, QFDropboxError::Domain::URL);
     // Whichever notices first, this client or rclone's own idle time-out, the transfer ends as a failure.
-    EXPECT_TRUE(errorOf(failed).code == -1001 || errorOf(failed).code == -1005) << errorOf(failed).description.toStdString();
+    EXPECT_TRUE(errorOf(failed).code == -1001 || errorOf(failed).code == -1005)
+        << errorOf(failed).description.toStdString();
     EXPECT_FALSE(QFileInfo::exists(folder.filePath(QStringLiteral("ID/Cut.00001.fcp.zip"))));
     server.stop();
 }
@@ -393,8 +412,9 @@ public:
             return;
         int exitCode = -1;
         QProcess mount;
-        mount.start(QStringLiteral("mount"), { QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"), QStringLiteral("size=1m"),
-                                                  QStringLiteral("tmpfs"), folder });
+        mount.start(QStringLiteral("mount"),
+            { QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"), QStringLiteral("size=1m"),
+                QStringLiteral("tmpfs"), folder });
         if (mount.waitForFinished(30000))
             exitCode = mount.exitCode();
         m_mounted = exitCode == 0;
@@ -427,7 +447,9 @@ TEST_F(RcloneClientTest, AFullRemoteFailsTheUploadAndKeepsNothingOfIt)
     ASSERT_TRUE(sftp.start(QStringLiteral("sftp"), folder.path(), s_dir->filePath(QStringLiteral("cache"))));
     ASSERT_TRUE(webdav.start(QStringLiteral("webdav"), folder.path(), s_dir->filePath(QStringLiteral("cache"))));
     const QString config = home.write(QStringLiteral("rclone-full.conf"),
-        (sftpSection(QStringLiteral("full"), sftp.port, kPassword) + davSection(QStringLiteral("fulldav"), webdav.port, kPassword)).toUtf8());
+        (sftpSection(QStringLiteral("full"), sftp.port, kPassword)
+            + davSection(QStringLiteral("fulldav"), webdav.port, kPassword))
+            .toUtf8());
     qputenv("RCLONE_CONFIG", config.toUtf8());
     // Filled before the upload: a disk that runs full half-way through a write makes rclone's SFTP server
     // drop the connection at times instead of saying why.
@@ -444,7 +466,8 @@ TEST_F(RcloneClientTest, AFullRemoteFailsTheUploadAndKeepsNothingOfIt)
         ASSERT_TRUE(waitFor([&] { return failed.size() == 1; })) << log().toStdString();
         EXPECT_EQ(errorOf(failed).domain, QFDropboxError::Domain::HTTP);
         EXPECT_EQ(errorOf(failed).code, 507);
-        EXPECT_TRUE(errorOf(failed).description.startsWith(QStringLiteral("The remote full is full: "))) << errorOf(failed).description.toStdString();
+        EXPECT_TRUE(errorOf(failed).description.startsWith(QStringLiteral("The remote full is full: ")))
+            << errorOf(failed).description.toStdString();
         EXPECT_EQ(QFRcloneClient::leadTextForError(errorOf(failed)), QStringLiteral("The remote is full."));
         EXPECT_EQ(retries.size(), 0) << log().toStdString();
     }

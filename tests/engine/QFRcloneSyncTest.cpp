@@ -36,11 +36,15 @@ protected:
         s_sftp = new RcloneServer;
         QDir().mkpath(s_dir->filePath(QStringLiteral("webdav")));
         QDir().mkpath(s_dir->filePath(QStringLiteral("sftp")));
-        s_started = s_webdav->start(QStringLiteral("webdav"), s_dir->filePath(QStringLiteral("webdav")), s_dir->filePath(QStringLiteral("cache")))
-            && s_sftp->start(QStringLiteral("sftp"), s_dir->filePath(QStringLiteral("sftp")), s_dir->filePath(QStringLiteral("cache")));
+        s_started = s_webdav->start(QStringLiteral("webdav"), s_dir->filePath(QStringLiteral("webdav")),
+                        s_dir->filePath(QStringLiteral("cache")))
+            && s_sftp->start(QStringLiteral("sftp"), s_dir->filePath(QStringLiteral("sftp")),
+                s_dir->filePath(QStringLiteral("cache")));
         if (s_started) {
             writeFile(s_dir->filePath(QStringLiteral("rclone.conf")),
-                (davSection(QStringLiteral("dav"), s_webdav->port, kPassword) + sftpSection(QStringLiteral("sf"), s_sftp->port, kPassword)).toUtf8());
+                (davSection(QStringLiteral("dav"), s_webdav->port, kPassword)
+                    + sftpSection(QStringLiteral("sf"), s_sftp->port, kPassword))
+                    .toUtf8());
         }
     }
     static void TearDownTestSuite()
@@ -75,8 +79,8 @@ protected:
 
     void useRemote(const QString &remote)
     {
-        ASSERT_TRUE(QFPreferenceKeys::update({ { QStringLiteral("syncService"), 2 }, { QStringLiteral("syncRemote"), remote },
-            { QStringLiteral("dropboxTimeout"), 20 } }));
+        ASSERT_TRUE(QFPreferenceKeys::update({ { QStringLiteral("syncService"), 2 },
+            { QStringLiteral("syncRemote"), remote }, { QStringLiteral("dropboxTimeout"), 20 } }));
     }
 
     // Uploads a version through the sync object and waits for its answer.
@@ -92,7 +96,8 @@ protected:
     {
         QSignalSpy listed(sync(), &QFDropboxSync::syncedFiles);
         sync()->loadSyncedFileList(projectID);
-        return waitFor([&] { return listed.size() == 1; }) ? listed.first().first().toMap() : QVariantMap { { QStringLiteral("timedOut"), true } };
+        return waitFor([&] { return listed.size() == 1; }) ? listed.first().first().toMap()
+                                                           : QVariantMap { { QStringLiteral("timedOut"), true } };
     }
 
     static QTemporaryDir *s_dir;
@@ -110,7 +115,9 @@ bool RcloneSyncTest::s_started = false;
 
 TEST_F(RcloneSyncTest, TheStoreIsChosenBySyncServiceAlone)
 {
-    const auto set = [](int service) { ASSERT_TRUE(QFPreferenceKeys::update({ { QStringLiteral("syncService"), service } })); };
+    const auto set = [](int service) {
+        ASSERT_TRUE(QFPreferenceKeys::update({ { QStringLiteral("syncService"), service } }));
+    };
     set(0);
     EXPECT_EQ(QFDropboxSync::service(), QFDropboxSync::Service::None);
     EXPECT_FALSE(QFDropboxSync::isSyncOn());
@@ -155,8 +162,9 @@ TEST_F(RcloneSyncTest, VersionsGoUpBesideTheProjectsDescriptionAndAreListedRemov
         const QString project = home.write(QStringLiteral("Videos/Cut.kdenlive"), "now");
         const QString store = QFVersionStoreBuilder::addProject(project, QStringLiteral("CUT"));
         const QDateTime when = QDateTime::currentDateTime();
-        QFVersionStoreBuilder::addVersions(store, { { QStringLiteral("Cut.00001.kdenlive"), when.addSecs(-60), "one" },
-                                                      { QStringLiteral("Cut.00002.kdenlive"), when, "two" } });
+        QFVersionStoreBuilder::addVersions(store,
+            { { QStringLiteral("Cut.00001.kdenlive"), when.addSecs(-60), "one" },
+                { QStringLiteral("Cut.00002.kdenlive"), when, "two" } });
         const QString versions = store + QStringLiteral("/Versions/");
 
         ASSERT_TRUE(upload(versions + QStringLiteral("Cut.00001.kdenlive"))) << log().toStdString();
@@ -199,9 +207,11 @@ TEST_F(RcloneSyncTest, VersionsGoUpBesideTheProjectsDescriptionAndAreListedRemov
         sync()->deleteRemoteCopies({ versions + QStringLiteral("Cut.00001.kdenlive") });
         ASSERT_TRUE(waitFor([&] { return removed.size() + removeFailed.size() == 1; }));
         ASSERT_EQ(removed.size(), 1) << log().toStdString();
-        EXPECT_EQ(removed.first().first().toMap().value(QStringLiteral("filename")).toString(), QStringLiteral("/CUT/Cut.00001.kdenlive.zip"));
+        EXPECT_EQ(removed.first().first().toMap().value(QStringLiteral("filename")).toString(),
+            QStringLiteral("/CUT/Cut.00001.kdenlive.zip"));
         EXPECT_FALSE(QFileInfo::exists(served(folder + QStringLiteral("/CUT/Cut.00001.kdenlive.zip"))));
-        EXPECT_EQ(listing(QStringLiteral("CUT")).value(QStringLiteral("filenames")).toStringList(), QStringList { QStringLiteral("Cut.00002.kdenlive") });
+        EXPECT_EQ(listing(QStringLiteral("CUT")).value(QStringLiteral("filenames")).toStringList(),
+            QStringList { QStringLiteral("Cut.00002.kdenlive") });
         sync()->deleteRemoteCopies({ store });
         ASSERT_TRUE(waitFor([&] { return removed.size() + removeFailed.size() == 2; }));
         ASSERT_EQ(removed.size(), 2) << log().toStdString();
@@ -215,7 +225,8 @@ TEST_F(RcloneSyncTest, TheStoresProjectsAreListedFromTheirDescriptions)
     useRemote(QStringLiteral("dav:listed"));
     const QString project = home.write(QStringLiteral("Videos/Trailer.kdenlive"), "now");
     const QString store = QFVersionStoreBuilder::addProject(project, QStringLiteral("TRAILER"));
-    QFVersionStoreBuilder::addVersions(store, { { QStringLiteral("Trailer.00001.kdenlive"), QDateTime::currentDateTime(), "one" } });
+    QFVersionStoreBuilder::addVersions(
+        store, { { QStringLiteral("Trailer.00001.kdenlive"), QDateTime::currentDateTime(), "one" } });
     ASSERT_TRUE(upload(store + QStringLiteral("/Versions/Trailer.00001.kdenlive"))) << log().toStdString();
     // A folder some other program made, without a description, and one whose description is of another;
     // made through the server, whose listings are cached.
@@ -225,7 +236,8 @@ TEST_F(RcloneSyncTest, TheStoresProjectsAreListedFromTheirDescriptions)
         return process.waitForFinished(30000) && process.exitCode() == 0;
     };
     ASSERT_TRUE(rclone({ QStringLiteral("mkdir"), QStringLiteral("dav:listed/BARE") }));
-    ASSERT_TRUE(rclone({ QStringLiteral("copyto"), QStringLiteral("dav:listed/TRAILER/Project.plist"), QStringLiteral("dav:listed/COPIED/Project.plist") }));
+    ASSERT_TRUE(rclone({ QStringLiteral("copyto"), QStringLiteral("dav:listed/TRAILER/Project.plist"),
+        QStringLiteral("dav:listed/COPIED/Project.plist") }));
 
     QObject owner;
     QFSyncClient *client = sync()->newClient(&owner);
@@ -250,7 +262,8 @@ TEST_F(RcloneSyncTest, RcloneMissingFromThePathFailsTheUploadWithItsOwnText)
     useRemote(QStringLiteral("dav:nowhere"));
     const QString project = home.write(QStringLiteral("Videos/Cut.kdenlive"), "now");
     const QString store = QFVersionStoreBuilder::addProject(project, QStringLiteral("CUT"));
-    QFVersionStoreBuilder::addVersions(store, { { QStringLiteral("Cut.00001.kdenlive"), QDateTime::currentDateTime(), "one" } });
+    QFVersionStoreBuilder::addVersions(
+        store, { { QStringLiteral("Cut.00001.kdenlive"), QDateTime::currentDateTime(), "one" } });
     qputenv("PATH", home.file(QStringLiteral("empty-bin")).toUtf8());
 
     QSignalSpy failed(sync(), &QFDropboxSync::syncFailed);
@@ -258,8 +271,10 @@ TEST_F(RcloneSyncTest, RcloneMissingFromThePathFailsTheUploadWithItsOwnText)
     ASSERT_TRUE(waitFor([&] { return failed.size() == 1; }));
     const QVariantMap info = failed.first().first().toMap();
     EXPECT_EQ(info.value(QStringLiteral("errorCode")).toInt(), QFRcloneClient::kRcloneMissing);
-    const QFDropboxError error { QFDropboxError::Domain::URL, QFRcloneClient::kRcloneMissing, info.value(QStringLiteral("error")).toString(), {} };
-    EXPECT_TRUE(QFDropboxSync::messageForError(error).startsWith(QStringLiteral("rclone is not installed - please install the package rclone.")))
+    const QFDropboxError error { QFDropboxError::Domain::URL, QFRcloneClient::kRcloneMissing,
+        info.value(QStringLiteral("error")).toString(), {} };
+    EXPECT_TRUE(QFDropboxSync::messageForError(error).startsWith(
+        QStringLiteral("rclone is not installed - please install the package rclone.")))
         << QFDropboxSync::messageForError(error).toStdString();
     EXPECT_TRUE(log().contains(QStringLiteral("rclone is not installed"))) << log().toStdString();
     EXPECT_FALSE(QFileInfo::exists(served(QStringLiteral("webdav/nowhere"))));

@@ -110,7 +110,8 @@ TEST_F(QFRetentionTest, OlderVersionsKeepTheOldestOfEachDayAndVeryOldOnesGo)
 
 TEST_F(QFRetentionTest, CurrentAndOlderCaps)
 {
-    Builder::setPreferences({ { QStringLiteral("currentBackupLimitSet"), qint64(1) }, { QStringLiteral("currentBackupLimit"), qint64(30) } });
+    Builder::setPreferences({ { QStringLiteral("currentBackupLimitSet"), qint64(1) },
+        { QStringLiteral("currentBackupLimit"), qint64(30) } });
     addSeries(40, 60); // 40 versions within the last hour
     engine.manageBackups();
     QStringList expected;
@@ -137,47 +138,54 @@ TEST_F(QFRetentionTest, CurrentAndOlderCaps)
 TEST_F(QFRetentionTest, WeekKeysAreComparedAsText)
 {
     // Week 10 sorts before week 9, so the older cap takes week 10's version first.
-    Builder::setPreferences({ { QStringLiteral("backupManagementMinLimitSet"), qint64(0) }, { QStringLiteral("deleteBackupSet"), qint64(0) },
-        { QStringLiteral("oldBackupType"), qint64(1) }, { QStringLiteral("oldBackupLimit"), qint64(1) } });
-    Builder::addVersions(folder, {
-        VersionSpec { name(1), QDateTime(QDate(2014, 2, 25), QTime(12, 0)) }, // week 9
-        VersionSpec { name(2), QDateTime(QDate(2014, 3, 4), QTime(12, 0)) }, // week 10
-        VersionSpec { name(3), QDateTime::currentDateTime() },
-    });
+    Builder::setPreferences({ { QStringLiteral("backupManagementMinLimitSet"), qint64(0) },
+        { QStringLiteral("deleteBackupSet"), qint64(0) }, { QStringLiteral("oldBackupType"), qint64(1) },
+        { QStringLiteral("oldBackupLimit"), qint64(1) } });
+    Builder::addVersions(folder,
+        {
+            VersionSpec { name(1), QDateTime(QDate(2014, 2, 25), QTime(12, 0)) }, // week 9
+            VersionSpec { name(2), QDateTime(QDate(2014, 3, 4), QTime(12, 0)) }, // week 10
+            VersionSpec { name(3), QDateTime::currentDateTime() },
+        });
     engine.manageBackups();
     EXPECT_EQ(names(), (QStringList { name(1), name(3) }));
 }
 
 TEST_F(QFRetentionTest, RemovingAVersionTakesItsCompanionsAndKeepsTheCacheTelling)
 {
-    Builder::addVersions(folder, {
-        VersionSpec { QStringLiteral("Cut.00001.fcp"), {} },
-        VersionSpec { QStringLiteral("Cut.00001.xml"), {} },
-        VersionSpec { QStringLiteral("Cut.00002.fcp"), {} },
-        VersionSpec { QStringLiteral("Cut.00002.xml"), {} },
-        VersionSpec { QStringLiteral("Cut.00003.fcp"), {} },
-        VersionSpec { QStringLiteral("Cut.00003.xml"), {} },
-        VersionSpec { QStringLiteral("Screenshots/Cut.00001.jpg"), {} },
-        VersionSpec { QStringLiteral("Screenshots/Cut.00002.jpg"), {} },
-    });
+    Builder::addVersions(folder,
+        {
+            VersionSpec { QStringLiteral("Cut.00001.fcp"), {} },
+            VersionSpec { QStringLiteral("Cut.00001.xml"), {} },
+            VersionSpec { QStringLiteral("Cut.00002.fcp"), {} },
+            VersionSpec { QStringLiteral("Cut.00002.xml"), {} },
+            VersionSpec { QStringLiteral("Cut.00003.fcp"), {} },
+            VersionSpec { QStringLiteral("Cut.00003.xml"), {} },
+            VersionSpec { QStringLiteral("Screenshots/Cut.00001.jpg"), {} },
+            VersionSpec { QStringLiteral("Screenshots/Cut.00002.jpg"), {} },
+        });
     const auto entry = [](const QStringList &lines) {
         QVariantList list;
         for (const QString &line : lines)
             list << line;
-        return QVariantMap { { QStringLiteral("type"), QStringLiteral("xml") }, { QStringLiteral("changelist"), list } };
+        return QVariantMap { { QStringLiteral("type"), QStringLiteral("xml") },
+            { QStringLiteral("changelist"), list } };
     };
     const QString cache = QFTombrelBackup::cachesFolder() + QStringLiteral("/P1.localized.cache.plist");
     QDir().mkpath(QFTombrelBackup::cachesFolder());
-    ASSERT_TRUE(QFPropertyList::write(cache, QVariantMap {
-        { QStringLiteral("version"), qint64(1) },
-        { QStringLiteral("Cut.00001.xml"), entry({ QStringLiteral("(Base version)") }) },
-        { QStringLiteral("Cut.00002.xml"), entry({ QStringLiteral("New bin B added") }) },
-        { QStringLiteral("Cut.00003.xml"), entry({ QStringLiteral("Clip C moved") }) },
-    }));
+    ASSERT_TRUE(QFPropertyList::write(cache,
+        QVariantMap {
+            { QStringLiteral("version"), qint64(1) },
+            { QStringLiteral("Cut.00001.xml"), entry({ QStringLiteral("(Base version)") }) },
+            { QStringLiteral("Cut.00002.xml"), entry({ QStringLiteral("New bin B added") }) },
+            { QStringLiteral("Cut.00003.xml"), entry({ QStringLiteral("Clip C moved") }) },
+        }));
 
     // The middle version: its lines move on to the next one.
     engine.removeBackup(folder + QStringLiteral("/Versions/Cut.00002.xml"), 0, false);
-    EXPECT_EQ(names(), (QStringList { QStringLiteral("Cut.00001.fcp"), QStringLiteral("Cut.00001.xml"), QStringLiteral("Cut.00003.fcp"), QStringLiteral("Cut.00003.xml") }));
+    EXPECT_EQ(names(),
+        (QStringList { QStringLiteral("Cut.00001.fcp"), QStringLiteral("Cut.00001.xml"),
+            QStringLiteral("Cut.00003.fcp"), QStringLiteral("Cut.00003.xml") }));
     EXPECT_FALSE(QFileInfo::exists(folder + QStringLiteral("/Screenshots/Cut.00002.jpg")));
     auto read = QFPropertyList::readDictionary(cache);
     ASSERT_TRUE(read);
@@ -192,7 +200,9 @@ TEST_F(QFRetentionTest, RemovingAVersionTakesItsCompanionsAndKeepsTheCacheTellin
     read = QFPropertyList::readDictionary(cache);
     EXPECT_EQ(read->value(QStringLiteral("Cut.00003.xml")).toMap().value(QStringLiteral("changelist")).toStringList(),
         QStringList { QStringLiteral("(Base version)") });
-    EXPECT_EQ(trashed(), (QStringList { QStringLiteral("Cut.00002.fcp"), QStringLiteral("Cut.00002.jpg"), QStringLiteral("Cut.00002.xml") }))
+    EXPECT_EQ(trashed(),
+        (QStringList {
+            QStringLiteral("Cut.00002.fcp"), QStringLiteral("Cut.00002.jpg"), QStringLiteral("Cut.00002.xml") }))
         << "removal type 1 does not use the Trash";
 
     // The last one: the Versions folder goes with it.
@@ -204,10 +214,12 @@ TEST_F(QFRetentionTest, RemovingAVersionTakesItsCompanionsAndKeepsTheCacheTellin
 TEST_F(QFRetentionTest, ARemovedVersionsLinesMoveOnToTheVersionMadeAfterIt)
 {
     // Relinked from Zed to Alpha after the second version: Alpha's first version follows Zed's last.
-    Builder::addVersions(folder, { VersionSpec { QStringLiteral("Zed.00001.xml"), {} }, VersionSpec { QStringLiteral("Zed.00002.xml"), {} },
-                                     VersionSpec { QStringLiteral("Alpha.00003.xml"), {} } });
+    Builder::addVersions(folder,
+        { VersionSpec { QStringLiteral("Zed.00001.xml"), {} }, VersionSpec { QStringLiteral("Zed.00002.xml"), {} },
+            VersionSpec { QStringLiteral("Alpha.00003.xml"), {} } });
     const auto entry = [](const QString &line) {
-        return QVariantMap { { QStringLiteral("type"), QStringLiteral("xml") }, { QStringLiteral("changelist"), QVariantList { line } } };
+        return QVariantMap { { QStringLiteral("type"), QStringLiteral("xml") },
+            { QStringLiteral("changelist"), QVariantList { line } } };
     };
     const QString cache = QFTombrelBackup::cachesFolder() + QStringLiteral("/P1.localized.cache.plist");
     QDir().mkpath(QFTombrelBackup::cachesFolder());
@@ -226,7 +238,11 @@ TEST_F(QFRetentionTest, ARemovedVersionsLinesMoveOnToTheVersionMadeAfterIt)
 
     // The first one: the version made after it becomes the base, whatever its name.
     engine.removeBackup(folder + QStringLiteral("/Versions/Zed.00001.xml"), 1, false);
-    EXPECT_EQ(QFPropertyList::readDictionary(cache)->value(QStringLiteral("Alpha.00003.xml")).toMap().value(QStringLiteral("changelist")).toStringList(),
+    EXPECT_EQ(QFPropertyList::readDictionary(cache)
+                  ->value(QStringLiteral("Alpha.00003.xml"))
+                  .toMap()
+                  .value(QStringLiteral("changelist"))
+                  .toStringList(),
         QStringList { QStringLiteral("(Base version)") });
 }
 
@@ -247,8 +263,9 @@ TEST_F(QFRetentionTest, RetentionCanBeTurnedOffAndUnreadablePreferencesStopIt)
         prefs.close();
         EXPECT_FALSE(engine.manageBackups());
         EXPECT_EQ(names().size(), 30);
-        EXPECT_TRUE(home.logMessages(QStringLiteral("RetentionTest")).contains(
-            QStringLiteral("Backup management skipped: the preference file %1 cannot be read.").arg(QFProject::preferenceFilePath())));
+        EXPECT_TRUE(home.logMessages(QStringLiteral("RetentionTest"))
+                        .contains(QStringLiteral("Backup management skipped: the preference file %1 cannot be read.")
+                                      .arg(QFProject::preferenceFilePath())));
     }
 
     // Without a preference file the defaults are the rules.
@@ -262,8 +279,9 @@ TEST_F(QFRetentionTest, DayCountsOfAnySizeNeverOverflow)
     addSeries(30, 86400); // one a day, the newest now: all current, none old enough to delete
     for (const qint64 days : { qint64(200000000000000), std::numeric_limits<qint64>::max() }) {
         SCOPED_TRACE(days);
-        Builder::setPreferences({ { QStringLiteral("currentDayCount"), days }, { QStringLiteral("deleteBackupCount"), days },
-            { QStringLiteral("removalType"), qint64(1) }, { QStringLiteral("backupManagementMinLimitSet"), qint64(0) } });
+        Builder::setPreferences({ { QStringLiteral("currentDayCount"), days },
+            { QStringLiteral("deleteBackupCount"), days }, { QStringLiteral("removalType"), qint64(1) },
+            { QStringLiteral("backupManagementMinLimitSet"), qint64(0) } });
         engine.manageBackups();
         EXPECT_EQ(names().size(), 30);
     }
@@ -274,8 +292,9 @@ TEST_F(QFRetentionTest, WithoutADayCountSettingVersionsOfTheLastThreeDaysAreCurr
     // Two versions of one day two days ago: with one current day the older of them would go.
     const QDateTime now = QDateTime::currentDateTime();
     const QDate day = now.date().addDays(-2);
-    Builder::addVersions(folder, { VersionSpec { name(1), QDateTime(day, QTime(10, 0)) },
-                                     VersionSpec { name(2), QDateTime(day, QTime(11, 0)) }, VersionSpec { name(3), now } });
+    Builder::addVersions(folder,
+        { VersionSpec { name(1), QDateTime(day, QTime(10, 0)) }, VersionSpec { name(2), QDateTime(day, QTime(11, 0)) },
+            VersionSpec { name(3), now } });
     Builder::setPreferences({ { QStringLiteral("backupManagementMinLimitSet"), qint64(0) } });
     engine.manageBackups();
     EXPECT_EQ(names(), (QStringList { name(1), name(2), name(3) }));
@@ -286,7 +305,8 @@ TEST_F(QFRetentionTest, OutsideTheApplicationCloudWorkIsHandedToIt)
     const QString macos = home.file(QStringLiteral("Apps/Pro Tombrel.app/Contents/MacOS"));
     const QString helper = macos + QStringLiteral("/ProTombrelHelper.app");
     home.write(QStringLiteral("Apps/Pro Tombrel.app/Contents/MacOS/ProTombrelHelper.app/Contents/Info.plist"),
-        QFPropertyList::toXml(QVariantMap { { QStringLiteral("CFBundleIdentifier"), QStringLiteral("com.quenfield.ProTombrelHelper") } }));
+        QFPropertyList::toXml(QVariantMap {
+            { QStringLiteral("CFBundleIdentifier"), QStringLiteral("com.quenfield.ProTombrelHelper") } }));
     const QString record = home.file(QStringLiteral("requests.txt"));
     const QString app = home.write(QStringLiteral("Apps/Pro Tombrel.app/Contents/MacOS/Pro Tombrel"),
         "#!/bin/sh\nfor a; do printf '%s\\n' \"$a\"; done >> '" + QFile::encodeName(record) + "'\n");
@@ -294,10 +314,12 @@ TEST_F(QFRetentionTest, OutsideTheApplicationCloudWorkIsHandedToIt)
     QFBundle::setMainBundlePath(helper);
     const auto recorded = [&] {
         QFile file(record);
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts) : QStringList();
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts)
+                                              : QStringList();
     };
 
-    Builder::addVersions(folder, { VersionSpec { name(1), {} }, VersionSpec { QStringLiteral("Cut, final.00002.prproj"), {} } });
+    Builder::addVersions(
+        folder, { VersionSpec { name(1), {} }, VersionSpec { QStringLiteral("Cut, final.00002.prproj"), {} } });
     engine.uploadFileToCloud(folder + QStringLiteral("/Versions/") + name(1));
     engine.removeBackup(folder + QStringLiteral("/Versions/Cut, final.00002.prproj"), 1, true);
     EXPECT_TRUE(recorded().isEmpty()) << "nothing is sent while syncing is off";
@@ -319,9 +341,11 @@ TEST_F(QFRetentionTest, AgesAreMeasuredFromTheSystemsClock)
 {
     const QDateTime now = QDateTime::fromString(QStringLiteral("2014-06-01T12:00:00"), Qt::ISODate);
     QFClock::setSource([&] { return now.toMSecsSinceEpoch(); });
-    Builder::addVersions(folder, { VersionSpec { name(1), now.addDays(-137) }, VersionSpec { name(2), now.addDays(-31) },
-                                     VersionSpec { name(3), now.addSecs(-3600) } });
-    Builder::setPreferences({ { QStringLiteral("backupManagementMinLimitSet"), qint64(0) }, { QStringLiteral("currentDayCount"), qint64(1) } });
+    Builder::addVersions(folder,
+        { VersionSpec { name(1), now.addDays(-137) }, VersionSpec { name(2), now.addDays(-31) },
+            VersionSpec { name(3), now.addSecs(-3600) } });
+    Builder::setPreferences({ { QStringLiteral("backupManagementMinLimitSet"), qint64(0) },
+        { QStringLiteral("currentDayCount"), qint64(1) } });
     engine.manageBackups();
     QFClock::setSource({});
     EXPECT_EQ(names(), (QStringList { name(2), name(3) })) << "only the version older than 90 days goes";
@@ -337,9 +361,10 @@ TEST_F(QFRetentionTest, AnnotatedVersionsStayWhenTheUserAsksForIt)
     Builder::addVersions(folder, list);
     // Notes on a version that would be aged out, on one past the current days, and an empty note.
     ASSERT_TRUE(QFPropertyList::write(folder + QStringLiteral("/Annotations.plist"),
-        QVariantMap { { name(1), QStringLiteral("First cut for the client") }, { name(20), QStringLiteral("Picture lock") },
-            { name(2), QString() } }));
-    Builder::setPreferences({ { QStringLiteral("keepAnnotatedVersions"), qint64(1) }, { QStringLiteral("oldBackupLimit"), qint64(5) } });
+        QVariantMap { { name(1), QStringLiteral("First cut for the client") },
+            { name(20), QStringLiteral("Picture lock") }, { name(2), QString() } }));
+    Builder::setPreferences(
+        { { QStringLiteral("keepAnnotatedVersions"), qint64(1) }, { QStringLiteral("oldBackupLimit"), qint64(5) } });
     engine.manageBackups();
     const QStringList kept = names();
     EXPECT_TRUE(kept.contains(name(1))) << qPrintable(kept.join(u' '));
@@ -347,8 +372,9 @@ TEST_F(QFRetentionTest, AnnotatedVersionsStayWhenTheUserAsksForIt)
     EXPECT_FALSE(kept.contains(name(2))) << "an empty note keeps nothing";
 
     // Off (the default): the same rules remove them (the project is small now: that rule is off too).
-    Builder::setPreferences({ { QStringLiteral("keepAnnotatedVersions"), qint64(0) }, { QStringLiteral("oldBackupLimit"), qint64(5) },
-        { QStringLiteral("backupManagementMinLimitSet"), qint64(0) } });
+    Builder::setPreferences(
+        { { QStringLiteral("keepAnnotatedVersions"), qint64(0) }, { QStringLiteral("oldBackupLimit"), qint64(5) },
+            { QStringLiteral("backupManagementMinLimitSet"), qint64(0) } });
     engine.manageBackups();
     EXPECT_FALSE(names().contains(name(1)));
     EXPECT_FALSE(names().contains(name(20)));

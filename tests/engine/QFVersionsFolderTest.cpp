@@ -13,7 +13,10 @@ using Builder = QFVersionStoreBuilder;
 
 class QFVersionsFolderTest : public TempHomeTest {
 protected:
-    void SetUp() override { folder = Builder::addProject(home.file(QStringLiteral("Edits/Cut.fcp")), QStringLiteral("V1")); }
+    void SetUp() override
+    {
+        folder = Builder::addProject(home.file(QStringLiteral("Edits/Cut.fcp")), QStringLiteral("V1"));
+    }
     QString versions() const { return folder + QStringLiteral("/Versions"); }
     QStringList names() const
     {
@@ -31,12 +34,14 @@ protected:
 TEST_F(QFVersionsFolderTest, VersionsAreOrderedByNumberWhateverTheirNames)
 {
     // Relinked to "Alpha.prproj" after two versions, and back to "Zed.prproj" after two more.
-    Builder::addVersions(folder, { { QStringLiteral("Zed.00001.prproj"), {} }, { QStringLiteral("Zed.00002.prproj"), {} },
-                                     { QStringLiteral("Alpha.00003.prproj"), {} }, { QStringLiteral("Alpha.00010.prproj"), {} },
-                                     { QStringLiteral("Zed.00011.prproj"), {} } });
+    Builder::addVersions(folder,
+        { { QStringLiteral("Zed.00001.prproj"), {} }, { QStringLiteral("Zed.00002.prproj"), {} },
+            { QStringLiteral("Alpha.00003.prproj"), {} }, { QStringLiteral("Alpha.00010.prproj"), {} },
+            { QStringLiteral("Zed.00011.prproj"), {} } });
     EXPECT_EQ(names(),
-        QStringList({ QStringLiteral("Zed.00001.prproj"), QStringLiteral("Zed.00002.prproj"), QStringLiteral("Alpha.00003.prproj"),
-            QStringLiteral("Alpha.00010.prproj"), QStringLiteral("Zed.00011.prproj") }));
+        QStringList({ QStringLiteral("Zed.00001.prproj"), QStringLiteral("Zed.00002.prproj"),
+            QStringLiteral("Alpha.00003.prproj"), QStringLiteral("Alpha.00010.prproj"),
+            QStringLiteral("Zed.00011.prproj") }));
     EXPECT_EQ(QFVersionsFolder::entryNames(versions()), names());
     EXPECT_EQ(QFVersionsFolder::nextVersionNumber(versions()), 12);
     EXPECT_TRUE(QFVersionsFolder::lessThan(QStringLiteral("Zed.00002.prproj"), QStringLiteral("Alpha.00003.prproj")));
@@ -45,7 +50,8 @@ TEST_F(QFVersionsFolderTest, VersionsAreOrderedByNumberWhateverTheirNames)
     // Two files of one number by name; a name without a number after every numbered version.
     Builder::addVersions(folder, { { QStringLiteral("Alpha.00011.prproj"), {} }, { QStringLiteral("Cut.fcp"), {} } });
     EXPECT_EQ(names().mid(4),
-        QStringList({ QStringLiteral("Alpha.00011.prproj"), QStringLiteral("Zed.00011.prproj"), QStringLiteral("Cut.fcp") }));
+        QStringList(
+            { QStringLiteral("Alpha.00011.prproj"), QStringLiteral("Zed.00011.prproj"), QStringLiteral("Cut.fcp") }));
     // As the scan counts: after a last version without a number, the copy takes the first free number.
     EXPECT_EQ(QFVersionsFolder::nextVersionNumber(versions()), 1);
 }
@@ -54,8 +60,9 @@ TEST_F(QFVersionsFolderTest, HiddenNamesAreNoVersions)
 {
     EXPECT_TRUE(QFVersionsFolder::versions(versions()).isEmpty()) << "a missing folder has no versions";
     EXPECT_EQ(QFVersionsFolder::nextVersionNumber(versions()), 1);
-    Builder::addVersions(folder, { { QStringLiteral(".Cut.00003.fcp.part-1-x"), {} }, { QStringLiteral(".DS_Store"), {} },
-                                     { QStringLiteral(".Cut.00009.xml"), {} } });
+    Builder::addVersions(folder,
+        { { QStringLiteral(".Cut.00003.fcp.part-1-x"), {} }, { QStringLiteral(".DS_Store"), {} },
+            { QStringLiteral(".Cut.00009.xml"), {} } });
     EXPECT_TRUE(QFVersionsFolder::versions(versions()).isEmpty());
     EXPECT_TRUE(QFVersionsFolder::entryNames(versions()).isEmpty());
     EXPECT_EQ(QFVersionsFolder::nextVersionNumber(versions()), 1);
@@ -69,10 +76,11 @@ TEST_F(QFVersionsFolderTest, HiddenNamesAreNoVersions)
 
 TEST_F(QFVersionsFolderTest, AnXMLCopyIsPairedWithTheFinalCutProVersionBesideIt)
 {
-    Builder::addVersions(folder, { { QStringLiteral("Cut.00001.fcp"), {} }, { QStringLiteral("Cut.00001.xml"), {} },
-                                     { QStringLiteral("Cut.00002.xml"), {} }, { QStringLiteral("Cut.00003.FCP"), {} },
-                                     { QStringLiteral("Cut.00003.xml"), {} }, { QStringLiteral("Cut.00004.fcp"), {} },
-                                     { QStringLiteral("Edit.00005.xml"), {} } });
+    Builder::addVersions(folder,
+        { { QStringLiteral("Cut.00001.fcp"), {} }, { QStringLiteral("Cut.00001.xml"), {} },
+            { QStringLiteral("Cut.00002.xml"), {} }, { QStringLiteral("Cut.00003.FCP"), {} },
+            { QStringLiteral("Cut.00003.xml"), {} }, { QStringLiteral("Cut.00004.fcp"), {} },
+            { QStringLiteral("Edit.00005.xml"), {} } });
     const QList<QFVersionsFolderEntry> entries = QFVersionsFolder::versions(versions());
     const QList<QFVersionsFolderEntry> expected {
         { QStringLiteral("Cut.00001.fcp"), QStringLiteral("Cut.00001.xml"), 1 },
@@ -84,7 +92,8 @@ TEST_F(QFVersionsFolderTest, AnXMLCopyIsPairedWithTheFinalCutProVersionBesideIt)
     };
     EXPECT_EQ(entries, expected);
     ASSERT_EQ(entries.size(), 5);
-    EXPECT_EQ(entries.at(0).listedName(), QStringLiteral("Cut.00001.xml")) << "the list and the cache know it by its XML copy";
+    EXPECT_EQ(entries.at(0).listedName(), QStringLiteral("Cut.00001.xml"))
+        << "the list and the cache know it by its XML copy";
     EXPECT_EQ(entries.at(3).listedName(), QStringLiteral("Cut.00004.fcp"));
     EXPECT_FALSE(entries.at(0).isFinalCutVersionWithoutXML());
     EXPECT_TRUE(entries.at(3).isFinalCutVersionWithoutXML());

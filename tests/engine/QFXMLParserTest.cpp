@@ -52,8 +52,13 @@ TEST_F(QFXMLParserTest, EscapesQueryStringsUnitByUnit)
         { QStringLiteral("&amp"), QStringLiteral("&amp;amp") },
         { QStringLiteral("ab&amp"), QStringLiteral("ab&amp;amp") },
         { QStringLiteral("a\rb"), QStringLiteral("a&#13;b") },
-        { QStringLiteral("a\tb\nc\x13" "d"), QStringLiteral("abcd") },
-        { QStringLiteral("a\x14" "b"), QStringLiteral("a\x14" "b") },
+        { QStringLiteral("a\tb\nc\x13"
+                         "d"),
+            QStringLiteral("abcd") },
+        { QStringLiteral("a\x14"
+                         "b"),
+            QStringLiteral("a\x14"
+                           "b") },
         { QString(QChar(0x00a0)), QStringLiteral("&#160;") },
         { QString(QChar(0x009f)), QString(QChar(0x009f)) },
     };
@@ -77,7 +82,8 @@ TEST_F(QFXMLParserTest, QueriesReturnValuesNodesOrNone)
     EXPECT_EQ(QFXMLParser::stringValueForQuery(QStringLiteral("//clipitem/in"), *doc), QStringLiteral("10"));
     EXPECT_TRUE(QFXMLParser::stringValueForQuery(QStringLiteral("//out"), *doc).isNull());
     EXPECT_EQ(QFXMLParser::nodesForQuery(QStringLiteral("//clipitem"), *doc).size(), 2);
-    EXPECT_EQ(QFXMLParser::nodeForQuery(QStringLiteral("//clipitem"), *doc).node().attribute("id").value(), std::string("c1"));
+    EXPECT_EQ(QFXMLParser::nodeForQuery(QStringLiteral("//clipitem"), *doc).node().attribute("id").value(),
+        std::string("c1"));
     EXPECT_FALSE(QFXMLParser::nodeForQuery(QStringLiteral("//none"), *doc));
 
     // Errors are logged and give no result.
@@ -143,10 +149,12 @@ TEST_F(QFXMLParserTest, WalksAncestorsSiblingsAndDocumentOrder)
     EXPECT_EQ(QFXMLParser::previousNode(text), in);
     EXPECT_EQ(QFXMLParser::stringValue(QFXMLParser::previousNode(in)), QStringLiteral("Inter%20view"));
 
-    EXPECT_EQ(QFXMLParser::xPath(in), QStringLiteral("/xmeml[1]/sequence[1]/media[1]/video[1]/track[1]/clipitem[1]/in[1]"));
+    EXPECT_EQ(
+        QFXMLParser::xPath(in), QStringLiteral("/xmeml[1]/sequence[1]/media[1]/video[1]/track[1]/clipitem[1]/in[1]"));
     EXPECT_EQ(QFXMLParser::xPath(deepName.parent().parent().next_sibling()),
         QStringLiteral("/xmeml[1]/sequence[1]/media[1]/video[1]/track[1]/clipitem[2]"));
-    EXPECT_EQ(QFXMLParser::xPath(text), QStringLiteral("/xmeml[1]/sequence[1]/media[1]/video[1]/track[1]/clipitem[1]/in[1]/text()[1]"));
+    EXPECT_EQ(QFXMLParser::xPath(text),
+        QStringLiteral("/xmeml[1]/sequence[1]/media[1]/video[1]/track[1]/clipitem[1]/in[1]/text()[1]"));
 }
 
 TEST_F(QFXMLParserTest, LoadsRealDocumentsWithoutBlankText)
@@ -154,7 +162,8 @@ TEST_F(QFXMLParserTest, LoadsRealDocumentsWithoutBlankText)
     for (const char *name : { "markp.xml", "fcp_sample.xml", "premiere_cs6_lydtest.xml", "hiero_xml_export.xml" }) {
         SCOPED_TRACE(name);
         QString error;
-        const auto doc = QFXMLParser::documentFromFile(fixturePath(QStringLiteral("xmeml/") + QLatin1String(name)), &error);
+        const auto doc
+            = QFXMLParser::documentFromFile(fixturePath(QStringLiteral("xmeml/") + QLatin1String(name)), &error);
         ASSERT_TRUE(doc) << qPrintable(error);
         EXPECT_STREQ(doc->document_element().name(), "xmeml");
         // Every leaf element has exactly its text, or nothing.
@@ -199,8 +208,9 @@ TEST_F(QFXMLParserTest, RefusesWhatIsNotADocument)
 TEST_F(QFXMLParserTest, FilesReadCompactlyAsTheyParse)
 {
     // Blank runs between markup go before parsing; nothing else may change.
-    const QByteArray tricky = "<?xml version=\"1.0\"?>\n<!DOCTYPE xmeml [ <!ENTITY e \"> <\"> ]>\n<xmeml>\n\t<a t=\"> <\" u='x > y'>\n"
-                              "\t\t<![CDATA[ > \n < ]]>\n\t</a>\n\t<!-- > \n < -->\n\t<b> mixed <i/> text </b>\n\t<c>\n\t</c>\n</xmeml>\n";
+    const QByteArray tricky
+        = "<?xml version=\"1.0\"?>\n<!DOCTYPE xmeml [ <!ENTITY e \"> <\"> ]>\n<xmeml>\n\t<a t=\"> <\" u='x > y'>\n"
+          "\t\t<![CDATA[ > \n < ]]>\n\t</a>\n\t<!-- > \n < -->\n\t<b> mixed <i/> text </b>\n\t<c>\n\t</c>\n</xmeml>\n";
     const QString path = home.write(QStringLiteral("tricky.xml"), tricky);
     QString error;
     const auto fromFile = QFXMLParser::documentFromFile(path, &error);
@@ -241,8 +251,8 @@ TEST_F(QFXMLParserTest, ItemListsInOnePassMatchTheQueries)
     }
     // Below one element only, the element itself included; an empty handle has none.
     const auto clip = parse(kClip);
-    const pugi::xml_node item = clip->document_element().child("sequence").child("media").child("video").child(
-        "track").child("clipitem");
+    const pugi::xml_node item
+        = clip->document_element().child("sequence").child("media").child("video").child("track").child("clipitem");
     QStringList uuids, ids;
     QFXMLParser::itemLists(item, uuids, ids);
     EXPECT_EQ(uuids, QStringList { QStringLiteral("H1") });
@@ -258,8 +268,8 @@ TEST_F(QFXMLParserTest, FilesReadInBlocksParseAsTheWholeText)
     QByteArray text = "<?xml version=\"1.0\"?>\n<!DOCTYPE xmeml>\n<xmeml>\n";
     for (int i = 0; text.size() < 3 * 1024 * 1024; ++i) {
         const QByteArray n = QByteArray::number(i);
-        text += "\t<clipitem id=\"c" + n + "\">\n\t\t<name>clip " + n + "</name>\n" + QByteArray(i % 37, '\t')
-            + "<in>" + n + "</in>" + QByteArray(i % 11, ' ') + "\n\t\t<empty/>\n";
+        text += "\t<clipitem id=\"c" + n + "\">\n\t\t<name>clip " + n + "</name>\n" + QByteArray(i % 37, '\t') + "<in>"
+            + n + "</in>" + QByteArray(i % 11, ' ') + "\n\t\t<empty/>\n";
         if (i % 97 == 0)
             text += "\t\t<!-- a > comment " + QByteArray(i % 5000, '-') + " -->\n";
         if (i % 89 == 0)
@@ -345,13 +355,14 @@ namespace {
 
 // Elements of a name at every depth, first and later ones, with and without text, mixed content and CDATA:
 // what the queries below can tell apart.
-const char *const kPaths = "<xmeml><a><b>1</b><b>2</b><name>n1</name><name>n2</name></a>"
-                           "<a><name><name>inner</name>outer</name><c><name/><name>late</name></c></a>"
-                           "<a><name><![CDATA[cd]]>x<i/>y</name><b><name>deep</name></b></a>"
-                           "<name>top</name><subclipinfo/><x><subclipinfo>s</subclipinfo><subclipinfo>t</subclipinfo></x>"
-                           "<itemhistory><uuid>U1</uuid><uuid>U2</uuid></itemhistory>"
-                           "<p><q><itemhistory><uuid>U3</uuid><uuid/></itemhistory><itemhistory><uuid>U4</uuid></itemhistory></q></p>"
-                           "<file><pathurl>u1</pathurl></file><file><name>f</name><pathurl>u2</pathurl></file></xmeml>";
+const char *const kPaths
+    = "<xmeml><a><b>1</b><b>2</b><name>n1</name><name>n2</name></a>"
+      "<a><name><name>inner</name>outer</name><c><name/><name>late</name></c></a>"
+      "<a><name><![CDATA[cd]]>x<i/>y</name><b><name>deep</name></b></a>"
+      "<name>top</name><subclipinfo/><x><subclipinfo>s</subclipinfo><subclipinfo>t</subclipinfo></x>"
+      "<itemhistory><uuid>U1</uuid><uuid>U2</uuid></itemhistory>"
+      "<p><q><itemhistory><uuid>U3</uuid><uuid/></itemhistory><itemhistory><uuid>U4</uuid></itemhistory></q></p>"
+      "<file><pathurl>u1</pathurl></file><file><name>f</name><pathurl>u2</pathurl></file></xmeml>";
 
 // The documents the tests below go over, each with every node of it.
 std::vector<std::unique_ptr<pugi::xml_document>> pathDocuments()
@@ -414,19 +425,19 @@ TEST_F(QFXMLParserTest, SimplePathsFindWhatTheXPathEngineFinds)
 // Names, uuids and locations read from the records are those the queries they stand for give.
 TEST_F(QFXMLParserTest, NamesUuidsAndLocationsReadAsTheirQueries)
 {
-    const auto byQueries = [](const pugi::xml_node &node, const char *direct, const char *deep, bool immediateOnly,
-                               bool idFallback) {
-        const auto first = [&](const char *query) {
-            const pugi::xpath_node found = node.select_node(query);
-            return found ? QFXMLParser::stringValue(found) : QString();
-        };
-        QString text = first(direct);
-        if (text.isNull() && !immediateOnly)
-            text = first(deep);
-        if (text.isNull() && idFallback && !immediateOnly && node.attribute("id"))
-            text = QString::fromUtf8(node.attribute("id").value());
-        return text.isNull() ? text : QFXMLParser::percentUnescaped(text);
-    };
+    const auto byQueries
+        = [](const pugi::xml_node &node, const char *direct, const char *deep, bool immediateOnly, bool idFallback) {
+              const auto first = [&](const char *query) {
+                  const pugi::xpath_node found = node.select_node(query);
+                  return found ? QFXMLParser::stringValue(found) : QString();
+              };
+              QString text = first(direct);
+              if (text.isNull() && !immediateOnly)
+                  text = first(deep);
+              if (text.isNull() && idFallback && !immediateOnly && node.attribute("id"))
+                  text = QString::fromUtf8(node.attribute("id").value());
+              return text.isNull() ? text : QFXMLParser::percentUnescaped(text);
+          };
     for (const auto &document : pathDocuments()) {
         ASSERT_TRUE(document);
         for (const pugi::xml_node &node : everyNode(*document)) {
@@ -454,12 +465,13 @@ TEST_F(QFXMLParserTest, RecordsReadAsTheLibraryAnswers)
     using Direct = QFXMLParser::DirectRecords;
     using Library = QFXMLParser::LibraryRecords;
     std::vector<std::unique_ptr<pugi::xml_document>> documents = pathDocuments();
-    documents.push_back(QFXMLParser::documentFromData("<xmeml><a id=\"1\" b=\"\"><![CDATA[c]]>d<e/></a><f id=\"2\"/></xmeml>"));
+    documents.push_back(
+        QFXMLParser::documentFromData("<xmeml><a id=\"1\" b=\"\"><![CDATA[c]]>d<e/></a><f id=\"2\"/></xmeml>"));
     documents.push_back(QFXMLParser::documentFromData("<x a='1' id='i' id2='j'>t<y/></x>"));
     // Kinds of node the loader does not keep, as another caller may have parsed them.
     documents.push_back(std::make_unique<pugi::xml_document>());
-    ASSERT_TRUE(documents.back()->load_string("<?xml version='1.0'?><!DOCTYPE x><x><!-- c --><y id='1'>z</y><?pi v?></x>",
-        pugi::parse_full));
+    ASSERT_TRUE(documents.back()->load_string(
+        "<?xml version='1.0'?><!DOCTYPE x><x><!-- c --><y id='1'>z</y><?pi v?></x>", pugi::parse_full));
     int nodes = 0;
     for (const auto &owned : documents) {
         ASSERT_TRUE(owned);

@@ -52,8 +52,8 @@ protected:
 TEST_F(QFAuthorizationTest, SystemFoldersAreRefusedBeforeAnythingRuns)
 {
     QFLocalPaths::setRootOverride(true);
-    const QString targets[] = { home.path(), QStringLiteral("/etc"), QStringLiteral("/"), home.file(QStringLiteral(".local/share")),
-        QStringLiteral("/media"), QStringLiteral("/usr/local/share") };
+    const QString targets[] = { home.path(), QStringLiteral("/etc"), QStringLiteral("/"),
+        home.file(QStringLiteral(".local/share")), QStringLiteral("/media"), QStringLiteral("/usr/local/share") };
     for (const QString &target : targets) {
         SCOPED_TRACE(qPrintable(target));
         EXPECT_FALSE(auth()->authRemoveFile(target));
@@ -100,8 +100,10 @@ TEST_F(QFAuthorizationTest, TrashingOverAnExistingNameAddsATimeStamp)
     ASSERT_EQ(commands.size(), 1u);
     EXPECT_EQ(commands[0].program, QStringLiteral("/bin/mv"));
     const QString target = commands[0].arguments.last();
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("/Trash/files/a_\\d{14}\\.prproj$")).match(target).hasMatch()) << qPrintable(target);
-    EXPECT_TRUE(QFileInfo::exists(home.file(QStringLiteral(".local/share/Trash/info/")) + QFileInfo(target).fileName() + QStringLiteral(".trashinfo")));
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("/Trash/files/a_\\d{14}\\.prproj$")).match(target).hasMatch())
+        << qPrintable(target);
+    EXPECT_TRUE(QFileInfo::exists(home.file(QStringLiteral(".local/share/Trash/info/")) + QFileInfo(target).fileName()
+        + QStringLiteral(".trashinfo")));
 }
 
 TEST_F(QFAuthorizationTest, TrashingNeverOverwritesTheEntryOfAnotherTrashing)
@@ -109,7 +111,8 @@ TEST_F(QFAuthorizationTest, TrashingNeverOverwritesTheEntryOfAnotherTrashing)
     QFLocalPaths::setRootOverride(true);
     const QString file = home.write(QStringLiteral("Desktop/b.prproj"), "new");
     // Another trashing has claimed the name and not yet moved its item.
-    const QString claimed = home.write(QStringLiteral(".local/share/Trash/info/b.prproj.trashinfo"), "[Trash Info]\nPath=/elsewhere/b.prproj\n");
+    const QString claimed = home.write(
+        QStringLiteral(".local/share/Trash/info/b.prproj.trashinfo"), "[Trash Info]\nPath=/elsewhere/b.prproj\n");
     ASSERT_TRUE(auth()->authTrashFile(file));
     ASSERT_EQ(commands.size(), 1u);
     const QString target = commands[0].arguments.last();
@@ -117,7 +120,8 @@ TEST_F(QFAuthorizationTest, TrashingNeverOverwritesTheEntryOfAnotherTrashing)
     QFile info(claimed);
     ASSERT_TRUE(info.open(QIODevice::ReadOnly));
     EXPECT_EQ(info.readAll(), QByteArray("[Trash Info]\nPath=/elsewhere/b.prproj\n"));
-    EXPECT_TRUE(QFileInfo::exists(home.file(QStringLiteral(".local/share/Trash/info/")) + QFileInfo(target).fileName() + QStringLiteral(".trashinfo")));
+    EXPECT_TRUE(QFileInfo::exists(home.file(QStringLiteral(".local/share/Trash/info/")) + QFileInfo(target).fileName()
+        + QStringLiteral(".trashinfo")));
 }
 
 TEST_F(QFAuthorizationTest, TheGuardComparesPathsNotSpellings)
@@ -128,9 +132,10 @@ TEST_F(QFAuthorizationTest, TheGuardComparesPathsNotSpellings)
         up += QStringLiteral("../");
     ASSERT_TRUE(QFile::link(QStringLiteral("/etc"), home.file(QStringLiteral("settings"))));
     ASSERT_TRUE(QFile::link(QStringLiteral("/"), home.file(QStringLiteral("top"))));
-    const QString spellings[] = { QStringLiteral("/usr//"), QStringLiteral("/./etc"), QStringLiteral("~/") + up + QStringLiteral("usr"),
-        home.path() + QStringLiteral("/./"), home.file(QStringLiteral("top/usr")), home.file(QStringLiteral("settings")) + u'/',
-        home.file(QStringLiteral(".local/share/../share")) };
+    const QString spellings[]
+        = { QStringLiteral("/usr//"), QStringLiteral("/./etc"), QStringLiteral("~/") + up + QStringLiteral("usr"),
+              home.path() + QStringLiteral("/./"), home.file(QStringLiteral("top/usr")),
+              home.file(QStringLiteral("settings")) + u'/', home.file(QStringLiteral(".local/share/../share")) };
     const QString elsewhere = home.write(QStringLiteral("Desktop/a.prproj"), "x");
     for (const QString &spelling : spellings) {
         SCOPED_TRACE(qPrintable(spelling));
@@ -149,13 +154,15 @@ TEST_F(QFAuthorizationTest, MovesAndCopiesNameTheirDestinationAsTheItemAsChecked
     const QString file = home.write(QStringLiteral("real/a.prproj"), "x");
     ASSERT_TRUE(QFile::link(home.file(QStringLiteral("real")), home.file(QStringLiteral("linked"))));
     const QString real = QFileInfo(home.file(QStringLiteral("real"))).canonicalFilePath();
-    ASSERT_TRUE(auth()->authMoveFile(home.file(QStringLiteral("linked/a.prproj")), home.file(QStringLiteral("linked/b.prproj"))));
+    ASSERT_TRUE(auth()->authMoveFile(
+        home.file(QStringLiteral("linked/a.prproj")), home.file(QStringLiteral("linked/b.prproj"))));
     ASSERT_TRUE(auth()->authCopyFile(file, home.file(QStringLiteral("linked//c.prproj"))));
     ASSERT_TRUE(auth()->authRemoveFile(home.file(QStringLiteral("linked/./a.prproj"))));
     ASSERT_EQ(commands.size(), 3u);
     EXPECT_EQ(commands[0].program, QStringLiteral("/bin/mv"));
     EXPECT_EQ(commands[0].arguments,
-        (QStringList { QStringLiteral("-f"), QStringLiteral("-T"), QStringLiteral("--"), real + QStringLiteral("/a.prproj"), real + QStringLiteral("/b.prproj") }));
+        (QStringList { QStringLiteral("-f"), QStringLiteral("-T"), QStringLiteral("--"),
+            real + QStringLiteral("/a.prproj"), real + QStringLiteral("/b.prproj") }));
     EXPECT_EQ(commands[1].program, QStringLiteral("/bin/cp"));
     EXPECT_TRUE(commands[1].arguments.contains(QStringLiteral("-T")));
     EXPECT_EQ(commands[1].arguments.last(), real + QStringLiteral("/c.prproj"));

@@ -73,7 +73,8 @@ TEST_F(QFBugReporterTest, ReportsOnlyAReportNewerThanAnUnfinishedLaunch)
         QDir(home.file(QStringLiteral(".local/state/DiagnosticReports"))).removeRecursively();
         opened.clear();
         setDates(kLaunch, c.exit);
-        const QString path = report(QStringLiteral("DiagnosticReports"), QStringLiteral("Pro Tombrel_2026-12-01-100005.crash"), c.reportTime);
+        const QString path = report(
+            QStringLiteral("DiagnosticReports"), QStringLiteral("Pro Tombrel_2026-12-01-100005.crash"), c.reportTime);
         const QString found = QFBugReporter::checkForCrashes(QStringLiteral("Pro Tombrel"), plist);
         EXPECT_EQ(found, c.reported ? path : QString());
         EXPECT_EQ(opened, c.reported ? QStringList { path } : QStringList());
@@ -85,11 +86,14 @@ TEST_F(QFBugReporterTest, TakesTheLastReportOfTheFirstFolderWithReportsOfThisPro
     setDates(kLaunch, std::nullopt);
     report(QStringLiteral("DiagnosticReports"), QStringLiteral("other_2026-12-01-100010.crash"), kLaunch.addSecs(10));
     report(QStringLiteral("DiagnosticReports"), QStringLiteral("tombrel_2026-12-01-100001.crash"), kLaunch.addSecs(1));
-    const QString last = report(QStringLiteral("DiagnosticReports"), QStringLiteral("Tombrel_2026-12-01-100009.crash"), kLaunch.addSecs(9));
-    report(QStringLiteral("DiagnosticReports"), QStringLiteral("tombrelx_2026-12-01-100020.crash"), kLaunch.addSecs(20));
+    const QString last = report(
+        QStringLiteral("DiagnosticReports"), QStringLiteral("Tombrel_2026-12-01-100009.crash"), kLaunch.addSecs(9));
+    report(
+        QStringLiteral("DiagnosticReports"), QStringLiteral("tombrelx_2026-12-01-100020.crash"), kLaunch.addSecs(20));
     EXPECT_EQ(QFBugReporter::checkForCrashes(QStringLiteral("tombrel"), plist), last);
     EXPECT_TRUE(QFBugReporter::checkForCrashes(QStringLiteral("missing"), plist).isNull());
-    EXPECT_TRUE(QFBugReporter::checkForCrashes(QStringLiteral("tombrel"), home.file(QStringLiteral("nothing.plist"))).isNull())
+    EXPECT_TRUE(
+        QFBugReporter::checkForCrashes(QStringLiteral("tombrel"), home.file(QStringLiteral("nothing.plist"))).isNull())
         << "no launch recorded, no crash";
 }
 
@@ -115,7 +119,8 @@ TEST_F(QFBugReporterTest, ARealCrashLeavesAReportTheNextStartFinds)
         // In a sanitized build the crash is the program's own to report, not the sanitizer's.
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         if (environment.contains(QStringLiteral("ASAN_OPTIONS"))) {
-            environment.insert(QStringLiteral("ASAN_OPTIONS"), environment.value(QStringLiteral("ASAN_OPTIONS"))
+            environment.insert(QStringLiteral("ASAN_OPTIONS"),
+                environment.value(QStringLiteral("ASAN_OPTIONS"))
                     + QStringLiteral(":allow_user_segv_handler=1:handle_segv=0:handle_abort=0"));
         }
         process.setProcessEnvironment(environment);
@@ -126,11 +131,13 @@ TEST_F(QFBugReporterTest, ARealCrashLeavesAReportTheNextStartFinds)
         opened.clear();
         const QString found = QFBugReporter::checkForCrashes(QStringLiteral("CrashChild"), plist);
         ASSERT_FALSE(found.isEmpty());
-        EXPECT_TRUE(QFileInfo(found).fileName().contains(QRegularExpression(QStringLiteral("^CrashChild_\\d{4}-\\d\\d-\\d\\d-\\d{6}\\.crash$"))));
+        EXPECT_TRUE(QFileInfo(found).fileName().contains(
+            QRegularExpression(QStringLiteral("^CrashChild_\\d{4}-\\d\\d-\\d\\d-\\d{6}\\.crash$"))));
         QFile file(found);
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         const QString text = QString::fromUtf8(file.readAll());
-        EXPECT_TRUE(text.contains(QLatin1String(std::string(how) == "segv" ? "(SIGSEGV)" : "(SIGABRT)"))) << qPrintable(text);
+        EXPECT_TRUE(text.contains(QLatin1String(std::string(how) == "segv" ? "(SIGSEGV)" : "(SIGABRT)")))
+            << qPrintable(text);
         EXPECT_TRUE(text.contains(QLatin1String("Backtrace:"))) << qPrintable(text);
         EXPECT_EQ(opened, QStringList { found });
 
@@ -154,7 +161,8 @@ TEST_F(QFBugReporterTest, TheDelegateHearsOfTheCrashBeforeStartingReturnsOnTheMa
     };
     const auto crashAgain = [&] {
         setDates(kLaunch, std::nullopt);
-        return report(QStringLiteral("DiagnosticReports"), QStringLiteral("Pro Tombrel_2026-12-01-100005.crash"), kLaunch.addSecs(5));
+        return report(QStringLiteral("DiagnosticReports"), QStringLiteral("Pro Tombrel_2026-12-01-100005.crash"),
+            kLaunch.addSecs(5));
     };
 
     Listener onMain;
@@ -165,7 +173,8 @@ TEST_F(QFBugReporterTest, TheDelegateHearsOfTheCrashBeforeStartingReturnsOnTheMa
 
     Listener fromWorker;
     const QString second = crashAgain();
-    std::unique_ptr<QThread> worker(QThread::create([&] { QFBugReporter::startBugReporter(QStringLiteral("Pro Tombrel"), plist, &fromWorker); }));
+    std::unique_ptr<QThread> worker(
+        QThread::create([&] { QFBugReporter::startBugReporter(QStringLiteral("Pro Tombrel"), plist, &fromWorker); }));
     worker->start();
     ASSERT_TRUE(worker->wait(30000));
     EXPECT_TRUE(fromWorker.reports.isEmpty()) << "told on the main thread, not the worker's";

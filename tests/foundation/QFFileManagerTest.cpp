@@ -39,10 +39,7 @@ protected:
     {
         return home.write(relative, contents);
     }
-    static QDateTime mtime(const QString &path)
-    {
-        return QFileInfo(path).fileTime(QFileDevice::FileModificationTime);
-    }
+    static QDateTime mtime(const QString &path) { return QFileInfo(path).fileTime(QFileDevice::FileModificationTime); }
     static void setMtime(const QString &path, const QDateTime &when)
     {
         QFile file(path);
@@ -66,8 +63,12 @@ protected:
     {
         QStringList out;
         QDir dir(root);
-        for (const QFileInfo &info : dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name)) {
-            const QString kind = info.isSymLink() ? QStringLiteral("link->") + QFile::decodeName(linkTarget(info.filePath())) : info.isDir() ? QStringLiteral("dir") : QString::fromUtf8(read(info.filePath()));
+        for (const QFileInfo &info :
+            dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name)) {
+            const QString kind = info.isSymLink()
+                ? QStringLiteral("link->") + QFile::decodeName(linkTarget(info.filePath()))
+                : info.isDir() ? QStringLiteral("dir")
+                               : QString::fromUtf8(read(info.filePath()));
             out << info.fileName() + u' ' + kind + u' ' + QString::number(info.permissions(), 8);
             if (info.isDir() && !info.isSymLink()) {
                 for (const QString &child : tree(info.filePath()))
@@ -79,8 +80,9 @@ protected:
     // Names that have broken tools that went through a shell or read a dash as an option.
     static QStringList awkwardNames()
     {
-        return { QStringLiteral("My Cut.prproj"), QStringLiteral("it's \"final\".fcp"), QStringLiteral("line\nbreak.fcp"),
-            QStringLiteral("-rf"), QStringLiteral("Schnitt für Über.fcp"), QStringLiteral("$(touch pwned)") };
+        return { QStringLiteral("My Cut.prproj"), QStringLiteral("it's \"final\".fcp"),
+            QStringLiteral("line\nbreak.fcp"), QStringLiteral("-rf"), QStringLiteral("Schnitt für Über.fcp"),
+            QStringLiteral("$(touch pwned)") };
     }
 };
 
@@ -89,14 +91,19 @@ protected:
 TEST_F(QFFileManagerTest, UniqueFilenamesAndSizes)
 {
     make(QStringLiteral("a/Cut.prproj"));
-    EXPECT_EQ(QFFileManager::uniqueFilename(home.file(QStringLiteral("a/Cut.prproj"))), home.file(QStringLiteral("a/Cut 2.prproj")));
+    EXPECT_EQ(QFFileManager::uniqueFilename(home.file(QStringLiteral("a/Cut.prproj"))),
+        home.file(QStringLiteral("a/Cut 2.prproj")));
     make(QStringLiteral("a/Cut 2.prproj"));
-    EXPECT_EQ(QFFileManager::uniqueFilename(home.file(QStringLiteral("a/Cut.prproj"))), home.file(QStringLiteral("a/Cut 3.prproj")));
+    EXPECT_EQ(QFFileManager::uniqueFilename(home.file(QStringLiteral("a/Cut.prproj"))),
+        home.file(QStringLiteral("a/Cut 3.prproj")));
     make(QStringLiteral("a/Notes"));
-    EXPECT_EQ(QFFileManager::uniqueFilename(home.file(QStringLiteral("a/Notes"))), home.file(QStringLiteral("a/Notes 2")));
-    EXPECT_EQ(QFFileManager::uniqueFilename(home.file(QStringLiteral("a/free.fcp"))), home.file(QStringLiteral("a/free.fcp")));
+    EXPECT_EQ(
+        QFFileManager::uniqueFilename(home.file(QStringLiteral("a/Notes"))), home.file(QStringLiteral("a/Notes 2")));
+    EXPECT_EQ(QFFileManager::uniqueFilename(home.file(QStringLiteral("a/free.fcp"))),
+        home.file(QStringLiteral("a/free.fcp")));
     make(QStringLiteral("a/.hidden"));
-    EXPECT_EQ(QFFileManager::uniqueFilename(home.file(QStringLiteral("a/.hidden"))), home.file(QStringLiteral("a/.hidden 2")));
+    EXPECT_EQ(QFFileManager::uniqueFilename(home.file(QStringLiteral("a/.hidden"))),
+        home.file(QStringLiteral("a/.hidden 2")));
 
     EXPECT_EQ(QFFileManager::formatFileSize(1023), QStringLiteral("1023 B"));
     EXPECT_EQ(QFFileManager::formatFileSize(1024), QStringLiteral("1.00 KB"));
@@ -159,7 +166,8 @@ TEST_F(QFFileManagerTest, TrashGoesToTheUsersTrashInAFreshHome)
     ASSERT_TRUE(QFFileManager::trashFile(file, 5));
     EXPECT_FALSE(QFileInfo::exists(file));
     EXPECT_EQ(read(home.file(QStringLiteral(".local/share/Trash/files/a.prproj"))), QByteArray("first"));
-    EXPECT_FALSE(QFileInfo::exists(home.file(QStringLiteral("Desktop/files")))) << "never a Trash of the current folder";
+    EXPECT_FALSE(QFileInfo::exists(home.file(QStringLiteral("Desktop/files"))))
+        << "never a Trash of the current folder";
 }
 
 TEST_F(QFFileManagerTest, ChangingOnlyTheLetterCaseRenames)
@@ -185,7 +193,8 @@ TEST_F(QFFileManagerTest, MovingNeverReplacesAnExistingItem)
 
 TEST_F(QFFileManagerTest, CopiesKeepTimesAndModesAndBundlesStayWhole)
 {
-    const QDateTime old = QDateTime::currentDateTime().addDays(-3).addMSecs(-QDateTime::currentDateTime().time().msec());
+    const QDateTime old
+        = QDateTime::currentDateTime().addDays(-3).addMSecs(-QDateTime::currentDateTime().time().msec());
     const QString bundle = home.file(QStringLiteral("src/Edit.fcpbundle"));
     make(QStringLiteral("src/Edit.fcpbundle/Contents/project.xml"), "<xml/>");
     const QString tool = make(QStringLiteral("src/Edit.fcpbundle/Contents/run.sh"), "#!/bin/sh\n");
@@ -215,7 +224,9 @@ TEST_F(QFFileManagerTest, AFailedCopyLeavesNothingBehind)
     ASSERT_EQ(::mkfifo(QFile::encodeName(bundle + QStringLiteral("/pipe")).constData(), 0600), 0);
     QDir().mkpath(home.file(QStringLiteral("dst")));
     EXPECT_FALSE(QFFileManager::copyFile(bundle, home.file(QStringLiteral("dst/Broken.fcpbundle")), false));
-    EXPECT_TRUE(QDir(home.file(QStringLiteral("dst"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+    EXPECT_TRUE(QDir(home.file(QStringLiteral("dst")))
+                    .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                    .isEmpty());
 }
 
 TEST_F(QFFileManagerTest, ZipRoundTripKeepsModesTimesAndLinks)
@@ -272,12 +283,28 @@ TEST_F(QFFileManagerTest, HostileArchivesAreRefusedWhole)
         const char *name;
         std::function<void(zip_t *)> fill;
     } cases[] = {
-        { "dot-dot", [&](zip_t *z) { addFile(z, "ok.txt", "fine"); addFile(z, "../outside/evil.txt", "evil"); } },
-        { "absolute", [&](zip_t *z) { addFile(z, QFile::encodeName(outside + QStringLiteral("/abs.txt")).constData(), "evil"); } },
+        { "dot-dot",
+            [&](zip_t *z) {
+                addFile(z, "ok.txt", "fine");
+                addFile(z, "../outside/evil.txt", "evil");
+            } },
+        { "absolute",
+            [&](zip_t *z) {
+                addFile(z, QFile::encodeName(outside + QStringLiteral("/abs.txt")).constData(), "evil");
+            } },
         { "nested dot-dot", [&](zip_t *z) { addFile(z, "a/b/../../../outside/evil.txt", "evil"); } },
-        { "absolute link", [&](zip_t *z) { addLink(z, "link", QFile::encodeName(outside).constData()); addFile(z, "link/evil.txt", "evil"); } },
+        { "absolute link",
+            [&](zip_t *z) {
+                addLink(z, "link", QFile::encodeName(outside).constData());
+                addFile(z, "link/evil.txt", "evil");
+            } },
         { "escaping link", [&](zip_t *z) { addLink(z, "a/link", "../../outside"); } },
-        { "file through a link", [&](zip_t *z) { addLink(z, "inner", "sub"); addFile(z, "sub/x", "x"); addFile(z, "inner/evil.txt", "evil"); } },
+        { "file through a link",
+            [&](zip_t *z) {
+                addLink(z, "inner", "sub");
+                addFile(z, "sub/x", "x");
+                addFile(z, "inner/evil.txt", "evil");
+            } },
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -287,10 +314,15 @@ TEST_F(QFFileManagerTest, HostileArchivesAreRefusedWhole)
         EXPECT_FALSE(QFFileManager::decompressFile(archive, dest));
         EXPECT_FALSE(QFileInfo::exists(dest));
         EXPECT_TRUE(QDir(outside).isEmpty());
-        EXPECT_TRUE(QDir(home.file(QStringLiteral("dest"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+        EXPECT_TRUE(QDir(home.file(QStringLiteral("dest")))
+                        .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                        .isEmpty());
     }
     // A link that stays inside is kept.
-    const QString archive = makeArchive(QStringLiteral("fine.zip"), [&](zip_t *z) { addFile(z, "sub/x", "x"); addLink(z, "sub/y", "../sub/x"); });
+    const QString archive = makeArchive(QStringLiteral("fine.zip"), [&](zip_t *z) {
+        addFile(z, "sub/x", "x");
+        addLink(z, "sub/y", "../sub/x");
+    });
     ASSERT_TRUE(QFFileManager::decompressFile(archive, home.file(QStringLiteral("fine"))));
     EXPECT_EQ(read(home.file(QStringLiteral("fine/sub/y"))), QByteArray("x"));
 }
@@ -356,9 +388,11 @@ TEST_F(QFFileManagerTest, ACopyIsAbandonedWhenTheProgramIsEnding)
     make(QStringLiteral("src/Bundle.fcpbundle/a"), "a");
     QFShutdown::request();
     QString reason;
-    EXPECT_TRUE(qfCopyToTemporary(source, home.file(QStringLiteral("src")), QStringLiteral("Copy.prproj"), &reason).isEmpty());
+    EXPECT_TRUE(
+        qfCopyToTemporary(source, home.file(QStringLiteral("src")), QStringLiteral("Copy.prproj"), &reason).isEmpty());
     EXPECT_TRUE(reason.contains(QStringLiteral("abandoned"))) << qPrintable(reason);
-    EXPECT_FALSE(QFFileManager::copyFile(home.file(QStringLiteral("src/Bundle.fcpbundle")), home.file(QStringLiteral("dst/Bundle.fcpbundle")), false));
+    EXPECT_FALSE(QFFileManager::copyFile(
+        home.file(QStringLiteral("src/Bundle.fcpbundle")), home.file(QStringLiteral("dst/Bundle.fcpbundle")), false));
     QFShutdown::reset();
     EXPECT_EQ(QDir(home.file(QStringLiteral("src"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
         (QStringList { QStringLiteral("Bundle.fcpbundle"), QStringLiteral("Cut.prproj") }))
@@ -374,7 +408,8 @@ TEST_F(QFFileManagerTest, ADamagedMountTableLineGivesNoMountPoint)
     const QByteArray table = file.readAll();
     EXPECT_EQ(QFMountTable::mountPoints(table), QStringList { QStringLiteral("/mnt/Drive") });
     QFFileManager::setMountTableReader([&] { return table; });
-    EXPECT_FALSE(QFFileManager::isDriveMountedForPath(QStringLiteral("/media/") + QString::fromLocal8Bit(qgetenv("USER")) + QStringLiteral("/Other/Cut.fcp")));
+    EXPECT_FALSE(QFFileManager::isDriveMountedForPath(
+        QStringLiteral("/media/") + QString::fromLocal8Bit(qgetenv("USER")) + QStringLiteral("/Other/Cut.fcp")));
 }
 
 TEST_F(QFFileManagerTest, TheAsynchronousFormsAnswerOnTheCallersThreadAfterTheCall)
@@ -419,11 +454,12 @@ TEST_F(QFFileManagerTest, ARemovalThatWaitsForTheAdministratorRunsNoEventsAndHol
         return commands;
     };
     QFLocalPaths::setRootOverride(true);
-    QFAuthorization::sharedController()->setCommandRunner([&](const QString &program, const QStringList &arguments, bool) {
-        QMutexLocker locked(&lock);
-        commands << (QStringList { program } + arguments).join(u' ');
-        return 0;
-    });
+    QFAuthorization::sharedController()->setCommandRunner(
+        [&](const QString &program, const QStringList &arguments, bool) {
+            QMutexLocker locked(&lock);
+            commands << (QStringList { program } + arguments).join(u' ');
+            return 0;
+        });
     const auto restore = qScopeGuard([] {
         QFAuthorization::sharedController()->setCommandRunner({});
         QFLocalPaths::setRootOverride(std::nullopt);

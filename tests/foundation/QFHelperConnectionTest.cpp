@@ -164,7 +164,8 @@ TEST_F(QFHelperConnectionTest, TheBlockingFormWaitsBoundedOffTheWindowsThread)
     // tombrel's wait for a helper whose set-up does not end: the time-out, then the reason.
     bool handled = true;
     QString error;
-    std::unique_ptr<QThread> caller(QThread::create([&] { handled = QFHelperConnection::updateConfiguration(&error, 300); }));
+    std::unique_ptr<QThread> caller(
+        QThread::create([&] { handled = QFHelperConnection::updateConfiguration(&error, 300); }));
     caller->start();
     ASSERT_TRUE(QTest::qWaitFor([&] { return caller->isFinished(); }, 10000));
     EXPECT_FALSE(handled);

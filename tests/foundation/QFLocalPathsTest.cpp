@@ -25,7 +25,8 @@ TEST_F(QFLocalPathsTest, UserFoldersFollowXdgAndUserDirs)
     EXPECT_EQ(QFLocalPaths::movieDirectory(), QStringLiteral("/srv/films"));
     EXPECT_EQ(QFLocalPaths::documentDirectory(true), home.file(QStringLiteral("Documents")));
 
-    EXPECT_EQ(QFLocalPaths::expandTilde(QStringLiteral("~/Movies/Cut.fcp")), home.file(QStringLiteral("Movies/Cut.fcp")));
+    EXPECT_EQ(
+        QFLocalPaths::expandTilde(QStringLiteral("~/Movies/Cut.fcp")), home.file(QStringLiteral("Movies/Cut.fcp")));
     EXPECT_EQ(QFLocalPaths::expandTilde(QStringLiteral("~")), home.path());
     EXPECT_EQ(QFLocalPaths::expandTilde(QStringLiteral("~ed/Cut.fcp")), QStringLiteral("~ed/Cut.fcp"));
     EXPECT_EQ(QFLocalPaths::expandTilde(QStringLiteral("/srv/~/Cut.fcp")), QStringLiteral("/srv/~/Cut.fcp"));
@@ -73,14 +74,18 @@ TEST_F(QFLocalPathsTest, RootWorksInTheConsoleUsersFolders)
     qunsetenv("XDG_DATA_HOME");
     qunsetenv("XDG_STATE_HOME");
 
-    QFLocalPaths::setConsoleUserResolver([&] { return std::optional<QFConsoleUser>(QFConsoleUser { QStringLiteral("ed"), home.path() }); });
+    QFLocalPaths::setConsoleUserResolver([&] {
+        return std::optional<QFConsoleUser>(QFConsoleUser { QStringLiteral("ed"), home.path() });
+    });
     EXPECT_EQ(QFLocalPaths::libraryDirectory(true), home.file(QStringLiteral(".local/share")));
     EXPECT_EQ(QFLocalPaths::logDirectory(true), home.file(QStringLiteral(".local/state")));
     EXPECT_EQ(QFLocalPaths::userDirectory(), home.path());
     EXPECT_EQ(QFLocalPaths::username(), QStringLiteral("ed"));
     EXPECT_EQ(QFLocalPaths::currentConsoleUser(), QStringLiteral("ed"));
-    EXPECT_EQ(QFLocalPaths::libraryDirectory(false), QStringLiteral("/usr/local/share")) << "the machine's folders stay";
-    EXPECT_EQ(QFLocalPaths::expandTilde(QStringLiteral("~/Movies/Cut.fcp")), home.file(QStringLiteral("Movies/Cut.fcp")));
+    EXPECT_EQ(QFLocalPaths::libraryDirectory(false), QStringLiteral("/usr/local/share"))
+        << "the machine's folders stay";
+    EXPECT_EQ(
+        QFLocalPaths::expandTilde(QStringLiteral("~/Movies/Cut.fcp")), home.file(QStringLiteral("Movies/Cut.fcp")));
 
     // Only the greeter at the console: nobody's home folder to use.
     QFLocalPaths::setConsoleUserResolver([] { return std::optional<QFConsoleUser>(); });
@@ -102,8 +107,10 @@ TEST_F(QFLocalPathsTest, FreshNamesAndVolumes)
     for (QChar c : random)
         EXPECT_TRUE((c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9'));
 
-    EXPECT_EQ(QFLocalPaths::volumeRootForPath(QStringLiteral("/media/ed/Drive/Projects/a.fcp")), QStringLiteral("/media/ed/Drive"));
-    EXPECT_EQ(QFLocalPaths::volumeRootForPath(QStringLiteral("/run/media/ed/Drive/x")), QStringLiteral("/run/media/ed/Drive"));
+    EXPECT_EQ(QFLocalPaths::volumeRootForPath(QStringLiteral("/media/ed/Drive/Projects/a.fcp")),
+        QStringLiteral("/media/ed/Drive"));
+    EXPECT_EQ(QFLocalPaths::volumeRootForPath(QStringLiteral("/run/media/ed/Drive/x")),
+        QStringLiteral("/run/media/ed/Drive"));
     EXPECT_EQ(QFLocalPaths::volumeRootForPath(QStringLiteral("/mnt/raid/x")), QStringLiteral("/mnt/raid"));
     EXPECT_TRUE(QFLocalPaths::volumeRootForPath(QStringLiteral("/media/ed")).isNull());
     EXPECT_TRUE(QFLocalPaths::volumeRootForPath(QStringLiteral("/home/ed/x")).isNull());
@@ -152,26 +159,32 @@ TEST_F(QFLocalPathsTest, ResolvedPathsFollowTheFoldersLinks)
     ASSERT_TRUE(QFile::link(home.file(QStringLiteral("real")), home.file(QStringLiteral("linked"))));
     const QString real = QFileInfo(home.file(QStringLiteral("real"))).canonicalFilePath();
     EXPECT_EQ(QFLocalPaths::resolvedPath(home.file(QStringLiteral("linked/a.fcp"))), real + QStringLiteral("/a.fcp"));
-    EXPECT_EQ(QFLocalPaths::resolvedPath(home.file(QStringLiteral("linked/new/../b.fcp"))), real + QStringLiteral("/b.fcp"));
+    EXPECT_EQ(
+        QFLocalPaths::resolvedPath(home.file(QStringLiteral("linked/new/../b.fcp"))), real + QStringLiteral("/b.fcp"));
     // The item itself is not followed unless asked, or unless the path ends in a slash.
-    EXPECT_EQ(QFileInfo(QFLocalPaths::resolvedPath(home.file(QStringLiteral("linked")))).fileName(), QStringLiteral("linked"));
+    EXPECT_EQ(QFileInfo(QFLocalPaths::resolvedPath(home.file(QStringLiteral("linked")))).fileName(),
+        QStringLiteral("linked"));
     EXPECT_EQ(QFLocalPaths::resolvedPath(home.file(QStringLiteral("linked")), true), real);
     EXPECT_EQ(QFLocalPaths::resolvedPath(home.file(QStringLiteral("linked")) + u'/'), real);
-    EXPECT_EQ(QFLocalPaths::resolvedPath(QStringLiteral("/usr//share/")), QFileInfo(QStringLiteral("/usr/share")).canonicalFilePath());
+    EXPECT_EQ(QFLocalPaths::resolvedPath(QStringLiteral("/usr//share/")),
+        QFileInfo(QStringLiteral("/usr/share")).canonicalFilePath());
     EXPECT_TRUE(QFLocalPaths::resolvedPath(QString()).isEmpty());
 }
 
 TEST_F(QFLocalPathsTest, ProgramsOnThePathLieInTheHomeOfTheUserFolders)
 {
-    EXPECT_EQ(QFLocalPaths::pathForDirectory(QFLocalPaths::Directory::Binaries, true), home.file(QStringLiteral(".local/bin")));
-    EXPECT_EQ(QFLocalPaths::pathForDirectory(QFLocalPaths::Directory::Binaries, false), QStringLiteral("/usr/local/bin"));
+    EXPECT_EQ(QFLocalPaths::pathForDirectory(QFLocalPaths::Directory::Binaries, true),
+        home.file(QStringLiteral(".local/bin")));
+    EXPECT_EQ(
+        QFLocalPaths::pathForDirectory(QFLocalPaths::Directory::Binaries, false), QStringLiteral("/usr/local/bin"));
     EXPECT_EQ(QFLocalPaths::userDomainHome(), home.path());
     // A root process with nobody at the console keeps its own home, never the root of the file system.
     QFLocalPaths::setRootOverride(true);
     QFLocalPaths::setConsoleUserResolver([] { return std::optional<QFConsoleUser>(); });
     EXPECT_TRUE(QFLocalPaths::userDirectory().isNull());
     EXPECT_EQ(QFLocalPaths::userDomainHome(), home.path());
-    EXPECT_EQ(QFLocalPaths::pathForDirectory(QFLocalPaths::Directory::Binaries, true), home.file(QStringLiteral(".local/bin")));
+    EXPECT_EQ(QFLocalPaths::pathForDirectory(QFLocalPaths::Directory::Binaries, true),
+        home.file(QStringLiteral(".local/bin")));
     qunsetenv("HOME");
     EXPECT_NE(QFLocalPaths::userDomainHome(), QStringLiteral("/"));
     EXPECT_NE(QFLocalPaths::pathForDirectory(QFLocalPaths::Directory::Binaries, true), QStringLiteral("/.local/bin"));

@@ -62,7 +62,8 @@ protected:
     }
     void setGlobal(const QString &key, const QVariant &value)
     {
-        ASSERT_TRUE(QFPropertyList::write(home.file(QStringLiteral(".config/com.quenfield.global.plist")), QVariantMap { { key, value } }));
+        ASSERT_TRUE(QFPropertyList::write(
+            home.file(QStringLiteral(".config/com.quenfield.global.plist")), QVariantMap { { key, value } }));
     }
 
     std::mutex m_printedMutex;
@@ -80,7 +81,8 @@ TEST_F(QFLogTest, NewLogStartsWithHeaderLines)
     ASSERT_GE(lines.size(), 5);
     EXPECT_TRUE(messageOf(lines[0]).startsWith(QStringLiteral("Log started: ")));
     EXPECT_TRUE(messageOf(lines[1]).startsWith(QStringLiteral("Path: ")));
-    EXPECT_TRUE(messageOf(lines[2]).contains(QRegularExpression(QStringLiteral("^System: Linux .*, \\d+ CPU\\(s\\), \\d+\\.\\d\\d GB RAM$"))));
+    EXPECT_TRUE(messageOf(lines[2]).contains(
+        QRegularExpression(QStringLiteral("^System: Linux .*, \\d+ CPU\\(s\\), \\d+\\.\\d\\d GB RAM$"))));
     EXPECT_EQ(messageOf(lines[3]), QStringLiteral("Running in 64-bit mode"));
     EXPECT_EQ(messageOf(lines.last()), QStringLiteral("File /p/Edit.fcp finished writing."));
     EXPECT_EQ(QFLog::availableLogs(), QStringList { logFile(1) });
@@ -159,7 +161,8 @@ TEST_F(QFLogTest, EightThreadsNeverInterleaveOrLoseLines)
     QFLog::finishWriting();
 
     QSet<QString> seen;
-    static const QRegularExpression shape(QStringLiteral("^thread \\d line \\d+( with some more words to make it longer)?$"));
+    static const QRegularExpression shape(
+        QStringLiteral("^thread \\d line \\d+( with some more words to make it longer)?$"));
     for (const QString &path : QFLog::availableLogs()) {
         for (const QString &line : linesOf(path)) {
             const QString message = messageOf(line);
@@ -200,7 +203,8 @@ TEST_F(QFLogTest, ExceptionsAreLoggedWithTheirMethod)
     const bool ok = QFException::guard("restoreVersion:", [] { throw std::runtime_error("disk full"); });
     EXPECT_FALSE(ok);
     QFLog::finishWriting();
-    EXPECT_EQ(messageOf(linesOf(logFile(1)).last()), QStringLiteral("Exception in restoreVersion:. std::runtime_error - disk full."));
+    EXPECT_EQ(messageOf(linesOf(logFile(1)).last()),
+        QStringLiteral("Exception in restoreVersion:. std::runtime_error - disk full."));
     EXPECT_TRUE(QFException::didTimeout(QFPortTimeoutException("no answer")));
     EXPECT_FALSE(QFException::didTimeout(std::runtime_error("x")));
 }

@@ -17,7 +17,8 @@ TEST(QFMainThreadTest, WorkReachesTheApplicationsThreadFromAnyThread)
     std::atomic<bool> done { false };
     std::thread worker([&] {
         workerIsMain = QFMainThread::isCurrent();
-        QFMainThread::run([&] { ranOnMain = QThread::currentThread() == QCoreApplication::instance()->thread(); }, true);
+        QFMainThread::run(
+            [&] { ranOnMain = QThread::currentThread() == QCoreApplication::instance()->thread(); }, true);
         done = true;
     });
     // The main thread handles events meanwhile, so the worker's waiting call returns.

@@ -144,10 +144,13 @@ TEST_F(QFPropertyListTest, AFullDiskKeepsTheOldFileAndReportsTheFailure)
         EXPECT_FALSE(QFPropertyList::write(path, notes(120), &error));
         EXPECT_FALSE(error.isEmpty());
         error.clear();
-        EXPECT_FALSE(QFPropertyList::updateDictionary(path, [](QVariantMap &map) {
-            map.insert(QStringLiteral("Cut.99999.prproj"), QStringLiteral("lost?"));
-            return QFPropertyList::Change::Write;
-        }, &error));
+        EXPECT_FALSE(QFPropertyList::updateDictionary(
+            path,
+            [](QVariantMap &map) {
+                map.insert(QStringLiteral("Cut.99999.prproj"), QStringLiteral("lost?"));
+                return QFPropertyList::Change::Write;
+            },
+            &error));
         EXPECT_FALSE(error.isEmpty());
     }
     EXPECT_EQ(QFileInfo(path).size(), before);
@@ -181,7 +184,8 @@ TEST_F(QFPropertyListTest, AFullFileSystemKeepsTheOldFile)
     EXPECT_FALSE(QFPropertyList::write(path, notes(200), &error));
     EXPECT_TRUE(error.contains(QStringLiteral("No space left"))) << qPrintable(error);
     EXPECT_EQ(QFPropertyList::readDictionary(path), notes(20));
-    EXPECT_EQ(leftovers(mountPoint, QStringLiteral("com.quenfield.ProTombrel.plist")), QStringList { QStringLiteral("filler") });
+    EXPECT_EQ(leftovers(mountPoint, QStringLiteral("com.quenfield.ProTombrel.plist")),
+        QStringList { QStringLiteral("filler") });
 }
 
 TEST_F(QFPropertyListTest, AWriteThroughALinkReplacesTheFileItNames)

@@ -16,7 +16,8 @@ class QFTaskExTest : public TempHomeTest { };
 TEST_F(QFTaskExTest, RunsToolsWithArgumentListsNeverThroughAShell)
 {
     int status = -5;
-    EXPECT_TRUE(QFTaskEx::runTask(QStringLiteral("/bin/sh"), { QStringLiteral("-c"), QStringLiteral("exit 3") }, &status));
+    EXPECT_TRUE(
+        QFTaskEx::runTask(QStringLiteral("/bin/sh"), { QStringLiteral("-c"), QStringLiteral("exit 3") }, &status));
     EXPECT_EQ(status, 3);
     const QString marker = home.file(QStringLiteral("a; touch pwned $(touch pwned) `touch pwned`"));
     EXPECT_TRUE(QFTaskEx::runTask(QStringLiteral("/usr/bin/touch"), { QStringLiteral("--"), marker }));
@@ -42,12 +43,14 @@ TEST_F(QFTaskExTest, TimeOutTerminatesTheToolFromAnyThread)
     EXPECT_EQ(status, -1);
 
     bool workerResult = true;
-    std::thread worker([&] { workerResult = QFTaskEx::runTask(QStringLiteral("/bin/sleep"), { QStringLiteral("300") }, 1.0); });
+    std::thread worker(
+        [&] { workerResult = QFTaskEx::runTask(QStringLiteral("/bin/sleep"), { QStringLiteral("300") }, 1.0); });
     worker.join();
     EXPECT_FALSE(workerResult);
 
     // A tool that ignores the polite request is killed.
-    EXPECT_FALSE(QFTaskEx::runTask(QStringLiteral("/bin/sh"), { QStringLiteral("-c"), QStringLiteral("trap '' TERM; sleep 300") }, 1.0));
+    EXPECT_FALSE(QFTaskEx::runTask(
+        QStringLiteral("/bin/sh"), { QStringLiteral("-c"), QStringLiteral("trap '' TERM; sleep 300") }, 1.0));
 
     EXPECT_TRUE(QFTaskEx::runTask(QStringLiteral("/bin/true"), {}, 30.0, &status));
     EXPECT_EQ(status, 0);
@@ -75,7 +78,8 @@ TEST_F(QFTaskExTest, ToolsStartWithNoBlockedSignals)
     const QString waited = home.file(QStringLiteral("waited.txt"));
     EXPECT_TRUE(QFTaskEx::runTask(QStringLiteral("/bin/cp"), { QStringLiteral("/proc/self/status"), waited }, 30.0));
     const QString detached = home.file(QStringLiteral("detached.txt"));
-    EXPECT_TRUE(QFTaskEx::runTaskAndReturn(QStringLiteral("/bin/cp"), { QStringLiteral("/proc/self/status"), detached }));
+    EXPECT_TRUE(
+        QFTaskEx::runTaskAndReturn(QStringLiteral("/bin/cp"), { QStringLiteral("/proc/self/status"), detached }));
     pthread_sigmask(SIG_SETMASK, &saved, nullptr);
 
     EXPECT_EQ(blockedIn(waited), QByteArray("0000000000000000"));

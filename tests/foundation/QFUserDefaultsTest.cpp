@@ -12,7 +12,8 @@ TEST_F(QFUserDefaultsTest, ArgumentsOverFileOverRegistered)
     QFUserDefaults defaults(QStringLiteral("com.quenfield.Test"));
     EXPECT_EQ(defaults.filePath(), home.file(QStringLiteral(".config/com.quenfield.Test.plist")));
 
-    defaults.registerDefaults({ { QStringLiteral("interval"), qint64(10) }, { QStringLiteral("name"), QStringLiteral("r") } });
+    defaults.registerDefaults(
+        { { QStringLiteral("interval"), qint64(10) }, { QStringLiteral("name"), QStringLiteral("r") } });
     EXPECT_EQ(defaults.integerForKey(QStringLiteral("interval")), 10);
 
     ASSERT_TRUE(defaults.setObject(QStringLiteral("interval"), qint64(20)));
@@ -20,7 +21,8 @@ TEST_F(QFUserDefaultsTest, ArgumentsOverFileOverRegistered)
     EXPECT_EQ(QFPropertyList::readDictionary(defaults.filePath())->value(QStringLiteral("interval")).toLongLong(), 20)
         << "changes are on disk at once";
 
-    defaults.setArguments({ QStringLiteral("prog"), QStringLiteral("-interval"), QStringLiteral("30"), QStringLiteral("-autosave") });
+    defaults.setArguments(
+        { QStringLiteral("prog"), QStringLiteral("-interval"), QStringLiteral("30"), QStringLiteral("-autosave") });
     EXPECT_EQ(defaults.integerForKey(QStringLiteral("interval")), 30);
     EXPECT_EQ(defaults.stringForKey(QStringLiteral("name")), QStringLiteral("r"));
 

@@ -75,8 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         arguments << value(in, 0);
     QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("com.apple.FinalCutPro"), QStringLiteral("/"),
         QStringLiteral("com.quenfield.EditorBridge"), QStringLiteral("HandleEvent"));
-    const QDBusMessage reply = (in.next() & 1) ? call.createErrorReply(QStringLiteral("org.example.Error"), QStringLiteral("no"))
-                                               : call.createReply(arguments);
+    const QDBusMessage reply = (in.next() & 1)
+        ? call.createErrorReply(QStringLiteral("org.example.Error"), QStringLiteral("no"))
+        : call.createReply(arguments);
     if (const auto parameters = QFAppleEvents::replyParameters(reply)) {
         QFAppleEvents::xmlFromReply(*parameters);
         QFAppleEvents::openProjectsFromReply(*parameters);

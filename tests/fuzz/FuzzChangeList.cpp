@@ -16,14 +16,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const void *nul = std::memchr(bytes, '\0', size);
     const size_t split = nul ? size_t(static_cast<const char *>(nul) - bytes) : size / 2;
     const QByteArray older(bytes, qsizetype(split));
-    const QByteArray newer = split < size ? QByteArray(bytes + split + (nul ? 1 : 0), qsizetype(size - split - (nul ? 1 : 0))) : QByteArray();
+    const QByteArray newer = split < size
+        ? QByteArray(bytes + split + (nul ? 1 : 0), qsizetype(size - split - (nul ? 1 : 0)))
+        : QByteArray();
 
     const auto oldDoc = QFXMLParser::documentFromData(older);
     const auto newDoc = QFXMLParser::documentFromData(newer);
     if (!oldDoc || !newDoc)
         return 0;
     QFTombrelBackup engine;
-    engine.changeListForFCPXMLDoc(newDoc.get(), oldDoc.get(), QFXMLParser::uuidList(*oldDoc), QFXMLParser::idList(*oldDoc),
-        QFXMLParser::uuidList(*newDoc), QFXMLParser::idList(*newDoc));
+    engine.changeListForFCPXMLDoc(newDoc.get(), oldDoc.get(), QFXMLParser::uuidList(*oldDoc),
+        QFXMLParser::idList(*oldDoc), QFXMLParser::uuidList(*newDoc), QFXMLParser::idList(*newDoc));
     return 0;
 }

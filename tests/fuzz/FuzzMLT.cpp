@@ -31,7 +31,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const void *nul = std::memchr(bytes, '\0', size);
     const size_t split = nul ? size_t(static_cast<const char *>(nul) - bytes) : size / 2;
     const QByteArray older(bytes, qsizetype(split));
-    const QByteArray newer = split < size ? QByteArray(bytes + split + (nul ? 1 : 0), qsizetype(size - split - (nul ? 1 : 0))) : QByteArray();
+    const QByteArray newer = split < size
+        ? QByteArray(bytes + split + (nul ? 1 : 0), qsizetype(size - split - (nul ? 1 : 0)))
+        : QByteArray();
 
     const auto oldModel = modelOf(older);
     const auto newModel = modelOf(newer);

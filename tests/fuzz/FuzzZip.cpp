@@ -22,7 +22,8 @@ namespace {
 QStringList everything(const QString &root)
 {
     QStringList out;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    QDirIterator it(
+        root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     while (it.hasNext())
         out << it.next();
     out.sort();
@@ -76,8 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::abort();
     if (unpacked) {
         struct stat st;
-        if (left != QStringList { restored } || ::lstat(QFile::encodeName(restored).constData(), &st) != 0 || !S_ISREG(st.st_mode)
-            || (st.st_mode & 07000) || st.st_size > kLimit)
+        if (left != QStringList { restored } || ::lstat(QFile::encodeName(restored).constData(), &st) != 0
+            || !S_ISREG(st.st_mode) || (st.st_mode & 07000) || st.st_size > kLimit)
             std::abort();
     }
     return 0;

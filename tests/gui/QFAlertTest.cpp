@@ -73,7 +73,8 @@ TEST_F(QFAlertTest, BlockingOnTheMainThreadAndNonBlocking)
         if (QMessageBox *box = shownBox())
             press(box, QStringLiteral("OK"));
     });
-    EXPECT_EQ(QFAlert::alertSheetWithMessageText(QStringLiteral("Backup failed"), QStringLiteral("Disk full"), &window), QFAlert::kDefaultReturn);
+    EXPECT_EQ(QFAlert::alertSheetWithMessageText(QStringLiteral("Backup failed"), QStringLiteral("Disk full"), &window),
+        QFAlert::kDefaultReturn);
 
     int delivered = 99;
     EXPECT_EQ(QFAlert::alertSheetWithMessageText(QStringLiteral("Q"), QStringLiteral("Yes"), QStringLiteral("No"),
@@ -89,8 +90,12 @@ TEST_F(QFAlertTest, BlockingOnTheMainThreadAndNonBlocking)
 TEST_F(QFAlertTest, WithoutWindowsTheDefaultAnswerIsGiven)
 {
     QFAlert::setPresenter({});
-    EXPECT_EQ(QFAlert::alertSheetWithMessageText(QStringLiteral("Q"), QStringLiteral("Yes"), QStringLiteral("No"), QString(), QString(), nullptr, true), 1);
+    EXPECT_EQ(QFAlert::alertSheetWithMessageText(QStringLiteral("Q"), QStringLiteral("Yes"), QStringLiteral("No"),
+                  QString(), QString(), nullptr, true),
+        1);
     int delivered = 0;
-    EXPECT_EQ(QFAlert::alertSheetWithMessageText(QStringLiteral("Q"), QString(), QString(), QString(), QString(), nullptr, false, [&](int c) { delivered = c; }), -1);
+    EXPECT_EQ(QFAlert::alertSheetWithMessageText(QStringLiteral("Q"), QString(), QString(), QString(), QString(),
+                  nullptr, false, [&](int c) { delivered = c; }),
+        -1);
     EXPECT_EQ(delivered, 1);
 }

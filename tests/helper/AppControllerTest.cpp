@@ -96,7 +96,9 @@ protected:
     {
         controller = std::make_unique<AppController>(o);
         QObject::connect(controller->scanQueue(), &QFScanQueue::operationQueued, controller.get(),
-            [this](const QString &name, const QString &argument) { queued << Operation { name, argument }; });
+            [this](const QString &name, const QString &argument) {
+                queued << Operation { name, argument };
+            });
         controller->setup();
     }
     void start() { start(options()); }
@@ -109,7 +111,8 @@ protected:
     {
         for (const QFProjectListEntry &entry : QFProject::projectsInStorageRoot()) {
             if (entry.path == projectPath) {
-                const QString folder = QFProject::storageRootFromPreferences() + QStringLiteral("/%1.localized/Versions").arg(entry.projectID);
+                const QString folder = QFProject::storageRootFromPreferences()
+                    + QStringLiteral("/%1.localized/Versions").arg(entry.projectID);
                 return QDir(folder).entryList(QDir::Files, QDir::Name);
             }
         }
@@ -155,8 +158,8 @@ TEST_F(AppControllerTest, NoPreferenceFileGives630SecondsNoWatchFoldersAndAFullS
     EXPECT_EQ(queued, (QList<Operation> { { kProcess, QString() }, { kPopulate, QString() } }));
     ASSERT_TRUE(waitUntilIdle());
     const QStringList log = helperLogMessages(home);
-    for (const char *line : { "Setting up...", "Watch paths: ()", "Beginning scheduled backup...", "Backup interval: 630",
-             "Populating projects from folders: ()" }) {
+    for (const char *line : { "Setting up...", "Watch paths: ()", "Beginning scheduled backup...",
+             "Backup interval: 630", "Populating projects from folders: ()" }) {
         SCOPED_TRACE(line);
         EXPECT_TRUE(log.contains(QString::fromUtf8(line))) << qPrintable(log.join(u'\n'));
     }
@@ -164,8 +167,9 @@ TEST_F(AppControllerTest, NoPreferenceFileGives630SecondsNoWatchFoldersAndAFullS
 
 TEST_F(AppControllerTest, UserIntervalAndWatchFoldersAreReadAtSetUp)
 {
-    writePreferences({ { "backupMinIntervalEnabled", 1 }, { "backupMinInterval", 5 }, { "watchFolders", QVariantList { watchFolder(projects, "prproj"),
-                                                          watchFolder(home.file("Final Cut Projects"), "fcp") } } });
+    writePreferences({ { "backupMinIntervalEnabled", 1 }, { "backupMinInterval", 5 },
+        { "watchFolders",
+            QVariantList { watchFolder(projects, "prproj"), watchFolder(home.file("Final Cut Projects"), "fcp") } } });
     start();
     EXPECT_EQ(controller->backupTimer()->interval(), 330 * 1000);
     EXPECT_EQ(QFFSEvents::sharedController()->watchPaths(), QStringList(projects));
@@ -193,8 +197,9 @@ TEST_F(AppControllerTest, ThreeUpdateConfigurationCallsLeaveOneTimerWithTheLastI
     const auto timers = controller->findChildren<QTimer *>(QStringLiteral("backupTimer"));
     ASSERT_EQ(timers.size(), 1);
     EXPECT_EQ(timers.first()->interval(), 270 * 1000);
-    EXPECT_EQ(queued, (QList<Operation> { { kProcess, {} }, { kPopulate, {} }, { kProcess, {} }, { kPopulate, {} },
-                          { kProcess, {} }, { kPopulate, {} } }));
+    EXPECT_EQ(queued,
+        (QList<Operation> { { kProcess, {} }, { kPopulate, {} }, { kProcess, {} }, { kPopulate, {} }, { kProcess, {} },
+            { kPopulate, {} } }));
     ASSERT_TRUE(waitUntilIdle());
     EXPECT_EQ(countOf("Processing projects..."), 4) << "the scans run one after another, the first one's included";
 
@@ -213,7 +218,8 @@ TEST_F(AppControllerTest, TheTimerQueuesAFullScanAtEveryInterval)
     start(o);
     EXPECT_EQ(controller->backupTimer()->interval(), 630);
     ASSERT_TRUE(QTest::qWaitFor([&] { return queued.count({ kProcess, QString() }) >= 3; }, 20000));
-    EXPECT_EQ(queued.mid(0, 4), (QList<Operation> { { kProcess, {} }, { kPopulate, {} }, { kProcess, {} }, { kPopulate, {} } }));
+    EXPECT_EQ(queued.mid(0, 4),
+        (QList<Operation> { { kProcess, {} }, { kPopulate, {} }, { kProcess, {} }, { kPopulate, {} } }));
 }
 
 TEST_F(AppControllerTest, ABatchOfThreeEventsQueuesThreeBackupsAndOneSearchInThatOrder)
@@ -222,8 +228,9 @@ TEST_F(AppControllerTest, ABatchOfThreeEventsQueuesThreeBackupsAndOneSearchInTha
     ASSERT_TRUE(waitUntilIdle());
     queued.clear();
     controller->fileSystemEventsReceived({ event(projects + "/A/"), event(projects + "/B/"), event(projects + "/A/") });
-    EXPECT_EQ(queued, (QList<Operation> { { kProcessIn, projects + "/A" }, { kProcessIn, projects + "/B" }, { kProcessIn, projects + "/A" },
-                          { kPopulate, projects + "/A/" } }));
+    EXPECT_EQ(queued,
+        (QList<Operation> { { kProcessIn, projects + "/A" }, { kProcessIn, projects + "/B" },
+            { kProcessIn, projects + "/A" }, { kPopulate, projects + "/A/" } }));
 }
 
 TEST_F(AppControllerTest, EventsOnTheFoldersOfAProjectRestoredMomentsAgoAreIgnored)
@@ -233,16 +240,20 @@ TEST_F(AppControllerTest, EventsOnTheFoldersOfAProjectRestoredMomentsAgoAreIgnor
     const QString restored = projects + QStringLiteral("/a.prproj");
     for (const int secondsAgo : { 5, 25 }) {
         SCOPED_TRACE(secondsAgo);
-        writePreferences({ { "lastRestoredProject", restored }, { "lastRestoreDate", QDateTime::currentDateTimeUtc().addSecs(-secondsAgo) } });
+        writePreferences({ { "lastRestoredProject", restored },
+            { "lastRestoreDate", QDateTime::currentDateTimeUtc().addSecs(-secondsAgo) } });
         queued.clear();
         const int ignoredBefore = countOf("Ignoring event due to recent project restore.");
-        controller->fileSystemEventsReceived({ event(projects + "/"), event(home.path() + "/"), event(home.path() + "/Other/") });
+        controller->fileSystemEventsReceived(
+            { event(projects + "/"), event(home.path() + "/"), event(home.path() + "/Other/") });
         if (secondsAgo == 5) {
-            EXPECT_EQ(queued, (QList<Operation> { { kProcessIn, home.path() + "/Other" }, { kPopulate, home.path() + "/Other/" } }));
+            EXPECT_EQ(queued,
+                (QList<Operation> { { kProcessIn, home.path() + "/Other" }, { kPopulate, home.path() + "/Other/" } }));
             EXPECT_EQ(countOf("Ignoring event due to recent project restore."), ignoredBefore + 2);
         } else {
-            EXPECT_EQ(queued, (QList<Operation> { { kProcessIn, projects }, { kProcessIn, home.path() }, { kProcessIn, home.path() + "/Other" },
-                                  { kPopulate, home.path() + "/Other/" } }));
+            EXPECT_EQ(queued,
+                (QList<Operation> { { kProcessIn, projects }, { kProcessIn, home.path() },
+                    { kProcessIn, home.path() + "/Other" }, { kPopulate, home.path() + "/Other/" } }));
         }
     }
     // The search is queued even when the last event was ignored.
@@ -259,14 +270,16 @@ TEST_F(AppControllerTest, SavingAProjectInAWatchedFolderMakesItsVersionWithinSix
     writePreferences({ { "watchFolders", QVariantList { watchFolder(projects, "prproj") } } });
     QFProject::projectWithPath(path, std::nullopt);
     start();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return versionsOf(path).size() == 1; }, 30000)) << "the first scan makes version 1";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return versionsOf(path).size() == 1; }, 30000))
+        << "the first scan makes version 1";
     ASSERT_TRUE(waitUntilIdle());
 
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write("second save");
     file.close();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return versionsOf(path).size() == 2; }, 6000)) << qPrintable(helperLogMessages(home).join(u'\n'));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return versionsOf(path).size() == 2; }, 6000))
+        << qPrintable(helperLogMessages(home).join(u'\n'));
     EXPECT_EQ(versionsOf(path).last(), QStringLiteral("Cut.00002.prproj"));
 }
 
@@ -308,7 +321,8 @@ TEST_F(AppControllerTest, NoNotificationsWhenTheyAreSwitchedOff)
     FakeNotificationServer notifications;
     ASSERT_TRUE(notifications.isRegistered());
     home.write(QStringLiteral("Projects/Cut.prproj"), "x");
-    writePreferences({ { "watchFolders", QVariantList { watchFolder(projects, "prproj") } }, { "showGrowlAlerts", 0 } });
+    writePreferences(
+        { { "watchFolders", QVariantList { watchFolder(projects, "prproj") } }, { "showGrowlAlerts", 0 } });
     start();
     ASSERT_TRUE(QTest::qWaitFor([&] { return recordsFor(projects + "/Cut.prproj") == 1; }, 15000));
     ASSERT_TRUE(waitUntilIdle());
@@ -322,7 +336,8 @@ TEST_F(AppControllerTest, NoNotificationsWhenTheyAreSwitchedOff)
 TEST_F(AppControllerTest, OverlappingWatchFoldersNeverMakeTwoRecordsForOneFile)
 {
     const QString inner = projects + QStringLiteral("/Inner");
-    writePreferences({ { "watchFolders", QVariantList { watchFolder(projects, "avb"), watchFolder(inner, "avb"), watchFolder(inner + "/", "AVB") } } });
+    writePreferences({ { "watchFolders",
+        QVariantList { watchFolder(projects, "avb"), watchFolder(inner, "avb"), watchFolder(inner + "/", "AVB") } } });
     start();
     ASSERT_TRUE(waitUntilIdle());
     for (int round = 0; round < 5; ++round) {
@@ -341,8 +356,7 @@ TEST_F(AppControllerTest, TheFolderSearchFollowsTheFolderRules)
     };
     const QStringList notMade = {
         home.write("Projects/Adobe Premiere Pro Auto-Save/Edit.prproj", "x"),
-        home.write("Projects/Final Cut Backups/Edit.prproj", "x"),
-        home.write("Projects/.hidden/Edit.prproj", "x"),
+        home.write("Projects/Final Cut Backups/Edit.prproj", "x"), home.write("Projects/.hidden/Edit.prproj", "x"),
         home.write("Projects/Edit~12345678-1234-1234-1234-1234.prproj", "x"),
         home.write("Projects/Tool.app/Contents/Edit.prproj", "x"),
         home.write("Projects/.Edit.prproj", "x"), // its versions would be hidden
@@ -359,7 +373,8 @@ TEST_F(AppControllerTest, TheFolderSearchFollowsTheFolderRules)
     EXPECT_EQ(recordsFor(deeper), 1) << "subfolders of the auto-save folder are still searched";
     for (const QString &path : notMade)
         EXPECT_EQ(recordsFor(path), 0) << qPrintable(path);
-    EXPECT_EQ(controller->addNewProjectsInFolder(projects, { "prproj", "fcpevent" }, {}, false), 0) << "found once only";
+    EXPECT_EQ(controller->addNewProjectsInFolder(projects, { "prproj", "fcpevent" }, {}, false), 0)
+        << "found once only";
     EXPECT_EQ(controller->addNewProjectsInFolder(projects, {}, {}, false), 0) << "no types, no projects";
 }
 
@@ -378,12 +393,14 @@ TEST_F(AppControllerTest, AMountedVolumeStartsTheSearchForItsMountPointOnly)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !queued.isEmpty(); }, 10000));
     EXPECT_EQ(queued, (QList<Operation> { { kPopulate, volume } }));
     ASSERT_TRUE(waitUntilIdle());
-    const QString expected = QStringLiteral("Populating projects from folders: ({extensions = \"avb\"; folder = \"%1\";})").arg(volume);
+    const QString expected
+        = QStringLiteral("Populating projects from folders: ({extensions = \"avb\"; folder = \"%1\";})").arg(volume);
     EXPECT_EQ(countOf(expected), 1) << qPrintable(helperLogMessages(home).join(u'\n'));
     // A full scan covers the drive folder on the mounted volume.
     controller->beginScheduledBackup();
     ASSERT_TRUE(waitUntilIdle());
-    EXPECT_EQ(countOf(QStringLiteral("Populating projects from folders: ({extensions = \"avb\"; folder = \"%1\";}, {extensions = \"avb\"; folder = \"%2\";}, "
+    EXPECT_EQ(countOf(QStringLiteral("Populating projects from folders: ({extensions = \"avb\"; folder = \"%1\";}, "
+                                     "{extensions = \"avb\"; folder = \"%2\";}, "
                                      "{extensions = \"prproj\"; folder = \"%1/Projects\";})")
                           .arg(volume, projects)),
         1);
@@ -405,7 +422,8 @@ TEST_F(AppControllerTest, ARealEditorProcessEndingIsNoticed)
     // A stand-in editor: a copy of sleep inside a bundle with the editor's identifier.
     const QString bundle = home.file(QStringLiteral("Applications/Final Cut Pro.app"));
     QDir().mkpath(bundle + QStringLiteral("/Contents/MacOS"));
-    QFPropertyList::write(bundle + QStringLiteral("/Contents/Info.plist"), QVariantMap { { "CFBundleIdentifier", "com.apple.FinalCut" } });
+    QFPropertyList::write(bundle + QStringLiteral("/Contents/Info.plist"),
+        QVariantMap { { "CFBundleIdentifier", "com.apple.FinalCut" } });
     const QString executable = bundle + QStringLiteral("/Contents/MacOS/Final Cut Pro");
     ASSERT_TRUE(QFile::copy(QStringLiteral("/bin/sleep"), executable));
 
@@ -416,7 +434,9 @@ TEST_F(AppControllerTest, ARealEditorProcessEndingIsNoticed)
     QProcess editor;
     editor.start(executable, { QStringLiteral("300") });
     ASSERT_TRUE(editor.waitForStarted(10000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QFRunningApplications::bundleIdentifierOfProcess(editor.processId()) == "com.apple.FinalCut"; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return QFRunningApplications::bundleIdentifierOfProcess(editor.processId()) == "com.apple.FinalCut"; },
+        10000));
     controller->applicationWatcher()->refresh();
     queued.clear();
     editor.kill();
@@ -436,9 +456,10 @@ TEST_F(AppControllerTest, SystemEventsProduceTheirLogLinesAndNothingElse)
     logind.prepareForShutdown(true);
     logind.setSessionActive(false);
     logind.setSessionActive(true);
-    const QStringList expected = { "System event: entering sleep mode...", "System event: woke from sleep", "System event: shutdown.",
-        "System event: user logged out.", "System event: user logged in." };
-    ASSERT_TRUE(QTest::qWaitFor([&] { return countOf(expected.last()) == 1; }, 10000)) << qPrintable(helperLogMessages(home).join(u'\n'));
+    const QStringList expected = { "System event: entering sleep mode...", "System event: woke from sleep",
+        "System event: shutdown.", "System event: user logged out.", "System event: user logged in." };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return countOf(expected.last()) == 1; }, 10000))
+        << qPrintable(helperLogMessages(home).join(u'\n'));
     QStringList seen;
     for (const QString &line : helperLogMessages(home)) {
         if (line.startsWith(QStringLiteral("System event:")))
@@ -472,7 +493,8 @@ TEST_F(AppControllerTest, ANewProjectIsVersionedAtItsFirstSave)
     ASSERT_TRUE(waitUntilIdle());
     // The save that makes the file is the only event it brings: the pass that registers it backs it up.
     const QString fresh = home.write(QStringLiteral("Projects/Reel/First.prproj"), "first save");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return versionsOf(fresh) == QStringList { QStringLiteral("First.00001.prproj") }; }, 30000))
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return versionsOf(fresh) == QStringList { QStringLiteral("First.00001.prproj") }; }, 30000))
         << qPrintable(helperLogMessages(home).join(u'\n'));
     ASSERT_TRUE(waitUntilIdle());
     EXPECT_EQ(versionsOf(fresh).size(), 1) << "one first version, not one per pass";
@@ -483,27 +505,43 @@ TEST_F(AppControllerTest, AWatchFolderDeletedAndMadeAgainIsWatchedAgain)
     const QString folder = projects + QStringLiteral("/Watched");
     QDir().mkpath(folder);
     const QString missing = home.file(QStringLiteral("Later/Deeper"));
-    writePreferences({ { "watchFolders", QVariantList { watchFolder(folder, "prproj"), watchFolder(missing, "prproj") } } });
+    writePreferences(
+        { { "watchFolders", QVariantList { watchFolder(folder, "prproj"), watchFolder(missing, "prproj") } } });
     start();
     ASSERT_TRUE(waitUntilIdle());
 
     ASSERT_TRUE(QDir(folder).removeRecursively());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return countOf(QStringLiteral("File system events: %1 does not exist; watching for it to appear.").arg(folder)) == 1; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return countOf(
+                       QStringLiteral("File system events: %1 does not exist; watching for it to appear.").arg(folder))
+                == 1;
+        },
+        10000));
     ASSERT_TRUE(QDir().mkpath(folder));
     const QString fresh = home.write(QStringLiteral("Projects/Watched/Again.prproj"), "x");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return recordsFor(fresh) == 1; }, 15000)) << qPrintable(helperLogMessages(home).join(u'\n'));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return recordsFor(fresh) == 1; }, 15000))
+        << qPrintable(helperLogMessages(home).join(u'\n'));
     EXPECT_EQ(countOf(QStringLiteral("File system events: %1 is back; watching it again.").arg(folder)), 1);
 
     // One moved away leaves its name to the folder made in its place.
     ASSERT_TRUE(QDir().rename(folder, projects + QStringLiteral("/Moved")));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return countOf(QStringLiteral("File system events: %1 does not exist; watching for it to appear.").arg(folder)) == 2; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return countOf(
+                       QStringLiteral("File system events: %1 does not exist; watching for it to appear.").arg(folder))
+                == 2;
+        },
+        10000));
     ASSERT_TRUE(QDir().mkpath(folder));
     const QString third = home.write(QStringLiteral("Projects/Watched/Third.prproj"), "x");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return recordsFor(third) == 1; }, 15000)) << qPrintable(helperLogMessages(home).join(u'\n'));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return recordsFor(third) == 1; }, 15000))
+        << qPrintable(helperLogMessages(home).join(u'\n'));
 
     // A watch folder that did not exist at the start is watched once it is made, however deep.
     const QString late = home.write(QStringLiteral("Later/Deeper/Late.prproj"), "x");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return recordsFor(late) == 1; }, 15000)) << qPrintable(helperLogMessages(home).join(u'\n'));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return recordsFor(late) == 1; }, 15000))
+        << qPrintable(helperLogMessages(home).join(u'\n'));
 }
 
 TEST_F(AppControllerTest, LinkedFoldersAreSearchedOnceEach)
@@ -532,12 +570,17 @@ TEST_F(AppControllerTest, StoppingEndsTheScanUnderWayAndDropsTheQueue)
         ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(3600), QFileDevice::FileModificationTime));
     }
     start();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return countOf(QStringLiteral("File %1 is currently being written to. Waiting...").arg(busy)) == 1; }, 15000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return countOf(QStringLiteral("File %1 is currently being written to. Waiting...").arg(busy)) == 1; },
+        15000));
     for (int i = 0; i < 5; ++i)
         controller->beginScheduledBackup();
 
     controller->applicationWillTerminate();
     EXPECT_TRUE(waitUntilIdle(20000)) << "the stop does not wait for the scan";
-    EXPECT_EQ(countOf(QStringLiteral("File %1 is still being written to; no longer waiting because the program is ending.").arg(busy)), 1);
+    EXPECT_EQ(
+        countOf(QStringLiteral("File %1 is still being written to; no longer waiting because the program is ending.")
+                    .arg(busy)),
+        1);
     EXPECT_TRUE(versionsOf(busy).isEmpty());
 }

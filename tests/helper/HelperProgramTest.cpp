@@ -25,16 +25,19 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(QDBusConnection::sessionBus().isConnected());
-        const QString built = qEnvironmentVariable("QF_BUNDLE_DIR") + QStringLiteral("/Contents/MacOS/ProTombrelHelper.app/Contents/MacOS/ProTombrelHelper");
+        const QString built = qEnvironmentVariable("QF_BUNDLE_DIR")
+            + QStringLiteral("/Contents/MacOS/ProTombrelHelper.app/Contents/MacOS/ProTombrelHelper");
         ASSERT_TRUE(QFile::exists(built)) << qPrintable(built);
         // A copy with an identifier of its own, so that it never meets a helper running outside this test.
         const QString bundle = home.file(QStringLiteral("Pro Tombrel.app/Contents/MacOS/ProTombrelHelper.app"));
         QDir().mkpath(bundle + QStringLiteral("/Contents/MacOS"));
         executable = bundle + QStringLiteral("/Contents/MacOS/ProTombrelHelper");
         ASSERT_TRUE(QFile::copy(built, executable));
-        const QString identifier = QStringLiteral("com.quenfield.ProTombrelHelper.test-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+        const QString identifier = QStringLiteral("com.quenfield.ProTombrelHelper.test-")
+            + QUuid::createUuid().toString(QUuid::WithoutBraces);
         ASSERT_TRUE(QFPropertyList::write(bundle + QStringLiteral("/Contents/Info.plist"),
-            QVariantMap { { "CFBundleIdentifier", identifier }, { "CFBundleName", "ProTombrelHelper" }, { "CFBundleExecutable", "ProTombrelHelper" } }));
+            QVariantMap { { "CFBundleIdentifier", identifier }, { "CFBundleName", "ProTombrelHelper" },
+                { "CFBundleExecutable", "ProTombrelHelper" } }));
     }
     void TearDown() override
     {
@@ -49,7 +52,8 @@ protected:
         }
     }
 
-    void startHelper(QProcess &helper, const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+    void startHelper(
+        QProcess &helper, const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
     {
         helper.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         helper.setProcessEnvironment(environment);
@@ -109,7 +113,8 @@ TEST_F(HelperProgramTest, TombrelHelperAsksTheRunningHelper)
     EXPECT_EQ(output, QStringLiteral("the helper is running (process %1)\n").arg(first.processId()));
 
     QDir().mkpath(home.file(QStringLiteral("Edits")));
-    writePreferences({ { "backupMinIntervalEnabled", 1 }, { "backupMinInterval", 2 }, { "watchFolders", QVariantList { watchFolder(home.file("Edits"), "avb") } } });
+    writePreferences({ { "backupMinIntervalEnabled", 1 }, { "backupMinInterval", 2 },
+        { "watchFolders", QVariantList { watchFolder(home.file("Edits"), "avb") } } });
     EXPECT_EQ(tombrel({ "helper", "reload" }, &output), 0) << qPrintable(output);
     // The reply comes after the set-up; its log lines reach the disk a moment later.
     ASSERT_TRUE(QTest::qWaitFor([&] { return helperLog().contains(QStringLiteral("Backup interval: 150")); }, 10000));
@@ -120,7 +125,8 @@ TEST_F(HelperProgramTest, TombrelHelperAsksTheRunningHelper)
 
     const int scansBefore = int(log.count(QStringLiteral("Beginning scheduled backup...")));
     EXPECT_EQ(tombrel({ "helper", "scan" }, &output), 0) << qPrintable(output);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return helperLog().count(QStringLiteral("Beginning scheduled backup...")) == scansBefore + 1; }, 10000))
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return helperLog().count(QStringLiteral("Beginning scheduled backup...")) == scansBefore + 1; }, 10000))
         << qPrintable(helperLog().join(u'\n'));
 
     // A termination request ends it in order.
@@ -134,15 +140,19 @@ TEST_F(HelperProgramTest, WithoutADisplayANewVersionIsUploadedByTheApplicationTh
 {
     // The application beside the helper's bundle, as in the installed bundle.
     const QString application = home.file(QStringLiteral("Pro Tombrel.app/Contents/MacOS/Pro Tombrel"));
-    ASSERT_TRUE(QFile::copy(qEnvironmentVariable("QF_BUNDLE_DIR") + QStringLiteral("/Contents/MacOS/Pro Tombrel"), application));
+    ASSERT_TRUE(QFile::copy(
+        qEnvironmentVariable("QF_BUNDLE_DIR") + QStringLiteral("/Contents/MacOS/Pro Tombrel"), application));
     ASSERT_TRUE(QFPropertyList::write(home.file(QStringLiteral("Pro Tombrel.app/Contents/Info.plist")),
-        QVariantMap { { "CFBundleIdentifier", QStringLiteral("com.quenfield.ProTombrel.test-") + QUuid::createUuid().toString(QUuid::WithoutBraces) },
+        QVariantMap {
+            { "CFBundleIdentifier",
+                QStringLiteral("com.quenfield.ProTombrel.test-") + QUuid::createUuid().toString(QUuid::WithoutBraces) },
             { "CFBundleName", "Pro Tombrel" }, { "CFBundleExecutable", "Pro Tombrel" } }));
     QFFakeDropbox dropbox;
     ASSERT_TRUE(dropbox.listen());
     QDir().mkpath(home.file(QStringLiteral("Edits")));
     home.write(QStringLiteral("Edits/Cut.kdenlive"), "<mlt/>");
-    writePreferences({ { "firstRun", false }, { "takeScreenshots", 0 }, { "watchFolders", QVariantList { watchFolder(home.file("Edits"), "kdenlive") } } });
+    writePreferences({ { "firstRun", false }, { "takeScreenshots", 0 },
+        { "watchFolders", QVariantList { watchFolder(home.file("Edits"), "kdenlive") } } });
     synctest::pointAtFake(dropbox);
     synctest::linkAccount(dropbox);
 
@@ -153,7 +163,8 @@ TEST_F(HelperProgramTest, WithoutADisplayANewVersionIsUploadedByTheApplicationTh
     startHelper(first, environment);
     // The search finds the project and versions it; the application started for it uploads the version
     // while this test's event loop serves the fake.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QFProject::projectsInStorageRoot().size() == 1 && !dropbox.filePaths().isEmpty(); }, 60000))
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return QFProject::projectsInStorageRoot().size() == 1 && !dropbox.filePaths().isEmpty(); }, 60000))
         << qPrintable(helperLog().join(u'\n'));
     const QString projectID = QFProject::projectsInStorageRoot().first().projectID;
     EXPECT_EQ(dropbox.filePaths(), QStringList { QStringLiteral("/%1/Cut.00001.kdenlive.zip").arg(projectID) });

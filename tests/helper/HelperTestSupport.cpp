@@ -15,7 +15,8 @@ int s_connections = 0;
 
 QDBusConnection privateConnection(const char *purpose)
 {
-    return QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("%1-%2").arg(QLatin1String(purpose)).arg(++s_connections));
+    return QDBusConnection::connectToBus(
+        QDBusConnection::SessionBus, QStringLiteral("%1-%2").arg(QLatin1String(purpose)).arg(++s_connections));
 }
 
 } // namespace
@@ -23,7 +24,8 @@ QDBusConnection privateConnection(const char *purpose)
 FakeNotificationServer::FakeNotificationServer()
     : m_bus(privateConnection("notifications"))
 {
-    m_registered = m_bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), this, QDBusConnection::ExportAllSlots)
+    m_registered
+        = m_bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), this, QDBusConnection::ExportAllSlots)
         && m_bus.registerService(QStringLiteral("org.freedesktop.Notifications"));
 }
 
@@ -34,8 +36,8 @@ FakeNotificationServer::~FakeNotificationServer()
     QDBusConnection::disconnectFromBus(m_bus.name());
 }
 
-uint FakeNotificationServer::Notify(const QString &appName, uint, const QString &, const QString &summary, const QString &body,
-    const QStringList &, const QVariantMap &hints, int)
+uint FakeNotificationServer::Notify(const QString &appName, uint, const QString &, const QString &summary,
+    const QString &body, const QStringList &, const QVariantMap &hints, int)
 {
     m_shown << ShownNotification { appName, summary, body, hints };
     return uint(m_shown.size());
@@ -48,7 +50,8 @@ FakeLogind::FakeLogind()
 {
     m_thread->start();
     moveToThread(m_thread.get());
-    m_registered = m_bus.registerObject(QStringLiteral("/org/freedesktop/login1"), this, QDBusConnection::ExportAllSlots)
+    m_registered
+        = m_bus.registerObject(QStringLiteral("/org/freedesktop/login1"), this, QDBusConnection::ExportAllSlots)
         && m_bus.registerObject(sessionPath(), m_session, QDBusConnection::ExportAllProperties)
         && m_bus.registerService(QStringLiteral("org.freedesktop.login1"));
 }
@@ -75,16 +78,16 @@ QDBusObjectPath FakeLogind::GetSessionByPID(uint)
 
 void FakeLogind::prepareForSleep(bool start)
 {
-    QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/login1"), QStringLiteral("org.freedesktop.login1.Manager"),
-        QStringLiteral("PrepareForSleep"));
+    QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/login1"),
+        QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"));
     signal << start;
     m_bus.send(signal);
 }
 
 void FakeLogind::prepareForShutdown(bool start)
 {
-    QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/login1"), QStringLiteral("org.freedesktop.login1.Manager"),
-        QStringLiteral("PrepareForShutdown"));
+    QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/login1"),
+        QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForShutdown"));
     signal << start;
     m_bus.send(signal);
 }
@@ -92,8 +95,10 @@ void FakeLogind::prepareForShutdown(bool start)
 void FakeLogind::setSessionActive(bool active)
 {
     m_session->setActive(active);
-    QDBusMessage signal = QDBusMessage::createSignal(sessionPath(), QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("PropertiesChanged"));
-    signal << QStringLiteral("org.freedesktop.login1.Session") << QVariantMap { { QStringLiteral("Active"), active } } << QStringList();
+    QDBusMessage signal = QDBusMessage::createSignal(
+        sessionPath(), QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("PropertiesChanged"));
+    signal << QStringLiteral("org.freedesktop.login1.Session") << QVariantMap { { QStringLiteral("Active"), active } }
+           << QStringList();
     m_bus.send(signal);
 }
 

@@ -33,8 +33,8 @@ public:
     QList<ShownNotification> shown() const { return m_shown; }
 
 public Q_SLOTS:
-    uint Notify(const QString &appName, uint replacesId, const QString &icon, const QString &summary, const QString &body,
-        const QStringList &actions, const QVariantMap &hints, int timeout);
+    uint Notify(const QString &appName, uint replacesId, const QString &icon, const QString &summary,
+        const QString &body, const QStringList &actions, const QVariantMap &hints, int timeout);
 
 private:
     QDBusConnection m_bus;

@@ -36,8 +36,8 @@ protected:
     QString installRecordingApplication(const QString &executable)
     {
         const QString record = home.file(QStringLiteral("arguments.txt"));
-        const QString script = QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$@\" > '") + record + QStringLiteral(".tmp' && mv '") + record
-            + QStringLiteral(".tmp' '") + record + QStringLiteral("'\n");
+        const QString script = QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$@\" > '") + record
+            + QStringLiteral(".tmp' && mv '") + record + QStringLiteral(".tmp' '") + record + QStringLiteral("'\n");
         home.write(executable, script.toUtf8());
         QFile::setPermissions(home.file(executable), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         return record;
@@ -61,19 +61,23 @@ TEST_F(QFAppRequestTest, PathListsKeepCommasAndPercentSignsAndPlainPathsReadAsBe
     EXPECT_EQ(QFAppRequest::encodeRemotePathList(plain), plain.join(u','));
     EXPECT_EQ(QFAppRequest::decodeRemotePathList(plain.join(u',')), plain);
 
-    const QStringList awkward = { "/P/Smith, John/Cut.00001.fcp", "/P/100% done/Cut.00002.fcp", "/P/%2C literally,/x.fcp" };
+    const QStringList awkward
+        = { "/P/Smith, John/Cut.00001.fcp", "/P/100% done/Cut.00002.fcp", "/P/%2C literally,/x.fcp" };
     const QString list = QFAppRequest::encodeRemotePathList(awkward);
-    EXPECT_EQ(list, QStringLiteral("/P/Smith%2C John/Cut.00001.fcp,/P/100%25 done/Cut.00002.fcp,/P/%252C literally%2C/x.fcp"));
+    EXPECT_EQ(list,
+        QStringLiteral("/P/Smith%2C John/Cut.00001.fcp,/P/100%25 done/Cut.00002.fcp,/P/%252C literally%2C/x.fcp"));
     EXPECT_EQ(QFAppRequest::decodeRemotePathList(list), awkward);
 
     EXPECT_TRUE(QFAppRequest::decodeRemotePathList(QString()).isEmpty());
     EXPECT_TRUE(QFAppRequest::decodeRemotePathList(QStringLiteral(",,")).isEmpty());
-    EXPECT_EQ(QFAppRequest::decodeRemotePathList(QStringLiteral("/a/50%off")), QStringList("/a/50%off")) << "a stray % stays";
+    EXPECT_EQ(QFAppRequest::decodeRemotePathList(QStringLiteral("/a/50%off")), QStringList("/a/50%off"))
+        << "a stray % stays";
 }
 
 TEST_F(QFAppRequestTest, TheMainExecutableIsTheSiblingOfTheHelpersBundle)
 {
-    EXPECT_EQ(QFAppRequest::mainExecutablePath(), home.file(QStringLiteral("Pro Tombrel.app/Contents/MacOS/Pro Tombrel")));
+    EXPECT_EQ(
+        QFAppRequest::mainExecutablePath(), home.file(QStringLiteral("Pro Tombrel.app/Contents/MacOS/Pro Tombrel")));
 }
 
 TEST_F(QFAppRequestTest, AStartThatFailsIsLoggedAndTriedAgainBeforeTheRequestIsGivenUp)
@@ -84,7 +88,8 @@ TEST_F(QFAppRequestTest, AStartThatFailsIsLoggedAndTriedAgainBeforeTheRequestIsG
     QFAppRequest::setRetryPause(2000);
     const QString executable = QFAppRequest::mainExecutablePath();
     const QStringList log = helperLogMessages(home);
-    EXPECT_EQ(log.count(QStringLiteral("Error: %1 is not executable").arg(executable)), 2 * QFAppRequest::kStartAttempts);
+    EXPECT_EQ(
+        log.count(QStringLiteral("Error: %1 is not executable").arg(executable)), 2 * QFAppRequest::kStartAttempts);
     const struct {
         const char *request;
     } cases[] = { { "upload /P/Cut.00001.fcp" }, { "remove the Dropbox copies of /P/a,b.fcp" } };
@@ -98,8 +103,9 @@ TEST_F(QFAppRequestTest, AStartThatFailsIsLoggedAndTriedAgainBeforeTheRequestIsG
                                          .arg(QFAppRequest::kStartAttempts)))
                 << qPrintable(log.join(u'\n'));
         }
-        EXPECT_TRUE(log.contains(
-            QStringLiteral("Unable to start %1 to %2 after %3 attempts; giving up.").arg(executable, request).arg(QFAppRequest::kStartAttempts)));
+        EXPECT_TRUE(log.contains(QStringLiteral("Unable to start %1 to %2 after %3 attempts; giving up.")
+                                     .arg(executable, request)
+                                     .arg(QFAppRequest::kStartAttempts)));
     }
 }
 
@@ -109,9 +115,10 @@ TEST_F(QFAppRequestTest, AnApplicationThatCanBeStartedAgainGetsTheRequest)
     QFAppRequest::setRetryPause(3000);
     std::atomic<bool> handed { false };
     std::thread request([&] { handed = QFAppRequest::requestUpload(QStringLiteral("/P/Cut.00002.fcp")); });
-    const QString first = QStringLiteral("Unable to start %1 to upload /P/Cut.00002.fcp (attempt 1 of %2); trying again.")
-                              .arg(QFAppRequest::mainExecutablePath())
-                              .arg(QFAppRequest::kStartAttempts);
+    const QString first
+        = QStringLiteral("Unable to start %1 to upload /P/Cut.00002.fcp (attempt 1 of %2); trying again.")
+              .arg(QFAppRequest::mainExecutablePath())
+              .arg(QFAppRequest::kStartAttempts);
     const bool failedOnce = QTest::qWaitFor([&] { return helperLogMessages(home).contains(first); }, 10000);
     const QString record = installRecordingApplication(QStringLiteral("Pro Tombrel.app/Contents/MacOS/Pro Tombrel"));
     request.join();
@@ -124,7 +131,8 @@ TEST_F(QFAppRequestTest, AnApplicationThatCanBeStartedAgainGetsTheRequest)
 TEST_F(QFAppRequestTest, TheApplicationIsStartedWithTheRequestAndTheEncodedList)
 {
     const QString record = installRecordingApplication(QStringLiteral("Pro Tombrel.app/Contents/MacOS/Pro Tombrel"));
-    ASSERT_TRUE(QFAppRequest::requestRemoveRemote({ QStringLiteral("/P/Smith, John/a.fcp"), QStringLiteral("/P/b.fcp") }));
+    ASSERT_TRUE(
+        QFAppRequest::requestRemoveRemote({ QStringLiteral("/P/Smith, John/a.fcp"), QStringLiteral("/P/b.fcp") }));
     EXPECT_EQ(waitForRecord(record), QByteArray("-removeRemote\n/P/Smith%2C John/a.fcp,/P/b.fcp\n"));
     QFile::remove(record);
 
@@ -149,7 +157,8 @@ TEST_F(QFAppRequestTest, OnlyTheApplicationKeepsCloudWorkTheCommandLineToolHands
     engine.removeSyncedFiles({ QStringLiteral("/P/kept.00001.fcp") });
     QFProgram::declareRole(QFProgramRole::CommandLineTool);
     engine.uploadFileToCloud(QStringLiteral("/P/handed.00002.fcp"));
-    EXPECT_EQ(waitForRecord(record), QByteArray("-upload\n/P/handed.00002.fcp\n")) << "the application starts nothing for itself";
+    EXPECT_EQ(waitForRecord(record), QByteArray("-upload\n/P/handed.00002.fcp\n"))
+        << "the application starts nothing for itself";
     QFile::remove(record);
     engine.removeSyncedFiles({ QStringLiteral("/P/handed.00002.fcp") });
     EXPECT_EQ(waitForRecord(record), QByteArray("-removeRemote\n/P/handed.00002.fcp\n"));

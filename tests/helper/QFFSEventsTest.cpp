@@ -23,7 +23,8 @@ protected:
         QFLog::createNewLog(QStringLiteral("HelperTest"));
         root = home.file(QStringLiteral("Watched"));
         QDir().mkpath(root);
-        connection = QObject::connect(events(), &QFFSEvents::eventsDelivered, [this](const QList<QFFSEventRecord> &batch) { batches << batch; });
+        connection = QObject::connect(
+            events(), &QFFSEvents::eventsDelivered, [this](const QList<QFFSEventRecord> &batch) { batches << batch; });
     }
     void TearDown() override
     {
@@ -95,7 +96,8 @@ TEST_F(QFFSEventsTest, FirstChangeComesAtOnceAndLaterOnesAreGatheredForTheLatenc
     QDir().mkpath(root + QStringLiteral("/C"));
     events()->startWatchingPaths({ root }, 3.0);
     home.write(QStringLiteral("Watched/A/x"), "x");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !batches.isEmpty(); }, 2500)) << "the first change after a quiet period is not held back";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !batches.isEmpty(); }, 2500))
+        << "the first change after a quiet period is not held back";
     home.write(QStringLiteral("Watched/B/x"), "x");
     home.write(QStringLiteral("Watched/C/x"), "x");
     ASSERT_TRUE(QTest::qWaitFor([&] { return batches.size() >= 2; }, 10000));
@@ -109,7 +111,8 @@ TEST_F(QFFSEventsTest, FoldersCreatedOrMovedInLaterAreWatchedToo)
 {
     events()->startWatchingPaths({ root }, 0.1);
     QDir().mkpath(root + QStringLiteral("/New/Deeper/Deepest"));
-    ASSERT_TRUE(waitForPath(root + QStringLiteral("/New/Deeper/Deepest/"))) << "folders made before their watch are reported";
+    ASSERT_TRUE(waitForPath(root + QStringLiteral("/New/Deeper/Deepest/")))
+        << "folders made before their watch are reported";
     batches.clear();
     home.write(QStringLiteral("Watched/New/Deeper/Deepest/Cut.avb"), "x");
     EXPECT_TRUE(waitForPath(root + QStringLiteral("/New/Deeper/Deepest/")));
@@ -186,15 +189,17 @@ TEST_F(QFFSEventsTest, QueueOverflowReportsEveryWatchPathForARescan)
         QFile file(root + QStringLiteral("/Flood/f%1").arg(i));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     }
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        for (const auto &batch : batches) {
-            for (const QFFSEventRecord &record : batch) {
-                if (record.flags == (QFFSEventRecord::MustScanSubDirs | QFFSEventRecord::KernelDropped))
-                    return true;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            for (const auto &batch : batches) {
+                for (const QFFSEventRecord &record : batch) {
+                    if (record.flags == (QFFSEventRecord::MustScanSubDirs | QFFSEventRecord::KernelDropped))
+                        return true;
+                }
             }
-        }
-        return false;
-    }, 30000));
+            return false;
+        },
+        30000));
     QStringList rescanned;
     for (const auto &batch : batches) {
         for (const QFFSEventRecord &record : batch) {
@@ -204,7 +209,8 @@ TEST_F(QFFSEventsTest, QueueOverflowReportsEveryWatchPathForARescan)
     }
     EXPECT_EQ(QSet<QString>(rescanned.cbegin(), rescanned.cend()), QSet<QString>({ root + u'/', other + u'/' }));
     const QStringList log = helperLogMessages(home);
-    EXPECT_TRUE(log.contains(QStringLiteral("File system events: the event queue overflowed; rescanning the watch paths.")));
+    EXPECT_TRUE(
+        log.contains(QStringLiteral("File system events: the event queue overflowed; rescanning the watch paths.")));
 }
 
 TEST_F(QFFSEventsTest, WatchLimitIsLoggedOnceAndTheRestIsStillWatched)
@@ -225,9 +231,8 @@ TEST_F(QFFSEventsTest, WatchLimitIsLoggedOnceAndTheRestIsStillWatched)
     allowed = 1;
     events()->startWatchingPaths({ root }, 0.1);
     const QStringList log = helperLogMessages(home);
-    const auto limitLines = std::count_if(log.cbegin(), log.cend(), [](const QString &line) {
-        return line.startsWith(QStringLiteral("File system events: the limit of"));
-    });
+    const auto limitLines = std::count_if(log.cbegin(), log.cend(),
+        [](const QString &line) { return line.startsWith(QStringLiteral("File system events: the limit of")); });
     EXPECT_EQ(limitLines, 1) << qPrintable(log.join(u'\n'));
     home.write(QStringLiteral("Watched/still.txt"), "x");
     EXPECT_TRUE(waitForPath(root + u'/')) << "the folders that got a watch still report";

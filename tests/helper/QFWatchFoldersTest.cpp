@@ -50,12 +50,13 @@ TEST_F(QFWatchFoldersTest, BackupIntervalFollowsTheMinimumIntervalSetting)
 
 TEST_F(QFWatchFoldersTest, WatchPathsLeaveOutFinalCutFoldersAndCoveredProjectFolders)
 {
-    const QList<QFWatchFolderEntry> folders = { { "/u/Movies", "fcpevent,fcpproject" }, { "/u/Final Cut Projects", "fcp" },
-        { "/u/final cut events", "fcp" }, { "/u/Movies", "avb" }, { "/u/Docs", "prproj" } };
+    const QList<QFWatchFolderEntry> folders
+        = { { "/u/Movies", "fcpevent,fcpproject" }, { "/u/Final Cut Projects", "fcp" },
+              { "/u/final cut events", "fcp" }, { "/u/Movies", "avb" }, { "/u/Docs", "prproj" } };
     const QList<QFProjectListEntry> projects = { project("/u/Movies/Edit/a.prproj"), project("/u/Work/b.prproj"),
         project("/u/Work/c.prproj"), project("/u/Elsewhere/Lib.fcpproject"), project("/u/Other/d.avb") };
-    EXPECT_EQ(QFWatchFolders::watchPaths(folders, projects),
-        QStringList({ "/u/Movies", "/u/Docs", "/u/Work", "/u/Other" }));
+    EXPECT_EQ(
+        QFWatchFolders::watchPaths(folders, projects), QStringList({ "/u/Movies", "/u/Docs", "/u/Work", "/u/Other" }));
 }
 
 TEST_F(QFWatchFoldersTest, ProjectPathsWithTildeAreExpanded)
@@ -79,12 +80,16 @@ TEST_F(QFWatchFoldersTest, SearchCoversMatchingWatchFoldersAndDriveFoldersOnMoun
     const QStringList volumes = { "/media/u/Media", "/mnt/Backup" };
 
     const auto all = QFWatchFolders::foldersToSearch(QString(), watch, drives, volumes);
-    EXPECT_EQ(all, (QList<QFWatchFolderEntry> { watch[0], watch[1], { "/media/u/Media/Projects", "prproj" }, { "/mnt/Backup/Projects", "prproj" } }));
+    EXPECT_EQ(all,
+        (QList<QFWatchFolderEntry> {
+            watch[0], watch[1], { "/media/u/Media/Projects", "prproj" }, { "/mnt/Backup/Projects", "prproj" } }));
 
     // A mounted volume: only folders that are a prefix of its mount point.
-    EXPECT_EQ(QFWatchFolders::foldersToSearch("/media/u/Media", watch, drives, volumes), QList<QFWatchFolderEntry> { watch[0] });
+    EXPECT_EQ(QFWatchFolders::foldersToSearch("/media/u/Media", watch, drives, volumes),
+        QList<QFWatchFolderEntry> { watch[0] });
     // An event: the watch folder that holds it.
-    EXPECT_EQ(QFWatchFolders::foldersToSearch("/home/u/Movies/Cut/", watch, drives, volumes), QList<QFWatchFolderEntry> { watch[1] });
+    EXPECT_EQ(QFWatchFolders::foldersToSearch("/home/u/Movies/Cut/", watch, drives, volumes),
+        QList<QFWatchFolderEntry> { watch[1] });
     EXPECT_TRUE(QFWatchFolders::foldersToSearch("/home/u/Other/", watch, drives, volumes).isEmpty());
 }
 
@@ -97,7 +102,8 @@ TEST_F(QFWatchFoldersTest, RestoreSuppressesEventsOnTheProjectsFoldersForTwentyS
     EXPECT_FALSE(QFWatchFolders::isSuppressedByRestore("/Users/u/Other/", restored, now.addSecs(-5), now));
     EXPECT_FALSE(QFWatchFolders::isSuppressedByRestore("/Users/u/Projects/", restored, now.addSecs(-20), now));
     EXPECT_FALSE(QFWatchFolders::isSuppressedByRestore("/Users/u/Projects/", restored, now.addSecs(-25), now));
-    EXPECT_FALSE(QFWatchFolders::isSuppressedByRestore("/Users/u/Projects/", restored, now.addSecs(3600), now)) << "a date ahead of the clock";
+    EXPECT_FALSE(QFWatchFolders::isSuppressedByRestore("/Users/u/Projects/", restored, now.addSecs(3600), now))
+        << "a date ahead of the clock";
     EXPECT_FALSE(QFWatchFolders::isSuppressedByRestore("/Users/u/Projects/", QString(), now, now));
 }
 
@@ -110,10 +116,13 @@ TEST_F(QFWatchFoldersTest, CandidatesFollowTheTypesAndTheEditorsOwnFolders)
     EXPECT_FALSE(QFWatchFolders::isProjectCandidate("Edits", "Edit", "", premiere));
     EXPECT_FALSE(QFWatchFolders::isProjectCandidate("Adobe Premiere Pro Auto-Save", "Edit.prproj", "prproj", premiere));
     // The editor's auto-save copies: "*~????????-????-????-????-???????????" against the whole name.
-    EXPECT_FALSE(QFWatchFolders::isProjectCandidate("Edits", "Edit~12345678-1234-1234-1234-1234.prproj", "prproj", premiere));
-    EXPECT_TRUE(QFWatchFolders::isProjectCandidate("Edits", "Edit-12345678-1234-1234-1234-1234.prproj", "prproj", premiere));
+    EXPECT_FALSE(
+        QFWatchFolders::isProjectCandidate("Edits", "Edit~12345678-1234-1234-1234-1234.prproj", "prproj", premiere));
+    EXPECT_TRUE(
+        QFWatchFolders::isProjectCandidate("Edits", "Edit-12345678-1234-1234-1234-1234.prproj", "prproj", premiere));
     EXPECT_FALSE(QFWatchFolders::isProjectCandidate("Backups", "CurrentVersion.fcpevent", "fcpevent", finalCut));
-    EXPECT_FALSE(QFWatchFolders::isProjectCandidate("Old Versions", "CurrentVersion.fcpproject", "fcpproject", finalCut));
+    EXPECT_FALSE(
+        QFWatchFolders::isProjectCandidate("Old Versions", "CurrentVersion.fcpproject", "fcpproject", finalCut));
     EXPECT_TRUE(QFWatchFolders::isProjectCandidate("Backups", "Cut.prproj", "prproj", premiere));
     EXPECT_FALSE(QFWatchFolders::isProjectCandidate("Apps", "Tool.app", "app", { "app" }));
     EXPECT_TRUE(QFWatchFolders::isProjectCandidate("Songs", "Song.logicx", "logicx", { "logicx" }));
@@ -121,8 +130,8 @@ TEST_F(QFWatchFoldersTest, CandidatesFollowTheTypesAndTheEditorsOwnFolders)
 
 TEST_F(QFWatchFoldersTest, ListsFromPreferencesKeepOnlyWellFormedEntries)
 {
-    const QVariantList list = { watchFolder("/a", " AVB , avp\n,"), QVariantMap { { "folder", "/b" } }, QStringLiteral("junk"),
-        QVariantMap { { "extensions", "avb" } }, watchFolder("~/Movies", "fcpevent") };
+    const QVariantList list = { watchFolder("/a", " AVB , avp\n,"), QVariantMap { { "folder", "/b" } },
+        QStringLiteral("junk"), QVariantMap { { "extensions", "avb" } }, watchFolder("~/Movies", "fcpevent") };
     const auto entries = QFWatchFolderEntry::listFromPreference(list);
     ASSERT_EQ(entries.size(), 3);
     EXPECT_EQ(entries[0].types(), QStringList({ "avb", "avp" }));

@@ -598,7 +598,8 @@ TEST_F(QFFakeDropboxTest, RevokingTakesNullAsJsonOnly)
         value.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
         EXPECT_EQ(wait(network.post(value, "{\"token\": \"x\"}")).status, 400);
         // Still a working token.
-        EXPECT_EQ(rpc(QStringLiteral("/2/files/list_folder"), { { QStringLiteral("path"), QString() } }, fresh).status, 200);
+        EXPECT_EQ(
+            rpc(QStringLiteral("/2/files/list_folder"), { { QStringLiteral("path"), QString() } }, fresh).status, 200);
     }
     QNetworkRequest revoke = request(QStringLiteral("/2/auth/token/revoke"), fresh);
     revoke.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
@@ -616,15 +617,19 @@ TEST_F(QFFakeDropboxTest, DownloadBodiesCanBeCutCorruptedOrTrickled)
     fake.putFile(QStringLiteral("/f/cut.zip"), data);
     const Answer whole = download(QStringLiteral("/f/cut.zip"));
     EXPECT_EQ(whole.body, data);
-    const QString hash = QJsonDocument::fromJson(whole.headers.value("dropbox-api-result")).object().value(QStringLiteral("content_hash")).toString();
+    const QString hash = QJsonDocument::fromJson(whole.headers.value("dropbox-api-result"))
+                             .object()
+                             .value(QStringLiteral("content_hash"))
+                             .toString();
     {
         SCOPED_TRACE("the content hash is the service's: SHA-256 of the SHA-256 of each 4 MiB block");
         const QByteArray block = QCryptographicHash::hash(data, QCryptographicHash::Sha256);
         EXPECT_EQ(hash, QString::fromLatin1(QCryptographicHash::hash(block, QCryptographicHash::Sha256).toHex()));
-        const QJsonArray listed = rpc(QStringLiteral("/2/files/list_folder"), { { QStringLiteral("path"), QStringLiteral("/f") } })
-                                      .json()
-                                      .value(QStringLiteral("entries"))
-                                      .toArray();
+        const QJsonArray listed
+            = rpc(QStringLiteral("/2/files/list_folder"), { { QStringLiteral("path"), QStringLiteral("/f") } })
+                  .json()
+                  .value(QStringLiteral("entries"))
+                  .toArray();
         ASSERT_EQ(listed.size(), 1);
         EXPECT_EQ(listed.at(0).toObject().value(QStringLiteral("content_hash")).toString(), hash);
     }
@@ -681,14 +686,21 @@ TEST_F(QFFakeDropboxTest, DeletionBatchesAreAskedAfterAndOverlappingWritesCounte
     ASSERT_EQ(results.size(), 4);
     const auto tagOf = [&](int i) { return results.at(i).toObject().value(QStringLiteral(".tag")).toString(); };
     const auto failureOf = [&](int i) {
-        return results.at(i).toObject().value(QStringLiteral("failure")).toObject().value(QStringLiteral(".tag")).toString();
+        return results.at(i)
+            .toObject()
+            .value(QStringLiteral("failure"))
+            .toObject()
+            .value(QStringLiteral(".tag"))
+            .toString();
     };
     EXPECT_EQ(tagOf(0), QStringLiteral("success"));
     EXPECT_EQ(failureOf(1), QStringLiteral("path_lookup"));
     EXPECT_EQ(tagOf(2), QStringLiteral("success"));
     EXPECT_EQ(failureOf(3), QStringLiteral("too_many_write_operations"));
     EXPECT_EQ(fake.filePaths(), QStringList { QStringLiteral("/b/three.zip") });
-    EXPECT_EQ(rpc(QStringLiteral("/2/files/delete_batch/check"), { { QStringLiteral("async_job_id"), QStringLiteral("nope") } }).errorTag(),
+    EXPECT_EQ(rpc(QStringLiteral("/2/files/delete_batch/check"),
+                  { { QStringLiteral("async_job_id"), QStringLiteral("nope") } })
+                  .errorTag(),
         QStringLiteral("invalid_async_job_id"));
 
     {
@@ -699,7 +711,8 @@ TEST_F(QFFakeDropboxTest, DeletionBatchesAreAskedAfterAndOverlappingWritesCounte
                 QNetworkRequest call = request(QStringLiteral("/2/files/upload"), token);
                 call.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/octet-stream"));
                 call.setRawHeader("Dropbox-API-Arg",
-                    json({ { QStringLiteral("path"), QStringLiteral("/w/%1.zip").arg(i) }, { QStringLiteral("mode"), QStringLiteral("overwrite") } }));
+                    json({ { QStringLiteral("path"), QStringLiteral("/w/%1.zip").arg(i) },
+                        { QStringLiteral("mode"), QStringLiteral("overwrite") } }));
                 replies << network.post(call, QByteArray(4 * 1024 * 1024, 'w'));
             }
             QList<Answer> answers;
@@ -717,6 +730,7 @@ TEST_F(QFFakeDropboxTest, DeletionBatchesAreAskedAfterAndOverlappingWritesCounte
         std::sort(statuses.begin(), statuses.end());
         EXPECT_EQ(statuses, (QList<int> { 200, 429 }));
         const Answer &refused = answers.at(0).status == 429 ? answers.at(0) : answers.at(1);
-        EXPECT_TRUE(refused.json().value(QStringLiteral("error_summary")).toString().startsWith(u"too_many_write_operations/"));
+        EXPECT_TRUE(
+            refused.json().value(QStringLiteral("error_summary")).toString().startsWith(u"too_many_write_operations/"));
     }
 }

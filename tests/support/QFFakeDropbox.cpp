@@ -71,22 +71,38 @@ QByteArray asciiJson(const QJsonObject &object)
 QByteArray reasonPhrase(int status)
 {
     switch (status) {
-    case 100: return "Continue";
-    case 200: return "OK";
-    case 206: return "Partial Content";
-    case 302: return "Found";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 409: return "Conflict";
-    case 429: return "Too Many Requests";
-    case 431: return "Request Header Fields Too Large";
-    case 500: return "Internal Server Error";
-    case 503: return "Service Unavailable";
-    case 507: return "Insufficient Storage";
-    default: return "Status";
+    case 100:
+        return "Continue";
+    case 200:
+        return "OK";
+    case 206:
+        return "Partial Content";
+    case 302:
+        return "Found";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 409:
+        return "Conflict";
+    case 429:
+        return "Too Many Requests";
+    case 431:
+        return "Request Header Fields Too Large";
+    case 500:
+        return "Internal Server Error";
+    case 503:
+        return "Service Unavailable";
+    case 507:
+        return "Insufficient Storage";
+    default:
+        return "Status";
     }
 }
 
@@ -299,15 +315,20 @@ private:
         for (;;) {
             bool progressed = false;
             switch (m_state) {
-            case State::Head: progressed = readHead(); break;
+            case State::Head:
+                progressed = readHead();
+                break;
             case State::Body:
             case State::ChunkSize:
             case State::ChunkData:
             case State::ChunkEnd:
-            case State::Trailer: progressed = readBody(); break;
+            case State::Trailer:
+                progressed = readBody();
+                break;
             case State::Answering:
             case State::Stalled:
-            case State::Closed: break;
+            case State::Closed:
+                break;
             }
             if (!progressed)
                 return;
@@ -447,7 +468,8 @@ private:
             if (!m_socket->readLine().trimmed().isEmpty())
                 return true;
             break;
-        default: return false;
+        default:
+            return false;
         }
         // The body is complete.
         m_state = State::Answering;
@@ -782,8 +804,12 @@ void QFFakeDropbox::beginExchange(Exchange &exchange)
         if (faults->isEmpty())
             m_faults.erase(faults);
         switch (fault.kind) {
-        case Fault::Kind::Drop: exchange.drop = true; return;
-        case Fault::Kind::Stall: exchange.stall = true; return;
+        case Fault::Kind::Drop:
+            exchange.drop = true;
+            return;
+        case Fault::Kind::Stall:
+            exchange.stall = true;
+            return;
         case Fault::Kind::Fail: {
             Response response { fault.status, {}, fault.body, fault.headers, {}, 0, -1, 0, 0, false };
             if (!fault.body.isEmpty())
@@ -815,9 +841,10 @@ void QFFakeDropbox::beginExchange(Exchange &exchange)
         if ((exchange.early = checkAuthorization(exchange)))
             return;
     }
-    static const QStringList writes { QStringLiteral("/2/files/upload"), QStringLiteral("/2/files/upload_session/start"),
-        QStringLiteral("/2/files/upload_session/append_v2"), QStringLiteral("/2/files/upload_session/finish"),
-        QStringLiteral("/2/files/delete_v2"), QStringLiteral("/2/files/delete_batch") };
+    static const QStringList writes { QStringLiteral("/2/files/upload"),
+        QStringLiteral("/2/files/upload_session/start"), QStringLiteral("/2/files/upload_session/append_v2"),
+        QStringLiteral("/2/files/upload_session/finish"), QStringLiteral("/2/files/delete_v2"),
+        QStringLiteral("/2/files/delete_batch") };
     if (writes.contains(path)) {
         if (m_refuseOverlappingWrites && m_writesAtOnce > 0) {
             exchange.early = Response::apiError(QStringLiteral("too_many_write_operations/.."),
@@ -854,13 +881,18 @@ void QFFakeDropbox::endExchange(Connection &connection, Exchange &exchange)
     Response response = (this->*exchange.endpoint->answer)(exchange);
     if (exchange.shape) {
         switch (exchange.shape->kind) {
-        case Fault::Kind::Cut: response.cutAfter = exchange.shape->bytes; break;
+        case Fault::Kind::Cut:
+            response.cutAfter = exchange.shape->bytes;
+            break;
         case Fault::Kind::Trickle:
             response.trickleBytes = exchange.shape->bytes;
             response.trickleMs = exchange.shape->intervalMs;
             break;
-        case Fault::Kind::Corrupt: response.corrupt = response.fileSize > 0; break;
-        default: break;
+        case Fault::Kind::Corrupt:
+            response.corrupt = response.fileSize > 0;
+            break;
+        default:
+            break;
         }
     }
     connection.send(response);
@@ -1141,15 +1173,17 @@ QFFakeDropbox::Response QFFakeDropbox::revoke(Exchange &exchange)
     const QByteArray type = exchange.request.headers.value("content-type").toLower();
     if (!type.startsWith("application/json") && type != "text/plain; charset=dropbox-cors-hack") {
         return Response::text(400,
-            QStringLiteral("Error in call to API function \"auth/token/revoke\": Bad HTTP \"Content-Type\" header: \"%1\".  "
-                           "Expecting one of \"application/json\", \"application/json; charset=utf-8\", \"text/plain; "
-                           "charset=dropbox-cors-hack\".")
+            QStringLiteral(
+                "Error in call to API function \"auth/token/revoke\": Bad HTTP \"Content-Type\" header: \"%1\".  "
+                "Expecting one of \"application/json\", \"application/json; charset=utf-8\", \"text/plain; "
+                "charset=dropbox-cors-hack\".")
                 .arg(QString::fromLatin1(type)));
     }
     const QByteArray body = exchange.memory.trimmed();
     if (!body.isEmpty() && body != "null") {
         return Response::text(400,
-            QStringLiteral("Error in call to API function \"auth/token/revoke\": request body: expected null, got value"));
+            QStringLiteral(
+                "Error in call to API function \"auth/token/revoke\": request body: expected null, got value"));
     }
     // The whole authorization ends: this token, the refresh token it came from and its other tokens.
     const QString refreshToken = m_accessTokens.take(exchange.token).refreshToken;
@@ -1319,7 +1353,8 @@ QFFakeDropbox::Response QFFakeDropbox::deleteBatch(Exchange &exchange)
         if (!path.startsWith(u'/'))
             return Response::text(400, badPath(QStringLiteral("files/delete_batch"), path));
         const auto failure = [](const QJsonObject &error) {
-            return QJsonObject { { QStringLiteral(".tag"), QStringLiteral("failure") }, { QStringLiteral("failure"), error } };
+            return QJsonObject { { QStringLiteral(".tag"), QStringLiteral("failure") },
+                { QStringLiteral("failure"), error } };
         };
         if (const auto fault = m_deletionFaults.constFind(path.toLower()); fault != m_deletionFaults.constEnd()) {
             job.entries.append(failure(tagged(*fault)));
@@ -1327,7 +1362,8 @@ QFFakeDropbox::Response QFFakeDropbox::deleteBatch(Exchange &exchange)
             continue;
         }
         if (const std::optional<QJsonObject> metadata = removeEntry(path)) {
-            job.entries.append({ { QStringLiteral(".tag"), QStringLiteral("success") }, { QStringLiteral("metadata"), *metadata } });
+            job.entries.append(
+                { { QStringLiteral(".tag"), QStringLiteral("success") }, { QStringLiteral("metadata"), *metadata } });
         } else {
             job.entries.append(failure({ { QStringLiteral(".tag"), QStringLiteral("path_lookup") },
                 { QStringLiteral("path_lookup"), tagged(QStringLiteral("not_found")) } }));
@@ -1335,7 +1371,8 @@ QFFakeDropbox::Response QFFakeDropbox::deleteBatch(Exchange &exchange)
     }
     const QString id = QStringLiteral("dbjid:") + randomToken(24);
     m_batchJobs.insert(id, job);
-    return Response::json({ { QStringLiteral(".tag"), QStringLiteral("async_job_id") }, { QStringLiteral("async_job_id"), id } });
+    return Response::json(
+        { { QStringLiteral(".tag"), QStringLiteral("async_job_id") }, { QStringLiteral("async_job_id"), id } });
 }
 
 QFFakeDropbox::Response QFFakeDropbox::deleteBatchCheck(Exchange &exchange)
@@ -1344,7 +1381,8 @@ QFFakeDropbox::Response QFFakeDropbox::deleteBatchCheck(Exchange &exchange)
         return *error;
     const auto job = m_batchJobs.find(exchange.arg.value(QStringLiteral("async_job_id")).toString());
     if (job == m_batchJobs.end())
-        return Response::apiError(QStringLiteral("invalid_async_job_id/.."), tagged(QStringLiteral("invalid_async_job_id")));
+        return Response::apiError(
+            QStringLiteral("invalid_async_job_id/.."), tagged(QStringLiteral("invalid_async_job_id")));
     if (job->inProgressAnswers > 0) {
         --job->inProgressAnswers;
         return Response::json(tagged(QStringLiteral("in_progress")));
@@ -1352,7 +1390,8 @@ QFFakeDropbox::Response QFFakeDropbox::deleteBatchCheck(Exchange &exchange)
     QJsonArray entries;
     for (const QJsonObject &entry : std::as_const(job->entries))
         entries.append(entry);
-    return Response::json({ { QStringLiteral(".tag"), QStringLiteral("complete") }, { QStringLiteral("entries"), entries } });
+    return Response::json(
+        { { QStringLiteral(".tag"), QStringLiteral("complete") }, { QStringLiteral("entries"), entries } });
 }
 
 // Uploads ---------------------------------------------------------------------------------------------
@@ -1622,7 +1661,8 @@ QJsonObject QFFakeDropbox::fileMetadata(const File &file) const
 {
     if (file.contentHash.isEmpty())
         file.contentHash = contentHashOf(file.blob);
-    return { { QStringLiteral(".tag"), QStringLiteral("file") }, { QStringLiteral("name"), file.listedName.isEmpty() ? nameOf(file.displayPath) : file.listedName },
+    return { { QStringLiteral(".tag"), QStringLiteral("file") },
+        { QStringLiteral("name"), file.listedName.isEmpty() ? nameOf(file.displayPath) : file.listedName },
         { QStringLiteral("path_lower"), file.displayPath.toLower() },
         { QStringLiteral("path_display"), file.displayPath }, { QStringLiteral("id"), file.id },
         { QStringLiteral("client_modified"), timestamp(file.clientModified) },

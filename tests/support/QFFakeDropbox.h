@@ -266,5 +266,4 @@ private:
     int m_deleteBatchPolls = 1;
     QHash<QString, BatchJob> m_batchJobs;
     QHash<QString, QString> m_deletionFaults; // lower-cased path → error tag
-
 };

@@ -37,8 +37,7 @@ public:
     }
     bool frozen() const { return m_frozen; }
     // Lets changes through for a moment (what the administrator could do) and freezes again.
-    template <typename Work>
-    auto whileThawed(Work work)
+    template <typename Work> auto whileThawed(Work work)
     {
         if (m_immutable)
             setImmutable(false);

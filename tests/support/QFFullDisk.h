@@ -27,6 +27,6 @@ public:
     QFFullDisk &operator=(const QFFullDisk &) = delete;
 
 private:
-    struct rlimit m_saved {};
+    struct rlimit m_saved { };
     void (*m_oldHandler)(int) = nullptr;
 };

@@ -86,8 +86,9 @@ private:
     void end(QNetworkReply::NetworkError error, bool connection = true)
     {
         if (error != QNetworkReply::NoError) {
-            setError(error, connection ? QStringLiteral("memory network: connection failed")
-                                       : QStringLiteral("memory network: status %1").arg(m_answer.status));
+            setError(error,
+                connection ? QStringLiteral("memory network: connection failed")
+                           : QStringLiteral("memory network: status %1").arg(m_answer.status));
             Q_EMIT errorOccurred(error);
         }
         setFinished(true);
@@ -136,7 +137,8 @@ QFMemoryNetwork::~QFMemoryNetwork() = default;
 
 int QFMemoryNetwork::count(const QString &path) const
 {
-    return int(std::count_if(m_requests.begin(), m_requests.end(), [&](const QFMemoryRequest &r) { return r.path() == path; }));
+    return int(std::count_if(
+        m_requests.begin(), m_requests.end(), [&](const QFMemoryRequest &r) { return r.path() == path; }));
 }
 
 int QFMemoryNetwork::hangingReplies() const
@@ -145,7 +147,8 @@ int QFMemoryNetwork::hangingReplies() const
         [](const QPointer<QNetworkReply> &reply) { return reply && !reply->isFinished(); }));
 }
 
-QNetworkReply *QFMemoryNetwork::createRequest(Operation operation, const QNetworkRequest &request, QIODevice *outgoingData)
+QNetworkReply *QFMemoryNetwork::createRequest(
+    Operation operation, const QNetworkRequest &request, QIODevice *outgoingData)
 {
     QFMemoryRequest seen { operation, request, outgoingData ? outgoingData->readAll() : QByteArray() };
     m_requests.append(seen);

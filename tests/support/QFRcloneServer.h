@@ -77,8 +77,8 @@ public:
         m_process.setProcessEnvironment(environment);
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         m_process.start(QStringLiteral("rclone"),
-            { QStringLiteral("serve"), kind, folder, QStringLiteral("--addr"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--user"),
-                QStringLiteral("alice"), QStringLiteral("--pass"), kPassword });
+            { QStringLiteral("serve"), kind, folder, QStringLiteral("--addr"), QStringLiteral("127.0.0.1:0"),
+                QStringLiteral("--user"), QStringLiteral("alice"), QStringLiteral("--pass"), kPassword });
         if (!m_process.waitForStarted(30000))
             return false;
         static const QRegularExpression address(QStringLiteral("127\\.0\\.0\\.1:(\\d+)"));
@@ -118,7 +118,8 @@ private:
 
 inline QString davSection(const QString &name, int port, const QString &password)
 {
-    return QStringLiteral("[%1]\ntype = webdav\nurl = http://127.0.0.1:%2/\nvendor = other\nuser = alice\npass = %3\n\n")
+    return QStringLiteral(
+        "[%1]\ntype = webdav\nurl = http://127.0.0.1:%2/\nvendor = other\nuser = alice\npass = %3\n\n")
         .arg(name)
         .arg(port)
         .arg(obscured(password));
@@ -126,7 +127,8 @@ inline QString davSection(const QString &name, int port, const QString &password
 
 inline QString sftpSection(const QString &name, int port, const QString &password)
 {
-    return QStringLiteral("[%1]\ntype = sftp\nhost = 127.0.0.1\nport = %2\nuser = alice\npass = %3\nshell_type = none\n\n")
+    return QStringLiteral(
+        "[%1]\ntype = sftp\nhost = 127.0.0.1\nport = %2\nuser = alice\npass = %3\nshell_type = none\n\n")
         .arg(name)
         .arg(port)
         .arg(obscured(password));

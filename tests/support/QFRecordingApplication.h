@@ -16,7 +16,8 @@ public:
     explicit QFRecordingApplication(const QFTempHome &home)
         : m_record(home.file(QStringLiteral("requests.txt")))
     {
-        QFBundle::setMainBundlePath(home.file(QStringLiteral("Apps/Pro Tombrel.app/Contents/MacOS/ProTombrelHelper.app")));
+        QFBundle::setMainBundlePath(
+            home.file(QStringLiteral("Apps/Pro Tombrel.app/Contents/MacOS/ProTombrelHelper.app")));
         const QString app = home.write(QStringLiteral("Apps/Pro Tombrel.app/Contents/MacOS/Pro Tombrel"),
             "#!/bin/sh\nfor a; do printf '%s\\n' \"$a\"; done >> '" + QFile::encodeName(m_record) + "'\n");
         QFile::setPermissions(app, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -29,7 +30,8 @@ public:
     QStringList arguments() const
     {
         QFile file(m_record);
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts) : QStringList();
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts)
+                                              : QStringList();
     }
 
 private:

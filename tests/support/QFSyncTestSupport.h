@@ -28,7 +28,8 @@ inline void pointAtFake(QFFakeDropbox &fake, int syncService = 1, int timeoutSec
     ASSERT_TRUE(QFPreferenceKeys::update({ { QStringLiteral("syncService"), syncService },
         { QStringLiteral("dropboxAPIURL"), fake.baseUrl() }, { QStringLiteral("dropboxContentURL"), fake.baseUrl() },
         { QStringLiteral("dropboxAuthorizeURL"), fake.baseUrl() + QStringLiteral("/oauth2/authorize") },
-        { QStringLiteral("dropboxAppKey"), QStringLiteral("k7testappkey0001") }, { QStringLiteral("dropboxTimeout"), timeoutSeconds } }));
+        { QStringLiteral("dropboxAppKey"), QStringLiteral("k7testappkey0001") },
+        { QStringLiteral("dropboxTimeout"), timeoutSeconds } }));
 }
 
 // Links an account the fake knows, as a finished link leaves it.

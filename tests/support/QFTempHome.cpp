@@ -48,7 +48,10 @@ QFTempHome::QFTempHome()
     QDir().mkpath(bin);
     QFile tool(bin + QStringLiteral("/systemctl"));
     if (tool.open(QIODevice::WriteOnly)) {
-        tool.write(QStringLiteral("#!/bin/sh\necho \"$*\" >> '%1/systemctl.log'\n[ -e '%1/no-manager' ] && exit 1\nexit 0\n").arg(root).toUtf8());
+        tool.write(
+            QStringLiteral("#!/bin/sh\necho \"$*\" >> '%1/systemctl.log'\n[ -e '%1/no-manager' ] && exit 1\nexit 0\n")
+                .arg(root)
+                .toUtf8());
         tool.close();
         tool.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
@@ -58,7 +61,9 @@ QFTempHome::QFTempHome()
 
     struct passwd *pw = getpwuid(geteuid());
     const QString name = pw ? QString::fromUtf8(pw->pw_name) : QStringLiteral("tester");
-    QFLocalPaths::setConsoleUserResolver([name, root]() { return std::optional<QFConsoleUser>(QFConsoleUser { name, root }); });
+    QFLocalPaths::setConsoleUserResolver([name, root]() {
+        return std::optional<QFConsoleUser>(QFConsoleUser { name, root });
+    });
     QFLocalPaths::setRootOverride(std::nullopt);
 }
 

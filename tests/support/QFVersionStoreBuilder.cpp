@@ -7,7 +7,8 @@
 #include <QFile>
 #include <QFileInfo>
 
-QString QFVersionStoreBuilder::addProject(const QString &projectPath, const QString &projectID, const QByteArray &content)
+QString QFVersionStoreBuilder::addProject(
+    const QString &projectPath, const QString &projectID, const QByteArray &content)
 {
     if (!QFileInfo::exists(projectPath)) {
         QDir().mkpath(QFileInfo(projectPath).absolutePath());
@@ -29,7 +30,8 @@ void QFVersionStoreBuilder::setModified(const QString &path, const QDateTime &wh
 void QFVersionStoreBuilder::addVersions(const QString &projectFolder, const QList<VersionSpec> &versions)
 {
     for (const VersionSpec &version : versions) {
-        const QString path = projectFolder + (version.name.contains(u'/') ? u'/' + version.name : QStringLiteral("/Versions/") + version.name);
+        const QString path = projectFolder
+            + (version.name.contains(u'/') ? u'/' + version.name : QStringLiteral("/Versions/") + version.name);
         QDir().mkpath(QFileInfo(path).absolutePath());
         QFile file(path);
         if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -42,7 +44,8 @@ void QFVersionStoreBuilder::addVersions(const QString &projectFolder, const QLis
 
 QStringList QFVersionStoreBuilder::versionNames(const QString &projectFolder)
 {
-    return QDir(projectFolder + QStringLiteral("/Versions")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    return QDir(projectFolder + QStringLiteral("/Versions"))
+        .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 void QFVersionStoreBuilder::setPreferences(const QVariantMap &values)

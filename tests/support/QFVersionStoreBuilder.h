@@ -11,7 +11,7 @@
 #include <initializer_list>
 
 struct VersionSpec {
-    QString name;      // "Cut.00003.fcp", "Cut.00003.xml", "Screenshots/Cut.00003.jpg"
+    QString name; // "Cut.00003.fcp", "Cut.00003.xml", "Screenshots/Cut.00003.jpg"
     QDateTime modified;
     QByteArray content = "version";
 };
@@ -19,7 +19,8 @@ struct VersionSpec {
 class QFVersionStoreBuilder {
 public:
     // Registers a project file (created with the content when missing) and returns its project folder.
-    static QString addProject(const QString &projectPath, const QString &projectID, const QByteArray &content = "project");
+    static QString addProject(
+        const QString &projectPath, const QString &projectID, const QByteArray &content = "project");
     // Writes versions into the project folder (names relative to Versions/, or to the project folder when
     // they contain a "/").
     static void addVersions(const QString &projectFolder, const QList<VersionSpec> &versions);

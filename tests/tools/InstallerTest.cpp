@@ -40,9 +40,11 @@ protected:
     QString bundle(const QString &path, const QString &identifier, const QString &name, const QByteArray &body)
     {
         home.write(path + QStringLiteral("/Contents/Info.plist"),
-            QStringLiteral("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleIdentifier</key><string>%1</string>"
-                           "<key>CFBundleExecutable</key><string>%2</string><key>CFBundleShortVersionString</key><string>1.0.0</string>"
-                           "</dict></plist>")
+            QStringLiteral(
+                "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleIdentifier</key><string>%1</string>"
+                "<key>CFBundleExecutable</key><string>%2</string><key>CFBundleShortVersionString</key><string>1.0.0</"
+                "string>"
+                "</dict></plist>")
                 .arg(identifier, name)
                 .toUtf8());
         const QString program = home.write(path + QStringLiteral("/Contents/MacOS/") + name, body);
@@ -59,7 +61,8 @@ protected:
     {
         for (int round = 0; round < 3; ++round) {
             bool reached = false;
-            QMetaObject::invokeMethod(&wizard, [&reached] { reached = true; }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                &wizard, [&reached] { reached = true; }, Qt::QueuedConnection);
             if (!QTest::qWaitFor([&] { return reached; }, 5000))
                 return false;
         }
@@ -86,14 +89,17 @@ TEST_F(InstallerTest, TheVersionCheckIsPassedByInBothDirectionsWithoutThePredece
 
 TEST_F(InstallerTest, WithThePredecessorInstalledThePageStaysAndEveryPressUnpacksTheUninstallerAfresh)
 {
-    bundle(QStringLiteral("Applications/FCP Tombrel.app"), QStringLiteral("com.quenfield.fcptombrel"), QStringLiteral("FCP Tombrel"), "#!/bin/sh\n");
+    bundle(QStringLiteral("Applications/FCP Tombrel.app"), QStringLiteral("com.quenfield.fcptombrel"),
+        QStringLiteral("FCP Tombrel"), "#!/bin/sh\n");
     // The installer's bundle carries the uninstaller as a zip archive; the stand-in notes where it ran from.
-    const QString uninstaller = bundle(QStringLiteral("made/FCP Tombrel Uninstaller.app"), QStringLiteral("com.quenfield.FCPTombrelUninstaller"),
-        QStringLiteral("FCP Tombrel Uninstaller"), QStringLiteral("#!/bin/sh\necho \"$0\" >> '%1'\n").arg(home.file(QStringLiteral("opened.txt"))).toUtf8());
+    const QString uninstaller = bundle(QStringLiteral("made/FCP Tombrel Uninstaller.app"),
+        QStringLiteral("com.quenfield.FCPTombrelUninstaller"), QStringLiteral("FCP Tombrel Uninstaller"),
+        QStringLiteral("#!/bin/sh\necho \"$0\" >> '%1'\n").arg(home.file(QStringLiteral("opened.txt"))).toUtf8());
     const QString installer = home.file(QStringLiteral("Install Pro Tombrel.app"));
     QDir().mkpath(installer + QStringLiteral("/Contents/Resources"));
     QString reason;
-    ASSERT_TRUE(qfZipItem(uninstaller, installer + QStringLiteral("/Contents/Resources/FCP Tombrel Uninstaller.zip"), true, &reason))
+    ASSERT_TRUE(qfZipItem(
+        uninstaller, installer + QStringLiteral("/Contents/Resources/FCP Tombrel Uninstaller.zip"), true, &reason))
         << reason.toStdString();
     QFBundle::setMainBundlePath(installer);
 
@@ -112,7 +118,8 @@ TEST_F(InstallerTest, WithThePredecessorInstalledThePageStaysAndEveryPressUnpack
     QTest::mouseClick(button, Qt::LeftButton);
     const auto runsSoFar = [&] {
         QFile opened(home.file(QStringLiteral("opened.txt")));
-        return opened.open(QIODevice::ReadOnly) ? QString::fromUtf8(opened.readAll()).trimmed().split(u'\n') : QStringList();
+        return opened.open(QIODevice::ReadOnly) ? QString::fromUtf8(opened.readAll()).trimmed().split(u'\n')
+                                                : QStringList();
     };
     ASSERT_TRUE(QTest::qWaitFor([&] { return runsSoFar().size() == 2; }, 10000));
     const QStringList runs = runsSoFar();
@@ -124,8 +131,8 @@ TEST_F(InstallerTest, WithThePredecessorInstalledThePageStaysAndEveryPressUnpack
 
 TEST_F(InstallerTest, AnInstallationLaysOutTheBundleItsEntryItsLinkAndItsReceipt)
 {
-    const QString payload = bundle(QStringLiteral("payload/Pro Tombrel.app"), QStringLiteral("com.quenfield.ProTombrel"), QStringLiteral("tombrel"),
-        "#!/bin/sh\necho tombrel 1.0.0\n");
+    const QString payload = bundle(QStringLiteral("payload/Pro Tombrel.app"),
+        QStringLiteral("com.quenfield.ProTombrel"), QStringLiteral("tombrel"), "#!/bin/sh\necho tombrel 1.0.0\n");
     home.write(QStringLiteral("payload/Pro Tombrel.app/Contents/Resources/pro-tombrel.svg"), "<svg/>");
     QFUserDefaults::standard().setArguments({ QStringLiteral("installer"), QStringLiteral("-payload"), payload });
     const QString applications = QFInstaller::userDestination();
@@ -134,7 +141,8 @@ TEST_F(InstallerTest, AnInstallationLaysOutTheBundleItsEntryItsLinkAndItsReceipt
 
     const QString installed = applications + QStringLiteral("/Pro Tombrel.app");
     EXPECT_EQ(QFBundle::bundleIdentifierOfBundle(installed), QStringLiteral("com.quenfield.ProTombrel"));
-    const auto receipt = QFInstallReceipt::read(QFInstallReceipt::path(QStringLiteral("com.quenfield.ProTombrel"), true));
+    const auto receipt
+        = QFInstallReceipt::read(QFInstallReceipt::path(QStringLiteral("com.quenfield.ProTombrel"), true));
     ASSERT_TRUE(receipt);
     EXPECT_EQ(receipt->bundlePath, installed);
     EXPECT_EQ(QFileInfo(receipt->commandLink).symLinkTarget(), installed + QStringLiteral("/Contents/MacOS/tombrel"));
@@ -147,15 +155,16 @@ TEST_F(InstallerTest, AnInstallationLaysOutTheBundleItsEntryItsLinkAndItsReceipt
     ASSERT_TRUE(QFInstaller::install(applications, &error)) << error.toStdString();
     EXPECT_TRUE(QFileInfo::exists(home.file(QStringLiteral(".local/share/Trash/files/Pro Tombrel.app"))));
     // Nothing to install is said plainly.
-    QFUserDefaults::standard().setArguments({ QStringLiteral("installer"), QStringLiteral("-payload"), home.file(QStringLiteral("none.app")) });
+    QFUserDefaults::standard().setArguments(
+        { QStringLiteral("installer"), QStringLiteral("-payload"), home.file(QStringLiteral("none.app")) });
     EXPECT_FALSE(QFInstaller::install(applications, &error));
     EXPECT_TRUE(error.startsWith(QStringLiteral("The installer carries no application")));
 }
 
 TEST_F(InstallerTest, AsRootWithNobodyAtTheConsoleTheLinkGoesWhereTheOtherPiecesGo)
 {
-    const QString payload = bundle(QStringLiteral("payload/Pro Tombrel.app"), QStringLiteral("com.quenfield.ProTombrel"), QStringLiteral("tombrel"),
-        "#!/bin/sh\n");
+    const QString payload = bundle(QStringLiteral("payload/Pro Tombrel.app"),
+        QStringLiteral("com.quenfield.ProTombrel"), QStringLiteral("tombrel"), "#!/bin/sh\n");
     QFUserDefaults::standard().setArguments({ QStringLiteral("installer"), QStringLiteral("-payload"), payload });
     QFLocalPaths::setRootOverride(true);
     QFLocalPaths::setConsoleUserResolver([] { return std::optional<QFConsoleUser>(); });
@@ -165,19 +174,22 @@ TEST_F(InstallerTest, AsRootWithNobodyAtTheConsoleTheLinkGoesWhereTheOtherPieces
     ASSERT_TRUE(applications.startsWith(home.path() + u'/')) << "root's own folders, here the home of the test";
     QString error;
     ASSERT_TRUE(QFInstaller::install(applications, &error)) << error.toStdString();
-    const auto receipt = QFInstallReceipt::read(QFInstallReceipt::path(QStringLiteral("com.quenfield.ProTombrel"), true));
+    const auto receipt
+        = QFInstallReceipt::read(QFInstallReceipt::path(QStringLiteral("com.quenfield.ProTombrel"), true));
     ASSERT_TRUE(receipt);
     for (const QString &piece : { receipt->bundlePath, receipt->desktopEntry, receipt->commandLink })
         EXPECT_TRUE(piece.startsWith(home.path() + u'/')) << piece.toStdString();
     EXPECT_EQ(receipt->commandLink, home.file(QStringLiteral(".local/bin/tombrel")));
-    EXPECT_EQ(QFileInfo(receipt->commandLink).symLinkTarget(), receipt->bundlePath + QStringLiteral("/Contents/MacOS/tombrel"));
-    EXPECT_EQ(QFileInfo(QStringLiteral("/.local/bin/tombrel")).isSymLink(), rootLinkBefore) << "nothing at the root of the file system";
+    EXPECT_EQ(QFileInfo(receipt->commandLink).symLinkTarget(),
+        receipt->bundlePath + QStringLiteral("/Contents/MacOS/tombrel"));
+    EXPECT_EQ(QFileInfo(QStringLiteral("/.local/bin/tombrel")).isSymLink(), rootLinkBefore)
+        << "nothing at the root of the file system";
 }
 
 TEST_F(InstallerTest, TheUnattendedProgramNeedsNoDisplay)
 {
-    const QString payload = bundle(QStringLiteral("payload/Pro Tombrel.app"), QStringLiteral("com.quenfield.ProTombrel"), QStringLiteral("tombrel"),
-        "#!/bin/sh\n");
+    const QString payload = bundle(QStringLiteral("payload/Pro Tombrel.app"),
+        QStringLiteral("com.quenfield.ProTombrel"), QStringLiteral("tombrel"), "#!/bin/sh\n");
     QProcess installer;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
@@ -185,17 +197,20 @@ TEST_F(InstallerTest, TheUnattendedProgramNeedsNoDisplay)
     installer.setProcessEnvironment(environment);
     const QString destination = home.file(QStringLiteral("Applications"));
     installer.start(QStringLiteral(QF_INSTALLER_PROGRAM),
-        { QStringLiteral("-unattended"), QStringLiteral("YES"), QStringLiteral("-destination"), destination, QStringLiteral("-payload"), payload });
+        { QStringLiteral("-unattended"), QStringLiteral("YES"), QStringLiteral("-destination"), destination,
+            QStringLiteral("-payload"), payload });
     ASSERT_TRUE(installer.waitForFinished(60000));
     EXPECT_EQ(installer.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(installer.exitCode(), 0) << installer.readAllStandardError().toStdString();
-    EXPECT_EQ(QFBundle::bundleIdentifierOfBundle(destination + QStringLiteral("/Pro Tombrel.app")), QStringLiteral("com.quenfield.ProTombrel"));
+    EXPECT_EQ(QFBundle::bundleIdentifierOfBundle(destination + QStringLiteral("/Pro Tombrel.app")),
+        QStringLiteral("com.quenfield.ProTombrel"));
     EXPECT_TRUE(QFileInfo(home.file(QStringLiteral(".local/bin/tombrel"))).isSymLink());
 }
 
 TEST_F(InstallerTest, RenderThePagesLightAndDark)
 {
-    bundle(QStringLiteral("Applications/FCP Tombrel.app"), QStringLiteral("com.quenfield.fcptombrel"), QStringLiteral("FCP Tombrel"), "#!/bin/sh\n");
+    bundle(QStringLiteral("Applications/FCP Tombrel.app"), QStringLiteral("com.quenfield.fcptombrel"),
+        QStringLiteral("FCP Tombrel"), "#!/bin/sh\n");
     QDir().mkpath(QStringLiteral(QF_RENDER_DIR));
     const QPalette original = QApplication::palette();
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));

@@ -60,7 +60,9 @@ TEST_F(QFInstallReceiptTest, WhatIsNotAReceiptReadsAsNone)
     }
     {
         SCOPED_TRACE("no identifier");
-        EXPECT_FALSE(QFInstallReceipt::fromDictionary({ { QStringLiteral("QFBundlePath"), QStringLiteral("/opt/X.app") } }).has_value());
+        EXPECT_FALSE(
+            QFInstallReceipt::fromDictionary({ { QStringLiteral("QFBundlePath"), QStringLiteral("/opt/X.app") } })
+                .has_value());
     }
     {
         SCOPED_TRACE("not a property list");
@@ -68,9 +70,10 @@ TEST_F(QFInstallReceiptTest, WhatIsNotAReceiptReadsAsNone)
     }
     {
         SCOPED_TRACE("relative paths are dropped");
-        const auto receipt = QFInstallReceipt::fromDictionary({ { QStringLiteral("CFBundleIdentifier"), QStringLiteral("com.quenfield.ProTombrel") },
-            { QStringLiteral("QFBundlePath"), QStringLiteral("Pro Tombrel.app") },
-            { QStringLiteral("QFCommandLink"), QStringLiteral("/usr/local/bin/../bin/tombrel") } });
+        const auto receipt = QFInstallReceipt::fromDictionary(
+            { { QStringLiteral("CFBundleIdentifier"), QStringLiteral("com.quenfield.ProTombrel") },
+                { QStringLiteral("QFBundlePath"), QStringLiteral("Pro Tombrel.app") },
+                { QStringLiteral("QFCommandLink"), QStringLiteral("/usr/local/bin/../bin/tombrel") } });
         ASSERT_TRUE(receipt.has_value());
         EXPECT_TRUE(receipt->bundlePath.isEmpty());
         EXPECT_EQ(receipt->commandLink, QStringLiteral("/usr/local/bin/tombrel"));

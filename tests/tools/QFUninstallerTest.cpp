@@ -53,7 +53,10 @@ protected:
     // A desktop entry as the installer writes it for that bundle.
     static QByteArray desktopEntry(const QString &bundle)
     {
-        return QStringLiteral("[Desktop Entry]\nType=Application\nName=Pro Tombrel\nExec=\"%1/Contents/MacOS/Pro Tombrel\" %F\n").arg(bundle).toUtf8();
+        return QStringLiteral(
+            "[Desktop Entry]\nType=Application\nName=Pro Tombrel\nExec=\"%1/Contents/MacOS/Pro Tombrel\" %F\n")
+            .arg(bundle)
+            .toUtf8();
     }
 
     QString systemctlLog() const
@@ -94,9 +97,11 @@ protected:
         QFInstallReceipt receipt;
         receipt.identifier = id;
         receipt.bundlePath = userBundle;
-        receipt.desktopEntry = file(home.file(QStringLiteral("Desktop entries/pro-tombrel.desktop")), desktopEntry(userBundle));
+        receipt.desktopEntry
+            = file(home.file(QStringLiteral("Desktop entries/pro-tombrel.desktop")), desktopEntry(userBundle));
         receipt.iconPath = file(home.file(QStringLiteral("Icons/pro-tombrel.svg")));
-        receipt.commandLink = link(home.file(QStringLiteral("bin/tombrel")), userBundle + QStringLiteral("/Contents/MacOS/tombrel"));
+        receipt.commandLink
+            = link(home.file(QStringLiteral("bin/tombrel")), userBundle + QStringLiteral("/Contents/MacOS/tombrel"));
         const QString receiptFile = QFInstallReceipt::pathInFolder(f.userAppSupport, id);
         EXPECT_TRUE(receipt.write(receiptFile));
         in.always << receipt.desktopEntry << receipt.iconPath << receipt.commandLink << receiptFile;
@@ -119,7 +124,8 @@ protected:
             in.always << file(f.launchAgents + u'/' + QLatin1String(unit), "[Unit]\n");
         in.always << link(f.launchAgents + QStringLiteral("/default.target.wants/com.quenfield.ProTombrel.service"),
             f.launchAgents + QStringLiteral("/com.quenfield.ProTombrel.service"));
-        in.always << link(f.launchAgents + QStringLiteral("/timers.target.wants/com.quenfield.ProTombrel.autosave.timer"),
+        in.always << link(
+            f.launchAgents + QStringLiteral("/timers.target.wants/com.quenfield.ProTombrel.autosave.timer"),
             f.launchAgents + QStringLiteral("/com.quenfield.ProTombrel.autosave.timer"));
         // Receipts of the machine's installer.
         in.always << file(f.localLibrary + QStringLiteral("/Receipts/Pro Tombrel 1.0.pkg"))
@@ -133,7 +139,7 @@ protected:
         }
         // The maker's shared pieces.
         in.shared << makeBundle(f.userApplications + QStringLiteral("/Quenfield Software Update.app"),
-                         QStringLiteral("com.quenfield.SoftwareUpdate"))
+            QStringLiteral("com.quenfield.SoftwareUpdate"))
                   << file(f.userAppSupport + QStringLiteral("/Quenfield/Shared Resources/logo.png"))
                   << file(f.userCaches + QStringLiteral("/com.quenfield.SoftwareUpdate/a"));
         // What belongs to the user or to others.
@@ -165,7 +171,8 @@ protected:
 TEST_F(QFUninstallerTest, TrashFileRefusesReleaseStructureAndTheTrash)
 {
     QFUninstaller uninstaller(setup());
-    const QString release = makeBundle(home.file(QStringLiteral("build/Release/Pro Tombrel.app")), QStringLiteral("com.quenfield.ProTombrel"));
+    const QString release = makeBundle(
+        home.file(QStringLiteral("build/Release/Pro Tombrel.app")), QStringLiteral("com.quenfield.ProTombrel"));
     const QString structure = makeBundle(home.file(QStringLiteral("Projects/Structure/Applications/Pro Tombrel.app")),
         QStringLiteral("com.quenfield.ProTombrel"));
     const QString insideStructure = file(home.file(QStringLiteral("x/Structure/Applications/Quenfield/notes.txt")));
@@ -200,7 +207,8 @@ TEST_F(QFUninstallerTest, TrashFileRefusesReleaseStructureAndTheTrash)
     }
     {
         SCOPED_TRACE("an ordinary item goes to the Trash");
-        const QString item = makeBundle(home.file(QStringLiteral("Applications/Pro Tombrel.app")), QStringLiteral("com.quenfield.ProTombrel"));
+        const QString item = makeBundle(
+            home.file(QStringLiteral("Applications/Pro Tombrel.app")), QStringLiteral("com.quenfield.ProTombrel"));
         EXPECT_TRUE(uninstaller.trashFile(item));
         EXPECT_FALSE(exists(item));
         EXPECT_TRUE(trashNames().contains(QStringLiteral("Pro Tombrel.app")));
@@ -215,8 +223,9 @@ TEST_F(QFUninstallerTest, GuardsHoldForEveryPathOfTheList)
     folders.localApplications = home.file(QStringLiteral("work/Structure/Applications"));
     const QString id = QStringLiteral("com.quenfield.ProTombrel");
     const QString structured = makeBundle(folders.localApplications + QStringLiteral("/Quenfield/Pro Tombrel.app"), id);
-    const QString updater = makeBundle(folders.localApplications + QStringLiteral("/Quenfield/Quenfield Software Update.app"),
-        QStringLiteral("com.quenfield.SoftwareUpdate"));
+    const QString updater
+        = makeBundle(folders.localApplications + QStringLiteral("/Quenfield/Quenfield Software Update.app"),
+            QStringLiteral("com.quenfield.SoftwareUpdate"));
     QFInstallReceipt receipt;
     receipt.identifier = id;
     receipt.bundlePath = makeBundle(home.file(QStringLiteral("build/Release/Pro Tombrel.app")), id);
@@ -243,8 +252,10 @@ TEST_F(QFUninstallerTest, WithBothBoxesOffRemovesTheInstallationButNoPreferenceF
     EXPECT_EQ(stops.recorded(), (QStringList { QStringLiteral("Pro Tombrel"), QStringLiteral("ProTombrelHelper") }));
     // The service manager was told to stop both jobs, and to forget their units.
     const QString calls = systemctlLog();
-    EXPECT_TRUE(calls.contains(QStringLiteral("--user disable --now com.quenfield.ProTombrel.service"))) << calls.toStdString();
-    EXPECT_TRUE(calls.contains(QStringLiteral("--user disable --now com.quenfield.ProTombrel.autosave.timer com.quenfield.ProTombrel.autosave.service")))
+    EXPECT_TRUE(calls.contains(QStringLiteral("--user disable --now com.quenfield.ProTombrel.service")))
+        << calls.toStdString();
+    EXPECT_TRUE(calls.contains(QStringLiteral(
+        "--user disable --now com.quenfield.ProTombrel.autosave.timer com.quenfield.ProTombrel.autosave.service")))
         << calls.toStdString();
     EXPECT_TRUE(calls.contains(QStringLiteral("--user daemon-reload"))) << calls.toStdString();
     // Nothing vanished: every item is in the Trash, and the emptied Quenfield folders are gone.
@@ -288,12 +299,14 @@ TEST_F(QFUninstallerTest, QuenfieldApplicationsFolderSurvivesWhileAnotherProduct
     const QString local = folders.localApplications + QStringLiteral("/Quenfield");
     const QString user = folders.userApplications + QStringLiteral("/Quenfield");
     makeBundle(local + QStringLiteral("/Pro Tombrel.app"), id);
-    const QString otherLocal = makeBundle(local + QStringLiteral("/Quenfield Compressor.app"), QStringLiteral("com.quenfield.Compressor"));
+    const QString otherLocal
+        = makeBundle(local + QStringLiteral("/Quenfield Compressor.app"), QStringLiteral("com.quenfield.Compressor"));
     QFInstallReceipt receipt;
     receipt.identifier = id;
     receipt.bundlePath = makeBundle(user + QStringLiteral("/Pro Tombrel.app"), id);
     ASSERT_TRUE(receipt.write(QFInstallReceipt::pathInFolder(folders.userAppSupport, id)));
-    const QString otherUser = makeBundle(user + QStringLiteral("/Quenfield Compressor.app"), QStringLiteral("com.quenfield.Compressor"));
+    const QString otherUser
+        = makeBundle(user + QStringLiteral("/Quenfield Compressor.app"), QStringLiteral("com.quenfield.Compressor"));
 
     QFUninstaller(setup()).beginUninstall({});
     EXPECT_FALSE(exists(local + QStringLiteral("/Pro Tombrel.app")));
@@ -315,7 +328,8 @@ TEST_F(QFUninstallerTest, ReceiptPiecesThatAreNotTheInstallationsAreLeftAlone)
     const QString id = QStringLiteral("com.quenfield.ProTombrel");
     QFInstallReceipt receipt;
     receipt.identifier = id;
-    receipt.bundlePath = makeBundle(home.file(QStringLiteral("Applications/Other.app")), QStringLiteral("com.example.Other"));
+    receipt.bundlePath
+        = makeBundle(home.file(QStringLiteral("Applications/Other.app")), QStringLiteral("com.example.Other"));
     receipt.desktopEntry = file(home.file(QStringLiteral("Documents/notes.txt")));
     receipt.iconPath = home.path();
     receipt.commandLink = file(home.file(QStringLiteral("bin/tombrel")));
@@ -324,7 +338,8 @@ TEST_F(QFUninstallerTest, ReceiptPiecesThatAreNotTheInstallationsAreLeftAlone)
     const QString foreignLink = link(folders.userBin + QStringLiteral("/tombrel"), QStringLiteral("/usr/bin/true"));
 
     QFUninstaller(setup()).beginUninstall({});
-    expectThere({ receipt.bundlePath, receipt.desktopEntry, receipt.iconPath, receipt.commandLink, foreignLink }, "foreign item");
+    expectThere({ receipt.bundlePath, receipt.desktopEntry, receipt.iconPath, receipt.commandLink, foreignLink },
+        "foreign item");
     EXPECT_FALSE(exists(QFInstallReceipt::pathInFolder(folders.userAppSupport, id)));
 }
 
@@ -342,8 +357,10 @@ TEST_F(QFUninstallerTest, PredecessorUninstallerRemovesFCPTombrel)
 {
     const QFUninstallFolders &f = folders;
     const QStringList always {
-        makeBundle(f.localApplications + QStringLiteral("/Quenfield/FCP Tombrel.app"), QStringLiteral("com.quenfield.FCPTombrel")),
-        makeBundle(f.localApplications + QStringLiteral("/FCP Tombrel.app"), QStringLiteral("com.quenfield.FCPTombrel")),
+        makeBundle(f.localApplications + QStringLiteral("/Quenfield/FCP Tombrel.app"),
+            QStringLiteral("com.quenfield.FCPTombrel")),
+        makeBundle(
+            f.localApplications + QStringLiteral("/FCP Tombrel.app"), QStringLiteral("com.quenfield.FCPTombrel")),
         file(f.userAppSupport + QStringLiteral("/Quenfield/FCP Tombrel/Caches/a")),
         file(f.userCaches + QStringLiteral("/com.quenfield.fcptombrel/a")),
         file(f.launchAgents + QStringLiteral("/com.quenfield.FCPTombrel.service")),
@@ -357,7 +374,8 @@ TEST_F(QFUninstallerTest, PredecessorUninstallerRemovesFCPTombrel)
         preferences << file(prefs + QStringLiteral("/com.quenfield.FCPTombrel.plist"))
                     << file(prefs + QStringLiteral("/com.quenfield.fcptombrel.plist"));
     }
-    const QStringList kept { makeBundle(f.localApplications + QStringLiteral("/Quenfield/Pro Tombrel.app"), QStringLiteral("com.quenfield.ProTombrel")),
+    const QStringList kept { makeBundle(f.localApplications + QStringLiteral("/Quenfield/Pro Tombrel.app"),
+                                 QStringLiteral("com.quenfield.ProTombrel")),
         file(f.userAppSupport + QStringLiteral("/Quenfield/FCP Tombrel/Versions/a")),
         file(f.launchAgents + QStringLiteral("/com.quenfield.ProTombrel.service")),
         file(f.userPrefs + QStringLiteral("/com.quenfield.ProTombrel.plist")) };
@@ -379,16 +397,18 @@ TEST_F(QFUninstallerTest, UnattendedRunTakesItsBoxesFromTheArguments)
 {
     const QString program = QStringLiteral("Pro Tombrel Uninstaller");
     EXPECT_FALSE(QFUninstaller::runCommandLine({ program }, setup()).has_value());
-    EXPECT_FALSE(QFUninstaller::runCommandLine({ program, QStringLiteral("-unattended"), QStringLiteral("NO") }, setup()).has_value());
-    const QFUninstallOptions parsed = QFUninstaller::optionsFromArguments(
-        { program, QStringLiteral("-unattended"), QStringLiteral("YES"), QStringLiteral("-removeShared"), QStringLiteral("1") });
+    EXPECT_FALSE(
+        QFUninstaller::runCommandLine({ program, QStringLiteral("-unattended"), QStringLiteral("NO") }, setup())
+            .has_value());
+    const QFUninstallOptions parsed = QFUninstaller::optionsFromArguments({ program, QStringLiteral("-unattended"),
+        QStringLiteral("YES"), QStringLiteral("-removeShared"), QStringLiteral("1") });
     EXPECT_TRUE(parsed.removeShared);
     EXPECT_FALSE(parsed.removeConfig);
 
     const Installation in = installProTombrel();
-    const std::optional<int> status = QFUninstaller::runCommandLine({ program, QStringLiteral("-unattended"), QStringLiteral("YES"),
-                                                                        QStringLiteral("-removeConfig"), QStringLiteral("YES"),
-                                                                        QStringLiteral("-removeShared"), QStringLiteral("NO") },
+    const std::optional<int> status = QFUninstaller::runCommandLine(
+        { program, QStringLiteral("-unattended"), QStringLiteral("YES"), QStringLiteral("-removeConfig"),
+            QStringLiteral("YES"), QStringLiteral("-removeShared"), QStringLiteral("NO") },
         setup());
     ASSERT_TRUE(status.has_value());
     EXPECT_EQ(*status, 0);
@@ -414,10 +434,14 @@ TEST_F(QFUninstallerTest, AReceiptTakesAwayOnlyWhatTheInstallerMade)
         receipt.commandLink = link(home.file(QStringLiteral("bin/tombrel")), QStringLiteral("/usr/bin/true"));
         ASSERT_TRUE(receipt.write(receiptFile));
         QFUninstaller(setup()).beginUninstall({});
-        expectThere({ receipt.bundlePath + QStringLiteral("/Cut.prproj"), receipt.desktopEntry, receipt.iconPath, receipt.commandLink }, "foreign item");
+        expectThere({ receipt.bundlePath + QStringLiteral("/Cut.prproj"), receipt.desktopEntry, receipt.iconPath,
+                        receipt.commandLink },
+            "foreign item");
         const QStringList log = home.logMessages(QStringLiteral("uninstaller_tests"));
         for (const QString &piece : { receipt.bundlePath, receipt.desktopEntry, receipt.iconPath, receipt.commandLink })
-            EXPECT_TRUE(log.contains(QStringLiteral("The receipt names %1, which is not a piece of the installation; left alone.").arg(piece)))
+            EXPECT_TRUE(log.contains(
+                QStringLiteral("The receipt names %1, which is not a piece of the installation; left alone.")
+                    .arg(piece)))
                 << piece.toStdString();
     }
     {
@@ -426,9 +450,11 @@ TEST_F(QFUninstallerTest, AReceiptTakesAwayOnlyWhatTheInstallerMade)
         receipt.identifier = id;
         receipt.bundlePath = makeBundle(folders.userApplications + QStringLiteral("/Pro Tombrel.app"), id);
         file(receipt.bundlePath + QStringLiteral("/Contents/Resources/pro-tombrel.svg"), "<svg>ours</svg>");
-        receipt.desktopEntry = file(home.file(QStringLiteral("entries/pro-tombrel.desktop")), desktopEntry(home.file(QStringLiteral("Other.app"))));
+        receipt.desktopEntry = file(home.file(QStringLiteral("entries/pro-tombrel.desktop")),
+            desktopEntry(home.file(QStringLiteral("Other.app"))));
         receipt.iconPath = file(home.file(QStringLiteral("icons/pro-tombrel.svg")), "<svg>someone else's</svg>");
-        receipt.commandLink = link(home.file(QStringLiteral("bin2/tombrel")), home.file(QStringLiteral("Other.app/Contents/MacOS/tombrel")));
+        receipt.commandLink = link(
+            home.file(QStringLiteral("bin2/tombrel")), home.file(QStringLiteral("Other.app/Contents/MacOS/tombrel")));
         ASSERT_TRUE(receipt.write(receiptFile));
         QFUninstaller(setup()).beginUninstall({});
         EXPECT_FALSE(exists(receipt.bundlePath));
@@ -439,10 +465,12 @@ TEST_F(QFUninstallerTest, AReceiptTakesAwayOnlyWhatTheInstallerMade)
         QFInstallReceipt receipt;
         receipt.identifier = id;
         receipt.bundlePath = folders.userApplications + QStringLiteral("/Pro Tombrel.app");
-        receipt.desktopEntry = file(home.file(QStringLiteral("entries/pro-tombrel.desktop")), desktopEntry(receipt.bundlePath));
+        receipt.desktopEntry
+            = file(home.file(QStringLiteral("entries/pro-tombrel.desktop")), desktopEntry(receipt.bundlePath));
         receipt.iconPath = file(home.file(QStringLiteral("icons/pro-tombrel.svg")), "<svg>ours</svg>");
         QFile::remove(home.file(QStringLiteral("bin2/tombrel")));
-        receipt.commandLink = link(home.file(QStringLiteral("bin2/tombrel")), receipt.bundlePath + QStringLiteral("/Contents/MacOS/tombrel"));
+        receipt.commandLink = link(
+            home.file(QStringLiteral("bin2/tombrel")), receipt.bundlePath + QStringLiteral("/Contents/MacOS/tombrel"));
         ASSERT_TRUE(receipt.write(receiptFile));
         QFUninstaller(setup()).beginUninstall({});
         expectGone({ receipt.desktopEntry, receipt.iconPath, receipt.commandLink, receiptFile }, "installed item");
@@ -455,7 +483,8 @@ TEST_F(QFUninstallerTest, AnInstallationOfTheDebianPackageIsLeftToThePackageMana
     folders.packageDatabase = home.file(QStringLiteral("machine/var/lib/dpkg"));
     const QString packaged = makeBundle(folders.localApplications + QStringLiteral("/Pro Tombrel.app"), id);
     file(folders.packageDatabase + QStringLiteral("/info/pro-tombrel.list"),
-        ("/.\n" + folders.localApplications + "\n" + packaged + "\n" + packaged + "/Contents\n/usr/bin/tombrel\n").toUtf8());
+        ("/.\n" + folders.localApplications + "\n" + packaged + "\n" + packaged + "/Contents\n/usr/bin/tombrel\n")
+            .toUtf8());
     // The user's own pieces are not the package's: they go as always.
     const QString cache = file(folders.userCaches + QStringLiteral("/com.quenfield.ProTombrel/a"));
     const QString unit = file(folders.launchAgents + QStringLiteral("/com.quenfield.ProTombrel.service"), "[Unit]\n");
@@ -468,14 +497,17 @@ TEST_F(QFUninstallerTest, AnInstallationOfTheDebianPackageIsLeftToThePackageMana
     EXPECT_FALSE(trashNames().contains(QStringLiteral("Pro Tombrel.app")));
     expectGone({ cache, unit }, "user's piece of the installation");
     const QStringList log = home.logMessages(QStringLiteral("uninstaller_tests"));
-    EXPECT_TRUE(log.contains(QStringLiteral("%1 belongs to the package pro-tombrel; left to the package manager.").arg(packaged)))
+    EXPECT_TRUE(log.contains(
+        QStringLiteral("%1 belongs to the package pro-tombrel; left to the package manager.").arg(packaged)))
         << log.join(u'\n').toStdString();
 
     QFUninstaller uninstaller(setup());
     uninstaller.beginUninstall({});
     ASSERT_EQ(uninstaller.packageNotes().size(), 1);
     EXPECT_TRUE(uninstaller.packageNotes().first().contains(QStringLiteral("sudo apt remove pro-tombrel")));
-    EXPECT_TRUE(QFUninstaller::completeInformative(uninstaller.packageNotes()).startsWith(QLatin1String(QFUninstaller::kCompleteInformative)));
+    EXPECT_TRUE(QFUninstaller::completeInformative(uninstaller.packageNotes())
+                    .startsWith(QLatin1String(QFUninstaller::kCompleteInformative)));
     EXPECT_EQ(uninstaller.owningPackage(packaged + QStringLiteral("/")), QStringLiteral("pro-tombrel"));
-    EXPECT_TRUE(uninstaller.owningPackage(folders.localApplications + QStringLiteral("/Quenfield/Pro Tombrel.app")).isEmpty());
+    EXPECT_TRUE(
+        uninstaller.owningPackage(folders.localApplications + QStringLiteral("/Quenfield/Pro Tombrel.app")).isEmpty());
 }

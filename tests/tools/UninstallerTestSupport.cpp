@@ -44,7 +44,8 @@ bool exists(const QString &path)
 QStringList treeBelow(const QString &folder)
 {
     QStringList out;
-    QDirIterator it(folder, QDir::Files | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    QDirIterator it(
+        folder, QDir::Files | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     while (it.hasNext())
         out << QDir(folder).relativeFilePath(it.next());
     out.sort();

@@ -60,7 +60,8 @@ void render(QWidget *window, const QString &name)
         child->setPalette(QApplication::palette());
     QApplication::processEvents();
     QDir().mkpath(QStringLiteral(QF_RENDER_DIR));
-    EXPECT_TRUE(window->grab().save(QStringLiteral(QF_RENDER_DIR "/") + name + QStringLiteral(".png"))) << name.toStdString();
+    EXPECT_TRUE(window->grab().save(QStringLiteral(QF_RENDER_DIR "/") + name + QStringLiteral(".png")))
+        << name.toStdString();
 }
 
 QMessageBox *shownBox()
@@ -127,7 +128,8 @@ protected:
 TEST_F(UninstallerWindowTest, UninstallShowsProgressThenTheFinalMessage)
 {
     const QFUninstallFolders folders = foldersIn(home);
-    const QString app = makeBundle(folders.localApplications + QStringLiteral("/Quenfield/Pro Tombrel.app"), QStringLiteral("com.quenfield.ProTombrel"));
+    const QString app = makeBundle(folders.localApplications + QStringLiteral("/Quenfield/Pro Tombrel.app"),
+        QStringLiteral("com.quenfield.ProTombrel"));
     const QString prefs = file(folders.userPrefs + QStringLiteral("/com.quenfield.ProTombrel.plist"));
     const QString shared = file(folders.userAppSupport + QStringLiteral("/Quenfield/Shared Resources/a"));
 
@@ -144,7 +146,8 @@ TEST_F(UninstallerWindowTest, UninstallShowsProgressThenTheFinalMessage)
     EXPECT_FALSE(controller.removeConfigCheck()->isChecked());
 
     // The user ticks "preferences" and leaves the shared items alone.
-    QTest::mouseClick(controller.removeConfigCheck(), Qt::LeftButton, {}, QPoint(8, controller.removeConfigCheck()->height() / 2));
+    QTest::mouseClick(
+        controller.removeConfigCheck(), Qt::LeftButton, {}, QPoint(8, controller.removeConfigCheck()->height() / 2));
     EXPECT_TRUE(controller.removeConfigCheck()->isChecked());
     render(controller.windowMain(), QStringLiteral("uninstaller-main-light"));
     applyLook(true);
@@ -158,7 +161,8 @@ TEST_F(UninstallerWindowTest, UninstallShowsProgressThenTheFinalMessage)
     // The window answers while the worker is busy: its events are handled before the worker is let go.
     EXPECT_TRUE(QTest::qWaitFor([&] { return !stopped().isEmpty(); }, 5000));
     bool answered = false;
-    QMetaObject::invokeMethod(controller.windowProgress(), [&answered] { answered = true; }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        controller.windowProgress(), [&answered] { answered = true; }, Qt::QueuedConnection);
     EXPECT_TRUE(QTest::qWaitFor([&] { return answered; }, 5000));
     EXPECT_TRUE(controller.windowProgress()->isVisible());
     render(controller.windowProgress(), QStringLiteral("uninstaller-progress-light"));
@@ -192,7 +196,8 @@ TEST_F(UninstallerWindowTest, UninstallShowsProgressThenTheFinalMessage)
 TEST_F(UninstallerWindowTest, CancelAndEscapeRemoveNothing)
 {
     const QFUninstallFolders folders = foldersIn(home);
-    const QString app = makeBundle(folders.localApplications + QStringLiteral("/Pro Tombrel.app"), QStringLiteral("com.quenfield.ProTombrel"));
+    const QString app = makeBundle(
+        folders.localApplications + QStringLiteral("/Pro Tombrel.app"), QStringLiteral("com.quenfield.ProTombrel"));
     {
         SCOPED_TRACE("Cancel");
         AppController controller(setup(QFUninstallProduct::ProTombrel));
@@ -219,7 +224,8 @@ TEST_F(UninstallerWindowTest, CancelAndEscapeRemoveNothing)
 TEST_F(UninstallerWindowTest, PredecessorWindowAsksOnlyAboutPreferences)
 {
     const QFUninstallFolders folders = foldersIn(home);
-    const QString app = makeBundle(folders.localApplications + QStringLiteral("/Quenfield/FCP Tombrel.app"), QStringLiteral("com.quenfield.FCPTombrel"));
+    const QString app = makeBundle(folders.localApplications + QStringLiteral("/Quenfield/FCP Tombrel.app"),
+        QStringLiteral("com.quenfield.FCPTombrel"));
     const QString prefs = file(folders.userPrefs + QStringLiteral("/com.quenfield.FCPTombrel.plist"));
 
     AppController controller(setup(QFUninstallProduct::FCPTombrel));

@@ -48,7 +48,8 @@ protected:
         QDBusConnection bus = QDBusConnection::sessionBus();
         ASSERT_TRUE(bus.registerObject(QStringLiteral("/"), &recorder, QDBusConnection::ExportAllSlots));
         ASSERT_TRUE(bus.registerService(QStringLiteral("com.quenfield.QFProClientCallback")));
-        hooks.alert = [this](const QString &title, const QString &text) { alerts << title + QStringLiteral(" / ") + text; };
+        hooks.alert
+            = [this](const QString &title, const QString &text) { alerts << title + QStringLiteral(" / ") + text; };
         hooks.status = [this](const QString &text) { statuses << text; };
         hooks.hideWindow = [this] { hidden = true; };
         hooks.relaunch = [this](const QString &bundle) { relaunched << bundle; };
@@ -65,7 +66,8 @@ protected:
     QString bundle(const QString &path, const QByteArray &contents)
     {
         home.write(path + QStringLiteral("/Contents/Info.plist"),
-            "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleIdentifier</key><string>com.quenfield.ProTombrel</string>"
+            "<?xml version=\"1.0\"?><plist "
+            "version=\"1.0\"><dict><key>CFBundleIdentifier</key><string>com.quenfield.ProTombrel</string>"
             "<key>CFBundleExecutable</key><string>App</string></dict></plist>");
         home.write(path + QStringLiteral("/Contents/MacOS/App"), contents);
         return home.file(path);
@@ -78,7 +80,8 @@ protected:
     // Everything in a folder, hidden names included.
     static QStringList entries(const QString &folder)
     {
-        return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+        return QDir(folder).entryList(
+            QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     }
     QString trashed(const QString &name) const { return home.file(QStringLiteral(".local/share/Trash/files/") + name); }
     void install(const QFUpdateArguments &arguments)
@@ -109,7 +112,8 @@ TEST_F(UpdateInstallerTest, ANewVersionReplacesTheOldOneWhichGoesToTheTrash)
     QFile file(destination + QStringLiteral("/Contents/MacOS/App"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), QByteArray("new"));
-    EXPECT_TRUE(QFileInfo::exists(home.file(QStringLiteral(".local/share/Trash/files/Pro Tombrel.app/Contents/MacOS/App"))));
+    EXPECT_TRUE(
+        QFileInfo::exists(home.file(QStringLiteral(".local/share/Trash/files/Pro Tombrel.app/Contents/MacOS/App"))));
     EXPECT_EQ(relaunched, QStringList { destination });
     EXPECT_EQ(statuses, QStringList { QStringLiteral("Relaunching...") });
     EXPECT_TRUE(hidden);
@@ -117,8 +121,9 @@ TEST_F(UpdateInstallerTest, ANewVersionReplacesTheOldOneWhichGoesToTheTrash)
     EXPECT_TRUE(alerts.isEmpty());
     EXPECT_TRUE(recorder.messages.isEmpty()) << "only a silent run reports to the updater";
     const QStringList lines = log();
-    for (const char *line : { "Beginning installation...", "Path is valid.", "Killing software updater instances...", "Trashing old application...",
-             "Preparing to copy files...", "File copy successful.", "Launching app...", "Cleaning up...", "Terminating self..." })
+    for (const char *line : { "Beginning installation...", "Path is valid.", "Killing software updater instances...",
+             "Trashing old application...", "Preparing to copy files...", "File copy successful.", "Launching app...",
+             "Cleaning up...", "Terminating self..." })
         EXPECT_TRUE(lines.contains(QString::fromLatin1(line))) << line;
 }
 
@@ -132,9 +137,11 @@ TEST_F(UpdateInstallerTest, AMissingDestinationSkipsTheTrashAndASilentRunReports
     EXPECT_FALSE(log().contains(QStringLiteral("Trashing old application...")));
     EXPECT_TRUE(relaunched.isEmpty()) << "a silent run does not relaunch";
     EXPECT_TRUE(unmounted.isEmpty());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.messages.size() == 3; }, 5000)) << recorder.messages.join(u',').toStdString();
-    EXPECT_EQ(recorder.messages, (QStringList { QStringLiteral("incrementRemoteProgress"), QStringLiteral("incrementRemoteProgress"),
-                                     QStringLiteral("postFinishedTask") }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.messages.size() == 3; }, 5000))
+        << recorder.messages.join(u',').toStdString();
+    EXPECT_EQ(recorder.messages,
+        (QStringList { QStringLiteral("incrementRemoteProgress"), QStringLiteral("incrementRemoteProgress"),
+            QStringLiteral("postFinishedTask") }));
 }
 
 TEST_F(UpdateInstallerTest, InvalidArgumentsTouchNothingAndStillFinish)
@@ -167,8 +174,11 @@ TEST_F(UpdateInstallerTest, SilentRunsHideTheMissingSourceButNotAFailedCopy)
     home.write(QStringLiteral("Blocker"), "a file, not a folder");
     const QString locked = home.file(QStringLiteral("Blocker/Pro Tombrel.app"));
     install({ source, locked, QString(), true });
-    EXPECT_EQ(alerts, QStringList { QStringLiteral("Unable to install / The installer was unable to copy the file to its destination.") });
-    EXPECT_TRUE(log().contains(QStringLiteral("The installer was unable to copy the file to its destination"))) << log().join(u'\n').toStdString();
+    EXPECT_EQ(alerts,
+        QStringList {
+            QStringLiteral("Unable to install / The installer was unable to copy the file to its destination.") });
+    EXPECT_TRUE(log().contains(QStringLiteral("The installer was unable to copy the file to its destination")))
+        << log().join(u'\n').toStdString();
 }
 
 TEST_F(UpdateInstallerTest, TheNewVersionTakesTheDestinationsPlaceBeforeTheOldOneLeaves)
@@ -202,10 +212,13 @@ TEST_F(UpdateInstallerTest, ACopyThatDoesNotCompleteLeavesTheOldApplicationInPla
     const QString destination = bundle(QStringLiteral("Applications/Pro Tombrel.app"), "old");
     const auto expectOldKept = [&] {
         EXPECT_EQ(programOf(destination), QByteArray("old"));
-        EXPECT_EQ(entries(home.file(QStringLiteral("Applications"))), QStringList { QStringLiteral("Pro Tombrel.app") });
+        EXPECT_EQ(
+            entries(home.file(QStringLiteral("Applications"))), QStringList { QStringLiteral("Pro Tombrel.app") });
         EXPECT_FALSE(QFileInfo::exists(trashed(QStringLiteral("Pro Tombrel.app"))));
         EXPECT_TRUE(relaunched.isEmpty());
-        EXPECT_EQ(alerts, QStringList { QStringLiteral("Unable to install / The installer was unable to copy the file to its destination.") });
+        EXPECT_EQ(alerts,
+            QStringList {
+                QStringLiteral("Unable to install / The installer was unable to copy the file to its destination.") });
         const QStringList lines = log();
         EXPECT_TRUE(lines.contains(QStringLiteral("The installer was unable to copy the file to its destination")));
         EXPECT_FALSE(lines.contains(QStringLiteral("File copy successful.")));
@@ -254,13 +267,15 @@ TEST_F(UpdateInstallerTest, ASilentRunNeedsNoDisplay)
         environment.remove(QString::fromLatin1(name));
     installer.setProcessEnvironment(environment);
     installer.start(QStringLiteral(QF_UPDATE_INSTALLER_PROGRAM),
-        { QStringLiteral("-source"), source, QStringLiteral("-destination"), destination, QStringLiteral("-silent"), QStringLiteral("YES") });
+        { QStringLiteral("-source"), source, QStringLiteral("-destination"), destination, QStringLiteral("-silent"),
+            QStringLiteral("YES") });
     // The event loop runs meanwhile: the program reports to this process's callback service.
     ASSERT_TRUE(QTest::qWaitFor([&] { return installer.state() == QProcess::NotRunning; }, 60000));
     EXPECT_EQ(installer.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(installer.exitCode(), 0) << installer.readAllStandardError().toStdString();
     EXPECT_EQ(programOf(destination), QByteArray("new"));
-    EXPECT_TRUE(recorder.messages.contains(QStringLiteral("postFinishedTask"))) << recorder.messages.join(u',').toStdString();
+    EXPECT_TRUE(recorder.messages.contains(QStringLiteral("postFinishedTask")))
+        << recorder.messages.join(u',').toStdString();
 }
 
 TEST_F(UpdateInstallerTest, RenderTheStatusWindow)

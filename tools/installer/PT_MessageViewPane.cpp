@@ -19,10 +19,11 @@ PT_MessageViewPane::PT_MessageViewPane(QWidget *parent)
     QFont bold = m_titleText->font();
     bold.setBold(true);
     m_titleText->setFont(bold);
-    m_descriptionText = new QLabel(QStringLiteral("Pro Tombrel takes the place of FCP Tombrel. Remove FCP Tombrel with its "
-                                                  "uninstaller before you go on, so that only one of them backs up your projects. "
-                                                  "Its versions stay where they are."),
-        this);
+    m_descriptionText
+        = new QLabel(QStringLiteral("Pro Tombrel takes the place of FCP Tombrel. Remove FCP Tombrel with its "
+                                    "uninstaller before you go on, so that only one of them backs up your projects. "
+                                    "Its versions stay where they are."),
+            this);
     m_descriptionText->setWordWrap(true);
     m_uninstallBtn = new QPushButton(QStringLiteral("Uninstall FCP Tombrel…"), this);
     m_uninstallBtn->setObjectName(QStringLiteral("uninstallBtn"));
@@ -33,7 +34,8 @@ PT_MessageViewPane::PT_MessageViewPane(QWidget *parent)
     row->addStretch(1);
     layout->addLayout(row);
     layout->addStretch(1);
-    for (QWidget *widget : { static_cast<QWidget *>(m_titleText), static_cast<QWidget *>(m_descriptionText), static_cast<QWidget *>(m_uninstallBtn) })
+    for (QWidget *widget : { static_cast<QWidget *>(m_titleText), static_cast<QWidget *>(m_descriptionText),
+             static_cast<QWidget *>(m_uninstallBtn) })
         widget->hide();
     connect(m_uninstallBtn, &QPushButton::clicked, this, &PT_MessageViewPane::uninstall);
 }
@@ -53,8 +55,8 @@ void PT_MessageViewPane::uninstall()
     QString error;
     const QString bundle = QFInstaller::launchPredecessorUninstaller(&error);
     if (bundle.isEmpty()) {
-        QFAlert::alertSheetWithMessageText(QStringLiteral("Unable to open the uninstaller"), QString(), QString(), QString(), error,
-            window(), false);
+        QFAlert::alertSheetWithMessageText(
+            QStringLiteral("Unable to open the uninstaller"), QString(), QString(), QString(), error, window(), false);
         return;
     }
     Q_EMIT uninstallerOpened(bundle);

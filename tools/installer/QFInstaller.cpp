@@ -49,10 +49,11 @@ bool writeFile(const QString &path, const QByteArray &contents, bool user)
 
 QByteArray desktopEntry(const QString &bundle)
 {
-    return QStringLiteral("[Desktop Entry]\nType=Application\nName=Pro Tombrel\nGenericName=Project Versions\n"
-                          "Comment=Keeps numbered versions of your editing projects\nExec=\"%1/Contents/MacOS/Pro Tombrel\" %F\n"
-                          "Icon=pro-tombrel\nTerminal=false\nCategories=AudioVideo;Video;Utility;\nStartupWMClass=Pro Tombrel\n"
-                          "Keywords=versions;backup;project;editor;\n")
+    return QStringLiteral(
+        "[Desktop Entry]\nType=Application\nName=Pro Tombrel\nGenericName=Project Versions\n"
+        "Comment=Keeps numbered versions of your editing projects\nExec=\"%1/Contents/MacOS/Pro Tombrel\" %F\n"
+        "Icon=pro-tombrel\nTerminal=false\nCategories=AudioVideo;Video;Utility;\nStartupWMClass=Pro Tombrel\n"
+        "Keywords=versions;backup;project;editor;\n")
         .arg(bundle)
         .toUtf8();
 }
@@ -104,7 +105,8 @@ bool QFInstaller::install(const QString &folder, QString *error)
 
     // A bundle already there is replaced: the old one goes to the Trash first (the user's), never merged.
     if (QFFileManager::existsNoFollow(bundle) && !QFFileManager::trashFile(bundle, !user))
-        return fail(error, QStringLiteral("The application already in %1 could not be moved to the Trash.").arg(folder));
+        return fail(
+            error, QStringLiteral("The application already in %1 could not be moved to the Trash.").arg(folder));
     if (user) {
         QDir().mkpath(folder);
         if (!QFFileManager::copyFile(payload, bundle, false))
@@ -118,11 +120,13 @@ bool QFInstaller::install(const QString &folder, QString *error)
     const QString share = QFLocalPaths::appSupportDirectory(user);
     QFInstallReceipt receipt;
     receipt.identifier = QFBundle::bundleIdentifierOfBundle(payload);
-    receipt.version = QFBundle::infoDictionaryOfBundle(payload).value(QStringLiteral("CFBundleShortVersionString")).toString();
+    receipt.version
+        = QFBundle::infoDictionaryOfBundle(payload).value(QStringLiteral("CFBundleShortVersionString")).toString();
     receipt.bundlePath = bundle;
     receipt.desktopEntry = share + QStringLiteral("/applications/pro-tombrel.desktop");
     receipt.iconPath = share + QStringLiteral("/icons/hicolor/scalable/apps/pro-tombrel.svg");
-    receipt.commandLink = QFLocalPaths::pathForDirectory(QFLocalPaths::Directory::Binaries, user) + QStringLiteral("/tombrel");
+    receipt.commandLink
+        = QFLocalPaths::pathForDirectory(QFLocalPaths::Directory::Binaries, user) + QStringLiteral("/tombrel");
 
     QFile icon(payload + QStringLiteral("/Contents/Resources/pro-tombrel.svg"));
     const QByteArray iconData = icon.open(QIODevice::ReadOnly) ? icon.readAll() : QByteArray();
@@ -138,7 +142,8 @@ bool QFInstaller::install(const QString &folder, QString *error)
         if (!QFile::link(tombrel, receipt.commandLink))
             receipt.commandLink.clear();
     } else if (QFAuthorization::sharedController()->authExecTask(QStringLiteral("/bin/ln"),
-                   { QStringLiteral("-sf"), QStringLiteral("--"), tombrel, receipt.commandLink }, false) != 0) {
+                   { QStringLiteral("-sf"), QStringLiteral("--"), tombrel, receipt.commandLink }, false)
+        != 0) {
         receipt.commandLink.clear();
     }
 
@@ -166,7 +171,8 @@ QString QFInstaller::launchPredecessorUninstaller(QString *error)
         return {};
     }
     const QString bundle = folder + QStringLiteral("/FCP Tombrel Uninstaller.app");
-    const QString name = QFBundle::infoDictionaryOfBundle(bundle).value(QStringLiteral("CFBundleExecutable")).toString();
+    const QString name
+        = QFBundle::infoDictionaryOfBundle(bundle).value(QStringLiteral("CFBundleExecutable")).toString();
     if (name.isEmpty() || !QFTaskEx::runTaskAndReturn(bundle + QStringLiteral("/Contents/MacOS/") + name, {})) {
         fail(error, QStringLiteral("Unable to open the uninstaller of FCP Tombrel."));
         return {};

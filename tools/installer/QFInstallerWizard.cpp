@@ -33,10 +33,11 @@ QFInstallerWizard::QFInstallerWizard(QWidget *parent)
     setWindowTitle(QStringLiteral("Install Pro Tombrel"));
     setWizardStyle(QWizard::ClassicStyle);
     setOption(QWizard::NoBackButtonOnLastPage);
-    setPage(Welcome, textPage(QStringLiteral("Welcome to Pro Tombrel"),
-                         QStringLiteral("Pro Tombrel keeps numbered versions of your editing projects: it backs up a project "
-                                        "whenever it changes, shows what changed, and puts any version back.\n\n"
-                                        "This installer copies Pro Tombrel to your computer.")));
+    setPage(Welcome,
+        textPage(QStringLiteral("Welcome to Pro Tombrel"),
+            QStringLiteral("Pro Tombrel keeps numbered versions of your editing projects: it backs up a project "
+                           "whenever it changes, shows what changed, and puts any version back.\n\n"
+                           "This installer copies Pro Tombrel to your computer.")));
     m_versionCheck = new PT_MessageViewPane;
     setPage(VersionCheck, m_versionCheck);
 
@@ -46,7 +47,8 @@ QFInstallerWizard::QFInstallerWizard(QWidget *parent)
     m_forMe = new QRadioButton(QStringLiteral("Only for me, in %1").arg(QFInstaller::userDestination()), destination);
     m_forMe->setObjectName(QStringLiteral("forMe"));
     auto *forAll = new QRadioButton(
-        QStringLiteral("For everyone on this computer, in %1 (asks for the administrator's password)").arg(QFInstaller::machineDestination()),
+        QStringLiteral("For everyone on this computer, in %1 (asks for the administrator's password)")
+            .arg(QFInstaller::machineDestination()),
         destination);
     forAll->setObjectName(QStringLiteral("forEveryone"));
     m_forMe->setChecked(true);
@@ -56,7 +58,9 @@ QFInstallerWizard::QFInstallerWizard(QWidget *parent)
     setPage(Destination, destination);
 
     QLabel *installing = nullptr;
-    setPage(Install, textPage(QStringLiteral("Install"), QStringLiteral("Press Continue to copy Pro Tombrel to the chosen folder."), &installing));
+    setPage(Install,
+        textPage(QStringLiteral("Install"), QStringLiteral("Press Continue to copy Pro Tombrel to the chosen folder."),
+            &installing));
     setButtonText(QWizard::NextButton, QStringLiteral("Continue"));
     setPage(Finish, textPage(QStringLiteral("Done"), QString(), &m_result));
 
@@ -80,7 +84,9 @@ void QFInstallerWizard::onCurrentIdChanged(int id)
     if (id == Finish) {
         QString error;
         const bool installed = QFInstaller::install(chosenDestination(), &error);
-        m_result->setText(installed ? QStringLiteral("Pro Tombrel is installed. Find it among your applications, or run tombrel in a terminal.")
-                                    : QStringLiteral("Pro Tombrel could not be installed: %1").arg(error));
+        m_result->setText(installed
+                ? QStringLiteral(
+                    "Pro Tombrel is installed. Find it among your applications, or run tombrel in a terminal.")
+                : QStringLiteral("Pro Tombrel could not be installed: %1").arg(error));
     }
 }

@@ -87,8 +87,8 @@ void AppController::buildMainWindow()
         : QStringLiteral("FCP Tombrel, its caches and the services that started it will be placed in your Trash. "
                          "Your projects and their versions stay where they are.");
 
-    m_removeSharedCheck = new QCheckBox(
-        QStringLiteral("Also remove Quenfield Software Update and shared resources"), window);
+    m_removeSharedCheck
+        = new QCheckBox(QStringLiteral("Also remove Quenfield Software Update and shared resources"), window);
     m_removeSharedCheck->setObjectName(QStringLiteral("removeSharedCheck"));
     // Only this product's uninstaller asks about the maker's shared pieces.
     m_removeSharedCheck->setVisible(product);
@@ -128,8 +128,7 @@ void AppController::buildMainWindow()
 void AppController::buildProgressWindow()
 {
     const QString name = QFUninstaller::productName(m_setup.product);
-    m_windowProgress = std::make_unique<QWidget>(nullptr,
-        Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    m_windowProgress = std::make_unique<QWidget>(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     QWidget *window = m_windowProgress.get();
     window->setObjectName(QStringLiteral("windowProgress"));
     window->setWindowTitle(QStringLiteral("%1 Uninstaller").arg(name));

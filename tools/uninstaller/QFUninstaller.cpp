@@ -76,13 +76,15 @@ bool isDesktopEntryOf(const QString &entry, const QString &bundle)
 bool isIconOf(const QString &icon, const QString &bundle)
 {
     const QString name = QFileInfo(icon).fileName();
-    if ((name != kDesktopName + QStringLiteral(".svg") && name != kDesktopName + QStringLiteral(".png")) || !isRegularFile(icon))
+    if ((name != kDesktopName + QStringLiteral(".svg") && name != kDesktopName + QStringLiteral(".png"))
+        || !isRegularFile(icon))
         return false;
     QFile original(bundle + QStringLiteral("/Contents/Resources/") + name);
     if (bundle.isEmpty() || !original.open(QIODevice::ReadOnly))
         return true;
     QFile written(icon);
-    return written.open(QIODevice::ReadOnly) && written.size() == original.size() && written.readAll() == original.readAll();
+    return written.open(QIODevice::ReadOnly) && written.size() == original.size()
+        && written.readAll() == original.readAll();
 }
 
 // A link named "tombrel" whose target lies inside the bundle.
@@ -102,7 +104,8 @@ bool isLinkInto(const QString &link, const QString &bundle)
 // uninstaller's own settings file would be one more thing left behind.
 std::unique_ptr<QFUserDefaults> argumentDefaults(const QStringList &arguments)
 {
-    auto defaults = std::make_unique<QFUserDefaults>(QStringLiteral("com.quenfield.Uninstaller"), QStringLiteral("/dev/null"));
+    auto defaults
+        = std::make_unique<QFUserDefaults>(QStringLiteral("com.quenfield.Uninstaller"), QStringLiteral("/dev/null"));
     defaults->setArguments(arguments);
     return defaults;
 }
@@ -218,7 +221,8 @@ void QFUninstaller::uninstallProTombrel(const QFUninstallOptions &options)
     if (options.removeShared)
         trashFile(f.userAppSupport + QStringLiteral("/Quenfield/Shared Resources"));
 
-    for (const char *name : { "com.quenfield.BugReporter", "com.quenfield.ProTombrel", "com.quenfield.ProTombrelHelper" })
+    for (const char *name :
+        { "com.quenfield.BugReporter", "com.quenfield.ProTombrel", "com.quenfield.ProTombrelHelper" })
         trashFile(f.userCaches + u'/' + QLatin1String(name));
 
     // The updater at its standard place goes whatever the shared box says.
@@ -239,7 +243,8 @@ void QFUninstaller::uninstallProTombrel(const QFUninstallOptions &options)
 
     // Receipts of the machine's package installer, then the installation's own receipts.
     const QString receipts = f.localLibrary + QStringLiteral("/Receipts");
-    const QStringList names = QDir(receipts).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    const QStringList names
+        = QDir(receipts).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     for (const QString &name : names) {
         if (name.startsWith(QLatin1String("Pro Tombrel"), Qt::CaseInsensitive)
             || name.startsWith(QLatin1String("Install Pro Tombrel"), Qt::CaseInsensitive))
@@ -258,8 +263,9 @@ void QFUninstaller::uninstallProTombrel(const QFUninstallOptions &options)
 void QFUninstaller::uninstallFCPTombrel(const QFUninstallOptions &options)
 {
     const QFUninstallFolders &f = m_setup.folders;
-    const QStringList jobs { QStringLiteral("com.quenfield.FCPTombrel"), QStringLiteral("com.quenfield.FCPTombrelProjectWatcher"),
-        QStringLiteral("com.quenfield.FCPTombrel.autosave"), QStringLiteral("com.quenfield.ProTombrelProjectWatcher") };
+    const QStringList jobs { QStringLiteral("com.quenfield.FCPTombrel"),
+        QStringLiteral("com.quenfield.FCPTombrelProjectWatcher"), QStringLiteral("com.quenfield.FCPTombrel.autosave"),
+        QStringLiteral("com.quenfield.ProTombrelProjectWatcher") };
     for (const QString &job : jobs) {
         if (QFileInfo::exists(f.launchAgents + u'/' + job + QStringLiteral(".service")))
             QFLaunchd::stopJob(job);
@@ -304,7 +310,8 @@ QStringList QFUninstaller::trashReceiptPieces(const QString &identifier)
 {
     QStringList bundles;
     for (const QString &support : { m_setup.folders.userAppSupport, m_setup.folders.localAppSupport }) {
-        const std::optional<QFInstallReceipt> receipt = QFInstallReceipt::read(QFInstallReceipt::pathInFolder(support, identifier));
+        const std::optional<QFInstallReceipt> receipt
+            = QFInstallReceipt::read(QFInstallReceipt::pathInFolder(support, identifier));
         if (!receipt || receipt->identifier != identifier)
             continue;
         // A receipt is only a file in the user's folders: a piece it names goes only when it is what the
@@ -367,7 +374,8 @@ void QFUninstaller::trashServiceJobs(const QStringList &jobs)
     for (const QString &job : jobs) {
         for (const QString &unit : { job + QStringLiteral(".service"), job + QStringLiteral(".timer") }) {
             // Links of enabled units, left behind when no service manager could disable them.
-            for (const QString &wants : { QStringLiteral("default.target.wants"), QStringLiteral("timers.target.wants") })
+            for (const QString &wants :
+                { QStringLiteral("default.target.wants"), QStringLiteral("timers.target.wants") })
                 trashFile(folder + u'/' + wants + u'/' + unit);
             const QString file = folder + u'/' + unit;
             if (QFFileManager::existsNoFollow(file) && trashFile(file))
@@ -412,7 +420,9 @@ void QFUninstaller::trashBundle(const QString &path)
     // Trashing the package's bundle would leave its entry, icons and links dangling while the package
     // manager still lists it as installed.
     QFLog::appendLog("%@ belongs to the package %@; left to the package manager.", path, package);
-    m_packageNotes << QStringLiteral("%1 belongs to the package %2: remove it with the package manager (sudo apt remove %2).").arg(path, package);
+    m_packageNotes << QStringLiteral(
+        "%1 belongs to the package %2: remove it with the package manager (sudo apt remove %2).")
+                          .arg(path, package);
 }
 
 QString QFUninstaller::owningPackage(const QString &path) const
@@ -435,7 +445,8 @@ QString QFUninstaller::owningPackage(const QString &path) const
     QProcess process;
     QFTaskEx::prepareChildProcess(process);
     process.setStandardErrorFile(QProcess::nullDevice());
-    process.start(query, { QStringLiteral("--admindir=") + database, QStringLiteral("--search"), QStringLiteral("--"), clean });
+    process.start(
+        query, { QStringLiteral("--admindir=") + database, QStringLiteral("--search"), QStringLiteral("--"), clean });
     if (!process.waitForFinished(10000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
         process.kill();
         process.waitForFinished(1000);

@@ -31,7 +31,7 @@ struct QFUninstallFolders {
     QString localPrefs;
     QString localLibrary;
     QString launchAgents;
-    QString userBin;  // where a user's installation links "tombrel" (~/.local/bin)
+    QString userBin; // where a user's installation links "tombrel" (~/.local/bin)
     QString localBin; // where the machine's does (/usr/local/bin)
     QString packageDatabase; // dpkg's administrative folder (/var/lib/dpkg), to tell the package's own files
 

@@ -12,7 +12,8 @@
 
 namespace {
 
-constexpr QFUninstallProduct kProduct = QF_UNINSTALLER_FCP ? QFUninstallProduct::FCPTombrel : QFUninstallProduct::ProTombrel;
+constexpr QFUninstallProduct kProduct
+    = QF_UNINSTALLER_FCP ? QFUninstallProduct::FCPTombrel : QFUninstallProduct::ProTombrel;
 
 } // namespace
 
@@ -43,7 +44,8 @@ int main(int argc, char *argv[])
     int status = 0;
     {
         AppController controller(setup);
-        QObject::connect(&controller, &AppController::quitRequested, &app, [](int code) { QCoreApplication::exit(code); },
+        QObject::connect(
+            &controller, &AppController::quitRequested, &app, [](int code) { QCoreApplication::exit(code); },
             Qt::QueuedConnection);
         controller.showMainWindow();
         status = app.exec();

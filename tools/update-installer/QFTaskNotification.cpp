@@ -47,7 +47,8 @@ void send(const char *what, const QList<std::pair<QString, QVariantList>> &choic
         for (const auto &[method, arguments] : choices) {
             if (!responds(bus, service, method))
                 continue;
-            QDBusMessage call = QDBusMessage::createMethodCall(service, QStringLiteral("/"), QFTaskNotification::interfaceName(), method);
+            QDBusMessage call = QDBusMessage::createMethodCall(
+                service, QStringLiteral("/"), QFTaskNotification::interfaceName(), method);
             call.setArguments(arguments);
             bus.call(call, QDBus::Block, 2000);
             break;
@@ -77,14 +78,17 @@ void QFTaskNotification::postTaskFinished()
 
 void QFTaskNotification::postTaskError(const QString &error)
 {
-    send("postTaskError", { { QStringLiteral("postErrorForApp"), { error, processName() } }, { QStringLiteral("postError"), { error } } });
+    send("postTaskError",
+        { { QStringLiteral("postErrorForApp"), { error, processName() } },
+            { QStringLiteral("postError"), { error } } });
 }
 
 void QFTaskNotification::postTaskErrorString(const QString &text)
 {
     const QVariantMap info { { QStringLiteral("appName"), processName() } };
     send("postTaskErrorString",
-        { { QStringLiteral("postErrorStringUserInfo"), { text, info } }, { QStringLiteral("postErrorString"), { text } } });
+        { { QStringLiteral("postErrorStringUserInfo"), { text, info } },
+            { QStringLiteral("postErrorString"), { text } } });
 }
 
 void QFTaskNotification::postDisconnect()

@@ -55,17 +55,20 @@ struct Staging {
 
 std::optional<Staging> makeStaging(const QFileInfo &destination)
 {
-    const QString stem = destination.absolutePath() + QStringLiteral("/.") + destination.fileName() + QStringLiteral(".update-");
+    const QString stem
+        = destination.absolutePath() + QStringLiteral("/.") + destination.fileName() + QStringLiteral(".update-");
     QByteArray pattern = QFile::encodeName(stem + QStringLiteral("XXXXXX"));
     if (::mkdtemp(pattern.data()))
         return Staging { QFile::decodeName(pattern), false };
     const int error = errno;
     if (!permissionDenied(error)) {
-        QFLog::appendLog("Unable to prepare a folder beside %@: %@", destination.filePath(), QString::fromLocal8Bit(std::strerror(error)));
+        QFLog::appendLog("Unable to prepare a folder beside %@: %@", destination.filePath(),
+            QString::fromLocal8Bit(std::strerror(error)));
         return std::nullopt;
     }
     const QString folder = stem + QFLocalPaths::randomString(8);
-    if (QFFileManager::existsNoFollow(folder) || !administrator()->authCreateDir(folder, true) || !QFileInfo(folder).isDir()) {
+    if (QFFileManager::existsNoFollow(folder) || !administrator()->authCreateDir(folder, true)
+        || !QFileInfo(folder).isDir()) {
         QFLog::appendLog("Unable to prepare a folder beside %@ as the administrator.", destination.filePath());
         return std::nullopt;
     }
@@ -96,7 +99,9 @@ bool isCompleteCopy(const QString &copy, const QString &source)
 
 bool exchange(const QString &first, const QString &second, int *error)
 {
-    if (::renameat2(AT_FDCWD, QFile::encodeName(first).constData(), AT_FDCWD, QFile::encodeName(second).constData(), RENAME_EXCHANGE) == 0)
+    if (::renameat2(AT_FDCWD, QFile::encodeName(first).constData(), AT_FDCWD, QFile::encodeName(second).constData(),
+            RENAME_EXCHANGE)
+        == 0)
         return true;
     *error = errno;
     return false;
@@ -186,24 +191,28 @@ void QFUpdateInstaller::unmountImage(const QString &mountPath)
         const QList<QByteArray> fields = line.split(' ');
         const int separator = int(fields.indexOf("-"));
         if (fields.size() > 4 && separator > 0 && separator + 2 < fields.size()
-            && QFile::decodeName(fields.at(4)).replace(QStringLiteral("\\040"), QStringLiteral(" ")) == QDir::cleanPath(mountPath))
+            && QFile::decodeName(fields.at(4)).replace(QStringLiteral("\\040"), QStringLiteral(" "))
+                == QDir::cleanPath(mountPath))
             device = QFile::decodeName(fields.at(separator + 2));
     }
     if (device.isEmpty()) {
         QFLog::appendLog("Nothing is mounted at %@.", mountPath);
         return;
     }
-    QFTaskEx::runTask(QStringLiteral("/usr/bin/udisksctl"), { QStringLiteral("unmount"), QStringLiteral("-b"), device }, 5.0);
+    QFTaskEx::runTask(
+        QStringLiteral("/usr/bin/udisksctl"), { QStringLiteral("unmount"), QStringLiteral("-b"), device }, 5.0);
 }
 
 QFUpdateInstaller::Hooks QFUpdateInstaller::defaultHooks()
 {
     Hooks hooks;
-    hooks.alert = [](const QString &title, const QString &text) { QFAlert::alertSheetWithMessageText(title, text, nullptr); };
+    hooks.alert
+        = [](const QString &title, const QString &text) { QFAlert::alertSheetWithMessageText(title, text, nullptr); };
     hooks.status = [](const QString &) {};
     hooks.hideWindow = [] {};
     hooks.relaunch = [](const QString &bundle) {
-        const QString name = QFBundle::infoDictionaryOfBundle(bundle).value(QStringLiteral("CFBundleExecutable")).toString();
+        const QString name
+            = QFBundle::infoDictionaryOfBundle(bundle).value(QStringLiteral("CFBundleExecutable")).toString();
         QFTaskEx::runTaskAndReturn(bundle + QStringLiteral("/Contents/MacOS/") + name, {});
     };
     hooks.sleep = [](double seconds) {
@@ -225,7 +234,8 @@ void QFUpdateInstaller::beginUpdate(const QFUpdateArguments &arguments, const Ho
         QFLog::appendLog("Destination path: %@", arguments.destination);
         QFLog::appendLog("Mount path: %@", arguments.mountPath);
         QFLog::appendLog("Silent: %i", int(arguments.silent));
-        if (!arguments.source.endsWith(QStringLiteral(".app")) || !arguments.destination.endsWith(QStringLiteral(".app"))) {
+        if (!arguments.source.endsWith(QStringLiteral(".app"))
+            || !arguments.destination.endsWith(QStringLiteral(".app"))) {
             QFLog::appendLog("Invalid arguments");
             return;
         }
@@ -244,7 +254,8 @@ void QFUpdateInstaller::beginUpdate(const QFUpdateArguments &arguments, const Ho
         }
         const auto copyFailed = [&] {
             QFLog::appendLog("The installer was unable to copy the file to its destination");
-            hooks.alert(QStringLiteral("Unable to install"), QStringLiteral("The installer was unable to copy the file to its destination."));
+            hooks.alert(QStringLiteral("Unable to install"),
+                QStringLiteral("The installer was unable to copy the file to its destination."));
         };
         QFLog::appendLog("Preparing to copy files...");
         if (arguments.silent)
@@ -325,7 +336,8 @@ void QFUpdateInstaller::beginUpdate(const QFUpdateArguments &arguments, const Ho
     } catch (const std::exception &exception) {
         QFException::logException(exception, "-[AppController beginUpdate]");
         hooks.alert(QStringLiteral("Error: unable to install update."),
-            QStringLiteral("Exception in processData. %1 - %2").arg(QStringLiteral("std::exception"), QString::fromUtf8(exception.what())));
+            QStringLiteral("Exception in processData. %1 - %2")
+                .arg(QStringLiteral("std::exception"), QString::fromUtf8(exception.what())));
     }
     if (arguments.silent) {
         QFTaskNotification::postTaskFinished();

@@ -60,7 +60,8 @@ int main(int argc, char *argv[])
         window->show();
         window->raise();
         window->activateWindow();
-        hooks.status = [status](const QString &text) { QFMainThread::run([status, text] { status->setText(text); }, true); };
+        hooks.status
+            = [status](const QString &text) { QFMainThread::run([status, text] { status->setText(text); }, true); };
         QWidget *shown = window.get();
         hooks.hideWindow = [shown] { QFMainThread::run([shown] { shown->hide(); }, true); };
     }
