@@ -58,7 +58,8 @@ QString plural(qsizetype count)
 QList<QFVersionEntry> versionsWithoutLines(const QString &projectFolder, const QStringList &names)
 {
     const QString versions = projectFolder + QStringLiteral("/Versions");
-    const QVariantMap notes = QFPropertyList::readDictionary(projectFolder + QStringLiteral("/Annotations.plist")).value_or(QVariantMap());
+    const QVariantMap notes
+        = QFPropertyList::readDictionary(projectFolder + QStringLiteral("/Annotations.plist")).value_or(QVariantMap());
     QList<QFVersionEntry> entries;
     entries.reserve(names.size());
     for (auto name = names.crbegin(); name != names.crend(); ++name) {
@@ -101,11 +102,13 @@ void AppController::populateProjects()
 
 void AppController::readProjects()
 {
-    QFMainThread::run([this] {
-        m_startingUp = m_projects.isEmpty();
-        if (m_startingUp && m_window)
-            m_window->projectSpinner()->show();
-    }, true);
+    QFMainThread::run(
+        [this] {
+            m_startingUp = m_projects.isEmpty();
+            if (m_startingUp && m_window)
+                m_window->projectSpinner()->show();
+        },
+        true);
 
     const QList<QFProject> projects = QFProjectStore::projects(QFProjectStore::Logging::Logged);
     QFMainThread::run([this, projects] { showProjects(projects); }, true);
@@ -141,7 +144,8 @@ void AppController::showProjects(const QList<QFProject> &projects)
     if (m_window) {
         const QList<QFProject> shown = projectsMatching(projects, m_window->projectSearchField()->text());
         // The selection survives a re-read when its project is still there.
-        const QString selected = m_window->projectTable()->currentIndex().data(QFProjectListModel::ProjectIDRole).toString();
+        const QString selected
+            = m_window->projectTable()->currentIndex().data(QFProjectListModel::ProjectIDRole).toString();
         const QSignalBlocker blocker(m_window->projectTable()->selectionModel());
         m_projectModel->setProjects(shown);
         for (int row = 0; row < shown.size(); ++row) {
@@ -220,22 +224,25 @@ void AppController::populateOperation(const QString &projectFolder)
     const bool interactive = m_hasUserInterface;
     // Every version is listed at once, newest first; change lines fill in as they are computed, so the
     // newest version is at the top from the start, however many versions are still to be read.
-    const QList<QFVersionEntry> listed = interactive ? versionsWithoutLines(projectFolder, listVersions(projectFolder + QStringLiteral("/Versions")).names)
-                                                     : QList<QFVersionEntry>();
-    QFMainThread::run([this, projectFolder, interactive, listed] {
-        if (interactive && m_window && projectFolder == selectedProjectFolder()) {
-            // Versions shown already keep their lines until the new ones come.
-            QHash<QString, QFVersionEntry> shown;
-            for (const QFVersionEntry &entry : m_versionModel->allEntries())
-                shown.insert(entry.file, entry);
-            QList<QFVersionEntry> rows;
-            rows.reserve(listed.size());
-            for (const QFVersionEntry &entry : listed)
-                rows << shown.value(entry.file, entry);
-            replaceVersionList(rows);
-            m_window->versionSpinner()->show();
-        }
-    }, true);
+    const QList<QFVersionEntry> listed = interactive
+        ? versionsWithoutLines(projectFolder, listVersions(projectFolder + QStringLiteral("/Versions")).names)
+        : QList<QFVersionEntry>();
+    QFMainThread::run(
+        [this, projectFolder, interactive, listed] {
+            if (interactive && m_window && projectFolder == selectedProjectFolder()) {
+                // Versions shown already keep their lines until the new ones come.
+                QHash<QString, QFVersionEntry> shown;
+                for (const QFVersionEntry &entry : m_versionModel->allEntries())
+                    shown.insert(entry.file, entry);
+                QList<QFVersionEntry> rows;
+                rows.reserve(listed.size());
+                for (const QFVersionEntry &entry : listed)
+                    rows << shown.value(entry.file, entry);
+                replaceVersionList(rows);
+                m_window->versionSpinner()->show();
+            }
+        },
+        true);
 
     std::optional<QVariantMap> cache;
     {
@@ -245,8 +252,9 @@ void AppController::populateOperation(const QString &projectFolder)
     if (!cache) {
         if (interactive && !m_engine->processingCancelled()) {
             onMainThread([this] {
-                QFAlert::alertSheetWithMessageText(QStringLiteral("Unable to load cache"),
-                    QStringLiteral("Pro Tombrel was unable to determine version information."), m_window);
+                QFAlert::alertSheetWithMessageText(QStringLiteral("Unable to load cache"), QString(), QString(),
+                    QString(), QStringLiteral("Pro Tombrel was unable to determine version information."), m_window,
+                    false);
             });
         } else if (!interactive) {
             QFLog::appendLog("Unable to load cache. Pro Tombrel was unable to determine version information.");
@@ -261,23 +269,26 @@ void AppController::populateOperation(const QString &projectFolder)
         if (const auto entry = QFVersionEntry::fromDictionary(cache->value(name)))
             result.prepend(*entry);
     }
-    const bool showXMLItem = versions.fcpRemains && QFPreferenceSnapshot::read().intValue(QStringLiteral("generateFCPXML")) == 1;
+    const bool showXMLItem
+        = versions.fcpRemains && QFPreferenceSnapshot::read().intValue(QStringLiteral("generateFCPXML")) == 1;
 
-    QFMainThread::run([this, projectFolder, result, showXMLItem] {
-        if (m_window)
-            m_window->generateXMLAction()->setVisible(showXMLItem);
-        if (m_window && projectFolder == selectedProjectFolder()) {
-            replaceVersionList(result);
-            if (m_window->isVisible() && !result.isEmpty())
-                m_window->versionOutline()->setCurrentIndex(m_versionModel->index(0, 0));
-            // Which of them Dropbox holds: the answer marks them " (synced)".
-            m_engine->loadSyncedFileListForProjectUUID(QFDropboxSync::remotePathForProject(projectFolder).mid(1));
-        }
-        if (m_window)
-            m_window->versionSpinner()->hide();
-        QFLog::appendLog("Finished populating changelist for project %@.", projectFolder);
-        Q_EMIT versionListPopulated(projectFolder);
-    }, true);
+    QFMainThread::run(
+        [this, projectFolder, result, showXMLItem] {
+            if (m_window)
+                m_window->generateXMLAction()->setVisible(showXMLItem);
+            if (m_window && projectFolder == selectedProjectFolder()) {
+                replaceVersionList(result);
+                if (m_window->isVisible() && !result.isEmpty())
+                    m_window->versionOutline()->setCurrentIndex(m_versionModel->index(0, 0));
+                // Which of them Dropbox holds: the answer marks them " (synced)".
+                m_engine->loadSyncedFileListForProjectUUID(QFDropboxSync::remotePathForProject(projectFolder).mid(1));
+            }
+            if (m_window)
+                m_window->versionSpinner()->hide();
+            QFLog::appendLog("Finished populating changelist for project %@.", projectFolder);
+            Q_EMIT versionListPopulated(projectFolder);
+        },
+        true);
 }
 
 void AppController::replaceVersionList(const QList<QFVersionEntry> &entries)
@@ -449,7 +460,8 @@ void AppController::showReadyEntries()
 QFCoverFlowView::Item AppController::stripItemFor(const QFVersionEntry &entry)
 {
     const QFileInfo file(entry.file);
-    return { QDir::cleanPath(file.absolutePath() + QStringLiteral("/../Screenshots/") + file.completeBaseName() + QStringLiteral(".jpg")),
+    return { QDir::cleanPath(file.absolutePath() + QStringLiteral("/../Screenshots/") + file.completeBaseName()
+                 + QStringLiteral(".jpg")),
         entry.version };
 }
 

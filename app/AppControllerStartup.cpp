@@ -74,7 +74,8 @@ std::optional<int> AppController::runCommandLineMode(const QStringList &argument
     if (!background.contains(mode))
         return std::nullopt;
     std::unique_ptr<AppController> controller;
-    const bool made = QFException::guard("runCommandLineMode", [&] { controller = std::make_unique<AppController>(false); });
+    const bool made
+        = QFException::guard("runCommandLineMode", [&] { controller = std::make_unique<AppController>(false); });
     if (!made || !controller) {
         qfSystemLog(QStringLiteral("Fatal error: Unable to initialize application"));
         return 1;
@@ -135,13 +136,15 @@ void AppController::applicationDidFinishLaunching(const QStringList &arguments)
         // The administrator's password is asked for, and the store walked, away from the window.
         if (storageInfo.exists() && !storageInfo.isWritable()) {
             detach([storage] {
-                QFAuthorization::sharedController()->authExecTask(QStringLiteral("/bin/chmod"), { QStringLiteral("-R"), QStringLiteral("+rw"), storage }, false);
+                QFAuthorization::sharedController()->authExecTask(
+                    QStringLiteral("/bin/chmod"), { QStringLiteral("-R"), QStringLiteral("+rw"), storage }, false);
             });
         }
         xpcSetup();
 
-        QDBusConnection::sessionBus().connect(QString(), QStringLiteral("/com/quenfield/ProTombrel"), QStringLiteral("com.quenfield.ProTombrel"),
-            QStringLiteral("QFProTombrelFilesBackedUp"), this, SLOT(onFilesBackedUp()));
+        QDBusConnection::sessionBus().connect(QString(), QStringLiteral("/com/quenfield/ProTombrel"),
+            QStringLiteral("com.quenfield.ProTombrel"), QStringLiteral("QFProTombrelFilesBackedUp"), this,
+            SLOT(onFilesBackedUp()));
 
         if (QFProjectStore::isFirstRun())
             firstRun();
@@ -155,18 +158,21 @@ void AppController::applicationDidFinishLaunching(const QStringList &arguments)
         populateProjects();
         m_softwareUpdate->startup([this](std::function<void()> work) { detach(std::move(work)); });
         // Offered once the window is on screen, as its sheet.
-        QTimer::singleShot(0, this, [this] { QFException::guard("offerToInstall", [this] { offerToInstall(currentBundlePath()); }); });
+        QTimer::singleShot(
+            0, this, [this] { QFException::guard("offerToInstall", [this] { offerToInstall(currentBundlePath()); }); });
     });
 }
 
 void AppController::offerToInstall(const QString &bundlePath)
 {
-    if (bundlePath.isEmpty() || !QFileInfo::exists(QFileInfo(bundlePath).absolutePath() + QStringLiteral("/.DMGPackagerBG")))
+    if (bundlePath.isEmpty()
+        || !QFileInfo::exists(QFileInfo(bundlePath).absolutePath() + QStringLiteral("/.DMGPackagerBG")))
         return;
-    QFAlert::alertSheetWithMessageText(
-        QStringLiteral("Pro Tombrel works best when installed on your system hard disk. Would you like to install it to your Applications folder now?"),
+    QFAlert::alertSheetWithMessageText(QStringLiteral("Pro Tombrel works best when installed on your system hard disk. "
+                                                      "Would you like to install it to your Applications folder now?"),
         QStringLiteral("Install"), QStringLiteral("Ignore"), QString(),
-        QStringLiteral("In order to function correctly, Pro Tombrel needs to run on demand and if you unmount or remove the disk image it will be unable to do so."),
+        QStringLiteral("In order to function correctly, Pro Tombrel needs to run on demand and if you unmount or "
+                       "remove the disk image it will be unable to do so."),
         m_window, false, [this, bundlePath](int answer) {
             if (answer == QFAlert::kDefaultReturn)
                 QFException::guard("installBundle", [&] { installBundle(bundlePath); });
@@ -197,8 +203,9 @@ void AppController::installBundle(const QString &bundlePath)
                 m_window->progressSheet()->finish();
             const QString executable = installed + QStringLiteral("/Contents/MacOS/Pro Tombrel");
             if (!copied || !QFileInfo(installed).isDir()) {
-                QFAlert::alertSheetWithMessageText(QStringLiteral("Unable to copy file"),
-                    QStringLiteral("Please copy the application manually to your Applications folder."), m_window);
+                QFAlert::alertSheetWithMessageText(QStringLiteral("Unable to copy file"), QString(), QString(),
+                    QString(), QStringLiteral("Please copy the application manually to your Applications folder."),
+                    m_window, false);
                 return;
             }
             QFLog::appendLog("Installed to %@.", installed);
@@ -243,8 +250,10 @@ void AppController::startRemoteRemoval(const QStringList &paths)
     m_remoteDeletions = 0;
     m_remoteDeletionsExpected = int(paths.size());
     QFNotificationCenter *center = QFNotificationCenter::defaultCenter();
-    center->addObserver(this, QStringLiteral("QFProTombrelRemoveRemoteFile"), [this](const QVariant &, const QVariantMap &) { countRemoteDeletion(); });
-    center->addObserver(this, QStringLiteral("QFProTombrelRemoveRemoteFileFailed"), [this](const QVariant &, const QVariantMap &) { countRemoteDeletion(); });
+    center->addObserver(this, QStringLiteral("QFProTombrelRemoveRemoteFile"),
+        [this](const QVariant &, const QVariantMap &) { countRemoteDeletion(); });
+    center->addObserver(this, QStringLiteral("QFProTombrelRemoveRemoteFileFailed"),
+        [this](const QVariant &, const QVariantMap &) { countRemoteDeletion(); });
     if (!QFDropboxSync::isSyncOn()) {
         // Nothing is on the sync service while it is off: no deletion would ever be reported.
         QFLog::appendLog("Sync is off - no remote files to remove.");

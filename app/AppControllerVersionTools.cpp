@@ -42,15 +42,19 @@ void AppController::compareSelectedVersions()
     });
 }
 
-void AppController::showComparison(const QStringList &files, const std::optional<QStringList> &lines, const QString &error)
+void AppController::showComparison(
+    const QStringList &files, const std::optional<QStringList> &lines, const QString &error)
 {
     if (!m_window)
         return;
     if (!lines) {
-        QFAlert::alertSheetWithMessageText(QStringLiteral("Unable to compare the versions"), error, m_window);
+        QFAlert::alertSheetWithMessageText(
+            QStringLiteral("Unable to compare the versions"), QString(), QString(), QString(), error, m_window, false);
         return;
     }
-    auto number = [](const QString &file) { return QFTombrelBackup::versionNumberOfFile(QFileInfo(file).fileName()).value_or(0); };
+    auto number = [](const QString &file) {
+        return QFTombrelBackup::versionNumberOfFile(QFileInfo(file).fileName()).value_or(0);
+    };
     const qint64 older = std::min(number(files.at(0)), number(files.at(1)));
     const qint64 newer = std::max(number(files.at(0)), number(files.at(1)));
     auto *sheet = new QFComparisonSheet(older, newer, *lines, m_window);
@@ -103,10 +107,12 @@ void AppController::toolbarGenerateXML()
         return;
     if (!QFAppleEvents::isFCPRunning()) {
         // Asked by a sheet the window goes on under; the copies start on the user's yes.
-        QFAlert::alertSheetWithMessageText(QStringLiteral("Final Cut Pro needs to be launched. Do you wish to continue?"),
+        QFAlert::alertSheetWithMessageText(
+            QStringLiteral("Final Cut Pro needs to be launched. Do you wish to continue?"),
             QStringLiteral("Launch FCP"), QStringLiteral("Cancel"), QString(),
-            QStringLiteral("You must close any Final Cut Pro dialog boxes that pop up in order to generate XML information."), m_window, false,
-            [this](int answer) {
+            QStringLiteral(
+                "You must close any Final Cut Pro dialog boxes that pop up in order to generate XML information."),
+            m_window, false, [this](int answer) {
                 if (answer == QFAlert::kDefaultReturn)
                     QFException::guard("generateXMLForAll", [this] { generateXMLForAll(); });
             });
@@ -171,8 +177,8 @@ QString AppController::generateHTMLForPrinting(bool complete) const
 {
     const QModelIndex current = m_window ? m_window->projectTable()->currentIndex() : QModelIndex();
     const QString name = current.isValid() ? current.data().toString() : QString();
-    return QFChangeLines::reportHTML(name, m_versionModel ? m_versionModel->allEntries() : QList<QFVersionEntry>(), complete,
-        QFChangeLines::imageFolder());
+    return QFChangeLines::reportHTML(name, m_versionModel ? m_versionModel->allEntries() : QList<QFVersionEntry>(),
+        complete, QFChangeLines::imageFolder());
 }
 
 QString AppController::printJobTitle()

@@ -59,8 +59,6 @@ qint64 integerPreference(const char *key)
 
 namespace {
 
-const QString kMakerSite = QStringLiteral("https://www.quenfield.com");
-
 // The desktop entry's command line for a file: %f %F %u %U replaced by it, other field codes dropped.
 QStringList desktopEntryCommand(const QString &desktopId, const QString &path)
 {
@@ -90,69 +88,6 @@ QStringList desktopEntryCommand(const QString &desktopId, const QString &path)
     return command;
 }
 
-enum class GatherResult { Gathered, NoLogs, Failed };
-
-// The logs of both programs, their crash reports and preference files, zipped on the desktop.
-GatherResult gatherLogArchive()
-{
-    const QStringList names = { QStringLiteral("Pro Tombrel"), QStringLiteral("ProTombrelHelper") };
-    const QString work = QFLocalPaths::tempDirectory() + QStringLiteral("/QF_App_Logs");
-    if (QFileInfo::exists(work))
-        QDir(work).removeRecursively();
-    if (!QDir().mkpath(work))
-        return GatherResult::Failed;
-    int gathered = 0;
-    const auto take = [&](const QString &path) {
-        const QFileInfo info(path);
-        if (info.exists() && QFile::copy(info.canonicalFilePath(), work + u'/' + info.fileName()))
-            ++gathered;
-    };
-    for (const bool user : { true, false }) {
-        const QDir logs(QFLocalPaths::logDirectory(user) + QStringLiteral("/Quenfield"));
-        for (const QString &file : logs.entryList(QDir::Files, QDir::Name)) {
-            for (const QString &name : names) {
-                if (file.startsWith(name) && file.endsWith(QLatin1String(".log")))
-                    take(logs.filePath(file));
-            }
-        }
-        for (const QString &folder : { QStringLiteral("DiagnosticReports"), QStringLiteral("CrashReporter") }) {
-            const QDir reports(QFLocalPaths::logDirectory(user) + u'/' + folder);
-            for (const QString &file : reports.entryList({ QStringLiteral("*.crash") }, QDir::Files, QDir::Name)) {
-                for (const QString &name : names) {
-                    if (file.startsWith(name + u'_'))
-                        take(reports.filePath(file));
-                }
-            }
-        }
-    }
-    for (const QString &name : names) {
-        QString compact = name;
-        compact.remove(u' ');
-        for (const QString &variant : { compact, compact.toLower() })
-            take(QFLocalPaths::prefsDirectory(true) + qfFormat("/com.quenfield.%@.plist", variant));
-    }
-    if (gathered == 0) {
-        QDir(work).removeRecursively();
-        return GatherResult::NoLogs;
-    }
-    QString archive = QFLocalPaths::desktopDirectory() + QStringLiteral("/Pro Tombrel Logs.zip");
-    if (QFileInfo::exists(archive))
-        archive = QFLocalPaths::desktopDirectory() + QStringLiteral("/Pro Tombrel Logs_")
-            + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss")) + QStringLiteral(".zip");
-    // Twice within a second: never over an archive made before.
-    if (QFileInfo::exists(archive))
-        archive = QFFileManager::uniqueFilename(archive);
-    QDir().mkpath(QFLocalPaths::desktopDirectory());
-    QString reason;
-    const bool zipped = qfZipItem(work, archive, true, &reason);
-    QDir(work).removeRecursively();
-    if (!zipped) {
-        QFLog::appendLog("Unable to gather logs: %@", reason);
-        return GatherResult::Failed;
-    }
-    return GatherResult::Gathered;
-}
-
 } // namespace
 
 QFActionController::QFActionController(AppController *app, MainWindow *window)
@@ -177,56 +112,65 @@ QFActionController::QFActionController(AppController *app, MainWindow *window)
         if (index.data(QFVersionListModel::KindRole).toInt() == QFVersionListModel::VersionRow)
             openVersion();
     });
-    connect(outline, &QFOutlineView::contextMenuRequestedForVersion, this, [this](const QModelIndex &, const QPoint &position) {
-        QMenu menu;
-        menu.addAction(QStringLiteral("Restore…"), this, &QFActionController::restore);
-        menu.addAction(QStringLiteral("Annotate…"), this, &QFActionController::showAnnotateDialog);
-        menu.addSeparator();
-        menu.addAction(QStringLiteral("Open"), this, &QFActionController::openVersion);
-        menu.addAction(QStringLiteral("Show in File Manager"), this, &QFActionController::revealInFinder);
-        menu.addAction(QStringLiteral("Open in Text Editor"), this, &QFActionController::sendToTextEdit);
-        menu.addSeparator();
-        menu.addAction(QStringLiteral("Move to Trash…"), this, &QFActionController::deleteBackup);
-        menu.exec(position);
-    });
-    connect(outline->selectionModel(), &QItemSelectionModel::selectionChanged, this, &QFActionController::updateSyncAction);
-    connect(outline->selectionModel(), &QItemSelectionModel::currentChanged, this, &QFActionController::updateSyncAction);
+    connect(outline, &QFOutlineView::contextMenuRequestedForVersion, this,
+        [this](const QModelIndex &, const QPoint &position) {
+            QMenu menu;
+            menu.addAction(QStringLiteral("Restore…"), this, &QFActionController::restore);
+            menu.addAction(QStringLiteral("Annotate…"), this, &QFActionController::showAnnotateDialog);
+            menu.addSeparator();
+            menu.addAction(QStringLiteral("Open"), this, &QFActionController::openVersion);
+            menu.addAction(QStringLiteral("Show in File Manager"), this, &QFActionController::revealInFinder);
+            menu.addAction(QStringLiteral("Open in Text Editor"), this, &QFActionController::sendToTextEdit);
+            menu.addSeparator();
+            menu.addAction(QStringLiteral("Move to Trash…"), this, &QFActionController::deleteBackup);
+            menu.exec(position);
+        });
+    connect(
+        outline->selectionModel(), &QItemSelectionModel::selectionChanged, this, &QFActionController::updateSyncAction);
+    connect(
+        outline->selectionModel(), &QItemSelectionModel::currentChanged, this, &QFActionController::updateSyncAction);
     connect(outline->model(), &QAbstractItemModel::modelReset, this, &QFActionController::updateSyncAction);
     connect(outline->model(), &QAbstractItemModel::dataChanged, this, &QFActionController::updateSyncAction);
-    connect(table->selectionModel(), &QItemSelectionModel::selectionChanged, this, &QFActionController::updateSyncAction);
+    connect(
+        table->selectionModel(), &QItemSelectionModel::selectionChanged, this, &QFActionController::updateSyncAction);
 
     QFNotificationCenter *center = QFNotificationCenter::defaultCenter();
-    center->addObserver(this, QStringLiteral("QFProTombrelQuickLook"), [this](const QVariant &, const QVariantMap &) {
-        QFException::guard("quickLook", [this] { quickLook(); });
-    });
-    center->addObserver(this, QStringLiteral("QFProTombrelDeleteBackup"), [this](const QVariant &, const QVariantMap &) {
-        QFException::guard("deleteBackup", [this] { deleteBackup(); });
-    });
-    center->addObserver(this, QStringLiteral("QFProTombrelDeleteAllBackups"), [this](const QVariant &, const QVariantMap &) {
-        QFException::guard("deleteAllBackups", [this] { deleteAllBackups(); });
-    });
-    center->addObserver(this, QStringLiteral("QFProTombrelSyncComplete"), [this](const QVariant &, const QVariantMap &info) {
-        // The archive "Cut.00005.fcp.zip", or the version itself when it went up uncompressed.
-        QString name = QFileInfo(info.value(QStringLiteral("filename")).toString()).fileName();
-        if (name.endsWith(QStringLiteral(".zip")))
-            name.chop(4);
-        m_app->markSynced({ name });
-    });
-    center->addObserver(this, QStringLiteral("QFProTombrelSyncedFiles"), [this](const QVariant &, const QVariantMap &info) {
+    center->addObserver(this, QStringLiteral("QFProTombrelQuickLook"),
+        [this](const QVariant &, const QVariantMap &) { QFException::guard("quickLook", [this] { quickLook(); }); });
+    center->addObserver(
+        this, QStringLiteral("QFProTombrelDeleteBackup"), [this](const QVariant &, const QVariantMap &) {
+            QFException::guard("deleteBackup", [this] { deleteBackup(); });
+        });
+    center->addObserver(
+        this, QStringLiteral("QFProTombrelDeleteAllBackups"), [this](const QVariant &, const QVariantMap &) {
+            QFException::guard("deleteAllBackups", [this] { deleteAllBackups(); });
+        });
+    center->addObserver(
+        this, QStringLiteral("QFProTombrelSyncComplete"), [this](const QVariant &, const QVariantMap &info) {
+            // The archive "Cut.00005.fcp.zip", or the version itself when it went up uncompressed.
+            QString name = QFileInfo(info.value(QStringLiteral("filename")).toString()).fileName();
+            if (name.endsWith(QStringLiteral(".zip")))
+                name.chop(4);
+            m_app->markSynced({ name });
+        });
+    center->addObserver(
+        this, QStringLiteral("QFProTombrelSyncedFiles"), [this](const QVariant &, const QVariantMap &info) {
             m_app->markSynced(info.value(QStringLiteral("filenames")).toStringList());
-    });
-    center->addObserver(this, QStringLiteral("QFProTombrelUploadProgress"), [this](const QVariant &, const QVariantMap &info) {
-        QProgressBar *bar = m_window->versionSpinner();
-        if (bar->maximum() == 0)
-            bar->setRange(0, 1000);
-        bar->setValue(int(info.value(QStringLiteral("progress")).toDouble() * 1000));
-        bar->show();
-    });
-    center->addObserver(this, QStringLiteral("QFProTombrelSyncFailed"), [this](const QVariant &, const QVariantMap &info) {
-        m_app->markSynced({});
-        const QString error = info.value(QStringLiteral("error")).toString();
-        tell(QStringLiteral("Error uploading file"), error.isEmpty() ? QStringLiteral("Unknown error") : error);
-    });
+        });
+    center->addObserver(
+        this, QStringLiteral("QFProTombrelUploadProgress"), [this](const QVariant &, const QVariantMap &info) {
+            QProgressBar *bar = m_window->versionSpinner();
+            if (bar->maximum() == 0)
+                bar->setRange(0, 1000);
+            bar->setValue(int(info.value(QStringLiteral("progress")).toDouble() * 1000));
+            bar->show();
+        });
+    center->addObserver(
+        this, QStringLiteral("QFProTombrelSyncFailed"), [this](const QVariant &, const QVariantMap &info) {
+            m_app->markSynced({});
+            const QString error = info.value(QStringLiteral("error")).toString();
+            tell(QStringLiteral("Error uploading file"), error.isEmpty() ? QStringLiteral("Unknown error") : error);
+        });
     updateSyncAction();
 }
 
@@ -235,36 +179,64 @@ QFActionController::QFActionController(AppController *app, MainWindow *window)
 void QFActionController::buildMenus()
 {
     QMenuBar *bar = m_window->menuBar();
-    const auto add = [this](QMenu *menu, const QString &title, auto slot, const QString &name, const QKeySequence &keys = {}) {
-        QAction *action = menu->addAction(title, this, [this, slot, name] { QFException::guard(qPrintable(name), [&] { slot(); }); });
-        action->setObjectName(name);
-        if (!keys.isEmpty())
-            action->setShortcut(keys);
-        return action;
-    };
+    const auto add
+        = [this](QMenu *menu, const QString &title, auto slot, const QString &name, const QKeySequence &keys = {}) {
+              QAction *action = menu->addAction(
+                  title, this, [this, slot, name] { QFException::guard(qPrintable(name), [&] { slot(); }); });
+              action->setObjectName(name);
+              if (!keys.isEmpty())
+                  action->setShortcut(keys);
+              return action;
+          };
 
     QMenu *project = bar->addMenu(QStringLiteral("&Project"));
-    add(project, QStringLiteral("&Add Project File…"), [this] { importFile(); }, QStringLiteral("importFile"), QKeySequence(QStringLiteral("Ctrl+O")));
-    add(project, QStringLiteral("&Remove Project…"), [this] { removeFile(); }, QStringLiteral("removeFile"));
-    add(project, QStringLiteral("Re&link Project…"), [this] { relinkProject(); }, QStringLiteral("relinkProject"));
-    add(project, QStringLiteral("Delete &Offline Projects…"), [this] { deleteOfflineProjects(); }, QStringLiteral("deleteOfflineProjects"));
+    add(
+        project, QStringLiteral("&Add Project File…"), [this] { importFile(); }, QStringLiteral("importFile"),
+        QKeySequence(QStringLiteral("Ctrl+O")));
+    add(
+        project, QStringLiteral("&Remove Project…"), [this] { removeFile(); }, QStringLiteral("removeFile"));
+    add(
+        project, QStringLiteral("Re&link Project…"), [this] { relinkProject(); }, QStringLiteral("relinkProject"));
+    add(
+        project, QStringLiteral("Delete &Offline Projects…"), [this] { deleteOfflineProjects(); },
+        QStringLiteral("deleteOfflineProjects"));
     project->addSeparator();
-    add(project, QStringLiteral("Open &Project"), [this] { launchSelectedProject(); }, QStringLiteral("launchSelectedProject"));
-    add(project, QStringLiteral("Show Project in File &Manager"), [this] { revealMasterProjectInFinder(); }, QStringLiteral("revealMasterProjectInFinder"));
-    add(project, QStringLiteral("Choose &Sequence…"), [this] { showSequenceDialog(); }, QStringLiteral("showSequenceDialog"));
+    add(
+        project, QStringLiteral("Open &Project"), [this] { launchSelectedProject(); },
+        QStringLiteral("launchSelectedProject"));
+    add(
+        project, QStringLiteral("Show Project in File &Manager"), [this] { revealMasterProjectInFinder(); },
+        QStringLiteral("revealMasterProjectInFinder"));
+    add(
+        project, QStringLiteral("Choose &Sequence…"), [this] { showSequenceDialog(); },
+        QStringLiteral("showSequenceDialog"));
     project->addSeparator();
-    add(project, QStringLiteral("Remove S&ynced Backups…"), [this] { removeSyncedFilesForProject(); }, QStringLiteral("removeSyncedFilesForProject"));
-    m_restoreFromDropboxAction = add(project, QStringLiteral("Restore from &Dropbox…"), [this] { restoreFromDropbox(); }, QStringLiteral("restoreFromDropbox"));
+    add(
+        project, QStringLiteral("Remove S&ynced Backups…"), [this] { removeSyncedFilesForProject(); },
+        QStringLiteral("removeSyncedFilesForProject"));
+    m_restoreFromDropboxAction = add(
+        project, QStringLiteral("Restore from &Dropbox…"), [this] { restoreFromDropbox(); },
+        QStringLiteral("restoreFromDropbox"));
     connect(project, &QMenu::aboutToShow, this, &QFActionController::updateSyncAction);
 
     QMenu *version = bar->addMenu(QStringLiteral("&Version"));
-    QAction *restoreAction = add(version, QStringLiteral("&Restore…"), [this] { restore(); }, QStringLiteral("restore"), QKeySequence(QStringLiteral("Ctrl+R")));
-    add(version, QStringLiteral("&Annotate…"), [this] { showAnnotateDialog(); }, QStringLiteral("showAnnotateDialog"), QKeySequence(QStringLiteral("Ctrl+E")));
-    add(version, QStringLiteral("&Quick Look"), [this] { quickLook(); }, QStringLiteral("quickLook"));
+    QAction *restoreAction = add(
+        version, QStringLiteral("&Restore…"), [this] { restore(); }, QStringLiteral("restore"),
+        QKeySequence(QStringLiteral("Ctrl+R")));
+    add(
+        version, QStringLiteral("&Annotate…"), [this] { showAnnotateDialog(); }, QStringLiteral("showAnnotateDialog"),
+        QKeySequence(QStringLiteral("Ctrl+E")));
+    add(
+        version, QStringLiteral("&Quick Look"), [this] { quickLook(); }, QStringLiteral("quickLook"));
     version->addSeparator();
-    add(version, QStringLiteral("&Open"), [this] { openVersion(); }, QStringLiteral("openVersion"));
-    add(version, QStringLiteral("Show in &File Manager"), [this] { revealInFinder(); }, QStringLiteral("revealInFinder"));
-    add(version, QStringLiteral("Open in &Text Editor"), [this] { sendToTextEdit(); }, QStringLiteral("sendToTextEdit"));
+    add(
+        version, QStringLiteral("&Open"), [this] { openVersion(); }, QStringLiteral("openVersion"));
+    add(
+        version, QStringLiteral("Show in &File Manager"), [this] { revealInFinder(); },
+        QStringLiteral("revealInFinder"));
+    add(
+        version, QStringLiteral("Open in &Text Editor"), [this] { sendToTextEdit(); },
+        QStringLiteral("sendToTextEdit"));
     version->addSeparator();
     m_removeMenu = version->addMenu(QStringLiteral("Remove &Versions"));
     m_removeMenu->setObjectName(QStringLiteral("removeVersionsMenu"));
@@ -272,10 +244,19 @@ void QFActionController::buildMenus()
         int tag;
         const char *title;
     } rules[] = {
-        { 1, "All Versions…" }, { 2, "All but the Newest…" }, { 3, "All but the Newest 5…" }, { 4, "All but the Newest 10…" },
-        { 5, "All but the Newest 25…" }, { 6, "All but the Newest 50…" }, { 7, "All but the Newest 100…" },
-        { 8, "Older than 1 Day…" }, { 9, "Older than 3 Days…" }, { 10, "Older than 7 Days…" }, { 11, "Older than 14 Days…" },
-        { 12, "Older than 30 Days…" }, { 13, "Older than 90 Days…" },
+        { 1, "All Versions…" },
+        { 2, "All but the Newest…" },
+        { 3, "All but the Newest 5…" },
+        { 4, "All but the Newest 10…" },
+        { 5, "All but the Newest 25…" },
+        { 6, "All but the Newest 50…" },
+        { 7, "All but the Newest 100…" },
+        { 8, "Older than 1 Day…" },
+        { 9, "Older than 3 Days…" },
+        { 10, "Older than 7 Days…" },
+        { 11, "Older than 14 Days…" },
+        { 12, "Older than 30 Days…" },
+        { 13, "Older than 90 Days…" },
     };
     for (const auto &rule : rules) {
         if (rule.tag == 8)
@@ -283,40 +264,68 @@ void QFActionController::buildMenus()
         QAction *action = m_removeMenu->addAction(QString::fromLatin1(rule.title));
         action->setData(rule.tag);
         const int tag = rule.tag;
-        connect(action, &QAction::triggered, this, [this, tag] { QFException::guard("massRemove:", [&] { massRemove(tag); }); });
+        connect(action, &QAction::triggered, this,
+            [this, tag] { QFException::guard("massRemove:", [&] { massRemove(tag); }); });
     }
-    add(version, QStringLiteral("Move Version to &Trash…"), [this] { deleteBackup(); }, QStringLiteral("deleteBackup"));
-    add(version, QStringLiteral("Delete Project and All &Versions…"), [this] { deleteAllBackups(); }, QStringLiteral("deleteAllBackups"));
+    add(
+        version, QStringLiteral("Move Version to &Trash…"), [this] { deleteBackup(); }, QStringLiteral("deleteBackup"));
+    add(
+        version, QStringLiteral("Delete Project and All &Versions…"), [this] { deleteAllBackups(); },
+        QStringLiteral("deleteAllBackups"));
 
     QMenu *help = bar->addMenu(QStringLiteral("&Help"));
-    add(help, QStringLiteral("View &Log"), [this] { viewLog(QStringLiteral("Pro Tombrel")); }, QStringLiteral("viewLog"));
-    add(help, QStringLiteral("View &Helper Log"), [this] { viewLog(QStringLiteral("ProTombrelHelper")); }, QStringLiteral("viewHelperLog"));
-    add(help, QStringLiteral("&Gather Logs"), [this] { gatherLogs(); }, QStringLiteral("gatherLogs"));
-    add(help, QStringLiteral("&Trash Caches…"), [this] { trashCaches(); }, QStringLiteral("trashCaches"));
-    add(help, QStringLiteral("Check for &Updates…"), [this] { m_app->softwareUpdate()->manualUpdateCheck(); }, QStringLiteral("manualUpdateCheck"));
+    add(
+        help, QStringLiteral("View &Log"), [this] { viewLog(QStringLiteral("Pro Tombrel")); },
+        QStringLiteral("viewLog"));
+    add(
+        help, QStringLiteral("View &Helper Log"), [this] { viewLog(QStringLiteral("ProTombrelHelper")); },
+        QStringLiteral("viewHelperLog"));
+    add(
+        help, QStringLiteral("&Gather Logs"), [this] { gatherLogs(); }, QStringLiteral("gatherLogs"));
+    add(
+        help, QStringLiteral("&Trash Caches…"), [this] { trashCaches(); }, QStringLiteral("trashCaches"));
+    add(
+        help, QStringLiteral("Check for &Updates…"), [this] { m_app->softwareUpdate()->manualUpdateCheck(); },
+        QStringLiteral("manualUpdateCheck"));
     help->addSeparator();
-    QAction *manual = add(help, QStringLiteral("Pro Tombrel &Manual"), [this] { openManual(); }, QStringLiteral("openManual"), QKeySequence::HelpContents);
+    QAction *manual = add(
+        help, QStringLiteral("Pro Tombrel &Manual"), [this] { openManual(); }, QStringLiteral("openManual"),
+        QKeySequence::HelpContents);
     connect(help, &QMenu::aboutToShow, manual, [manual] {
-        manual->setVisible(QFileInfo::exists(QFLocalPaths::libraryDirectory(false) + QStringLiteral("/Documentation/Quenfield/Pro Tombrel User Manual.pdf")));
+        manual->setVisible(QFileInfo::exists(QFLocalPaths::libraryDirectory(false)
+            + QStringLiteral("/Documentation/Quenfield/Pro Tombrel User Manual.pdf")));
     });
-    add(help, QStringLiteral("Pro Tombrel &Home Page"), [this] { openHelpPage(QStringLiteral("/protombrel/"), QString()); }, QStringLiteral("homePage"));
-    add(help, QStringLiteral("&Report a Bug…"), [this] {
-        openHelpPage(QStringLiteral("/protombrel/bugreport/"), QStringLiteral("app=pro_tombrel&version=")
-                + QString::fromLatin1(QUrl::toPercentEncoding(QCoreApplication::applicationVersion())));
-    }, QStringLiteral("reportBug"));
-    add(help, QStringLiteral("&Suggest a Feature…"), [this] { openHelpPage(QStringLiteral("/protombrel/featurerequest/"), QStringLiteral("app=pro_tombrel")); },
+    add(
+        help, QStringLiteral("Pro Tombrel &Home Page"),
+        [this] { openHelpPage(QStringLiteral("/protombrel/"), QString()); }, QStringLiteral("homePage"));
+    add(
+        help, QStringLiteral("&Report a Bug…"),
+        [this] {
+            openHelpPage(QStringLiteral("/protombrel/bugreport/"),
+                QStringLiteral("app=pro_tombrel&version=")
+                    + QString::fromLatin1(QUrl::toPercentEncoding(QCoreApplication::applicationVersion())));
+        },
+        QStringLiteral("reportBug"));
+    add(
+        help, QStringLiteral("&Suggest a Feature…"),
+        [this] { openHelpPage(QStringLiteral("/protombrel/featurerequest/"), QStringLiteral("app=pro_tombrel")); },
         QStringLiteral("suggestFeature"));
-    add(help, QStringLiteral("&Quenfield Home Page"), [this] { openHelpPage(QStringLiteral("/"), QString()); }, QStringLiteral("makerHomePage"));
+    add(
+        help, QStringLiteral("&Quenfield Home Page"), [this] { openHelpPage(QStringLiteral("/"), QString()); },
+        QStringLiteral("makerHomePage"));
 
     // Restore and sync on the toolbar, after Back Up Now.
     QToolBar *toolbar = m_window->toolbar();
     QAction *after = toolbar->actions().value(1);
-    restoreAction->setIcon(QFAppImages::themeIcon({ QStringLiteral("document-revert"), QStringLiteral("edit-undo") }, m_window->palette()));
+    restoreAction->setIcon(QFAppImages::themeIcon(
+        { QStringLiteral("document-revert"), QStringLiteral("edit-undo") }, m_window->palette()));
     restoreAction->setText(QStringLiteral("Restore"));
     restoreAction->setToolTip(QStringLiteral("Put the selected version in place of the project file"));
     toolbar->insertAction(after, restoreAction);
-    m_syncAction = new QAction(QFAppImages::themeIcon({ QStringLiteral("emblem-synchronizing"), QStringLiteral("view-refresh") }, m_window->palette()),
-        QStringLiteral("Sync"), this);
+    m_syncAction
+        = new QAction(QFAppImages::themeIcon({ QStringLiteral("emblem-synchronizing"), QStringLiteral("view-refresh") },
+                          m_window->palette()),
+            QStringLiteral("Sync"), this);
     m_syncAction->setObjectName(QStringLiteral("sync"));
     m_syncAction->setToolTip(QStringLiteral("Copy the selected version to the sync service"));
     connect(m_syncAction, &QAction::triggered, this, [this] { QFException::guard("sync:", [this] { sync(); }); });
@@ -325,10 +334,11 @@ void QFActionController::buildMenus()
 
 // --- Helpers ------------------------------------------------------------------------------------------
 
-void QFActionController::confirm(const QString &title, const QString &defaultButton, const QString &informative, std::function<void()> then)
+void QFActionController::confirm(
+    const QString &title, const QString &defaultButton, const QString &informative, std::function<void()> then)
 {
-    QFAlert::alertSheetWithMessageText(title, defaultButton, QStringLiteral("Cancel"), QString(), informative, m_window, false,
-        [then = std::move(then)](int code) {
+    QFAlert::alertSheetWithMessageText(title, defaultButton, QStringLiteral("Cancel"), QString(), informative, m_window,
+        false, [then = std::move(then)](int code) {
             if (code == QFAlert::kDefaultReturn)
                 then();
         });
@@ -350,7 +360,8 @@ void QFActionController::setCommandEnabled(const QString &command, bool enabled)
         action->setEnabled(enabled);
 }
 
-void QFActionController::runCommand(const QString &command, const QString &status, std::function<void()> work, std::function<void()> then)
+void QFActionController::runCommand(
+    const QString &command, const QString &status, std::function<void()> work, std::function<void()> then)
 {
     m_running.insert(command);
     setCommandEnabled(command, false);
@@ -365,14 +376,17 @@ void QFActionController::runCommand(const QString &command, const QString &statu
     });
     detach([this, command, work = std::move(work), then = std::move(then), finished, sheetShown] {
         QFException::guard(qPrintable(command), work);
-        QMetaObject::invokeMethod(this, [this, command, then, finished, sheetShown] {
-            *finished = true;
-            if (*sheetShown && m_window)
-                m_window->progressSheet()->finish();
-            m_running.remove(command);
-            setCommandEnabled(command, true);
-            QFException::guard(qPrintable(command), then);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this, command, then, finished, sheetShown] {
+                *finished = true;
+                if (*sheetShown && m_window)
+                    m_window->progressSheet()->finish();
+                m_running.remove(command);
+                setCommandEnabled(command, true);
+                QFException::guard(qPrintable(command), then);
+            },
+            Qt::QueuedConnection);
     });
 }
 
@@ -422,16 +436,17 @@ void QFActionController::openWith(const QString &path, const QString &mimeType)
         QDesktopServices::openUrl(QUrl::fromLocalFile(path));
     };
     auto *query = new QProcess(QCoreApplication::instance());
-    QObject::connect(query, &QProcess::finished, query, [query, path, ownType](int exitCode, QProcess::ExitStatus status) {
-        query->deleteLater();
-        if (status == QProcess::NormalExit && exitCode == 0) {
-            const QString desktopId = QString::fromUtf8(query->readAllStandardOutput()).trimmed();
-            const QStringList command = desktopEntryCommand(desktopId, path);
-            if (!command.isEmpty() && QProcess::startDetached(command.first(), command.mid(1)))
-                return;
-        }
-        ownType();
-    });
+    QObject::connect(
+        query, &QProcess::finished, query, [query, path, ownType](int exitCode, QProcess::ExitStatus status) {
+            query->deleteLater();
+            if (status == QProcess::NormalExit && exitCode == 0) {
+                const QString desktopId = QString::fromUtf8(query->readAllStandardOutput()).trimmed();
+                const QStringList command = desktopEntryCommand(desktopId, path);
+                if (!command.isEmpty() && QProcess::startDetached(command.first(), command.mid(1)))
+                    return;
+            }
+            ownType();
+        });
     QObject::connect(query, &QProcess::errorOccurred, query, [query, ownType](QProcess::ProcessError error) {
         // Other errors are followed by finished.
         if (error != QProcess::FailedToStart)
@@ -445,76 +460,16 @@ void QFActionController::openWith(const QString &path, const QString &mimeType)
 
 void QFActionController::reveal(const QString &path)
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
+        QStringLiteral("/org/freedesktop/FileManager1"), QStringLiteral("org.freedesktop.FileManager1"),
+        QStringLiteral("ShowItems"));
     call.setArguments({ QStringList { QUrl::fromLocalFile(path).toString() }, QString() });
     // The file manager answers in its own time; where none does, the folder opens as the desktop opens folders.
-    auto *answer = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, 5000), QCoreApplication::instance());
+    auto *answer = new QDBusPendingCallWatcher(
+        QDBusConnection::sessionBus().asyncCall(call, 5000), QCoreApplication::instance());
     connect(answer, &QDBusPendingCallWatcher::finished, answer, [answer, path] {
         answer->deleteLater();
         if (answer->isError())
             QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
     });
-}
-
-// --- Maintenance --------------------------------------------------------------------------------------
-
-void QFActionController::trashCaches()
-{
-    confirm(QStringLiteral("Are you sure you wish to trash caches?"), QStringLiteral("Trash"),
-        QStringLiteral("Changelists will need to be regenerated for each project."), [this] {
-            const QString caches = QFLocalPaths::appSupportDirectory(true) + QStringLiteral("/Quenfield/Pro Tombrel/Caches");
-            if (!QFileInfo::exists(caches))
-                return;
-            // The Trash is written away from the window.
-            QFFileManager::runAsync([caches] { return QFFileManager::trashFile(caches); }, this,
-                [this](bool) { Q_EMIT commandFinished(QStringLiteral("trashCaches")); });
-        });
-}
-
-void QFActionController::viewLog(const QString &programName)
-{
-    const QString log = QFLocalPaths::logDirectory(true) + qfFormat("/Quenfield/%@.1.log", programName);
-    if (!QFileInfo::exists(log)) {
-        tell(QStringLiteral("No log found"), QStringLiteral("You must perform a task before viewing the log."));
-        return;
-    }
-    openWith(log, QStringLiteral("text/plain"));
-}
-
-void QFActionController::gatherLogs()
-{
-    if (isRunning(QStringLiteral("gatherLogs")))
-        return;
-    // Copying and compressing the logs is file work: away from the window.
-    auto result = std::make_shared<GatherResult>(GatherResult::Failed);
-    runCommand(QStringLiteral("gatherLogs"), QStringLiteral("Gathering logs..."), [result] { *result = gatherLogArchive(); }, [this, result] {
-        switch (*result) {
-        case GatherResult::Gathered:
-            tell(QStringLiteral("Logs gathered successfully"), QStringLiteral("The gathered logs were placed on your desktop."));
-            break;
-        case GatherResult::NoLogs:
-            tell(QStringLiteral("No logs found"), QStringLiteral("There were no logs available to gather."));
-            break;
-        case GatherResult::Failed:
-            tell(QStringLiteral("Logs could not be gathered"), QStringLiteral("Please check your file permissions."));
-            break;
-        }
-        Q_EMIT commandFinished(QStringLiteral("gatherLogs"));
-    });
-}
-
-void QFActionController::openManual()
-{
-    const QString manual = QFLocalPaths::libraryDirectory(false) + QStringLiteral("/Documentation/Quenfield/Pro Tombrel User Manual.pdf");
-    if (QFileInfo::exists(manual))
-        openWith(manual);
-}
-
-void QFActionController::openHelpPage(const QString &path, const QString &query)
-{
-    QUrl url(kMakerSite + path);
-    if (!query.isEmpty())
-        url.setQuery(query);
-    QDesktopServices::openUrl(url);
 }

@@ -50,10 +50,13 @@ void QFActionController::projectsAdded(const QString &lastPath)
     // The helper's job is written by the re-read when the first project gives the helper something to
     // watch; a helper that runs already learns of more projects from the configuration, and is not ended
     // and started again for each.
-    connect(m_app, &AppController::projectListShown, this, [this, lastPath] {
-        selectProjectPath(lastPath);
-        Q_EMIT commandFinished(QStringLiteral("addProjects"));
-    }, Qt::SingleShotConnection);
+    connect(
+        m_app, &AppController::projectListShown, this,
+        [this, lastPath] {
+            selectProjectPath(lastPath);
+            Q_EMIT commandFinished(QStringLiteral("addProjects"));
+        },
+        Qt::SingleShotConnection);
     m_app->populateProjects();
 }
 
@@ -110,35 +113,40 @@ void QFActionController::dropPaths(const QStringList &paths)
 
 void QFActionController::showImportSheet()
 {
-    auto *sheet = new QFImportSheet(m_importFolders, integerPreference("importFolderAction") == 1, preference("importFileTypes").toString(),
-        integerPreference("importSubdirs") == 1, m_window);
+    auto *sheet = new QFImportSheet(m_importFolders, integerPreference("importFolderAction") == 1,
+        preference("importFileTypes").toString(), integerPreference("importSubdirs") == 1, m_window);
     connect(sheet, &QDialog::finished, this, [this, sheet](int result) {
         const QStringList folders = std::exchange(m_importFolders, {});
         if (result != QDialog::Accepted)
             return;
         // The choices are the preferences' from now on.
         QFPreferenceKeys::update({ { QStringLiteral("importFolderAction"), qint64(sheet->onlyTypes() ? 1 : 0) },
-            { QStringLiteral("importFileTypes"), sheet->typesText() }, { QStringLiteral("importSubdirs"), qint64(sheet->subfolders() ? 1 : 0) } });
+            { QStringLiteral("importFileTypes"), sheet->typesText() },
+            { QStringLiteral("importSubdirs"), qint64(sheet->subfolders() ? 1 : 0) } });
         importFolders(folders, sheet->onlyTypes(), sheet->types(), sheet->subfolders());
     });
     sheet->open();
 }
 
-void QFActionController::importFolders(const QStringList &folders, bool onlyTypes, const QStringList &types, bool subfolders)
+void QFActionController::importFolders(
+    const QStringList &folders, bool onlyTypes, const QStringList &types, bool subfolders)
 {
     if (isRunning(QStringLiteral("importFolders")))
         return;
     // The folders are walked and their projects added away from the window.
     auto last = std::make_shared<QString>();
-    runCommand(QStringLiteral("importFolders"), QStringLiteral("Adding projects..."), [this, folders, onlyTypes, types, subfolders, last] {
-        for (const QString &path : QFFolderWalk::filesToImport(folders, onlyTypes, types, subfolders)) {
-            if (addPath(path))
-                *last = path;
-        }
-    }, [this, last] {
-        if (!last->isEmpty())
-            projectsAdded(*last);
-    });
+    runCommand(
+        QStringLiteral("importFolders"), QStringLiteral("Adding projects..."),
+        [this, folders, onlyTypes, types, subfolders, last] {
+            for (const QString &path : QFFolderWalk::filesToImport(folders, onlyTypes, types, subfolders)) {
+                if (addPath(path))
+                    *last = path;
+            }
+        },
+        [this, last] {
+            if (!last->isEmpty())
+                projectsAdded(*last);
+        });
 }
 
 // --- Removing, relinking ------------------------------------------------------------------------------
@@ -153,35 +161,45 @@ void QFActionController::removeFile()
     int firstRow = m_window->projectTable()->currentIndex().row();
     for (const QModelIndex &index : m_window->projectTable()->selectionModel()->selectedIndexes())
         firstRow = std::min(firstRow, index.row());
-    confirm(qfFormat("Are you sure you wish to remove %@ project%@?", several ? QStringLiteral("these") : QStringLiteral("this"),
+    confirm(qfFormat("Are you sure you wish to remove %@ project%@?",
+                several ? QStringLiteral("these") : QStringLiteral("this"),
                 several ? QStringLiteral("s") : QStringLiteral("")),
-        QStringLiteral("Remove"), QStringLiteral("This will remove all versions, screenshots and synced backups."), [this, projects, firstRow] {
+        QStringLiteral("Remove"), QStringLiteral("This will remove all versions, screenshots and synced backups."),
+        [this, projects, firstRow] {
             if (isRunning(QStringLiteral("removeFile")))
                 return;
             // The project folders go to the Trash away from the window.
-            auto folders = std::make_shared<QStringList>();
-            runCommand(QStringLiteral("removeFile"), QStringLiteral("Removing projects..."), [projects, folders] {
-                for (const QFProject &project : projects) {
-                    QString error;
-                    if (QFProjectActions::removeProject(project.destinationPath(), &error))
-                        *folders << project.destinationPath();
-                    else
-                        QFLog::appendLog("Unable to remove project %@: %@", project.destinationPath(), error);
-                }
-            }, [this, folders, firstRow] {
-                if (QFDropboxSync::isSyncOn() && integerPreference("syncDeleteRemoteFiles") == 1 && !folders->isEmpty())
-                    m_app->engine()->removeSyncedProjects(*folders);
-                m_app->xpcConfigUpdate();
-                connect(m_app, &AppController::projectListShown, this, [this, firstRow] {
-                    const int count = m_app->projectModel()->rowCount();
-                    if (count > 0)
-                        m_window->projectTable()->setCurrentIndex(m_app->projectModel()->index(std::min(firstRow, count - 1)));
-                    if (m_app->projectList().size() < 2)
-                        m_app->generateLaunchdPlist(false);
-                    Q_EMIT commandFinished(QStringLiteral("removeFile"));
-                }, Qt::SingleShotConnection);
-                m_app->populateProjects();
-            });
+            // Their synced copies are asked for here, where the sync object lives, by the engine's rule.
+            auto report = std::make_shared<QFProjectActions::RemovalReport>();
+            runCommand(
+                QStringLiteral("removeFile"), QStringLiteral("Removing projects..."),
+                [projects, report] {
+                    QStringList folders;
+                    for (const QFProject &project : projects)
+                        folders << project.destinationPath();
+                    *report = QFProjectActions::removeProjects(folders, QFProjectActions::SyncedCopies::Keep);
+                    for (qsizetype i = 0; i < report->remaining.size(); ++i)
+                        QFLog::appendLog(
+                            "Unable to remove project %@: %@", report->remaining.at(i), report->failures.value(i));
+                },
+                [this, report, firstRow] {
+                    if (QFTombrelBackup::syncRemovalsOn() && !report->removed.isEmpty())
+                        m_app->engine()->removeSyncedProjects(report->removed);
+                    m_app->xpcConfigUpdate();
+                    connect(
+                        m_app, &AppController::projectListShown, this,
+                        [this, firstRow] {
+                            const int count = m_app->projectModel()->rowCount();
+                            if (count > 0)
+                                m_window->projectTable()->setCurrentIndex(
+                                    m_app->projectModel()->index(std::min(firstRow, count - 1)));
+                            if (m_app->projectList().size() < 2)
+                                m_app->generateLaunchdPlist(false);
+                            Q_EMIT commandFinished(QStringLiteral("removeFile"));
+                        },
+                        Qt::SingleShotConnection);
+                    m_app->populateProjects();
+                });
         });
 }
 
@@ -223,26 +241,34 @@ void QFActionController::deleteOfflineProjects()
     for (const QFProject &project : offline)
         named << qfFormat("%@ (%@)", project.friendlyName(), project.expandedProjectPath());
     confirm(QStringLiteral("Are you sure you want to delete all offline projects?"), QStringLiteral("Delete"),
-        QStringLiteral("This will remove the projects and all their backups.") + QStringLiteral("\n\n") + named.join(u'\n'), [this, offline] {
+        QStringLiteral("This will remove the projects and all their backups.") + QStringLiteral("\n\n")
+            + named.join(u'\n'),
+        [this, offline] {
             if (isRunning(QStringLiteral("deleteOfflineProjects")))
                 return;
             QFLog::appendLog("Deleting offline projects...");
-            auto folders = std::make_shared<QStringList>();
-            runCommand(QStringLiteral("deleteOfflineProjects"), QStringLiteral("Removing offline projects..."), [offline, folders] {
-                for (const QFProject &project : offline) {
-                    // Only what the question named, and only if it is still offline now.
-                    if (!QFProjectActions::isOffline(project))
-                        continue;
-                    QFLog::appendLog("Offline project found: %@. Removing backups from %@...", project.expandedProjectPath(), project.destinationPath());
-                    if (QFProjectActions::removeProject(project.destinationPath()))
-                        *folders << project.destinationPath();
-                }
-            }, [this, folders] {
-                if (QFDropboxSync::isSyncOn() && !folders->isEmpty())
-                    m_app->engine()->removeSyncedProjects(*folders);
-                m_app->populateProjects();
-                Q_EMIT commandFinished(QStringLiteral("deleteOfflineProjects"));
-            });
+            auto report = std::make_shared<QFProjectActions::RemovalReport>();
+            runCommand(
+                QStringLiteral("deleteOfflineProjects"), QStringLiteral("Removing offline projects..."),
+                [offline, report] {
+                    QStringList folders;
+                    for (const QFProject &project : offline) {
+                        // Only what the question named, and only if it is still offline now.
+                        if (!QFProjectActions::isOffline(project))
+                            continue;
+                        QFLog::appendLog("Offline project found: %@. Removing backups from %@...",
+                            project.expandedProjectPath(), project.destinationPath());
+                        folders << project.destinationPath();
+                    }
+                    *report = QFProjectActions::removeProjects(folders, QFProjectActions::SyncedCopies::Keep);
+                },
+                [this, report] {
+                    // Offline projects lose their synced copies whenever sync is on.
+                    if (QFDropboxSync::isSyncOn() && !report->removed.isEmpty())
+                        m_app->engine()->removeSyncedProjects(report->removed);
+                    m_app->populateProjects();
+                    Q_EMIT commandFinished(QStringLiteral("deleteOfflineProjects"));
+                });
         });
 }
 
@@ -264,7 +290,8 @@ bool QFActionController::eventFilter(QObject *watched, QEvent *event)
 {
     // Only the events handled here touch the window (others come while it is being taken down too).
     const QEvent::Type type = event->type();
-    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop && type != QEvent::MouseButtonRelease)
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop
+        && type != QEvent::MouseButtonRelease)
         return QObject::eventFilter(watched, event);
     QListView *table = m_window ? m_window->projectTable() : nullptr;
     if (!table || watched != table->viewport())
@@ -316,13 +343,17 @@ void QFActionController::backUpProjectNow(int row)
     m_app->projectModel()->setBusy(project.projectID(), true);
     detach([this, project] {
         QFException::guard("backupNow", [&] {
-            QFTombrelBackup().backUpNow(project.expandedProjectPath(), project.destinationPath() + QStringLiteral("/Versions"), project.selectedUUID());
+            QFTombrelBackup().backUpNow(project.expandedProjectPath(),
+                project.destinationPath() + QStringLiteral("/Versions"), project.selectedUUID());
         });
-        QMetaObject::invokeMethod(this, [this, project] {
-            m_app->projectModel()->setBusy(project.projectID(), false);
-            m_app->populateChangelistForProject(project.destinationPath());
-            Q_EMIT commandFinished(QStringLiteral("backupNow"));
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this, project] {
+                m_app->projectModel()->setBusy(project.projectID(), false);
+                m_app->populateChangelistForProject(project.destinationPath());
+                Q_EMIT commandFinished(QStringLiteral("backupNow"));
+            },
+            Qt::QueuedConnection);
     });
 }
 
@@ -339,7 +370,8 @@ void QFActionController::showProjectMenu(int row, const QPoint &globalPosition)
     menu.setObjectName(QStringLiteral("projectMenu"));
     if (project.type() == QFProject::FinalCutProProject) {
         QMenu *backup = menu.addMenu(QStringLiteral("Backup"));
-        QAction *entire = backup->addAction(QFAppImages::named(QStringLiteral("fcp")), QStringLiteral("Entire Project"));
+        QAction *entire
+            = backup->addAction(QFAppImages::named(QStringLiteral("fcp")), QStringLiteral("Entire Project"));
         entire->setCheckable(true);
         entire->setChecked(project.selectedUUID().isEmpty());
         connect(entire, &QAction::triggered, this, [this] { chooseSequence(QString(), {}); });
@@ -395,10 +427,13 @@ void QFActionController::showSequenceDialog()
 
     QPointer<QFSequenceSheet> guard(sheet);
     const auto say = [this, guard](const QString &text) {
-        QMetaObject::invokeMethod(this, [guard, text] {
-            if (guard)
-                guard->setStatus(text);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [guard, text] {
+                if (guard)
+                    guard->setStatus(text);
+            },
+            Qt::QueuedConnection);
     };
     const QString path = project->expandedProjectPath();
     detach([this, guard, say, cancelled, path] {
@@ -422,13 +457,16 @@ void QFActionController::showSequenceDialog()
             if (const auto found = QFProjectActions::sequencesFromXML(xml.toUtf8(), &error))
                 sequences = *found;
         }
-        QMetaObject::invokeMethod(this, [guard, sequences, error, cancelled] {
-            if (!guard || *cancelled)
-                return;
-            if (!error.isEmpty())
-                guard->showError(error);
-            else
-                guard->showSequences(sequences);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [guard, sequences, error, cancelled] {
+                if (!guard || *cancelled)
+                    return;
+                if (!error.isEmpty())
+                    guard->showError(error);
+                else
+                    guard->showSequences(sequences);
+            },
+            Qt::QueuedConnection);
     });
 }

@@ -47,7 +47,8 @@ void QFActionController::restore()
         QStringLiteral("This will overwrite the current project file."), [this, project] {
             const std::optional<QFVersionEntry> entry = selectedVersionEntry();
             if (!entry) {
-                tell(QStringLiteral("Select a backup to restore"), QStringLiteral("You must select a backup before performing this operation."));
+                tell(QStringLiteral("Select a backup to restore"),
+                    QStringLiteral("You must select a backup before performing this operation."));
                 return;
             }
             m_app->projectModel()->setBusy(project->projectID(), true);
@@ -55,13 +56,16 @@ void QFActionController::restore()
             detach([this, project, file] {
                 QFProjectActions::RestoreResult result;
                 QFException::guard("restore:", [&] { result = QFProjectActions::restoreVersion(*project, file); });
-                QMetaObject::invokeMethod(this, [this, project, result] {
-                    m_app->projectModel()->setBusy(project->projectID(), false);
-                    if (!result.title.isEmpty())
-                        tell(result.title, result.message);
-                    m_app->populateChangelistForProject(project->destinationPath());
-                    Q_EMIT commandFinished(QStringLiteral("restore"));
-                }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, project, result] {
+                        m_app->projectModel()->setBusy(project->projectID(), false);
+                        if (!result.title.isEmpty())
+                            tell(result.title, result.message);
+                        m_app->populateChangelistForProject(project->destinationPath());
+                        Q_EMIT commandFinished(QStringLiteral("restore"));
+                    },
+                    Qt::QueuedConnection);
             });
         });
 }
@@ -80,7 +84,8 @@ void QFActionController::massRemove(int tag)
         const int keep = keeps[tag - 1];
         QFLog::appendLog("User chose to remove all but %i backups", keep);
         if (entries.size() <= keep) {
-            tell(QStringLiteral("No backups to remove"), QStringLiteral("The number of backups does not exceed the cutoff."));
+            tell(QStringLiteral("No backups to remove"),
+                QStringLiteral("The number of backups does not exceed the cutoff."));
             return;
         }
         for (qsizetype i = keep; i < entries.size(); ++i)
@@ -99,8 +104,9 @@ void QFActionController::massRemove(int tag)
         tell(QStringLiteral("No files to remove"), QStringLiteral("No versions matched the removal criteria."));
         return;
     }
-    confirm(qfFormat("Are you sure you wish to remove %i version%@?", int(files.size()), plural(files.size())), QStringLiteral("Remove"),
-        QStringLiteral("These files will be placed in the trash."), [this, files] { removeVersionFiles(files, QStringLiteral("removeVersions")); });
+    confirm(qfFormat("Are you sure you wish to remove %i version%@?", int(files.size()), plural(files.size())),
+        QStringLiteral("Remove"), QStringLiteral("These files will be placed in the trash."),
+        [this, files] { removeVersionFiles(files, QStringLiteral("removeVersions")); });
 }
 
 void QFActionController::removeVersionFiles(const QStringList &files, const QString &command)
@@ -109,7 +115,8 @@ void QFActionController::removeVersionFiles(const QStringList &files, const QStr
     // Moving versions to the Trash is file work: away from the window. Their synced copies are asked for
     // on the main thread, where the sync service lives.
     auto report = std::make_shared<QFProjectActions::RemovalReport>();
-    runCommand(command, QStringLiteral("Removing versions..."),
+    runCommand(
+        command, QStringLiteral("Removing versions..."),
         [files, report] { *report = QFProjectActions::removeVersions(files, QFProjectActions::SyncedCopies::Keep); },
         [this, project, report, command] {
             if (!report->removed.isEmpty() && QFTombrelBackup::syncRemovalsOn())
@@ -142,27 +149,39 @@ void QFActionController::deleteAllBackups()
     if (!project)
         return;
     const QString folder = project->destinationPath();
-    QFAlert::alertSheetWithMessageText(QStringLiteral("Are you sure you wish to remove this project and ALL of its backups?"), QStringLiteral("Remove All"),
-        QStringLiteral("Cancel"), QString(), QStringLiteral("The files will be moved to the Trash."), nullptr, false, [this, folder, project](int code) {
+    QFAlert::alertSheetWithMessageText(
+        QStringLiteral("Are you sure you wish to remove this project and ALL of its backups?"),
+        QStringLiteral("Remove All"), QStringLiteral("Cancel"), QString(),
+        QStringLiteral("The files will be moved to the Trash."), nullptr, false, [this, folder, project](int code) {
             if (code != QFAlert::kDefaultReturn || isRunning(QStringLiteral("deleteAllBackups")))
                 return;
             // The project folder goes to the Trash away from the window.
-            auto removed = std::make_shared<bool>(false);
-            runCommand(QStringLiteral("deleteAllBackups"), QStringLiteral("Removing the project..."),
-                [folder, removed] { *removed = QFProjectActions::removeProject(folder); }, [this, folder, removed] {
-                    if (!*removed) {
-                        tell(QStringLiteral("Unable to delete project"), qfFormat("Please check permissions for the folder %@.", folder));
+            auto report = std::make_shared<QFProjectActions::RemovalReport>();
+            runCommand(
+                QStringLiteral("deleteAllBackups"), QStringLiteral("Removing the project..."),
+                [folder, report] {
+                    // Its synced copies stay, as this command has always left them.
+                    *report = QFProjectActions::removeProjects({ folder }, QFProjectActions::SyncedCopies::Keep);
+                },
+                [this, folder, report] {
+                    if (!report->succeeded()) {
+                        tell(QStringLiteral("Unable to delete project"),
+                            qfFormat("Please check permissions for the folder %@.", folder));
                         return;
                     }
                     m_app->xpcConfigUpdate();
-                    connect(m_app, &AppController::projectListShown, this, [this] {
-                        if (m_app->projectList().size() < 2)
-                            m_app->generateLaunchdPlist(true);
-                        if (m_app->projectList().isEmpty())
-                            tell(QStringLiteral("No backups found"),
-                                QStringLiteral("You must add a project to the file list and then save it within Final Cut Pro in order to receive version information."));
-                        Q_EMIT commandFinished(QStringLiteral("deleteAllBackups"));
-                    }, Qt::SingleShotConnection);
+                    connect(
+                        m_app, &AppController::projectListShown, this,
+                        [this] {
+                            if (m_app->projectList().size() < 2)
+                                m_app->generateLaunchdPlist(true);
+                            if (m_app->projectList().isEmpty())
+                                tell(QStringLiteral("No backups found"),
+                                    QStringLiteral("You must add a project to the file list and then save it within "
+                                                   "Final Cut Pro in order to receive version information."));
+                            Q_EMIT commandFinished(QStringLiteral("deleteAllBackups"));
+                        },
+                        Qt::SingleShotConnection);
                     m_app->populateProjects();
                 });
         });
@@ -202,7 +221,8 @@ void QFActionController::quickLook()
     if (!project || !entry)
         return;
     const QFileInfo file(entry->file);
-    const QString screenshot = QDir::cleanPath(file.absolutePath() + QStringLiteral("/../Screenshots/") + file.completeBaseName() + QStringLiteral(".jpg"));
+    const QString screenshot = QDir::cleanPath(
+        file.absolutePath() + QStringLiteral("/../Screenshots/") + file.completeBaseName() + QStringLiteral(".jpg"));
     const QImage image(screenshot);
     if (image.isNull())
         return;

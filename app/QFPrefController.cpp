@@ -42,12 +42,6 @@
 
 using namespace qfpref;
 
-namespace {
-
-constexpr int kLargestShownNumber = 99999;
-
-} // namespace
-
 QFPrefController::QFPrefController(AppController *controller, QWidget *parent)
     : QMainWindow(parent)
     , m_controller(controller)
@@ -70,18 +64,23 @@ QFPrefController::QFPrefController(AppController *controller, QWidget *parent)
         QStringList icons;
         QWidget *(QFPrefController::*build)();
     } panes[] = {
-        { "General", { QStringLiteral("preferences-system"), QStringLiteral("preferences-other") }, &QFPrefController::buildGeneralPane },
+        { "General", { QStringLiteral("preferences-system"), QStringLiteral("preferences-other") },
+            &QFPrefController::buildGeneralPane },
         { "Projects", { QStringLiteral("folder") }, &QFPrefController::buildProjectsPane },
-        { "Performance", { QStringLiteral("utilities-system-monitor"), QStringLiteral("system-run") }, &QFPrefController::buildPerformancePane },
+        { "Performance", { QStringLiteral("utilities-system-monitor"), QStringLiteral("system-run") },
+            &QFPrefController::buildPerformancePane },
         { "Management", { QStringLiteral("document-open-recent") }, &QFPrefController::buildManagementPane },
-        { "Filtering", { QStringLiteral("view-filter"), QStringLiteral("view-conceal") }, &QFPrefController::buildFilteringPane },
-        { "Sync", { QStringLiteral("emblem-synchronizing"), QStringLiteral("view-refresh") }, &QFPrefController::buildSyncPane },
+        { "Filtering", { QStringLiteral("view-filter"), QStringLiteral("view-conceal") },
+            &QFPrefController::buildFilteringPane },
+        { "Sync", { QStringLiteral("emblem-synchronizing"), QStringLiteral("view-refresh") },
+            &QFPrefController::buildSyncPane },
     };
     for (const auto &pane : panes) {
         QWidget *content = (this->*pane.build)();
         content->setObjectName(QString::fromLatin1(pane.title).toLower() + QStringLiteral("Pane"));
         const int index = m_panes->addWidget(content);
-        QAction *action = toolbar->addAction(QFAppImages::themeIcon(pane.icons, palette()), QString::fromLatin1(pane.title));
+        QAction *action
+            = toolbar->addAction(QFAppImages::themeIcon(pane.icons, palette()), QString::fromLatin1(pane.title));
         action->setCheckable(true);
         action->setObjectName(QString::fromLatin1(pane.title).toLower());
         group->addAction(action);
@@ -114,7 +113,8 @@ QWidget *QFPrefController::buildGeneralPane()
     m_loaders << [this] {
         const QString path = AppController::preferenceValue(QStringLiteral("storagePath")).toString();
         // Long paths lose their middle, never the folder's own name.
-        m_storagePath->setText(m_storagePath->fontMetrics().elidedText(QDir::toNativeSeparators(path), Qt::ElideMiddle, 400));
+        m_storagePath->setText(
+            m_storagePath->fontMetrics().elidedText(QDir::toNativeSeparators(path), Qt::ElideMiddle, 400));
         m_storagePath->setToolTip(path);
     };
     auto *browse = new QPushButton(QStringLiteral("Choose…"));
@@ -122,9 +122,13 @@ QWidget *QFPrefController::buildGeneralPane()
     connect(browse, &QPushButton::clicked, this, &QFPrefController::prefsDirectoryBrowse);
     form->addRow(QStringLiteral("Keep versions in:"), row({ m_storagePath, browse }));
 
-    form->addRow(QStringLiteral("Versions:"), switchBox(QStringLiteral("takeScreenshots"), QStringLiteral("Take a screenshot with every version")));
-    form->addRow(QString(), switchBox(QStringLiteral("removeDuplicates"), QStringLiteral("Drop a new version that is identical to the one before")));
-    form->addRow(QStringLiteral("Notifications:"), switchBox(QStringLiteral("showGrowlAlerts"), QStringLiteral("Tell me when projects are backed up")));
+    form->addRow(QStringLiteral("Versions:"),
+        switchBox(QStringLiteral("takeScreenshots"), QStringLiteral("Take a screenshot with every version")));
+    form->addRow(QString(),
+        switchBox(QStringLiteral("removeDuplicates"),
+            QStringLiteral("Drop a new version that is identical to the one before")));
+    form->addRow(QStringLiteral("Notifications:"),
+        switchBox(QStringLiteral("showGrowlAlerts"), QStringLiteral("Tell me when projects are backed up")));
     // The check at start-up reads the maker's global file, which the updater shares with other programs.
     auto *updates = new QCheckBox(QStringLiteral("Check for updates at start-up"));
     updates->setObjectName(QStringLiteral("SUCheckAtStartup"));
@@ -135,15 +139,17 @@ QWidget *QFPrefController::buildGeneralPane()
         QString error;
         if (!QFSoftwareUpdate::setChecksAtStartup(on, &error)) {
             QFLog::appendLog("Unable to save %@: %@", QFSoftwareUpdate::globalPreferencesPath(), error);
-            QFAlert::alertSheetWithMessageText(QStringLiteral("Unable to save preferences"), QString(), QString(), QString(), error, this, false);
+            QFAlert::alertSheetWithMessageText(
+                QStringLiteral("Unable to save preferences"), QString(), QString(), QString(), error, this, false);
             loadValues();
         }
     });
     form->addRow(QStringLiteral("Updates:"), updates);
 
-    QCheckBox *autosave = switchBox(QStringLiteral("autosaveEnabled"), QStringLiteral("Save open Final Cut Pro projects every"),
-        [this] { prefsAutosaveChanged(); });
-    QSpinBox *interval = integerBox(QStringLiteral("autosaveInterval"), QStringLiteral(" minutes"), [this] { autosaveIntervalChanged(); });
+    QCheckBox *autosave = switchBox(QStringLiteral("autosaveEnabled"),
+        QStringLiteral("Save open Final Cut Pro projects every"), [this] { prefsAutosaveChanged(); });
+    QSpinBox *interval = integerBox(
+        QStringLiteral("autosaveInterval"), QStringLiteral(" minutes"), [this] { autosaveIntervalChanged(); });
     form->addRow(QStringLiteral("Autosave:"), row({ autosave, interval }));
 
     m_analytics = new QCheckBox(QStringLiteral("Send anonymous usage statistics"));
@@ -158,14 +164,16 @@ QWidget *QFPrefController::buildProjectsPane()
     auto *layout = new QVBoxLayout;
     layout->setSpacing(8);
     layout->addWidget(heading(QStringLiteral("Watch folders")));
-    layout->addWidget(explanation(QStringLiteral("Projects with these extensions in these folders and their subfolders are found and backed up as they change. "
-                                                 "Type the extensions of a new folder, separated by commas.")));
+    layout->addWidget(explanation(QStringLiteral(
+        "Projects with these extensions in these folders and their subfolders are found and backed up as they change. "
+        "Type the extensions of a new folder, separated by commas.")));
     m_watchFolders = new QFWatchFolderTable(QFWatchFolderSettings::List::Folders);
     m_watchFolders->setMinimumHeight(170);
     layout->addWidget(m_watchFolders, 3);
     layout->addSpacing(8);
     layout->addWidget(heading(QStringLiteral("Folders on every drive")));
-    layout->addWidget(explanation(QStringLiteral("A folder at the same place on every drive that is connected, for example /Final Cut Events.")));
+    layout->addWidget(explanation(
+        QStringLiteral("A folder at the same place on every drive that is connected, for example /Final Cut Events.")));
     m_driveFolders = new QFWatchFolderTable(QFWatchFolderSettings::List::DriveFolders);
     m_driveFolders->setMinimumHeight(110);
     layout->addWidget(m_driveFolders, 2);
@@ -183,7 +191,8 @@ QWidget *QFPrefController::buildProjectsPane()
     auto *choice = new QButtonGroup(this);
     choice->addButton(every, 0);
     choice->addButton(some, 1);
-    m_loaders << [every, some] { (integerValue(QStringLiteral("importFolderAction")) == 1 ? some : every)->setChecked(true); };
+    m_loaders <<
+        [every, some] { (integerValue(QStringLiteral("importFolderAction")) == 1 ? some : every)->setChecked(true); };
     connect(choice, &QButtonGroup::idToggled, this, [this](int id, bool on) {
         if (on && !m_loading)
             store(QStringLiteral("importFolderAction"), id);
@@ -207,23 +216,35 @@ QWidget *QFPrefController::buildPerformancePane()
     form->setVerticalSpacing(10);
     QCheckBox *wait = switchBox(QStringLiteral("backupMinIntervalEnabled"), QStringLiteral("Wait at least"));
     QSpinBox *minutes = integerBox(QStringLiteral("backupMinInterval"), QStringLiteral(" minutes"));
-    form->addRow(QStringLiteral("Backups:"), row({ wait, minutes, new QLabel(QStringLiteral("between two versions of a project")) }));
-    form->addRow(QString(), explanation(QStringLiteral("The helper also looks for changed projects at this interval; when it is off, every 10½ minutes.")));
+    form->addRow(QStringLiteral("Backups:"),
+        row({ wait, minutes, new QLabel(QStringLiteral("between two versions of a project")) }));
+    form->addRow(QString(),
+        explanation(QStringLiteral(
+            "The helper also looks for changed projects at this interval; when it is off, every 10½ minutes.")));
 
-    form->addRow(QStringLiteral("XML copies:"), switchBox(QStringLiteral("generateFCPXML"), QStringLiteral("Keep XML copies of Final Cut Pro projects with their versions"),
-                                                    [this] { m_controller->reloadBackupViews(); }));
-    form->addRow(QString(), choiceBox(QStringLiteral("xmlLimit"),
-                                { QStringLiteral("Never"), QStringLiteral("Every third version, projects up to 1 MB"),
-                                    QStringLiteral("Every third version, projects up to 3 MB"), QStringLiteral("Every other version, projects up to 5 MB"),
-                                    QStringLiteral("Every other version, projects up to 10 MB"), QStringLiteral("Every version, projects up to 15 MB"),
-                                    QStringLiteral("Every version, projects up to 20 MB"), QStringLiteral("Every version, projects up to 30 MB") }));
-    form->addRow(QString(), explanation(QStringLiteral("XML copies let the change list describe binary projects; making them takes the editor's time.")));
+    form->addRow(QStringLiteral("XML copies:"),
+        switchBox(QStringLiteral("generateFCPXML"),
+            QStringLiteral("Keep XML copies of Final Cut Pro projects with their versions"),
+            [this] { m_controller->reloadBackupViews(); }));
+    form->addRow(QString(),
+        choiceBox(QStringLiteral("xmlLimit"),
+            { QStringLiteral("Never"), QStringLiteral("Every third version, projects up to 1 MB"),
+                QStringLiteral("Every third version, projects up to 3 MB"),
+                QStringLiteral("Every other version, projects up to 5 MB"),
+                QStringLiteral("Every other version, projects up to 10 MB"),
+                QStringLiteral("Every version, projects up to 15 MB"),
+                QStringLiteral("Every version, projects up to 20 MB"),
+                QStringLiteral("Every version, projects up to 30 MB") }));
+    form->addRow(QString(),
+        explanation(QStringLiteral(
+            "XML copies let the change list describe binary projects; making them takes the editor's time.")));
 
     auto *reload = new QPushButton(QStringLiteral("Reload Helper"));
     reload->setObjectName(QStringLiteral("reloadHelper"));
     connect(reload, &QPushButton::clicked, this, &QFPrefController::reloadHelper);
     form->addRow(QStringLiteral("Helper:"), row({ reload }));
-    form->addRow(QString(), explanation(QStringLiteral("The helper reads these settings again when this window closes.")));
+    form->addRow(
+        QString(), explanation(QStringLiteral("The helper reads these settings again when this window closes.")));
     return page(form);
 }
 
@@ -250,27 +271,35 @@ QWidget *QFPrefController::buildManagementPane()
         grid->addWidget(content, line++, 1);
     };
     addLine(QStringLiteral("Small projects:"),
-        row({ managed(switchBox(QStringLiteral("backupManagementMinLimitSet"), QStringLiteral("Leave projects with at most"))),
-            managed(integerBox(QStringLiteral("backupManagementMinLimit"), QString())), managed(new QLabel(QStringLiteral("versions alone"))) }));
+        row({ managed(switchBox(
+                  QStringLiteral("backupManagementMinLimitSet"), QStringLiteral("Leave projects with at most"))),
+            managed(integerBox(QStringLiteral("backupManagementMinLimit"), QString())),
+            managed(new QLabel(QStringLiteral("versions alone"))) }));
     addLine(QStringLiteral("Current versions:"),
-        row({ managed(new QLabel(QStringLiteral("Versions made within"))), managed(integerBox(QStringLiteral("currentDayCount"), QString())),
+        row({ managed(new QLabel(QStringLiteral("Versions made within"))),
+            managed(integerBox(QStringLiteral("currentDayCount"), QString())),
             managed(new QLabel(QStringLiteral("days of the newest are current"))) }));
     addLine(QString(),
         row({ managed(switchBox(QStringLiteral("currentBackupLimitSet"), QStringLiteral("Keep at most"))),
-            managed(integerBox(QStringLiteral("currentBackupLimit"), QString())), managed(new QLabel(QStringLiteral("current versions"))) }));
+            managed(integerBox(QStringLiteral("currentBackupLimit"), QString())),
+            managed(new QLabel(QStringLiteral("current versions"))) }));
     addLine(QStringLiteral("Older versions:"),
-        row({ managed(new QLabel(QStringLiteral("Keep"))), managed(integerBox(QStringLiteral("oldBackupCount"), QString())),
+        row({ managed(new QLabel(QStringLiteral("Keep"))),
+            managed(integerBox(QStringLiteral("oldBackupCount"), QString())),
             managed(new QLabel(QStringLiteral("for each"))),
-            managed(choiceBox(QStringLiteral("oldBackupType"), { QStringLiteral("day"), QStringLiteral("week"), QStringLiteral("month") })) }));
+            managed(choiceBox(QStringLiteral("oldBackupType"),
+                { QStringLiteral("day"), QStringLiteral("week"), QStringLiteral("month") })) }));
     addLine(QString(),
         row({ managed(switchBox(QStringLiteral("oldBackupLimitSet"), QStringLiteral("Keep at most"))),
-            managed(integerBox(QStringLiteral("oldBackupLimit"), QString())), managed(new QLabel(QStringLiteral("older versions of a project"))) }));
+            managed(integerBox(QStringLiteral("oldBackupLimit"), QString())),
+            managed(new QLabel(QStringLiteral("older versions of a project"))) }));
     addLine(QStringLiteral("Oldest versions:"),
         row({ managed(switchBox(QStringLiteral("deleteBackupSet"), QStringLiteral("Remove versions older than"))),
             managed(integerBox(QStringLiteral("deleteBackupCount"), QString())),
             managed(choiceBox(QStringLiteral("deleteBackupType"), { QStringLiteral("days") })) }));
     addLine(QStringLiteral("Notes:"),
-        managed(switchBox(QStringLiteral("keepAnnotatedVersions"), QStringLiteral("Never remove a version that has a note"))));
+        managed(switchBox(
+            QStringLiteral("keepAnnotatedVersions"), QStringLiteral("Never remove a version that has a note"))));
 
     auto *trash = new QRadioButton(QStringLiteral("Move them to the Trash"));
     trash->setObjectName(QStringLiteral("removalTypeTrash"));
@@ -279,7 +308,8 @@ QWidget *QFPrefController::buildManagementPane()
     auto *removal = new QButtonGroup(this);
     removal->addButton(trash, 0);
     removal->addButton(erase, 1);
-    m_loaders << [trash, erase] { (integerValue(QStringLiteral("removalType")) == 1 ? erase : trash)->setChecked(true); };
+    m_loaders <<
+        [trash, erase] { (integerValue(QStringLiteral("removalType")) == 1 ? erase : trash)->setChecked(true); };
     connect(removal, &QButtonGroup::idToggled, this, [this](int id, bool on) {
         if (on && !m_loading)
             store(QStringLiteral("removalType"), id);
@@ -289,7 +319,8 @@ QWidget *QFPrefController::buildManagementPane()
     auto *layout = new QVBoxLayout;
     layout->addLayout(grid);
     layout->addSpacing(6);
-    layout->addWidget(explanation(QStringLiteral("Versions are looked at after every backup. Changes here apply from the next backup on.")));
+    layout->addWidget(explanation(
+        QStringLiteral("Versions are looked at after every backup. Changes here apply from the next backup on.")));
     return page(layout);
 }
 
@@ -297,7 +328,8 @@ QWidget *QFPrefController::buildFilteringPane()
 {
     auto *layout = new QVBoxLayout;
     layout->addWidget(heading(QStringLiteral("Hide these changes in change lists")));
-    layout->addWidget(explanation(QStringLiteral("Hidden changes are still recorded; they show again when their box is cleared.")));
+    layout->addWidget(
+        explanation(QStringLiteral("Hidden changes are still recorded; they show again when their box is cleared.")));
     auto *grid = new QGridLayout;
     grid->setContentsMargins(12, 8, 0, 0);
     grid->setVerticalSpacing(8);
@@ -306,14 +338,21 @@ QWidget *QFPrefController::buildFilteringPane()
         const char *key;
         const char *title;
     } filters[] = {
-        { "filterInPoints", "In points" }, { "filterOutPoints", "Out points" }, { "filterMarkers", "Markers" },
-        { "filterFilters", "Filters and effects" }, { "filterSequences", "Sequences" }, { "filterClips", "Clips" },
-        { "filterSubclips", "Subclips" }, { "filterFreezeFrames", "Freeze frames" }, { "filterBins", "Bins" },
+        { "filterInPoints", "In points" },
+        { "filterOutPoints", "Out points" },
+        { "filterMarkers", "Markers" },
+        { "filterFilters", "Filters and effects" },
+        { "filterSequences", "Sequences" },
+        { "filterClips", "Clips" },
+        { "filterSubclips", "Subclips" },
+        { "filterFreezeFrames", "Freeze frames" },
+        { "filterBins", "Bins" },
         { "filterMulticlips", "Multiclips" },
     };
     int index = 0;
     for (const auto &filter : filters) {
-        grid->addWidget(switchBox(QString::fromLatin1(filter.key), QString::fromLatin1(filter.title), [this] { prefsFilterChanged(); }),
+        grid->addWidget(switchBox(QString::fromLatin1(filter.key), QString::fromLatin1(filter.title),
+                            [this] { prefsFilterChanged(); }),
             index % 5, index / 5);
         ++index;
     }
@@ -328,104 +367,6 @@ QWidget *QFPrefController::buildSyncPane()
     m_loaders << [this] { m_syncPane->loadValues(); };
     m_committers << [this] { m_syncPane->commitEditors(); };
     return m_syncPane;
-}
-
-// --- Bindings -----------------------------------------------------------------------------------------
-
-void QFPrefController::store(const QString &key, const QVariant &value)
-{
-    QString error;
-    if (!QFPreferenceKeys::update({ { key, value } }, {}, &error)) {
-        QFLog::appendLog("Unable to save preferences: %@", error);
-        QFAlert::alertSheetWithMessageText(QStringLiteral("Unable to save preferences"), QString(), QString(), QString(), error, this, false);
-        loadValues();
-    }
-}
-
-QCheckBox *QFPrefController::switchBox(const QString &key, const QString &title, const std::function<void()> &after)
-{
-    auto *box = new QCheckBox(title);
-    box->setObjectName(key);
-    const bool boolean = QFPreferenceKeys::find(key) && QFPreferenceKeys::find(key)->type == QFPreferenceKey::Type::Boolean;
-    m_loaders << [box, key, boolean] {
-        const QFPreferenceSnapshot prefs = QFPreferenceSnapshot::read();
-        box->setChecked(boolean ? prefs.boolValue(key) : prefs.intValue(key) == 1);
-    };
-    connect(box, &QCheckBox::toggled, this, [this, key, boolean, after](bool on) {
-        if (m_loading)
-            return;
-        store(key, boolean ? QVariant(on) : QVariant(qint64(on ? 1 : 0)));
-        if (after)
-            after();
-    });
-    return box;
-}
-
-QSpinBox *QFPrefController::integerBox(const QString &key, const QString &suffix, const std::function<void()> &after)
-{
-    auto *box = new QSpinBox;
-    box->setObjectName(key);
-    box->setSuffix(suffix);
-    box->setKeyboardTracking(false);
-    box->setAccelerated(true);
-    box->setMaximumWidth(suffix.isEmpty() ? 90 : 130);
-    if (const auto known = QFPreferenceKeys::find(key)) {
-        box->setRange(int(std::clamp<qint64>(known->minimum, 0, kLargestShownNumber)), int(std::clamp<qint64>(known->maximum, 1, kLargestShownNumber)));
-    } else {
-        box->setRange(0, kLargestShownNumber);
-    }
-    m_loaders << [box, key] { box->setValue(int(std::clamp<qint64>(integerValue(key), box->minimum(), box->maximum()))); };
-    // Typed digits count once interpreted (Return, leaving the box, or closing the window).
-    m_committers << [box] { box->interpretText(); };
-    connect(box, &QSpinBox::valueChanged, this, [this, key, after](int value) {
-        if (m_loading)
-            return;
-        store(key, qint64(value));
-        if (after)
-            after();
-    });
-    return box;
-}
-
-QComboBox *QFPrefController::choiceBox(const QString &key, const QStringList &titles, const std::function<void()> &after)
-{
-    auto *box = new QComboBox;
-    box->setObjectName(key);
-    box->addItems(titles);
-    m_loaders << [box, key] {
-        const qint64 value = integerValue(key);
-        box->setCurrentIndex(value >= 0 && value < box->count() ? int(value) : 0);
-    };
-    connect(box, &QComboBox::currentIndexChanged, this, [this, key, after](int index) {
-        if (m_loading || index < 0)
-            return;
-        store(key, qint64(index));
-        if (after)
-            after();
-    });
-    return box;
-}
-
-QLineEdit *QFPrefController::textField(const QString &key)
-{
-    auto *field = new QLineEdit;
-    field->setObjectName(key);
-    m_loaders << [field, key] { field->setText(AppController::preferenceValue(key).toString()); };
-    const auto commit = [this, field, key] {
-        if (!m_loading && field->text() != AppController::preferenceValue(key).toString())
-            store(key, field->text().trimmed());
-    };
-    connect(field, &QLineEdit::editingFinished, this, commit);
-    m_committers << commit;
-    return field;
-}
-
-void QFPrefController::loadValues()
-{
-    m_loading = true;
-    for (const std::function<void()> &load : std::as_const(m_loaders))
-        load();
-    m_loading = false;
 }
 
 // --- Window -------------------------------------------------------------------------------------------
@@ -517,8 +458,9 @@ void QFPrefController::prefsAutosaveChanged()
     const int major = QFAppleEvents::finalCutProMajorVersion();
     // A version without a number is no version 7 either.
     if (major < 7) {
-        QFAlert::alertSheetWithMessageText(QStringLiteral("Final Cut Pro 7 and above is required"), QString(), QString(), QString(),
-            QStringLiteral("You need a minimum of Final Cut Pro 7.0 to use this function."), this, false);
+        QFAlert::alertSheetWithMessageText(QStringLiteral("Final Cut Pro 7 and above is required"), QString(),
+            QString(), QString(), QStringLiteral("You need a minimum of Final Cut Pro 7.0 to use this function."), this,
+            false);
     }
     // The job is written (or removed) away from the window; it turns autosave off for an older editor.
     m_controller->generateAutosavePlist([this] {
@@ -551,10 +493,13 @@ void QFPrefController::reloadHelper()
 void QFPrefController::prefsToggleQCLogging(bool on)
 {
     QString error;
-    const bool stored = QFPropertyList::updateDictionary(analyticsFilePath(), [on](QVariantMap &contents) {
-        contents.insert(QStringLiteral("logQC"), on);
-        return QFPropertyList::Change::Write;
-    }, &error);
+    const bool stored = QFPropertyList::updateDictionary(
+        analyticsFilePath(),
+        [on](QVariantMap &contents) {
+            contents.insert(QStringLiteral("logQC"), on);
+            return QFPropertyList::Change::Write;
+        },
+        &error);
     // An unreadable file holds nothing else worth keeping.
     if (!stored && !QFPropertyList::write(analyticsFilePath(), QVariantMap { { QStringLiteral("logQC"), on } }, &error))
         QFLog::appendLog("Unable to save %@: %@", analyticsFilePath(), error);

@@ -11,7 +11,6 @@
 #include "tests/support/QFTempHome.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -20,6 +19,7 @@
 #include <QJsonObject>
 #include <QSet>
 #include <QSignalSpy>
+#include <QTest>
 
 #include <functional>
 #include <memory>
@@ -27,17 +27,6 @@
 namespace {
 
 const QString kLog = QStringLiteral("dropbox_client_memory_tests");
-
-bool waitFor(const std::function<bool()> &condition, int milliseconds = 20000)
-{
-    QDeadlineTimer deadline(milliseconds);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 QJsonObject bodyOf(const QFMemoryRequest &request)
 {
@@ -63,12 +52,15 @@ protected:
         ASSERT_TRUE(QFPreferenceKeys::update({ { QStringLiteral("syncService"), 1 },
             { QStringLiteral("dropboxAPIURL"), QStringLiteral("http://127.0.0.1:9") },
             { QStringLiteral("dropboxContentURL"), QStringLiteral("http://127.0.0.1:9") },
-            { QStringLiteral("dropboxAppKey"), QStringLiteral("k7testappkey0001") }, { QStringLiteral("dropboxTimeout"), 60 } }));
-        const QString record = QFLocalPaths::appSupportDirectory(true) + QStringLiteral("/Quenfield/Pro Tombrel/Dropbox.json");
+            { QStringLiteral("dropboxAppKey"), QStringLiteral("k7testappkey0001") },
+            { QStringLiteral("dropboxTimeout"), 60 } }));
+        const QString record
+            = QFLocalPaths::appSupportDirectory(true) + QStringLiteral("/Quenfield/Pro Tombrel/Dropbox.json");
         QDir().mkpath(QFileInfo(record).absolutePath());
         QFile file(record);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(json({ { QStringLiteral("account_id"), QStringLiteral("dbid:test") }, { QStringLiteral("store"), QStringLiteral("file") },
+        file.write(json({ { QStringLiteral("account_id"), QStringLiteral("dbid:test") },
+            { QStringLiteral("store"), QStringLiteral("file") },
             { QStringLiteral("refresh_token"), QStringLiteral("refresh-1") } }));
         file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         file.close();
@@ -83,7 +75,8 @@ protected:
     {
         if (request.path() == QLatin1String("/oauth2/token")) {
             ++tokensGiven;
-            return QFMemoryAnswer::json(json({ { QStringLiteral("access_token"), QStringLiteral("access-%1").arg(tokensGiven) },
+            return QFMemoryAnswer::json(json({ { QStringLiteral("access_token"),
+                                                   QStringLiteral("access-%1").arg(tokensGiven) },
                 { QStringLiteral("token_type"), QStringLiteral("bearer") }, { QStringLiteral("expires_in"), 14400 } }));
         }
         return service ? service(request) : QFMemoryAnswer::json("{}", 404);
@@ -119,14 +112,17 @@ TEST_F(DropboxClientMemoryTest, ManyDeletionsGoThroughBatchesAndEveryPathIsAnswe
         if (path == paths.at(7).toLower() && !refusedOnce) {
             refusedOnce = true;
             result = { { QStringLiteral(".tag"), QStringLiteral("failure") },
-                { QStringLiteral("failure"), QJsonObject { { QStringLiteral(".tag"), QStringLiteral("too_many_write_operations") } } } };
+                { QStringLiteral("failure"),
+                    QJsonObject { { QStringLiteral(".tag"), QStringLiteral("too_many_write_operations") } } } };
         } else if (stored.remove(path)) {
             result = { { QStringLiteral(".tag"), QStringLiteral("success") },
                 { QStringLiteral("metadata"), QJsonObject { { QStringLiteral("path_display"), path } } } };
         } else {
             result = { { QStringLiteral(".tag"), QStringLiteral("failure") },
-                { QStringLiteral("failure"), QJsonObject { { QStringLiteral(".tag"), QStringLiteral("path_lookup") },
-                                                 { QStringLiteral("path_lookup"), QJsonObject { { QStringLiteral(".tag"), QStringLiteral("not_found") } } } } } };
+                { QStringLiteral("failure"),
+                    QJsonObject { { QStringLiteral(".tag"), QStringLiteral("path_lookup") },
+                        { QStringLiteral("path_lookup"),
+                            QJsonObject { { QStringLiteral(".tag"), QStringLiteral("not_found") } } } } } };
         }
         return result;
     };
@@ -137,20 +133,24 @@ TEST_F(DropboxClientMemoryTest, ManyDeletionsGoThroughBatchesAndEveryPathIsAnswe
                 entries.append(deleteOne(entry.toObject().value(QStringLiteral("path")).toString().toLower()));
             const QString job = QStringLiteral("job-%1").arg(jobs.size() + 1);
             jobs.insert(job, entries);
-            return QFMemoryAnswer::json(json({ { QStringLiteral(".tag"), QStringLiteral("async_job_id") }, { QStringLiteral("async_job_id"), job } }));
+            return QFMemoryAnswer::json(json({ { QStringLiteral(".tag"), QStringLiteral("async_job_id") },
+                { QStringLiteral("async_job_id"), job } }));
         }
         if (request.path() == QLatin1String("/2/files/delete_batch/check")) {
             const QString job = bodyOf(request).value(QStringLiteral("async_job_id")).toString();
             // Each job is still under way at its first two checks.
             if (++polls[job] <= 2)
                 return QFMemoryAnswer::json(json({ { QStringLiteral(".tag"), QStringLiteral("in_progress") } }));
-            return QFMemoryAnswer::json(json({ { QStringLiteral(".tag"), QStringLiteral("complete") }, { QStringLiteral("entries"), jobs.value(job) } }));
+            return QFMemoryAnswer::json(json({ { QStringLiteral(".tag"), QStringLiteral("complete") },
+                { QStringLiteral("entries"), jobs.value(job) } }));
         }
         if (request.path() == QLatin1String("/2/files/delete_v2")) {
             const QJsonObject result = deleteOne(bodyOf(request).value(QStringLiteral("path")).toString().toLower());
             if (result.value(QStringLiteral(".tag")) == QLatin1String("success"))
-                return QFMemoryAnswer::json(json({ { QStringLiteral("metadata"), result.value(QStringLiteral("metadata")) } }));
-            return QFMemoryAnswer::json(json({ { QStringLiteral("error_summary"), QStringLiteral("path_lookup/not_found/") } }), 409);
+                return QFMemoryAnswer::json(
+                    json({ { QStringLiteral("metadata"), result.value(QStringLiteral("metadata")) } }));
+            return QFMemoryAnswer::json(
+                json({ { QStringLiteral("error_summary"), QStringLiteral("path_lookup/not_found/") } }), 409);
         }
         return QFMemoryAnswer::json("{}", 404);
     };
@@ -163,7 +163,8 @@ TEST_F(DropboxClientMemoryTest, ManyDeletionsGoThroughBatchesAndEveryPathIsAnswe
     client->deletePath(paths.at(3));
     client->deletePath(QStringLiteral("/M/Missing.00001.fcp.zip"));
 
-    ASSERT_TRUE(waitFor([&] { return deleted.size() + failed.size() == 1202; }, 60000)) << deleted.size() << " " << failed.size();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return deleted.size() + failed.size() == 1202; }, 60000))
+        << deleted.size() << " " << failed.size();
     EXPECT_EQ(deleted.size(), 1201);
     ASSERT_EQ(failed.size(), 1);
     EXPECT_EQ(errorOf(failed, 0).path, QStringLiteral("/M/Missing.00001.fcp.zip"));
@@ -178,7 +179,7 @@ TEST_F(DropboxClientMemoryTest, ManyDeletionsGoThroughBatchesAndEveryPathIsAnswe
     EXPECT_EQ(network.count(QStringLiteral("/2/files/delete_batch")), 2);
     EXPECT_EQ(network.count(QStringLiteral("/2/files/delete_v2")), 1);
     EXPECT_EQ(network.count(QStringLiteral("/2/files/delete_batch/check")), 6);
-    EXPECT_TRUE(waitFor([&] { return client->pendingRequests() == 0; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return client->pendingRequests() == 0; }, 20000));
 }
 
 TEST_F(DropboxClientMemoryTest, AConnectionLostOnOneUploadFailsThatUploadAloneAndTheNextGoesUp)
@@ -186,12 +187,16 @@ TEST_F(DropboxClientMemoryTest, AConnectionLostOnOneUploadFailsThatUploadAloneAn
     service = [&](const QFMemoryRequest &request) {
         if (request.path() != QLatin1String("/2/files/upload"))
             return QFMemoryAnswer::json("{}", 404);
-        const QString path = QJsonDocument::fromJson(request.header("Dropbox-API-Arg")).object().value(QStringLiteral("path")).toString();
+        const QString path = QJsonDocument::fromJson(request.header("Dropbox-API-Arg"))
+                                 .object()
+                                 .value(QStringLiteral("path"))
+                                 .toString();
         if (path.endsWith(QLatin1String("A.00001.fcp.zip"))) {
             QFMemoryAnswer lost = QFMemoryAnswer::failure(QNetworkReply::RemoteHostClosedError);
             return lost;
         }
-        return QFMemoryAnswer::json(json({ { QStringLiteral("path_display"), path }, { QStringLiteral("size"), double(request.body.size()) } }));
+        return QFMemoryAnswer::json(json(
+            { { QStringLiteral("path_display"), path }, { QStringLiteral("size"), double(request.body.size()) } }));
     };
     const QString first = localFile(QStringLiteral("A.00001.fcp.zip"), QByteArray(5000, 'a'));
     const QString second = localFile(QStringLiteral("B.00001.fcp.zip"), QByteArray(7000, 'b'));
@@ -200,7 +205,7 @@ TEST_F(DropboxClientMemoryTest, AConnectionLostOnOneUploadFailsThatUploadAloneAn
     client->uploadFile(QStringLiteral("A.00001.fcp.zip"), QStringLiteral("/A"), first);
     client->uploadFile(QStringLiteral("B.00001.fcp.zip"), QStringLiteral("/B"), second);
 
-    ASSERT_TRUE(waitFor([&] { return uploaded.size() + failed.size() == 2; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return uploaded.size() + failed.size() == 2; }, 20000));
     ASSERT_EQ(failed.size(), 1);
     EXPECT_EQ(errorOf(failed, 0).code, -1005);
     EXPECT_EQ(errorOf(failed, 0).description, QStringLiteral("The network connection was lost."));
@@ -222,17 +227,21 @@ TEST_F(DropboxClientMemoryTest, AnExpiredTokenIsRenewedAndTheRequestSentOnceMore
         ++listings;
         // The first token has expired; a renewed one is good unless every token is refused.
         if (refuseAlways || request.header("Authorization") == "Bearer access-1")
-            return QFMemoryAnswer::json(json({ { QStringLiteral("error_summary"), QStringLiteral("expired_access_token/") } }), 401);
-        return QFMemoryAnswer::json(json({ { QStringLiteral("entries"), QJsonArray { QJsonObject {
-                                                { QStringLiteral(".tag"), QStringLiteral("file") }, { QStringLiteral("name"), QStringLiteral("Cut.00001.fcp.zip") },
-                                                { QStringLiteral("path_display"), QStringLiteral("/P/Cut.00001.fcp.zip") }, { QStringLiteral("size"), 12 },
-                                                { QStringLiteral("server_modified"), QStringLiteral("2026-12-01T10:00:00Z") } } } },
-            { QStringLiteral("cursor"), QStringLiteral("c1") }, { QStringLiteral("has_more"), false } }));
+            return QFMemoryAnswer::json(
+                json({ { QStringLiteral("error_summary"), QStringLiteral("expired_access_token/") } }), 401);
+        return QFMemoryAnswer::json(
+            json({ { QStringLiteral("entries"),
+                       QJsonArray { QJsonObject { { QStringLiteral(".tag"), QStringLiteral("file") },
+                           { QStringLiteral("name"), QStringLiteral("Cut.00001.fcp.zip") },
+                           { QStringLiteral("path_display"), QStringLiteral("/P/Cut.00001.fcp.zip") },
+                           { QStringLiteral("size"), 12 },
+                           { QStringLiteral("server_modified"), QStringLiteral("2026-12-01T10:00:00Z") } } } },
+                { QStringLiteral("cursor"), QStringLiteral("c1") }, { QStringLiteral("has_more"), false } }));
     };
     QSignalSpy listed(client.get(), &QFDropboxClient::loadedMetadata);
     QSignalSpy failed(client.get(), &QFDropboxClient::loadMetadataFailed);
     client->loadMetadata(QStringLiteral("/P"));
-    ASSERT_TRUE(waitFor([&] { return listed.size() + failed.size() == 1; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return listed.size() + failed.size() == 1; }, 20000));
     ASSERT_EQ(listed.size(), 1);
     const auto metadata = listed.at(0).first().value<QFDropboxMetadata>();
     ASSERT_EQ(metadata.contents.size(), 1);
@@ -243,7 +252,7 @@ TEST_F(DropboxClientMemoryTest, AnExpiredTokenIsRenewedAndTheRequestSentOnceMore
     // A token refused again after its renewal is not renewed a second time for the same request.
     refuseAlways = true;
     client->loadMetadata(QStringLiteral("/P"));
-    ASSERT_TRUE(waitFor([&] { return failed.size() == 1; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return failed.size() == 1; }, 20000));
     EXPECT_EQ(errorOf(failed, 0).code, 401);
     EXPECT_EQ(tokensGiven, 3);
     EXPECT_EQ(listings, 4);
@@ -261,20 +270,22 @@ TEST_F(DropboxClientMemoryTest, ARequestThatNeverEndsIsCancelledOrOutlivedWithou
     QSignalSpy loaded(client.get(), &QFDropboxClient::loadedFile);
     QSignalSpy loadFailed(client.get(), &QFDropboxClient::loadFileFailed);
     client->loadFile(QStringLiteral("/P/Cut.00003.fcp.zip"), into);
-    ASSERT_TRUE(waitFor([&] { return network.hangingReplies() == 1; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return network.hangingReplies() == 1; }, 20000));
     EXPECT_EQ(client->pendingRequests(), 1);
 
     // Cancelled: the reply is aborted, nothing is left where the file was to go, and no signal follows.
     client->cancelFileLoad(QStringLiteral("/P/Cut.00003.fcp.zip"));
-    EXPECT_TRUE(waitFor([&] { return network.hangingReplies() == 0 && client->pendingRequests() == 0; }));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return network.hangingReplies() == 0 && client->pendingRequests() == 0; }, 20000));
     QCoreApplication::processEvents();
     EXPECT_FALSE(QFileInfo::exists(into));
     EXPECT_TRUE(loaded.isEmpty());
     EXPECT_TRUE(loadFailed.isEmpty());
 
     // A client that goes away while its upload hangs aborts it; the answer reaches no one.
-    client->uploadFile(QStringLiteral("Cut.00004.fcp.zip"), QStringLiteral("/P"), localFile(QStringLiteral("Cut.00004.fcp.zip"), "zip"));
-    ASSERT_TRUE(waitFor([&] { return network.hangingReplies() == 1; }));
+    client->uploadFile(QStringLiteral("Cut.00004.fcp.zip"), QStringLiteral("/P"),
+        localFile(QStringLiteral("Cut.00004.fcp.zip"), "zip"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return network.hangingReplies() == 1; }, 20000));
     client.reset();
     EXPECT_EQ(network.hangingReplies(), 0);
     QCoreApplication::processEvents();
