@@ -20,8 +20,13 @@ using namespace QFActionControllerPrivate;
 void QFActionController::updateSyncAction()
 {
     // Restoring is offered while sync is on and its store can be used (a linked account, a chosen remote).
-    if (m_restoreFromDropboxAction)
+    if (m_restoreFromDropboxAction) {
         m_restoreFromDropboxAction->setEnabled(currentProject() && QFDropboxSync::isReady());
+        // Named after the store the copies are kept in.
+        m_restoreFromDropboxAction->setText(QFDropboxSync::service() == QFDropboxSync::Service::Rclone
+                ? QStringLiteral("Restore from &Remote…")
+                : QStringLiteral("Restore from &Dropbox…"));
+    }
     // Removing a project's copies on the sync service is offered while there is a service.
     if (QAction *removeSynced = m_window->findChild<QAction *>(QStringLiteral("removeSyncedFilesForProject")))
         removeSynced->setEnabled(QFDropboxSync::isSyncOn());

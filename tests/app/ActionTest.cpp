@@ -34,6 +34,7 @@
 #include <QProcess>
 #include <QListView>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -733,6 +734,33 @@ TEST_F(SyncActionTest, RestoreFromDropboxListsTheCopiesAndSwapsTheChosenOneIn)
     EXPECT_EQ(trashed(), QStringList { QStringLiteral("Wedding Cut 2.fcp") });
     EXPECT_EQ(contents(home.file(QStringLiteral(".local/share/Trash/files/Wedding Cut 2.fcp"))), before);
     EXPECT_FALSE(sheet->isVisible());
+}
+
+TEST_F(SyncActionTest, TheRestoreCommandIsNamedAfterTheStoreTheCopiesAreKeptIn)
+{
+    launchLinked();
+    QAction *restore = menuAction(QStringLiteral("restoreFromDropbox"));
+    auto *bar = window->findChild<QMenuBar *>();
+    ASSERT_TRUE(bar);
+    QMenu *project = nullptr;
+    for (QAction *item : bar->actions()) {
+        if (item->text() == QLatin1String("&Project"))
+            project = item->menu();
+    }
+    ASSERT_TRUE(project);
+    // The user opens the Project menu from the menu bar, reads the command, and closes the menu.
+    const auto readCommand = [&] {
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(project->menuAction()).center());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return project->isVisible(); }, 5000));
+        const QString text = restore->text();
+        QTest::keyClick(project, Qt::Key_Escape);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !project->isVisible(); }, 5000));
+        return text;
+    };
+    EXPECT_EQ(readCommand(), QStringLiteral("Restore from &Dropbox…"));
+    ASSERT_TRUE(QFPreferenceKeys::update(
+        { { QStringLiteral("syncService"), 2 }, { QStringLiteral("syncRemote"), QStringLiteral("studio:versions") } }));
+    EXPECT_EQ(readCommand(), QStringLiteral("Restore from &Remote…"));
 }
 
 TEST_F(SyncActionTest, AnEmptyListKeepsRestoreOffAndAMissingProjectFileIsSimplyPutInPlace)
