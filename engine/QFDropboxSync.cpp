@@ -17,12 +17,16 @@
 #include "foundation/platform/QFSystemLog.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QMutex>
 #include <QRegularExpression>
 #include <QVariantList>
+
+#include <vector>
 
 namespace {
 
@@ -362,10 +366,17 @@ void QFDropboxSync::onLoadedMetadata(const QFDropboxMetadata &metadata)
 {
     if (!metadata.isDirectory)
         return;
-    QStringList filenames;
-    QStringList remoteNames;
-    QVariantList sizes;
-    QVariantList dates;
+    // Versions in the order they were listed; one listed again as an archive moves to the archive's place.
+    struct Listed {
+        QString version;
+        QString remoteName;
+        qint64 size = 0;
+        QDateTime date;
+        bool replaced = false;
+    };
+    std::vector<Listed> listed;
+    listed.reserve(size_t(metadata.contents.size()));
+    QHash<QString, size_t> place;
     for (const QFDropboxEntry &entry : metadata.contents) {
         if (entry.isDirectory || entry.name == QFRemoteProjects::infoFileName())
             continue;
@@ -378,20 +389,27 @@ void QFDropboxSync::onLoadedMetadata(const QFDropboxMetadata &metadata)
                 printableName(entry.name), printableName(metadata.path));
             continue;
         }
-        const qsizetype seen = filenames.indexOf(version);
-        if (seen >= 0) {
+        const auto seen = place.constFind(version);
+        if (seen != place.constEnd()) {
             // A version both as an archive and as itself: the archive is what a restore takes.
             if (!archive)
                 continue;
-            filenames.removeAt(seen);
-            remoteNames.removeAt(seen);
-            sizes.removeAt(seen);
-            dates.removeAt(seen);
+            listed[*seen].replaced = true;
         }
-        filenames.append(version);
-        remoteNames.append(entry.name);
-        sizes.append(entry.totalBytes);
-        dates.append(entry.lastModifiedDate);
+        place.insert(version, listed.size());
+        listed.push_back({ version, entry.name, entry.totalBytes, entry.lastModifiedDate });
+    }
+    QStringList filenames;
+    QStringList remoteNames;
+    QVariantList sizes;
+    QVariantList dates;
+    for (const Listed &item : listed) {
+        if (item.replaced)
+            continue;
+        filenames.append(item.version);
+        remoteNames.append(item.remoteName);
+        sizes.append(item.size);
+        dates.append(item.date);
     }
     QVariantMap info;
     if (!filenames.isEmpty()) {

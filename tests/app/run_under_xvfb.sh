@@ -60,7 +60,7 @@ for _ in $(seq 100); do xdotool getmouselocation > /dev/null 2>&1 && break; slee
 
 "$bundle/Contents/MacOS/Pro Tombrel" &
 app=$!
-wid=$(timeout 30 xdotool search --sync --name '^Pro Tombrel$' | head -1)
+wid=$(timeout 30 xdotool search --sync --onlyvisible --name '^Pro Tombrel$' | head -1)
 [ -n "$wid" ] || { echo "the window did not appear"; exit 1; }
 # The versions are listed once the log says so; then the screen is saved.
 log="$XDG_STATE_HOME/Quenfield/Pro Tombrel.1.log"
@@ -72,7 +72,7 @@ sleep 0.5 # the last paint after the list is filled
 # The preferences from their menu key, saved too, and closed with the window key.
 xdotool windowfocus --sync "$wid"
 xdotool key --clearmodifiers ctrl+comma
-prefs=$(timeout 30 xdotool search --sync --name '^Preferences$' | head -1)
+prefs=$(timeout 30 xdotool search --sync --onlyvisible --name '^Preferences$' | head -1)
 [ -n "$prefs" ] || { echo "the preferences did not appear"; exit 1; }
 sleep 0.5 # the first paint of the window
 "$convert" "$work/fb/Xvfb_screen0" "$(dirname "$out")/preferences-xvfb.png"
